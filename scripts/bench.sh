@@ -1,0 +1,62 @@
+# The Wine test bench, sourced by the other scripts: a throwaway 32-bit prefix inside the build
+# folder, Arial mapped to Liberation Sans, no crash dialogs, Xvfb when there is no display, and one
+# persistent wineserver so that each Wine process starts in milliseconds.
+#   bench_ensure   set up what is missing and export the environment
+#   bench_stop     stop the wineserver and the Xvfb this bench started
+: "${BRIVON_BUILD_DIR:?BRIVON_BUILD_DIR must name the build folder}"
+
+export WINEPREFIX="$BRIVON_BUILD_DIR/wineprefix"
+export WINEARCH=win32
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+BRIVON_XVFB_DISPLAY="${BRIVON_XVFB_DISPLAY:-:77}"
+
+bench_display() {
+  if [ -z "${DISPLAY:-}" ] || [ "${BRIVON_OWN_DISPLAY:-}" = 1 ]; then
+    export DISPLAY="$BRIVON_XVFB_DISPLAY" BRIVON_OWN_DISPLAY=1
+    if ! xdpyinfo -display "$DISPLAY" >/dev/null 2>&1; then
+      (Xvfb "$DISPLAY" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &)
+      for _ in $(seq 1 100); do
+        xdpyinfo -display "$DISPLAY" >/dev/null 2>&1 && break
+        sleep 0.1
+      done
+    fi
+  fi
+}
+
+bench_prefix() {
+  [ -f "$WINEPREFIX/.brivon-ready" ] && return 0
+  mkdir -p "$BRIVON_BUILD_DIR"
+  (
+    flock 9
+    [ -f "$WINEPREFIX/.brivon-ready" ] && exit 0
+    rm -rf "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1
+    wineserver -w
+    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Arial /t REG_SZ /d 'Liberation Sans' /f >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+    wineserver -w
+    touch "$WINEPREFIX/.brivon-ready"
+  ) 9>"$BRIVON_BUILD_DIR/.wineprefix.lock"
+}
+
+bench_wineserver() {
+  # -p keeps the server alive between processes; output redirected or callers would wait on it.
+  wineserver -p >/dev/null 2>&1 </dev/null &
+  # Start Wine's own services now, with their output to /dev/null: started by a test instead,
+  # they would inherit ctest's output pipe and keep ctest waiting for good.
+  wine cmd /c exit >/dev/null 2>&1 </dev/null || true
+}
+
+bench_ensure() {
+  bench_display
+  bench_prefix
+  bench_wineserver
+}
+
+bench_stop() {
+  wineserver -k >/dev/null 2>&1 || true
+  if [ "${BRIVON_OWN_DISPLAY:-}" = 1 ]; then
+    pkill -f "Xvfb $BRIVON_XVFB_DISPLAY " >/dev/null 2>&1 || true
+  fi
+}

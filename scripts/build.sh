@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Configures and builds the loopback build used by the tests and the demo: every built-in address
+# points at 127.0.0.1, where the tests and the demo start their own services.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build_dir="${1:?usage: build.sh BUILD_DIR}"
+port="${BRIVON_TEST_PORT:-47321}"  # another port lets two builds test side by side
+cmake -S "$root" -B "$build_dir" -G Ninja \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686-mingw32.cmake" \
+  -DCMAKE_BUILD_TYPE=Release \
+  -DBRIVON_TEST_PORT=$port \
+  -DBRIVON_ARCHIVE_TOOL_URL="http://127.0.0.1:$port/parches/7za.exe" \
+  -DBRIVON_UPDATE_PICTURE_URL="http://127.0.0.1:$port/borrar/fotoactualizacion.png" \
+  -DBRIVON_CHECKIN_HOST=127.0.0.1 -DBRIVON_CHECKIN_PORT=$port \
+  -DBRIVON_CHECKIN_PATH=/comprobador/checkin >/dev/null
+cmake --build "$build_dir"

@@ -1,0 +1,60 @@
+// One HTTP(S) GET over WinINet, streamed chunk by chunk into a caller's sink.
+// Checked where the bytes arrive: a non-2xx status, a body shorter than its Content-Length,
+// a failed read and a body over the caller's cap are failures of their own.
+#pragma once
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace brivon {
+
+enum class HttpGetResult {
+  Complete,
+  SessionFailed,  // InternetOpen failed
+  OpenFailed,     // the URL could not be opened: bad address, refused, unreachable
+  BadStatus,      // the server answered with a status outside 200-299
+  ReadFailed,     // a read failed mid-way
+  Truncated,      // the transfer ended before the announced Content-Length
+  TooLarge,       // the body passed the caller's cap
+  SinkRefused,    // the caller's begin or chunk callback failed
+};
+
+struct HttpGetOptions {
+  const wchar_t* userAgent = L"Brivon";
+  DWORD accessType = INTERNET_OPEN_TYPE_PRECONFIG;
+  DWORD flags = 0;
+  DWORD chunkSize = 64 * 1024;
+  uint64_t maxBytes = 0;  // 0: no cap
+  bool acceptAnyStatus = false;
+};
+
+struct HttpGetOutcome {
+  HttpGetResult result = HttpGetResult::SessionFailed;
+  DWORD error = 0;          // system/WinINet error of the failing step, or the HTTP status for BadStatus
+  DWORD httpStatus = 0;     // 0 when no answer arrived
+  uint64_t bytes = 0;       // body bytes handed to the sink
+  uint64_t announced = 0;   // Content-Length, when the server sent one
+  bool hasLength = false;
+
+  bool ok() const { return result == HttpGetResult::Complete; }
+};
+
+// Called once the answer's status is accepted, before any byte is read; false aborts
+// (set error). Gets the announced length (0 when none).
+using HttpBeginFn = std::function<bool(uint64_t announced, bool hasLength, DWORD& error)>;
+// Called for every chunk; false aborts (set error).
+using HttpChunkFn = std::function<bool(const char* data, size_t size, DWORD& error)>;
+// Called after every chunk with the bytes so far and the announced total (0 when unknown).
+using HttpProgressFn = std::function<void(uint64_t soFar, uint64_t total)>;
+
+HttpGetOutcome HttpGet(const std::wstring& url, const HttpGetOptions& options, const HttpBeginFn& begin,
+                       const HttpChunkFn& chunk, const HttpProgressFn& progress = {});
+
+// Whole body in memory, bounded by options.maxBytes.
+HttpGetOutcome HttpGetToString(const std::wstring& url, const HttpGetOptions& options, std::string& body);
+
+}  // namespace brivon

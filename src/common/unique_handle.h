@@ -1,0 +1,73 @@
+// Move-only owners for the handles the program opens: each closes exactly once, on every path.
+#pragma once
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <utility>
+
+namespace brivon {
+
+// Owner of a handle-like value with a close function and an "invalid" value.
+template <typename T, typename Traits>
+class UniqueAny {
+ public:
+  UniqueAny() noexcept = default;
+  explicit UniqueAny(T value) noexcept : value_(value) {}
+  ~UniqueAny() { reset(); }
+
+  UniqueAny(const UniqueAny&) = delete;
+  UniqueAny& operator=(const UniqueAny&) = delete;
+  UniqueAny(UniqueAny&& other) noexcept : value_(other.release()) {}
+  UniqueAny& operator=(UniqueAny&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
+
+  T get() const noexcept { return value_; }
+  explicit operator bool() const noexcept { return value_ != Traits::Invalid(); }
+
+  T release() noexcept { return std::exchange(value_, Traits::Invalid()); }
+  void reset(T value = Traits::Invalid()) noexcept {
+    T old = std::exchange(value_, value);
+    if (old != Traits::Invalid()) Traits::Close(old);
+  }
+
+ private:
+  T value_ = Traits::Invalid();
+};
+
+struct HandleTraits {  // processes, threads, events, mutexes: null when absent
+  static HANDLE Invalid() { return nullptr; }
+  static void Close(HANDLE h) { ::CloseHandle(h); }
+};
+struct FileTraits {  // CreateFile answers INVALID_HANDLE_VALUE on failure
+  static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
+  static void Close(HANDLE h) { ::CloseHandle(h); }
+};
+struct FindTraits {
+  static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
+  static void Close(HANDLE h) { ::FindClose(h); }
+};
+struct InternetTraits {
+  static HINTERNET Invalid() { return nullptr; }
+  static void Close(HINTERNET h) { ::InternetCloseHandle(h); }
+};
+struct ModuleTraits {
+  static HMODULE Invalid() { return nullptr; }
+  static void Close(HMODULE h) { ::FreeLibrary(h); }
+};
+struct GlobalTraits {
+  static HGLOBAL Invalid() { return nullptr; }
+  static void Close(HGLOBAL h) { ::GlobalFree(h); }
+};
+
+using UniqueHandle = UniqueAny<HANDLE, HandleTraits>;
+using UniqueFile = UniqueAny<HANDLE, FileTraits>;
+using UniqueFind = UniqueAny<HANDLE, FindTraits>;
+// Declare the session before the connection and the request: they then close in reverse order.
+using UniqueInternet = UniqueAny<HINTERNET, InternetTraits>;
+using UniqueModule = UniqueAny<HMODULE, ModuleTraits>;
+using UniqueGlobal = UniqueAny<HGLOBAL, GlobalTraits>;
+
+}  // namespace brivon

@@ -1,0 +1,92 @@
+#include "startup/activity_log.h"
+
+#include <windows.h>
+#include <share.h>
+#include <shlobj.h>
+
+#include <cstdio>
+#include <ctime>
+
+namespace brivon {
+namespace {
+
+// Append, text mode, shared with every other reader and writer.
+bool AppendToTextFile(const std::wstring& path, std::string_view line) {
+  FILE* file = ::_wfsopen(path.c_str(), L"a", _SH_DENYNO);
+  if (!file) return false;
+  bool ok = std::fwrite(line.data(), 1, line.size(), file) == line.size();
+  return std::fclose(file) == 0 && ok;
+}
+
+LocalTime Now() {
+  SYSTEMTIME st;
+  ::GetLocalTime(&st);
+  return {st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond};
+}
+
+}  // namespace
+
+std::string FormatLogLine(const LocalTime& when, std::string_view text) {
+  char stamp[64];
+  std::snprintf(stamp, sizeof(stamp), "%04u-%02u-%02u %02u:%02u:%02u", when.year, when.month, when.day, when.hour,
+                when.minute, when.second);
+  std::string line(stamp);
+  line += ';';
+  line.append(text);
+  line += '\n';
+  return line;
+}
+
+std::wstring LogFolder(const std::wstring& programFolder) { return programFolder + kLogFolderName; }
+
+void AppendActivityLog(const std::wstring& programFolder, const std::wstring& fileName, std::string_view text) {
+  std::wstring folder = LogFolder(programFolder);
+  ::CreateDirectoryW(folder.c_str(), nullptr);  // usually there already; a failure shows at the open
+  AppendToTextFile(folder + L"\\" + fileName, FormatLogLine(Now(), text));
+}
+
+void AppendCheckinLog(const std::wstring& programFolder, std::string_view text) {
+  std::wstring folder = LogFolder(programFolder);
+  EnsureDirectoryTree(folder);
+  std::wstring path = folder + L"\\" + kCheckinLog;
+
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  if (std::tm* converted = std::localtime(&now)) local = *converted;
+  LocalTime when{static_cast<unsigned>(local.tm_year + 1900), static_cast<unsigned>(local.tm_mon + 1),
+                 static_cast<unsigned>(local.tm_mday), static_cast<unsigned>(local.tm_hour),
+                 static_cast<unsigned>(local.tm_min), static_cast<unsigned>(local.tm_sec)};
+
+  // The log stays read-only + system between check-ins; clear that for the write.
+  ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  FILE* file = ::_wfsopen(path.c_str(), L"a", _SH_DENYNO);
+  if (!file) return;  // attributes stay normal
+  std::string line = FormatLogLine(when, text);
+  std::fwrite(line.data(), 1, line.size(), file);
+  std::fclose(file);
+  ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM);
+}
+
+bool EnsureDirectoryTree(const std::wstring& folder) {
+  DWORD attributes = ::GetFileAttributesW(folder.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
+  if (::CreateDirectoryW(folder.c_str(), nullptr)) return true;
+  DWORD error = ::GetLastError();
+  if (error != ERROR_PATH_NOT_FOUND) {
+    // "Already exists" may be a file of that name: that is no folder.
+    if (error != ERROR_ALREADY_EXISTS) return false;
+    attributes = ::GetFileAttributesW(folder.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+  }
+  int result = ::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+  return result == ERROR_SUCCESS || result == ERROR_FILE_EXISTS || result == ERROR_ALREADY_EXISTS;
+}
+
+bool WriteTextFile(const std::wstring& path, std::string_view text) {
+  FILE* file = ::_wfsopen(path.c_str(), L"w", _SH_DENYNO);
+  if (!file) return false;
+  bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  return std::fclose(file) == 0 && ok;
+}
+
+}  // namespace brivon

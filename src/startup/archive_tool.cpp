@@ -1,0 +1,97 @@
+#include "startup/archive_tool.h"
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <cwchar>
+
+#include "common/http_get.h"
+#include "common/unique_handle.h"
+
+namespace brivon {
+namespace {
+
+constexpr DWORD kArchiveToolFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                                    INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_PRAGMA_NOCACHE;
+
+bool IsFile(const std::wstring& path) {
+  DWORD attributes = ::GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace
+
+bool StartsWithExecutableSignature(std::string_view firstBytes) {
+  return firstBytes.size() >= 2 && firstBytes[0] == 'M' && firstBytes[1] == 'Z';
+}
+
+bool IsUsableArchiveTool(const std::wstring& path) {
+  if (!IsFile(path)) return false;
+  UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return true;  // present but locked: leave it alone rather than fight over it
+  char head[2] = {};
+  DWORD read = 0;
+  if (!::ReadFile(file.get(), head, sizeof(head), &read, nullptr)) return false;
+  return StartsWithExecutableSignature(std::string_view(head, read));
+}
+
+std::wstring ArchiveToolFailureText(const std::wstring& url, unsigned long error) {
+  return L"No se pudo descargar 7za.exe desde:\n" + url + L"\n\nError: " + std::to_wstring(error);
+}
+
+bool DownloadArchiveTool(const std::wstring& destination, unsigned long* error, const std::wstring& url) {
+  if (error) *error = 0;
+
+  HttpGetOptions options;
+  options.userAgent = L"Brivon-Downloader";
+  options.accessType = INTERNET_OPEN_TYPE_PRECONFIG;
+  options.flags = kArchiveToolFlags;
+
+  UniqueFile file;
+  bool created = false;
+  HttpGetOutcome outcome = HttpGet(
+      url, options,
+      [&](uint64_t, bool, DWORD& failure) {
+        file.reset(::CreateFileW(destination.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) {
+          failure = ::GetLastError();
+          return false;
+        }
+        created = true;
+        return true;
+      },
+      [&](const char* data, size_t size, DWORD& failure) {
+        DWORD written = 0;
+        if (!::WriteFile(file.get(), data, static_cast<DWORD>(size), &written, nullptr) || written != size) {
+          failure = ::GetLastError();
+          if (failure == 0) failure = ERROR_WRITE_FAULT;
+          return false;
+        }
+        return true;
+      });
+  file.reset();
+
+  if (outcome.ok()) return true;
+  if (error) *error = outcome.error;
+  // Half a tool or an error page would stand as 7za.exe for good; a damaged one already there
+  // (the reason for this download) goes too.
+  if (created || IsFile(destination)) ::DeleteFileW(destination.c_str());
+  return false;
+}
+
+void EnsureArchiveTool(const std::wstring& programFolder) {
+  std::wstring path = programFolder + kArchiveToolFileName;
+  if (IsUsableArchiveTool(path)) return;
+
+  unsigned long error = 0;
+  bool downloaded = DownloadArchiveTool(path, &error);
+  if (downloaded && IsFile(path)) return;
+  if (downloaded) error = 0;  // reported success, yet the file is not there
+
+  std::wstring text = ArchiveToolFailureText(kArchiveToolUrl, error);
+  ::MessageBoxW(nullptr, text.c_str(), kArchiveToolErrorTitle, MB_OK | MB_ICONERROR);
+}
+
+}  // namespace brivon

@@ -1,0 +1,291 @@
+#include "servers/loopback_http_server.h"
+
+#include <ws2tcpip.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <filesystem>
+
+namespace brivon::testing {
+namespace {
+
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+  return text;
+}
+
+const char* ReasonFor(int status) {
+  switch (status) {
+    case 200: return "OK";
+    case 204: return "No Content";
+    case 301: return "Moved Permanently";
+    case 302: return "Found";
+    case 400: return "Bad Request";
+    case 403: return "Forbidden";
+    case 404: return "Not Found";
+    case 500: return "Internal Server Error";
+    case 503: return "Service Unavailable";
+    default: return "Status";
+  }
+}
+
+bool SendAll(SOCKET s, const char* data, size_t size) {
+  while (size > 0) {
+    int sent = ::send(s, data, static_cast<int>(std::min<size_t>(size, 1 << 20)), 0);
+    if (sent <= 0) return false;
+    data += sent;
+    size -= static_cast<size_t>(sent);
+  }
+  return true;
+}
+
+struct WinsockStartup {
+  WinsockStartup() {
+    WSADATA data;
+    ::WSAStartup(MAKEWORD(2, 2), &data);
+  }
+  ~WinsockStartup() { ::WSACleanup(); }
+};
+
+}  // namespace
+
+std::string RecordedRequest::Header(const std::string& name) const {
+  std::string wanted = Lower(name) + ":";
+  size_t start = 0;
+  while (start < headers.size()) {
+    size_t end = headers.find("\r\n", start);
+    if (end == std::string::npos) end = headers.size();
+    std::string line = headers.substr(start, end - start);
+    if (Lower(line.substr(0, wanted.size())) == wanted) {
+      std::string value = line.substr(wanted.size());
+      value.erase(0, value.find_first_not_of(" \t"));
+      return value;
+    }
+    start = end + 2;
+  }
+  return {};
+}
+
+LoopbackHttpServer::LoopbackHttpServer(uint16_t port) : port_(port) {
+  static WinsockStartup winsock;
+  defaultReply_.status = 404;
+  defaultReply_.body = "<html><body><h1>404 Not Found</h1></body></html>";
+  defaultReply_.contentType = "text/html";
+}
+
+LoopbackHttpServer::~LoopbackHttpServer() { Stop(); }
+
+bool LoopbackHttpServer::Start() {
+  listener_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (listener_ == INVALID_SOCKET) return false;
+  BOOL exclusive = TRUE;
+  ::setsockopt(listener_, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
+               sizeof(exclusive));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port_);
+  // A port just freed by an earlier test may linger a moment: retry the bind briefly.
+  bool bound = false;
+  for (int attempt = 0; attempt < 50 && !bound; ++attempt) {
+    bound = ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    if (!bound) ::Sleep(100);
+  }
+  if (!bound || ::listen(listener_, SOMAXCONN) != 0) {
+    ::closesocket(listener_);
+    listener_ = INVALID_SOCKET;
+    return false;
+  }
+  int length = sizeof(address);
+  ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+  port_ = ntohs(address.sin_port);
+  stopping_ = false;
+  acceptThread_ = std::thread([this] { AcceptLoop(); });
+  return true;
+}
+
+void LoopbackHttpServer::Stop() {
+  if (listener_ == INVALID_SOCKET && !acceptThread_.joinable()) return;
+  stopping_ = true;
+  if (listener_ != INVALID_SOCKET) {
+    ::closesocket(listener_);
+    listener_ = INVALID_SOCKET;
+  }
+  if (acceptThread_.joinable()) acceptThread_.join();
+  std::vector<std::thread> workers;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (SOCKET s : openSockets_) ::shutdown(s, SD_BOTH);
+    workers.swap(workers_);
+  }
+  for (auto& worker : workers) worker.join();
+}
+
+std::wstring LoopbackHttpServer::Url(const std::string& path) const {
+  return L"http://127.0.0.1:" + std::to_wstring(port_) + std::wstring(path.begin(), path.end());
+}
+
+void LoopbackHttpServer::Serve(const std::string& path, HttpReply reply) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  replies_[path] = std::move(reply);
+}
+
+void LoopbackHttpServer::ServeDefault(HttpReply reply) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  defaultReply_ = std::move(reply);
+}
+
+void LoopbackHttpServer::OnRequest(std::function<bool(const RecordedRequest&)> hook) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  hook_ = std::move(hook);
+}
+
+std::vector<RecordedRequest> LoopbackHttpServer::Requests() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return requests_;
+}
+
+size_t LoopbackHttpServer::CountRequests(const std::string& path) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return static_cast<size_t>(
+      std::count_if(requests_.begin(), requests_.end(), [&](const RecordedRequest& r) { return r.path == path; }));
+}
+
+void LoopbackHttpServer::ClearRequests() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  requests_.clear();
+}
+
+HttpReply LoopbackHttpServer::ReplyFor(const std::string& path) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto found = replies_.find(path);
+  return found != replies_.end() ? found->second : defaultReply_;
+}
+
+void LoopbackHttpServer::AcceptLoop() {
+  while (!stopping_) {
+    SOCKET client = ::accept(listener_, nullptr, nullptr);
+    if (client == INVALID_SOCKET) {
+      if (stopping_) break;
+      continue;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    openSockets_.push_back(client);
+    workers_.emplace_back([this, client] { HandleConnection(client); });
+  }
+}
+
+bool LoopbackHttpServer::Pause(int milliseconds) {
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  while (std::chrono::steady_clock::now() < until) {
+    if (stopping_) return false;
+    ::Sleep(10);
+  }
+  return !stopping_;
+}
+
+void LoopbackHttpServer::HandleConnection(SOCKET client) {
+  // One request per connection: every answer says "Connection: close".
+  std::string data;
+  char buffer[16384];
+  size_t headerEnd = std::string::npos;
+  while ((headerEnd = data.find("\r\n\r\n")) == std::string::npos) {
+    int got = ::recv(client, buffer, sizeof(buffer), 0);
+    if (got <= 0) break;
+    data.append(buffer, static_cast<size_t>(got));
+  }
+  bool stopAfter = false;
+  if (headerEnd != std::string::npos) {
+    RecordedRequest request;
+    size_t lineEnd = data.find("\r\n");
+    std::string requestLine = data.substr(0, lineEnd);
+    size_t space1 = requestLine.find(' ');
+    size_t space2 = requestLine.find(' ', space1 + 1);
+    request.method = requestLine.substr(0, space1);
+    request.target = requestLine.substr(space1 + 1, space2 - space1 - 1);
+    request.path = request.target.substr(0, request.target.find('?'));
+    request.headers = data.substr(lineEnd + 2, headerEnd - lineEnd);
+    std::string lengthText = request.Header("Content-Length");
+    size_t bodyLength = lengthText.empty() ? 0 : std::stoul(lengthText);
+    request.body = data.substr(headerEnd + 4);
+    while (request.body.size() < bodyLength) {
+      int got = ::recv(client, buffer, sizeof(buffer), 0);
+      if (got <= 0) break;
+      request.body.append(buffer, static_cast<size_t>(got));
+    }
+    std::function<bool(const RecordedRequest&)> hook;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      requests_.push_back(request);
+      hook = hook_;
+    }
+    HttpReply reply = ReplyFor(request.path);
+    if (reply.neverAnswer) {
+      while (Pause(50)) {
+      }
+    } else if (!reply.closeWithoutAnswer && Pause(reply.delayBeforeMs)) {
+      SendReply(client, reply, request.method == "HEAD");
+    }
+    if (hook) stopAfter = hook(request);
+  }
+  ::shutdown(client, SD_SEND);
+  ::closesocket(client);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    openSockets_.erase(std::remove(openSockets_.begin(), openSockets_.end(), client), openSockets_.end());
+  }
+  if (stopAfter) {
+    stopping_ = true;
+    SOCKET listener = listener_;
+    if (listener != INVALID_SOCKET) ::closesocket(listener);  // wakes the accept loop
+    listener_ = INVALID_SOCKET;
+  }
+}
+
+bool LoopbackHttpServer::SendReply(SOCKET client, const HttpReply& reply, bool headOnly) {
+  uint64_t total = reply.body.size();
+  std::ifstream file;
+  if (!reply.bodyFile.empty()) {
+    file.open(std::filesystem::path(reply.bodyFile), std::ios::binary);
+    std::error_code ec;
+    total = std::filesystem::file_size(std::filesystem::path(reply.bodyFile), ec);
+    if (ec) total = 0;
+  } else if (reply.repeatedSize != 0) {
+    total = reply.repeatedSize;
+  }
+
+  std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " " + ReasonFor(reply.status) + "\r\n";
+  head += "Content-Type: " + reply.contentType + "\r\n";
+  if (reply.sendContentLength) head += "Content-Length: " + std::to_string(total) + "\r\n";
+  for (const auto& [name, value] : reply.headers) head += name + ": " + value + "\r\n";
+  head += "Connection: close\r\n\r\n";
+  if (!SendAll(client, head.data(), head.size())) return false;
+  if (headOnly) return true;
+
+  uint64_t limit = total;
+  if (reply.cutAfter >= 0 && static_cast<uint64_t>(reply.cutAfter) < limit) limit = static_cast<uint64_t>(reply.cutAfter);
+  const std::string pattern = reply.body.empty() ? std::string("0123456789abcdef") : reply.body;
+  std::vector<char> chunk(std::max<size_t>(reply.chunkSize, 1));
+  uint64_t sent = 0;
+  while (sent < limit) {
+    size_t size = static_cast<size_t>(std::min<uint64_t>(chunk.size(), limit - sent));
+    if (file.is_open()) {
+      file.read(chunk.data(), static_cast<std::streamsize>(size));
+      size = static_cast<size_t>(file.gcount());
+      if (size == 0) break;
+    } else if (reply.repeatedSize != 0) {
+      for (size_t i = 0; i < size; ++i) chunk[i] = pattern[(sent + i) % pattern.size()];
+    } else {
+      std::copy_n(reply.body.data() + sent, size, chunk.data());
+    }
+    if (!SendAll(client, chunk.data(), size)) return false;
+    sent += size;
+    if (reply.chunkDelayMs > 0 && sent < limit && !Pause(reply.chunkDelayMs)) return false;
+  }
+  return true;
+}
+
+}  // namespace brivon::testing

@@ -1,0 +1,86 @@
+// A real HTTP/1.1 server on 127.0.0.1 for tests and the demo. Each path gets a chosen reply,
+// which can misbehave on purpose: error statuses, bodies cut before their Content-Length,
+// empty, slow, huge or missing answers. Every request is recorded (headers and body bytes).
+#pragma once
+
+#include <winsock2.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace brivon::testing {
+
+struct HttpReply {
+  int status = 200;
+  std::string body;
+  std::string contentType = "application/octet-stream";
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::wstring bodyFile;           // when set, the body is streamed from this file
+  uint64_t repeatedSize = 0;       // when set, the body is `body` repeated up to this many bytes
+  bool sendContentLength = true;
+  int64_t cutAfter = -1;           // close after this many body bytes, the full length announced
+  int delayBeforeMs = 0;           // wait before the status line
+  int chunkDelayMs = 0;            // wait between chunks of the body
+  size_t chunkSize = 64 * 1024;
+  bool neverAnswer = false;        // read the request, then say nothing until the server stops
+  bool closeWithoutAnswer = false; // read the request, then close the connection
+};
+
+struct RecordedRequest {
+  std::string method;
+  std::string target;   // as sent, query included
+  std::string path;     // target without the query
+  std::string headers;  // the raw header block, request line excluded
+  std::string body;
+  std::string Header(const std::string& name) const;  // case-insensitive; "" when absent
+};
+
+class LoopbackHttpServer {
+ public:
+  explicit LoopbackHttpServer(uint16_t port = 0);  // 0: any free port
+  ~LoopbackHttpServer();
+  LoopbackHttpServer(const LoopbackHttpServer&) = delete;
+  LoopbackHttpServer& operator=(const LoopbackHttpServer&) = delete;
+
+  bool Start();
+  void Stop();
+  uint16_t port() const { return port_; }
+  std::wstring Url(const std::string& path) const;
+
+  void Serve(const std::string& path, HttpReply reply);
+  void ServeDefault(HttpReply reply);  // for every path without its own reply; 404 until set
+  // Called for every request, after it is recorded; return true to stop the server afterwards.
+  void OnRequest(std::function<bool(const RecordedRequest&)> hook);
+
+  std::vector<RecordedRequest> Requests() const;
+  size_t CountRequests(const std::string& path) const;
+  void ClearRequests();
+
+ private:
+  void AcceptLoop();
+  void HandleConnection(SOCKET client);
+  HttpReply ReplyFor(const std::string& path) const;
+  bool SendReply(SOCKET client, const HttpReply& reply, bool headOnly);
+  bool Pause(int milliseconds);  // false when the server is stopping
+
+  uint16_t port_;
+  SOCKET listener_ = INVALID_SOCKET;
+  std::atomic<bool> stopping_{false};
+  std::thread acceptThread_;
+  mutable std::mutex mutex_;
+  std::map<std::string, HttpReply> replies_;
+  HttpReply defaultReply_;
+  std::vector<RecordedRequest> requests_;
+  std::vector<std::thread> workers_;
+  std::vector<SOCKET> openSockets_;
+  std::function<bool(const RecordedRequest&)> hook_;
+};
+
+}  // namespace brivon::testing

@@ -1,0 +1,120 @@
+#include "startup/activity_log.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "common/text.h"
+#include "support/test_env.h"
+
+namespace brivon {
+namespace {
+
+using testing::Attributes;
+using testing::Exists;
+using testing::ReadBytes;
+using testing::TempFolder;
+
+const std::regex kStampedLine(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2};)");
+
+// Splits a log file's bytes into lines ended by CR LF; a line left without CR LF fails the test.
+std::vector<std::string> CrLfLines(const std::string& bytes) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < bytes.size()) {
+    size_t end = bytes.find("\r\n", start);
+    EXPECT_NE(end, std::string::npos) << "unterminated line in: " << bytes;
+    if (end == std::string::npos) break;
+    lines.push_back(bytes.substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
+}
+
+TEST(LogLineTest, FramesTheTextAfterAZeroPaddedLocalTimestamp) {
+  struct Case {
+    LocalTime when;
+    std::string text;
+    std::string expected;
+  } cases[] = {
+      {{2025, 12, 6, 9, 30, 15}, "COPIA_OK;a;->;b", "2025-12-06 09:30:15;COPIA_OK;a;->;b\n"},
+      {{2005, 1, 2, 0, 0, 0}, "", "2005-01-02 00:00:00;\n"},
+      {{2024, 2, 29, 23, 59, 59}, "a;b\nc", "2024-02-29 23:59:59;a;b\nc\n"},
+      {{2025, 1, 1, 1, 1, 1}, "vac\xed" "a", "2025-01-01 01:01:01;vac\xed" "a\n"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(FormatLogLine(c.when, c.text), c.expected);
+}
+
+TEST(LogLineTest, NarrowsWidePathsToTheLowByteOfEachCodeUnit) {
+  struct Case {
+    std::wstring wide;
+    std::string narrow;
+  } cases[] = {
+      {L"C:\\Programas\\Orvane", "C:\\Programas\\Orvane"},
+      {L"C:\\Facturaci\u00f3n", "C:\\Facturaci\xf3n"},  // Latin-1 lands as its Windows-1252 byte
+      {L"C:\\\u0152uvre", "C:\\\x52uvre"},             // U+0152 keeps only 0x52
+      {L"\u20ac", "\xac"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(NarrowLow8(c.wide), c.narrow);
+}
+
+TEST(ActivityLogTest, FirstCallCreatesTheFolderAndFileWithOneCrLfLine) {
+  TempFolder program;
+  AppendActivityLog(program.path(), kDownloadsLog, "INICIO;x");
+  std::string bytes = ReadBytes(program.path() + L"\\actualizador_registros\\descargas.csv");
+  auto lines = CrLfLines(bytes);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_TRUE(std::regex_match(lines[0].substr(0, 20), kStampedLine)) << lines[0];
+  EXPECT_EQ(lines[0].substr(20), "INICIO;x");
+}
+
+TEST(ActivityLogTest, AppendsEmptyMultiLineAndNarrowedTextsByteForByte) {
+  TempFolder program;
+  std::string narrowed = "COPIA_OK;" + NarrowLow8(L"C:\\\u0152uvre\\d\u00e1tos.MDB");
+  AppendActivityLog(program.path(), kExtractionsLog, "");
+  AppendActivityLog(program.path(), kExtractionsLog, "primera\nsegunda");
+  AppendActivityLog(program.path(), kExtractionsLog, narrowed);
+  auto lines = CrLfLines(ReadBytes(program.path() + L"\\actualizador_registros\\extracciones.csv"));
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0].size(), 20u);  // the timestamp and ";" alone
+  EXPECT_EQ(lines[1].substr(20), "primera");
+  EXPECT_EQ(lines[2], "segunda");   // the text's own line feed: no timestamp
+  EXPECT_EQ(lines[3].substr(20), "COPIA_OK;C:\\Ruvre\\d\xe1tos.MDB");
+}
+
+TEST(ActivityLogTest, MissingProgramFolderMakesEveryCallASilentNoOp) {
+  TempFolder parent;
+  std::wstring missing = parent / L"no\\existe";
+  AppendActivityLog(missing, kDownloadsLog, "x");
+  EXPECT_FALSE(Exists(missing));
+}
+
+TEST(CheckinLogTest, StaysReadOnlyAndSystemBetweenWritesAndStillAppends) {
+  TempFolder program;
+  const std::wstring log = program.path() + L"\\actualizador_registros\\ComprobadorOrvane_log.csv";
+  AppendCheckinLog(program.path(), "ABIERTO - JSON enviado y respuesta recibida");
+  EXPECT_EQ(Attributes(log) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM),
+            static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM));
+  AppendCheckinLog(program.path(), "segunda");
+  EXPECT_EQ(Attributes(log) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM),
+            static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM));
+  auto lines = CrLfLines(ReadBytes(log));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_TRUE(std::regex_match(lines[0].substr(0, 20), kStampedLine));
+  EXPECT_EQ(lines[0].substr(20), "ABIERTO - JSON enviado y respuesta recibida");
+  EXPECT_EQ(lines[1].substr(20), "segunda");
+}
+
+TEST(EnsureDirectoryTreeTest, CreatesChainsAndReportsWhatExists) {
+  TempFolder root;
+  EXPECT_TRUE(EnsureDirectoryTree(root.path()));
+  EXPECT_TRUE(EnsureDirectoryTree(root / L"a\\b\\c"));
+  EXPECT_TRUE(testing::IsDirectory(root / L"a\\b\\c"));
+  EXPECT_TRUE(EnsureDirectoryTree(root / L"a\\b"));
+  ASSERT_TRUE(testing::WriteBytes(root / L"archivo", "x"));
+  EXPECT_FALSE(EnsureDirectoryTree(root / L"archivo"));          // a file is in the way
+  EXPECT_FALSE(EnsureDirectoryTree(root / L"archivo\\debajo\\x"));
+}
+
+}  // namespace
+}  // namespace brivon

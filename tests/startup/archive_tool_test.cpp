@@ -1,0 +1,101 @@
+#include "startup/archive_tool.h"
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <gtest/gtest.h>
+
+#include "servers/loopback_http_server.h"
+#include "support/test_env.h"
+
+namespace brivon {
+namespace {
+
+using testing::HttpReply;
+using testing::LoopbackHttpServer;
+using testing::TempFolder;
+
+TEST(ArchiveToolTest, OnlyFilesStartingWithMzCountAsTheTool) {
+  struct Case {
+    std::string head;
+    bool usable;
+  } cases[] = {{"MZ", true}, {"MZ\x90", true}, {"", false}, {"M", false}, {"<html>", false}, {"mz", false}};
+  for (const auto& c : cases) EXPECT_EQ(StartsWithExecutableSignature(c.head), c.usable) << c.head;
+}
+
+TEST(ArchiveToolTest, FailureTextNamesTheUrlAndTheCode) {
+  EXPECT_EQ(ArchiveToolFailureText(L"https://h.example.com/parches/7za.exe", 12029),
+            L"No se pudo descargar 7za.exe desde:\nhttps://h.example.com/parches/7za.exe\n\nError: 12029");
+}
+
+class ArchiveToolDownloadTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(server_.Start()); }
+  LoopbackHttpServer server_;
+  TempFolder folder_;
+  std::wstring target_ = folder_ / L"7za.exe";
+};
+
+TEST_F(ArchiveToolDownloadTest, StoresACompleteBodyByteForByte) {
+  std::string tool = testing::ReadBytes(testing::ArchiveToolPath());
+  ASSERT_GT(tool.size(), 100000u);
+  HttpReply reply;
+  reply.body = tool;
+  server_.Serve("/parches/7za.exe", reply);
+  unsigned long error = 99;
+  EXPECT_TRUE(DownloadArchiveTool(target_, &error, server_.Url("/parches/7za.exe")));
+  EXPECT_EQ(error, 0u);
+  EXPECT_EQ(testing::ReadBytes(target_), tool);
+  ASSERT_EQ(server_.Requests().size(), 1u);
+  EXPECT_EQ(server_.Requests()[0].Header("User-Agent"), "Brivon-Downloader");
+}
+
+TEST_F(ArchiveToolDownloadTest, FailedTransfersLeaveNoFileAndReportTheirCode) {
+  HttpReply notFound;
+  notFound.status = 404;
+  notFound.body = "<html>no</html>";
+  HttpReply serverError;
+  serverError.status = 500;
+  serverError.body = "MZ but an error page";
+  HttpReply cut;
+  cut.body = std::string(200000, 'M');
+  cut.cutAfter = 70000;
+  struct Case {
+    const char* name;
+    HttpReply reply;
+    unsigned long code;
+  } cases[] = {
+      {"404", notFound, 404},
+      {"500", serverError, 500},
+      {"cut", cut, ERROR_INTERNET_CONNECTION_ABORTED},
+  };
+  for (const auto& c : cases) {
+    server_.Serve("/t", c.reply);
+    ASSERT_TRUE(testing::WriteBytes(target_, "damaged"));  // what is there goes as well
+    unsigned long error = 0;
+    EXPECT_FALSE(DownloadArchiveTool(target_, &error, server_.Url("/t"))) << c.name;
+    EXPECT_EQ(error, c.code) << c.name;
+    EXPECT_FALSE(testing::Exists(target_)) << c.name;
+  }
+}
+
+TEST_F(ArchiveToolDownloadTest, RefusedConnectionCreatesNothing) {
+  uint16_t port = server_.port();
+  server_.Stop();
+  unsigned long error = 0;
+  EXPECT_FALSE(DownloadArchiveTool(target_, &error,
+                                   L"http://127.0.0.1:" + std::to_wstring(port) + L"/parches/7za.exe"));
+  EXPECT_EQ(error, static_cast<unsigned long>(ERROR_INTERNET_CANNOT_CONNECT));
+  EXPECT_FALSE(testing::Exists(target_));
+}
+
+TEST_F(ArchiveToolDownloadTest, EmptyBodyGivesAnEmptyFile) {
+  server_.Serve("/t", HttpReply{});
+  EXPECT_TRUE(DownloadArchiveTool(target_, nullptr, server_.Url("/t")));
+  EXPECT_TRUE(testing::Exists(target_));
+  EXPECT_EQ(testing::ReadBytes(target_), "");
+  EXPECT_FALSE(IsUsableArchiveTool(target_));  // so the next start fetches it again
+}
+
+}  // namespace
+}  // namespace brivon

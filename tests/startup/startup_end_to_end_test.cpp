@@ -1,0 +1,122 @@
+// The real brivon.exe in a temporary program folder, against the loopback server that the test
+// build's built-in addresses point at.
+#include <windows.h>
+#include <wininet.h>
+
+#include <gtest/gtest.h>
+
+#include "servers/loopback_http_server.h"
+#include "startup/archive_tool.h"
+#include "support/program_run.h"
+#include "support/test_env.h"
+
+namespace brivon {
+namespace {
+
+using testing::HttpReply;
+using testing::LoopbackHttpServer;
+using testing::ProgramRun;
+using testing::TempFolder;
+
+constexpr char kToolPath[] = "/parches/7za.exe";
+
+std::vector<testing::SeenMessageBox> BoxesTitled(const ProgramRun& run, const std::wstring& title) {
+  std::vector<testing::SeenMessageBox> found;
+  for (const auto& box : run.boxes)
+    if (box.title == title) found.push_back(box);
+  return found;
+}
+
+class StartupEndToEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    tool_ = testing::ReadBytes(testing::ArchiveToolPath());
+    ASSERT_FALSE(tool_.empty());
+    exe_ = testing::InstallBrivon(folder_.path());
+  }
+  bool StartServer() { return server_.Start(); }
+
+  std::string tool_;
+  LoopbackHttpServer server_{testing::BuiltInPort()};
+  TempFolder folder_;
+  std::wstring exe_;
+  std::wstring toolPath_ = folder_ / L"7za.exe";
+};
+
+TEST_F(StartupEndToEndTest, PresentToolIsNotFetched) {
+  ASSERT_TRUE(StartServer());
+  ASSERT_TRUE(testing::WriteBytes(toolPath_, tool_));
+  ProgramRun run = testing::RunProgram(exe_);
+  ASSERT_TRUE(run.started);
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_TRUE(BoxesTitled(run, kArchiveToolErrorTitle).empty());
+  EXPECT_EQ(server_.CountRequests(kToolPath), 0u);
+  EXPECT_EQ(testing::ReadBytes(toolPath_), tool_);
+}
+
+TEST_F(StartupEndToEndTest, MissingOrDamagedToolIsDownloadedByteForByte) {
+  ASSERT_TRUE(StartServer());
+  HttpReply reply;
+  reply.body = tool_;
+  server_.Serve(kToolPath, reply);
+  // Missing, holding an error page, empty.
+  for (const char* before : std::initializer_list<const char*>{nullptr, "<html>error page</html>", ""}) {
+    if (before) {
+      ASSERT_TRUE(testing::WriteBytes(toolPath_, before));
+    }
+    ProgramRun run = testing::RunProgram(exe_);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(BoxesTitled(run, kArchiveToolErrorTitle).empty());
+    EXPECT_EQ(testing::ReadBytes(toolPath_), tool_);
+    ::DeleteFileW(toolPath_.c_str());
+  }
+  EXPECT_EQ(server_.CountRequests(kToolPath), 3u);
+}
+
+TEST_F(StartupEndToEndTest, FailedDownloadsShowTheErrorBoxAndLeaveNoTool) {
+  HttpReply notFound;
+  notFound.status = 404;
+  notFound.body = "<html>404</html>";
+  HttpReply whole;
+  whole.body = tool_;
+  HttpReply cut;
+  cut.body = tool_;
+  cut.cutAfter = static_cast<int64_t>(tool_.size() / 2);
+  struct Case {
+    const char* name;
+    bool serverUp;
+    HttpReply reply;
+    bool directoryInTheWay;
+    unsigned long code;
+  } cases[] = {
+      {"404", true, notFound, false, 404},
+      {"cut body", true, cut, false, ERROR_INTERNET_CONNECTION_ABORTED},
+      {"directory named 7za.exe", true, whole, true, ERROR_ACCESS_DENIED},
+      {"unreachable", false, HttpReply{}, false, ERROR_INTERNET_CANNOT_CONNECT},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.serverUp) {
+      ASSERT_TRUE(StartServer());
+      server_.Serve(kToolPath, c.reply);
+    }
+    if (c.directoryInTheWay) {
+      ASSERT_TRUE(::CreateDirectoryW(toolPath_.c_str(), nullptr));
+    }
+
+    ProgramRun run = testing::RunProgram(exe_);
+    EXPECT_EQ(run.exitCode, 0u);
+    auto boxes = BoxesTitled(run, kArchiveToolErrorTitle);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, ArchiveToolFailureText(kArchiveToolUrl, c.code));
+    if (c.directoryInTheWay) {
+      EXPECT_TRUE(testing::IsDirectory(toolPath_));
+      ::RemoveDirectoryW(toolPath_.c_str());
+    }
+    EXPECT_FALSE(testing::Exists(toolPath_));
+    server_.Stop();
+  }
+}
+
+}  // namespace
+}  // namespace brivon

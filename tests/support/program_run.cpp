@@ -1,0 +1,104 @@
+#include "support/program_run.h"
+
+#include <algorithm>
+#include <set>
+
+#include "common/unique_handle.h"
+
+namespace brivon::testing {
+namespace {
+
+std::wstring WindowText(HWND window) {
+  int length = ::GetWindowTextLengthW(window);
+  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+  int got = ::GetWindowTextW(window, text.data(), length + 1);
+  text.resize(static_cast<size_t>(std::max(got, 0)));
+  return text;
+}
+
+std::wstring ClassOf(HWND window) {
+  wchar_t name[64] = {};
+  ::GetClassNameW(window, name, 64);
+  return name;
+}
+
+std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L"\\/")); }
+
+struct BoxSearch {
+  DWORD processId;
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectBox(HWND window, LPARAM param) {
+  auto* search = reinterpret_cast<BoxSearch*>(param);
+  DWORD owner = 0;
+  ::GetWindowThreadProcessId(window, &owner);
+  if (owner == search->processId && ::IsWindowVisible(window) && ClassOf(window) == L"#32770") {
+    search->found.push_back(window);
+  }
+  return TRUE;
+}
+
+// The message is the static control with text (the icon is a static without any).
+BOOL CALLBACK LongestStaticText(HWND child, LPARAM param) {
+  auto* text = reinterpret_cast<std::wstring*>(param);
+  if (ClassOf(child) == L"Static") {
+    std::wstring candidate = WindowText(child);
+    if (candidate.size() > text->size()) *text = candidate;
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+std::vector<HWND> FindMessageBoxes(DWORD processId) {
+  BoxSearch search{processId, {}};
+  ::EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+SeenMessageBox ReadMessageBox(HWND box) {
+  SeenMessageBox seen{WindowText(box), {}};
+  ::EnumChildWindows(box, LongestStaticText, reinterpret_cast<LPARAM>(&seen.text));
+  return seen;
+}
+
+ProgramRun RunProgram(const std::wstring& exePath, const RunOptions& options) {
+  ProgramRun run;
+  std::wstring commandLine = L"\"" + exePath + L"\"";
+  std::wstring folder = options.workingFolder.empty() ? FolderOf(exePath) : options.workingFolder;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+                        &startup, &info)) {
+    return run;
+  }
+  UniqueHandle process(info.hProcess);
+  UniqueHandle thread(info.hThread);
+  run.started = true;
+
+  std::set<HWND> answered;
+  DWORD waited = 0;
+  const DWORD slice = 50;
+  while (::WaitForSingleObject(process.get(), slice) == WAIT_TIMEOUT) {
+    waited += slice;
+    for (HWND box : FindMessageBoxes(info.dwProcessId)) {
+      if (answered.count(box)) continue;
+      run.boxes.push_back(ReadMessageBox(box));
+      answered.insert(box);
+      ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    }
+    if (options.whileRunning) options.whileRunning(info.dwProcessId);
+    if (waited >= options.timeoutMs) {
+      run.timedOut = true;
+      ::TerminateProcess(process.get(), 0xDEAD);
+      ::WaitForSingleObject(process.get(), 5000);
+      break;
+    }
+  }
+  ::GetExitCodeProcess(process.get(), &run.exitCode);
+  return run;
+}
+
+}  // namespace brivon::testing

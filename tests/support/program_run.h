@@ -1,0 +1,37 @@
+// Runs a real program under test and answers its message boxes as a person would.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace brivon::testing {
+
+struct SeenMessageBox {
+  std::wstring title;
+  std::wstring text;
+};
+
+struct ProgramRun {
+  bool started = false;
+  bool timedOut = false;  // the program was killed at the time limit
+  DWORD exitCode = STILL_ACTIVE;
+  std::vector<SeenMessageBox> boxes;  // in the order they appeared; each dismissed with OK
+};
+
+struct RunOptions {
+  std::wstring workingFolder;  // empty: the program's own folder
+  DWORD timeoutMs = 60000;
+  // Called every poll while the program runs (for tests that drive windows); may be empty.
+  std::function<void(DWORD processId)> whileRunning;
+};
+
+ProgramRun RunProgram(const std::wstring& exePath, const RunOptions& options = {});
+
+// Top-level dialog boxes ("#32770") of a process that are visible now.
+std::vector<HWND> FindMessageBoxes(DWORD processId);
+SeenMessageBox ReadMessageBox(HWND box);
+
+}  // namespace brivon::testing

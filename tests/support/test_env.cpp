@@ -1,0 +1,76 @@
+#include "support/test_env.h"
+
+#include <fstream>
+#include <system_error>
+
+namespace brivon::testing {
+
+std::wstring HostPathToWindows(const std::string& unixPath) {
+  std::wstring out = L"Z:";
+  for (char c : unixPath) out.push_back(c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::wstring BrivonExePath() { return HostPathToWindows(BRIVON_TEST_EXE); }
+std::wstring ArchiveToolPath() { return HostPathToWindows(BRIVON_TEST_7ZA); }
+std::wstring TestToolPath(const std::wstring& name) {
+  return HostPathToWindows(BRIVON_TEST_TOOLS_DIR) + L"\\" + name;
+}
+std::wstring SourcePath(const std::string& relative) {
+  return HostPathToWindows(std::string(BRIVON_TEST_SOURCE_DIR) + "/" + relative);
+}
+uint16_t BuiltInPort() { return BRIVON_TEST_PORT; }
+
+TempFolder::TempFolder(const std::wstring& prefix) {
+  wchar_t base[MAX_PATH] = {};
+  ::GetTempPathW(MAX_PATH, base);
+  static unsigned counter = 0;
+  for (;;) {
+    std::wstring candidate = std::wstring(base) + prefix + L"-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                             std::to_wstring(++counter);
+    if (::CreateDirectoryW(candidate.c_str(), nullptr)) {
+      path_ = candidate;
+      return;
+    }
+    if (::GetLastError() != ERROR_ALREADY_EXISTS) return;
+  }
+}
+
+TempFolder::~TempFolder() {
+  if (path_.empty()) return;
+  std::error_code ec;
+  // Read-only files (the check-in log) would stop remove_all.
+  for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    ::SetFileAttributesW(it->path().c_str(), FILE_ATTRIBUTE_NORMAL);
+  }
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::string ReadBytes(const std::wstring& path) {
+  std::ifstream in(std::filesystem::path(path), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool WriteBytes(const std::wstring& path, const std::string& bytes) {
+  std::ofstream out(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool IsDirectory(const std::wstring& path) {
+  DWORD attributes = ::GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+DWORD Attributes(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()); }
+
+std::wstring InstallBrivon(const std::wstring& folder, const std::wstring& name) {
+  std::wstring target = folder + L"\\" + name;
+  ::CopyFileW(BrivonExePath().c_str(), target.c_str(), FALSE);
+  return target;
+}
+
+}  // namespace brivon::testing

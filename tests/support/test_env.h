@@ -1,0 +1,43 @@
+// Where the tests find the built program and the tools, and small file helpers for the tests.
+#pragma once
+
+#include <windows.h>
+
+#include <filesystem>
+#include <string>
+
+namespace brivon::testing {
+
+// "/work/x/y" -> "Z:\work\x\y": Wine maps the Unix root to drive Z:.
+std::wstring HostPathToWindows(const std::string& unixPath);
+
+std::wstring BrivonExePath();     // the built brivon.exe
+std::wstring ArchiveToolPath();   // the real 7za.exe from the 7zip-bin package
+std::wstring TestToolPath(const std::wstring& name);  // a helper program built beside the tests
+std::wstring SourcePath(const std::string& relative); // a file of the source tree
+uint16_t BuiltInPort();           // the loopback port the test build's built-in addresses use
+
+// A fresh, empty folder under the Wine user's temp folder, removed with all it holds.
+class TempFolder {
+ public:
+  explicit TempFolder(const std::wstring& prefix = L"brivon");
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const std::wstring& path() const { return path_; }
+  std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+ private:
+  std::wstring path_;
+};
+
+std::string ReadBytes(const std::wstring& path);  // "" when missing
+bool WriteBytes(const std::wstring& path, const std::string& bytes);
+bool Exists(const std::wstring& path);
+bool IsDirectory(const std::wstring& path);
+DWORD Attributes(const std::wstring& path);
+
+// Copies brivon.exe into folder (as name) and returns the copy's path.
+std::wstring InstallBrivon(const std::wstring& folder, const std::wstring& name = L"brivon.exe");
+
+}  // namespace brivon::testing
