@@ -13,4 +13,10 @@ cmake -S "$root" -B "$build_dir" -G Ninja \
   -DBRIVON_UPDATE_PICTURE_URL="http://127.0.0.1:$port/borrar/fotoactualizacion.png" \
   -DBRIVON_CHECKIN_HOST=127.0.0.1 -DBRIVON_CHECKIN_PORT=$port \
   -DBRIVON_CHECKIN_PATH=/comprobador/checkin >/dev/null
-cmake --build "$build_dir"
+# BRIVON_BUILD_TARGETS (space-separated) builds only those targets.
+if [ -n "${BRIVON_BUILD_TARGETS:-}" ]; then
+  # shellcheck disable=SC2086
+  cmake --build "$build_dir" --target $BRIVON_BUILD_TARGETS
+else
+  cmake --build "$build_dir"
+fi
