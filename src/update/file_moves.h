@@ -1,0 +1,20 @@
+// File tests and moves shared by the update installer's stages.
+#pragma once
+
+#include <string>
+
+namespace brivon {
+
+// True when path exists and is not a folder.
+bool IsExistingFile(const std::wstring& path);
+
+// Moves source to destination, replacing a file there. A move that keeps failing (the file is held
+// by another process) is retried 10 times, 120 ms apart, then done as copy and delete.
+// True when the file is at the destination and gone from the source; on false GetLastError() holds
+// the error of the last failed call.
+bool MoveFileWithRetry(const std::wstring& source, const std::wstring& destination);
+
+inline constexpr int kMoveAttempts = 10;
+inline constexpr unsigned long kMoveRetryPauseMs = 120;
+
+}  // namespace brivon
