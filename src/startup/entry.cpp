@@ -4,7 +4,9 @@
 #include "startup/archive_tool.h"
 #include "startup/program_folder.h"
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
+namespace {
+
+void RunStartupSequence(HINSTANCE instance, int showCommand) {
   (void)instance;
   (void)showCommand;
   std::wstring programFolder = brivon::GetProgramFolder();
@@ -13,5 +15,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   if (!programFolder.empty()) ::SetCurrentDirectoryW(programFolder.c_str());
 
   brivon::EnsureArchiveTool(programFolder);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
+  try {
+    RunStartupSequence(instance, showCommand);
+  } catch (...) {
+    // Nothing may end the program abnormally; each step logs its own failures.
+  }
   return 0;
 }
