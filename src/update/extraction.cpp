@@ -1,0 +1,41 @@
+#include "update/extraction.h"
+
+#include <windows.h>
+
+#include "update/child_process.h"
+#include "update/file_moves.h"
+
+namespace brivon {
+
+std::wstring ExtractCommandLine(const std::wstring& toolPath, const std::wstring& archivePath,
+                                const std::wstring& destinationFolder) {
+  return L"\"" + toolPath + L"\" x \"" + archivePath + L"\" -o\"" + destinationFolder + L"\" -y";
+}
+
+bool ExtractArchive(const std::wstring& programFolder, const std::wstring& archivePath,
+                    const std::wstring& destinationFolder, unsigned long* exitCode) {
+  unsigned long code = kExtractFolderFailed;
+  auto report = [&](bool result) {
+    if (exitCode) *exitCode = code;
+    return result;
+  };
+
+  DWORD attributes = ::GetFileAttributesW(destinationFolder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    if (!::CreateDirectoryW(destinationFolder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+      return report(false);
+    }
+  }
+
+  std::wstring toolPath = programFolder + L"\\" + kArchiveToolName;
+  if (!IsExistingFile(toolPath)) {
+    code = kExtractToolMissing;
+    return report(false);
+  }
+
+  if (!RunHiddenProcess(ExtractCommandLine(toolPath, archivePath, destinationFolder), &code)) return report(false);
+  // 1 is 7-Zip's warning (for example a file it could not overwrite): the rest is unpacked.
+  return report(code == 0 || code == 1);
+}
+
+}  // namespace brivon

@@ -1,0 +1,24 @@
+// Unpacking a ZIP package with the 7-Zip command-line tool beside the program.
+#pragma once
+
+#include <string>
+
+namespace brivon {
+
+inline constexpr wchar_t kArchiveToolName[] = L"7za.exe";
+// Exit codes of ExtractArchive's own failures (7-Zip's own codes pass through unchanged).
+inline constexpr unsigned long kExtractFolderFailed = 0xFFFFFFFF;  // destination not creatable
+inline constexpr unsigned long kExtractToolMissing = 2;            // no 7za.exe: nothing started
+
+// "<tool>" x "<archive>" -o"<destination>" -y
+std::wstring ExtractCommandLine(const std::wstring& toolPath, const std::wstring& archivePath,
+                                const std::wstring& destinationFolder);
+
+// Unpacks archivePath below destinationFolder (created when missing; its parent must exist) with
+// programFolder\7za.exe, keeping the archive's folders and overwriting files. True when 7-Zip
+// ends with 0 or 1 (warning); exitCode gets 7-Zip's code, the system error when it could not be
+// started, or one of the codes above.
+bool ExtractArchive(const std::wstring& programFolder, const std::wstring& archivePath,
+                    const std::wstring& destinationFolder, unsigned long* exitCode);
+
+}  // namespace brivon

@@ -1,0 +1,92 @@
+#include "update/package_download.h"
+
+#include <wininet.h>
+
+#include "common/unique_handle.h"
+
+namespace brivon {
+namespace {
+
+// The URL's bytes reach WinINet as its ANSI entry points would read them.
+std::wstring AnsiToWide(const std::string& text) {
+  if (text.empty()) return {};
+  int length = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+  return wide;
+}
+
+}  // namespace
+
+DownloadResult DownloadPackage(const std::string& url, const std::wstring& targetPath, DownloadDetail* detail,
+                               DWORD readSize) {
+  DownloadDetail local;
+  DownloadDetail& out = detail ? *detail : local;
+  out = DownloadDetail{};
+  if (url.empty()) return DownloadResult::DownloadFailed;
+
+  const std::wstring partialPath = targetPath + kPartialSuffix;
+  UniqueFile partial;
+  bool writeFailed = false;
+
+  HttpGetOptions options;
+  options.userAgent = L"UrlAct";
+  options.accessType = INTERNET_OPEN_TYPE_DIRECT;
+  // A package of hundreds of megabytes has no business in the Internet cache.
+  options.flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+  options.chunkSize = readSize;
+
+  // The partial file is made only once a byte arrives: an empty or refused reply touches nothing.
+  auto chunk = [&](const char* data, size_t size, DWORD& error) {
+    if (!partial) {
+      partial.reset(::CreateFileW(partialPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+      if (!partial) {
+        error = ::GetLastError();
+        writeFailed = true;
+        return false;
+      }
+    }
+    DWORD written = 0;
+    if (!::WriteFile(partial.get(), data, static_cast<DWORD>(size), &written, nullptr)) {
+      error = ::GetLastError();
+      writeFailed = true;
+      return false;
+    }
+    if (written != size) {
+      error = ERROR_WRITE_FAULT;
+      writeFailed = true;
+      return false;
+    }
+    return true;
+  };
+
+  HttpGetOutcome outcome = HttpGet(AnsiToWide(url), options, nullptr, chunk);
+  out.http = outcome.result;
+  out.error = outcome.error;
+  out.httpStatus = outcome.httpStatus;
+  out.bytes = outcome.bytes;
+
+  const bool created = static_cast<bool>(partial);
+  partial.reset();
+  auto discard = [&](DownloadResult result) {
+    if (created) ::DeleteFileW(partialPath.c_str());
+    return result;
+  };
+
+  if (writeFailed) return discard(DownloadResult::SaveFailed);
+  if (!outcome.ok()) return discard(DownloadResult::DownloadFailed);
+  if (outcome.bytes == 0) {
+    out.http = HttpGetResult::Truncated;
+    out.error = ERROR_NO_DATA;
+    return discard(DownloadResult::DownloadFailed);
+  }
+  if (!::MoveFileExW(partialPath.c_str(), targetPath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    out.error = ::GetLastError();
+    return discard(DownloadResult::SaveFailed);
+  }
+  return DownloadResult::Stored;
+}
+
+}  // namespace brivon
+

@@ -1,0 +1,40 @@
+// Download of an update package into its file in the program folder.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "common/http_get.h"
+
+namespace brivon {
+
+enum class DownloadResult {
+  Stored,
+  DownloadFailed,  // no session, no answer, a non-2xx status, an empty, cut or failed body
+  SaveFailed,      // the file could not be written or put in place
+};
+
+// Measured under Wine on a 1 GiB body: small reads cost many times curl's time, 1 MiB reads
+// match it, and the buffer stays a fixed size whatever the package size.
+inline constexpr DWORD kPackageReadSize = 1024 * 1024;
+
+// Why a download failed, for the caller's log and for tests.
+struct DownloadDetail {
+  HttpGetResult http = HttpGetResult::SessionFailed;
+  DWORD error = 0;       // system/WinINet error of the failing step, or the HTTP status
+  DWORD httpStatus = 0;  // 0 when no answer arrived
+  uint64_t bytes = 0;    // body bytes received
+};
+
+// Suffix of the file the body is streamed into, beside the target.
+inline constexpr wchar_t kPartialSuffix[] = L".parcial";
+
+// Streams the package at url (8-bit, as the alert document holds it) into targetPath + ".parcial"
+// and puts it in place of targetPath only when the whole body arrived and was written: a failed
+// download never creates, truncates or leaves a partial target.
+DownloadResult DownloadPackage(const std::string& url, const std::wstring& targetPath,
+                               DownloadDetail* detail = nullptr, DWORD readSize = kPackageReadSize);
+
+}  // namespace brivon
