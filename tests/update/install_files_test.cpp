@@ -1,0 +1,212 @@
+#include <windows.h>
+#include <winioctl.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include <string>
+#include <vector>
+
+#include "install_support.h"
+#include "support/test_env.h"
+#include "update/executable_search.h"
+#include "update/file_moves.h"
+
+namespace brivon {
+namespace {
+
+using testing::Exists;
+using testing::ReadBytes;
+using testing::ScopedEnv;
+using testing::TempFolder;
+using testing::WriteBytes;
+
+TEST(InstallFilesTest, IsExistingFileOnlyForFiles) {
+  TempFolder folder;
+  ASSERT_TRUE(WriteBytes(folder / L"a.exe", "x"));
+  ASSERT_TRUE(WriteBytes(folder / L"oculto.exe", "x"));
+  ::SetFileAttributesW((folder / L"oculto.exe").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
+  ASSERT_TRUE(::CreateDirectoryW((folder / L"dir.exe").c_str(), nullptr));
+  struct Case {
+    std::wstring path;
+    bool file;
+  } cases[] = {
+      {folder / L"a.exe", true},     {folder / L"A.EXE", true},        {folder / L"oculto.exe", true},
+      {folder / L"dir.exe", false},  {folder / L"falta.exe", false},   {folder.path(), false},
+      {folder / L"no\\a.exe", false}, {L"", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsExistingFile(c.path), c.file) << c.path;
+  ::SetFileAttributesW((folder / L"oculto.exe").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST(InstallFilesTest, MoveReplacesAnExistingReadOnlyDestination) {
+  TempFolder folder;
+  std::wstring source = folder / L"nuevo.exe", destination = folder / L"Programa.exe";
+  ASSERT_TRUE(WriteBytes(source, "new"));
+  ASSERT_TRUE(WriteBytes(destination, "old version"));
+  ::SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_READONLY);
+  EXPECT_TRUE(MoveFileWithRetry(source, destination));
+  EXPECT_FALSE(Exists(source));
+  EXPECT_EQ(ReadBytes(destination), "new");
+}
+
+TEST(InstallFilesTest, MoveOfAMissingSourceFailsAndCreatesNothing) {
+  TempFolder folder;
+  EXPECT_FALSE(MoveFileWithRetry(folder / L"falta.exe", folder / L"destino.exe"));
+  EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_FALSE(Exists(folder / L"destino.exe"));
+}
+
+// Another process holds the source: without sharing for a while, without sharing for good, or
+// shared for reading only (a rename is refused, a copy is not).
+TEST(InstallFilesTest, MoveOfAFileHeldByAnotherProcess) {
+  struct Case {
+    const char* name;
+    DWORD share;
+    DWORD holdMs;
+    bool moved;
+    bool sourceLeft;
+    const char* destination;  // bytes at the destination afterwards
+    DWORD minimumMs;          // the retries' pauses before the outcome
+  } cases[] = {
+      {"let go after 500 ms", 0, 500, true, false, "payload", 400},
+      {"held throughout", 0, 8000, false, true, "previous", 1000},
+      {"read sharing", FILE_SHARE_READ, 8000, false, true, "payload", 1000},
+  };
+  for (const auto& c : cases) {
+    TempFolder folder;
+    std::wstring source = folder / L"nuevo.exe", destination = folder / L"Programa.exe";
+    ASSERT_TRUE(WriteBytes(source, "payload"));
+    ASSERT_TRUE(WriteBytes(destination, "previous"));
+    ScopedEnv file(L"BRIVON_HOLD_FILE", source);
+    ScopedEnv share(L"BRIVON_HOLD_SHARE", std::to_wstring(c.share));
+    ScopedEnv ms(L"BRIVON_HOLD_MS", std::to_wstring(c.holdMs));
+    UniqueHandle holder = testing::StartRole(L"HoldFile");
+    ASSERT_TRUE(holder) << c.name;
+    for (int i = 0; i < 300 && !Exists(source + L".held"); ++i) ::Sleep(20);
+    ASSERT_TRUE(Exists(source + L".held")) << c.name;
+
+    ULONGLONG start = ::GetTickCount64();
+    bool moved = MoveFileWithRetry(source, destination);
+    ULONGLONG elapsed = ::GetTickCount64() - start;
+    ::TerminateProcess(holder.get(), 0);
+    ::WaitForSingleObject(holder.get(), 10000);
+
+    EXPECT_EQ(moved, c.moved) << c.name;
+    EXPECT_EQ(Exists(source), c.sourceLeft) << c.name;
+    EXPECT_EQ(ReadBytes(destination), c.destination) << c.name;
+    EXPECT_GE(elapsed, c.minimumMs) << c.name;
+  }
+}
+
+// Makes link a junction to target (a mount-point reparse point, as "mklink /J" does).
+bool MakeJunction(const std::wstring& link, const std::wstring& target) {
+  if (!::CreateDirectoryW(link.c_str(), nullptr)) return false;
+  UniqueFile handle(::CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!handle) return false;
+  std::wstring substitute = L"\\??\\" + target;
+  const USHORT substituteBytes = static_cast<USHORT>(substitute.size() * sizeof(wchar_t));
+  const USHORT printBytes = static_cast<USHORT>(target.size() * sizeof(wchar_t));
+  // Tag, data length, reserved; then the mount-point header and both names, each zero-ended.
+  std::vector<BYTE> buffer(8 + 8 + substituteBytes + 2 + printBytes + 2);
+  auto put16 = [&](size_t at, USHORT v) { memcpy(buffer.data() + at, &v, 2); };
+  DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
+  memcpy(buffer.data(), &tag, 4);
+  put16(4, static_cast<USHORT>(buffer.size() - 8));
+  put16(8, 0);
+  put16(10, substituteBytes);
+  put16(12, static_cast<USHORT>(substituteBytes + 2));
+  put16(14, printBytes);
+  memcpy(buffer.data() + 16, substitute.data(), substituteBytes);
+  memcpy(buffer.data() + 16 + substituteBytes + 2, target.data(), printBytes);
+  DWORD returned = 0;
+  return ::DeviceIoControl(handle.get(), FSCTL_SET_REPARSE_POINT, buffer.data(), static_cast<DWORD>(buffer.size()),
+                           nullptr, 0, &returned, nullptr) != FALSE;
+}
+
+std::vector<std::wstring> Collect(const std::wstring& folder) {
+  std::vector<std::wstring> found;
+  CollectExecutables(folder, found);
+  return found;
+}
+
+std::vector<std::wstring> Relative(const std::vector<std::wstring>& paths, const std::wstring& root) {
+  std::vector<std::wstring> relative;
+  for (const auto& p : paths) relative.push_back(p.compare(0, root.size(), root) == 0 ? p.substr(root.size()) : p);
+  return relative;
+}
+
+TEST(InstallFilesTest, CollectExecutablesDepthFirstByExtensionOnly) {
+  TempFolder folder;
+  std::wstring root = folder / L"Paquete";
+  for (const wchar_t* dir : {L"", L"\\a", L"\\a\\b", L"\\vacia", L"\\x.exe"}) {
+    ASSERT_TRUE(::CreateDirectoryW((root + dir).c_str(), nullptr));
+  }
+  for (const wchar_t* file : {L"\\a\\b\\Uno.EXE", L"\\a\\Dos.exe", L"\\Tres.exe.bak", L"\\Cuatro", L"\\exe",
+                              L"\\Cinco.Exe", L"\\x.exe\\Siete.exe"}) {
+    ASSERT_TRUE(WriteBytes(root + file, "MZ"));
+  }
+  std::vector<std::wstring> found = Relative(Collect(root), root);
+  std::vector<std::wstring> subtreeA = {L"\\a\\b\\Uno.EXE", L"\\a\\Dos.exe"};
+  // Listing order is the file system's: check the members and that a subfolder's files stay together.
+  std::vector<std::wstring> sorted = found;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(sorted, (std::vector<std::wstring>{L"\\Cinco.Exe", L"\\a\\Dos.exe", L"\\a\\b\\Uno.EXE",
+                                               L"\\x.exe\\Siete.exe"}));
+  auto uno = std::find(found.begin(), found.end(), L"\\a\\b\\Uno.EXE");
+  auto dos = std::find(found.begin(), found.end(), L"\\a\\Dos.exe");
+  ASSERT_NE(uno, found.end());
+  ASSERT_NE(dos, found.end());
+  EXPECT_EQ(std::abs(uno - dos), 1) << "a subfolder's executables come where it is met";
+}
+
+TEST(InstallFilesTest, CollectExecutablesAppendsAndSkipsMissingFolders) {
+  TempFolder folder;
+  ASSERT_TRUE(WriteBytes(folder / L"Programa.exe", "MZ"));
+  std::vector<std::wstring> found = {L"antes"};
+  CollectExecutables(folder / L"falta", found);
+  CollectExecutables(folder.path(), found);
+  EXPECT_EQ(found, (std::vector<std::wstring>{L"antes", folder / L"Programa.exe"}));
+}
+
+TEST(InstallFilesTest, CollectExecutablesDoesNotFollowFolderLinks) {
+  TempFolder folder;
+  std::wstring root = folder / L"Paquete", outside = folder / L"Fuera";
+  ASSERT_TRUE(::CreateDirectoryW(root.c_str(), nullptr));
+  ASSERT_TRUE(::CreateDirectoryW(outside.c_str(), nullptr));
+  ASSERT_TRUE(WriteBytes(outside + L"\\Ajeno.exe", "MZ"));
+  ASSERT_TRUE(WriteBytes(root + L"\\Programa.exe", "MZ"));
+  if (!MakeJunction(root + L"\\enlace", outside) || !MakeJunction(root + L"\\bucle", root)) {
+    // Wine 8 answers ERROR_NOT_SUPPORTED: the test runs where reparse points exist.
+    GTEST_SKIP() << "junctions cannot be made here: " << ::GetLastError();
+  }
+  ASSERT_TRUE(Exists(root + L"\\enlace\\Ajeno.exe"));
+  EXPECT_EQ(Collect(root), (std::vector<std::wstring>{root + L"\\Programa.exe"}));
+  ::RemoveDirectoryW((root + L"\\enlace").c_str());
+  ::RemoveDirectoryW((root + L"\\bucle").c_str());
+}
+
+TEST(InstallFilesTest, IsFolderEmpty) {
+  TempFolder folder;
+  for (const wchar_t* dir : {L"\\vacia", L"\\con_sub", L"\\con_sub\\sub", L"\\con_archivo", L"\\oculto"}) {
+    ASSERT_TRUE(::CreateDirectoryW((folder.path() + dir).c_str(), nullptr));
+  }
+  ASSERT_TRUE(WriteBytes(folder / L"con_archivo\\a.txt", ""));
+  ASSERT_TRUE(WriteBytes(folder / L"oculto\\h", "x"));
+  ::SetFileAttributesW((folder / L"oculto\\h").c_str(), FILE_ATTRIBUTE_HIDDEN);
+  struct Case {
+    std::wstring path;
+    bool empty;
+  } cases[] = {
+      {folder / L"vacia", true},        {folder / L"con_sub", false}, {folder / L"con_archivo", false},
+      {folder / L"oculto", false},      {folder / L"falta", true},    {folder / L"con_archivo\\a.txt", true},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsFolderEmpty(c.path), c.empty) << c.path;
+}
+
+}  // namespace
+}  // namespace brivon
