@@ -1,0 +1,90 @@
+#include "alerts/window/alert_actions.h"
+
+#include <shellapi.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "alerts/window/alert_layout.h"
+#include "alerts/window/link_policy.h"
+#include "common/text.h"
+#include "startup/activity_log.h"
+#include "startup/program_folder.h"
+#include "update/previous_versions.h"
+
+namespace brivon {
+namespace {
+
+struct FileCloser {
+  void operator()(FILE* file) const { std::fclose(file); }
+};
+
+bool IsPlainFile(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+}  // namespace
+
+std::vector<std::string> LinksAt(const Alert& alert, int32_t x, int32_t y) {
+  std::vector<std::string> links;
+  for (const AlertItem& item : alert.contenido) {
+    if (item.enlace.empty() || !IsHit(item.hitRect, x, y)) continue;
+    if (!IsBrowserLink(item.enlace)) continue;
+    links.push_back(item.enlace);
+  }
+  return links;
+}
+
+void OpenLinks(const std::vector<std::string>& links) {
+  for (const std::string& link : links) {
+    ::ShellExecuteA(nullptr, "open", link.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  }
+}
+
+std::string CloseLineText(const std::wstring& candidate, CloseArchiveOutcome outcome, const std::wstring& archive) {
+  std::string line = "CIERRE_ARCHIVAR_ZIP;" + NarrowLow8(candidate) + ";";
+  switch (outcome) {
+    case CloseArchiveOutcome::Archived:
+      return line + NarrowLow8(archive);
+    case CloseArchiveOutcome::Failed:
+      return line + "ERROR";
+    case CloseArchiveOutcome::Missing:
+      break;
+  }
+  return line + "NO_EXISTE";
+}
+
+void ArchiveSetAsideProgram() {
+  const std::wstring folder = GetProgramFolder();
+  const std::wstring candidate = folder + kSetAsideProgramName;
+  CloseArchiveOutcome outcome = CloseArchiveOutcome::Missing;
+  std::wstring archive;
+  if (IsPlainFile(candidate)) {
+    outcome = ArchiveToVersionsFolder(folder, candidate, &archive) ? CloseArchiveOutcome::Archived
+                                                                    : CloseArchiveOutcome::Failed;
+  }
+  AppendActivityLog(folder, kDownloadsLog, CloseLineText(candidate, outcome, archive));
+}
+
+std::string AcceptanceLine(const SYSTEMTIME& when, const std::string& link) {
+  char stamp[64] = {};
+  std::snprintf(stamp, sizeof(stamp), "%04d-%02d-%02d %02d:%02d:%02d", when.wYear, when.wMonth, when.wDay,
+                when.wHour, when.wMinute, when.wSecond);
+  return std::string(stamp) + ";" + link + "\n";
+}
+
+bool RecordAcceptance(const Alert& alert) {
+  if (alert.contenido.empty()) return false;
+  SYSTEMTIME now{};
+  ::GetLocalTime(&now);
+  const std::string line = AcceptanceLine(now, alert.contenido.front().enlace);
+  ::CreateDirectoryW(L"actualizador_registros", nullptr);
+  // Text mode: the record's lines end in CR LF.
+  std::unique_ptr<FILE, FileCloser> record(std::fopen(kAcceptanceRecordPath, "a"));
+  if (!record) return false;
+  const bool written = std::fputs(line.c_str(), record.get()) >= 0;
+  return std::fflush(record.get()) == 0 && written;
+}
+
+}  // namespace brivon

@@ -1,0 +1,105 @@
+#include "alerts/window/alert_painting.h"
+
+#include "alerts/window/text_drawing.h"
+
+namespace brivon {
+namespace {
+
+void Fill(Gdiplus::Graphics& graphics, const PixelRect& r, Gdiplus::ARGB color) {
+  Gdiplus::SolidBrush brush{Gdiplus::Color(color)};
+  graphics.FillRectangle(&brush, r.x, r.y, r.w, r.h);
+}
+
+Gdiplus::RectF TextRect(const PixelRect& r) {
+  return Gdiplus::RectF(static_cast<float>(r.x), static_cast<float>(r.y), static_cast<float>(r.w),
+                        static_cast<float>(r.h));
+}
+
+// 0 x 0 for no picture, and for one that was fetched but does not decode.
+void PictureSize(const AlertItem& item, int32_t& w, int32_t& h) {
+  w = 0;
+  h = 0;
+  if (!item.image) return;
+  w = static_cast<int32_t>(item.image->GetWidth());
+  h = static_cast<int32_t>(item.image->GetHeight());
+}
+
+// Colour under the text, the text, and the clickable picture below it.
+void PaintEntry(Gdiplus::Graphics& graphics, AlertItem& item, const EntryPlacement& place, float textSize) {
+  Fill(graphics, place.fill, ColorFromHex(item.color_fondo));
+  DrawCenteredText(graphics, AlertTextToWide(item.texto), textSize, TextRect(place.text),
+                   ColorFromHex(item.color_texto));
+  item.hitRect = RECT{0, 0, 0, 0};
+  if (place.hasPicture && item.image) {
+    const PixelRect& p = place.picture;
+    graphics.DrawImage(item.image.get(), p.x, p.y, p.w, p.h);
+    item.hitRect = HitRectOf(p);
+  }
+}
+
+}  // namespace
+
+void PaintAlertFrame(Gdiplus::Graphics& graphics, const AlertLayout& layout, const AlertDocument& document,
+                     const Alert* alert) {
+  const FrameGeometry frame = FrameFor(layout);
+  Fill(graphics, frame.background, ColorFromHex(document.color_fondo));
+  Fill(graphics, frame.titleBand, ColorFromHex(document.color_titulo_fondo));
+  DrawCenteredText(graphics, AlertTextToWide(document.titulo), 28.0f, TextRect(frame.titleBand),
+                   ColorFromHex(document.color_titulo_texto));
+  if (alert == nullptr || AlertKindOf(*alert) != AlertKind::UrlActualizar) {
+    Fill(graphics, frame.closeBar, kCloseBarColor);
+    DrawCenteredText(graphics, kCloseBarText, 20.0f, TextRect(frame.closeBar), kCloseBarTextColor);
+  }
+}
+
+void PaintBotonMultiple(Gdiplus::Graphics& graphics, const AlertLayout& layout, Alert& alert) {
+  const GridGeometry grid = GridFor(layout, alert.contenido.size(), alert.columnas);
+  for (size_t i = 0; i < alert.contenido.size(); ++i) {
+    AlertItem& item = alert.contenido[i];
+    int32_t w = 0, h = 0;
+    PictureSize(item, w, h);
+    PaintEntry(graphics, item, GridCellFor(layout, grid, i, w, h), 18.0f);
+  }
+}
+
+void PaintBotonUnico(Gdiplus::Graphics& graphics, const AlertLayout& layout, Alert& alert) {
+  if (alert.contenido.empty()) return;
+  AlertItem& item = alert.contenido.front();
+  int32_t w = 0, h = 0;
+  PictureSize(item, w, h);
+  const std::wstring text = AlertTextToWide(item.texto);
+  CenteredTextMeasure measure(26.0f);
+  const EntryPlacement place = BotonUnicoFor(
+      layout, w, h, [&](float width, float height) { return measure.Height(graphics, text, width, height); });
+  PaintEntry(graphics, item, place, 26.0f);
+}
+
+void PaintSoloMensaje(Gdiplus::Graphics& graphics, const AlertLayout& layout, Alert& alert) {
+  if (alert.contenido.empty()) return;
+  AlertItem& item = alert.contenido.front();
+  int32_t w = 0, h = 0;
+  PictureSize(item, w, h);
+  PaintEntry(graphics, item, SoloMensajeFor(layout, w, h), 22.0f);
+}
+
+void PaintAlert(Gdiplus::Graphics& graphics, const AlertLayout& layout, const AlertDocument& document,
+                Alert* alert) {
+  PaintAlertFrame(graphics, layout, document, alert);
+  if (alert == nullptr) return;
+  for (AlertItem& item : alert->contenido) item.hitRect = RECT{0, 0, 0, 0};
+  switch (AlertKindOf(*alert)) {
+    case AlertKind::BotonMultiple:
+      PaintBotonMultiple(graphics, layout, *alert);
+      break;
+    case AlertKind::BotonUnico:
+      PaintBotonUnico(graphics, layout, *alert);
+      break;
+    case AlertKind::SoloMensaje:
+      PaintSoloMensaje(graphics, layout, *alert);
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace brivon

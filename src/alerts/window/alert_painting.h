@@ -1,0 +1,31 @@
+// The painters of an alert window. They draw straight onto the surface of a paint and record in
+// each drawn entry's hitRect where its picture lies; they write nothing else.
+#pragma once
+
+#include <windows.h>
+#include <objidl.h>
+#include <gdiplus.h>
+
+#include "alerts/model/alert_model.h"
+#include "alerts/window/alert_layout.h"
+
+namespace brivon {
+
+inline constexpr Gdiplus::ARGB kCloseBarColor = 0xFF0078D7;
+inline constexpr Gdiplus::ARGB kCloseBarTextColor = 0xFFFFFFFF;
+inline constexpr wchar_t kCloseBarText[] = L"CERRAR";
+
+// Background, title band and, unless the alert is an update (which only its end may close),
+// the close bar. alert may be null.
+void PaintAlertFrame(Gdiplus::Graphics& graphics, const AlertLayout& layout, const AlertDocument& document,
+                     const Alert* alert);
+
+void PaintBotonMultiple(Gdiplus::Graphics& graphics, const AlertLayout& layout, Alert& alert);
+void PaintBotonUnico(Gdiplus::Graphics& graphics, const AlertLayout& layout, Alert& alert);
+void PaintSoloMensaje(Gdiplus::Graphics& graphics, const AlertLayout& layout, Alert& alert);
+
+// One whole paint of what this file draws: the frame, every hitRect zeroed, then the painter of
+// the alert's kind (terms and update alerts get their controls and picture elsewhere).
+void PaintAlert(Gdiplus::Graphics& graphics, const AlertLayout& layout, const AlertDocument& document, Alert* alert);
+
+}  // namespace brivon

@@ -1,0 +1,244 @@
+#include "alerts/window/alert_window.h"
+
+#include <memory>
+#include <string>
+
+#include "alerts/model/alert_parser.h"
+#include "alerts/window/alert_actions.h"
+#include "alerts/window/alert_painting.h"
+#include "alerts/window/remote_resources.h"
+#include "alerts/window/terms_document.h"
+#include "common/gdiplus_owners.h"
+#include "common/unique_handle.h"
+
+namespace brivon {
+
+Alert* currentAlert = nullptr;
+
+namespace {
+
+#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
+constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x00000800;
+#endif
+
+constexpr wchar_t kLogFolderRelative[] = L"actualizador_registros";
+constexpr DWORD kRichEditBoxStyle = WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY;
+constexpr DWORD kAcceptButtonStyle = WS_CHILD | WS_VISIBLE | WS_DISABLED;
+
+AlertWindowState* StateOf(HWND window) {
+  return reinterpret_cast<AlertWindowState*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+// Only from the system folder: the program folder is writable by the signed-in user, and a
+// library of the same name dropped there must never be loaded.
+UniqueModule LoadSystemLibrary(const wchar_t* name) {
+  HMODULE module = ::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (module == nullptr) {
+    wchar_t system[MAX_PATH] = {};
+    const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) {
+      module = ::LoadLibraryExW((std::wstring(system) + L"\\" + name).c_str(), nullptr,
+                                LOAD_WITH_ALTERED_SEARCH_PATH);
+    }
+  }
+  return UniqueModule(module);
+}
+
+bool EnsureLogFolder() {
+  const DWORD attributes = ::GetFileAttributesW(kLogFolderRelative);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
+  return ::CreateDirectoryW(kLogFolderRelative, nullptr) != FALSE;
+}
+
+void EnableAcceptanceWhenDue(AlertWindowState& state) {
+  if (state.acceptButton && state.acceptDelayOver && state.rtfLoaded) ::EnableWindow(state.acceptButton, TRUE);
+}
+
+// Box and button over the content area and the close bar, the delay timer, and the document,
+// each tried again at the next paint when it could not be made.
+void SetUpTerms(HWND window, AlertWindowState& state, const AlertLayout& layout) {
+  HINSTANCE instance = reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(window, GWLP_HINSTANCE));
+  if (!state.richEdit) {
+    state.richEdit = ::CreateWindowExW(0, L"RICHEDIT50W", nullptr, kRichEditBoxStyle, 20, layout.contentTop,
+                                       layout.width - 40, layout.contentHeight, window, nullptr, instance, nullptr);
+  }
+  if (!state.acceptButton) {
+    state.acceptButton = ::CreateWindowExW(0, L"BUTTON", kAcceptButtonText, kAcceptButtonStyle, 20,
+                                           layout.contentTop + layout.contentHeight + 10, 300, 30, window,
+                                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_ACCEPT_TERMS)),
+                                           instance, nullptr);
+  }
+  if (!state.acceptTimerStarted) {
+    ::SetTimer(window, IDT_ACCEPT_DELAY, kAcceptDelayMs, nullptr);
+    state.acceptTimerStarted = true;
+  }
+  if (!state.rtfRequested && state.richEdit && currentAlert && !currentAlert->contenido.empty()) {
+    state.rtfRequested = true;
+    state.rtfLoaded = LoadTermsDocument(state.richEdit, currentAlert->contenido.front().enlace);
+    EnableAcceptanceWhenDue(state);
+  }
+}
+
+void OnPaint(HWND window, AlertWindowState* state) {
+  PAINTSTRUCT paint{};
+  HDC dc = ::BeginPaint(window, &paint);
+  {
+    Gdiplus::Graphics graphics(dc);
+    RECT client{};
+    ::GetClientRect(window, &client);
+    const AlertLayout layout = MakeAlertLayout(client);
+    PaintAlert(graphics, layout, alertDocument, currentAlert);
+    if (currentAlert && state && AlertKindOf(*currentAlert) == AlertKind::DocumentoRtf) {
+      SetUpTerms(window, *state, layout);
+    }
+  }
+  ::EndPaint(window, &paint);
+}
+
+void OnLeftButtonDown(HWND window, LPARAM lParam) {
+  if (currentAlert && AlertKindOf(*currentAlert) == AlertKind::UrlActualizar) return;
+  const int32_t x = LOWORD(lParam);
+  const int32_t y = HIWORD(lParam);
+  RECT client{};
+  ::GetClientRect(window, &client);
+  if (!IsInCloseBar(client, y)) {
+    if (currentAlert) OpenLinks(LinksAt(*currentAlert, x, y));
+    return;
+  }
+  ArchiveSetAsideProgram();
+  ::DestroyWindow(window);
+}
+
+void OnAccept(HWND window, const AlertWindowState* state) {
+  if (!currentAlert || currentAlert->contenido.empty()) return;
+  // Only through the button, once it is enabled: a message sent from elsewhere records nothing.
+  if (!state || !state->acceptButton || !::IsWindowEnabled(state->acceptButton)) return;
+  RecordAcceptance(*currentAlert);
+  ::DestroyWindow(window);
+}
+
+LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  AlertWindowState* state = StateOf(window);
+  switch (message) {
+    case WM_CREATE: {
+      auto fresh = std::make_unique<AlertWindowState>();
+      ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(fresh.release()));
+      return 0;
+    }
+    case WM_DESTROY:
+      if (state) {
+        std::unique_ptr<AlertWindowState> owned(state);
+        if (owned->richEdit) ::DestroyWindow(owned->richEdit);
+        if (owned->acceptButton) ::DestroyWindow(owned->acceptButton);
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+      }
+      return 0;
+    case WM_CLOSE:
+      // Only a person's action ends an alert window.
+      return 0;
+    case WM_TIMER:
+      if (wParam == IDT_ACCEPT_DELAY) {
+        ::KillTimer(window, IDT_ACCEPT_DELAY);
+        if (state) {
+          state->acceptDelayOver = true;
+          EnableAcceptanceWhenDue(*state);
+        }
+      }
+      return 0;
+    case WM_PAINT:
+      OnPaint(window, state);
+      return 0;
+    case WM_LBUTTONDOWN:
+      OnLeftButtonDown(window, lParam);
+      return 0;
+    case WM_COMMAND:
+      if (LOWORD(wParam) == IDC_ACCEPT_TERMS) OnAccept(window, state);
+      return 0;
+    case WM_UPDATE_FINISHED:
+      ::DestroyWindow(window);
+      return 0;
+    default:
+      return ::DefWindowProcW(window, message, wParam, lParam);
+  }
+}
+
+void ShowOneAlert(HINSTANCE instance, int showCommand) {
+  HWND window = ::CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kAlertWindowClass, kAlertWindowTitle, WS_POPUP,
+                                  0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN), nullptr,
+                                  nullptr, instance, nullptr);
+  if (!window) return;
+  ::SetForegroundWindow(window);
+  ::SetFocus(window);
+  ::SetActiveWindow(window);
+  ::ShowWindow(window, AlertShowCommand(showCommand));
+  // The first show of a process may follow the starter's wish instead of ours.
+  if (!::IsWindowVisible(window) || ::IsIconic(window)) ::ShowWindow(window, SW_SHOWNORMAL);
+  ::UpdateWindow(window);
+  MSG message{};
+  while (::IsWindow(window)) {
+    if (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      ::TranslateMessage(&message);
+      ::DispatchMessageW(&message);
+    } else {
+      ::Sleep(10);
+    }
+  }
+}
+
+}  // namespace
+
+int AlertShowCommand(int showCommand) {
+  switch (showCommand) {
+    case SW_HIDE:
+    case SW_SHOWMINIMIZED:
+    case SW_MINIMIZE:
+    case SW_SHOWMINNOACTIVE:
+    case SW_FORCEMINIMIZE:
+      return SW_SHOWNORMAL;
+    default:
+      return showCommand;
+  }
+}
+
+LRESULT CALLBACK AlertWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  try {
+    return HandleMessage(window, message, wParam, lParam);
+  } catch (...) {
+    return 0;
+  }
+}
+
+int RunAlertWindows(HINSTANCE instance, int showCommand) {
+  GdiplusSession gdiplus;
+  if (!gdiplus.started()) return -1;
+  try {
+    // "RICHEDIT50W" comes from the second; both stay loaded until the last window is gone.
+    UniqueModule richEdit20 = LoadSystemLibrary(L"Riched20.dll");
+    UniqueModule richEdit41 = LoadSystemLibrary(L"Msftedit.dll");
+    if (!EnsureLogFolder()) return -1;
+    if (!ParseAlertDocument(kAlertDocumentPath, alertDocument, FetchImage)) return -1;
+
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.lpfnWndProc = AlertWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.lpszClassName = kAlertWindowClass;
+    ::RegisterClassExW(&windowClass);
+
+    for (Alert& alert : alertDocument.alertas) {
+      currentAlert = &alert;
+      ShowOneAlert(instance, showCommand);
+    }
+    currentAlert = nullptr;
+    // Pictures must go while GDI+ still runs.
+    alertDocument.ReleaseImages();
+    return 0;
+  } catch (...) {
+    currentAlert = nullptr;
+    alertDocument.ReleaseImages();
+    return -1;
+  }
+}
+
+}  // namespace brivon

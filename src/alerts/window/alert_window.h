@@ -1,0 +1,44 @@
+// The alert windows: one borderless, topmost, full-screen window per alert of the document,
+// shown strictly one after another, each ended only by a person's action (or its update).
+#pragma once
+
+#include <windows.h>
+
+#include "alerts/model/alert_model.h"
+#include "alerts/window/alert_layout.h"
+
+namespace brivon {
+
+inline constexpr wchar_t kAlertWindowClass[] = L"AlertaWindowClass";
+inline constexpr wchar_t kAlertWindowTitle[] = L"ESTO ES UNA ALERTA";
+inline constexpr wchar_t kAcceptButtonText[] = L"Acepto los terminos y condiciones";
+inline constexpr int IDC_ACCEPT_TERMS = 1001;
+inline constexpr UINT_PTR IDT_ACCEPT_DELAY = 1;
+inline constexpr UINT kAcceptDelayMs = 5000;
+inline constexpr UINT WM_UPDATE_FINISHED = WM_APP + 100;
+
+// The alert whose window is open; null between windows.
+extern Alert* currentAlert;
+
+struct AlertWindowState {
+  HWND richEdit = nullptr;
+  HWND acceptButton = nullptr;
+  bool acceptTimerStarted = false;
+  bool updateStarted = false;
+  // Per window, so every terms alert shows its own document.
+  bool rtfRequested = false;
+  bool rtfLoaded = false;         // the document itself arrived and is shown
+  bool acceptDelayOver = false;   // the 5-second delay has passed
+};
+
+// The show command to use: one that would hide or minimise a window that only a click can end
+// becomes a normal show.
+int AlertShowCommand(int showCommand);
+
+// 0 when the document was shown (also with no alerts); -1 when GDI+ cannot start, the log
+// folder cannot be made or the document cannot be read.
+int RunAlertWindows(HINSTANCE instance, int showCommand);
+
+LRESULT CALLBACK AlertWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+}  // namespace brivon

@@ -1,0 +1,18 @@
+// The terms document of a terms alert, put into its rich-text box.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace brivon {
+
+// Fetches the document at `address` and puts what arrived into the box (RTF shows formatted,
+// anything else, such as an error page, as plain text). True only when the document itself was
+// shown: a non-empty body that came with a 2xx status. No box or no address: nothing is fetched.
+bool LoadTermsDocument(HWND box, const std::string& address);
+
+// Whether an answer counts as the terms document for accepting them.
+bool IsTermsDocument(unsigned long httpStatus, const std::string& body);
+
+}  // namespace brivon
