@@ -1,0 +1,177 @@
+#include "update/package_download.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "common/text.h"
+#include "common/unique_handle.h"
+#include "servers/loopback_http_server.h"
+#include "support/test_env.h"
+
+namespace brivon {
+namespace {
+
+using testing::Exists;
+using testing::HttpReply;
+using testing::LoopbackHttpServer;
+using testing::ReadBytes;
+using testing::TempFolder;
+using testing::WriteBytes;
+
+std::vector<std::wstring> Listing(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW entry = {};
+  UniqueFind listing(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
+  if (!listing) return names;
+  do {
+    std::wstring name = entry.cFileName;
+    if (name != L"." && name != L"..") names.push_back(name);
+  } while (::FindNextFileW(listing.get(), &entry));
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+HttpReply Reply(int status, const std::string& body) {
+  HttpReply reply;
+  reply.status = status;
+  reply.body = body;
+  return reply;
+}
+
+class DownloadPackageTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(server_.Start()); }
+  std::string Url(const std::string& path) { return WideToUtf8(server_.Url(path)); }
+
+  LoopbackHttpServer server_;
+  TempFolder folder_;
+  std::wstring target_ = folder_ / L"Programa.exe";
+};
+
+TEST_F(DownloadPackageTest, StoresCompleteBodiesInPlaceOfTheTarget) {
+  HttpReply big;
+  big.body = "0123456789abcdef";
+  big.repeatedSize = 3 * 1024 * 1024 + 7;  // several reads, the last one short
+  HttpReply unannounced;
+  unannounced.body = "MZ without a length";
+  unannounced.sendContentLength = false;
+  struct Case {
+    const char* name;
+    HttpReply reply;
+    bool targetBefore;
+  } cases[] = {
+      {"one byte", Reply(200, "M"), false},
+      {"one byte over an old file", Reply(200, "M"), true},
+      {"several reads", big, true},
+      {"no Content-Length", unannounced, false},
+      {"203 answer", Reply(203, "MZ"), false},
+  };
+  for (const auto& c : cases) {
+    ::DeleteFileW(target_.c_str());
+    if (c.targetBefore) {
+      ASSERT_TRUE(WriteBytes(target_, "old version, longer than the new one"));
+    }
+    server_.Serve("/p/Programa.exe", c.reply);
+    DownloadDetail detail;
+    EXPECT_EQ(DownloadPackage(Url("/p/Programa.exe?v=7"), target_, &detail), DownloadResult::Stored) << c.name;
+    std::string expected = c.reply.body;
+    if (c.reply.repeatedSize) {
+      expected.clear();
+      while (expected.size() < c.reply.repeatedSize) expected += c.reply.body;
+      expected.resize(c.reply.repeatedSize);
+    }
+    EXPECT_EQ(ReadBytes(target_), expected) << c.name;
+    EXPECT_EQ(detail.bytes, expected.size()) << c.name;
+    EXPECT_EQ(Listing(folder_.path()), std::vector<std::wstring>{L"Programa.exe"}) << c.name;
+  }
+  ASSERT_FALSE(server_.Requests().empty());
+  EXPECT_EQ(server_.Requests()[0].Header("User-Agent"), "UrlAct");
+  EXPECT_EQ(server_.Requests()[0].target, "/p/Programa.exe?v=7");
+}
+
+TEST_F(DownloadPackageTest, FailedTransfersLeaveTheTargetAsItWas) {
+  HttpReply cut;
+  cut.body = std::string(3 * 1024 * 1024, 'M');
+  cut.cutAfter = 1536 * 1024;
+  HttpReply cutEarly;
+  cutEarly.body = "MZ and more";
+  cutEarly.cutAfter = 0;
+  HttpReply hangUp;
+  hangUp.closeWithoutAnswer = true;
+  struct Case {
+    const char* name;
+    HttpReply reply;
+    HttpGetResult why;
+  } cases[] = {
+      {"empty body", Reply(200, ""), HttpGetResult::Truncated},
+      {"404", Reply(404, "<html>no</html>"), HttpGetResult::BadStatus},
+      {"500", Reply(500, "MZ but an error page"), HttpGetResult::BadStatus},
+      {"301 without a place", Reply(301, "moved"), HttpGetResult::BadStatus},
+      {"cut mid-way", cut, HttpGetResult::Truncated},
+      {"cut before any byte", cutEarly, HttpGetResult::Truncated},
+      {"closed without an answer", hangUp, HttpGetResult::Complete},  // where WinINet notices varies
+  };
+  for (bool targetBefore : {false, true}) {
+    for (const auto& c : cases) {
+      ::DeleteFileW(target_.c_str());
+      if (targetBefore) {
+        ASSERT_TRUE(WriteBytes(target_, "installed"));
+      }
+      server_.Serve("/p/Programa.exe", c.reply);
+      DownloadDetail detail;
+      EXPECT_EQ(DownloadPackage(Url("/p/Programa.exe"), target_, &detail), DownloadResult::DownloadFailed) << c.name;
+      if (c.why != HttpGetResult::Complete) {
+        EXPECT_EQ(detail.http, c.why) << c.name;
+      }
+      if (targetBefore) {
+        EXPECT_EQ(ReadBytes(target_), "installed") << c.name;
+        EXPECT_EQ(Listing(folder_.path()), std::vector<std::wstring>{L"Programa.exe"}) << c.name;
+      } else {
+        EXPECT_TRUE(Listing(folder_.path()).empty()) << c.name;
+      }
+    }
+  }
+}
+
+TEST_F(DownloadPackageTest, UnreachableServerAndEmptyUrlFailToDownload) {
+  LoopbackHttpServer gone;
+  ASSERT_TRUE(gone.Start());
+  std::string refused = WideToUtf8(gone.Url("/p/Programa.exe"));
+  gone.Stop();
+  ASSERT_TRUE(WriteBytes(target_, "installed"));
+  for (const std::string& url : {refused, std::string(), std::string("not a url")}) {
+    EXPECT_EQ(DownloadPackage(url, target_), DownloadResult::DownloadFailed) << url;
+    EXPECT_EQ(ReadBytes(target_), "installed") << url;
+    EXPECT_EQ(Listing(folder_.path()), std::vector<std::wstring>{L"Programa.exe"}) << url;
+  }
+}
+
+TEST_F(DownloadPackageTest, UnwritableTargetsFailToSave) {
+  server_.Serve("/p/Programa.exe", Reply(200, "MZ new"));
+  ASSERT_TRUE(WriteBytes(target_, "installed"));
+  {
+    // Held open without sharing, as a running program's file may be.
+    UniqueFile locked(::CreateFileW(target_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(locked);
+    DownloadDetail detail;
+    EXPECT_EQ(DownloadPackage(Url("/p/Programa.exe"), target_, &detail), DownloadResult::SaveFailed);
+    EXPECT_NE(detail.error, 0u);
+    EXPECT_EQ(Listing(folder_.path()), std::vector<std::wstring>{L"Programa.exe"});
+  }
+  EXPECT_EQ(ReadBytes(target_), "installed");
+
+  // A folder in the target's place, and a target in a folder that does not exist.
+  ASSERT_TRUE(::CreateDirectoryW((folder_ / L"Carpeta.exe").c_str(), nullptr));
+  EXPECT_EQ(DownloadPackage(Url("/p/Programa.exe"), folder_ / L"Carpeta.exe"), DownloadResult::SaveFailed);
+  EXPECT_TRUE(testing::IsDirectory(folder_ / L"Carpeta.exe"));
+  EXPECT_EQ(DownloadPackage(Url("/p/Programa.exe"), folder_ / L"falta\\Programa.exe"), DownloadResult::SaveFailed);
+  EXPECT_EQ(Listing(folder_.path()), (std::vector<std::wstring>{L"Carpeta.exe", L"Programa.exe"}));
+}
+
+}  // namespace
+}  // namespace brivon
