@@ -1,0 +1,59 @@
+// The alert model: what the alert document holds once parsed, and the small decisions read from it.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/gdiplus_owners.h"
+
+namespace brivon {
+
+struct AlertItem {
+  std::string texto;
+  std::string enlace;
+  UniqueBitmap image;    // fetched from the entry's "imagen" while parsing; may be undrawable
+  RECT hitRect{0, 0, 0, 0};  // clickable area in client pixels, set by painting
+  std::string color_fondo = "#FFFFFF";
+  std::string color_texto = "#000000";
+};
+
+struct Alert {
+  std::string tipo;
+  int32_t columnas = 1;  // always at least 1
+  std::vector<AlertItem> contenido;
+};
+
+struct AlertDocument {
+  std::string titulo;
+  std::string color_fondo = "#FFFFFF";
+  std::string color_titulo_fondo = "#0078D7";
+  std::string color_titulo_texto = "#FFFFFF";
+  std::vector<Alert> alertas;
+
+  // Destroys every entry picture. Call while GDI+ is still running.
+  void ReleaseImages();
+};
+
+// The process-wide document. It is never destroyed: a bitmap left in it at exit must not be
+// disposed after GDI+ has shut down, so the window lifecycle releases the pictures itself.
+extern AlertDocument& alertDocument;
+
+enum class AlertKind {
+  BotonMultiple = 0,
+  BotonUnico = 1,
+  SoloMensaje = 2,
+  DocumentoRtf = 3,
+  UrlActualizar = 4,
+  OtherKind = 5,
+};
+
+// Exact, case-sensitive match of the whole "tipo"; anything else is OtherKind.
+AlertKind AlertKindOf(const Alert& alert);
+
+// "#RRGGBB" -> opaque 0xFFRRGGBB; a non-hex digit counts as 0; any other shape is opaque white.
+uint32_t ColorFromHex(const std::string& color);
+
+}  // namespace brivon

@@ -1,0 +1,103 @@
+#include "alerts/window/remote_resources.h"
+
+#include <richedit.h>
+#include <wininet.h>
+
+#include <cstring>
+#include <new>
+
+#include "common/http_get.h"
+#include "common/unique_handle.h"
+
+namespace brivon {
+namespace {
+
+// What InternetOpenUrlA does with an 8-bit address: the system code page.
+std::wstring AddressToWide(const std::string& address) {
+  if (address.empty()) return {};
+  int size = ::MultiByteToWideChar(CP_ACP, 0, address.data(), static_cast<int>(address.size()), nullptr, 0);
+  if (size <= 0) return {};
+  std::wstring wide(static_cast<size_t>(size), L'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, address.data(), static_cast<int>(address.size()), wide.data(), size);
+  return wide;
+}
+
+}  // namespace
+
+bool DownloadBody(const std::string& address, const wchar_t* userAgent, std::string& body) {
+  body.clear();
+  std::wstring url = AddressToWide(address);
+  if (url.empty()) return false;
+  HttpGetOptions options;
+  options.userAgent = userAgent;
+  options.accessType = INTERNET_OPEN_TYPE_DIRECT;
+  options.flags = INTERNET_FLAG_RELOAD;  // always from the server, never from the cache
+  options.chunkSize = 4096;
+  options.maxBytes = kMaxRemoteBodyBytes;
+  options.acceptAnyStatus = true;
+  HttpGetOutcome outcome;
+  try {
+    outcome = HttpGetToString(url, options, body);
+  } catch (const std::bad_alloc&) {
+    body.clear();
+    return false;
+  }
+  switch (outcome.result) {
+    case HttpGetResult::Complete:
+    case HttpGetResult::ReadFailed:  // a broken transfer keeps what arrived
+    case HttpGetResult::Truncated:
+      break;
+    default:
+      body.clear();
+      return false;
+  }
+  return !body.empty();
+}
+
+UniqueBitmap BitmapFromBytes(const std::string& bytes) {
+  if (bytes.empty()) return nullptr;
+  UniqueGlobal block(::GlobalAlloc(GMEM_MOVEABLE, bytes.size()));
+  if (!block) return nullptr;
+  void* data = ::GlobalLock(block.get());
+  if (data == nullptr) return nullptr;
+  std::memcpy(data, bytes.data(), bytes.size());
+  ::GlobalUnlock(block.get());
+
+  IStream* rawStream = nullptr;
+  if (FAILED(::CreateStreamOnHGlobal(block.get(), TRUE, &rawStream)) || rawStream == nullptr) return nullptr;
+  block.release();  // the stream frees the block now
+  UniqueStream stream(rawStream);
+
+  // GDI+'s allocator can answer null, which a plain new-expression would not check.
+  void* memory = Gdiplus::DllExports::GdipAlloc(sizeof(Gdiplus::Bitmap));
+  if (memory == nullptr) return nullptr;
+  // The bitmap keeps its own reference to the stream for as long as it needs it; a body GDI+
+  // cannot decode leaves an undrawable bitmap whose size reads 0 x 0.
+  return UniqueBitmap(::new (memory) Gdiplus::Bitmap(stream.get(), FALSE));
+}
+
+UniqueBitmap FetchImage(const std::string& address) {
+  std::string body;
+  if (!DownloadBody(address, kImageUserAgent, body)) return nullptr;
+  try {
+    return BitmapFromBytes(body);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+std::string FetchText(const std::string& address) {
+  std::string body;
+  if (!DownloadBody(address, kTextUserAgent, body)) return {};
+  return body;
+}
+
+void LoadRtfDocument(HWND box, const std::string& address) {
+  if (box == nullptr || address.empty()) return;
+  std::string text = FetchText(address);
+  if (text.empty()) return;
+  SETTEXTEX settings{ST_DEFAULT, CP_ACP};
+  ::SendMessageA(box, EM_SETTEXTEX, reinterpret_cast<WPARAM>(&settings), reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+}  // namespace brivon

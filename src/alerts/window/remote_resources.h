@@ -1,0 +1,42 @@
+// Material for the alert windows that lives on web servers: entry pictures, the update
+// picture and the RTF terms document. Synchronous; failures show only in the result.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "common/gdiplus_owners.h"
+
+namespace brivon {
+
+// A longer body counts as a failed download: the whole body is held in memory (twice for a
+// picture), and an endless one would exhaust a 32-bit process.
+inline constexpr uint64_t kMaxRemoteBodyBytes = 32u * 1024u * 1024u;
+
+inline constexpr wchar_t kImageUserAgent[] = L"MyApp";
+inline constexpr wchar_t kTextUserAgent[] = L"RTFMod";
+
+// The whole body of `address` (any status: an error page is a body too). False when the
+// address cannot be opened, the body is empty or passes the cap. A transfer that breaks
+// off keeps what arrived.
+bool DownloadBody(const std::string& address, const wchar_t* userAgent, std::string& body);
+
+// A bitmap decoded from the bytes through a stream on a movable global block; undrawable
+// (0 x 0) when the bytes are no picture; none when the bytes are empty or memory runs out.
+// GDI+ must be running.
+UniqueBitmap BitmapFromBytes(const std::string& bytes);
+
+// The picture at `address`, or none when nothing could be fetched.
+UniqueBitmap FetchImage(const std::string& address);
+
+// The bytes at `address` unchanged; "" for every failure and for an empty body.
+std::string FetchText(const std::string& address);
+
+// Replaces the content of a rich-text box with the document at `address`: RTF shows as
+// formatted text, anything else as plain text. No box or no address: nothing is fetched;
+// nothing fetched: the box stays as it was.
+void LoadRtfDocument(HWND box, const std::string& address);
+
+}  // namespace brivon
