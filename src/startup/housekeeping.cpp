@@ -1,0 +1,167 @@
+#include "startup/housekeeping.h"
+
+#include <windows.h>
+
+#include <cwchar>
+
+#include "common/unique_handle.h"
+#include "update/child_process.h"
+#include "update/powershell_command.h"
+
+namespace brivon {
+namespace {
+
+bool IsDots(const wchar_t* name) { return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0; }
+
+bool IsLink(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool FileSize(const std::wstring& path, uint64_t& size) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+  size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  return true;
+}
+
+std::wstring NameOf(const std::wstring& path) {
+  size_t cut = path.find_last_of(L"\\/");
+  return cut == std::wstring::npos ? path : path.substr(cut + 1);
+}
+
+// Removes a link to a folder without entering it.
+bool RemoveLink(const std::wstring& path) {
+  return ::RemoveDirectoryW(path.c_str()) || ::DeleteFileW(path.c_str());
+}
+
+// The archive's stem without ".zip".
+std::wstring Stem(const std::wstring& archivePath) {
+  const std::wstring zip = L".zip";
+  if (archivePath.size() >= zip.size() && _wcsicmp(archivePath.c_str() + archivePath.size() - zip.size(), zip.c_str()) == 0) {
+    return archivePath.substr(0, archivePath.size() - zip.size());
+  }
+  return archivePath;
+}
+
+// The command line keeps its usual words but names Windows PowerShell by its full path: a file
+// called powershell.exe in the program folder or the current directory must never run.
+std::wstring HousekeepingCommandLine(const std::wstring& folder, const std::wstring& archivePath) {
+  const std::wstring bare = L"powershell.exe";
+  std::wstring line = LeftoverFolderArchiveCommandLine(folder, archivePath);
+  return QuoteCommandLineWord(PowerShellPathFromEnvironment()) + line.substr(bare.size());
+}
+
+}  // namespace
+
+std::vector<std::wstring> ListSubfolders(const std::wstring& folder) {
+  std::vector<std::wstring> found;
+  WIN32_FIND_DATAW entry;
+  UniqueFind listing(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
+  if (!listing) return found;
+  do {
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsDots(entry.cFileName)) {
+      found.push_back(folder + L"\\" + entry.cFileName);
+    }
+  } while (::FindNextFileW(listing.get(), &entry));
+  return found;
+}
+
+ArchivePlacement ChooseArchivePlacement(bool earlierExists, uint64_t earlierSize, uint64_t freshSize) {
+  if (!earlierExists) return ArchivePlacement::Take;
+  return freshSize >= earlierSize ? ArchivePlacement::Replace : ArchivePlacement::Beside;
+}
+
+std::wstring BesideArchiveName(const std::wstring& archivePath, unsigned number) {
+  return Stem(archivePath) + L" (" + std::to_wstring(number) + L").zip";
+}
+
+std::wstring FreshArchiveName(const std::wstring& archivePath) { return Stem(archivePath) + L".nuevo.zip"; }
+
+bool ArchiveLeftoverFolder(const std::wstring& folder, const std::wstring& archivePath, unsigned long* code,
+                           unsigned long timeoutMs) {
+  if (code) *code = 0;
+  const std::wstring fresh = FreshArchiveName(archivePath);
+  ::DeleteFileW(fresh.c_str());  // a stale one from an interrupted start
+
+  unsigned long exitCode = 0;
+  bool ran = RunHiddenProcess(HousekeepingCommandLine(folder, fresh), &exitCode, timeoutMs);
+  if (code) *code = exitCode;
+  uint64_t freshSize = 0;
+  if (!ran || exitCode != 0 || !FileSize(fresh, freshSize) || freshSize == 0) {
+    ::DeleteFileW(fresh.c_str());
+    return false;
+  }
+
+  uint64_t earlierSize = 0;
+  bool earlierExists = FileSize(archivePath, earlierSize);
+  bool placed = false;
+  switch (ChooseArchivePlacement(earlierExists, earlierSize, freshSize)) {
+    case ArchivePlacement::Take:
+    case ArchivePlacement::Replace:
+      placed = ::MoveFileExW(fresh.c_str(), archivePath.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+      break;
+    case ArchivePlacement::Beside:
+      for (unsigned number = 2; number < 1000 && !placed; ++number) {
+        placed = ::MoveFileExW(fresh.c_str(), BesideArchiveName(archivePath, number).c_str(), 0) != 0;
+      }
+      break;
+  }
+  if (!placed) ::DeleteFileW(fresh.c_str());
+  return placed;
+}
+
+bool ArchiveLeftoverFolder(const std::wstring& folder, const std::wstring& archivePath, unsigned long* code) {
+  return ArchiveLeftoverFolder(folder, archivePath, code, kChildProcessTimeoutMs);
+}
+
+bool DeleteFolderTree(const std::wstring& folder) {
+  {
+    WIN32_FIND_DATAW entry;
+    UniqueFind listing(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
+    if (!listing) {
+      DWORD error = ::GetLastError();
+      return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    do {
+      if (IsDots(entry.cFileName)) continue;
+      std::wstring path = folder + L"\\" + entry.cFileName;
+      bool isFolder = entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+      if (isFolder && IsLink(entry.dwFileAttributes)) {
+        if (!RemoveLink(path)) return false;
+      } else if (isFolder) {
+        if (!DeleteFolderTree(path)) return false;
+      } else {
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
+          ::SetFileAttributesW(path.c_str(), entry.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
+        }
+        if (!::DeleteFileW(path.c_str())) return false;
+      }
+    } while (::FindNextFileW(listing.get(), &entry));
+  }  // the listing is closed before the folder goes
+  DWORD attributes = ::GetFileAttributesW(folder.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+    ::SetFileAttributesW(folder.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  }
+  return ::RemoveDirectoryW(folder.c_str()) != 0;
+}
+
+void RunStartupHousekeeping(const std::wstring& programFolder) {
+  if (programFolder.empty()) return;
+  const std::wstring updates = programFolder + kUpdatesFolderName;
+  DWORD attributes = ::GetFileAttributesW(updates.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+
+  for (const std::wstring& folder : ListSubfolders(updates)) {
+    if (IsLink(::GetFileAttributesW(folder.c_str()))) {
+      RemoveLink(folder);  // never archive or delete through a link
+      continue;
+    }
+    unsigned long code = 0;
+    if (ArchiveLeftoverFolder(folder, updates + L"\\" + NameOf(folder) + L".zip", &code)) {
+      DeleteFolderTree(folder);
+    }
+  }
+}
+
+}  // namespace brivon

@@ -1,0 +1,38 @@
+// At every start: archive the per-update folders that earlier updates left in "\actualizaciones"
+// and remove each one once its archive is safely in place.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace brivon {
+
+inline constexpr wchar_t kUpdatesFolderName[] = L"\\actualizaciones";
+
+// Immediate sub-folders, full paths, in listing order (links to folders included).
+std::vector<std::wstring> ListSubfolders(const std::wstring& folder);
+
+// Where a fresh archive goes, given the archive of that name already there (if any).
+// An earlier archive is only replaced by one at least as large: a folder that was archived
+// but only partly deleted must not have its complete archive replaced by one of the rest.
+// Otherwise the first free "<name> (N).zip" beside it.
+enum class ArchivePlacement { Take, Replace, Beside };
+ArchivePlacement ChooseArchivePlacement(bool earlierExists, uint64_t earlierSize, uint64_t freshSize);
+std::wstring BesideArchiveName(const std::wstring& archivePath, unsigned number);  // "<stem> (N).zip"
+std::wstring FreshArchiveName(const std::wstring& archivePath);                    // "<stem>.nuevo.zip"
+
+// Archives folder's contents into archivePath by PowerShell: written under a name of its own first,
+// checked (present, not empty), then put in place. True only when an archive of the folder is in
+// place. code: the process's exit code, or the system error when it could not start.
+bool ArchiveLeftoverFolder(const std::wstring& folder, const std::wstring& archivePath, unsigned long* code,
+                           unsigned long timeoutMs);
+bool ArchiveLeftoverFolder(const std::wstring& folder, const std::wstring& archivePath, unsigned long* code);
+
+// Removes folder and all it holds, clearing read-only attributes. Links (junctions, directory
+// symbolic links) are removed themselves; what they point at is never touched.
+bool DeleteFolderTree(const std::wstring& folder);
+
+void RunStartupHousekeeping(const std::wstring& programFolder);
+
+}  // namespace brivon

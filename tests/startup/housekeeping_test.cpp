@@ -1,0 +1,180 @@
+#include "startup/housekeeping.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "support/powershell_standin.h"
+#include "support/test_env.h"
+
+namespace brivon {
+namespace {
+
+using testing::Exists;
+using testing::IsDirectory;
+using testing::ListArchive;
+using testing::ReadBytes;
+using testing::TempFolder;
+using testing::WriteBytes;
+
+TEST(HousekeepingNamesTest, NeverReplacesAnEarlierArchiveWithASmallerOne) {
+  struct Case {
+    bool earlierExists;
+    uint64_t earlierSize, freshSize;
+    ArchivePlacement expected;
+  } cases[] = {
+      {false, 0, 10, ArchivePlacement::Take},
+      {true, 100, 100, ArchivePlacement::Replace},  // the same folder archived again
+      {true, 100, 150, ArchivePlacement::Replace},
+      {true, 100, 40, ArchivePlacement::Beside},    // the rest of a partly deleted folder
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ChooseArchivePlacement(c.earlierExists, c.earlierSize, c.freshSize), c.expected) << c.freshSize;
+  }
+  EXPECT_EQ(BesideArchiveName(L"C:\\p\\actualizaciones\\251206_093015.zip", 2),
+            L"C:\\p\\actualizaciones\\251206_093015 (2).zip");
+  EXPECT_EQ(FreshArchiveName(L"C:\\p\\actualizaciones\\A.zip"), L"C:\\p\\actualizaciones\\A.nuevo.zip");
+}
+
+class HousekeepingTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { ASSERT_TRUE(testing::InstallPowerShellStandIn()); }
+  void MakeProgramFolder(const std::wstring& name) {
+    program_ = root_ / name;
+    ASSERT_TRUE(::CreateDirectoryW(program_.c_str(), nullptr));
+    updates_ = program_ + L"\\actualizaciones";
+  }
+  void Leftover(const std::wstring& name) {
+    ASSERT_TRUE(::CreateDirectoryW(updates_.c_str(), nullptr) || IsDirectory(updates_));
+    std::wstring folder = updates_ + L"\\" + name;
+    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+    ASSERT_TRUE(WriteBytes(folder + L"\\Orvane.exe", "MZ old version"));
+    ASSERT_TRUE(WriteBytes(folder + L"\\DATOS.MDB", "data"));
+  }
+  static std::vector<std::wstring> Sorted(std::vector<std::wstring> entries) {
+    std::sort(entries.begin(), entries.end());
+    return entries;
+  }
+
+  TempFolder root_{L"brivon-hk"};
+  std::wstring program_, updates_;
+};
+
+TEST_F(HousekeepingTest, ArchivesEveryLeftoverFolderAndRemovesIt) {
+  MakeProgramFolder(L"Mi programa d'Orvane");  // spaces and an apostrophe reach PowerShell whole
+  Leftover(L"251206_093015");
+  Leftover(L"251207_101010");
+  std::wstring nested = updates_ + L"\\251207_101010\\sub";
+  ASSERT_TRUE(::CreateDirectoryW(nested.c_str(), nullptr));
+  ASSERT_TRUE(WriteBytes(nested + L"\\solo.txt", "ro"));
+  ::SetFileAttributesW((nested + L"\\solo.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+  ::SetFileAttributesW(nested.c_str(), FILE_ATTRIBUTE_READONLY);
+  ASSERT_TRUE(WriteBytes(updates_ + L"\\antiguo.zip", "earlier archive"));
+  ASSERT_TRUE(WriteBytes(updates_ + L"\\nota.txt", "x"));
+
+  RunStartupHousekeeping(program_);
+
+  EXPECT_FALSE(Exists(updates_ + L"\\251206_093015"));
+  EXPECT_FALSE(Exists(updates_ + L"\\251207_101010"));
+  EXPECT_EQ(Sorted(ListArchive(updates_ + L"\\251206_093015.zip")),
+            (std::vector<std::wstring>{L"DATOS.MDB", L"Orvane.exe"}));
+  EXPECT_EQ(Sorted(ListArchive(updates_ + L"\\251207_101010.zip")),
+            (std::vector<std::wstring>{L"DATOS.MDB", L"Orvane.exe", L"sub", L"sub\\solo.txt"}));
+  EXPECT_EQ(ReadBytes(updates_ + L"\\antiguo.zip"), "earlier archive");  // files there are never touched
+  EXPECT_EQ(ReadBytes(updates_ + L"\\nota.txt"), "x");
+  EXPECT_EQ(Sorted(ListSubfolders(updates_)), std::vector<std::wstring>{});
+}
+
+TEST_F(HousekeepingTest, FailedArchivingLeavesTheFolderUntouched) {
+  for (const wchar_t* mode : {L"fail", L"silent"}) {  // silent: exit 0 without an archive
+    SCOPED_TRACE(std::string(mode, mode + wcslen(mode)));
+    TempFolder root(L"brivon-hkf");
+    program_ = root.path();
+    updates_ = program_ + L"\\actualizaciones";
+    Leftover(L"A");
+    testing::PowerShellMode misbehave(mode);
+    RunStartupHousekeeping(program_);
+    EXPECT_EQ(ReadBytes(updates_ + L"\\A\\Orvane.exe"), "MZ old version");
+    EXPECT_EQ(ReadBytes(updates_ + L"\\A\\DATOS.MDB"), "data");
+    EXPECT_FALSE(Exists(updates_ + L"\\A.zip"));
+    EXPECT_FALSE(Exists(updates_ + L"\\A.nuevo.zip"));
+  }
+}
+
+TEST_F(HousekeepingTest, HungArchiverIsEndedAndTheFolderStays) {
+  MakeProgramFolder(L"p");
+  Leftover(L"A");
+  testing::PowerShellMode hang(L"hang");
+  unsigned long code = 0;
+  EXPECT_FALSE(ArchiveLeftoverFolder(updates_ + L"\\A", updates_ + L"\\A.zip", &code, 3000));
+  EXPECT_NE(code, 0u);
+  EXPECT_EQ(ReadBytes(updates_ + L"\\A\\Orvane.exe"), "MZ old version");
+  EXPECT_FALSE(Exists(updates_ + L"\\A.zip"));
+}
+
+TEST_F(HousekeepingTest, ACompleteEarlierArchiveIsNotReplacedByTheRest) {
+  MakeProgramFolder(L"p");
+  Leftover(L"A");
+  std::string big(200000, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 2654435761u) >> 13);
+  ASSERT_TRUE(WriteBytes(updates_ + L"\\A.zip", big));  // stands for the complete, larger archive
+  RunStartupHousekeeping(program_);
+  EXPECT_EQ(ReadBytes(updates_ + L"\\A.zip"), big);
+  EXPECT_EQ(Sorted(ListArchive(updates_ + L"\\A (2).zip")),
+            (std::vector<std::wstring>{L"DATOS.MDB", L"Orvane.exe"}));
+  EXPECT_FALSE(Exists(updates_ + L"\\A"));
+}
+
+TEST_F(HousekeepingTest, NoUpdatesFolderStartsNothing) {
+  MakeProgramFolder(L"p");
+  std::wstring calls = root_ / L"llamadas.txt";
+  testing::PowerShellCallLog log(calls);
+  RunStartupHousekeeping(program_);
+  EXPECT_FALSE(Exists(calls));
+  EXPECT_FALSE(Exists(updates_));
+}
+
+// Made from the Linux side: Wine lists a Unix link to a folder as a folder with a reparse point.
+bool MakeUnixLink(const std::wstring& target, const std::wstring& link) {
+  auto unixPath = [](const std::wstring& windows) {
+    wchar_t buffer[MAX_PATH];
+    DWORD n = ::GetFullPathNameW(windows.c_str(), MAX_PATH, buffer, nullptr);
+    std::wstring full(buffer, n);
+    // C:\... lives under the prefix's drive_c; the tests' folders are all on C:.
+    std::string prefix = std::getenv("WINEPREFIX") ? std::getenv("WINEPREFIX") : "";
+    std::string out = prefix + "/drive_c";
+    for (wchar_t c : full.substr(2)) out += c == L'\\' ? '/' : static_cast<char>(c);
+    return out;
+  };
+  std::string command = "Z:\\bin\\ln -s \"" + unixPath(target) + "\" \"" + unixPath(link) + "\"";
+  std::wstring wide(command.begin(), command.end());
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessW(nullptr, wide.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+    return false;
+  }
+  ::WaitForSingleObject(info.hProcess, 10000);
+  ::CloseHandle(info.hThread);
+  ::CloseHandle(info.hProcess);
+  return (::GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+TEST_F(HousekeepingTest, LinksAreNeverFollowedWhenDeleting) {
+  MakeProgramFolder(L"p");
+  std::wstring outside = root_ / L"fuera";
+  ASSERT_TRUE(::CreateDirectoryW(outside.c_str(), nullptr));
+  ASSERT_TRUE(WriteBytes(outside + L"\\importante.MDB", "keep me"));
+  Leftover(L"A");
+  if (!MakeUnixLink(outside, updates_ + L"\\A\\enlace")) GTEST_SKIP() << "no directory link could be made";
+  ASSERT_TRUE(MakeUnixLink(outside, updates_ + L"\\B"));  // a listed sub-folder that is a link
+
+  RunStartupHousekeeping(program_);
+
+  EXPECT_EQ(ReadBytes(outside + L"\\importante.MDB"), "keep me");
+  EXPECT_FALSE(Exists(updates_ + L"\\B.zip"));  // never archived through the link
+  EXPECT_TRUE(Exists(updates_ + L"\\A.zip"));
+}
+
+}  // namespace
+}  // namespace brivon
