@@ -1,0 +1,89 @@
+#include "update/previous_versions.h"
+
+#include "common/text.h"
+#include "startup/activity_log.h"
+#include "update/archive_time_stamp.h"
+#include "update/file_moves.h"
+#include "update/folder_archive.h"
+#include "update/powershell_command.h"
+
+namespace brivon {
+namespace {
+
+constexpr DWORD kReplaceOrCopy = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED;
+
+// Makes the last level of folder when it is missing; its parent must exist.
+bool EnsureFolder(const std::wstring& folder) {
+  DWORD attributes = ::GetFileAttributesW(folder.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
+  return ::CreateDirectoryW(folder.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+// Moves, or copies and deletes; a half-done fallback removes its copy so the file stays in one place.
+bool MoveOrCopyAndDelete(const std::wstring& from, const std::wstring& to) {
+  if (::MoveFileExW(from.c_str(), to.c_str(), kReplaceOrCopy)) return true;
+  if (::CopyFileW(from.c_str(), to.c_str(), FALSE) && ::DeleteFileW(from.c_str())) return true;
+  ::DeleteFileW(to.c_str());
+  return false;
+}
+
+}  // namespace
+
+bool MovePreviousVersionAt(const std::wstring& programFolder, const std::wstring& file, const std::wstring& stem,
+                           std::wstring* destination, std::wstring* destinationFolder, const SYSTEMTIME& now) {
+  if (destination) destination->clear();
+  if (destinationFolder) destinationFolder->clear();
+  if (!IsExistingFile(file)) return false;
+  std::wstring updates = programFolder + kUpdatesFolderName;
+  if (!EnsureFolder(updates)) return false;
+  std::wstring folder = updates + L"\\" + ArchiveTimeStamp(now);
+  if (!EnsureFolder(folder)) return false;
+  std::wstring target = folder + L"\\" + stem + L".exe";
+  if (!MoveFileWithRetry(file, target)) {
+    DWORD error = ::GetLastError();
+    AppendActivityLog(programFolder, kDownloadsLog,
+                      "ERROR_MOVER_A_ACTUALIZACIONES_CARPETA;" + NarrowLow8(file) + ";->;" + NarrowLow8(target) +
+                          ";err=" + std::to_string(error));
+    return false;
+  }
+  if (destination) *destination = target;
+  if (destinationFolder) *destinationFolder = folder;
+  return true;
+}
+
+bool MovePreviousVersion(const std::wstring& programFolder, const std::wstring& file, const std::wstring& stem,
+                         std::wstring* destination, std::wstring* destinationFolder) {
+  return MovePreviousVersionAt(programFolder, file, stem, destination, destinationFolder, CurrentLocalTime());
+}
+
+bool ArchiveToVersionsFolderAt(const std::wstring& programFolder, const std::wstring& file,
+                               std::wstring* archivePath, const SYSTEMTIME& now, unsigned long timeoutMs) {
+  if (archivePath) archivePath->clear();
+  if (!IsExistingFile(file)) return false;
+  std::wstring versions = programFolder + kVersionsFolderName;
+  if (!EnsureFolder(versions)) return false;
+  std::wstring name = versions + L"\\" + VersionArchiveName(now);
+  std::wstring moved = name + L".exe";
+  std::wstring archive = name + L".zip";
+  if (!MoveOrCopyAndDelete(file, moved)) return false;
+
+  ArchiveBefore before = LookAtArchive(archive);
+  unsigned long exitCode = 0;
+  bool ran = RunHiddenProcess(FileArchiveCommandLine(PowerShellPathFromEnvironment(), moved, archive), &exitCode,
+                              timeoutMs);
+  // The unpacked copy is the only one left until an archive proves it holds it.
+  if (ran && exitCode == 0 && ArchiveWasWritten(archive, before)) {
+    ::DeleteFileW(moved.c_str());
+    if (archivePath) *archivePath = archive;
+    return true;
+  }
+  ::MoveFileExW(moved.c_str(), file.c_str(), kReplaceOrCopy);
+  return false;
+}
+
+bool ArchiveToVersionsFolder(const std::wstring& programFolder, const std::wstring& file, std::wstring* archivePath,
+                             unsigned long timeoutMs) {
+  return ArchiveToVersionsFolderAt(programFolder, file, archivePath, CurrentLocalTime(), timeoutMs);
+}
+
+}  // namespace brivon

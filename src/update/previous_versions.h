@@ -1,0 +1,35 @@
+// Where replaced executables go: a time-stamped folder in "\actualizaciones", or an archive in
+// "\versiones".
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "update/child_process.h"
+
+namespace brivon {
+
+inline constexpr wchar_t kUpdatesFolderName[] = L"\\actualizaciones";
+inline constexpr wchar_t kVersionsFolderName[] = L"\\versiones";
+
+// Moves file into programFolder\actualizaciones\<time stamp>\<stem>.exe (folders made when
+// missing). On success destination and destinationFolder receive the new path and the folder; both
+// are emptied first. A failed move logs "ERROR_MOVER_A_ACTUALIZACIONES_CARPETA;".
+bool MovePreviousVersion(const std::wstring& programFolder, const std::wstring& file, const std::wstring& stem,
+                         std::wstring* destination, std::wstring* destinationFolder);
+bool MovePreviousVersionAt(const std::wstring& programFolder, const std::wstring& file, const std::wstring& stem,
+                           std::wstring* destination, std::wstring* destinationFolder, const SYSTEMTIME& now);
+
+// Moves file into programFolder\versiones\<time stamp>_brivon.exe, packs it into the .zip of the
+// same name with PowerShell and deletes the unpacked copy. The copy is deleted only when the archive
+// is there, written by this run and not empty; otherwise (PowerShell failed, hung past timeoutMs or
+// wrote nothing) the file goes back to its place and the result is false. archivePath receives the
+// archive on success only.
+bool ArchiveToVersionsFolder(const std::wstring& programFolder, const std::wstring& file, std::wstring* archivePath,
+                             unsigned long timeoutMs = kChildProcessTimeoutMs);
+bool ArchiveToVersionsFolderAt(const std::wstring& programFolder, const std::wstring& file,
+                               std::wstring* archivePath, const SYSTEMTIME& now,
+                               unsigned long timeoutMs = kChildProcessTimeoutMs);
+
+}  // namespace brivon

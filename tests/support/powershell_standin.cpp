@@ -1,0 +1,101 @@
+#include "support/powershell_standin.h"
+
+#include <windows.h>
+
+#include <filesystem>
+#include <system_error>
+
+#include "common/text.h"
+#include "common/unique_handle.h"
+#include "support/test_env.h"
+
+namespace brivon::testing {
+namespace {
+
+constexpr wchar_t kModeVariable[] = L"BRIVON_POWERSHELL_STANDIN";
+constexpr wchar_t kLogVariable[] = L"BRIVON_POWERSHELL_STANDIN_LOG";
+
+std::wstring SystemRoot() {
+  wchar_t buffer[MAX_PATH] = {};
+  DWORD length = ::GetEnvironmentVariableW(L"SystemRoot", buffer, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) length = ::GetSystemWindowsDirectoryW(buffer, MAX_PATH);
+  return std::wstring(buffer, length);
+}
+
+// Runs a program with its standard output gathered; false when it cannot start or ends non-zero.
+bool RunCapturing(std::wstring commandLine, std::string* output) {
+  SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+  HANDLE readRaw = nullptr, writeRaw = nullptr;
+  if (!::CreatePipe(&readRaw, &writeRaw, &inheritable, 0)) return false;
+  UniqueHandle readEnd(readRaw), writeEnd(writeRaw);
+  ::SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = writeEnd.get();
+  startup.hStdError = writeEnd.get();
+  startup.hStdInput = nullptr;
+  PROCESS_INFORMATION info = {};
+  if (!::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                        &startup, &info)) {
+    return false;
+  }
+  UniqueHandle process(info.hProcess), thread(info.hThread);
+  writeEnd.reset();
+  char chunk[4096];
+  DWORD read = 0;
+  while (::ReadFile(readEnd.get(), chunk, sizeof(chunk), &read, nullptr) && read > 0) output->append(chunk, read);
+  ::WaitForSingleObject(process.get(), 60000);
+  DWORD code = 1;
+  return ::GetExitCodeProcess(process.get(), &code) && code == 0;
+}
+
+}  // namespace
+
+std::wstring SystemPowerShellPath() {
+  return SystemRoot() + L"\\System32\\WindowsPowerShell\\v1.0\\powershell.exe";
+}
+
+bool InstallPowerShellStandIn() {
+  std::wstring target = SystemPowerShellPath();
+  std::wstring folder = target.substr(0, target.find_last_of(L'\\'));
+  std::error_code ignored;
+  std::filesystem::create_directories(std::filesystem::path(folder), ignored);
+  return ::CopyFileW(TestToolPath(L"brivon_powershell_standin.exe").c_str(), target.c_str(), FALSE) &&
+         ::CopyFileW(ArchiveToolPath().c_str(), (folder + L"\\7za.exe").c_str(), FALSE);
+}
+
+PowerShellMode::PowerShellMode(const std::wstring& mode) { ::SetEnvironmentVariableW(kModeVariable, mode.c_str()); }
+PowerShellMode::~PowerShellMode() { ::SetEnvironmentVariableW(kModeVariable, nullptr); }
+
+PowerShellCallLog::PowerShellCallLog(const std::wstring& logPath) {
+  ::SetEnvironmentVariableW(kLogVariable, logPath.c_str());
+}
+PowerShellCallLog::~PowerShellCallLog() { ::SetEnvironmentVariableW(kLogVariable, nullptr); }
+
+std::vector<std::wstring> ListArchive(const std::wstring& archivePath, bool* ok) {
+  std::string output;
+  bool listed =
+      RunCapturing(L"\"" + ArchiveToolPath() + L"\" l -slt -sccUTF-8 -bso1 \"" + archivePath + L"\"", &output);
+  if (ok) *ok = listed;
+  std::vector<std::wstring> entries;
+  if (!listed) return entries;
+  // Entries follow the "----------" line; each starts with "Path = ".
+  size_t start = output.find("\n----------");
+  if (start == std::string::npos) return entries;
+  size_t at = start;
+  while ((at = output.find("\nPath = ", at)) != std::string::npos) {
+    at += 8;
+    size_t end = output.find_first_of("\r\n", at);
+    entries.push_back(Utf8ToWide(output.substr(at, end - at)));
+  }
+  return entries;
+}
+
+bool ExtractWithSevenZip(const std::wstring& archivePath, const std::wstring& destination) {
+  std::string output;
+  return RunCapturing(L"\"" + ArchiveToolPath() + L"\" x -y \"" + archivePath + L"\" \"-o" + destination + L"\"",
+                      &output);
+}
+
+}  // namespace brivon::testing

@@ -1,0 +1,173 @@
+#include "update/previous_versions.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include "common/text.h"
+#include "common/unique_handle.h"
+#include "support/powershell_standin.h"
+#include "support/test_env.h"
+#include "update/archive_test_log.h"
+#include "update/child_process.h"
+
+namespace brivon {
+namespace {
+
+using archive_tests::DownloadLogTexts;
+using testing::TempFolder;
+
+SYSTEMTIME At(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second) {
+  SYSTEMTIME t = {};
+  t.wYear = year, t.wMonth = month, t.wDay = day, t.wHour = hour, t.wMinute = minute, t.wSecond = second;
+  return t;
+}
+const SYSTEMTIME kWorkedExample = At(2025, 12, 6, 9, 30, 15);
+
+TEST(MovePreviousVersionTest, MovesIntoAFolderNamedByTheTime) {
+  struct Case {
+    SYSTEMTIME when;
+    const wchar_t* stamp;
+  } cases[] = {{kWorkedExample, L"251206_093015"}, {At(2005, 3, 7, 8, 5, 9), L"050307_080509"}};
+  for (const auto& c : cases) {
+    TempFolder app;
+    ASSERT_TRUE(testing::WriteBytes(app / L"Programa2.exe", "MZ previous"));
+    std::wstring destination = L"x", folder = L"y";
+    EXPECT_TRUE(MovePreviousVersionAt(app.path(), app / L"Programa2.exe", L"Programa", &destination, &folder, c.when));
+    std::wstring expectedFolder = app.path() + L"\\actualizaciones\\" + c.stamp;
+    EXPECT_EQ(folder, expectedFolder);
+    EXPECT_EQ(destination, expectedFolder + L"\\Programa.exe");
+    EXPECT_EQ(testing::ReadBytes(destination), "MZ previous");
+    EXPECT_FALSE(testing::Exists(app / L"Programa2.exe"));
+    EXPECT_TRUE(DownloadLogTexts(app.path()).empty());
+  }
+}
+
+TEST(MovePreviousVersionTest, ASecondMoveInTheSameSecondUsesTheSameFolder) {
+  TempFolder app;
+  std::wstring destination, folder;
+  ASSERT_TRUE(testing::WriteBytes(app / L"Programa2.exe", "first"));
+  ASSERT_TRUE(MovePreviousVersionAt(app.path(), app / L"Programa2.exe", L"Programa", &destination, &folder,
+                                    kWorkedExample));
+  ASSERT_TRUE(testing::WriteBytes(app / L"Programa2.exe", "second"));
+  EXPECT_TRUE(MovePreviousVersionAt(app.path(), app / L"Programa2.exe", L"Programa", &destination, &folder,
+                                    kWorkedExample));
+  EXPECT_EQ(testing::ReadBytes(destination), "second");
+}
+
+TEST(MovePreviousVersionTest, NothingToMoveMakesNothing) {
+  TempFolder app;
+  ASSERT_TRUE(::CreateDirectoryW((app / L"Carpeta2.exe").c_str(), nullptr));
+  for (const wchar_t* name : {L"Programa2.exe", L"Carpeta2.exe"}) {
+    std::wstring destination = L"x", folder = L"y";
+    EXPECT_FALSE(MovePreviousVersionAt(app.path(), app / name, L"Programa", &destination, &folder, kWorkedExample));
+    EXPECT_EQ(destination, L"");
+    EXPECT_EQ(folder, L"");
+    EXPECT_FALSE(testing::Exists(app / L"actualizaciones"));
+  }
+}
+
+TEST(MovePreviousVersionTest, AHeldFileIsLoggedAndStays) {
+  TempFolder app;
+  std::wstring file = app / L"Programa2.exe";
+  ASSERT_TRUE(testing::WriteBytes(file, "MZ held"));
+  UniqueFile held(::CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(held);
+  std::wstring destination, folder;
+  EXPECT_FALSE(MovePreviousVersionAt(app.path(), file, L"Programa", &destination, &folder, kWorkedExample));
+  held.reset();
+  std::wstring target = app.path() + L"\\actualizaciones\\251206_093015\\Programa.exe";
+  auto texts = DownloadLogTexts(app.path());
+  ASSERT_EQ(texts.size(), 1u);
+  EXPECT_EQ(texts[0], "ERROR_MOVER_A_ACTUALIZACIONES_CARPETA;" + NarrowLow8(file) + ";->;" + NarrowLow8(target) +
+                          ";err=" + std::to_string(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(testing::ReadBytes(file), "MZ held");
+  EXPECT_TRUE(testing::IsDirectory(app.path() + L"\\actualizaciones\\251206_093015"));
+  EXPECT_FALSE(testing::Exists(target));
+}
+
+// ArchiveToVersionsFolder with the PowerShell stand-in in place of Wine's stub.
+class ArchiveToVersionsFolderTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(testing::InstallPowerShellStandIn()); }
+  TempFolder root_;
+};
+
+TEST_F(ArchiveToVersionsFolderTest, LeavesOnlyTheArchiveHoldingTheFileUnderItsNewName) {
+  const wchar_t* programFolders[] = {L"App", L"Program Files\\Mi App", L"O'Neil's  $app `[1]",
+                                     L"Espa\x00f1" L"a \x00e1rbol"};
+  for (const wchar_t* name : programFolders) {
+    std::wstring app = root_ / name;
+    ASSERT_EQ(::SHCreateDirectoryExW(nullptr, app.c_str(), nullptr), ERROR_SUCCESS);
+    std::wstring file = app + L"\\brivon2.exe";
+    ASSERT_TRUE(testing::WriteBytes(file, "MZ brivon previous"));
+    std::wstring archive = L"unchanged";
+    ASSERT_TRUE(ArchiveToVersionsFolderAt(app, file, &archive, kWorkedExample)) << NarrowLow8(name);
+    std::wstring versions = app + L"\\versiones";
+    EXPECT_EQ(archive, versions + L"\\251206_093015_brivon.zip");
+    EXPECT_FALSE(testing::Exists(file));
+    EXPECT_FALSE(testing::Exists(versions + L"\\251206_093015_brivon.exe"));
+    EXPECT_EQ(testing::ListArchive(archive), std::vector<std::wstring>{L"251206_093015_brivon.exe"});
+    TempFolder out;
+    ASSERT_TRUE(testing::ExtractWithSevenZip(archive, out.path()));
+    EXPECT_EQ(testing::ReadBytes(out / L"251206_093015_brivon.exe"), "MZ brivon previous");
+  }
+}
+
+TEST_F(ArchiveToVersionsFolderTest, ASecondClosingInTheSameSecondReplacesTheArchive) {
+  std::wstring file = root_ / L"brivon2.exe";
+  std::wstring archive;
+  for (const char* content : {"MZ first", "MZ second"}) {
+    ASSERT_TRUE(testing::WriteBytes(file, content));
+    ASSERT_TRUE(ArchiveToVersionsFolderAt(root_.path(), file, &archive, At(2005, 1, 2, 3, 4, 5)));
+  }
+  EXPECT_EQ(archive, root_.path() + L"\\versiones\\050102_030405_brivon.zip");
+  TempFolder out;
+  ASSERT_TRUE(testing::ExtractWithSevenZip(archive, out.path()));
+  EXPECT_EQ(testing::ReadBytes(out / L"050102_030405_brivon.exe"), "MZ second");
+}
+
+// The file is the only copy of the replaced version: whatever PowerShell does wrong, it ends up
+// back where it was.
+TEST_F(ArchiveToVersionsFolderTest, AFailedArchivingPutsTheFileBack) {
+  struct Case {
+    const wchar_t* mode;
+    unsigned long timeoutMs;
+    bool earlierArchive;  // an archive of the same name from an earlier closing
+  } cases[] = {
+      {L"fail", 60000, false},
+      {L"silent", 60000, false},  // exit 0, nothing written: Wine's own stub does this
+      {L"silent", 60000, true},   // exit 0 over an earlier archive is no proof either
+      {L"hang", 2000, false},     // ended at the limit; it held the file until then
+  };
+  std::wstring file = root_ / L"brivon2.exe";
+  std::wstring versions = root_.path() + L"\\versiones";
+  for (const auto& c : cases) {
+    ASSERT_TRUE(testing::WriteBytes(file, "MZ only copy"));
+    if (c.earlierArchive) {
+      ASSERT_TRUE(::CreateDirectoryW(versions.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS);
+      ASSERT_TRUE(testing::WriteBytes(versions + L"\\251206_093015_brivon.zip", "earlier archive"));
+    }
+    testing::PowerShellMode mode(c.mode);
+    std::wstring archive = L"unchanged";
+    DWORD start = ::GetTickCount();
+    EXPECT_FALSE(ArchiveToVersionsFolderAt(root_.path(), file, &archive, kWorkedExample, c.timeoutMs))
+        << NarrowLow8(c.mode);
+    EXPECT_LT(::GetTickCount() - start, 30000u);
+    EXPECT_EQ(archive, L"");
+    EXPECT_EQ(testing::ReadBytes(file), "MZ only copy") << NarrowLow8(c.mode);
+    EXPECT_FALSE(testing::Exists(versions + L"\\251206_093015_brivon.exe")) << NarrowLow8(c.mode);
+    ::DeleteFileW((versions + L"\\251206_093015_brivon.zip").c_str());
+  }
+}
+
+TEST_F(ArchiveToVersionsFolderTest, NoFileNoFolder) {
+  std::wstring archive = L"unchanged";
+  EXPECT_FALSE(ArchiveToVersionsFolderAt(root_.path(), root_ / L"brivon2.exe", &archive, kWorkedExample));
+  EXPECT_EQ(archive, L"");
+  EXPECT_FALSE(testing::Exists(root_ / L"versiones"));
+}
+
+}  // namespace
+}  // namespace brivon
