@@ -7,6 +7,7 @@
 #include "common/unique_handle.h"
 #include "update/child_process.h"
 #include "update/powershell_command.h"
+#include "update/previous_versions.h"
 
 namespace brivon {
 namespace {

@@ -8,8 +8,6 @@
 
 namespace brivon {
 
-inline constexpr wchar_t kUpdatesFolderName[] = L"\\actualizaciones";
-
 // Immediate sub-folders, full paths, in listing order (links to folders included).
 std::vector<std::wstring> ListSubfolders(const std::wstring& folder);
 
