@@ -61,7 +61,12 @@ std::string Mutate(const std::string& text, std::mt19937& rng) {
         *node = RandomValue(rng);  // a value of another type
       } else if (kind == 4) {
         const unsigned depth = 1 + rng() % 200;  // nesting deepened
-        for (unsigned i = 0; i < depth; ++i) *node = (i % 2) ? Json::array({*node}) : Json{{"contenido", *node}};
+        for (unsigned i = 0; i < depth; ++i) {
+          Json wrapper = (i % 2) ? Json::array() : Json::object();
+          if (i % 2) wrapper.push_back(std::move(*node));
+          else wrapper["contenido"] = std::move(*node);
+          *node = std::move(wrapper);
+        }
       } else {
         if (node->is_array() && !node->empty()) std::shuffle(node->begin(), node->end(), rng);
         else if (node->is_object()) (*node)["alertas"] = RandomValue(rng);
