@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Package download benchmark: DownloadPackage under Wine against curl, both fetching the same file
+# from a loopback HTTP server in the same run, for several read sizes and two package sizes (peak
+# memory must not grow with the package).
+#   BRIVON_BUILD_DIR=build-x bash bench/download_bench.sh [SIZE_MIB] [READ_SIZES...]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+export BRIVON_BUILD_DIR="${BRIVON_BUILD_DIR:-$root/build}"
+size_mib="${1:-1024}"
+shift || true
+[ $# -gt 0 ] && read_sizes=("$@") || read_sizes=(4096 65536 262144 1048576 4194304)
+port="${BRIVON_BENCH_PORT:-47391}"
+work="$BRIVON_BUILD_DIR/bench-download"
+mkdir -p "$work/data"
+
+# The library under test, then the benchmark program linked against it.
+BRIVON_BUILD_TARGETS="brivon_update" "$root/scripts/build.sh" "$BRIVON_BUILD_DIR" >/dev/null
+i686-w64-mingw32-g++-posix -O2 -std=c++17 -municode -I"$root/src" -I"$BRIVON_BUILD_DIR/src" \
+  "$root/bench/download_bench.cpp" -o "$work/download_bench.exe" \
+  -L"$BRIVON_BUILD_DIR/src/update" -L"$BRIVON_BUILD_DIR/src/startup" -L"$BRIVON_BUILD_DIR/src" \
+  -lbrivon_update -lbrivon_startup -lbrivon_common -lwininet -lpsapi -lshell32 -lole32 \
+  -static -static-libgcc -static-libstdc++
+
+# Packages: sparse files, so the disk holds nothing until they are downloaded.
+for mib in 64 "$size_mib"; do
+  [ -f "$work/data/paquete_$mib.bin" ] || truncate -s "${mib}M" "$work/data/paquete_$mib.bin"
+done
+
+source "$root/scripts/bench.sh"
+bench_ensure
+# A loopback server that hands the file to the kernel (sendfile), so the clients are what is measured.
+python3 - "$port" "$work/data" >/dev/null 2>&1 <<'PY' &
+import http.server, os, sys
+port, folder = int(sys.argv[1]), sys.argv[2]
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    def do_GET(self):
+        path = os.path.join(folder, os.path.basename(self.path.split("?")[0]))
+        if not os.path.isfile(path):
+            self.send_error(404)
+            return
+        with open(path, "rb") as f:
+            size = os.fstat(f.fileno()).st_size
+            self.send_response(200)
+            self.send_header("Content-Type", "application/octet-stream")
+            self.send_header("Content-Length", str(size))
+            self.end_headers()
+            self.wfile.flush()
+            self.connection.sendfile(f)
+    def log_message(self, *args):
+        pass
+http.server.ThreadingHTTPServer(("127.0.0.1", port), Handler).serve_forever()
+PY
+server=$!
+cleanup() { kill "$server" 2>/dev/null || true; rm -f "$work"/*.out; }
+trap cleanup EXIT
+for _ in $(seq 1 50); do curl -sf -o /dev/null "http://127.0.0.1:$port/paquete_64.bin" && break; sleep 0.1; done
+
+target_win=$(winepath -w "$work/descarga.out" 2>/dev/null)
+rounds="${BRIVON_BENCH_ROUNDS:-3}"
+declare -A times rss private
+median() { tr ' ' '\n' <<<"$1" | sed '/^$/d' | sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
+# Rounds alternate curl and every read size, so a busy moment of the machine hits all of them.
+for mib in 64 "$size_mib"; do
+  url="http://127.0.0.1:$port/paquete_$mib.bin"
+  for _ in $(seq 1 "$rounds"); do
+    # Both clients are timed from the request to the stored file, without their start-up.
+    s=$(/usr/bin/time -f '%M' -o "$work/time.txt" curl -sf -o "$work/curl.out" -w '%{time_total}' "$url")
+    times[$mib,curl]+="$s "
+    rss[$mib,curl]=$(cat "$work/time.txt")
+    rm -f "$work/curl.out"
+    for size in "${read_sizes[@]}"; do
+      line=$(/usr/bin/time -f 'rss_kib=%M' -o "$work/time.txt" wine "$work/download_bench.exe" "$url" \
+        "$target_win" "$size" | tr -d '\r')
+      bytes=$(sed -n 's/.*bytes=\([0-9]*\).*/\1/p' <<<"$line")
+      [ "$bytes" = $((mib * 1024 * 1024)) ] || { echo "download of $mib MiB failed: $line" >&2; exit 1; }
+      times[$mib,$size]+="$(sed -n 's/.*seconds=\([0-9.]*\).*/\1/p' <<<"$line") "
+      rss[$mib,$size]=$(sed -n 's/rss_kib=//p' "$work/time.txt")
+      private[$mib,$size]=$(sed -n 's/.*peak_private_kib=\([0-9]*\).*/\1/p' <<<"$line")
+      rm -f "$work/descarga.out"
+    done
+  done
+done
+
+# Medians of the rounds. peak_KiB: the process's peak resident set (GNU time); private_KiB: its own
+# peak commit as Windows reports it.
+printf '%-26s %6s %9s %9s %10s %12s\n' "client" "MiB" "seconds" "MiB/s" "peak_KiB" "private_KiB"
+for mib in 64 "$size_mib"; do
+  curl_s=$(median "${times[$mib,curl]}")
+  printf '%-26s %6s %9s %9.1f %10s %12s\n' "curl" "$mib" "$curl_s" "$(echo "$mib / $curl_s" | bc -l)" \
+    "${rss[$mib,curl]}" "-"
+  for size in "${read_sizes[@]}"; do
+    s=$(median "${times[$mib,$size]}")
+    printf '%-26s %6s %9s %9.1f %10s %12s   x%.2f curl\n' "DownloadPackage ${size}B" "$mib" "$s" \
+      "$(echo "$mib / $s" | bc -l)" "${rss[$mib,$size]}" "${private[$mib,$size]}" "$(echo "$s / $curl_s" | bc -l)"
+  done
+done
