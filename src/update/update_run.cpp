@@ -1,0 +1,215 @@
+#include "update/update_run.h"
+
+#include <windows.h>
+
+#include <cwctype>
+#include <vector>
+
+#include "common/text.h"
+#include "startup/activity_log.h"
+#include "startup/program_folder.h"
+#include "update/folder_archive.h"
+#include "update/executable_search.h"
+#include "update/extraction.h"
+#include "update/file_moves.h"
+#include "update/package_download.h"
+#include "update/package_naming.h"
+#include "update/previous_versions.h"
+
+namespace brivon {
+namespace {
+
+constexpr DWORD kRenameFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED;
+
+class RunLog {
+ public:
+  explicit RunLog(const std::wstring& programFolder) : folder_(programFolder) {}
+  void Downloads(const std::string& text) const { AppendActivityLog(folder_, kDownloadsLog, text); }
+  void Extractions(const std::string& text) const { AppendActivityLog(folder_, kExtractionsLog, text); }
+
+ private:
+  std::wstring folder_;
+};
+
+std::string N(const std::wstring& path) { return NarrowLow8(path); }
+std::string Code(unsigned long code) { return std::to_string(code); }
+
+bool EndsWithExe(const std::wstring& name) {
+  if (name.size() < 4) return false;
+  std::wstring tail = name.substr(name.size() - 4);
+  for (wchar_t& c : tail) c = static_cast<wchar_t>(std::towlower(c));
+  return tail == L".exe";
+}
+
+std::wstring NameAfterLastSeparator(const std::wstring& path) {
+  size_t cut = path.find_last_of(L"\\/");
+  return cut == std::wstring::npos ? path : path.substr(cut + 1);
+}
+
+void RemoveLeftover(const std::wstring& path) {
+  if (!IsExistingFile(path)) return;
+  ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  ::DeleteFileW(path.c_str());
+}
+
+// The data-file copies and the folder archive that follow a successful previous-version move.
+void KeepDataFilesWith(const std::wstring& programFolder, const std::wstring& destinationFolder,
+                       const char* summaryMarker, const RunLog& log) {
+  if (IsFolderEmpty(destinationFolder)) return;
+  int mdb = CopyFilesByPattern(programFolder, L"*.MDB", destinationFolder, programFolder);
+  int bd = CopyFilesByPattern(programFolder, L"*.BDORVA", destinationFolder, programFolder);
+  log.Downloads(std::string(summaryMarker) + "dest=" + N(destinationFolder) + ";MDB=" + std::to_string(mdb) +
+                ";BDORVA=" + std::to_string(bd));
+  ArchiveFolder(destinationFolder, nullptr, programFolder);
+}
+
+// Puts a set-aside executable back under its name: the program folder must never lack the program.
+void PutBack(const std::wstring& from, const std::wstring& to, bool copy, const RunLog& log) {
+  bool ok = copy ? ::CopyFileW(from.c_str(), to.c_str(), FALSE) != 0
+                 : ::MoveFileExW(from.c_str(), to.c_str(), kRenameFlags) != 0;
+  if (ok) {
+    log.Downloads("RESTAURADO_EJECUTABLE_ANTERIOR;" + N(from) + ";->;" + N(to));
+  } else {
+    DWORD error = ::GetLastError();
+    log.Downloads("ERROR_RESTAURAR_EJECUTABLE_ANTERIOR;" + N(from) + ";->;" + N(to) + ";err=" + Code(error));
+  }
+}
+
+void InstallFromZip(const std::wstring& programFolder, const std::wstring& targetPath, const RunLog& log) {
+  // Stage 7: extraction.
+  const std::wstring extractionFolder = StripExtension(targetPath);
+  unsigned long exitCode = 0;
+  bool extracted = ExtractArchive(programFolder, targetPath, extractionFolder, &exitCode);
+  log.Extractions("UNZIP_7ZA;" + N(targetPath) + ";->;" + N(extractionFolder) + ";" + (extracted ? "OK" : "ERROR") +
+                  ";ec=" + Code(exitCode));
+  if (!extracted) return;
+
+  // Stage 8: candidates.
+  std::vector<std::wstring> candidates;
+  CollectExecutables(extractionFolder, candidates);
+  if (candidates.empty()) log.Downloads("ZIP_SIN_EXE");
+
+  // Stage 9: the first candidate whose namesake in the program folder could be set aside.
+  const std::wstring* chosen = nullptr;
+  std::wstring rootPath, previous;
+  for (const std::wstring& candidate : candidates) {
+    std::wstring name = NameAfterLastSeparator(candidate);
+    std::wstring root = programFolder + L"\\" + name;
+    if (!IsExistingFile(root)) continue;
+    std::wstring setAside = programFolder + L"\\" + StripExtension(name) + L"2.exe";
+    RemoveLeftover(setAside);
+    if (::MoveFileExW(root.c_str(), setAside.c_str(), kRenameFlags)) {
+      chosen = &candidate;
+      rootPath = root;
+      previous = setAside;
+      break;
+    }
+    DWORD error = ::GetLastError();
+    log.Downloads("ERROR_RENOMBRAR_A_2_ZIP;" + N(root) + ";err=" + Code(error));
+  }
+
+  if (!chosen) {
+    log.Downloads("ZIP_EXE_SIN_MATCH_EN_RAIZ");
+  } else {
+    // Stage 10: the previous version goes to the updates folder with copies of the data files.
+    log.Downloads("RENOMBRADO_A_2_ZIP;" + N(rootPath) + ";->;" + N(previous));
+    std::wstring destination, destinationFolder;
+    bool moved = MovePreviousVersion(programFolder, previous, StripExtension(NameAfterLastSeparator(*chosen)),
+                                     &destination, &destinationFolder);
+    log.Downloads("ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP;" + N(previous) + ";->;" +
+                  (moved ? N(destination) : std::string("ERROR")));
+    if (moved) KeepDataFilesWith(programFolder, destinationFolder, "COPIA_PATRONES_RESUMEN_ZIP;", log);
+
+    // Stage 11: the new executable into the program folder.
+    if (MoveFileWithRetry(*chosen, rootPath)) {
+      log.Downloads("EXE_NUEVO_EN_RAIZ_OK;" + N(*chosen) + ";->;" + N(rootPath));
+    } else {
+      DWORD error = ::GetLastError();
+      log.Downloads("ERROR_MOVER_EXE_NUEVO_A_RAIZ;" + N(*chosen) + ";->;" + N(rootPath) + ";err=" + Code(error));
+    }
+    // Decided by existence, not by the move's result (a move can fail after its copy was made).
+    if (!IsExistingFile(rootPath)) {
+      if (moved) {
+        PutBack(destination, rootPath, /*copy=*/true, log);  // the updates folder keeps its copy
+      } else {
+        PutBack(previous, rootPath, /*copy=*/false, log);
+      }
+    }
+  }
+
+  // Stage 12: clean-up.
+  if (IsExistingFile(targetPath)) {
+    if (::DeleteFileW(targetPath.c_str())) {
+      log.Downloads("LIMPIEZA_OK;ZIP_ELIMINADO;" + N(targetPath));
+    } else {
+      DWORD error = ::GetLastError();
+      log.Downloads("LIMPIEZA_ERROR;ZIP_NO_ELIMINADO;" + N(targetPath) + ";err=" + Code(error));
+    }
+  }
+  if (IsFolderEmpty(extractionFolder)) {
+    if (::RemoveDirectoryW(extractionFolder.c_str())) {
+      log.Downloads("LIMPIEZA_OK;CARPETA_VACIA_ELIMINADA;" + N(extractionFolder));
+    } else {
+      DWORD error = ::GetLastError();
+      log.Downloads("LIMPIEZA_ERROR;CARPETA_NO_ELIMINADA;" + N(extractionFolder) + ";err=" + Code(error));
+    }
+  }
+}
+
+}  // namespace
+
+void RunUpdateIn(const std::wstring& programFolder, const std::string& packageUrl, const UpdateProgressFn& progress) {
+  RunLog log(programFolder);
+  if (packageUrl.empty()) {
+    log.Downloads("URL_VACIA");
+    return;
+  }
+  const std::wstring fileName = PackageFileNameFromUrl(packageUrl);
+  const std::wstring targetPath = programFolder + L"\\" + fileName;
+  const bool isExe = EndsWithExe(fileName);
+  const std::wstring previous = programFolder + L"\\" + StripExtension(fileName) + L"2.exe";
+
+  // Stage 4: set the installed executable aside.
+  bool setAside = false;
+  if (isExe && IsExistingFile(targetPath)) {
+    RemoveLeftover(previous);
+    if (::MoveFileExW(targetPath.c_str(), previous.c_str(), kRenameFlags)) {
+      setAside = true;
+      log.Downloads("RENOMBRADO_A_2;" + N(targetPath) + ";" + N(previous));
+    } else {
+      DWORD error = ::GetLastError();
+      log.Downloads("ERROR_RENOMBRAR_A_2;" + N(targetPath) + ";err=" + Code(error));
+    }
+  }
+
+  // Stage 5: download.
+  DownloadResult result = DownloadPackage(packageUrl, targetPath, nullptr, kPackageReadSize);
+  (void)progress;  // TODO(progress) pass on once the download reports it
+  if (result != DownloadResult::Stored) {
+    log.Downloads(result == DownloadResult::SaveFailed ? "ERROR_GUARDAR" : "ERROR_DESCARGA");
+    if (setAside && !IsExistingFile(targetPath)) PutBack(previous, targetPath, /*copy=*/false, log);
+    return;
+  }
+  log.Downloads("DESCARGA;" + packageUrl + ";" + N(targetPath));
+
+  // Stage 6: branch on the name.
+  if (IsZipPackage(targetPath)) {
+    InstallFromZip(programFolder, targetPath, log);
+    return;
+  }
+  if (!isExe) return;
+
+  // Stage 13: archive the previous version of an executable package.
+  if (!IsExistingFile(previous)) return;
+  std::wstring destination, destinationFolder;
+  bool moved = MovePreviousVersion(programFolder, previous, StripExtension(fileName), &destination, &destinationFolder);
+  log.Downloads("ARCHIVO_ANTERIOR_A_ACTUALIZACIONES;" + N(previous) + ";->;" +
+                (moved ? N(destination) : std::string("ERROR")));
+  if (moved) KeepDataFilesWith(programFolder, destinationFolder, "COPIA_PATRONES_RESUMEN;", log);
+}
+
+void RunUpdate(const std::string& packageUrl, const UpdateProgressFn& progress) {
+  RunUpdateIn(GetProgramFolder(), packageUrl, progress);
+}
+
+}  // namespace brivon
