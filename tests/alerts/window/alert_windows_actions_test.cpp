@@ -1,0 +1,101 @@
+// The decisions behind clicks: which links open, the close line, the acceptance line.
+#include <gtest/gtest.h>
+
+#include "alerts/window/alert_actions.h"
+#include "alerts/window/alert_window.h"
+#include "alerts/window/link_policy.h"
+
+namespace brivon {
+namespace {
+
+TEST(AlertWindowsActions, OnlyWebAddressesGoToTheBrowser) {
+  struct Case {
+    const char* link;
+    bool opens;
+  } cases[] = {
+      {"http://example.com/oferta", true},
+      {"https://example.com/oferta?x=1", true},
+      {"HTTPS://EXAMPLE.COM/", true},
+      {"hTTp://example.com", true},
+      {"file:///C:/Windows/System32/calc.exe", false},
+      {"C:\\Windows\\System32\\calc.exe", false},
+      {"\\\\servidor\\recurso\\programa.exe", false},
+      {"calc.exe", false},
+      {"javascript:alert(1)", false},
+      {"ftp://example.com/", false},
+      {"mailto:a@b.c", false},
+      {" http://example.com", false},   // a leading blank is not a web address
+      {"http:", false},
+      {"https:/x", false},
+      {"httpx://example.com", false},
+      {"", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsBrowserLink(c.link), c.opens) << c.link;
+}
+
+AlertItem Clickable(const std::string& link, RECT hit) {
+  AlertItem item;
+  item.enlace = link;
+  item.hitRect = hit;
+  return item;
+}
+
+TEST(AlertWindowsActions, ClickOpensEveryHitEntryInOrder) {
+  Alert alert;
+  alert.contenido.push_back(Clickable("http://a/", RECT{10, 10, 100, 100}));
+  alert.contenido.push_back(Clickable("", RECT{10, 10, 100, 100}));           // no link
+  alert.contenido.push_back(Clickable("https://b/", RECT{50, 50, 200, 200}));  // overlaps the first
+  alert.contenido.push_back(Clickable("cmd.exe", RECT{0, 0, 300, 300}));      // not a web address
+  alert.contenido.push_back(Clickable("http://c/", RECT{0, 0, 0, 0}));        // not drawn
+  struct Case {
+    int32_t x, y;
+    std::vector<std::string> links;
+  } cases[] = {
+      {60, 60, {"http://a/", "https://b/"}},
+      {10, 10, {"http://a/"}},
+      {100, 100, {"http://a/", "https://b/"}},
+      {200, 200, {"https://b/"}},
+      {201, 200, {}},
+      {0, 0, {}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(LinksAt(alert, c.x, c.y), c.links) << c.x << "," << c.y;
+}
+
+TEST(AlertWindowsActions, CloseLineNamesTheCandidateAndTheOutcome) {
+  const std::wstring candidate = L"C:\\Programa\\brivon2.exe";
+  EXPECT_EQ(CloseLineText(candidate, CloseArchiveOutcome::Missing, L""),
+            "CIERRE_ARCHIVAR_ZIP;C:\\Programa\\brivon2.exe;NO_EXISTE");
+  EXPECT_EQ(CloseLineText(candidate, CloseArchiveOutcome::Failed, L""),
+            "CIERRE_ARCHIVAR_ZIP;C:\\Programa\\brivon2.exe;ERROR");
+  EXPECT_EQ(CloseLineText(candidate, CloseArchiveOutcome::Archived, L"C:\\Programa\\versiones\\a.zip"),
+            "CIERRE_ARCHIVAR_ZIP;C:\\Programa\\brivon2.exe;C:\\Programa\\versiones\\a.zip");
+  EXPECT_EQ(CloseLineText(L"C:\\Se\u00f1al\\brivon2.exe", CloseArchiveOutcome::Missing, L""),
+            "CIERRE_ARCHIVAR_ZIP;C:\\Se\xf1" "al\\brivon2.exe;NO_EXISTE");
+}
+
+TEST(AlertWindowsActions, AcceptanceLine) {
+  SYSTEMTIME when{};
+  when.wYear = 2026;
+  when.wMonth = 3;
+  when.wDay = 7;
+  when.wHour = 9;
+  when.wMinute = 5;
+  when.wSecond = 1;
+  EXPECT_EQ(AcceptanceLine(when, "http://x/terminos.rtf"), "2026-03-07 09:05:01;http://x/terminos.rtf\n");
+  EXPECT_EQ(AcceptanceLine(when, ""), "2026-03-07 09:05:01;\n");
+}
+
+TEST(AlertWindowsActions, ShowCommandNeverHidesAnAlert) {
+  struct Case {
+    int asked, used;
+  } cases[] = {
+      {SW_HIDE, SW_SHOWNORMAL},          {SW_SHOWMINIMIZED, SW_SHOWNORMAL}, {SW_MINIMIZE, SW_SHOWNORMAL},
+      {SW_SHOWMINNOACTIVE, SW_SHOWNORMAL}, {SW_FORCEMINIMIZE, SW_SHOWNORMAL}, {SW_SHOWNORMAL, SW_SHOWNORMAL},
+      {SW_SHOWMAXIMIZED, SW_SHOWMAXIMIZED}, {SW_SHOWDEFAULT, SW_SHOWDEFAULT}, {SW_SHOW, SW_SHOW},
+      {SW_SHOWNA, SW_SHOWNA},
+  };
+  for (const Case& c : cases) EXPECT_EQ(AlertShowCommand(c.asked), c.used) << c.asked;
+}
+
+}  // namespace
+}  // namespace brivon

@@ -1,0 +1,189 @@
+// Geometry of the alert windows, computed from numbers alone.
+#include <gtest/gtest.h>
+
+#include "alerts/window/alert_layout.h"
+
+namespace brivon {
+namespace {
+
+const AlertLayout kFullHd = MakeAlertLayout(1920, 1080);
+
+TEST(AlertWindowsLayout, LayoutFollowsTheClientRectangle) {
+  AlertLayout layout = MakeAlertLayout(RECT{0, 0, 1920, 1080});
+  EXPECT_EQ(layout.width, 1920);
+  EXPECT_EQ(layout.height, 1080);
+  EXPECT_EQ(layout.contentTop, 100);
+  EXPECT_EQ(layout.contentHeight, 930);
+  FrameGeometry frame = FrameFor(layout);
+  EXPECT_EQ(frame.titleBand, (PixelRect{0, 0, 1920, 80}));
+  EXPECT_EQ(frame.closeBar, (PixelRect{0, 1030, 1920, 50}));
+}
+
+TEST(AlertWindowsLayout, GridOfFiveEntriesInThreeColumns) {
+  GridGeometry grid = GridFor(kFullHd, 5, 3);
+  EXPECT_EQ(grid.cols, 3);
+  EXPECT_EQ(grid.rows, 2);
+  EXPECT_EQ(grid.cellW, 613);
+  EXPECT_EQ(grid.cellH, 455);
+  EXPECT_EQ(grid.picMaxH, 425);
+  EntryPlacement fifth = GridCellFor(kFullHd, grid, 4, 800, 600);
+  EXPECT_EQ(fifth.fill, (PixelRect{653, 575, 613, 30}));
+  ASSERT_TRUE(fifth.hasPicture);
+  EXPECT_EQ(fifth.picture, (PixelRect{676, 605, 566, 425}));
+  RECT hit = HitRectOf(fifth.picture);
+  EXPECT_EQ(hit.left, 676);
+  EXPECT_EQ(hit.top, 605);
+  EXPECT_EQ(hit.right, 1242);
+  EXPECT_EQ(hit.bottom, 1030);
+}
+
+TEST(AlertWindowsLayout, GridColumnsAreClampedToTheEntries) {
+  struct Case {
+    size_t entries;
+    int32_t columnas;
+    int32_t cols, rows;
+  } cases[] = {
+      {3, 10, 3, 1}, {3, 1, 1, 3}, {3, 0, 1, 3}, {3, -5, 1, 3}, {7, 3, 3, 3}, {1, 1, 1, 1}, {4, 2, 2, 2},
+  };
+  for (const Case& c : cases) {
+    GridGeometry grid = GridFor(kFullHd, c.entries, c.columnas);
+    EXPECT_EQ(grid.cols, c.cols) << c.entries << " entries, columnas " << c.columnas;
+    EXPECT_EQ(grid.rows, c.rows) << c.entries << " entries, columnas " << c.columnas;
+  }
+  EXPECT_EQ(GridFor(kFullHd, 0, 3).cols, 0);
+}
+
+TEST(AlertWindowsLayout, GridPicturesAreScaledBothWaysKeepingTheirShape) {
+  GridGeometry one = GridFor(kFullHd, 1, 1);  // a cell of 1880 x 930, pictures up to 900 high
+  struct Case {
+    int32_t w, h;
+    PixelRect expected;
+  } cases[] = {
+      {37, 23, {236, 130, 1447, 900}},   // small: enlarged until the height is full
+      {4000, 100, {20, 530, 1880, 47}},  // wide: the width decides
+      {10, 10, {510, 130, 900, 900}},
+  };
+  for (const Case& c : cases) {
+    EntryPlacement place = GridCellFor(kFullHd, one, 0, c.w, c.h);
+    ASSERT_TRUE(place.hasPicture);
+    EXPECT_EQ(place.picture.w, c.expected.w) << c.w << "x" << c.h;
+    EXPECT_EQ(place.picture.h, c.expected.h) << c.w << "x" << c.h;
+    EXPECT_EQ(place.picture.x, c.expected.x) << c.w << "x" << c.h;
+    EXPECT_EQ(place.picture.y, 130) << c.w << "x" << c.h;
+  }
+  for (auto size : {std::pair{0, 10}, std::pair{10, 0}, std::pair{-1, -1}}) {
+    EXPECT_FALSE(GridCellFor(kFullHd, one, 0, size.first, size.second).hasPicture);
+  }
+}
+
+TEST(AlertWindowsLayout, GridOnATinyWindowNeverGivesNegativePictureHeights) {
+  AlertLayout tiny = MakeAlertLayout(200, 160);
+  GridGeometry grid = GridFor(tiny, 4, 2);
+  EXPECT_EQ(grid.picMaxH, 0);
+  EntryPlacement place = GridCellFor(tiny, grid, 3, 800, 600);
+  EXPECT_GE(place.picture.h, 0);
+}
+
+TEST(AlertWindowsLayout, SoloMensajeWithAndWithoutPicture) {
+  EntryPlacement wide = SoloMensajeFor(kFullHd, 1000, 500);
+  EXPECT_EQ(wide.fill, (PixelRect{60, 100, 1800, 930}));
+  EXPECT_EQ(wide.text, (PixelRect{60, 100, 1800, 30}));
+  ASSERT_TRUE(wide.hasPicture);
+  EXPECT_EQ(wide.picture, (PixelRect{60, 130, 1800, 900}));
+  RECT hit = HitRectOf(wide.picture);
+  EXPECT_EQ(hit.right, 1860);
+  EXPECT_EQ(hit.bottom, 1030);
+
+  EntryPlacement bare = SoloMensajeFor(kFullHd, 0, 0);
+  EXPECT_FALSE(bare.hasPicture);
+  EXPECT_EQ(bare.fill, (PixelRect{20, 100, 1880, 930}));
+  EXPECT_EQ(bare.text, bare.fill);
+}
+
+TEST(AlertWindowsLayout, BotonUnicoFindsTheWidestFittingBlock) {
+  struct Case {
+    const char* name;
+    int32_t pictureW, pictureH;
+    float lineHeight;  // what measuring answers at every width
+    int32_t expectedW, expectedPicH;
+  } cases[] = {
+      {"one line of 30", 800, 600, 30.0f, 1200, 900},  // (930 - 30) * 800 / 600
+      {"one line of 31", 800, 600, 31.0f, 1199, 899},  // 1198.67, rounded
+      {"no text", 800, 600, 0.0f, 1240, 930},
+      {"wide picture", 4000, 100, 30.0f, 1880, 47},    // never wider than width - 40
+  };
+  for (const Case& c : cases) {
+    int calls = 0;
+    EntryPlacement place = BotonUnicoFor(kFullHd, c.pictureW, c.pictureH, [&](float, float height) {
+      ++calls;
+      EXPECT_EQ(height, 930.0f);
+      return c.lineHeight;
+    });
+    EXPECT_EQ(calls, kBotonUnicoSearchSteps + 1) << c.name;
+    EXPECT_EQ(place.picture.w, c.expectedW) << c.name;
+    EXPECT_EQ(place.picture.h, c.expectedPicH) << c.name;
+    EXPECT_EQ(place.picture.x, (1920 - c.expectedW) / 2) << c.name;
+    EXPECT_EQ(place.text.y, 100) << c.name;
+    EXPECT_EQ(place.picture.y, 100 + place.text.h) << c.name;
+    EXPECT_LE(place.text.h + place.picture.h, 930) << c.name;
+    EXPECT_EQ(place.fill.h, place.text.h + place.picture.h) << c.name;
+  }
+}
+
+TEST(AlertWindowsLayout, BotonUnicoWithAnOverlongTextShrinksThePicture) {
+  struct Case {
+    float textHeight;
+    int32_t picH, w;
+  } cases[] = {
+      {900.0f, 30, 40},   // the search ends at 50; 38 high does not fit below 900, 30 does
+      {930.0f, 0, 0},     // nothing left for the picture
+      {1200.0f, 0, 0},    // taller than the window: never a negative height
+  };
+  for (const Case& c : cases) {
+    EntryPlacement place = BotonUnicoFor(kFullHd, 800, 600, [&](float, float) { return c.textHeight; });
+    EXPECT_EQ(place.picture.h, c.picH) << c.textHeight;
+    EXPECT_EQ(place.picture.w, c.w) << c.textHeight;
+    EXPECT_EQ(place.picture.x, (1920 - c.w) / 2) << c.textHeight;
+  }
+}
+
+TEST(AlertWindowsLayout, BotonUnicoWithoutPictureIsOneBand) {
+  int calls = 0;
+  EntryPlacement place = BotonUnicoFor(kFullHd, 0, 0, [&](float, float) { return ++calls, 10.0f; });
+  EXPECT_EQ(calls, 0);
+  EXPECT_FALSE(place.hasPicture);
+  EXPECT_EQ(place.fill, (PixelRect{20, 100, 1880, 30}));
+}
+
+TEST(AlertWindowsLayout, CloseBarAndHitTests) {
+  RECT client{0, 0, 1920, 1080};
+  struct Case {
+    int32_t y;
+    bool closeBar;
+  } bars[] = {{1030, true}, {1029, false}, {1079, true}, {0, false}, {65535, true}};
+  for (const Case& c : bars) EXPECT_EQ(IsInCloseBar(client, c.y), c.closeBar) << c.y;
+
+  RECT picture{676, 605, 1242, 1030};
+  struct Hit {
+    int32_t x, y;
+    bool hit;
+  } hits[] = {{676, 605, true}, {1242, 1030, true}, {675, 700, false}, {1243, 700, false},
+              {900, 604, false}, {900, 1031, false}, {900, 800, true}};
+  for (const Hit& h : hits) EXPECT_EQ(IsHit(picture, h.x, h.y), h.hit) << h.x << "," << h.y;
+  EXPECT_FALSE(IsHit(RECT{0, 0, 0, 0}, 0, 0));
+}
+
+TEST(AlertWindowsLayout, UpdatePictureIsNeverEnlargedAndCentred) {
+  struct Case {
+    int32_t w, h;
+    PixelRect expected;
+  } cases[] = {
+      {400, 300, {760, 405, 400, 300}},      // small: own size, centred between the bands
+      {3000, 1000, {384, 363, 1152, 384}},   // wide: 60 % of the width
+      {500, 2000, {889, 270, 142, 570}},     // tall: 60 % of the 950 between the bands
+  };
+  for (const Case& c : cases) EXPECT_EQ(UpdatePictureFor(kFullHd, c.w, c.h), c.expected) << c.w << "x" << c.h;
+}
+
+}  // namespace
+}  // namespace brivon

@@ -1,0 +1,213 @@
+// The painters drawn into a 1920 x 1080 bitmap and probed at a few pixels.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "alerts/window/alert_layout.h"
+#include "alerts/window/alert_painting.h"
+#include "alerts/window/remote_resources.h"
+#include "alerts/window/text_drawing.h"
+#include "common/gdiplus_owners.h"
+
+namespace brivon {
+namespace {
+
+constexpr Gdiplus::ARGB kBackground = 0xFF203040;
+constexpr Gdiplus::ARGB kTitleBand = 0xFF804020;
+
+UniqueBitmap SolidPicture(int w, int h, Gdiplus::ARGB color) {
+  UniqueBitmap picture(new Gdiplus::Bitmap(w, h, PixelFormat32bppARGB));
+  Gdiplus::Graphics graphics(picture.get());
+  graphics.Clear(Gdiplus::Color(color));
+  return picture;
+}
+
+AlertItem Entry(const std::string& fondo, UniqueBitmap picture = nullptr, const std::string& texto = "Oferta") {
+  AlertItem item;
+  item.texto = texto;
+  item.enlace = "http://127.0.0.1/x";
+  item.color_fondo = fondo;
+  item.color_texto = "#000000";
+  item.image = std::move(picture);
+  return item;
+}
+
+class AlertWindowsPainting : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(gdiplus_.started());
+    document_.titulo = "Aviso importante";
+    document_.color_fondo = "#203040";
+    document_.color_titulo_fondo = "#804020";
+    document_.color_titulo_texto = "#FFFFFF";
+    canvas_.reset(new Gdiplus::Bitmap(1920, 1080, PixelFormat32bppARGB));
+  }
+
+  void Paint(Alert& alert) {
+    Gdiplus::Graphics graphics(canvas_.get());
+    graphics.Clear(Gdiplus::Color(0xFF000000));
+    PaintAlert(graphics, MakeAlertLayout(1920, 1080), document_, &alert);
+  }
+
+  ::testing::AssertionResult ColorAt(int x, int y, Gdiplus::ARGB expected) {
+    Gdiplus::Color color;
+    canvas_->GetPixel(x, y, &color);
+    const Gdiplus::ARGB got = color.GetValue();
+    for (int shift = 0; shift < 32; shift += 8) {
+      const int a = static_cast<int>((got >> shift) & 0xFF);
+      const int b = static_cast<int>((expected >> shift) & 0xFF);
+      if (std::abs(a - b) > 3) {
+        return ::testing::AssertionFailure() << "at " << x << "," << y << " got " << std::hex << got << " expected "
+                                             << expected;
+      }
+    }
+    return ::testing::AssertionSuccess();
+  }
+
+  GdiplusSession gdiplus_;
+  AlertDocument document_;
+  UniqueBitmap canvas_;
+};
+
+TEST_F(AlertWindowsPainting, FrameAndCloseBarForEveryKindButTheUpdate) {
+  struct Case {
+    const char* tipo;
+    bool closeBar;
+  } cases[] = {{"boton_multiple", true}, {"boton_unico", true}, {"solo_mensaje", true},
+               {"documento_rtf", true},  {"Desconocido", true}, {"url_actualizar", false}};
+  for (const Case& c : cases) {
+    Alert alert;
+    alert.tipo = c.tipo;
+    alert.contenido.push_back(Entry("#00FF00"));
+    Paint(alert);
+    EXPECT_TRUE(ColorAt(3, 3, kTitleBand)) << c.tipo;
+    EXPECT_TRUE(ColorAt(1916, 76, kTitleBand)) << c.tipo;
+    EXPECT_TRUE(ColorAt(3, 90, kBackground)) << c.tipo;  // between the title band and the content
+    EXPECT_TRUE(ColorAt(3, 1031, c.closeBar ? kCloseBarColor : kBackground)) << c.tipo;
+    EXPECT_TRUE(ColorAt(1916, 1078, c.closeBar ? kCloseBarColor : kBackground)) << c.tipo;
+    EXPECT_TRUE(ColorAt(3, 1028, kBackground)) << c.tipo;  // one row above the bar
+  }
+}
+
+TEST_F(AlertWindowsPainting, GridOfFiveInThreeColumns) {
+  const Gdiplus::ARGB pictures[] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFF00, 0xFF00FFFF};
+  Alert alert;
+  alert.tipo = "boton_multiple";
+  alert.columnas = 3;
+  for (Gdiplus::ARGB color : pictures) alert.contenido.push_back(Entry("#ff8000", SolidPicture(800, 600, color)));
+  Paint(alert);
+
+  const RECT& fifth = alert.contenido[4].hitRect;
+  EXPECT_EQ(fifth.left, 676);
+  EXPECT_EQ(fifth.top, 605);
+  EXPECT_EQ(fifth.right, 1242);
+  EXPECT_EQ(fifth.bottom, 1030);
+  EXPECT_TRUE(ColorAt(678, 607, pictures[4]));
+  EXPECT_TRUE(ColorAt(1239, 1027, pictures[4]));
+  EXPECT_TRUE(ColorAt(674, 800, kBackground));  // beside the scaled picture, inside the cell
+  EXPECT_TRUE(ColorAt(655, 577, 0xFFFF8000));   // the entry's band, lower-case colour digits
+  EXPECT_TRUE(ColorAt(643, 300, kBackground));  // the gap between two cells
+  for (size_t i = 0; i < 5; ++i) {
+    const RECT& r = alert.contenido[i].hitRect;
+    EXPECT_TRUE(ColorAt((r.left + r.right) / 2, (r.top + r.bottom) / 2, pictures[i])) << i;
+  }
+  // Third column of the first row, second row starts again at the left.
+  EXPECT_EQ(alert.contenido[2].hitRect.top, 130);
+  EXPECT_EQ(alert.contenido[3].hitRect.top, 605);
+  EXPECT_LT(alert.contenido[3].hitRect.left, alert.contenido[0].hitRect.right);
+}
+
+TEST_F(AlertWindowsPainting, SoloMensajeWithAWidePictureAndWithoutOne) {
+  Alert alert;
+  alert.tipo = "solo_mensaje";
+  alert.contenido.push_back(Entry("#FFFF00", SolidPicture(1000, 500, 0xFF0000FF)));
+  Paint(alert);
+  EXPECT_TRUE(ColorAt(62, 102, 0xFFFFFF00));   // text band
+  EXPECT_TRUE(ColorAt(62, 132, 0xFF0000FF));   // picture
+  EXPECT_TRUE(ColorAt(1857, 1027, 0xFF0000FF));
+  EXPECT_TRUE(ColorAt(58, 500, kBackground));
+  EXPECT_TRUE(ColorAt(1862, 500, kBackground));
+  const RECT& hit = alert.contenido[0].hitRect;
+  EXPECT_EQ(hit.left, 60);
+  EXPECT_EQ(hit.top, 130);
+  EXPECT_EQ(hit.right, 1860);
+  EXPECT_EQ(hit.bottom, 1030);
+
+  alert.contenido[0].image.reset();
+  Paint(alert);
+  EXPECT_TRUE(ColorAt(22, 102, 0xFFFFFF00));
+  EXPECT_TRUE(ColorAt(1897, 1027, 0xFFFFFF00));
+  EXPECT_TRUE(ColorAt(18, 500, kBackground));
+  EXPECT_EQ(alert.contenido[0].hitRect.right, 0);
+}
+
+TEST_F(AlertWindowsPainting, UndrawablePictureIsNotClickable) {
+  Alert alert;
+  alert.tipo = "boton_multiple";
+  alert.contenido.push_back(Entry("#00FF00", BitmapFromBytes("<html>no picture</html>")));
+  alert.contenido[0].hitRect = RECT{1, 2, 3, 4};  // left over from an earlier paint
+  Paint(alert);
+  const RECT& hit = alert.contenido[0].hitRect;
+  EXPECT_EQ(hit.left | hit.top | hit.right | hit.bottom, 0);
+  EXPECT_TRUE(ColorAt(22, 102, 0xFF00FF00));
+  EXPECT_TRUE(ColorAt(960, 600, kBackground));
+}
+
+TEST_F(AlertWindowsPainting, BotonUnicoWithShortAndOverlongTexts) {
+  Alert alert;
+  alert.tipo = "boton_unico";
+  alert.contenido.push_back(Entry("#00FF00", SolidPicture(800, 600, 0xFFFF0000), "Nueva version"));
+  Paint(alert);
+  float line = 0;
+  {
+    Gdiplus::Graphics graphics(canvas_.get());
+    CenteredTextMeasure measure(26.0f);
+    line = measure.Height(graphics, L"Nueva version", 1880.0f, 930.0f);
+  }
+  ASSERT_GT(line, 10.0f);
+  RECT hit = alert.contenido[0].hitRect;
+  const int expectedW = static_cast<int>(std::lround((930.0f - line) * 800.0f / 600.0f));
+  EXPECT_NEAR(hit.right - hit.left, expectedW, 1);
+  EXPECT_EQ(hit.left, (1920 - (hit.right - hit.left)) / 2);
+  EXPECT_LE(hit.bottom, 1030);
+  EXPECT_TRUE(ColorAt((hit.left + hit.right) / 2, (hit.top + hit.bottom) / 2, 0xFFFF0000));
+  EXPECT_TRUE(ColorAt(hit.left + 2, 102, 0xFF00FF00));  // the text band above the picture
+  EXPECT_TRUE(ColorAt(hit.left - 3, 500, kBackground));
+
+  std::string overlong;
+  for (int i = 0; i < 3000; ++i) overlong += "palabra ";
+  alert.contenido[0].texto = overlong;
+  Paint(alert);
+  hit = alert.contenido[0].hitRect;
+  EXPECT_LE(hit.right - hit.left, 50);
+  EXPECT_LE(hit.bottom, 1030);
+  EXPECT_GE(hit.bottom, hit.top);
+  EXPECT_TRUE(ColorAt(3, 1031, kCloseBarColor));  // nothing spills over the close bar
+}
+
+TEST_F(AlertWindowsPainting, AlertWithoutEntriesGetsTheFrameOnly) {
+  for (const char* tipo : {"boton_multiple", "boton_unico", "solo_mensaje"}) {
+    Alert alert;
+    alert.tipo = tipo;
+    Paint(alert);
+    EXPECT_TRUE(ColorAt(960, 500, kBackground)) << tipo;
+    EXPECT_TRUE(ColorAt(3, 1031, kCloseBarColor)) << tipo;
+  }
+}
+
+TEST(AlertWindowsText, DocumentTextBecomesWideText) {
+  struct Case {
+    std::string in;
+    std::wstring out;
+  } cases[] = {
+      {"Hola", L"Hola"},
+      {"vac\xc3\xad" "a", L"vac\u00eda"},      // UTF-8
+      {"vac\xed" "a", L"vac\u00eda"},          // not UTF-8: read as Windows-1252
+      {"\x80 precio", L"\u20ac precio"},
+      {"", L""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(AlertTextToWide(c.in), c.out) << c.in;
+}
+
+}  // namespace
+}  // namespace brivon
