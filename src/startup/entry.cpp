@@ -1,20 +1,20 @@
 // The program's entry: one fixed sequence, each step to its end, then exit code 0.
 #include <windows.h>
 
+#include "alerts/window/alert_window.h"
 #include "startup/archive_tool.h"
 #include "startup/program_folder.h"
 
 namespace {
 
 void RunStartupSequence(HINSTANCE instance, int showCommand) {
-  (void)instance;
-  (void)showCommand;
   std::wstring programFolder = brivon::GetProgramFolder();
   // Relative paths (the alert document, the terms record) must meet the program's own folder,
   // whatever folder the program was started from.
   if (!programFolder.empty()) ::SetCurrentDirectoryW(programFolder.c_str());
 
   brivon::EnsureArchiveTool(programFolder);
+  brivon::RunAlertWindows(instance, showCommand);
 }
 
 }  // namespace
