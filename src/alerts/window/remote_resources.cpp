@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "common/http_get.h"
 #include "common/unique_handle.h"
@@ -37,7 +38,16 @@ bool DownloadBody(const std::string& address, const wchar_t* userAgent, std::str
   options.acceptAnyStatus = true;
   HttpGetOutcome outcome;
   try {
-    outcome = HttpGetToString(url, options, body);
+    outcome = HttpGet(
+        url, options,
+        [&body](uint64_t announced, bool hasLength, DWORD&) {
+          if (hasLength) body.reserve(static_cast<size_t>(announced));  // at most the cap
+          return true;
+        },
+        [&body](const char* data, size_t size, DWORD&) {
+          body.append(data, size);
+          return true;
+        });
   } catch (const std::bad_alloc&) {
     body.clear();
     return false;
@@ -54,7 +64,7 @@ bool DownloadBody(const std::string& address, const wchar_t* userAgent, std::str
   return !body.empty();
 }
 
-UniqueBitmap BitmapFromBytes(const std::string& bytes) {
+UniqueBitmap BitmapFromBytes(std::string bytes) {
   if (bytes.empty()) return nullptr;
   UniqueGlobal block(::GlobalAlloc(GMEM_MOVEABLE, bytes.size()));
   if (!block) return nullptr;
@@ -62,6 +72,7 @@ UniqueBitmap BitmapFromBytes(const std::string& bytes) {
   if (data == nullptr) return nullptr;
   std::memcpy(data, bytes.data(), bytes.size());
   ::GlobalUnlock(block.get());
+  std::string().swap(bytes);  // one copy is enough while the picture is decoded
 
   IStream* rawStream = nullptr;
   if (FAILED(::CreateStreamOnHGlobal(block.get(), TRUE, &rawStream)) || rawStream == nullptr) return nullptr;
@@ -80,7 +91,7 @@ UniqueBitmap FetchImage(const std::string& address) {
   std::string body;
   if (!DownloadBody(address, kImageUserAgent, body)) return nullptr;
   try {
-    return BitmapFromBytes(body);
+    return BitmapFromBytes(std::move(body));
   } catch (const std::bad_alloc&) {
     return nullptr;
   }

@@ -26,7 +26,7 @@ bool DownloadBody(const std::string& address, const wchar_t* userAgent, std::str
 // A bitmap decoded from the bytes through a stream on a movable global block; undrawable
 // (0 x 0) when the bytes are no picture; none when the bytes are empty or memory runs out.
 // GDI+ must be running.
-UniqueBitmap BitmapFromBytes(const std::string& bytes);
+UniqueBitmap BitmapFromBytes(std::string bytes);
 
 // The picture at `address`, or none when nothing could be fetched.
 UniqueBitmap FetchImage(const std::string& address);

@@ -110,6 +110,7 @@ TEST_F(RemoteResourcesTest, NothingFetchedGivesNoBitmap) {
   };
   for (const auto& c : cases) EXPECT_FALSE(FetchImage(c.address)) << c.name;
   for (const auto& c : cases) EXPECT_EQ(FetchText(c.address), "") << c.name;
+  EXPECT_EQ(server_.Requests().size(), 8u);  // the four served paths, twice; no address, no request
 }
 
 TEST_F(RemoteResourcesTest, DownloadsIdentifyThemselvesAndSkipTheCache) {
