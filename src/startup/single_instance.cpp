@@ -1,0 +1,33 @@
+#include "startup/single_instance.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+
+namespace brivon {
+
+std::wstring SingleInstanceMutexName(const std::wstring& programFolder) {
+  std::wstring folder = programFolder;
+  while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+  if (!folder.empty()) ::CharUpperBuffW(folder.data(), static_cast<DWORD>(folder.size()));
+  // 64-bit FNV-1a of the UTF-16 units: short, stable, and free of characters a name may not hold.
+  uint64_t hash = 1469598103934665603ull;
+  for (wchar_t c : folder) {
+    hash ^= static_cast<uint16_t>(c);
+    hash *= 1099511628211ull;
+  }
+  wchar_t hex[17];
+  std::swprintf(hex, 17, L"%08lx%08lx", static_cast<unsigned long>(hash >> 32), static_cast<unsigned long>(hash));
+  return std::wstring(L"Local\\Brivon-") + hex;
+}
+
+SingleInstanceGuard::SingleInstanceGuard(const std::wstring& programFolder) {
+  HANDLE mutex = ::CreateMutexW(nullptr, TRUE, SingleInstanceMutexName(programFolder).c_str());
+  DWORD error = ::GetLastError();
+  mutex_.reset(mutex);
+  // Without a mutex at all the start goes on: better a rare race than a program that never runs.
+  held_ = !(mutex && error == ERROR_ALREADY_EXISTS);
+}
+
+}  // namespace brivon

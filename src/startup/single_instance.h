@@ -1,0 +1,25 @@
+// One running instance per program folder: a second start in the same folder (a double click,
+// a task started twice) would race the first over the same files.
+#pragma once
+
+#include <string>
+
+#include "common/unique_handle.h"
+
+namespace brivon {
+
+// "Local\Brivon-<hex>" from the folder, letter case ignored (a mutex name may not hold "\").
+std::wstring SingleInstanceMutexName(const std::wstring& programFolder);
+
+// Owns the folder's mutex while alive. held() is false when another instance has it.
+class SingleInstanceGuard {
+ public:
+  explicit SingleInstanceGuard(const std::wstring& programFolder);
+  bool held() const { return held_; }
+
+ private:
+  UniqueHandle mutex_;
+  bool held_ = false;
+};
+
+}  // namespace brivon

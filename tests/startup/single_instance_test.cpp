@@ -1,0 +1,29 @@
+#include "startup/single_instance.h"
+
+#include <gtest/gtest.h>
+
+namespace brivon {
+namespace {
+
+TEST(SingleInstanceTest, OneNamePerFolderWhateverItsSpelling) {
+  const std::wstring a = SingleInstanceMutexName(L"C:\\Programas\\Orvane");
+  EXPECT_EQ(a.rfind(L"Local\\Brivon-", 0), 0u);
+  EXPECT_EQ(a.find(L'\\', 6), std::wstring::npos);  // no backslash after the namespace
+  EXPECT_EQ(SingleInstanceMutexName(L"c:\\programas\\ORVANE"), a);
+  EXPECT_EQ(SingleInstanceMutexName(L"C:\\Programas\\Orvane\\"), a);
+  EXPECT_NE(SingleInstanceMutexName(L"C:\\Programas\\Orvane2"), a);
+  EXPECT_NE(SingleInstanceMutexName(L"D:\\Programas\\Orvane"), a);
+}
+
+TEST(SingleInstanceTest, ASecondGuardForTheSameFolderIsRefused) {
+  SingleInstanceGuard first(L"C:\\brivon-test-instancia");
+  EXPECT_TRUE(first.held());
+  // Another process would see the same; within one process a second create finds it too.
+  SingleInstanceGuard second(L"c:\\BRIVON-TEST-INSTANCIA");
+  EXPECT_FALSE(second.held());
+  SingleInstanceGuard other(L"C:\\brivon-test-otra");
+  EXPECT_TRUE(other.held());
+}
+
+}  // namespace
+}  // namespace brivon
