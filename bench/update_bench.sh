@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Times one whole update run with a ZIP package of 1,000 files (200 MB), beside `7za.exe x` of
+# the same archive alone, both under Wine in the same run.
+#   bash bench/update_bench.sh [FILES] [FILE_KIB]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+export BRIVON_BUILD_DIR="${BRIVON_BUILD_DIR:-$root/build}"
+files="${1:-1000}"
+kib="${2:-200}"
+work="$BRIVON_BUILD_DIR/bench-update"
+mkdir -p "$work"
+BRIVON_BUILD_TARGETS="brivon_update_bench brivon_powershell_standin" "$root/scripts/build.sh" "$BRIVON_BUILD_DIR" >/dev/null
+
+package="$work/Paquete_${files}x${kib}k.zip"
+if [ ! -f "$package" ]; then
+  # Incompressible files, so the archive really is files x size; the program's executable is one of them.
+  /usr/bin/python3 - "$package" "$files" "$kib" <<'PY'
+import os, sys, zipfile
+path, files, kib = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+with zipfile.ZipFile(path + ".tmp", "w", zipfile.ZIP_DEFLATED, compresslevel=1) as z:
+    z.writestr("bin/Programa.exe", b"MZ new version" + os.urandom(1024))
+    for i in range(files - 1):
+        z.writestr("datos/%03d/archivo_%04d.bin" % (i % 50, i), os.urandom(kib * 1024))
+os.replace(path + ".tmp", path)
+PY
+fi
+ls -l "$package" | awk '{printf "package: %.1f MB\n", $5 / 1048576}'
+
+source "$root/scripts/bench.sh"
+bench_ensure
+winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+wine "$BRIVON_BUILD_DIR/tests/tools/brivon_update_bench.exe" "$(winpath "$package")" "$(winpath "$work")"
