@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Alert download and parser benchmark under Wine: time and peak private memory of
+# FetchImage for a large picture, FetchText of an endless body (stopped by the cap), and the
+# parser over documents of growing size. Usage: alert_resources_bench.sh [BUILD_DIR]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+export BRIVON_BUILD_DIR="${1:-${BRIVON_BUILD_DIR:-$root/build}}"
+cmake --build "$BRIVON_BUILD_DIR" --target alert_resources_bench >/dev/null
+source "$root/scripts/bench.sh"
+bench_ensure
+tool="$BRIVON_BUILD_DIR/tests/tools/alert_resources_bench.exe"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# Noise does not compress: a PNG of several MiB.
+convert -size 2000x1500 xc: +noise Random PNG24:"$work/big.png"
+ls -l "$work/big.png" | awk '{print "picture file bytes:", $5}'
+wine "$tool" picture "Z:${work//\//\\}\\big.png"
+wine "$tool" endless
+for n in 100 1000 10000; do wine "$tool" parse "$n"; done
