@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include "update/child_process.h"
 #include "update/file_moves.h"
 
 namespace brivon {
@@ -13,7 +12,7 @@ std::wstring ExtractCommandLine(const std::wstring& toolPath, const std::wstring
 }
 
 bool ExtractArchive(const std::wstring& programFolder, const std::wstring& archivePath,
-                    const std::wstring& destinationFolder, unsigned long* exitCode) {
+                    const std::wstring& destinationFolder, unsigned long* exitCode, unsigned long timeoutMs) {
   unsigned long code = kExtractFolderFailed;
   auto report = [&](bool result) {
     if (exitCode) *exitCode = code;
@@ -33,7 +32,9 @@ bool ExtractArchive(const std::wstring& programFolder, const std::wstring& archi
     return report(false);
   }
 
-  if (!RunHiddenProcess(ExtractCommandLine(toolPath, archivePath, destinationFolder), &code)) return report(false);
+  if (!RunHiddenProcess(ExtractCommandLine(toolPath, archivePath, destinationFolder), &code, timeoutMs)) {
+    return report(false);
+  }
   // 1 is 7-Zip's warning (for example a file it could not overwrite): the rest is unpacked.
   return report(code == 0 || code == 1);
 }

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "update/child_process.h"
+
 namespace brivon {
 
 inline constexpr wchar_t kArchiveToolName[] = L"7za.exe";
@@ -17,8 +19,10 @@ std::wstring ExtractCommandLine(const std::wstring& toolPath, const std::wstring
 // Unpacks archivePath below destinationFolder (created when missing; its parent must exist) with
 // programFolder\7za.exe, keeping the archive's folders and overwriting files. True when 7-Zip
 // ends with 0 or 1 (warning); exitCode gets 7-Zip's code, the system error when it could not be
-// started, or one of the codes above.
+// started, or one of the codes above. A 7-Zip still running after timeoutMs is ended and gone before
+// this returns false with kChildTimedOutExitCode.
 bool ExtractArchive(const std::wstring& programFolder, const std::wstring& archivePath,
-                    const std::wstring& destinationFolder, unsigned long* exitCode);
+                    const std::wstring& destinationFolder, unsigned long* exitCode,
+                    unsigned long timeoutMs = kChildProcessTimeoutMs);
 
 }  // namespace brivon

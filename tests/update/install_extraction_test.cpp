@@ -149,6 +149,21 @@ TEST_F(ExtractArchiveTest, ToolExitCodesDecideTheResult) {
   }
 }
 
+TEST_F(ExtractArchiveTest, AHungToolIsEndedAtTheLimit) {
+  std::wstring tool = app_ + L"\\7za.exe";
+  ASSERT_TRUE(::CopyFileW(testing::SelfPath().c_str(), tool.c_str(), FALSE));
+  std::wstring log = folder_ / L"linea.txt";
+  ScopedEnv filter(L"GTEST_FILTER", L"InstallRole.FakeArchiveTool");
+  ScopedEnv logVar(L"BRIVON_FAKE_TOOL_LOG", log);
+  ScopedEnv exitVar(L"BRIVON_FAKE_TOOL_EXIT", L"0");
+  ScopedEnv sleepVar(L"BRIVON_FAKE_TOOL_SLEEP", L"600000");
+  unsigned long code = 0;
+  EXPECT_FALSE(ExtractArchive(app_, app_ + L"\\Paquete.zip", app_ + L"\\Paquete", &code, 3000));
+  EXPECT_EQ(code, kChildTimedOutExitCode);
+  // Gone, not merely abandoned: the file it held can be deleted at once.
+  EXPECT_TRUE(::DeleteFileW((log + L".held").c_str())) << ::GetLastError();
+}
+
 TEST_F(ExtractArchiveTest, AFileStandingAtTheDestinationStillRunsTheTool) {
   std::wstring archive = app_ + L"\\Paquete.zip", destination = app_ + L"\\Paquete";
   ASSERT_TRUE(WriteBytes(archive, testing::MakeStoredZip({{"Programa.exe", "MZ"}})));
