@@ -4,6 +4,7 @@
 #include <wininet.h>
 
 #include <cstring>
+#include <exception>
 #include <new>
 #include <utility>
 
@@ -48,8 +49,8 @@ bool DownloadBody(const std::string& address, const wchar_t* userAgent, std::str
           body.append(data, size);
           return true;
         });
-  } catch (const std::bad_alloc&) {
-    body.clear();
+  } catch (const std::exception&) {  // out of memory while gathering the body
+    std::string().swap(body);
     return false;
   }
   switch (outcome.result) {
@@ -92,7 +93,7 @@ UniqueBitmap FetchImage(const std::string& address) {
   if (!DownloadBody(address, kImageUserAgent, body)) return nullptr;
   try {
     return BitmapFromBytes(std::move(body));
-  } catch (const std::bad_alloc&) {
+  } catch (const std::exception&) {
     return nullptr;
   }
 }
