@@ -111,6 +111,11 @@ TEST_F(RemoteResourcesTest, NothingFetchedGivesNoBitmap) {
   for (const auto& c : cases) EXPECT_FALSE(FetchImage(c.address)) << c.name;
   for (const auto& c : cases) EXPECT_EQ(FetchText(c.address), "") << c.name;
   EXPECT_EQ(server_.Requests().size(), 8u);  // the four served paths, twice; no address, no request
+
+  HttpReply atCap = endless;  // the cap itself is still allowed
+  atCap.repeatedSize = kMaxRemoteBodyBytes;
+  server_.Serve("/at-cap", atCap);
+  EXPECT_EQ(FetchText(Url("/at-cap")).size(), kMaxRemoteBodyBytes);
 }
 
 TEST_F(RemoteResourcesTest, DownloadsIdentifyThemselvesAndSkipTheCache) {
