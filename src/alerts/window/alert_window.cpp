@@ -95,7 +95,17 @@ void OnPaint(HWND window, AlertWindowState* state) {
   ::EndPaint(window, &paint);
 }
 
-void OnLeftButtonDown(HWND window, LPARAM lParam) {
+// A click on the disabled acceptance button reaches the window itself; it must not count as
+// a click in the close bar around the button.
+bool IsOnAcceptButton(HWND window, const AlertWindowState* state, int32_t x, int32_t y) {
+  if (!state || !state->acceptButton) return false;
+  RECT button{};
+  if (!::GetWindowRect(state->acceptButton, &button)) return false;
+  ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&button), 2);
+  return x >= button.left && x < button.right && y >= button.top && y < button.bottom;
+}
+
+void OnLeftButtonDown(HWND window, const AlertWindowState* state, LPARAM lParam) {
   if (currentAlert && AlertKindOf(*currentAlert) == AlertKind::UrlActualizar) return;
   const int32_t x = LOWORD(lParam);
   const int32_t y = HIWORD(lParam);
@@ -105,6 +115,7 @@ void OnLeftButtonDown(HWND window, LPARAM lParam) {
     if (currentAlert) OpenLinks(LinksAt(*currentAlert, x, y));
     return;
   }
+  if (IsOnAcceptButton(window, state, x, y)) return;
   ArchiveSetAsideProgram();
   ::DestroyWindow(window);
 }
@@ -149,7 +160,7 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
       OnPaint(window, state);
       return 0;
     case WM_LBUTTONDOWN:
-      OnLeftButtonDown(window, lParam);
+      OnLeftButtonDown(window, state, lParam);
       return 0;
     case WM_COMMAND:
       if (LOWORD(wParam) == IDC_ACCEPT_TERMS) OnAccept(window, state);

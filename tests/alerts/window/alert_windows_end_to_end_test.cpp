@@ -1,0 +1,445 @@
+// The real brivon.exe under Xvfb, its alert windows driven by mouse and keyboard input.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "alerts/window/alert_layout.h"
+#include "common/text.h"
+#include "common/unique_handle.h"
+#include "servers/loopback_http_server.h"
+#include "support/alert_window_driver.h"
+#include "support/powershell_standin.h"
+#include "support/program_run.h"
+#include "support/test_env.h"
+
+namespace brivon {
+namespace {
+
+using testing::HttpReply;
+using testing::LoopbackHttpServer;
+
+// A 24-bit bottom-up BMP of one colour: a picture GDI+ decodes, of any size.
+std::string SolidBmp(int w, int h, uint8_t r, uint8_t g, uint8_t b) {
+  const uint32_t row = static_cast<uint32_t>((w * 3 + 3) & ~3);
+  const uint32_t pixels = row * static_cast<uint32_t>(h);
+  std::string bmp(54 + pixels, '\0');
+  auto put32 = [&](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) bmp[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+  };
+  bmp[0] = 'B';
+  bmp[1] = 'M';
+  put32(2, static_cast<uint32_t>(bmp.size()));
+  put32(10, 54);
+  put32(14, 40);
+  put32(18, static_cast<uint32_t>(w));
+  put32(22, static_cast<uint32_t>(h));
+  bmp[26] = 1;
+  bmp[28] = 24;
+  put32(34, pixels);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const size_t at = 54 + static_cast<size_t>(y) * row + static_cast<size_t>(x) * 3;
+      bmp[at] = static_cast<char>(b);
+      bmp[at + 1] = static_cast<char>(g);
+      bmp[at + 2] = static_cast<char>(r);
+    }
+  }
+  return bmp;
+}
+
+// Points the http and https protocols of the test prefix at the stand-in browser.
+class StandInBrowser {
+ public:
+  explicit StandInBrowser(const std::wstring& logPath) {
+    ::SetEnvironmentVariableW(L"BRIVON_BROWSER_LOG", logPath.c_str());
+    const std::wstring command = L"\"" + testing::TestToolPath(L"brivon_standin_browser.exe") + L"\" \"%1\"";
+    for (const wchar_t* key : {L"http\\shell\\open\\command", L"https\\shell\\open\\command"}) {
+      HKEY handle = nullptr;
+      if (::RegCreateKeyExW(HKEY_CLASSES_ROOT, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr) !=
+          ERROR_SUCCESS) {
+        continue;
+      }
+      wchar_t old[1024] = {};
+      DWORD size = sizeof(old);
+      if (::RegQueryValueExW(handle, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(old), &size) == ERROR_SUCCESS) {
+        saved_.push_back({key, old});
+      }
+      ::RegSetValueExW(handle, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+                       static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)));
+      ::RegCloseKey(handle);
+    }
+  }
+  ~StandInBrowser() {
+    for (const auto& [key, value] : saved_) {
+      ::RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, REG_SZ, value.c_str(),
+                        static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    }
+    ::SetEnvironmentVariableW(L"BRIVON_BROWSER_LOG", nullptr);
+  }
+
+ private:
+  std::vector<std::pair<std::wstring, std::wstring>> saved_;
+};
+
+// A program folder with brivon.exe, its archive tool and a stored alert document, and a
+// loopback server for the document's pictures and terms.
+class AlertWindowsEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    exe_ = testing::InstallBrivon(folder_.path());
+    ASSERT_TRUE(::CopyFileW(testing::ArchiveToolPath().c_str(), (folder_ / L"7za.exe").c_str(), FALSE));
+    ASSERT_TRUE(::CreateDirectoryW((folder_ / L"actualizador_registros").c_str(), nullptr));
+    ASSERT_TRUE(server_.Start());
+    screenW_ = ::GetSystemMetrics(SM_CXSCREEN);
+    screenH_ = ::GetSystemMetrics(SM_CYSCREEN);
+  }
+
+  void Store(const std::string& alertas) {
+    const std::string document = R"({"titulo":"Avisos de prueba","color_fondo":"#203040",)"
+                                 R"("color_titulo_fondo":"#804020","color_titulo_texto":"#FFFFFF","alertas":[)" +
+                                 alertas + "]}";
+    ASSERT_TRUE(testing::WriteBytes(folder_ / L"actualizador_registros\\recibido.json", document));
+  }
+  std::string Url(const std::string& path) { return WideToUtf8(server_.Url(path)); }
+  std::string Log(const std::wstring& name) { return testing::ReadBytes(folder_ / (L"actualizador_registros\\" + name)); }
+  std::string CloseLine() {
+    return "CIERRE_ARCHIVAR_ZIP;" + NarrowLow8(folder_ / L"brivon2.exe") + ";";
+  }
+
+  // Runs brivon.exe; `drive` is called once per alert window as it appears (index, window).
+  testing::ProgramRun Run(const std::function<void(int, HWND)>& drive, int* maxAtOnce = nullptr) {
+    int handled = 0;
+    int most = 0;
+    testing::RunOptions options;
+    options.timeoutMs = 120000;
+    options.whileRunning = [&](DWORD processId) {
+      std::vector<HWND> windows = testing::VisibleAlertWindows(processId);
+      most = std::max(most, static_cast<int>(windows.size()));
+      if (windows.size() != 1) return;
+      HWND window = windows.front();
+      ::Sleep(300);  // let it paint
+      drive(handled++, window);
+      testing::WaitUntil([&] { return !::IsWindow(window); }, 10000);
+    };
+    testing::ProgramRun run = testing::RunProgram(exe_, options);
+    if (maxAtOnce) *maxAtOnce = most;
+    return run;
+  }
+
+  void CloseThroughBar(HWND window) {
+    RECT r{};
+    ::GetWindowRect(window, &r);
+    testing::ClickAt(r.left + (r.right - r.left) * 3 / 4, r.bottom - 50);
+  }
+
+  testing::TempFolder folder_;
+  std::wstring exe_;
+  LoopbackHttpServer server_;
+  int screenW_ = 0;
+  int screenH_ = 0;
+};
+
+std::string SoloMensaje(const std::string& texto, const std::string& fondo, const std::string& imagen = "",
+                        const std::string& enlace = "") {
+  return R"({"tipo":"solo_mensaje","contenido":[{"texto":")" + texto + R"(","enlace":")" + enlace +
+         R"(","imagen":")" + imagen + R"(","color_fondo":")" + fondo + R"(","color_texto":"#FFFFFF"}]})";
+}
+
+std::string Terms(const std::string& enlace) {
+  return R"({"tipo":"documento_rtf","contenido":[{"texto":"Terminos","enlace":")" + enlace + R"("}]})";
+}
+
+BOOL CALLBACK CollectDialog(HWND window, LPARAM param) {
+  auto* found = reinterpret_cast<std::pair<DWORD, std::vector<HWND>>*>(param);
+  DWORD owner = 0;
+  ::GetWindowThreadProcessId(window, &owner);
+  wchar_t name[16] = {};
+  ::GetClassNameW(window, name, 16);
+  if (owner == found->first && std::wstring(name) == L"#32770") found->second.push_back(window);
+  return TRUE;
+}
+
+// Dialog boxes of a process, shown or not.
+std::vector<HWND> DialogsOf(DWORD processId) {
+  std::pair<DWORD, std::vector<HWND>> found{processId, {}};
+  ::EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&found));
+  return found.second;
+}
+
+size_t CountOf(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
+  return count;
+}
+
+TEST_F(AlertWindowsEndToEnd, ThreeAlertsOneAfterAnotherEachClosedOnlyByItsBar) {
+  Store(SoloMensaje("Uno", "#C00000") + "," + SoloMensaje("Dos", "#00C000") + "," + SoloMensaje("Tres", "#0000C0"));
+  std::vector<COLORREF> seen;
+  bool survivedClose = false;
+  int most = 0;
+  testing::ProgramRun run = Run(
+      [&](int index, HWND window) {
+        RECT r{};
+        ::GetWindowRect(window, &r);
+        EXPECT_EQ(r.left, 0);
+        EXPECT_EQ(r.top, 0);
+        EXPECT_EQ(r.right, screenW_);
+        EXPECT_EQ(r.bottom, screenH_);
+        EXPECT_TRUE(::GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST);
+        seen.push_back(testing::ScreenPixel(25, 105));
+        if (index == 0) {
+          testing::ClickAt(screenW_ / 2, 40);  // the title band: keyboard to the window
+          testing::PressAltF4();
+          ::PostMessageW(window, WM_CLOSE, 0, 0);
+          ::PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+          ::Sleep(800);
+          survivedClose = ::IsWindow(window) && ::IsWindowVisible(window);
+        }
+        CloseThroughBar(window);  // exactly 50 pixels above the bottom: still the bar
+      },
+      &most);
+  EXPECT_TRUE(run.started);
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(most, 1);
+  EXPECT_TRUE(survivedClose);
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[0], 0xC00000u);
+  EXPECT_EQ(seen[1], 0x00C000u);
+  EXPECT_EQ(seen[2], 0x0000C0u);
+  EXPECT_EQ(CountOf(Log(L"descargas.csv"), CloseLine() + "NO_EXISTE\r\n"), 3u);
+}
+
+TEST_F(AlertWindowsEndToEnd, PictureClickOpensOnlyWebLinks) {
+  const std::wstring browserLog = folder_ / L"browser.log";
+  StandInBrowser browser(browserLog);
+  server_.Serve("/rojo.bmp", HttpReply{200, SolidBmp(800, 600, 200, 0, 0), "image/bmp"});
+  server_.Serve("/ancho.bmp", HttpReply{200, SolidBmp(1000, 500, 0, 0, 200), "image/bmp"});
+  const std::string standIn = WideToUtf8(testing::TestToolPath(L"brivon_standin_browser.exe"));
+  std::string fileLink = "file:///" + standIn;
+  for (char& c : fileLink) {
+    if (c == '\\') c = '/';
+  }
+  std::string pathLink;
+  for (char c : standIn) pathLink += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  const std::string entry = R"({"texto":"Oferta","imagen":")" + Url("/rojo.bmp") + R"(","enlace":")";
+  Store(R"({"tipo":"boton_multiple","columnas":"3","contenido":[)" + entry + "HTTP://127.0.0.1:" +
+        std::to_string(server_.port()) + R"(/oferta?a=1"},)" + entry + fileLink + R"("},)" + entry + pathLink +
+        R"("}]},)" + SoloMensaje("Borde", "#FFFF00", Url("/ancho.bmp"), Url("/borde")));
+
+  const AlertLayout layout = MakeAlertLayout(screenW_, screenH_);
+  const GridGeometry grid = GridFor(layout, 3, 3);
+  auto lines = [&] { return CountOf(testing::ReadBytes(browserLog), "\n"); };
+  std::vector<size_t> afterEachClick;
+  testing::ProgramRun run = Run([&](int index, HWND window) {
+    if (index == 0) {
+      for (size_t i = 0; i < 3; ++i) {
+        const PixelRect p = GridCellFor(layout, grid, i, 800, 600).picture;
+        testing::ClickAt(p.x + p.w / 2, p.y + p.h / 2);
+        testing::WaitUntil([&] { return lines() > 0; }, i == 0 ? 8000 : 1500);
+        afterEachClick.push_back(lines());
+      }
+      const PixelRect first = GridCellFor(layout, grid, 0, 800, 600).picture;
+      testing::ClickAt(first.x - 3, first.y + first.h / 2);  // beside the picture, inside its cell
+      ::Sleep(1000);
+      afterEachClick.push_back(lines());
+    } else {
+      testing::ClickAt(screenW_ / 2, screenH_ - 51);  // the picture's last row, just above the bar
+      testing::WaitUntil([&] { return lines() > 1; }, 8000);
+      afterEachClick.push_back(lines());
+      EXPECT_TRUE(::IsWindow(window));
+    }
+    CloseThroughBar(window);
+  });
+  EXPECT_FALSE(run.timedOut);
+  ASSERT_EQ(afterEachClick.size(), 5u);
+  EXPECT_EQ(afterEachClick[0], 1u);  // the web link
+  EXPECT_EQ(afterEachClick[1], 1u);  // a file: address is not run
+  EXPECT_EQ(afterEachClick[2], 1u);  // nor a program's path
+  EXPECT_EQ(afterEachClick[3], 1u);  // beside the picture
+  EXPECT_EQ(afterEachClick[4], 2u);
+  const std::string opened = testing::ReadBytes(browserLog);
+  EXPECT_NE(opened.find("/oferta?a=1"), std::string::npos) << opened;
+  EXPECT_NE(opened.find(Url("/borde")), std::string::npos) << opened;
+}
+
+TEST_F(AlertWindowsEndToEnd, AcceptanceButtonWaitsFiveSecondsThenRecordsTheAcceptance) {
+  server_.Serve("/terminos.rtf", HttpReply{200, testing::ReadBytes(testing::SourcePath("tests/fixtures/alerts/terms.rtf")),
+                                           "application/rtf"});
+  Store(Terms(Url("/terminos.rtf")));
+  bool disabledAtFirst = false, disabledAt4500 = false, clickWhileDisabledIgnored = false;
+  DWORD enabledAfter = 0;
+  std::wstring boxText;
+  testing::ProgramRun run = Run([&](int, HWND window) {
+    const DWORD start = ::GetTickCount() - 300;
+    HWND button = nullptr;
+    testing::WaitUntil([&] { return (button = testing::FindChild(window, L"Button")) != nullptr; }, 3000);
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(testing::TextOf(button), L"Acepto los terminos y condiciones");
+    HWND box = testing::FindChild(window, L"RICHEDIT50W");
+    ASSERT_NE(box, nullptr);
+    boxText = testing::TextOf(box);
+    disabledAtFirst = !::IsWindowEnabled(button);
+    RECT b{};
+    ::GetWindowRect(button, &b);
+    testing::ClickAt((b.left + b.right) / 2, (b.top + b.bottom) / 2);
+    ::Sleep(500);
+    clickWhileDisabledIgnored = ::IsWindow(window) && Log(L"alertas_terminos_aceptados.csv").empty();
+    ::Sleep(4500 - std::min<DWORD>(4500, ::GetTickCount() - start));
+    disabledAt4500 = !::IsWindowEnabled(button);
+    testing::WaitUntil([&] { return ::IsWindowEnabled(button) != FALSE; }, 8000);
+    enabledAfter = ::GetTickCount() - start;
+    testing::ClickAt((b.left + b.right) / 2, (b.top + b.bottom) / 2);
+  });
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_TRUE(disabledAtFirst);
+  EXPECT_TRUE(clickWhileDisabledIgnored);
+  EXPECT_TRUE(disabledAt4500);
+  EXPECT_GE(enabledAfter, 4900u);
+  EXPECT_LE(enabledAfter, 7000u);
+  EXPECT_NE(boxText.find(L"Terminos de uso"), std::wstring::npos);
+  const std::string record = Log(L"alertas_terminos_aceptados.csv");
+  EXPECT_TRUE(std::regex_match(record, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d;)" +
+                                                  std::regex_replace(Url("/terminos.rtf"), std::regex(R"([.?])"), R"(\$&)") +
+                                                  "\r\n")))
+      << record;
+  EXPECT_EQ(Log(L"descargas.csv").find("CIERRE_ARCHIVAR_ZIP"), std::string::npos);
+}
+
+TEST_F(AlertWindowsEndToEnd, TermsThatCannotBeFetchedCanNeverBeAccepted) {
+  server_.Serve("/faltan.rtf", HttpReply{404, "<html>No encontrado</html>", "text/html"});
+  Store(Terms(Url("/faltan.rtf")));
+  bool stillDisabled = false;
+  std::wstring boxText;
+  testing::ProgramRun run = Run([&](int, HWND window) {
+    HWND button = nullptr;
+    testing::WaitUntil([&] { return (button = testing::FindChild(window, L"Button")) != nullptr; }, 3000);
+    ASSERT_NE(button, nullptr);
+    ::Sleep(6500);
+    stillDisabled = !::IsWindowEnabled(button);
+    boxText = testing::TextOf(testing::FindChild(window, L"RICHEDIT50W"));
+    RECT b{};
+    ::GetWindowRect(button, &b);
+    testing::ClickAt((b.left + b.right) / 2, (b.top + b.bottom) / 2);  // disabled: nothing
+    ::Sleep(500);
+    EXPECT_TRUE(::IsWindow(window));
+    CloseThroughBar(window);
+  });
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_TRUE(stillDisabled);
+  EXPECT_NE(boxText.find(L"No encontrado"), std::wstring::npos);  // the person sees why
+  EXPECT_EQ(Log(L"alertas_terminos_aceptados.csv"), "");
+  EXPECT_EQ(CountOf(Log(L"descargas.csv"), CloseLine() + "NO_EXISTE\r\n"), 1u);
+  EXPECT_EQ(server_.CountRequests("/faltan.rtf"), 1u);
+}
+
+TEST_F(AlertWindowsEndToEnd, EveryTermsAlertShowsItsOwnDocument) {
+  server_.Serve("/primero.rtf", HttpReply{200, R"({\rtf1\ansi Primer documento\par})", "application/rtf"});
+  server_.Serve("/segundo.rtf", HttpReply{200, R"({\rtf1\ansi Segundo documento\par})", "application/rtf"});
+  Store(Terms(Url("/primero.rtf")) + "," + Terms(Url("/segundo.rtf")));
+  std::vector<std::wstring> texts;
+  testing::ProgramRun run = Run([&](int, HWND window) {
+    HWND button = nullptr;
+    testing::WaitUntil([&] { return (button = testing::FindChild(window, L"Button")) != nullptr; }, 3000);
+    ASSERT_NE(button, nullptr);
+    texts.push_back(testing::TextOf(testing::FindChild(window, L"RICHEDIT50W")));
+    ASSERT_TRUE(testing::WaitUntil([&] { return ::IsWindowEnabled(button) != FALSE; }, 9000));
+    RECT b{};
+    ::GetWindowRect(button, &b);
+    testing::ClickAt((b.left + b.right) / 2, (b.top + b.bottom) / 2);
+  });
+  EXPECT_FALSE(run.timedOut);
+  ASSERT_EQ(texts.size(), 2u);
+  EXPECT_NE(texts[0].find(L"Primer documento"), std::wstring::npos);
+  EXPECT_NE(texts[1].find(L"Segundo documento"), std::wstring::npos);
+  const std::string record = Log(L"alertas_terminos_aceptados.csv");
+  EXPECT_EQ(CountOf(record, "\r\n"), 2u);
+  EXPECT_LT(record.find("/primero.rtf"), record.find("/segundo.rtf"));
+}
+
+TEST_F(AlertWindowsEndToEnd, CloseBarArchivesASetAsideProgram) {
+  ASSERT_TRUE(testing::InstallPowerShellStandIn());
+  ASSERT_TRUE(testing::WriteBytes(folder_ / L"brivon2.exe", "MZ la version anterior"));
+  Store(SoloMensaje("Cerrar", "#C00000"));
+  testing::ProgramRun run = Run([&](int, HWND window) { CloseThroughBar(window); });
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_FALSE(testing::Exists(folder_ / L"brivon2.exe"));
+  std::vector<std::wstring> archives;
+  WIN32_FIND_DATAW found{};
+  HANDLE find = ::FindFirstFileW((folder_ / L"versiones\\*.zip").c_str(), &found);
+  if (find != INVALID_HANDLE_VALUE) {
+    do archives.push_back(found.cFileName);
+    while (::FindNextFileW(find, &found));
+    ::FindClose(find);
+  }
+  ASSERT_EQ(archives.size(), 1u);
+  const std::string archive = NarrowLow8(folder_ / (L"versiones\\" + archives[0]));
+  EXPECT_EQ(CountOf(Log(L"descargas.csv"), CloseLine() + archive + "\r\n"), 1u) << Log(L"descargas.csv");
+}
+
+TEST_F(AlertWindowsEndToEnd, DirectoryNamedLikeTheSetAsideProgramIsLeftAlone) {
+  ASSERT_TRUE(::CreateDirectoryW((folder_ / L"brivon2.exe").c_str(), nullptr));
+  Store(SoloMensaje("Cerrar", "#C00000"));
+  testing::ProgramRun run = Run([&](int, HWND window) { CloseThroughBar(window); });
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_TRUE(testing::IsDirectory(folder_ / L"brivon2.exe"));
+  EXPECT_FALSE(testing::Exists(folder_ / L"versiones"));
+  EXPECT_EQ(CountOf(Log(L"descargas.csv"), CloseLine() + "NO_EXISTE\r\n"), 1u);
+}
+
+TEST_F(AlertWindowsEndToEnd, DocumentWithoutAlertsEndsAtOnce) {
+  for (const char* document : {R"({"titulo":"x","alertas":[]})", R"({"titulo":"x"})"}) {
+    ASSERT_TRUE(testing::WriteBytes(folder_ / L"actualizador_registros\\recibido.json", document));
+    int windows = 0;
+    testing::ProgramRun run = Run([&](int, HWND window) { ++windows, CloseThroughBar(window); });
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(windows, 0) << document;
+  }
+}
+
+// A start that asks for a hidden or minimised window still shows every alert, or the
+// program could never end.
+TEST_F(AlertWindowsEndToEnd, HiddenOrMinimisedStartStillShowsTheAlert) {
+  Store(SoloMensaje("Visible", "#00C000"));
+  for (WORD show : {WORD{SW_HIDE}, WORD{SW_SHOWMINNOACTIVE}}) {
+    std::wstring commandLine = L"\"" + exe_ + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = show;
+    PROCESS_INFORMATION info{};
+    ASSERT_TRUE(::CreateProcessW(exe_.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                 folder_.path().c_str(), &startup, &info));
+    UniqueHandle process(info.hProcess);
+    UniqueHandle thread(info.hThread);
+    HWND window = nullptr;
+    const bool shown = testing::WaitUntil(
+        [&] {
+          // A hidden start may hide the check-in's message box too: answer it unseen.
+          for (HWND box : DialogsOf(info.dwProcessId)) ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+          auto windows = testing::VisibleAlertWindows(info.dwProcessId);
+          if (windows.empty() || ::IsIconic(windows.front())) return false;
+          window = windows.front();
+          return true;
+        },
+        20000);
+    EXPECT_TRUE(shown) << show;
+    if (shown) {
+      ::Sleep(300);
+      EXPECT_EQ(testing::ScreenPixel(25, 105), 0x00C000u) << show;
+      CloseThroughBar(window);
+    }
+    if (::WaitForSingleObject(process.get(), 15000) != WAIT_OBJECT_0) {
+      ::TerminateProcess(process.get(), 1);
+      ADD_FAILURE() << "brivon.exe did not end after its alert, show command " << show;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace brivon

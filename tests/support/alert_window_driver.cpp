@@ -1,0 +1,116 @@
+#include "support/alert_window_driver.h"
+
+namespace brivon::testing {
+namespace {
+
+struct AlertSearch {
+  DWORD processId;
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectAlertWindow(HWND window, LPARAM param) {
+  auto* search = reinterpret_cast<AlertSearch*>(param);
+  DWORD owner = 0;
+  ::GetWindowThreadProcessId(window, &owner);
+  wchar_t name[64] = {};
+  ::GetClassNameW(window, name, 64);
+  if (owner == search->processId && ::IsWindowVisible(window) && std::wstring(name) == L"AlertaWindowClass") {
+    search->found.push_back(window);
+  }
+  return TRUE;
+}
+
+struct ChildSearch {
+  std::wstring className;
+  HWND found;
+};
+
+BOOL CALLBACK MatchChild(HWND child, LPARAM param) {
+  auto* search = reinterpret_cast<ChildSearch*>(param);
+  wchar_t name[64] = {};
+  ::GetClassNameW(child, name, 64);
+  if (_wcsicmp(name, search->className.c_str()) == 0) {
+    search->found = child;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+void SendKey(WORD key, bool up) {
+  INPUT input{};
+  input.type = INPUT_KEYBOARD;
+  input.ki.wVk = key;
+  input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+  ::SendInput(1, &input, sizeof(input));
+}
+
+}  // namespace
+
+std::vector<HWND> VisibleAlertWindows(DWORD processId) {
+  AlertSearch search{processId, {}};
+  ::EnumWindows(CollectAlertWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+void ClickAt(int x, int y) {
+  ::SetCursorPos(x, y);
+  ::Sleep(60);
+  INPUT inputs[2] = {};
+  inputs[0].type = INPUT_MOUSE;
+  inputs[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  inputs[1].type = INPUT_MOUSE;
+  inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  ::SendInput(1, &inputs[0], sizeof(INPUT));
+  ::Sleep(40);
+  ::SendInput(1, &inputs[1], sizeof(INPUT));
+  ::Sleep(60);
+}
+
+void PressAltF4() {
+  SendKey(VK_MENU, false);
+  SendKey(VK_F4, false);
+  ::Sleep(30);
+  SendKey(VK_F4, true);
+  SendKey(VK_MENU, true);
+}
+
+bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+  const DWORD start = ::GetTickCount();
+  for (;;) {
+    if (done()) return true;
+    if (::GetTickCount() - start >= timeoutMs) return false;
+    ::Sleep(20);
+  }
+}
+
+COLORREF ScreenPixel(int x, int y) {
+  HDC screen = ::GetDC(nullptr);
+  COLORREF bgr = ::GetPixel(screen, x, y);
+  ::ReleaseDC(nullptr, screen);
+  return RGB(GetBValue(bgr), GetGValue(bgr), GetRValue(bgr));
+}
+
+void CloseAlertWindowsThroughCloseBar(DWORD processId) {
+  for (HWND window : VisibleAlertWindows(processId)) {
+    RECT r{};
+    ::GetWindowRect(window, &r);
+    ClickAt((r.left + r.right) / 2 + 200, r.bottom - 8);
+  }
+}
+
+HWND FindChild(HWND parent, const std::wstring& className) {
+  ChildSearch search{className, nullptr};
+  ::EnumChildWindows(parent, MatchChild, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+std::wstring TextOf(HWND window) {
+  const LRESULT length = ::SendMessageW(window, WM_GETTEXTLENGTH, 0, 0);
+  if (length <= 0) return {};
+  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+  const LRESULT got = ::SendMessageW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+  text.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  return text;
+}
+
+}  // namespace brivon::testing

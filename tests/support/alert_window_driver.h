@@ -1,0 +1,36 @@
+// Drives the alert windows of a running brivon.exe as a person would: real mouse and keyboard
+// input at screen coordinates, through the system's input queue.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace brivon::testing {
+
+// Visible top-level alert windows of the process.
+std::vector<HWND> VisibleAlertWindows(DWORD processId);
+
+// Moves the pointer to x, y (screen pixels) and presses and releases the left button.
+void ClickAt(int x, int y);
+// Alt+F4 to whichever window has the keyboard.
+void PressAltF4();
+
+// Polls every 20 ms until done() or the time is up; true when done() said so.
+bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs);
+
+// The colour of a screen pixel as 0xRRGGBB.
+COLORREF ScreenPixel(int x, int y);
+
+// For RunOptions::whileRunning: closes every alert window of the process through its close
+// bar (a click near its bottom edge, away from the acceptance button).
+void CloseAlertWindowsThroughCloseBar(DWORD processId);
+
+// A child window of `parent` with this class name, or null.
+HWND FindChild(HWND parent, const std::wstring& className);
+// The text of a window of another process, through WM_GETTEXT.
+std::wstring TextOf(HWND window);
+
+}  // namespace brivon::testing
