@@ -60,6 +60,7 @@ target_win=$(winepath -w "$work/descarga.out" 2>/dev/null)
 rounds="${BRIVON_BENCH_ROUNDS:-3}"
 declare -A times rss private
 median() { tr ' ' '\n' <<<"$1" | sed '/^$/d' | sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
+fastest() { tr ' ' '\n' <<<"$1" | sed '/^$/d' | sort -g | head -1; }
 # Rounds alternate curl and every read size, so a busy moment of the machine hits all of them.
 for mib in 64 "$size_mib"; do
   url="http://127.0.0.1:$port/paquete_$mib.bin"
@@ -68,7 +69,8 @@ for mib in 64 "$size_mib"; do
     s=$(/usr/bin/time -f '%M' -o "$work/time.txt" curl -sf -o "$work/curl.out" -w '%{time_total}' "$url")
     times[$mib,curl]+="$s "
     rss[$mib,curl]=$(cat "$work/time.txt")
-    rm -f "$work/curl.out"
+    # Flushed outside the timing, so one client's write-back does not slow the next one down.
+    rm -f "$work/curl.out" && sync
     for size in "${read_sizes[@]}"; do
       line=$(/usr/bin/time -f 'rss_kib=%M' -o "$work/time.txt" wine "$work/download_bench.exe" "$url" \
         "$target_win" "$size" | tr -d '\r')
@@ -77,21 +79,24 @@ for mib in 64 "$size_mib"; do
       times[$mib,$size]+="$(sed -n 's/.*seconds=\([0-9.]*\).*/\1/p' <<<"$line") "
       rss[$mib,$size]=$(sed -n 's/rss_kib=//p' "$work/time.txt")
       private[$mib,$size]=$(sed -n 's/.*peak_private_kib=\([0-9]*\).*/\1/p' <<<"$line")
-      rm -f "$work/descarga.out"
+      rm -f "$work/descarga.out" && sync
     done
   done
 done
 
-# Medians of the rounds. peak_KiB: the process's peak resident set (GNU time); private_KiB: its own
-# peak commit as Windows reports it.
-printf '%-26s %6s %9s %9s %10s %12s\n' "client" "MiB" "seconds" "MiB/s" "peak_KiB" "private_KiB"
+# Medians of the rounds, and the fastest round (the machine's load makes single rounds noisy).
+# peak_KiB: the process's peak resident set (GNU time); private_KiB: its own peak commit as
+# Windows reports it.
+printf '%-26s %6s %9s %9s %9s %10s %12s\n' "client" "MiB" "seconds" "fastest" "MiB/s" "peak_KiB" "private_KiB"
 for mib in 64 "$size_mib"; do
   curl_s=$(median "${times[$mib,curl]}")
-  printf '%-26s %6s %9s %9.1f %10s %12s\n' "curl" "$mib" "$curl_s" "$(echo "$mib / $curl_s" | bc -l)" \
+  printf '%-26s %6s %9.3f %9.3f %9.1f %10s %12s\n' "curl" "$mib" "$curl_s" "$(fastest "${times[$mib,curl]}")" \
+    "$(echo "$mib / $curl_s" | bc -l)" \
     "${rss[$mib,curl]}" "-"
   for size in "${read_sizes[@]}"; do
     s=$(median "${times[$mib,$size]}")
-    printf '%-26s %6s %9s %9.1f %10s %12s   x%.2f curl\n' "DownloadPackage ${size}B" "$mib" "$s" \
+    printf '%-26s %6s %9.3f %9.3f %9.1f %10s %12s   x%.2f curl\n' "DownloadPackage ${size}B" "$mib" "$s" \
+      "$(fastest "${times[$mib,$size]}")" \
       "$(echo "$mib / $s" | bc -l)" "${rss[$mib,$size]}" "${private[$mib,$size]}" "$(echo "$s / $curl_s" | bc -l)"
   done
 done

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "alerts/window/alert_window.h"
+#include "checkin/checkin.h"
 #include "startup/archive_tool.h"
 #include "startup/program_folder.h"
 
@@ -14,6 +15,7 @@ void RunStartupSequence(HINSTANCE instance, int showCommand) {
   if (!programFolder.empty()) ::SetCurrentDirectoryW(programFolder.c_str());
 
   brivon::EnsureArchiveTool(programFolder);
+  brivon::RunCheckin();
   brivon::RunAlertWindows(instance, showCommand);
 }
 

@@ -57,8 +57,10 @@ bool MovePreviousVersion(const std::wstring& programFolder, const std::wstring& 
 }
 
 bool ArchiveToVersionsFolderAt(const std::wstring& programFolder, const std::wstring& file,
-                               std::wstring* archivePath, const SYSTEMTIME& now, unsigned long timeoutMs) {
+                               std::wstring* archivePath, const SYSTEMTIME& now, unsigned long* exitCode,
+                               unsigned long timeoutMs) {
   if (archivePath) archivePath->clear();
+  if (exitCode) *exitCode = 0;
   if (!IsExistingFile(file)) return false;
   std::wstring versions = programFolder + kVersionsFolderName;
   if (!EnsureFolder(versions)) return false;
@@ -68,11 +70,12 @@ bool ArchiveToVersionsFolderAt(const std::wstring& programFolder, const std::wst
   if (!MoveOrCopyAndDelete(file, moved)) return false;
 
   ArchiveBefore before = LookAtArchive(archive);
-  unsigned long exitCode = 0;
-  bool ran = RunHiddenProcess(FileArchiveCommandLine(PowerShellPathFromEnvironment(), moved, archive), &exitCode,
-                              timeoutMs);
+  unsigned long code = 0;
+  bool ran =
+      RunHiddenProcess(FileArchiveCommandLine(PowerShellPathFromEnvironment(), moved, archive), &code, timeoutMs);
+  if (exitCode) *exitCode = code;
   // The unpacked copy is the only one left until an archive proves it holds it.
-  if (ran && exitCode == 0 && ArchiveWasWritten(archive, before)) {
+  if (ran && code == 0 && ArchiveWasWritten(archive, before)) {
     ::DeleteFileW(moved.c_str());
     if (archivePath) *archivePath = archive;
     return true;
@@ -82,8 +85,8 @@ bool ArchiveToVersionsFolderAt(const std::wstring& programFolder, const std::wst
 }
 
 bool ArchiveToVersionsFolder(const std::wstring& programFolder, const std::wstring& file, std::wstring* archivePath,
-                             unsigned long timeoutMs) {
-  return ArchiveToVersionsFolderAt(programFolder, file, archivePath, CurrentLocalTime(), timeoutMs);
+                             unsigned long* exitCode, unsigned long timeoutMs) {
+  return ArchiveToVersionsFolderAt(programFolder, file, archivePath, CurrentLocalTime(), exitCode, timeoutMs);
 }
 
 }  // namespace brivon

@@ -25,11 +25,13 @@ bool MovePreviousVersionAt(const std::wstring& programFolder, const std::wstring
 // same name with PowerShell and deletes the unpacked copy. The copy is deleted only when the archive
 // is there, written by this run and not empty; otherwise (PowerShell failed, hung past timeoutMs or
 // wrote nothing) the file goes back to its place and the result is false. archivePath receives the
-// archive on success only.
+// archive on success only. exitCode, for the caller's log, receives PowerShell's exit code (the
+// system error when it could not start, kChildTimedOutExitCode when it was ended), 0 when it was
+// not run.
 bool ArchiveToVersionsFolder(const std::wstring& programFolder, const std::wstring& file, std::wstring* archivePath,
-                             unsigned long timeoutMs = kChildProcessTimeoutMs);
+                             unsigned long* exitCode = nullptr, unsigned long timeoutMs = kChildProcessTimeoutMs);
 bool ArchiveToVersionsFolderAt(const std::wstring& programFolder, const std::wstring& file,
-                               std::wstring* archivePath, const SYSTEMTIME& now,
+                               std::wstring* archivePath, const SYSTEMTIME& now, unsigned long* exitCode = nullptr,
                                unsigned long timeoutMs = kChildProcessTimeoutMs);
 
 }  // namespace brivon

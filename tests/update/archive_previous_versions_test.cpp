@@ -135,11 +135,12 @@ TEST_F(ArchiveToVersionsFolderTest, AFailedArchivingPutsTheFileBack) {
     const wchar_t* mode;
     unsigned long timeoutMs;
     bool earlierArchive;  // an archive of the same name from an earlier closing
+    unsigned long code;
   } cases[] = {
-      {L"fail", 60000, false},
-      {L"silent", 60000, false},  // exit 0, nothing written: Wine's own stub does this
-      {L"silent", 60000, true},   // exit 0 over an earlier archive is no proof either
-      {L"hang", 2000, false},     // ended at the limit; it held the file until then
+      {L"fail", 60000, false, 1},
+      {L"silent", 60000, false, 0},  // exit 0, nothing written: Wine's own stub does this
+      {L"silent", 60000, true, 0},   // exit 0 over an earlier archive is no proof either
+      {L"hang", 2000, false, kChildTimedOutExitCode},  // ended at the limit; it held the file until then
   };
   std::wstring file = root_ / L"brivon2.exe";
   std::wstring versions = root_.path() + L"\\versiones";
@@ -152,8 +153,10 @@ TEST_F(ArchiveToVersionsFolderTest, AFailedArchivingPutsTheFileBack) {
     testing::PowerShellMode mode(c.mode);
     std::wstring archive = L"unchanged";
     DWORD start = ::GetTickCount();
-    EXPECT_FALSE(ArchiveToVersionsFolderAt(root_.path(), file, &archive, kWorkedExample, c.timeoutMs))
+    unsigned long code = 12345;
+    EXPECT_FALSE(ArchiveToVersionsFolderAt(root_.path(), file, &archive, kWorkedExample, &code, c.timeoutMs))
         << NarrowLow8(c.mode);
+    EXPECT_EQ(code, c.code) << NarrowLow8(c.mode);
     EXPECT_LT(::GetTickCount() - start, 30000u);
     EXPECT_EQ(archive, L"");
     EXPECT_EQ(testing::ReadBytes(file), "MZ only copy") << NarrowLow8(c.mode);

@@ -1,0 +1,19 @@
+// The start-up check-in: detect the installed sibling program, send its report, store the reply
+// as the alert document and record the check-in.
+#pragma once
+
+#include <string>
+
+namespace brivon {
+
+inline constexpr wchar_t kReportFileName[] = L"ComprobadorOrvane.json";
+inline constexpr wchar_t kReplyTextFileName[] = L"recibido.txt";
+inline constexpr wchar_t kAlertDocumentFileName[] = L"recibido.json";
+inline constexpr char kCheckinLogText[] = "ABIERTO - JSON enviado y respuesta recibida";
+inline constexpr wchar_t kNoProductTitle[] = L"ComprobadorOrvane";
+inline constexpr wchar_t kNoProductText[] = L"No se encontr\u00f3 ning\u00fan ejecutable conocido en la carpeta.";
+
+// Always 0: nothing here stops the start-up.
+int RunCheckin();
+
+}  // namespace brivon
