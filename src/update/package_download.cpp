@@ -19,7 +19,7 @@ std::wstring AnsiToWide(const std::string& text) {
 }  // namespace
 
 DownloadResult DownloadPackage(const std::string& url, const std::wstring& targetPath, DownloadDetail* detail,
-                               DWORD readSize) {
+                               DWORD readSize, const HttpProgressFn& progress) {
   DownloadDetail local;
   DownloadDetail& out = detail ? *detail : local;
   out = DownloadDetail{};
@@ -61,7 +61,7 @@ DownloadResult DownloadPackage(const std::string& url, const std::wstring& targe
     return true;
   };
 
-  HttpGetOutcome outcome = HttpGet(AnsiToWide(url), options, nullptr, chunk);
+  HttpGetOutcome outcome = HttpGet(AnsiToWide(url), options, nullptr, chunk, progress);
   out.http = outcome.result;
   out.error = outcome.error;
   out.httpStatus = outcome.httpStatus;

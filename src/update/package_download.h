@@ -35,7 +35,10 @@ inline constexpr wchar_t kPartialSuffix[] = L".parcial";
 // Streams the package at url (8-bit, as the alert document holds it) into targetPath + ".parcial"
 // and puts it in place of targetPath only when the whole body arrived and was written: a failed
 // download never creates, truncates or leaves a partial target.
+// progress, when given, hears the bytes so far and the announced size (0 when unknown) after
+// every chunk.
 DownloadResult DownloadPackage(const std::string& url, const std::wstring& targetPath,
-                               DownloadDetail* detail = nullptr, DWORD readSize = kPackageReadSize);
+                               DownloadDetail* detail = nullptr, DWORD readSize = kPackageReadSize,
+                               const HttpProgressFn& progress = {});
 
 }  // namespace brivon

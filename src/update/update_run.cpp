@@ -183,8 +183,7 @@ void RunUpdateIn(const std::wstring& programFolder, const std::string& packageUr
   }
 
   // Stage 5: download.
-  DownloadResult result = DownloadPackage(packageUrl, targetPath, nullptr, kPackageReadSize);
-  (void)progress;  // TODO(progress) pass on once the download reports it
+  DownloadResult result = DownloadPackage(packageUrl, targetPath, nullptr, kPackageReadSize, progress);
   if (result != DownloadResult::Stored) {
     log.Downloads(result == DownloadResult::SaveFailed ? "ERROR_GUARDAR" : "ERROR_DESCARGA");
     if (setAside && !IsExistingFile(targetPath)) PutBack(previous, targetPath, /*copy=*/false, log);
