@@ -4,7 +4,9 @@
 #include "alerts/window/alert_window.h"
 #include "checkin/checkin.h"
 #include "startup/archive_tool.h"
+#include "startup/housekeeping.h"
 #include "startup/program_folder.h"
+#include "startup/single_instance.h"
 
 namespace {
 
@@ -14,7 +16,13 @@ void RunStartupSequence(HINSTANCE instance, int showCommand) {
   // whatever folder the program was started from.
   if (!programFolder.empty()) ::SetCurrentDirectoryW(programFolder.c_str());
 
+  // A second start in the same folder would race this one over the same files (one run could
+  // delete the other's set-aside executable): it leaves at once.
+  brivon::SingleInstanceGuard instanceGuard(programFolder);
+  if (!instanceGuard.held()) return;
+
   brivon::EnsureArchiveTool(programFolder);
+  brivon::RunStartupHousekeeping(programFolder);
   brivon::RunCheckin();
   brivon::RunAlertWindows(instance, showCommand);
 }

@@ -6,9 +6,13 @@
 #include "alerts/model/alert_parser.h"
 #include "alerts/window/alert_actions.h"
 #include "alerts/window/alert_painting.h"
+#include "alerts/window/progress_strip.h"
 #include "alerts/window/remote_resources.h"
 #include "alerts/window/terms_document.h"
+#include "alerts/window/update_worker.h"
+#include "build_config.h"
 #include "common/gdiplus_owners.h"
+#include "common/text.h"
 #include "common/unique_handle.h"
 
 namespace brivon {
@@ -79,6 +83,49 @@ void SetUpTerms(HWND window, AlertWindowState& state, const AlertLayout& layout)
   }
 }
 
+void DrawUpdatePicture(Gdiplus::Graphics& graphics, const AlertLayout& layout) {
+  UniqueBitmap picture = FetchImage(WideToUtf8(BRIVON_UPDATE_PICTURE_URL));
+  if (!picture) return;
+  const PixelRect at = UpdatePictureFor(layout, static_cast<int32_t>(picture->GetWidth()),
+                                        static_cast<int32_t>(picture->GetHeight()));
+  graphics.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+  graphics.DrawImage(picture.get(), at.x, at.y, at.w, at.h);
+}
+
+// At the first paint of an update window: the update picture, then the worker. A window that
+// has nothing to install, or whose worker cannot start, ends as if its update had finished:
+// nothing else could ever close it.
+void StartUpdate(HWND window, AlertWindowState& state, Gdiplus::Graphics& graphics, const AlertLayout& layout) {
+  if (state.updateStarted || !currentAlert) return;
+  state.updateStarted = true;
+  if (currentAlert->contenido.empty()) {
+    ::PostMessageW(window, WM_UPDATE_FINISHED, 0, 0);
+    return;
+  }
+  DrawUpdatePicture(graphics, layout);
+  ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
+  graphics.Flush(Gdiplus::FlushIntentionSync);
+  ::GdiFlush();
+  if (!StartUpdateWorker(window, currentAlert->contenido.front().enlace)) {
+    ::PostMessageW(window, WM_UPDATE_FINISHED, 0, 0);
+  }
+}
+
+// Only the strip is drawn again: the update picture above it was drawn once and stays.
+void OnUpdateProgress(HWND window, AlertWindowState* state, LPARAM lParam) {
+  std::unique_ptr<UpdateProgress> progress(reinterpret_cast<UpdateProgress*>(lParam));
+  if (!state || !progress) return;
+  state->progressKnown = true;
+  state->progressSoFar = progress->soFar;
+  state->progressTotal = progress->total;
+  HDC dc = ::GetDC(window);
+  if (!dc) return;
+  RECT client{};
+  ::GetClientRect(window, &client);
+  PaintProgressStrip(dc, MakeAlertLayout(client), state->progressSoFar, state->progressTotal);
+  ::ReleaseDC(window, dc);
+}
+
 void OnPaint(HWND window, AlertWindowState* state) {
   PAINTSTRUCT paint{};
   HDC dc = ::BeginPaint(window, &paint);
@@ -91,6 +138,14 @@ void OnPaint(HWND window, AlertWindowState* state) {
     if (currentAlert && state && AlertKindOf(*currentAlert) == AlertKind::DocumentoRtf) {
       SetUpTerms(window, *state, layout);
     }
+    if (currentAlert && state && AlertKindOf(*currentAlert) == AlertKind::UrlActualizar) {
+      StartUpdate(window, *state, graphics, layout);
+    }
+  }
+  if (state && state->progressKnown) {
+    RECT client{};
+    ::GetClientRect(window, &client);
+    PaintProgressStrip(dc, MakeAlertLayout(client), state->progressSoFar, state->progressTotal);
   }
   ::EndPaint(window, &paint);
 }
@@ -164,6 +219,9 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_COMMAND:
       if (LOWORD(wParam) == IDC_ACCEPT_TERMS) OnAccept(window, state);
+      return 0;
+    case WM_UPDATE_PROGRESS:
+      OnUpdateProgress(window, state, lParam);
       return 0;
     case WM_UPDATE_FINISHED:
       ::DestroyWindow(window);

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 #include "alerts/model/alert_model.h"
 #include "alerts/window/alert_layout.h"
 
@@ -29,6 +31,10 @@ struct AlertWindowState {
   bool rtfRequested = false;
   bool rtfLoaded = false;         // the document itself arrived and is shown
   bool acceptDelayOver = false;   // the 5-second delay has passed
+  // The download of an update window, as the worker last reported it.
+  bool progressKnown = false;
+  uint64_t progressSoFar = 0;
+  uint64_t progressTotal = 0;
 };
 
 // The show command to use: one that would hide or minimise a window that only a click can end
