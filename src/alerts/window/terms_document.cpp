@@ -5,8 +5,22 @@
 #include "alerts/window/remote_resources.h"
 #include "common/http_get.h"
 #include "common/text.h"
+#include "common/unique_handle.h"
 
 namespace brivon {
+namespace {
+
+#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
+constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x00000800;
+#endif
+
+struct WindowTraits {
+  static HWND Invalid() { return nullptr; }
+  static void Close(HWND window) { ::DestroyWindow(window); }
+};
+using UniqueWindow = UniqueAny<HWND, WindowTraits>;
+
+}  // namespace
 
 bool IsTermsDocument(unsigned long httpStatus, const std::string& body) {
   return httpStatus >= 200 && httpStatus <= 299 && !body.empty();
@@ -29,6 +43,27 @@ bool LoadTermsDocument(HWND box, const std::string& address) {
   SETTEXTEX settings{ST_DEFAULT, CP_ACP};
   ::SendMessageA(box, EM_SETTEXTEX, reinterpret_cast<WPARAM>(&settings), reinterpret_cast<LPARAM>(body.c_str()));
   return outcome.ok() && IsTermsDocument(outcome.httpStatus, body);
+}
+
+std::wstring TermsDocumentText(const std::string& address) {
+  if (address.empty()) return {};
+  // From the system folder only, as the window loads it.
+  UniqueModule library(::LoadLibraryExW(L"Msftedit.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+  if (!library) return {};
+  const std::string document = FetchText(address);
+  if (document.empty()) return {};
+  UniqueWindow box(::CreateWindowExW(0, L"RICHEDIT50W", nullptr, WS_POPUP | ES_MULTILINE | ES_READONLY, 0, 0, 800,
+                                     600, nullptr, nullptr, nullptr, nullptr));
+  if (!box) return {};
+  SETTEXTEX settings{ST_DEFAULT, CP_ACP};
+  ::SendMessageA(box.get(), EM_SETTEXTEX, reinterpret_cast<WPARAM>(&settings),
+                 reinterpret_cast<LPARAM>(document.c_str()));
+  const LRESULT length = ::SendMessageW(box.get(), WM_GETTEXTLENGTH, 0, 0);
+  if (length <= 0) return {};
+  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+  const LRESULT got = ::SendMessageW(box.get(), WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+  text.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  return text;
 }
 
 }  // namespace brivon

@@ -15,4 +15,9 @@ bool LoadTermsDocument(HWND box, const std::string& address);
 // Whether an answer counts as the terms document for accepting them.
 bool IsTermsDocument(unsigned long httpStatus, const std::string& body);
 
+// For the alert preview: the text a terms window's box would hold, without its formatting
+// (the document fetched as the window fetches it, read back from an unshown rich-text box).
+// Empty when nothing arrived or the rich-text control is not available.
+std::wstring TermsDocumentText(const std::string& address);
+
 }  // namespace brivon

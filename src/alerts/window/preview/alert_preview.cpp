@@ -1,14 +1,13 @@
 // Alert preview, for the people who write alert documents: paints every alert of a document as
-// the program's windows would, at a chosen screen size, and writes one PNG per alert.
-//   brivon_alert_preview.exe DOCUMENT WIDTH HEIGHT OUTPUT_PREFIX [--repeat N]
-// Writes OUTPUT_PREFIX_1.png, OUTPUT_PREFIX_2.png, ...; pictures are fetched as the program
-// fetches them. --repeat paints each alert N more times and prints the mean time of one paint.
+// the program's windows show it, at a chosen screen size, and writes one PNG per alert.
 #include <windows.h>
 #include <objidl.h>
 #include <gdiplus.h>
 
 #include <cstdio>
 #include <cwchar>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -17,6 +16,7 @@
 #include "alerts/window/alert_painting.h"
 #include "alerts/window/alert_window.h"
 #include "alerts/window/remote_resources.h"
+#include "alerts/window/terms_document.h"
 #include "alerts/window/text_drawing.h"
 #include "build_config.h"
 #include "common/gdiplus_owners.h"
@@ -26,6 +26,28 @@
 namespace {
 
 using brivon::AlertKind;
+
+constexpr wchar_t kUsage[] =
+    L"Alert preview: paints every alert of an alert document as the alert windows show it, and\n"
+    L"writes one PNG picture per alert.\n"
+    L"\n"
+    L"usage: brivon_alert_preview.exe DOCUMENT WIDTH HEIGHT OUTPUT_PREFIX\n"
+    L"\n"
+    L"  DOCUMENT       the alert document (UTF-8 JSON, as the check-in stores it in recibido.json)\n"
+    L"  WIDTH HEIGHT   the screen size in pixels, e.g. 1920 1080 (1 to 16384 each)\n"
+    L"  OUTPUT_PREFIX  where the pictures go: OUTPUT_PREFIX_1.png for the first alert,\n"
+    L"                 OUTPUT_PREFIX_2.png for the second, and so on (the folder must exist)\n"
+    L"\n"
+    L"Pictures (\"imagen\") and terms documents (the first \"enlace\" of a documento_rtf alert)\n"
+    L"are downloaded from their addresses as the program downloads them; a picture that cannot be\n"
+    L"fetched or decoded is reported, and its entry is painted without it (and is not clickable).\n"
+    L"A terms alert shows its document's text without the document's formatting, and its\n"
+    L"acceptance button disabled, as in its first five seconds. An update alert shows the\n"
+    L"program's built-in update picture. For each picture written, a line names the alert and\n"
+    L"the clickable pictures (x, y, width x height) with the link each one opens.\n"
+    L"\n"
+    L"Exit code: 0 when every picture was written, 1 when the document cannot be read or a\n"
+    L"picture cannot be written, 2 for wrong arguments.\n";
 
 struct DcTraits {
   static HDC Invalid() { return nullptr; }
@@ -53,23 +75,42 @@ bool PngEncoder(CLSID* clsid) {
   return false;
 }
 
-// What the window shows of a terms alert besides the frame: its box and its button, drawn.
-void PaintTermsStandIn(Gdiplus::Graphics& graphics, const brivon::AlertLayout& layout, const brivon::Alert& alert) {
+// Positive decimal within 1..16384, nothing else on the argument.
+int ScreenSide(const wchar_t* text) {
+  wchar_t* end = nullptr;
+  const long value = std::wcstol(text, &end, 10);
+  if (end == text || *end != L'\0' || value < 1 || value > 16384) return 0;
+  return static_cast<int>(value);
+}
+
+// What the window shows of a terms alert besides the frame: its box with the document's text
+// (unformatted here), and its button, disabled as it is during the first five seconds.
+void PaintTermsControls(Gdiplus::Graphics& graphics, const brivon::AlertLayout& layout, const brivon::Alert& alert) {
+  const INT boxW = layout.width - 40;
+  const INT boxH = layout.contentHeight;
   Gdiplus::SolidBrush white{Gdiplus::Color(0xFFFFFFFF)};
-  Gdiplus::SolidBrush grey{Gdiplus::Color(0xFFE1E1E1)};
   Gdiplus::Pen border{Gdiplus::Color(0xFF7A7A7A)};
-  graphics.FillRectangle(&white, 20, layout.contentTop, layout.width - 40, layout.contentHeight);
-  graphics.DrawRectangle(&border, 20, layout.contentTop, layout.width - 41, layout.contentHeight - 1);
+  graphics.FillRectangle(&white, 20, layout.contentTop, boxW, boxH);
+  graphics.DrawRectangle(&border, 20, layout.contentTop, boxW - 1, boxH - 1);
   const std::string link = alert.contenido.empty() ? std::string() : alert.contenido.front().enlace;
-  brivon::DrawCenteredText(graphics, L"[documento RTF: " + brivon::AlertTextToWide(link) + L"]", 18.0f,
-                           Gdiplus::RectF(20.0f, static_cast<float>(layout.contentTop),
-                                          static_cast<float>(layout.width - 40), 40.0f),
-                           0xFF404040);
+  const std::wstring text = brivon::TermsDocumentText(link);
+  if (text.empty()) {
+    std::printf("  terms document not available: %s\n", link.empty() ? "(no address)" : link.c_str());
+  } else {
+    Gdiplus::FontFamily family(L"Arial", nullptr);
+    Gdiplus::Font font(&family, 16.0f, Gdiplus::FontStyleRegular, Gdiplus::UnitPixel);
+    Gdiplus::SolidBrush ink{Gdiplus::Color(0xFF000000)};
+    graphics.DrawString(text.c_str(), -1, &font,
+                        Gdiplus::RectF(26.0f, static_cast<float>(layout.contentTop + 4),
+                                       static_cast<float>(boxW - 12), static_cast<float>(boxH - 8)),
+                        nullptr, &ink);
+  }
   const int buttonY = layout.contentTop + layout.contentHeight + 10;
-  graphics.FillRectangle(&grey, 20, buttonY, 300, 30);
+  Gdiplus::SolidBrush face{Gdiplus::Color(0xFFE1E1E1)};
+  graphics.FillRectangle(&face, 20, buttonY, 300, 30);
   graphics.DrawRectangle(&border, 20, buttonY, 299, 29);
-  brivon::DrawCenteredText(graphics, brivon::kAcceptButtonText, 12.0f, Gdiplus::RectF(20.0f, buttonY, 300.0f, 30.0f),
-                           0xFF808080);
+  brivon::DrawCenteredText(graphics, brivon::kAcceptButtonText, 12.0f,
+                           Gdiplus::RectF(20.0f, static_cast<float>(buttonY), 300.0f, 30.0f), 0xFF8C8C8C);
 }
 
 void PaintUpdatePicture(Gdiplus::Graphics& graphics, const brivon::AlertLayout& layout, Gdiplus::Bitmap* picture) {
@@ -80,40 +121,75 @@ void PaintUpdatePicture(Gdiplus::Graphics& graphics, const brivon::AlertLayout& 
   graphics.DrawImage(picture, r.x, r.y, r.w, r.h);
 }
 
-void PaintOnce(HDC dc, const brivon::AlertLayout& layout, brivon::Alert& alert, Gdiplus::Bitmap* updatePicture) {
+void PaintPreview(HDC dc, const brivon::AlertLayout& layout, const brivon::AlertDocument& document,
+                  brivon::Alert& alert, Gdiplus::Bitmap* updatePicture) {
   Gdiplus::Graphics graphics(dc);
-  brivon::PaintAlert(graphics, layout, brivon::alertDocument, &alert);
+  brivon::PaintAlert(graphics, layout, document, &alert);
   const AlertKind kind = brivon::AlertKindOf(alert);
-  if (kind == AlertKind::DocumentoRtf) PaintTermsStandIn(graphics, layout, alert);
+  if (kind == AlertKind::DocumentoRtf) PaintTermsControls(graphics, layout, alert);
   if (kind == AlertKind::UrlActualizar && !alert.contenido.empty()) PaintUpdatePicture(graphics, layout, updatePicture);
+}
+void ReportClickableAreas(const brivon::Alert& alert) {
+  for (size_t i = 0; i < alert.contenido.size(); ++i) {
+    const RECT& r = alert.contenido[i].hitRect;
+    if (r.left == 0 && r.top == 0 && r.right == 0 && r.bottom == 0) continue;
+    std::printf("  entry %u: picture at %ld, %ld, %ld x %ld opens %s\n", static_cast<unsigned>(i + 1), r.left, r.top,
+                r.right - r.left, r.bottom - r.top,
+                alert.contenido[i].enlace.empty() ? "nothing (no \"enlace\")" : alert.contenido[i].enlace.c_str());
+  }
+  if (brivon::AlertKindOf(alert) == AlertKind::OtherKind) {
+    std::printf("  unknown \"tipo\": only the title band and the close bar are shown\n");
+  }
+}
+
+bool ReadDocument(const std::wstring& path, brivon::AlertDocument& document) {
+  std::ifstream in{std::filesystem::path(path)};
+  if (!in.is_open()) return false;
+  // Every picture is fetched as the program fetches it; the ones that give nothing to draw are told.
+  return brivon::ParseAlertStream(in, document, [](const std::string& address) {
+    brivon::UniqueBitmap picture = brivon::FetchImage(address);
+    if (!picture || picture->GetWidth() == 0 || picture->GetHeight() == 0) {
+      std::printf("picture not usable, its entry is painted without it: %s\n", address.c_str());
+    }
+    return picture;
+  });
 }
 
 int Preview(int argc, wchar_t** argv) {
-  if (argc < 5) {
-    std::fwprintf(stderr, L"usage: %ls DOCUMENT WIDTH HEIGHT OUTPUT_PREFIX [--repeat N]\n", argv[0]);
+  if (argc == 2 && (std::wcscmp(argv[1], L"--help") == 0 || std::wcscmp(argv[1], L"/?") == 0)) {
+    std::fwprintf(stdout, L"%ls", kUsage);
+    return 0;
+  }
+  if (argc != 5) {
+    std::fwprintf(stderr, L"%ls", kUsage);
     return 2;
   }
-  const std::string document = brivon::WideToUtf8(argv[1]);
-  const int width = _wtoi(argv[2]);
-  const int height = _wtoi(argv[3]);
+  const int width = ScreenSide(argv[2]);
+  const int height = ScreenSide(argv[3]);
+  if (width == 0 || height == 0) {
+    std::fwprintf(stderr, L"WIDTH and HEIGHT must be whole numbers from 1 to 16384: %ls %ls\n", argv[2], argv[3]);
+    return 2;
+  }
   const std::wstring prefix = argv[4];
-  int repeat = 0;
-  if (argc >= 7 && std::wcscmp(argv[5], L"--repeat") == 0) repeat = _wtoi(argv[6]);
-  if (width < 1 || height < 1 || width > 16384 || height > 16384) {
-    std::fwprintf(stderr, L"screen size out of range\n");
-    return 2;
-  }
 
   brivon::GdiplusSession gdiplus;
-  if (!gdiplus.started()) return 1;
+  if (!gdiplus.started()) {
+    std::fwprintf(stderr, L"GDI+ cannot start\n");
+    return 1;
+  }
   CLSID png{};
-  if (!PngEncoder(&png)) return 1;
-  if (!brivon::ParseAlertDocument(document, brivon::alertDocument, brivon::FetchImage)) {
-    std::fwprintf(stderr, L"cannot read the alert document %ls\n", argv[1]);
+  if (!PngEncoder(&png)) {
+    std::fwprintf(stderr, L"no PNG encoder\n");
+    return 1;
+  }
+  // Declared inside the GDI+ session, so its pictures go before GDI+ shuts down.
+  brivon::AlertDocument document;
+  if (!ReadDocument(argv[1], document)) {
+    std::fwprintf(stderr, L"cannot read the alert document %ls (missing, or not valid JSON)\n", argv[1]);
     return 1;
   }
   brivon::UniqueBitmap updatePicture;
-  for (const brivon::Alert& alert : brivon::alertDocument.alertas) {
+  for (const brivon::Alert& alert : document.alertas) {
     if (brivon::AlertKindOf(alert) == AlertKind::UrlActualizar) {
       updatePicture = brivon::FetchImage(brivon::WideToUtf8(BRIVON_UPDATE_PICTURE_URL));
       break;
@@ -130,42 +206,33 @@ int Preview(int argc, wchar_t** argv) {
   void* bits = nullptr;
   UniqueDc dc(::CreateCompatibleDC(nullptr));
   UniqueHBitmap surface(::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-  if (!dc || !surface || !bits) return 1;
+  if (!dc || !surface || !bits) {
+    std::fwprintf(stderr, L"no drawing surface of %d x %d\n", width, height);
+    return 1;
+  }
   HGDIOBJ previous = ::SelectObject(dc.get(), surface.get());
 
   const brivon::AlertLayout layout = brivon::MakeAlertLayout(width, height);
-  int written = 0;
-  for (size_t i = 0; i < brivon::alertDocument.alertas.size(); ++i) {
-    brivon::Alert& alert = brivon::alertDocument.alertas[i];
-    PaintOnce(dc.get(), layout, alert, updatePicture.get());
-    ::GdiFlush();
+  size_t written = 0;
+  for (size_t i = 0; i < document.alertas.size(); ++i) {
+    brivon::Alert& alert = document.alertas[i];
     const std::wstring path = prefix + L"_" + std::to_wstring(i + 1) + L".png";
-    {
-      Gdiplus::Bitmap shot(width, height, width * 4, PixelFormat32bppRGB, static_cast<BYTE*>(bits));
-      if (shot.Save(path.c_str(), &png, nullptr) == Gdiplus::Ok) {
-        ++written;
-        std::printf("%s: %s\n", brivon::WideToUtf8(path).c_str(), alert.tipo.c_str());
-      } else {
-        std::fwprintf(stderr, L"cannot write %ls\n", path.c_str());
-      }
-    }
-    if (repeat > 0) {
-      LARGE_INTEGER frequency{}, start{}, end{};
-      ::QueryPerformanceFrequency(&frequency);
-      ::QueryPerformanceCounter(&start);
-      for (int n = 0; n < repeat; ++n) PaintOnce(dc.get(), layout, alert, updatePicture.get());
-      ::GdiFlush();
-      ::QueryPerformanceCounter(&end);
-      const double ms = 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
-                        static_cast<double>(frequency.QuadPart) / repeat;
-      std::printf("paint %s %dx%d: %.2f ms\n", alert.tipo.c_str(), width, height, ms);
+    std::printf("%s: alert %u, \"%s\"\n", brivon::WideToUtf8(path).c_str(), static_cast<unsigned>(i + 1),
+                alert.tipo.c_str());
+    PaintPreview(dc.get(), layout, document, alert, updatePicture.get());
+    ::GdiFlush();
+    ReportClickableAreas(alert);
+    Gdiplus::Bitmap shot(width, height, width * 4, PixelFormat32bppRGB, static_cast<BYTE*>(bits));
+    if (shot.Save(path.c_str(), &png, nullptr) == Gdiplus::Ok) {
+      ++written;
+    } else {
+      std::fwprintf(stderr, L"cannot write %ls\n", path.c_str());
     }
     std::fflush(stdout);
   }
+  if (document.alertas.empty()) std::printf("the document holds no alerts: nothing is shown\n");
   ::SelectObject(dc.get(), previous);
-  updatePicture.reset();
-  brivon::alertDocument.ReleaseImages();
-  return written == static_cast<int>(brivon::alertDocument.alertas.size()) ? 0 : 1;
+  return written == document.alertas.size() ? 0 : 1;
 }
 
 }  // namespace
@@ -174,6 +241,7 @@ int wmain(int argc, wchar_t** argv) {
   try {
     return Preview(argc, argv);
   } catch (...) {
+    std::fwprintf(stderr, L"the preview failed\n");
     return 1;
   }
 }

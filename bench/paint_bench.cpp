@@ -1,0 +1,250 @@
+// Paint benchmark: one whole paint of each alert kind at a screen size (1920 x 1080 unless told),
+// as WM_PAINT does it (frame, then the kind's painter, then the update picture for an update
+// alert), timed over many rounds. Two surfaces: an off-screen 32-bit DIB (the painters alone)
+// and a shown full-screen window's DC (what the X server gets as well).
+//   brivon_paint_bench.exe [ROUNDS] [WIDTH HEIGHT]
+// Pictures are PNGs decoded from memory as downloaded ones are.
+#include <windows.h>
+#include <objidl.h>
+#include <gdiplus.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cwchar>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "alerts/window/alert_layout.h"
+#include "alerts/window/alert_painting.h"
+#include "alerts/window/remote_resources.h"
+#include "common/gdiplus_owners.h"
+#include "common/unique_handle.h"
+
+namespace {
+
+using brivon::Alert;
+using brivon::AlertItem;
+using brivon::UniqueBitmap;
+
+bool PngEncoder(CLSID* clsid) {
+  UINT count = 0, size = 0;
+  if (Gdiplus::GetImageEncodersSize(&count, &size) != Gdiplus::Ok || size == 0) return false;
+  std::vector<BYTE> buffer(size);
+  auto* codecs = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buffer.data());
+  if (Gdiplus::GetImageEncoders(count, size, codecs) != Gdiplus::Ok) return false;
+  for (UINT i = 0; i < count; ++i) {
+    if (std::wcscmp(codecs[i].MimeType, L"image/png") == 0) {
+      *clsid = codecs[i].Clsid;
+      return true;
+    }
+  }
+  return false;
+}
+
+// A photo-like picture (two gradients and a few shapes), as PNG bytes, decoded again.
+UniqueBitmap Picture(int w, int h, Gdiplus::ARGB from, Gdiplus::ARGB to) {
+  Gdiplus::Bitmap source(w, h, PixelFormat24bppRGB);
+  {
+    Gdiplus::Graphics graphics(&source);
+    Gdiplus::LinearGradientBrush gradient(Gdiplus::Point(0, 0), Gdiplus::Point(w, h), Gdiplus::Color(from),
+                                          Gdiplus::Color(to));
+    graphics.FillRectangle(&gradient, 0, 0, w, h);
+    Gdiplus::SolidBrush spot{Gdiplus::Color(0x80FFFFFF)};
+    for (int i = 0; i < 12; ++i) graphics.FillEllipse(&spot, (i * 97) % w, (i * 61) % h, w / 6, h / 6);
+  }
+  CLSID png{};
+  IStream* raw = nullptr;
+  if (!PngEncoder(&png) || ::CreateStreamOnHGlobal(nullptr, TRUE, &raw) != S_OK) return nullptr;
+  brivon::UniqueStream stream(raw);
+  if (source.Save(stream.get(), &png, nullptr) != Gdiplus::Ok) return nullptr;
+  STATSTG stat{};
+  stream.get()->Stat(&stat, STATFLAG_NONAME);
+  std::string bytes(static_cast<size_t>(stat.cbSize.QuadPart), '\0');
+  LARGE_INTEGER zero{};
+  stream.get()->Seek(zero, STREAM_SEEK_SET, nullptr);
+  ULONG read = 0;
+  stream.get()->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &read);
+  return brivon::BitmapFromBytes(bytes);
+}
+
+AlertItem Entry(const std::string& texto, UniqueBitmap picture) {
+  AlertItem item;
+  item.texto = texto;
+  item.enlace = "https://example.com/oferta";
+  item.color_fondo = "#0078D7";
+  item.color_texto = "#FFFFFF";
+  item.image = std::move(picture);
+  return item;
+}
+
+struct Case {
+  const char* name;
+  Alert alert;
+};
+
+std::vector<Case> Cases() {
+  std::vector<Case> cases(6);
+  cases[0].name = "boton_multiple (5 entries, 3 columns, 800x600 pictures)";
+  cases[0].alert.tipo = "boton_multiple";
+  cases[0].alert.columnas = 3;
+  for (int i = 0; i < 5; ++i) {
+    cases[0].alert.contenido.push_back(
+        Entry("Oferta de temporada " + std::to_string(i + 1), Picture(800, 600, 0xFF2060A0 + i * 0x1000, 0xFFE0A040)));
+  }
+  cases[1].name = "boton_unico (800x600 picture, two lines of text)";
+  cases[1].alert.tipo = "boton_unico";
+  cases[1].alert.contenido.push_back(
+      Entry("Ya esta disponible la nueva version del programa, con la facturacion electronica y el nuevo "
+            "modulo de inventario. Pulse la imagen para conocer todas las novedades.",
+            Picture(800, 600, 0xFF204080, 0xFF80C0E0)));
+  cases[2].name = "solo_mensaje (1000x500 picture)";
+  cases[2].alert.tipo = "solo_mensaje";
+  cases[2].alert.contenido.push_back(Entry("Aviso de mantenimiento", Picture(1000, 500, 0xFF603020, 0xFFF0D0A0)));
+  cases[3].name = "documento_rtf (frame; the box paints itself)";
+  cases[3].alert.tipo = "documento_rtf";
+  cases[3].alert.contenido.push_back(Entry("Terminos", nullptr));
+  cases[4].name = "url_actualizar (frame and a 1200x800 update picture)";
+  cases[4].alert.tipo = "url_actualizar";
+  cases[4].alert.contenido.push_back(Entry("", nullptr));
+  cases[5].name = "other kind (frame only)";
+  cases[5].alert.tipo = "aviso";
+  return cases;
+}
+
+// One paint as WM_PAINT does it on a device context.
+void PaintOnce(HDC dc, const brivon::AlertLayout& layout, const brivon::AlertDocument& document, Alert& alert,
+               Gdiplus::Bitmap* updatePicture) {
+  Gdiplus::Graphics graphics(dc);
+  brivon::PaintAlert(graphics, layout, document, &alert);
+  if (brivon::AlertKindOf(alert) == brivon::AlertKind::UrlActualizar && updatePicture) {
+    const brivon::PixelRect r = brivon::UpdatePictureFor(layout, static_cast<int32_t>(updatePicture->GetWidth()),
+                                                         static_cast<int32_t>(updatePicture->GetHeight()));
+    graphics.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+    graphics.DrawImage(updatePicture, r.x, r.y, r.w, r.h);
+  }
+}
+
+struct Timing {
+  double fastest = 0, median = 0, mean = 0;
+};
+
+Timing Time(int rounds, const std::function<void()>& paint) {
+  paint();  // first use: fonts, codecs
+  std::vector<double> ms;
+  for (int i = 0; i < rounds; ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    paint();
+    ::GdiFlush();
+    ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+  }
+  std::sort(ms.begin(), ms.end());
+  Timing t;
+  t.fastest = ms.front();
+  t.median = ms[ms.size() / 2];
+  for (double m : ms) t.mean += m;
+  t.mean /= static_cast<double>(ms.size());
+  return t;
+}
+
+LRESULT CALLBACK QuietWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_PAINT) {
+    PAINTSTRUCT paint{};
+    ::BeginPaint(window, &paint);
+    ::EndPaint(window, &paint);
+    return 0;
+  }
+  return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+void Pump() {
+  MSG message{};
+  while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&message);
+}
+
+struct DcTraits {
+  static HDC Invalid() { return nullptr; }
+  static void Close(HDC dc) { ::DeleteDC(dc); }
+};
+struct GdiObjectTraits {
+  static HBITMAP Invalid() { return nullptr; }
+  static void Close(HBITMAP bitmap) { ::DeleteObject(bitmap); }
+};
+struct WindowTraits {
+  static HWND Invalid() { return nullptr; }
+  static void Close(HWND window) { ::DestroyWindow(window); }
+};
+
+int Bench(int rounds, int width, int height) {
+  brivon::GdiplusSession gdiplus;
+  if (!gdiplus.started()) return 1;
+  brivon::AlertDocument document;
+  document.titulo = "Avisos importantes de su programa de gestion";
+  document.color_fondo = "#F3F3F3";
+  std::vector<Case> cases = Cases();
+  UniqueBitmap updatePicture = Picture(1200, 800, 0xFF106030, 0xFFA0E0B0);
+  const brivon::AlertLayout layout = brivon::MakeAlertLayout(width, height);
+
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  brivon::UniqueAny<HDC, DcTraits> memory(::CreateCompatibleDC(nullptr));
+  brivon::UniqueAny<HBITMAP, GdiObjectTraits> surface(
+      ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+  if (!memory || !surface) return 1;
+  HGDIOBJ previous = ::SelectObject(memory.get(), surface.get());
+
+  WNDCLASSW windowClass{};
+  windowClass.lpfnWndProc = QuietWindowProc;
+  windowClass.hInstance = ::GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = L"BrivonPaintBench";
+  ::RegisterClassW(&windowClass);
+  brivon::UniqueAny<HWND, WindowTraits> window(::CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, L"BrivonPaintBench",
+                                                                 L"paint bench", WS_POPUP | WS_VISIBLE, 0, 0, width,
+                                                                 height, nullptr, nullptr, windowClass.hInstance,
+                                                                 nullptr));
+  Pump();
+
+  std::printf("one paint at %d x %d, %d rounds; milliseconds (fastest / median / mean)\n", width, height, rounds);
+  std::printf("%-56s %26s %26s\n", "kind", "off-screen DIB", "shown window");
+  for (Case& c : cases) {
+    const Timing dib = Time(rounds, [&] { PaintOnce(memory.get(), layout, document, c.alert, updatePicture.get()); });
+    Timing shown;
+    if (window) {
+      HDC dc = ::GetDC(window.get());
+      shown = Time(rounds, [&] {
+        PaintOnce(dc, layout, document, c.alert, updatePicture.get());
+        Pump();
+      });
+      ::ReleaseDC(window.get(), dc);
+    }
+    std::printf("%-56s %8.2f / %6.2f / %6.2f  %8.2f / %6.2f / %6.2f\n", c.name, dib.fastest, dib.median, dib.mean,
+                shown.fastest, shown.median, shown.mean);
+    std::fflush(stdout);
+  }
+  ::SelectObject(memory.get(), previous);
+  return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  const int rounds = argc > 1 ? std::max(1, _wtoi(argv[1])) : 30;
+  const int width = argc > 3 ? _wtoi(argv[2]) : 1920;
+  const int height = argc > 3 ? _wtoi(argv[3]) : 1080;
+  if (width < 200 || height < 200) {
+    std::fprintf(stderr, "usage: brivon_paint_bench.exe [ROUNDS] [WIDTH HEIGHT]\n");
+    return 2;
+  }
+  try {
+    return Bench(rounds, width, height);
+  } catch (...) {
+    return 1;
+  }
+}

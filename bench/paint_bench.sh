@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Paint benchmark: one whole paint of each alert kind at 1920 x 1080 under Wine, on an off-screen
+# DIB and on a shown full-screen window of the bench's Xvfb display.
+#   BRIVON_BUILD_DIR=build-x bash bench/paint_bench.sh [ROUNDS] [WIDTH HEIGHT]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+export BRIVON_BUILD_DIR="${BRIVON_BUILD_DIR:-$root/build}"
+BRIVON_BUILD_TARGETS="brivon_paint_bench" "$root/scripts/build.sh" "$BRIVON_BUILD_DIR" >/dev/null
+source "$root/scripts/bench.sh"
+bench_ensure
+trap bench_stop EXIT
+echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'); $(wine --version)"
+wine "$BRIVON_BUILD_DIR/tests/tools/brivon_paint_bench.exe" "$@" | tr -d '\r'
