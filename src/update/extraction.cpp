@@ -36,7 +36,7 @@ bool ExtractArchive(const std::wstring& programFolder, const std::wstring& archi
     return report(false);
   }
   // 1 is 7-Zip's warning (for example a file it could not overwrite): the rest is unpacked.
-  return report(code == 0 || code == 1);
+  return report(IsExtractionSuccess(code));
 }
 
 }  // namespace brivon

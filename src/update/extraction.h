@@ -16,6 +16,9 @@ inline constexpr unsigned long kExtractToolMissing = 2;            // no 7za.exe
 std::wstring ExtractCommandLine(const std::wstring& toolPath, const std::wstring& archivePath,
                                 const std::wstring& destinationFolder);
 
+// 7-Zip's own verdict: 0 is success, 1 a warning (the files are out); anything else failed.
+inline bool IsExtractionSuccess(unsigned long exitCode) { return exitCode == 0 || exitCode == 1; }
+
 // Unpacks archivePath below destinationFolder (created when missing; its parent must exist) with
 // programFolder\7za.exe, keeping the archive's folders and overwriting files. True when 7-Zip
 // ends with 0 or 1 (warning); exitCode gets 7-Zip's code, the system error when it could not be

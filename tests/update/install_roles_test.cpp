@@ -6,7 +6,6 @@
 
 #include <string>
 
-#include "common/text.h"
 #include "common/unique_handle.h"
 #include "install_support.h"
 #include "support/test_env.h"
@@ -30,22 +29,6 @@ TEST(InstallRole, HoldFile) {
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
   signal.reset();
   ::Sleep(ms);
-}
-
-// Stands in for 7za.exe: writes its command line (UTF-8) to BRIVON_FAKE_TOOL_LOG, holds
-// BRIVON_FAKE_TOOL_LOG + ".held" open for BRIVON_FAKE_TOOL_SLEEP ms when set, and exits with
-// BRIVON_FAKE_TOOL_EXIT.
-TEST(InstallRole, FakeArchiveTool) {
-  std::wstring log = GetEnv(L"BRIVON_FAKE_TOOL_LOG");
-  if (log.empty()) GTEST_SKIP() << "helper role";
-  testing::WriteBytes(log, WideToUtf8(::GetCommandLineW()));
-  std::wstring sleep = GetEnv(L"BRIVON_FAKE_TOOL_SLEEP");
-  if (!sleep.empty()) {
-    UniqueFile held(::CreateFileW((log + L".held").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    ::Sleep(std::stoul(sleep));
-  }
-  ::ExitProcess(std::stoul(GetEnv(L"BRIVON_FAKE_TOOL_EXIT")));
 }
 
 }  // namespace
