@@ -45,14 +45,6 @@ std::wstring Stem(const std::wstring& archivePath) {
   return archivePath;
 }
 
-// The command line keeps its usual words but names Windows PowerShell by its full path: a file
-// called powershell.exe in the program folder or the current directory must never run.
-std::wstring HousekeepingCommandLine(const std::wstring& folder, const std::wstring& archivePath) {
-  const std::wstring bare = L"powershell.exe";
-  std::wstring line = LeftoverFolderArchiveCommandLine(folder, archivePath);
-  return QuoteCommandLineWord(PowerShellPathFromEnvironment()) + line.substr(bare.size());
-}
-
 }  // namespace
 
 std::vector<std::wstring> ListSubfolders(const std::wstring& folder) {
@@ -86,7 +78,8 @@ bool ArchiveLeftoverFolder(const std::wstring& folder, const std::wstring& archi
   ::DeleteFileW(fresh.c_str());  // a stale one from an interrupted start
 
   unsigned long exitCode = 0;
-  bool ran = RunHiddenProcess(HousekeepingCommandLine(folder, fresh), &exitCode, timeoutMs);
+  bool ran = RunHiddenProcess(LeftoverFolderArchiveCommandLine(PowerShellPathFromEnvironment(), folder, fresh),
+                              &exitCode, timeoutMs);
   if (code) *code = exitCode;
   uint64_t freshSize = 0;
   if (!ran || exitCode != 0 || !FileSize(fresh, freshSize) || freshSize == 0) {

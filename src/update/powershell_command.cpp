@@ -94,10 +94,12 @@ std::wstring FileArchiveCommandLine(const std::wstring& powershellPath, const st
   return QuotedPowerShell(powershellPath) + ArchiveCommand(L"-LiteralPath", PowerShellLiteral(file), archivePath, true);
 }
 
-std::wstring LeftoverFolderArchiveCommandLine(const std::wstring& folder, const std::wstring& archivePath) {
+std::wstring LeftoverFolderArchiveCommandLine(const std::wstring& powershellPath, const std::wstring& folder,
+                                              const std::wstring& archivePath) {
   std::wstring command =
       ArchiveCommand(L"-Path", PowerShellLiteral(EscapeWildcards(folder) + L"\\*"), archivePath, false);
-  return L"powershell.exe -NoProfile -ExecutionPolicy Bypass -Command " + QuoteCommandLineWord(command);
+  return QuoteCommandLineWord(powershellPath) + L" -NoProfile -ExecutionPolicy Bypass -Command " +
+         QuoteCommandLineWord(command);
 }
 
 }  // namespace brivon

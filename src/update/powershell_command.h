@@ -33,8 +33,10 @@ std::wstring FolderArchiveCommandLine(const std::wstring& powershellPath, const 
 std::wstring FileArchiveCommandLine(const std::wstring& powershellPath, const std::wstring& file,
                                     const std::wstring& archivePath);
 
-// powershell.exe -NoProfile -ExecutionPolicy Bypass -Command "Compress-Archive -Path '<folder>\*'
-//   -DestinationPath '<archive>' -Force" (PowerShell found by the system's search, as at start-up).
-std::wstring LeftoverFolderArchiveCommandLine(const std::wstring& folder, const std::wstring& archivePath);
+// "<powershell>" -NoProfile -ExecutionPolicy Bypass -Command "Compress-Archive -Path '<folder>\*'
+//   -DestinationPath '<archive>' -Force". Named by its full path: a file called powershell.exe in the
+//   program folder or the current directory must never run.
+std::wstring LeftoverFolderArchiveCommandLine(const std::wstring& powershellPath, const std::wstring& folder,
+                                              const std::wstring& archivePath);
 
 }  // namespace brivon

@@ -60,9 +60,9 @@ TEST(PowerShellCommandTest, WorkedExamplesGiveTheseExactLines) {
                 L"\" -NoProfile -NonInteractive -Command Compress-Archive -LiteralPath "
                 L"\"'C:\\App\\versiones\\251206_093015_brivon.exe'\" -DestinationPath "
                 L"\"'C:\\App\\versiones\\251206_093015_brivon.zip'\" -Force");
-  EXPECT_EQ(LeftoverFolderArchiveCommandLine(L"C:\\Program Files\\App\\actualizaciones\\251206_093015",
+  EXPECT_EQ(LeftoverFolderArchiveCommandLine(ps, L"C:\\Program Files\\App\\actualizaciones\\251206_093015",
                                              L"C:\\Program Files\\App\\actualizaciones\\251206_093015.zip"),
-            L"powershell.exe -NoProfile -ExecutionPolicy Bypass -Command \"Compress-Archive -Path "
+            L"\"" + ps + L"\" -NoProfile -ExecutionPolicy Bypass -Command \"Compress-Archive -Path "
             L"'C:\\Program Files\\App\\actualizaciones\\251206_093015\\*' -DestinationPath "
             L"'C:\\Program Files\\App\\actualizaciones\\251206_093015.zip' -Force\"");
   // Characters PowerShell would read: quote doubled, wildcards escaped only where they are wildcards.
@@ -122,7 +122,7 @@ TEST(PowerShellCommandTest, EveryPathReachesCompressArchiveWhole) {
         {FolderArchiveCommandLine(L"C:\\W\\powershell.exe", folder, archive), false, std::wstring(folder) + L"\\*"},
         {FileArchiveCommandLine(L"C:\\W\\powershell.exe", std::wstring(folder) + L"\\a.exe", archive), true,
          std::wstring(folder) + L"\\a.exe"},
-        {LeftoverFolderArchiveCommandLine(folder, archive), false, std::wstring(folder) + L"\\*"},
+        {LeftoverFolderArchiveCommandLine(L"C:\\W\\powershell.exe", folder, archive), false, std::wstring(folder) + L"\\*"},
     };
     for (const auto& line : lines) {
       auto words = testing::SplitCommandLine(line.text);
