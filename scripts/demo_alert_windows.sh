@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Runs a command that shows alert windows (brivon.exe under Wine) and plays the person in front
 # of the screen: for each alert window that appears on $DISPLAY it saves a screenshot, then
-# clicks the window's close bar. Returns the command's exit code.
+# clicks the window's close bar. The check-in's warning box ("ComprobadorOrvane", shown when no
+# known program lies in the folder) is answered with Enter first. Returns the command's exit code.
 #   demo_alert_windows.sh SCREENSHOT_FOLDER COMMAND [ARGS...]
 # Screenshots are SCREENSHOT_FOLDER/alerta_1.png, alerta_2.png, ... in the order shown.
+# BRIVON_DEMO_TIMEOUT (seconds, 600 unless set) ends the command if it is still running then.
 set -uo pipefail
 out="${1:?usage: demo_alert_windows.sh SCREENSHOT_FOLDER COMMAND [ARGS...]}"
 shift
@@ -21,8 +23,34 @@ program=$!
 
 alert_windows() { xdotool search --onlyvisible --name '^ESTO ES UNA ALERTA$' 2>/dev/null; }
 
+# Enter on the warning box, as a person would: OK is its default button.
+answer_checkin_box() {
+  local box
+  for box in $(xdotool search --onlyvisible --name '^ComprobadorOrvane$' 2>/dev/null); do
+    sleep 0.5
+    xwd -root -silent -display "$DISPLAY" | convert xwd:- "$out/aviso_comprobador.png"
+    xdotool windowfocus "$box" 2>/dev/null
+    sleep 0.2
+    xdotool key Return
+    echo "aviso \"ComprobadorOrvane\": captura en $out/aviso_comprobador.png, respondido con Intro"
+    # Gone before anything else is looked at, so no second Enter reaches the next window.
+    for _ in $(seq 1 30); do
+      xdotool search --onlyvisible --name '^ComprobadorOrvane$' >/dev/null 2>&1 || break
+      sleep 0.1
+    done
+  done
+}
+
+deadline=$((SECONDS + ${BRIVON_DEMO_TIMEOUT:-600}))
 shown=0
 while kill -0 "$program" 2>/dev/null; do
+  if [ "$SECONDS" -ge "$deadline" ]; then
+    echo "the program still runs after ${BRIVON_DEMO_TIMEOUT:-600} s: ended" >&2
+    kill "$program" 2>/dev/null
+    wait "$program"
+    exit 124
+  fi
+  answer_checkin_box
   window=$(alert_windows | head -n 1)
   if [ -z "$window" ]; then
     sleep 0.2
