@@ -4,6 +4,7 @@
 #include "alerts/window/alert_actions.h"
 #include "alerts/window/alert_window.h"
 #include "alerts/window/link_policy.h"
+#include "alerts/window/terms_document.h"
 
 namespace brivon {
 namespace {
@@ -83,6 +84,27 @@ TEST(AlertWindowsActions, AcceptanceLine) {
   when.wSecond = 1;
   EXPECT_EQ(AcceptanceLine(when, "http://x/terminos.rtf"), "2026-03-07 09:05:01;http://x/terminos.rtf\n");
   EXPECT_EQ(AcceptanceLine(when, ""), "2026-03-07 09:05:01;\n");
+}
+
+// Only terms that were really shown may be accepted.
+TEST(AlertWindowsActions, OnlyADocumentThatArrivedCountsAsTheTerms) {
+  struct Case {
+    unsigned long status;
+    const char* body;
+    bool terms;
+  } cases[] = {
+      {200, "{\\rtf1 Terminos}", true},
+      {204, "x", true},
+      {299, "x", true},
+      {200, "", false},                             // an empty body shows nothing
+      {404, "<html>No encontrado</html>", false},   // an error page is shown, but is no terms
+      {500, "{\\rtf1 Terminos}", false},
+      {301, "x", false},
+      {199, "x", false},
+      {300, "x", false},
+      {0, "x", false},                              // no status: the request never completed
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsTermsDocument(c.status, c.body), c.terms) << c.status << " " << c.body;
 }
 
 TEST(AlertWindowsActions, ShowCommandNeverHidesAnAlert) {

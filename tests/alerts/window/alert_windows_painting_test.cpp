@@ -1,8 +1,11 @@
 // The painters drawn into a 1920 x 1080 bitmap and probed at a few pixels.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
+#include "alerts/model/alert_parser.h"
 #include "alerts/window/alert_layout.h"
 #include "alerts/window/alert_painting.h"
 #include "alerts/window/remote_resources.h"
@@ -106,6 +109,11 @@ TEST_F(AlertWindowsPainting, GridOfFiveInThreeColumns) {
   EXPECT_TRUE(ColorAt(1239, 1027, pictures[4]));
   EXPECT_TRUE(ColorAt(674, 800, kBackground));  // beside the scaled picture, inside the cell
   EXPECT_TRUE(ColorAt(655, 577, 0xFFFF8000));   // the entry's band, lower-case colour digits
+  EXPECT_TRUE(ColorAt(653, 575, 0xFFFF8000));   // the fifth band is 653, 575, 613 x 30
+  EXPECT_TRUE(ColorAt(1265, 604, 0xFFFF8000));
+  EXPECT_TRUE(ColorAt(652, 590, kBackground));
+  EXPECT_TRUE(ColorAt(1266, 590, kBackground));
+  EXPECT_TRUE(ColorAt(700, 574, kBackground));  // the gap between the rows
   EXPECT_TRUE(ColorAt(643, 300, kBackground));  // the gap between two cells
   for (size_t i = 0; i < 5; ++i) {
     const RECT& r = alert.contenido[i].hitRect;
@@ -179,10 +187,86 @@ TEST_F(AlertWindowsPainting, BotonUnicoWithShortAndOverlongTexts) {
   alert.contenido[0].texto = overlong;
   Paint(alert);
   hit = alert.contenido[0].hitRect;
+  // The search ends at 50; what is left below the text at that width is the picture's height.
+  int textAt50 = 0;
+  {
+    Gdiplus::Graphics graphics(canvas_.get());
+    CenteredTextMeasure measure(26.0f);
+    textAt50 = static_cast<int>(std::ceil(measure.Height(graphics, AlertTextToWide(overlong), 50.0f, 930.0f)));
+  }
+  const int picH = std::max(930 - textAt50, 0);
+  EXPECT_EQ(hit.top, 100 + textAt50);
+  EXPECT_EQ(hit.bottom - hit.top, picH);
+  EXPECT_EQ(hit.right - hit.left, static_cast<int>(std::lround(800.0f / 600.0f * static_cast<float>(picH))));
   EXPECT_LE(hit.right - hit.left, 50);
   EXPECT_LE(hit.bottom, 1030);
-  EXPECT_GE(hit.bottom, hit.top);
   EXPECT_TRUE(ColorAt(3, 1031, kCloseBarColor));  // nothing spills over the close bar
+}
+
+TEST_F(AlertWindowsPainting, PaintedGridAgreesWithItsGeometry) {
+  struct Case {
+    size_t entries;
+    const char* columnas;
+    int32_t cols, rows;
+  } cases[] = {{3, "10", 3, 1}, {3, "1", 1, 3}, {5, "3", 3, 2}, {4, "2", 2, 2}, {2, "0", 1, 2}};
+  const AlertLayout layout = MakeAlertLayout(1920, 1080);
+  for (const Case& c : cases) {
+    Alert alert;
+    alert.tipo = "boton_multiple";
+    alert.columnas = ColumnsFromText(c.columnas);
+    for (size_t i = 0; i < c.entries; ++i) {
+      alert.contenido.push_back(Entry("#00FF00", SolidPicture(37, 23, 0xFF0000FF)));  // enlarged to fill
+    }
+    Paint(alert);
+    const GridGeometry grid = GridFor(layout, c.entries, alert.columnas);
+    EXPECT_EQ(grid.cols, c.cols) << c.columnas;
+    EXPECT_EQ(grid.rows, c.rows) << c.columnas;
+    for (size_t i = 0; i < c.entries; ++i) {
+      const EntryPlacement place = GridCellFor(layout, grid, i, 37, 23);
+      const RECT expected = HitRectOf(place.picture);
+      const RECT& hit = alert.contenido[i].hitRect;
+      EXPECT_TRUE(hit.left == expected.left && hit.top == expected.top && hit.right == expected.right &&
+                  hit.bottom == expected.bottom)
+          << c.columnas << " entry " << i;
+      EXPECT_TRUE(ColorAt(place.fill.x + 1, place.fill.y + 1, 0xFF00FF00)) << c.columnas << " entry " << i;
+      EXPECT_TRUE(ColorAt((hit.left + hit.right) / 2, (hit.top + hit.bottom) / 2, 0xFF0000FF))
+          << c.columnas << " entry " << i;
+      // A small picture fills its cell's height or width, whichever comes first.
+      EXPECT_TRUE(hit.bottom - hit.top == grid.picMaxH || hit.right - hit.left == grid.cellW)
+          << c.columnas << " entry " << i;
+    }
+  }
+}
+
+TEST_F(AlertWindowsPainting, CloseBarKeepsItsColoursWhateverTheDocumentAsks) {
+  struct Case {
+    const char* fondo;
+    Gdiplus::ARGB background;
+  } cases[] = {
+      {"#0078D7", 0xFF0078D7},  // even a background of the bar's own colour
+      {"#c0ffee", 0xFFC0FFEE},  // lower-case digits
+      {"#C0FFEE", 0xFFC0FFEE},
+      {"blue", 0xFFFFFFFF},     // a colour name is white
+      {"#12345", 0xFFFFFFFF},
+  };
+  for (const Case& c : cases) {
+    document_.color_fondo = c.fondo;
+    document_.color_titulo_fondo = c.fondo;
+    document_.color_titulo_texto = c.fondo;
+    Alert alert;
+    alert.tipo = "aviso_futuro";
+    Paint(alert);
+    EXPECT_TRUE(ColorAt(960, 500, c.background)) << c.fondo;
+    EXPECT_TRUE(ColorAt(3, 3, c.background)) << c.fondo;
+    EXPECT_TRUE(ColorAt(3, 1031, kCloseBarColor)) << c.fondo;
+    EXPECT_TRUE(ColorAt(1916, 1078, kCloseBarColor)) << c.fondo;
+    // "CERRAR" in white, in the middle of the bar.
+    int white = 0;
+    for (int x = 900; x < 1020; ++x) {
+      for (int y = 1045; y < 1066; ++y) white += ColorAt(x, y, 0xFFFFFFFF) ? 1 : 0;
+    }
+    EXPECT_GT(white, 20) << c.fondo;
+  }
 }
 
 TEST_F(AlertWindowsPainting, AlertWithoutEntriesGetsTheFrameOnly) {
