@@ -1,1 +1,266 @@
-// end to end
+// The check-in of the real brivon.exe under Wine, against the loopback service that the test
+// build's built-in check-in endpoint points at. Every reply used here holds no alert, so each run
+// ends right after the check-in without opening a window.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "checkin/product_detection.h"
+#include "servers/loopback_http_server.h"
+#include "support/program_run.h"
+#include "support/test_env.h"
+
+namespace brivon {
+namespace {
+
+using testing::HttpReply;
+using testing::LoopbackHttpServer;
+using testing::ProgramRun;
+using testing::ReadBytes;
+using testing::TempFolder;
+using testing::WriteBytes;
+
+constexpr char kCheckinPath[] = "/comprobador/checkin";
+constexpr char kLogLineText[] = ";ABIERTO - JSON enviado y respuesta recibida\r\n";
+constexpr size_t kTimeStampLength = 19;  // "YYYY-MM-DD hh:mm:ss"
+
+// The report as the service must see it: single line feeds, nothing after "}".
+std::string ExpectedReport(const char* identifier, const char* version) {
+  return std::string("{\n  \"actualizador_version\": \"1.25.1112\",\n  \"Programa\": \"") + identifier +
+         "\",\n  \"Version\": \"" + version + "\"\n}";
+}
+
+// What a text-mode stream leaves on disk for text: every LF preceded by CR.
+std::string OnDisk(const std::string& text) {
+  std::string stored;
+  for (char c : text) {
+    if (c == '\n') stored += '\r';
+    stored += c;
+  }
+  return stored;
+}
+
+HttpReply Reply(int status, std::string body, std::string contentType) {
+  HttpReply reply;
+  reply.status = status;
+  reply.body = std::move(body);
+  reply.contentType = std::move(contentType);
+  return reply;
+}
+
+size_t CountLines(const std::string& text) {
+  size_t count = 0;
+  for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2)) ++count;
+  return count;
+}
+
+// A program folder with brivon.exe and 7za.exe (so no download is tried) and chosen siblings.
+class ProgramFolder {
+ public:
+  ProgramFolder() : exe_(testing::InstallBrivon(folder_.path())) {
+    ::CopyFileW(testing::ArchiveToolPath().c_str(), (folder_ / L"7za.exe").c_str(), FALSE);
+  }
+  // Copies a sibling fixture under the executable name of a product-table row.
+  bool AddSibling(const wchar_t* fixture, size_t row) {
+    return ::CopyFileW(testing::TestToolPath(fixture).c_str(),
+                       ProductPath(folder_.path(), kProductTable[row]).c_str(), FALSE);
+  }
+  std::wstring Log(const wchar_t* name) const { return folder_.path() + L"\\actualizador_registros\\" + name; }
+  std::wstring Report() const { return Log(L"ComprobadorOrvane.json"); }
+  std::wstring ReplyText() const { return Log(L"recibido.txt"); }
+  std::wstring AlertDocument() const { return Log(L"recibido.json"); }
+  std::wstring CheckinLog() const { return Log(L"ComprobadorOrvane_log.csv"); }
+  const TempFolder& folder() const { return folder_; }
+
+  ProgramRun Run() const {
+    testing::RunOptions options;
+    options.timeoutMs = 120000;
+    return testing::RunProgram(exe_, options);
+  }
+
+ private:
+  TempFolder folder_;
+  std::wstring exe_;
+};
+
+void ExpectFinished(const ProgramRun& run) {
+  ASSERT_TRUE(run.started);
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 0u);
+}
+
+// The check-in log ends with one more line than before, the check-in's own.
+void ExpectOneMoreLogLine(const std::string& before, const std::string& after) {
+  EXPECT_EQ(CountLines(after), CountLines(before) + 1);
+  ASSERT_EQ(after.compare(0, before.size(), before), 0) << "earlier lines were changed";
+  std::string added = after.substr(before.size());
+  EXPECT_EQ(added.size(), kTimeStampLength + sizeof(kLogLineText) - 1) << added;
+  EXPECT_EQ(added.substr(kTimeStampLength), kLogLineText);
+}
+
+TEST(CheckinEndToEndTest, PostsTheReportOfTheDetectedSiblingAndStoresTheReply) {
+  struct Case {
+    const char* name;
+    std::vector<std::pair<const wchar_t*, size_t>> siblings;  // fixture, product-table row
+    size_t reportedRow;
+    const char* version;  // the file version, never the product version
+  } cases[] = {
+      {"file version 10.2.0.15, product version 3.0.0.0", {{L"fixture_sibling_10_2_0_15.exe", 1}}, 1, "10.2.0.15"},
+      {"file version 3.0.0.0, product version 10.2.0.15", {{L"fixture_sibling_3_0_0_0.exe", 4}}, 4, "3.0.0.0"},
+      {"no version resource", {{L"fixture_sibling_unversioned.exe", 0}}, 0, "No disponible"},
+      {"second and fourth rows present",
+       {{L"fixture_sibling_65535_0_65535_1.exe", 3}, {L"fixture_sibling_10_2_0_15.exe", 1}}, 1, "10.2.0.15"},
+  };
+  // No alerts in it; LF and CR LF line ends both, and a UTF-8 letter kept as it came.
+  const std::string reply = "{\n  \"titulo\": \"Informaci\xc3\xb3n\",\r\n  \"alertas\": []\n}";
+  LoopbackHttpServer server(testing::BuiltInPort());
+  ASSERT_TRUE(server.Start());
+  server.Serve(kCheckinPath, Reply(200, reply, "application/json"));
+
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    server.ClearRequests();
+    ProgramFolder program;
+    for (const auto& [fixture, row] : c.siblings) ASSERT_TRUE(program.AddSibling(fixture, row));
+    // Earlier, longer files: each is replaced whole, not overwritten in place.
+    ASSERT_TRUE(::CreateDirectoryW(program.Log(L"").c_str(), nullptr));
+    const std::string earlier(5000, 'v');
+    for (const std::wstring& path : {program.Report(), program.ReplyText(), program.AlertDocument()})
+      ASSERT_TRUE(WriteBytes(path, earlier));
+
+    ProgramRun run = program.Run();
+    ExpectFinished(run);
+    EXPECT_TRUE(run.boxes.empty());
+
+    const std::string report = ExpectedReport(kProductTable[c.reportedRow].identifier, c.version);
+    auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].method, "POST");
+    EXPECT_EQ(requests[0].target, kCheckinPath);
+    EXPECT_NE(("\r\n" + requests[0].headers).find("\r\nContent-Type: application/json\r\n"), std::string::npos)
+        << requests[0].headers;
+    EXPECT_EQ(requests[0].Header("User-Agent"), "ComprobadorOrvane/1.0");
+    EXPECT_EQ(requests[0].body, report);
+
+    EXPECT_EQ(ReadBytes(program.Report()), OnDisk(report));
+    EXPECT_EQ(ReadBytes(program.ReplyText()),
+              "{\r\n  \"titulo\": \"Informaci\xc3\xb3n\",\r\r\n  \"alertas\": []\r\n}");
+    EXPECT_EQ(ReadBytes(program.AlertDocument()), ReadBytes(program.ReplyText()));
+    ExpectOneMoreLogLine("", ReadBytes(program.CheckinLog()));
+    EXPECT_EQ(testing::Attributes(program.CheckinLog()) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM),
+              DWORD(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM));
+  }
+}
+
+TEST(CheckinEndToEndTest, EveryKindOfAnswerIsStoredAsTheAlertDocumentAndLogged) {
+  std::string longPage = "<html>\n<body>\n";
+  while (longPage.size() < 20000) longPage += "<p>Servicio en mantenimiento, vuelva m\xc3\xa1s tarde.</p>\n";
+  longPage += "</body>\n</html>\n";
+  HttpReply overCap;
+  overCap.body = "{\"relleno\": \"0123456789\"}\n";
+  overCap.repeatedSize = 8u * 1024 * 1024 + 1;
+  HttpReply endless = overCap;
+  endless.repeatedSize = uint64_t(1) << 40;
+  endless.sendContentLength = false;
+
+  struct Case {
+    const char* name;
+    bool serviceUp;
+    HttpReply reply;
+    std::string stored;  // bytes of recibido.txt and recibido.json
+  } cases[] = {
+      {"service down", false, {}, "{\"error\": \"No se pudo enviar la petici\xf3n\"}"},
+      {"empty body", true, Reply(200, "", "application/json"),
+       "{\"error\": \"Respuesta vac\xed" "a del servidor\"}"},
+      {"status 500 with a page", true,
+       Reply(500, "<html>\n<body>Error interno del servidor</body>\n</html>\n", "text/html"),
+       "<html>\r\n<body>Error interno del servidor</body>\r\n</html>\r\n"},
+      {"page of many reads", true, Reply(200, longPage, "text/html"), OnDisk(longPage)},
+      {"zero byte in the answer", true, Reply(200, std::string("{}\n\0resto", 9), "application/json"), "{}\r\n"},
+      {"one byte over 8 MiB", true, overCap, "{\"error\": \"Respuesta demasiado grande del servidor\"}"},
+      {"endless answer", true, endless, "{\"error\": \"Respuesta demasiado grande del servidor\"}"},
+  };
+
+  // One program folder for all: the check-in log keeps growing by one line per start.
+  ProgramFolder program;
+  ASSERT_TRUE(program.AddSibling(L"fixture_sibling_10_2_0_15.exe", 2));
+  const std::string report = ExpectedReport(kProductTable[2].identifier, "10.2.0.15");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::unique_ptr<LoopbackHttpServer> server;
+    if (c.serviceUp) {
+      server = std::make_unique<LoopbackHttpServer>(testing::BuiltInPort());
+      ASSERT_TRUE(server->Start());
+      server->Serve(kCheckinPath, c.reply);
+    }
+    std::string logBefore = ReadBytes(program.CheckinLog());
+
+    ProgramRun run = program.Run();
+    ExpectFinished(run);
+    EXPECT_TRUE(run.boxes.empty());
+
+    if (server) {
+      auto requests = server->Requests();
+      ASSERT_EQ(requests.size(), 1u);
+      EXPECT_EQ(requests[0].body, report);
+    }
+    EXPECT_EQ(ReadBytes(program.Report()), OnDisk(report));
+    std::string stored = ReadBytes(program.ReplyText());
+    EXPECT_EQ(stored.size(), c.stored.size());
+    EXPECT_TRUE(stored == c.stored) << stored.substr(0, 200);
+    EXPECT_TRUE(ReadBytes(program.AlertDocument()) == c.stored);
+    ExpectOneMoreLogLine(logBefore, ReadBytes(program.CheckinLog()));
+  }
+}
+
+TEST(CheckinEndToEndTest, WithoutAKnownSiblingOnlyTheWarningIsShown) {
+  struct Case {
+    const char* name;
+    bool folderNamedLikeASibling;
+    bool unknownExecutable;
+  } cases[] = {
+      {"nothing beside the program", false, false},
+      {"a folder bearing a known executable's name", true, false},
+      {"an executable of another name", false, true},
+  };
+  const std::string earlierReport = "{\n\"anterior\": 1\n}";
+  const std::string earlierReply = "{\"error\": \"respuesta anterior\"}\n";
+  const std::string earlierLog = "2020-01-02 03:04:05;ABIERTO - JSON enviado y respuesta recibida\r\n";
+  LoopbackHttpServer server(testing::BuiltInPort());
+  ASSERT_TRUE(server.Start());
+  server.ServeDefault(Reply(200, "{}", "application/json"));
+
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ProgramFolder program;
+    if (c.folderNamedLikeASibling)
+      ASSERT_TRUE(::CreateDirectoryW(ProductPath(program.folder().path(), kProductTable[0]).c_str(), nullptr));
+    if (c.unknownExecutable)
+      ASSERT_TRUE(::CopyFileW(testing::TestToolPath(L"fixture_sibling_10_2_0_15.exe").c_str(),
+                              (program.folder() / L"otroprograma.exe").c_str(), FALSE));
+    ASSERT_TRUE(::CreateDirectoryW(program.Log(L"").c_str(), nullptr));
+    ASSERT_TRUE(WriteBytes(program.Report(), earlierReport));
+    ASSERT_TRUE(WriteBytes(program.ReplyText(), earlierReply));
+    ASSERT_TRUE(WriteBytes(program.AlertDocument(), earlierReply));
+    ASSERT_TRUE(WriteBytes(program.CheckinLog(), earlierLog));
+
+    ProgramRun run = program.Run();
+    ExpectFinished(run);
+    ASSERT_EQ(run.boxes.size(), 1u);
+    EXPECT_EQ(run.boxes[0].title, L"ComprobadorOrvane");
+    EXPECT_EQ(run.boxes[0].text, L"No se encontr\u00f3 ning\u00fan ejecutable conocido en la carpeta.");
+
+    EXPECT_EQ(server.CountRequests(kCheckinPath), 0u);
+    EXPECT_EQ(ReadBytes(program.Report()), earlierReport);
+    EXPECT_EQ(ReadBytes(program.ReplyText()), earlierReply);
+    EXPECT_EQ(ReadBytes(program.AlertDocument()), earlierReply);
+    EXPECT_EQ(ReadBytes(program.CheckinLog()), earlierLog);
+  }
+  EXPECT_TRUE(server.Requests().empty());
+}
+
+}  // namespace
+}  // namespace brivon
