@@ -63,7 +63,21 @@ std::wstring TermsDocumentText(const std::string& address) {
   std::wstring text(static_cast<size_t>(length) + 1, L'\0');
   const LRESULT got = ::SendMessageW(box.get(), WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
   text.resize(got > 0 ? static_cast<size_t>(got) : 0);
-  return text;
+  // Paragraphs end in CR LF or a lone CR; text drawing shows a CR as a box and skips a line that
+  // holds nothing at all, so every line ends in LF alone and an empty one keeps a blank.
+  std::wstring lines;
+  lines.reserve(text.size() + 16);
+  for (size_t i = 0; i < text.size(); ++i) {
+    const wchar_t c = text[i];
+    if (c == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n') continue;
+    if (c == L'\r' || c == L'\n') {
+      if (lines.empty() || lines.back() == L'\n') lines.push_back(L' ');
+      lines.push_back(L'\n');
+    } else {
+      lines.push_back(c);
+    }
+  }
+  return lines;
 }
 
 }  // namespace brivon

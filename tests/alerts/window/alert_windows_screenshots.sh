@@ -21,7 +21,12 @@ rm -rf "$shots" "$work"
 mkdir -p "$shots" "$program/actualizador_registros"
 cp "$build/bin/brivon.exe" "$program/"
 cp "$build/tools/node_modules/7zip-bin/win/ia32/7za.exe" "$program/"
-sed "s/{{PUERTO}}/$port/g" "$demo/alertas_demo.json" >"$program/actualizador_registros/recibido.json"
+# The demo document, and after it an alert of a kind this program does not know: its frame only.
+sed "s/{{PUERTO}}/$port/g" "$demo/alertas_demo.json" |
+  /usr/bin/python3 -c 'import json, sys
+d = json.load(sys.stdin)
+d["alertas"].append({"tipo": "aviso_futuro", "contenido": [{"texto": "no se muestra"}]})
+print(json.dumps(d, ensure_ascii=False, indent=2))' >"$program/actualizador_registros/recibido.json"
 
 routes=()
 for f in oferta_1.png oferta_2.png oferta_3.png novedades.png mantenimiento.png; do
@@ -69,11 +74,11 @@ expect() {  # screenshot x y RRGGBB what
 }
 
 count=$(ls "$shots"/alerta_*.png 2>/dev/null | wc -l)
-[ "$count" = 4 ] || fail "$count screenshots of alerts, expected 4"
+[ "$count" = 5 ] || fail "$count screenshots of alerts, expected 5"
 [ -f "$shots/aviso_comprobador.png" ] || fail "no check-in warning box was seen"
 read -r w h < <(identify -format '%w %h' "$shots/alerta_1.png" 2>/dev/null)
-if [ "$count" = 4 ]; then
-  for i in 1 2 3 4; do
+if [ "$count" = 5 ]; then
+  for i in 1 2 3 4 5; do
     expect "alerta_$i.png" 5 5 1F3B57 "title band"
     expect "alerta_$i.png" $((w - 5)) $((h - 5)) 0078D7 "close bar"
     expect "alerta_$i.png" 5 90 F3F3F3 "background"
@@ -82,11 +87,12 @@ if [ "$count" = 4 ]; then
   expect alerta_1.png $((w - 22)) 102 B45F06 "third entry's band"
   expect alerta_3.png 62 102 990000 "the message's band above its picture"
   expect alerta_4.png $((w - 40)) $((h - 70)) FFFFFF "the terms box"
+  expect alerta_5.png $((w / 2)) $((h / 2)) F3F3F3 "nothing in an unknown kind's content area"
 fi
 # Pictures and fills agree pixel for pixel; text edges may be smoothed differently on a window
 # than off screen. The terms box is a real rich-text control in the window only.
-if [ "$count" = 4 ]; then
-  for i in 1 2 3; do
+if [ "$count" = 5 ]; then
+  for i in 1 2 3 5; do
     differ=$(compare -metric AE -fuzz 2% "$previews/alerta_$i.png" "$shots/alerta_$i.png" null: 2>&1)
     [ "${differ%%.*}" -lt $((w * h / 100)) ] 2>/dev/null ||
       fail "alert $i: the preview and the window differ in $differ pixels"
@@ -94,7 +100,7 @@ if [ "$count" = 4 ]; then
 fi
 log=$(tr -d '\r' <"$program/actualizador_registros/descargas.csv" 2>/dev/null)
 closes=$(grep -c 'CIERRE_ARCHIVAR_ZIP;.*brivon2.exe;NO_EXISTE$' <<<"$log")
-[ "$closes" = 4 ] || fail "$closes close lines, expected 4"
+[ "$closes" = 5 ] || fail "$closes close lines, expected 5"
 grep -q 'GET /demo/terminos.rtf' "$work/servicio.log" || fail "the terms document was not asked for"
 for f in oferta_1.png oferta_2.png oferta_3.png novedades.png mantenimiento.png; do
   grep -q "GET /demo/$f" "$work/servicio.log" || fail "/demo/$f was not asked for"

@@ -191,7 +191,12 @@ int Preview(int argc, wchar_t** argv) {
   brivon::UniqueBitmap updatePicture;
   for (const brivon::Alert& alert : document.alertas) {
     if (brivon::AlertKindOf(alert) == AlertKind::UrlActualizar) {
-      updatePicture = brivon::FetchImage(brivon::WideToUtf8(BRIVON_UPDATE_PICTURE_URL));
+      const std::string address = brivon::WideToUtf8(BRIVON_UPDATE_PICTURE_URL);
+      updatePicture = brivon::FetchImage(address);
+      if (!updatePicture || updatePicture->GetWidth() == 0) {
+        std::printf("the update picture is not available, update alerts are painted without it: %s\n",
+                    address.c_str());
+      }
       break;
     }
   }
