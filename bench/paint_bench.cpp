@@ -19,6 +19,7 @@
 #include "alerts/window/alert_layout.h"
 #include "alerts/window/alert_painting.h"
 #include "alerts/window/remote_resources.h"
+#include "alerts/window/text_drawing.h"
 #include "common/gdiplus_owners.h"
 #include "common/unique_handle.h"
 
@@ -227,6 +228,19 @@ int Bench(int rounds, int width, int height) {
     std::printf("%-56s %8.2f / %6.2f / %6.2f  %8.2f / %6.2f / %6.2f\n", c.name, dib.fastest, dib.median, dib.mean,
                 shown.fastest, shown.median, shown.mean);
     std::fflush(stdout);
+  }
+  // The width search of boton_unico alone: its 28 measurements and the final one.
+  {
+    Alert& unico = cases[1].alert;
+    const std::wstring text = brivon::AlertTextToWide(unico.contenido.front().texto);
+    const Timing search = Time(rounds, [&] {
+      Gdiplus::Graphics graphics(memory.get());
+      brivon::CenteredTextMeasure measure(26.0f);
+      brivon::BotonUnicoFor(layout, 800, 600,
+                            [&](float w, float h) { return measure.Height(graphics, text, w, h); });
+    });
+    std::printf("%-56s %8.2f / %6.2f / %6.2f\n", "  of which the width search (29 text measurements)", search.fastest,
+                search.median, search.mean);
   }
   ::SelectObject(memory.get(), previous);
   return 0;
