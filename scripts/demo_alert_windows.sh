@@ -43,6 +43,7 @@ answer_checkin_box() {
 
 deadline=$((SECONDS + ${BRIVON_DEMO_TIMEOUT:-600}))
 shown=0
+handled=""
 while kill -0 "$program" 2>/dev/null; do
   if [ "$SECONDS" -ge "$deadline" ]; then
     echo "the program still runs after ${BRIVON_DEMO_TIMEOUT:-600} s: ended" >&2
@@ -52,10 +53,12 @@ while kill -0 "$program" 2>/dev/null; do
   fi
   answer_checkin_box
   window=$(alert_windows | head -n 1)
-  if [ -z "$window" ]; then
+  # An update window ignores the click and stays until its update ends: it is shown only once.
+  if [ -z "$window" ] || [[ " $handled " == *" $window "* ]]; then
     sleep 0.2
     continue
   fi
+  handled="$handled $window"
   sleep 1.5  # its first paint, and a terms document's download
   shown=$((shown + 1))
   shot="$out/alerta_$shown.png"
