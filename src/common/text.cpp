@@ -27,6 +27,8 @@ std::wstring Utf8ToWide(std::string_view utf8) { return ToWide(CP_UTF8, utf8); }
 
 std::wstring Cp1252ToWide(std::string_view text) { return ToWide(1252, text); }
 
+std::wstring AnsiToWide(std::string_view text) { return ToWide(CP_ACP, text); }
+
 std::string WideToUtf8(std::wstring_view wide) {
   if (wide.empty()) return {};
   int needed = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,

@@ -17,4 +17,7 @@ std::string WideToUtf8(std::wstring_view wide);
 // Windows-1252 (the program's own Spanish texts) -> UTF-16.
 std::wstring Cp1252ToWide(std::string_view text);
 
+// The system code page -> UTF-16: what Windows' 8-bit entry points do with an address.
+std::wstring AnsiToWide(std::string_view text);
+
 }  // namespace brivon

@@ -2,21 +2,10 @@
 
 #include <wininet.h>
 
+#include "common/text.h"
 #include "common/unique_handle.h"
 
 namespace brivon {
-namespace {
-
-// The URL's bytes reach WinINet as its ANSI entry points would read them.
-std::wstring AnsiToWide(const std::string& text) {
-  if (text.empty()) return {};
-  int length = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-  return wide;
-}
-
-}  // namespace
 
 DownloadResult DownloadPackage(const std::string& url, const std::wstring& targetPath, DownloadDetail* detail,
                                DWORD readSize, const HttpProgressFn& progress) {

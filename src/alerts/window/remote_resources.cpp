@@ -9,26 +9,14 @@
 #include <utility>
 
 #include "common/http_get.h"
+#include "common/text.h"
 #include "common/unique_handle.h"
 
 namespace brivon {
-namespace {
-
-// What InternetOpenUrlA does with an 8-bit address: the system code page.
-std::wstring AddressToWide(const std::string& address) {
-  if (address.empty()) return {};
-  int size = ::MultiByteToWideChar(CP_ACP, 0, address.data(), static_cast<int>(address.size()), nullptr, 0);
-  if (size <= 0) return {};
-  std::wstring wide(static_cast<size_t>(size), L'\0');
-  ::MultiByteToWideChar(CP_ACP, 0, address.data(), static_cast<int>(address.size()), wide.data(), size);
-  return wide;
-}
-
-}  // namespace
 
 bool DownloadBody(const std::string& address, const wchar_t* userAgent, std::string& body) {
   body.clear();
-  std::wstring url = AddressToWide(address);
+  std::wstring url = AnsiToWide(address);
   if (url.empty()) return false;
   HttpGetOptions options;
   options.userAgent = userAgent;

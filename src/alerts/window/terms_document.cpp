@@ -37,7 +37,7 @@ bool LoadTermsDocument(HWND box, const std::string& address) {
   // An error page is still shown, so the person sees why there is nothing to accept.
   options.acceptAnyStatus = true;
   std::string body;
-  const HttpGetOutcome outcome = HttpGetToString(Utf8ToWide(address), options, body);
+  const HttpGetOutcome outcome = HttpGetToString(AnsiToWide(address), options, body);
   if (outcome.result == HttpGetResult::TooLarge) body.clear();
   if (body.empty()) return false;
   SETTEXTEX settings{ST_DEFAULT, CP_ACP};
