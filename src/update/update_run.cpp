@@ -21,6 +21,12 @@ namespace {
 
 constexpr DWORD kRenameFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED;
 
+// A read returns only once its buffer is full (or the body ends), so progress is heard once per
+// read: with the 4 MiB reads a slow line would show nothing for minutes, and a package smaller
+// than one read nothing at all. Someone watching gets smaller reads; a link is rarely faster than
+// what they cost.
+constexpr DWORD kWatchedReadSize = 256 * 1024;
+
 class RunLog {
  public:
   explicit RunLog(const std::wstring& programFolder) : folder_(programFolder) {}
@@ -183,7 +189,8 @@ void RunUpdateIn(const std::wstring& programFolder, const std::string& packageUr
   }
 
   // Stage 5: download.
-  DownloadResult result = DownloadPackage(packageUrl, targetPath, nullptr, kPackageReadSize, progress);
+  DownloadResult result =
+      DownloadPackage(packageUrl, targetPath, nullptr, progress ? kWatchedReadSize : kPackageReadSize, progress);
   if (result != DownloadResult::Stored) {
     log.Downloads(result == DownloadResult::SaveFailed ? "ERROR_GUARDAR" : "ERROR_DESCARGA");
     if (setAside && !IsExistingFile(targetPath)) PutBack(previous, targetPath, /*copy=*/false, log);

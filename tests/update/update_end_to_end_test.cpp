@@ -1,0 +1,735 @@
+// The real brivon.exe installs an update from start to end: its check-in fetches an update alert
+// from the loopback service, the update window downloads and installs the package with the real
+// 7za.exe and the PowerShell stand-in, closes by itself, and the next alert follows. Whatever goes
+// wrong, the sibling program stays: its executable is the old one or the new one, byte for byte.
+#include <windows.h>
+#include <objidl.h>
+#include <gdiplus.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "common/gdiplus_owners.h"
+#include "common/text.h"
+#include "servers/loopback_http_server.h"
+#include "support/alert_window_driver.h"
+#include "support/powershell_standin.h"
+#include "support/program_run.h"
+#include "support/test_env.h"
+#include "update/child_process.h"
+
+namespace brivon {
+namespace {
+
+using testing::Exists;
+using testing::HttpReply;
+using testing::LoopbackHttpServer;
+using testing::ReadBytes;
+using testing::TempFolder;
+using testing::WriteBytes;
+
+constexpr char kCheckinPath[] = "/comprobador/checkin";
+constexpr char kPicturePath[] = "/borrar/fotoactualizacion.png";
+constexpr wchar_t kSibling[] = L"FacturaOrva.exe";  // a program of the check-in's product table
+const std::string kMdb = "datos de la empresa";
+const std::string kBd = "base BDORVA";
+
+// ---------------------------------------------------------------------------------------------
+// Pictures in and out: the update picture the service hands out, and screenshots of the window.
+
+bool PngEncoder(CLSID* clsid) {
+  UINT count = 0, size = 0;
+  if (Gdiplus::GetImageEncodersSize(&count, &size) != Gdiplus::Ok || size == 0) return false;
+  std::vector<BYTE> buffer(size);
+  auto* codecs = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buffer.data());
+  if (Gdiplus::GetImageEncoders(count, size, codecs) != Gdiplus::Ok) return false;
+  for (UINT i = 0; i < count; ++i) {
+    if (std::wstring(codecs[i].MimeType) == L"image/png") {
+      *clsid = codecs[i].Clsid;
+      return true;
+    }
+  }
+  return false;
+}
+
+// An orange field in a dark blue frame, as PNG bytes.
+std::string FramedPicturePng(int w, int h) {
+  GdiplusSession gdiplus;
+  CLSID png;
+  if (!gdiplus.started() || !PngEncoder(&png)) return {};
+  IStream* raw = nullptr;
+  if (::CreateStreamOnHGlobal(nullptr, TRUE, &raw) != S_OK) return {};
+  UniqueStream stream(raw);
+  {
+    Gdiplus::Bitmap bitmap(w, h, PixelFormat24bppRGB);
+    Gdiplus::Graphics graphics(&bitmap);
+    graphics.Clear(Gdiplus::Color(0x10, 0x30, 0x80));
+    Gdiplus::SolidBrush orange(Gdiplus::Color(0xF0, 0x90, 0x20));
+    graphics.FillRectangle(&orange, 16, 16, w - 32, h - 32);
+    if (bitmap.Save(stream.get(), &png, nullptr) != Gdiplus::Ok) return {};
+  }
+  STATSTG stat{};
+  if (stream.get()->Stat(&stat, STATFLAG_NONAME) != S_OK) return {};
+  std::string bytes(static_cast<size_t>(stat.cbSize.QuadPart), '\0');
+  LARGE_INTEGER start{};
+  stream.get()->Seek(start, STREAM_SEEK_SET, nullptr);
+  ULONG read = 0;
+  stream.get()->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &read);
+  bytes.resize(read);
+  return bytes;
+}
+
+// build-X/artifacts/update_window, from where the test build keeps brivon.exe (build-X/bin).
+std::wstring ArtifactsFolder() {
+  std::wstring exe = testing::BrivonExePath();
+  std::wstring build = exe.substr(0, exe.find_last_of(L'\\'));
+  build = build.substr(0, build.find_last_of(L'\\'));
+  std::wstring folder = build + L"\\artifacts\\update_window";
+  std::error_code ignored;
+  std::filesystem::create_directories(std::filesystem::path(folder), ignored);
+  return folder;
+}
+
+// The screen's pixels, read once: probing a copy is quick where each screen read is a round trip.
+struct ScreenShot {
+  int width = 0;
+  int height = 0;
+  std::vector<uint32_t> pixels;  // 0x00RRGGBB, top row first
+  COLORREF At(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x] & 0xFFFFFF; }
+};
+
+ScreenShot TakeScreenShot() {
+  ScreenShot shot;
+  shot.width = ::GetSystemMetrics(SM_CXSCREEN);
+  shot.height = ::GetSystemMetrics(SM_CYSCREEN);
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = shot.width;
+  info.bmiHeader.biHeight = -shot.height;  // top-down
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  HDC screen = ::GetDC(nullptr);
+  HDC memory = ::CreateCompatibleDC(screen);
+  void* bits = nullptr;
+  HBITMAP section = ::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (section && bits) {
+    HGDIOBJ previous = ::SelectObject(memory, section);
+    ::BitBlt(memory, 0, 0, shot.width, shot.height, screen, 0, 0, SRCCOPY);
+    ::GdiFlush();
+    const auto* first = static_cast<const uint32_t*>(bits);
+    shot.pixels.assign(first, first + static_cast<size_t>(shot.width) * shot.height);
+    ::SelectObject(memory, previous);
+  }
+  if (section) ::DeleteObject(section);
+  ::DeleteDC(memory);
+  ::ReleaseDC(nullptr, screen);
+  if (shot.pixels.empty()) shot.width = shot.height = 0;
+  return shot;
+}
+
+bool SaveAsPng(const ScreenShot& shot, const std::wstring& path) {
+  if (shot.pixels.empty()) return false;
+  GdiplusSession gdiplus;
+  CLSID png;
+  if (!gdiplus.started() || !PngEncoder(&png)) return false;
+  std::vector<uint32_t> copy = shot.pixels;
+  Gdiplus::Bitmap bitmap(shot.width, shot.height, shot.width * 4, PixelFormat32bppRGB,
+                         reinterpret_cast<BYTE*>(copy.data()));
+  return bitmap.Save(path.c_str(), &png, nullptr) == Gdiplus::Ok;
+}
+
+bool Near(COLORREF a, COLORREF b, int tolerance) {
+  for (int shift : {0, 8, 16}) {
+    if (std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) > tolerance) return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The activity logs.
+
+// The texts of a log's lines, each checked for its "YYYY-MM-DD HH:MM:SS;" frame and CR LF.
+std::vector<std::string> LogTexts(const std::wstring& path) {
+  static const std::regex frame(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d;)");
+  std::vector<std::string> texts;
+  const std::string bytes = ReadBytes(path);
+  size_t start = 0;
+  while (start < bytes.size()) {
+    size_t end = bytes.find("\r\n", start);
+    EXPECT_NE(end, std::string::npos) << "a line without CR LF in " << NarrowLow8(path);
+    if (end == std::string::npos) end = bytes.size();
+    const std::string line = bytes.substr(start, end - start);
+    EXPECT_TRUE(std::regex_search(line, frame)) << line;
+    texts.push_back(line.size() >= 20 ? line.substr(20) : line);
+    start = end + 2;
+  }
+  return texts;
+}
+
+std::vector<std::string> MarkersOf(const std::vector<std::string>& texts) {
+  std::vector<std::string> markers;
+  for (const auto& text : texts) markers.push_back(text.substr(0, text.find(';')));
+  return markers;
+}
+
+// Local time as the archive folders are named.
+std::wstring StampNow() {
+  SYSTEMTIME t;
+  ::GetLocalTime(&t);
+  wchar_t text[32];
+  std::swprintf(text, 32, L"%02u%02u%02u_%02u%02u%02u", t.wYear % 100u, t.wMonth, t.wDay, t.wHour, t.wMinute,
+                t.wSecond);
+  return text;
+}
+
+std::vector<std::wstring> EntriesOf(const std::wstring& folder, bool folders) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW entry;
+  HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring name = entry.cFileName;
+    const bool isFolder = entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+    if (name != L"." && name != L".." && isFolder == folders) names.push_back(name);
+  } while (::FindNextFileW(find, &entry));
+  ::FindClose(find);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string Document(const std::string& alertas) {
+  return R"({"titulo":"Avisos de FacturaOrva","color_fondo":"#203040","color_titulo_fondo":"#804020",)"
+         R"("color_titulo_texto":"#FFFFFF","alertas":[)" +
+         alertas + "]}";
+}
+
+std::string UpdateAlert(const std::string& url) {
+  return R"({"tipo":"url_actualizar","titulo":"Actualizando","contenido":[{"texto":"","enlace":")" + url + R"("}]})";
+}
+const char kUpdateAlertWithoutEntries[] = R"({"tipo":"url_actualizar","titulo":"Actualizando","contenido":[]})";
+const char kNextAlert[] =
+    R"({"tipo":"solo_mensaje","contenido":[{"texto":"Actualizado","enlace":"","imagen":"",)"
+    R"("color_fondo":"#00A000","color_texto":"#FFFFFF"}]})";
+
+// What a run of brivon.exe showed.
+struct WindowsSeen {
+  testing::ProgramRun run;
+  int count = 0;         // alert windows, one after another
+  int mostAtOnce = 0;
+  std::string descargasWhenUpdateClosed;  // the log as it stood when the update window went away
+  bool updateWindowGone = false;
+};
+
+// A program folder with brivon.exe, its archive tool, the sibling program and its data files, and
+// the loopback service of the test build's built-in addresses.
+class UpdateEndToEnd : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    ASSERT_TRUE(testing::InstallPowerShellStandIn());
+    oldExe_ = ReadBytes(testing::TestToolPath(L"fixture_sibling_10_2_0_15.exe"));
+    newExe_ = ReadBytes(testing::TestToolPath(L"fixture_sibling_65535_0_65535_1.exe"));
+    picture_ = FramedPicturePng(480, 320);
+  }
+
+  void SetUp() override {
+    ASSERT_FALSE(oldExe_.empty());
+    ASSERT_FALSE(newExe_.empty());
+    ASSERT_NE(oldExe_, newExe_);
+    ASSERT_FALSE(picture_.empty());
+    ASSERT_TRUE(server_.Start());
+    server_.Serve(kPicturePath, HttpReply{200, picture_, "image/png"});
+  }
+
+  // The folder's name holds a space: every path reaches 7-Zip and PowerShell whole.
+  std::wstring MakeProgramFolder(const TempFolder& root, bool withTool = true) {
+    const std::wstring folder = root / L"Programas Orvane";
+    EXPECT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+    exe_ = testing::InstallBrivon(folder);
+    if (withTool) EXPECT_TRUE(::CopyFileW(testing::ArchiveToolPath().c_str(), (folder + L"\\7za.exe").c_str(), FALSE));
+    EXPECT_TRUE(WriteBytes(folder + L"\\" + kSibling, oldExe_));
+    EXPECT_TRUE(WriteBytes(folder + L"\\Datos.MDB", kMdb));
+    EXPECT_TRUE(WriteBytes(folder + L"\\Empresa.BDORVA", kBd));
+    return folder;
+  }
+
+  std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(server_.port()) + path; }
+
+  // A ZIP package made by the real 7-Zip.
+  static std::string MakeZip(const std::vector<std::pair<std::wstring, std::string>>& files) {
+    TempFolder staging(L"brivon-zip");
+    for (const auto& [name, bytes] : files) {
+      const std::wstring path = staging / name;
+      std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+      EXPECT_TRUE(WriteBytes(path, bytes));
+    }
+    const std::wstring archive = staging / L"paquete.zip";
+    unsigned long code = 0;
+    EXPECT_TRUE(RunHiddenProcess(L"\"" + testing::ArchiveToolPath() + L"\" a -tzip \"" + archive + L"\" \"" +
+                                     staging.path() + L"\\*\" -x!paquete.zip",
+                                 &code));
+    EXPECT_EQ(code, 0u);
+    return ReadBytes(archive);
+  }
+
+  // Runs brivon.exe. The first alert window is the update's and is never touched; any later one
+  // is closed by its close bar. `duringRun` is called on every poll.
+  WindowsSeen Run(const std::wstring& folder, const std::function<void(DWORD)>& duringRun = {}) {
+    WindowsSeen seen;
+    HWND updateWindow = nullptr;
+    testing::RunOptions options;
+    options.timeoutMs = 180000;
+    options.whileRunning = [&](DWORD processId) {
+      if (duringRun) duringRun(processId);
+      if (updateWindow && !seen.updateWindowGone && !::IsWindow(updateWindow)) {
+        seen.updateWindowGone = true;
+        seen.descargasWhenUpdateClosed = ReadBytes(folder + L"\\actualizador_registros\\descargas.csv");
+      }
+      const std::vector<HWND> windows = testing::VisibleAlertWindows(processId);
+      seen.mostAtOnce = std::max(seen.mostAtOnce, static_cast<int>(windows.size()));
+      if (windows.size() != 1) return;
+      HWND window = windows.front();
+      if (window == updateWindow) return;
+      ++seen.count;
+      if (!updateWindow) {
+        updateWindow = window;
+        return;
+      }
+      ::Sleep(300);  // let it paint
+      RECT r{};
+      ::GetWindowRect(window, &r);
+      testing::ClickAt(r.left + (r.right - r.left) * 3 / 4, r.bottom - 20);
+      testing::WaitUntil([&] { return !::IsWindow(window); }, 10000);
+    };
+    seen.run = testing::RunProgram(exe_, options);
+    return seen;
+  }
+
+  static std::string oldExe_, newExe_, picture_;
+  LoopbackHttpServer server_{testing::BuiltInPort()};
+  std::wstring exe_;
+};
+
+std::string UpdateEndToEnd::oldExe_;
+std::string UpdateEndToEnd::newExe_;
+std::string UpdateEndToEnd::picture_;
+
+// The time-stamped folder an update run made in "\actualizaciones", checked against the run's times.
+std::wstring OnlyStampFolder(const std::wstring& folder, const std::wstring& before, const std::wstring& after) {
+  const std::vector<std::wstring> stamps = EntriesOf(folder + L"\\actualizaciones", true);
+  EXPECT_EQ(stamps.size(), 1u);
+  if (stamps.size() != 1) return L"?";
+  static const std::wregex shape(LR"(\d{6}_\d{6})");
+  EXPECT_TRUE(std::regex_match(stamps[0], shape)) << NarrowLow8(stamps[0]);
+  EXPECT_LE(before, stamps[0]);
+  EXPECT_LE(stamps[0], after);
+  return stamps[0];
+}
+
+TEST_F(UpdateEndToEnd, ExecutablePackageThenTheNextStartArchivesWhatItLeft) {
+  TempFolder root(L"brivon-e2e");
+  const std::wstring folder = MakeProgramFolder(root);
+  ASSERT_TRUE(WriteBytes(folder + L"\\FacturaOrva2.exe", "leftover of an interrupted run"));
+  const std::string url = Url("/descargas/FacturaOrva.exe?v=7");
+  server_.Serve("/descargas/FacturaOrva.exe", HttpReply{200, newExe_});
+  server_.Serve(kCheckinPath, HttpReply{200, Document(UpdateAlert(url) + "," + kNextAlert), "application/json"});
+
+  const std::wstring before = StampNow();
+  WindowsSeen seen = Run(folder);
+  const std::wstring after = StampNow();
+
+  EXPECT_TRUE(seen.run.started);
+  EXPECT_FALSE(seen.run.timedOut);
+  EXPECT_EQ(seen.run.exitCode, 0u);
+  EXPECT_TRUE(seen.run.boxes.empty());
+  EXPECT_EQ(seen.count, 2);  // the update window, then the next alert
+  EXPECT_EQ(seen.mostAtOnce, 1);
+  EXPECT_TRUE(seen.updateWindowGone);
+  EXPECT_EQ(server_.CountRequests(kPicturePath), 1u);
+
+  // Afterwards the folder holds the new program, the data files and the tool, and no "2" file.
+  EXPECT_EQ(ReadBytes(folder + L"\\" + kSibling), newExe_);
+  EXPECT_EQ(EntriesOf(folder, false), (std::vector<std::wstring>{L"7za.exe", L"Datos.MDB", L"Empresa.BDORVA",
+                                                                  L"FacturaOrva.exe", L"brivon.exe"}));
+  EXPECT_EQ(ReadBytes(folder + L"\\Datos.MDB"), kMdb);
+  EXPECT_EQ(ReadBytes(folder + L"\\Empresa.BDORVA"), kBd);
+  const std::wstring stamp = OnlyStampFolder(folder, before, after);
+  const std::wstring kept = folder + L"\\actualizaciones\\" + stamp;
+  EXPECT_EQ(ReadBytes(kept + L"\\FacturaOrva.exe"), oldExe_);
+  EXPECT_EQ(ReadBytes(kept + L"\\Datos.MDB"), kMdb);
+  EXPECT_EQ(ReadBytes(kept + L"\\Empresa.BDORVA"), kBd);
+  auto listing = testing::ListArchive(kept + L".zip");
+  std::sort(listing.begin(), listing.end());
+  EXPECT_EQ(listing, (std::vector<std::wstring>{L"Datos.MDB", L"Empresa.BDORVA", L"FacturaOrva.exe"}));
+
+  const std::string p = NarrowLow8(folder);
+  const std::string k = NarrowLow8(kept);
+  const std::vector<std::string> update = {
+      "RENOMBRADO_A_2;" + p + "\\FacturaOrva.exe;" + p + "\\FacturaOrva2.exe",
+      "DESCARGA;" + url + ";" + p + "\\FacturaOrva.exe",
+      "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES;" + p + "\\FacturaOrva2.exe;->;" + k + "\\FacturaOrva.exe",
+      "COPIA_OK;" + p + "\\Datos.MDB;->;" + k + "\\Datos.MDB",
+      "COPIA_OK;" + p + "\\Empresa.BDORVA;->;" + k + "\\Empresa.BDORVA",
+      "COPIA_PATRONES_RESUMEN;dest=" + k + ";MDB=1;BDORVA=1",
+      "ZIP_CARPETA;" + k + ";->;" + k + ".zip;estado=OK;ec=0",
+  };
+  std::vector<std::string> whole = update;
+  whole.push_back("CIERRE_ARCHIVAR_ZIP;" + p + "\\brivon2.exe;NO_EXISTE");  // the next alert's close bar
+  EXPECT_EQ(LogTexts(folder + L"\\actualizador_registros\\descargas.csv"), whole);
+  // The update window went away only once the run had written its last line.
+  const std::wstring snapshot = root / L"descargas_al_cerrar.csv";
+  ASSERT_TRUE(WriteBytes(snapshot, seen.descargasWhenUpdateClosed));
+  EXPECT_EQ(LogTexts(snapshot), update);
+  EXPECT_FALSE(Exists(folder + L"\\actualizador_registros\\extracciones.csv"));
+
+  // The next start archives the time-stamped folder again under its name and removes it.
+  server_.Serve(kCheckinPath, HttpReply{200, Document(""), "application/json"});
+  WindowsSeen next = Run(folder);
+  EXPECT_EQ(next.run.exitCode, 0u);
+  EXPECT_FALSE(next.run.timedOut);
+  EXPECT_EQ(next.count, 0);
+  EXPECT_TRUE(EntriesOf(folder + L"\\actualizaciones", true).empty());
+  EXPECT_EQ(EntriesOf(folder + L"\\actualizaciones", false), std::vector<std::wstring>{stamp + L".zip"});
+  listing = testing::ListArchive(kept + L".zip");
+  std::sort(listing.begin(), listing.end());
+  EXPECT_EQ(listing, (std::vector<std::wstring>{L"Datos.MDB", L"Empresa.BDORVA", L"FacturaOrva.exe"}));
+  EXPECT_EQ(ReadBytes(folder + L"\\" + kSibling), newExe_);
+}
+
+TEST_F(UpdateEndToEnd, ZipPackageInstallsItsExecutableAndKeepsTheRestOfThePackage) {
+  TempFolder root(L"brivon-e2e");
+  const std::wstring folder = MakeProgramFolder(root);
+  const std::string url = Url("/descargas/Paquete.zip");
+  server_.Serve("/descargas/Paquete.zip",
+                HttpReply{200, MakeZip({{L"bin\\FacturaOrva.exe", newExe_}, {L"bin\\ayuda.dll", "MZ ayuda"}})});
+  server_.Serve(kCheckinPath, HttpReply{200, Document(UpdateAlert(url) + "," + kNextAlert), "application/json"});
+
+  const std::wstring before = StampNow();
+  WindowsSeen seen = Run(folder);
+  const std::wstring after = StampNow();
+
+  EXPECT_FALSE(seen.run.timedOut);
+  EXPECT_EQ(seen.run.exitCode, 0u);
+  EXPECT_EQ(seen.count, 2);
+  EXPECT_EQ(seen.mostAtOnce, 1);
+
+  EXPECT_EQ(ReadBytes(folder + L"\\" + kSibling), newExe_);
+  EXPECT_EQ(EntriesOf(folder, false), (std::vector<std::wstring>{L"7za.exe", L"Datos.MDB", L"Empresa.BDORVA",
+                                                                  L"FacturaOrva.exe", L"brivon.exe"}));
+  EXPECT_EQ(ReadBytes(folder + L"\\Datos.MDB"), kMdb);
+  EXPECT_EQ(ReadBytes(folder + L"\\Empresa.BDORVA"), kBd);
+  // The extraction folder stays with what the package held besides the executable.
+  EXPECT_EQ(ReadBytes(folder + L"\\Paquete\\bin\\ayuda.dll"), "MZ ayuda");
+  EXPECT_FALSE(Exists(folder + L"\\Paquete\\bin\\FacturaOrva.exe"));
+  const std::wstring stamp = OnlyStampFolder(folder, before, after);
+  const std::wstring kept = folder + L"\\actualizaciones\\" + stamp;
+  EXPECT_EQ(ReadBytes(kept + L"\\FacturaOrva.exe"), oldExe_);
+  auto listing = testing::ListArchive(kept + L".zip");
+  std::sort(listing.begin(), listing.end());
+  EXPECT_EQ(listing, (std::vector<std::wstring>{L"Datos.MDB", L"Empresa.BDORVA", L"FacturaOrva.exe"}));
+
+  const std::string p = NarrowLow8(folder);
+  const std::string k = NarrowLow8(kept);
+  const std::vector<std::string> update = {
+      "DESCARGA;" + url + ";" + p + "\\Paquete.zip",
+      "RENOMBRADO_A_2_ZIP;" + p + "\\FacturaOrva.exe;->;" + p + "\\FacturaOrva2.exe",
+      "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP;" + p + "\\FacturaOrva2.exe;->;" + k + "\\FacturaOrva.exe",
+      "COPIA_OK;" + p + "\\Datos.MDB;->;" + k + "\\Datos.MDB",
+      "COPIA_OK;" + p + "\\Empresa.BDORVA;->;" + k + "\\Empresa.BDORVA",
+      "COPIA_PATRONES_RESUMEN_ZIP;dest=" + k + ";MDB=1;BDORVA=1",
+      "ZIP_CARPETA;" + k + ";->;" + k + ".zip;estado=OK;ec=0",
+      "EXE_NUEVO_EN_RAIZ_OK;" + p + "\\Paquete\\bin\\FacturaOrva.exe;->;" + p + "\\FacturaOrva.exe",
+      "LIMPIEZA_OK;ZIP_ELIMINADO;" + p + "\\Paquete.zip",
+  };
+  std::vector<std::string> whole = update;
+  whole.push_back("CIERRE_ARCHIVAR_ZIP;" + p + "\\brivon2.exe;NO_EXISTE");
+  EXPECT_EQ(LogTexts(folder + L"\\actualizador_registros\\descargas.csv"), whole);
+  EXPECT_EQ(LogTexts(folder + L"\\actualizador_registros\\extracciones.csv"),
+            std::vector<std::string>{"UNZIP_7ZA;" + p + "\\Paquete.zip;->;" + p + "\\Paquete;OK;ec=0"});
+  const std::wstring snapshot = root / L"descargas_al_cerrar.csv";
+  ASSERT_TRUE(WriteBytes(snapshot, seen.descargasWhenUpdateClosed));
+  EXPECT_EQ(LogTexts(snapshot), update);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The fault matrix: one row per fault, each held to the same promise.
+
+struct FaultRow {
+  const char* name;
+  std::string packagePath;  // "" for an update alert without entries
+  HttpReply reply;
+  bool nobodyListens = false;     // the package address has no server at all
+  bool withoutTool = false;       // 7za.exe missing (and not downloadable)
+  bool holdInstalled = false;     // the installed executable held open without sharing
+  bool holdNewOnceExtracted = false;  // the new executable held once 7-Zip has unpacked it
+  const wchar_t* powershell = nullptr;  // the stand-in's misbehaviour
+  bool expectNew = false;
+  std::vector<std::string> downloads;  // markers of descargas.csv, in order and complete
+  std::string extraction;              // "OK", "ERROR" or "" (no extraction line)
+  std::string archiveLine = "";        // the end of the "ZIP_CARPETA;" line, when there is one
+};
+
+HttpReply Status(int status) {
+  HttpReply reply;
+  reply.status = status;
+  reply.body = "<html>" + std::to_string(status) + "</html>";
+  reply.contentType = "text/html";
+  return reply;
+}
+
+std::vector<FaultRow> FaultRows(const std::string& newExe, const std::string& zipAtTop, const std::string& zipNoExe) {
+  HttpReply exe{200, newExe};
+  HttpReply zip{200, zipAtTop};
+  HttpReply empty{200, ""};
+  HttpReply cut{200, newExe};
+  cut.cutAfter = static_cast<int64_t>(newExe.size() / 2);
+  HttpReply noAnswer;
+  noAnswer.closeWithoutAnswer = true;
+  HttpReply corrupt{200, zipAtTop.substr(0, zipAtTop.size() / 2) + std::string(64, 'U')};
+  HttpReply noExe{200, zipNoExe};
+  const std::vector<std::string> putBack = {"RENOMBRADO_A_2", "ERROR_DESCARGA", "RESTAURADO_EJECUTABLE_ANTERIOR"};
+  const std::string exePath = "/descargas/FacturaOrva.exe";
+  const std::string zipPath = "/descargas/Paquete.zip";
+  std::vector<FaultRow> rows = {
+      {"package server answers 404", exePath, Status(404)},
+      {"package server answers 500", exePath, Status(500)},
+      {"empty body", exePath, empty},
+      {"body cut in the middle", exePath, cut},
+      {"no answer", exePath, noAnswer},
+      {"nobody listens", exePath, exe},
+      {"installed executable held open", exePath, exe},
+      {"7za.exe missing", zipPath, zip},
+      {"ZIP corrupt", zipPath, corrupt},
+      {"ZIP without an executable", zipPath, noExe},
+      {"new executable cannot be moved in", zipPath, zip},
+      {"PowerShell fails", exePath, exe},
+      {"PowerShell exits 0 without an archive", zipPath, zip},
+      {"update alert without entries", "", exe},
+  };
+  for (int i = 0; i < 6; ++i) rows[i].downloads = putBack;
+  rows[5].nobodyListens = true;
+  rows[6].holdInstalled = true;
+  rows[6].downloads = {"ERROR_RENOMBRAR_A_2", "ERROR_GUARDAR"};
+  rows[7].withoutTool = true;
+  rows[7].downloads = {"DESCARGA"};
+  rows[7].extraction = "ERROR";
+  rows[8].downloads = {"DESCARGA"};
+  rows[8].extraction = "ERROR";
+  rows[9].downloads = {"DESCARGA", "ZIP_SIN_EXE", "ZIP_EXE_SIN_MATCH_EN_RAIZ", "LIMPIEZA_OK"};
+  rows[9].extraction = "OK";
+  rows[10].holdNewOnceExtracted = true;
+  rows[10].downloads = {"DESCARGA",     "RENOMBRADO_A_2_ZIP",           "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP",
+                        "COPIA_OK",     "COPIA_OK",                     "COPIA_PATRONES_RESUMEN_ZIP",
+                        "ZIP_CARPETA",  "ERROR_MOVER_EXE_NUEVO_A_RAIZ", "RESTAURADO_EJECUTABLE_ANTERIOR",
+                        "LIMPIEZA_OK"};
+  rows[10].extraction = "OK";
+  rows[10].archiveLine = ";estado=OK;ec=0";
+  rows[11].powershell = L"fail";
+  rows[11].expectNew = true;
+  rows[11].downloads = {"RENOMBRADO_A_2", "DESCARGA", "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES", "COPIA_OK",
+                        "COPIA_OK",       "COPIA_PATRONES_RESUMEN", "ZIP_CARPETA"};
+  rows[11].archiveLine = ";estado=ERROR;ec=1";
+  rows[12].powershell = L"silent";
+  rows[12].expectNew = true;
+  rows[12].downloads = {"DESCARGA",    "RENOMBRADO_A_2_ZIP",  "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP",
+                        "COPIA_OK",    "COPIA_OK",            "COPIA_PATRONES_RESUMEN_ZIP",
+                        "ZIP_CARPETA", "EXE_NUEVO_EN_RAIZ_OK", "LIMPIEZA_OK",
+                        "LIMPIEZA_OK"};
+  rows[12].extraction = "OK";
+  rows[12].archiveLine = ";estado=ERROR;ec=0";
+  // A hung PowerShell is ended by the installer's child-process bound (ten minutes in brivon.exe);
+  // the archive tests run it with a short bound.
+  return rows;
+}
+
+TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) {
+  const std::string zipAtTop = MakeZip({{L"FacturaOrva.exe", newExe_}});
+  const std::string zipNoExe = MakeZip({{L"leeme.txt", "sin ejecutable"}});
+  uint16_t deadPort = 0;
+  {
+    LoopbackHttpServer probe;
+    ASSERT_TRUE(probe.Start());
+    deadPort = probe.port();
+  }
+
+  for (const FaultRow& row : FaultRows(newExe_, zipAtTop, zipNoExe)) {
+    SCOPED_TRACE(row.name);
+    TempFolder root(L"brivon-fault");
+    const std::wstring folder = MakeProgramFolder(root, !row.withoutTool);
+    const std::wstring sibling = folder + L"\\" + kSibling;
+    const std::string port = std::to_string(row.nobodyListens ? deadPort : server_.port());
+    const std::string url = "http://127.0.0.1:" + port + row.packagePath;
+    if (!row.packagePath.empty()) server_.Serve(row.packagePath, row.reply);
+    server_.Serve(kCheckinPath, HttpReply{200,
+                                          Document(row.packagePath.empty() ? kUpdateAlertWithoutEntries
+                                                                           : UpdateAlert(url)),
+                                          "application/json"});
+    server_.ClearRequests();
+
+    UniqueFile heldInstalled;
+    if (row.holdInstalled) {
+      heldInstalled.reset(::CreateFileW(sibling.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+      ASSERT_TRUE(heldInstalled);
+    }
+    std::unique_ptr<testing::PowerShellMode> mode;
+    if (row.powershell) mode = std::make_unique<testing::PowerShellMode>(row.powershell);
+
+    // Holds the new executable between its extraction and its move into the program folder.
+    UniqueFile heldNew;
+    auto holdNew = [&](DWORD) {
+      if (!row.holdNewOnceExtracted || heldNew) return;
+      const std::wstring extractions = folder + L"\\actualizador_registros\\extracciones.csv";
+      if (ReadBytes(folder + L"\\actualizador_registros\\descargas.csv").find("DESCARGA;") == std::string::npos) return;
+      testing::WaitUntil([&] { return ReadBytes(extractions).find("UNZIP_7ZA;") != std::string::npos; }, 30000);
+      heldNew.reset(::CreateFileW((folder + L"\\Paquete\\FacturaOrva.exe").c_str(), GENERIC_READ, 0, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    };
+
+    WindowsSeen seen = Run(folder, holdNew);
+    const bool heldInTime = static_cast<bool>(heldNew);
+    heldInstalled.reset();
+    heldNew.reset();
+    mode.reset();
+
+    EXPECT_FALSE(seen.run.timedOut);
+    EXPECT_EQ(seen.run.exitCode, 0u);
+    EXPECT_LE(seen.count, 1);  // the update window, which closed by itself (quick ones can pass unseen)
+    if (!row.packagePath.empty()) EXPECT_EQ(server_.CountRequests(kPicturePath), 1u);  // its first paint
+    if (row.holdNewOnceExtracted) EXPECT_TRUE(heldInTime);
+
+    // The promise.
+    EXPECT_EQ(ReadBytes(sibling), row.expectNew ? newExe_ : oldExe_);
+    EXPECT_FALSE(Exists(folder + L"\\FacturaOrva2.exe"));
+    EXPECT_EQ(ReadBytes(folder + L"\\Datos.MDB"), kMdb);
+    EXPECT_EQ(ReadBytes(folder + L"\\Empresa.BDORVA"), kBd);
+    if (row.expectNew) {  // the replaced version is kept
+      const auto stamps = EntriesOf(folder + L"\\actualizaciones", true);
+      ASSERT_EQ(stamps.size(), 1u);
+      EXPECT_EQ(ReadBytes(folder + L"\\actualizaciones\\" + stamps[0] + L"\\FacturaOrva.exe"), oldExe_);
+    }
+
+    // The logs say what happened.
+    const auto downloads = LogTexts(folder + L"\\actualizador_registros\\descargas.csv");
+    EXPECT_EQ(MarkersOf(downloads), row.downloads);
+    const auto extractions = LogTexts(folder + L"\\actualizador_registros\\extracciones.csv");
+    if (row.extraction.empty()) {
+      EXPECT_TRUE(extractions.empty());
+    } else {
+      ASSERT_EQ(extractions.size(), 1u);
+      EXPECT_NE(extractions[0].find(";" + row.extraction + ";ec="), std::string::npos) << extractions[0];
+    }
+    if (!row.archiveLine.empty()) {
+      auto line = std::find_if(downloads.begin(), downloads.end(),
+                               [](const std::string& t) { return t.rfind("ZIP_CARPETA;", 0) == 0; });
+      ASSERT_NE(line, downloads.end());
+      EXPECT_EQ(line->substr(line->size() - row.archiveLine.size()), row.archiveLine);
+    }
+    if (row.withoutTool) {
+      ASSERT_EQ(seen.run.boxes.size(), 1u);  // the failed bootstrap says so; the update goes on
+      EXPECT_EQ(seen.run.boxes[0].title, L"Brivon - Error descargando 7za.exe");
+    } else {
+      EXPECT_TRUE(seen.run.boxes.empty());
+    }
+    if (row.packagePath.empty()) {
+      EXPECT_EQ(server_.CountRequests(kPicturePath), 0u);  // nothing to install: no update started
+      EXPECT_FALSE(Exists(folder + L"\\actualizaciones"));
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The progress strip during a slow download, seen on the screen.
+
+int CountColourInRow(const ScreenShot& shot, int y, COLORREF rgb) {
+  int count = 0;
+  for (int x = 0; x < shot.width; ++x) count += shot.At(x, y) == rgb ? 1 : 0;
+  return count;
+}
+
+int CountBrightPixels(const ScreenShot& shot, int y0, int y1) {
+  int count = 0;
+  for (int y = y0; y < y1; ++y) {
+    for (int x = 0; x < shot.width; ++x) count += Near(shot.At(x, y), 0xFFFFFF, 0x30) ? 1 : 0;
+  }
+  return count;
+}
+
+TEST_F(UpdateEndToEnd, ProgressStripShowsTheSlowDownloadBelowTheUpdatePicture) {
+  const int w = ::GetSystemMetrics(SM_CXSCREEN);
+  const int h = ::GetSystemMetrics(SM_CYSCREEN);
+  const std::wstring artifacts = ArtifactsFolder();
+  std::string package(3 * 1024 * 1024, '\0');
+  for (size_t i = 0; i < package.size(); ++i) package[i] = static_cast<char>((i * 2654435761u) >> 11);
+  package[0] = 'M';
+  package[1] = 'Z';
+
+  for (bool announced : {true, false}) {
+    SCOPED_TRACE(announced ? "with Content-Length" : "without Content-Length");
+    TempFolder root(L"brivon-strip");
+    const std::wstring folder = MakeProgramFolder(root);
+    HttpReply slow{200, package};
+    slow.sendContentLength = announced;
+    slow.chunkSize = 64 * 1024;
+    slow.chunkDelayMs = 120;  // about six seconds for the whole package
+    server_.Serve("/descargas/FacturaOrva.exe", slow);
+    server_.Serve(kCheckinPath,
+                  HttpReply{200, Document(UpdateAlert(Url("/descargas/FacturaOrva.exe"))), "application/json"});
+
+    struct Probe {
+      bool taken = false;
+      COLORREF pictureCentre = 0;
+      COLORREF stripCorner = 0;
+      int filled = 0;     // pixels of the bar's filled colour across the track
+      int textPixels = 0; // white pixels in the strip
+    };
+    Probe early, late;
+    auto look = [&](Probe& probe, const wchar_t* name) {
+      const ScreenShot shot = TakeScreenShot();
+      ASSERT_EQ(shot.width, w);
+      probe.taken = true;
+      probe.pictureCentre = shot.At(w / 2, (80 + h - 50) / 2);  // centred between title band and strip
+      probe.stripCorner = shot.At(3, h - 3);
+      probe.filled = CountColourInRow(shot, h - 50 + 12, 0x0078D7);
+      probe.textPixels = CountBrightPixels(shot, h - 50, h);
+      const std::wstring file = artifacts + L"\\" + name + (announced ? L"_con_tamano.png" : L"_sin_tamano.png");
+      EXPECT_TRUE(SaveAsPng(shot, file)) << NarrowLow8(file);
+    };
+    DWORD appeared = 0;
+    auto watch = [&](DWORD processId) {
+      if (late.taken || testing::VisibleAlertWindows(processId).empty()) return;
+      if (!appeared) appeared = ::GetTickCount();
+      const DWORD since = ::GetTickCount() - appeared;
+      if (!early.taken && since >= 1500) look(early, L"descarga_temprana");
+      if (early.taken && since >= 4000) look(late, L"descarga_avanzada");
+    };
+    WindowsSeen seen = Run(folder, watch);
+
+    EXPECT_FALSE(seen.run.timedOut);
+    EXPECT_EQ(seen.run.exitCode, 0u);
+    EXPECT_EQ(ReadBytes(folder + L"\\" + kSibling), package);
+    ASSERT_TRUE(early.taken);
+    ASSERT_TRUE(late.taken);
+    for (const Probe* probe : {&early, &late}) {
+      EXPECT_TRUE(Near(probe->pictureCentre, 0xF09020, 8)) << std::hex << probe->pictureCentre;  // it stays
+      EXPECT_EQ(probe->stripCorner, 0x202020u);
+      EXPECT_GT(probe->textPixels, 50);
+    }
+    if (announced) {
+      EXPECT_GT(early.filled, 0);
+      EXPECT_GT(late.filled, early.filled);  // the bar grows
+    } else {
+      EXPECT_EQ(early.filled, 0);  // no bar without a known size, only the bytes so far
+      EXPECT_EQ(late.filled, 0);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace brivon
