@@ -1,0 +1,298 @@
+// The entry's sequence through the real brivon.exe: one instance per program folder, and the
+// leftover update folders archived and removed before the check-in.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "common/text.h"
+#include "servers/loopback_http_server.h"
+#include "startup/unix_link.h"
+#include "support/alert_window_driver.h"
+#include "support/powershell_standin.h"
+#include "support/program_run.h"
+#include "support/test_env.h"
+
+namespace brivon {
+namespace {
+
+using testing::Exists;
+using testing::HttpReply;
+using testing::ReadBytes;
+using testing::TempFolder;
+using testing::WriteBytes;
+
+constexpr char kCheckinPath[] = "/comprobador/checkin";
+const char kNoAlerts[] = R"({"alertas":[]})";
+const char kOneAlert[] =
+    R"({"titulo":"Aviso","alertas":[{"tipo":"solo_mensaje","contenido":[{"texto":"Hola","enlace":"",)"
+    R"("imagen":"","color_fondo":"#C00000","color_texto":"#FFFFFF"}]}]})";
+
+std::vector<std::wstring> EntriesOf(const std::wstring& folder, bool folders) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW entry;
+  HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring name = entry.cFileName;
+    const bool isFolder = entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+    if (name != L"." && name != L".." && isFolder == folders) names.push_back(name);
+  } while (::FindNextFileW(find, &entry));
+  ::FindClose(find);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::wstring> Sorted(std::vector<std::wstring> entries) {
+  std::sort(entries.begin(), entries.end());
+  return entries;
+}
+
+class EntrySequenceTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { ASSERT_TRUE(testing::InstallPowerShellStandIn()); }
+  void SetUp() override {
+    sibling_ = ReadBytes(testing::TestToolPath(L"fixture_sibling_10_2_0_15.exe"));
+    ASSERT_FALSE(sibling_.empty());
+    ASSERT_TRUE(server_.Start());
+    Serve(kNoAlerts);
+  }
+
+  // brivon.exe beside its archive tool and a sibling program the check-in knows; returns the
+  // installed brivon.exe.
+  std::wstring MakeProgramFolder(const std::wstring& folder) {
+    EXPECT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr) || testing::IsDirectory(folder));
+    EXPECT_TRUE(::CopyFileW(testing::ArchiveToolPath().c_str(), (folder + L"\\7za.exe").c_str(), FALSE));
+    EXPECT_TRUE(WriteBytes(folder + L"\\FacturaOrva.exe", sibling_));
+    return testing::InstallBrivon(folder);
+  }
+  void Serve(const std::string& document) {
+    server_.Serve(kCheckinPath, HttpReply{200, document, "application/json"});
+  }
+
+  std::string sibling_;
+  testing::LoopbackHttpServer server_{testing::BuiltInPort()};
+};
+
+TEST_F(EntrySequenceTest, ASecondStartInTheSameFolderEndsAtOnceAndDoesNothing) {
+  TempFolder root(L"brivon-inst");
+  const std::wstring first = root / L"Programa A";
+  const std::wstring other = root / L"Programa B";
+  const std::wstring firstExe = MakeProgramFolder(first);
+  const std::wstring otherExe = MakeProgramFolder(other);
+  Serve(kOneAlert);  // the first instance waits on its alert window
+
+  struct Seen {
+    bool done = false;
+    bool firstStillShown = false;
+    size_t checkinsBefore = 0, checkinsAfterSecond = 0, checkinsAfterOther = 0;
+    std::string checkinLogBefore, checkinLogAfter;
+    testing::ProgramRun second, elsewhere;
+    DWORD secondMs = 0;
+  } seen;
+  const std::wstring leftover = first + L"\\actualizaciones\\251206_093015";
+  testing::RunOptions options;
+  options.timeoutMs = 120000;
+  options.whileRunning = [&](DWORD processId) {
+    const std::vector<HWND> windows = testing::VisibleAlertWindows(processId);
+    if (windows.empty()) return;
+    if (!seen.done) {
+      seen.done = true;
+      Serve(kNoAlerts);
+      // What a second start would find to do: a leftover folder and a check-in.
+      ::CreateDirectoryW((first + L"\\actualizaciones").c_str(), nullptr);
+      ::CreateDirectoryW(leftover.c_str(), nullptr);
+      WriteBytes(leftover + L"\\FacturaOrva.exe", "MZ old");
+      const std::wstring checkinLog = first + L"\\actualizador_registros\\ComprobadorOrvane_log.csv";
+      seen.checkinsBefore = server_.CountRequests(kCheckinPath);
+      seen.checkinLogBefore = ReadBytes(checkinLog);
+
+      testing::RunOptions quick;
+      quick.timeoutMs = 30000;
+      const DWORD start = ::GetTickCount();
+      seen.second = testing::RunProgram(firstExe, quick);
+      seen.secondMs = ::GetTickCount() - start;
+      seen.checkinsAfterSecond = server_.CountRequests(kCheckinPath);
+      seen.checkinLogAfter = ReadBytes(checkinLog);
+
+      seen.elsewhere = testing::RunProgram(otherExe, quick);
+      seen.checkinsAfterOther = server_.CountRequests(kCheckinPath);
+      seen.firstStillShown = ::IsWindow(windows.front()) && ::IsWindowVisible(windows.front());
+    }
+    testing::CloseAlertWindowsThroughCloseBar(processId);
+  };
+  testing::ProgramRun run = testing::RunProgram(firstExe, options);
+
+  ASSERT_TRUE(seen.done) << "the first instance showed no alert window";
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_TRUE(seen.firstStillShown);
+
+  // The second start in the same folder: exit code 0, no message, no check-in, no housekeeping.
+  EXPECT_TRUE(seen.second.started);
+  EXPECT_FALSE(seen.second.timedOut);
+  EXPECT_EQ(seen.second.exitCode, 0u);
+  EXPECT_TRUE(seen.second.boxes.empty());
+  EXPECT_EQ(seen.checkinsAfterSecond, seen.checkinsBefore);
+  EXPECT_EQ(seen.checkinLogAfter, seen.checkinLogBefore);
+  EXPECT_EQ(ReadBytes(leftover + L"\\FacturaOrva.exe"), "MZ old");
+  EXPECT_FALSE(Exists(leftover + L".zip"));
+  std::printf("second start in the same folder ended after %lu ms\n", static_cast<unsigned long>(seen.secondMs));
+
+  // A start in another folder meanwhile runs its whole sequence.
+  EXPECT_FALSE(seen.elsewhere.timedOut);
+  EXPECT_EQ(seen.elsewhere.exitCode, 0u);
+  EXPECT_EQ(seen.checkinsAfterOther, seen.checkinsAfterSecond + 1);
+  EXPECT_EQ(ReadBytes(other + L"\\actualizador_registros\\recibido.json"), kNoAlerts);
+}
+
+// Leftover update folders through the real start-up: what becomes an archive, what stays, and that
+// the housekeeping is over before the check-in begins.
+struct HousekeepingRow {
+  const char* name;
+  bool updatesFolder = true;
+  std::vector<std::wstring> leftovers;       // plain sub-folders (FacturaOrva.exe and DATOS.MDB inside)
+  bool readOnlyInside = false;               // a read-only folder holding a read-only file in the first
+  bool links = false;  // the first holds a Unix link to an outside folder; "enlace" is such a link
+  const wchar_t* powershell = nullptr;
+  std::vector<std::wstring> archived;        // archives expected, with the leftover's files
+  std::vector<std::wstring> remaining;       // sub-folders still there afterwards
+};
+
+std::vector<HousekeepingRow> HousekeepingRows() {
+  std::vector<HousekeepingRow> rows(6);
+  rows[0].name = "two leftover folders";
+  rows[0].leftovers = {L"251206_093015", L"251207_101010"};
+  rows[0].archived = rows[0].leftovers;
+  rows[1].name = "read-only file and folder";
+  rows[1].leftovers = {L"251206_093015"};
+  rows[1].readOnlyInside = true;
+  rows[1].archived = rows[1].leftovers;
+  rows[2].name = "archiving fails";
+  rows[2].leftovers = {L"251206_093015"};
+  rows[2].powershell = L"fail";
+  rows[2].remaining = rows[2].leftovers;
+  rows[3].name = "PowerShell exits 0 without an archive";
+  rows[3].leftovers = {L"251206_093015"};
+  rows[3].powershell = L"silent";
+  rows[3].remaining = rows[3].leftovers;
+  rows[4].name = "directory links";
+  rows[4].leftovers = {L"251206_093015"};
+  rows[4].links = true;
+  rows[4].archived = rows[4].leftovers;
+  rows[5].name = "no updates folder";
+  rows[5].updatesFolder = false;
+  return rows;
+}
+
+TEST_F(EntrySequenceTest, LeftoverUpdateFoldersAreArchivedAndRemovedBeforeTheCheckin) {
+  for (const HousekeepingRow& row : HousekeepingRows()) {
+    SCOPED_TRACE(row.name);
+    TempFolder root(L"brivon-hk-start");
+    // The link scene is laid out on the Linux side; every other row starts from an empty folder.
+    const std::wstring base = row.links ? testing::UnixLinkScene("entrada") : root.path();
+    ASSERT_FALSE(base.empty()) << "no directory links: the startup_unix_links test makes them";
+    const std::wstring folder = base + (row.links ? L"\\programa" : L"\\Programas Orvane");
+    const std::wstring exe = MakeProgramFolder(folder);
+    const std::wstring updates = folder + L"\\actualizaciones";
+    const std::wstring outside = base + L"\\fuera";
+    if (!row.links) {
+      ASSERT_TRUE(::CreateDirectoryW(outside.c_str(), nullptr));
+      ASSERT_TRUE(WriteBytes(outside + L"\\importante.MDB", "keep me"));
+    }
+    if (row.updatesFolder) {
+      ASSERT_TRUE(::CreateDirectoryW(updates.c_str(), nullptr) || testing::IsDirectory(updates));
+      ASSERT_TRUE(WriteBytes(updates + L"\\antiguo.zip", "earlier archive"));
+      ASSERT_TRUE(WriteBytes(updates + L"\\nota.txt", "x"));
+    }
+    for (const std::wstring& name : row.leftovers) {
+      const std::wstring leftover = updates + L"\\" + name;
+      ASSERT_TRUE(::CreateDirectoryW(leftover.c_str(), nullptr) || testing::IsDirectory(leftover));
+      ASSERT_TRUE(WriteBytes(leftover + L"\\FacturaOrva.exe", "MZ old version"));
+      ASSERT_TRUE(WriteBytes(leftover + L"\\DATOS.MDB", "data"));
+    }
+    std::vector<std::wstring> expectedEntries = {L"DATOS.MDB", L"FacturaOrva.exe"};
+    const std::wstring first = row.leftovers.empty() ? L"" : updates + L"\\" + row.leftovers.front();
+    if (row.readOnlyInside) {
+      const std::wstring sub = first + L"\\sub";
+      ASSERT_TRUE(::CreateDirectoryW(sub.c_str(), nullptr));
+      ASSERT_TRUE(WriteBytes(sub + L"\\solo.txt", "ro"));
+      ASSERT_TRUE(::SetFileAttributesW((sub + L"\\solo.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+      ASSERT_TRUE(::SetFileAttributesW(sub.c_str(), FILE_ATTRIBUTE_READONLY));
+      expectedEntries = {L"DATOS.MDB", L"FacturaOrva.exe", L"sub", L"sub\\solo.txt"};
+    }
+
+    std::mutex mutex;
+    std::vector<std::wstring> atCheckin;
+    bool checkedIn = false;
+    server_.OnRequest([&](const testing::RecordedRequest& request) {
+      if (request.path == kCheckinPath) {
+        std::lock_guard<std::mutex> lock(mutex);
+        atCheckin = EntriesOf(updates, true);
+        checkedIn = true;
+      }
+      return false;
+    });
+    const std::wstring calls = root / L"llamadas.txt";
+    testing::PowerShellCallLog callLog(calls);
+    std::unique_ptr<testing::PowerShellMode> mode;
+    if (row.powershell) mode = std::make_unique<testing::PowerShellMode>(row.powershell);
+
+    testing::ProgramRun run = testing::RunProgram(exe);
+    mode.reset();
+    server_.OnRequest(nullptr);
+
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(run.boxes.empty());
+    const std::vector<std::wstring> remaining = EntriesOf(updates, true);
+    std::vector<std::wstring> expectedRemaining = row.remaining;
+    if (row.links) {
+      // Wine 8 cannot remove a Unix link through any file call: the link, and the folder that
+      // holds one, stay (untouched behind, archived again at the next start).
+      expectedRemaining.insert(expectedRemaining.end(), {L"251206_093015", L"enlace"});
+    }
+    EXPECT_EQ(remaining, Sorted(expectedRemaining));
+    EXPECT_FALSE(Exists(updates + L"\\enlace.zip"));  // never archived through a link
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      EXPECT_TRUE(checkedIn);
+      EXPECT_EQ(atCheckin, remaining);  // nothing of the housekeeping was left for after the check-in
+    }
+    for (const std::wstring& name : row.archived) {
+      std::vector<std::wstring> listing = Sorted(testing::ListArchive(updates + L"\\" + name + L".zip"));
+      if (row.links) {  // what the archiver makes of the link is its own affair
+        for (const std::wstring& entry : expectedEntries) {
+          EXPECT_NE(std::find(listing.begin(), listing.end(), entry), listing.end()) << NarrowLow8(entry);
+        }
+      } else {
+        EXPECT_EQ(listing, expectedEntries) << NarrowLow8(name);
+      }
+    }
+    for (const std::wstring& name : row.remaining) {
+      EXPECT_EQ(ReadBytes(updates + L"\\" + name + L"\\FacturaOrva.exe"), "MZ old version");
+      EXPECT_EQ(ReadBytes(updates + L"\\" + name + L"\\DATOS.MDB"), "data");
+    }
+    std::vector<std::wstring> files = {L"antiguo.zip", L"nota.txt"};
+    for (const std::wstring& name : row.archived) files.push_back(name + L".zip");
+    if (row.updatesFolder) {
+      EXPECT_EQ(EntriesOf(updates, false), Sorted(files));  // no other archive, no partial one
+      EXPECT_EQ(ReadBytes(updates + L"\\antiguo.zip"), "earlier archive");
+      EXPECT_EQ(ReadBytes(updates + L"\\nota.txt"), "x");
+    } else {
+      EXPECT_FALSE(Exists(updates));
+      EXPECT_FALSE(Exists(calls));  // no PowerShell started at all
+    }
+    EXPECT_EQ(EntriesOf(outside, false), std::vector<std::wstring>{L"importante.MDB"});
+    EXPECT_EQ(ReadBytes(outside + L"\\importante.MDB"), "keep me");
+    EXPECT_EQ(ReadBytes(folder + L"\\FacturaOrva.exe"), sibling_);
+  }
+}
+
+}  // namespace
+}  // namespace brivon
