@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Times one whole update run with a ZIP package of 1,000 files (200 MB), beside `7za.exe x` of
-# the same archive alone, both under Wine in the same run.
+# the same archive alone, both under Wine in the same run; then the same update through the real
+# brivon.exe, from its update window's first paint to its end (needs the display and the test
+# build's built-in port, like the end-to-end tests).
 #   bash bench/update_bench.sh [FILES] [FILE_KIB]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -9,7 +11,7 @@ files="${1:-1000}"
 kib="${2:-200}"
 work="$BRIVON_BUILD_DIR/bench-update"
 mkdir -p "$work"
-BRIVON_BUILD_TARGETS="brivon_update_bench brivon_powershell_standin" "$root/scripts/build.sh" "$BRIVON_BUILD_DIR" >/dev/null
+BRIVON_BUILD_TARGETS="brivon brivon_update_bench brivon_powershell_standin" "$root/scripts/build.sh" "$BRIVON_BUILD_DIR" >/dev/null
 
 package="$work/Paquete_${files}x${kib}k.zip"
 if [ ! -f "$package" ]; then
