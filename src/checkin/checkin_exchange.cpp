@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "build_config.h"
+#include "common/internet_timeouts.h"
 #include "common/unique_handle.h"
 
 namespace brivon {
@@ -28,7 +29,8 @@ void AppendReplyChunk(std::string& reply, const char* data, size_t size) {
 
 std::string PostCheckinReport(std::string_view body) { return PostCheckinReportTo(BuiltInCheckinEndpoint(), body); }
 
-std::string PostCheckinReportTo(const CheckinEndpoint& endpoint, std::string_view body, uint64_t maxReplyBytes) {
+std::string PostCheckinReportTo(const CheckinEndpoint& endpoint, std::string_view body, uint64_t maxReplyBytes,
+                                unsigned long receiveTimeoutMs) {
   // Declared in opening order: they close request, connection, session.
   UniqueInternet session(::InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
   if (!session) return kErrorSessionText;
@@ -36,6 +38,7 @@ std::string PostCheckinReportTo(const CheckinEndpoint& endpoint, std::string_vie
   UniqueInternet connection(::InternetConnectW(session.get(), endpoint.host.c_str(), endpoint.port, nullptr, nullptr,
                                                INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection) return kErrorConnectText;
+  SetConnectionTimeouts(connection.get(), receiveTimeoutMs);
 
   UniqueInternet request(::HttpOpenRequestW(connection.get(), L"POST", endpoint.path.c_str(), nullptr, nullptr,
                                             nullptr, kRequestFlags, 0));

@@ -37,7 +37,10 @@ void AppendReplyChunk(std::string& reply, const char* data, size_t size);
 // POST body to the built-in endpoint.
 std::string PostCheckinReport(std::string_view body);
 
+// receiveTimeoutMs: how long a silent service is waited for (Windows' own default unless a test
+// asks for less).
 std::string PostCheckinReportTo(const CheckinEndpoint& endpoint, std::string_view body,
-                                uint64_t maxReplyBytes = kMaxReplyBytes);
+                                uint64_t maxReplyBytes = kMaxReplyBytes,
+                                unsigned long receiveTimeoutMs = 30 * 1000);
 
 }  // namespace brivon

@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "common/internet_timeouts.h"
 #include "common/unique_handle.h"
 
 namespace brivon {
@@ -28,6 +29,37 @@ bool QueryContentLength(HINTERNET request, uint64_t& length) {
   return true;
 }
 
+// What InternetOpenUrlW does for http and https, through a connection handle so that the time
+// limits apply. Other schemes go to InternetOpenUrlW itself.
+bool OpenUrl(HINTERNET session, const std::wstring& url, const HttpGetOptions& options, UniqueInternet& connection,
+             UniqueInternet& request) {
+  URL_COMPONENTSW parts{};
+  parts.dwStructSize = sizeof(parts);
+  parts.dwHostNameLength = 1;
+  parts.dwUrlPathLength = 1;
+  parts.dwExtraInfoLength = 1;
+  const bool web = ::InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts) &&
+                   (parts.nScheme == INTERNET_SCHEME_HTTP || parts.nScheme == INTERNET_SCHEME_HTTPS);
+  if (!web) {
+    request.reset(::InternetOpenUrlW(session, url.c_str(), nullptr, 0, options.flags, 0));
+    return static_cast<bool>(request);
+  }
+  const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+  std::wstring object(parts.lpszUrlPath ? parts.lpszUrlPath : L"", parts.dwUrlPathLength);
+  if (parts.lpszExtraInfo) object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+  if (object.empty()) object = L"/";
+
+  connection.reset(::InternetConnectW(session, host.c_str(), parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP,
+                                      0, 0));
+  if (!connection) return false;
+  SetConnectionTimeouts(connection.get(), options.receiveTimeoutMs);
+  DWORD flags = options.flags;
+  if (parts.nScheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
+  request.reset(::HttpOpenRequestW(connection.get(), L"GET", object.c_str(), nullptr, nullptr, nullptr, flags, 0));
+  if (!request) return false;
+  return ::HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0) != FALSE;
+}
+
 }  // namespace
 
 HttpGetOutcome HttpGet(const std::wstring& url, const HttpGetOptions& options, const HttpBeginFn& begin,
@@ -36,8 +68,12 @@ HttpGetOutcome HttpGet(const std::wstring& url, const HttpGetOptions& options, c
   UniqueInternet session(::InternetOpenW(options.userAgent, options.accessType, nullptr, nullptr, 0));
   if (!session) return Fail(outcome, HttpGetResult::SessionFailed, ::GetLastError());
 
-  UniqueInternet request(::InternetOpenUrlW(session.get(), url.c_str(), nullptr, 0, options.flags, 0));
-  if (!request) return Fail(outcome, HttpGetResult::OpenFailed, ::GetLastError());
+  // Declared in opening order: the request closes before its connection.
+  UniqueInternet connection;
+  UniqueInternet request;
+  if (!OpenUrl(session.get(), url, options, connection, request)) {
+    return Fail(outcome, HttpGetResult::OpenFailed, ::GetLastError());
+  }
 
   DWORD status = 0;
   DWORD statusSize = sizeof(status);

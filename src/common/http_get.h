@@ -30,6 +30,7 @@ struct HttpGetOptions {
   DWORD chunkSize = 64 * 1024;
   uint64_t maxBytes = 0;  // 0: no cap
   bool acceptAnyStatus = false;
+  DWORD receiveTimeoutMs = 30 * 1000;  // a server silent this long fails the transfer (http and https)
 };
 
 struct HttpGetOutcome {

@@ -1,0 +1,60 @@
+// The shared GET against servers that go quiet: a silence longer than the receive limit ends the
+// transfer as a failure instead of holding the program; a slow but steady body still arrives.
+#include "common/http_get.h"
+
+#include <gtest/gtest.h>
+
+#include "servers/loopback_http_server.h"
+
+namespace brivon {
+namespace {
+
+using testing::HttpReply;
+using testing::LoopbackHttpServer;
+
+HttpReply Silent() {
+  HttpReply reply;
+  reply.neverAnswer = true;
+  return reply;
+}
+
+HttpReply Body(size_t size, int chunkDelayMs) {
+  HttpReply reply;
+  reply.body = std::string(size, 'x');
+  reply.chunkSize = 1024;
+  reply.chunkDelayMs = chunkDelayMs;
+  return reply;
+}
+
+TEST(HttpGetSilenceTest, SilenceEndsAsAFailureAndSlowBodiesArrive) {
+  struct Case {
+    const char* name;
+    HttpReply reply;
+    HttpGetResult result;
+  } cases[] = {
+      {"never answers", Silent(), HttpGetResult::OpenFailed},
+      {"stops mid-body", Body(4096, 60000), HttpGetResult::ReadFailed},
+      {"slow but steady", Body(4096, 400), HttpGetResult::Complete},
+  };
+  for (auto& c : cases) {
+    LoopbackHttpServer server;
+    ASSERT_TRUE(server.Start());
+    server.Serve("/x", c.reply);
+    HttpGetOptions options;
+    options.receiveTimeoutMs = 1500;
+    std::string body;
+    const DWORD start = ::GetTickCount();
+    const HttpGetOutcome outcome = HttpGetToString(server.Url("/x?v=1"), options, body);
+    EXPECT_EQ(outcome.result, c.result) << c.name << " error " << outcome.error;
+    EXPECT_LT(::GetTickCount() - start, 20000u) << c.name;
+    if (c.result == HttpGetResult::Complete) EXPECT_EQ(body.size(), 4096u) << c.name;
+    // The query string reaches the server with the path.
+    auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 1u) << c.name;
+    EXPECT_EQ(requests[0].target, "/x?v=1");
+    server.Stop();
+  }
+}
+
+}  // namespace
+}  // namespace brivon
