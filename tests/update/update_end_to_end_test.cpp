@@ -492,6 +492,8 @@ std::vector<FaultRow> FaultRows(const std::string& newExe, const std::string& zi
   cut.cutAfter = static_cast<int64_t>(newExe.size() / 2);
   HttpReply noAnswer;
   noAnswer.closeWithoutAnswer = true;
+  HttpReply silent;  // takes the request, then says nothing: the receive limit ends the wait
+  silent.neverAnswer = true;
   HttpReply corrupt{200, zipAtTop.substr(0, zipAtTop.size() / 2) + std::string(64, 'U')};
   HttpReply noExe{200, zipNoExe};
   const std::vector<std::string> putBack = {"RENOMBRADO_A_2", "ERROR_DESCARGA", "RESTAURADO_EJECUTABLE_ANTERIOR"};
@@ -512,7 +514,9 @@ std::vector<FaultRow> FaultRows(const std::string& newExe, const std::string& zi
       {"PowerShell fails", exePath, exe},
       {"PowerShell exits 0 without an archive", zipPath, zip},
       {"update alert without entries", "", exe},
+      {"package server silent", exePath, silent},
   };
+  rows[14].downloads = putBack;
   for (int i = 0; i < 6; ++i) rows[i].downloads = putBack;
   rows[5].nobodyListens = true;
   rows[6].holdInstalled = true;
