@@ -21,6 +21,7 @@
 #include "alerts/window/remote_resources.h"
 #include "alerts/window/text_drawing.h"
 #include "common/gdiplus_owners.h"
+#include "common/png_encoder.h"
 #include "common/unique_handle.h"
 
 namespace {
@@ -28,21 +29,6 @@ namespace {
 using brivon::Alert;
 using brivon::AlertItem;
 using brivon::UniqueBitmap;
-
-bool PngEncoder(CLSID* clsid) {
-  UINT count = 0, size = 0;
-  if (Gdiplus::GetImageEncodersSize(&count, &size) != Gdiplus::Ok || size == 0) return false;
-  std::vector<BYTE> buffer(size);
-  auto* codecs = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buffer.data());
-  if (Gdiplus::GetImageEncoders(count, size, codecs) != Gdiplus::Ok) return false;
-  for (UINT i = 0; i < count; ++i) {
-    if (std::wcscmp(codecs[i].MimeType, L"image/png") == 0) {
-      *clsid = codecs[i].Clsid;
-      return true;
-    }
-  }
-  return false;
-}
 
 // A photo-like picture (two gradients and a few shapes), as PNG bytes, decoded again.
 UniqueBitmap Picture(int w, int h, Gdiplus::ARGB from, Gdiplus::ARGB to) {
@@ -57,7 +43,7 @@ UniqueBitmap Picture(int w, int h, Gdiplus::ARGB from, Gdiplus::ARGB to) {
   }
   CLSID png{};
   IStream* raw = nullptr;
-  if (!PngEncoder(&png) || ::CreateStreamOnHGlobal(nullptr, TRUE, &raw) != S_OK) return nullptr;
+  if (!brivon::FindPngEncoder(&png) || ::CreateStreamOnHGlobal(nullptr, TRUE, &raw) != S_OK) return nullptr;
   brivon::UniqueStream stream(raw);
   if (source.Save(stream.get(), &png, nullptr) != Gdiplus::Ok) return nullptr;
   STATSTG stat{};
@@ -164,19 +150,6 @@ void Pump() {
   while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&message);
 }
 
-struct DcTraits {
-  static HDC Invalid() { return nullptr; }
-  static void Close(HDC dc) { ::DeleteDC(dc); }
-};
-struct GdiObjectTraits {
-  static HBITMAP Invalid() { return nullptr; }
-  static void Close(HBITMAP bitmap) { ::DeleteObject(bitmap); }
-};
-struct WindowTraits {
-  static HWND Invalid() { return nullptr; }
-  static void Close(HWND window) { ::DestroyWindow(window); }
-};
-
 int Bench(int rounds, int width, int height) {
   brivon::GdiplusSession gdiplus;
   if (!gdiplus.started()) return 1;
@@ -195,8 +168,8 @@ int Bench(int rounds, int width, int height) {
   info.bmiHeader.biBitCount = 32;
   info.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
-  brivon::UniqueAny<HDC, DcTraits> memory(::CreateCompatibleDC(nullptr));
-  brivon::UniqueAny<HBITMAP, GdiObjectTraits> surface(
+  brivon::UniqueDc memory(::CreateCompatibleDC(nullptr));
+  brivon::UniqueGdiBitmap surface(
       ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
   if (!memory || !surface) return 1;
   HGDIOBJ previous = ::SelectObject(memory.get(), surface.get());
@@ -206,7 +179,7 @@ int Bench(int rounds, int width, int height) {
   windowClass.hInstance = ::GetModuleHandleW(nullptr);
   windowClass.lpszClassName = L"BrivonPaintBench";
   ::RegisterClassW(&windowClass);
-  brivon::UniqueAny<HWND, WindowTraits> window(::CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, L"BrivonPaintBench",
+  brivon::UniqueWindow window(::CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, L"BrivonPaintBench",
                                                                  L"paint bench", WS_POPUP | WS_VISIBLE, 0, 0, width,
                                                                  height, nullptr, nullptr, windowClass.hInstance,
                                                                  nullptr));

@@ -61,6 +61,19 @@ struct GlobalTraits {
   static HGLOBAL Invalid() { return nullptr; }
   static void Close(HGLOBAL h) { ::GlobalFree(h); }
 };
+struct DcTraits {  // memory device contexts (CreateCompatibleDC)
+  static HDC Invalid() { return nullptr; }
+  static void Close(HDC dc) { ::DeleteDC(dc); }
+};
+template <typename T>
+struct GdiObjectTraits {  // bitmaps, brushes, fonts: deselect them before the owner goes
+  static T Invalid() { return nullptr; }
+  static void Close(T object) { ::DeleteObject(object); }
+};
+struct WindowTraits {
+  static HWND Invalid() { return nullptr; }
+  static void Close(HWND window) { ::DestroyWindow(window); }
+};
 
 using UniqueHandle = UniqueAny<HANDLE, HandleTraits>;
 using UniqueFile = UniqueAny<HANDLE, FileTraits>;
@@ -69,5 +82,10 @@ using UniqueFind = UniqueAny<HANDLE, FindTraits>;
 using UniqueInternet = UniqueAny<HINTERNET, InternetTraits>;
 using UniqueModule = UniqueAny<HMODULE, ModuleTraits>;
 using UniqueGlobal = UniqueAny<HGLOBAL, GlobalTraits>;
+using UniqueDc = UniqueAny<HDC, DcTraits>;
+using UniqueGdiBitmap = UniqueAny<HBITMAP, GdiObjectTraits<HBITMAP>>;
+using UniqueBrush = UniqueAny<HBRUSH, GdiObjectTraits<HBRUSH>>;
+using UniqueFont = UniqueAny<HFONT, GdiObjectTraits<HFONT>>;
+using UniqueWindow = UniqueAny<HWND, WindowTraits>;
 
 }  // namespace brivon

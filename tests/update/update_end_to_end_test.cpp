@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "common/gdiplus_owners.h"
+#include "common/png_encoder.h"
 #include "common/text.h"
 #include "servers/loopback_http_server.h"
 #include "support/alert_window_driver.h"
@@ -44,26 +45,11 @@ const std::string kBd = "base BDORVA";
 // ---------------------------------------------------------------------------------------------
 // Pictures in and out: the update picture the service hands out, and screenshots of the window.
 
-bool PngEncoder(CLSID* clsid) {
-  UINT count = 0, size = 0;
-  if (Gdiplus::GetImageEncodersSize(&count, &size) != Gdiplus::Ok || size == 0) return false;
-  std::vector<BYTE> buffer(size);
-  auto* codecs = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buffer.data());
-  if (Gdiplus::GetImageEncoders(count, size, codecs) != Gdiplus::Ok) return false;
-  for (UINT i = 0; i < count; ++i) {
-    if (std::wstring(codecs[i].MimeType) == L"image/png") {
-      *clsid = codecs[i].Clsid;
-      return true;
-    }
-  }
-  return false;
-}
-
 // An orange field in a dark blue frame, as PNG bytes.
 std::string FramedPicturePng(int w, int h) {
   GdiplusSession gdiplus;
   CLSID png;
-  if (!gdiplus.started() || !PngEncoder(&png)) return {};
+  if (!gdiplus.started() || !brivon::FindPngEncoder(&png)) return {};
   IStream* raw = nullptr;
   if (::CreateStreamOnHGlobal(nullptr, TRUE, &raw) != S_OK) return {};
   UniqueStream stream(raw);
@@ -139,7 +125,7 @@ bool SaveAsPng(const ScreenShot& shot, const std::wstring& path) {
   if (shot.pixels.empty()) return false;
   GdiplusSession gdiplus;
   CLSID png;
-  if (!gdiplus.started() || !PngEncoder(&png)) return false;
+  if (!gdiplus.started() || !brivon::FindPngEncoder(&png)) return false;
   std::vector<uint32_t> copy = shot.pixels;
   Gdiplus::Bitmap bitmap(shot.width, shot.height, shot.width * 4, PixelFormat32bppRGB,
                          reinterpret_cast<BYTE*>(copy.data()));

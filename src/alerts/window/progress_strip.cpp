@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "common/unique_handle.h"
+
 namespace brivon {
 namespace {
 
@@ -47,28 +49,30 @@ std::wstring ProgressStripText(uint64_t soFar, uint64_t total) {
   return text + std::to_wstring(percent) + L" % (" + Megabytes(soFar) + L" de " + Megabytes(total) + L" MB)";
 }
 
+namespace {
+
+void FillWith(HDC dc, const RECT& area, COLORREF colour) {
+  UniqueBrush brush(::CreateSolidBrush(colour));
+  if (brush) ::FillRect(dc, &area, brush.get());
+}
+
+}  // namespace
+
 void PaintProgressStrip(HDC dc, const AlertLayout& layout, uint64_t soFar, uint64_t total) {
   ProgressStripGeometry g = ProgressStripFor(layout, soFar, total);
-  HBRUSH strip = ::CreateSolidBrush(kStripColour);
-  ::FillRect(dc, &g.strip, strip);
-  ::DeleteObject(strip);
+  FillWith(dc, g.strip, kStripColour);
   if (total != 0) {
-    HBRUSH track = ::CreateSolidBrush(kTrackColour);
-    ::FillRect(dc, &g.track, track);
-    ::DeleteObject(track);
-    HBRUSH filled = ::CreateSolidBrush(kFilledColour);
-    ::FillRect(dc, &g.filled, filled);
-    ::DeleteObject(filled);
+    FillWith(dc, g.track, kTrackColour);
+    FillWith(dc, g.filled, kFilledColour);
   }
-  HFONT font = ::CreateFontW(-16, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                             CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Arial");
-  HGDIOBJ previous = ::SelectObject(dc, font);
+  UniqueFont font(::CreateFontW(-16, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                                CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Arial"));
+  HGDIOBJ previous = font ? ::SelectObject(dc, font.get()) : nullptr;
   ::SetBkMode(dc, TRANSPARENT);
   ::SetTextColor(dc, kTextColour);
   std::wstring text = ProgressStripText(soFar, total);
   ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &g.text, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-  ::SelectObject(dc, previous);
-  ::DeleteObject(font);
+  if (previous) ::SelectObject(dc, previous);  // the font must not be selected when it goes
 }
 
 }  // namespace brivon

@@ -14,11 +14,6 @@ namespace {
 constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x00000800;
 #endif
 
-struct WindowTraits {
-  static HWND Invalid() { return nullptr; }
-  static void Close(HWND window) { ::DestroyWindow(window); }
-};
-using UniqueWindow = UniqueAny<HWND, WindowTraits>;
 
 }  // namespace
 

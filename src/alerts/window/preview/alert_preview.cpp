@@ -20,6 +20,7 @@
 #include "alerts/window/text_drawing.h"
 #include "build_config.h"
 #include "common/gdiplus_owners.h"
+#include "common/png_encoder.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
 
@@ -48,32 +49,6 @@ constexpr wchar_t kUsage[] =
     L"\n"
     L"Exit code: 0 when every picture was written, 1 when the document cannot be read or a\n"
     L"picture cannot be written, 2 for wrong arguments.\n";
-
-struct DcTraits {
-  static HDC Invalid() { return nullptr; }
-  static void Close(HDC dc) { ::DeleteDC(dc); }
-};
-struct BitmapHandleTraits {
-  static HBITMAP Invalid() { return nullptr; }
-  static void Close(HBITMAP bitmap) { ::DeleteObject(bitmap); }
-};
-using UniqueDc = brivon::UniqueAny<HDC, DcTraits>;
-using UniqueHBitmap = brivon::UniqueAny<HBITMAP, BitmapHandleTraits>;
-
-bool PngEncoder(CLSID* clsid) {
-  UINT count = 0, size = 0;
-  if (Gdiplus::GetImageEncodersSize(&count, &size) != Gdiplus::Ok || size == 0) return false;
-  std::vector<BYTE> buffer(size);
-  auto* codecs = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buffer.data());
-  if (Gdiplus::GetImageEncoders(count, size, codecs) != Gdiplus::Ok) return false;
-  for (UINT i = 0; i < count; ++i) {
-    if (std::wcscmp(codecs[i].MimeType, L"image/png") == 0) {
-      *clsid = codecs[i].Clsid;
-      return true;
-    }
-  }
-  return false;
-}
 
 // Positive decimal within 1..16384, nothing else on the argument.
 int ScreenSide(const wchar_t* text) {
@@ -178,7 +153,7 @@ int Preview(int argc, wchar_t** argv) {
     return 1;
   }
   CLSID png{};
-  if (!PngEncoder(&png)) {
+  if (!brivon::FindPngEncoder(&png)) {
     std::fwprintf(stderr, L"no PNG encoder\n");
     return 1;
   }
@@ -209,8 +184,8 @@ int Preview(int argc, wchar_t** argv) {
   info.bmiHeader.biBitCount = 32;
   info.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
-  UniqueDc dc(::CreateCompatibleDC(nullptr));
-  UniqueHBitmap surface(::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+  brivon::UniqueDc dc(::CreateCompatibleDC(nullptr));
+  brivon::UniqueGdiBitmap surface(::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
   if (!dc || !surface || !bits) {
     std::fwprintf(stderr, L"no drawing surface of %d x %d\n", width, height);
     return 1;
