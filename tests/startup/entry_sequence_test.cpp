@@ -33,21 +33,6 @@ const char kOneAlert[] =
     R"({"titulo":"Aviso","alertas":[{"tipo":"solo_mensaje","contenido":[{"texto":"Hola","enlace":"",)"
     R"("imagen":"","color_fondo":"#C00000","color_texto":"#FFFFFF"}]}]})";
 
-std::vector<std::wstring> EntriesOf(const std::wstring& folder, bool folders) {
-  std::vector<std::wstring> names;
-  WIN32_FIND_DATAW entry;
-  HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &entry);
-  if (find == INVALID_HANDLE_VALUE) return names;
-  do {
-    const std::wstring name = entry.cFileName;
-    const bool isFolder = entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
-    if (name != L"." && name != L".." && isFolder == folders) names.push_back(name);
-  } while (::FindNextFileW(find, &entry));
-  ::FindClose(find);
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 std::vector<std::wstring> Sorted(std::vector<std::wstring> entries) {
   std::sort(entries.begin(), entries.end());
   return entries;
@@ -233,7 +218,7 @@ TEST_F(EntrySequenceTest, LeftoverUpdateFoldersAreArchivedAndRemovedBeforeTheChe
     server_.OnRequest([&](const testing::RecordedRequest& request) {
       if (request.path == kCheckinPath) {
         std::lock_guard<std::mutex> lock(mutex);
-        atCheckin = EntriesOf(updates, true);
+        atCheckin = testing::EntryNames(updates, true);
         checkedIn = true;
       }
       return false;
@@ -250,7 +235,7 @@ TEST_F(EntrySequenceTest, LeftoverUpdateFoldersAreArchivedAndRemovedBeforeTheChe
     EXPECT_FALSE(run.timedOut);
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_TRUE(run.boxes.empty());
-    const std::vector<std::wstring> remaining = EntriesOf(updates, true);
+    const std::vector<std::wstring> remaining = testing::EntryNames(updates, true);
     std::vector<std::wstring> expectedRemaining = row.remaining;
     if (row.links) {
       // Wine 8 cannot remove a Unix link through any file call: the link, and the folder that
@@ -281,14 +266,14 @@ TEST_F(EntrySequenceTest, LeftoverUpdateFoldersAreArchivedAndRemovedBeforeTheChe
     std::vector<std::wstring> files = {L"antiguo.zip", L"nota.txt"};
     for (const std::wstring& name : row.archived) files.push_back(name + L".zip");
     if (row.updatesFolder) {
-      EXPECT_EQ(EntriesOf(updates, false), Sorted(files));  // no other archive, no partial one
+      EXPECT_EQ(testing::EntryNames(updates, false), Sorted(files));  // no other archive, no partial one
       EXPECT_EQ(ReadBytes(updates + L"\\antiguo.zip"), "earlier archive");
       EXPECT_EQ(ReadBytes(updates + L"\\nota.txt"), "x");
     } else {
       EXPECT_FALSE(Exists(updates));
       EXPECT_FALSE(Exists(calls));  // no PowerShell started at all
     }
-    EXPECT_EQ(EntriesOf(outside, false), std::vector<std::wstring>{L"importante.MDB"});
+    EXPECT_EQ(testing::EntryNames(outside, false), std::vector<std::wstring>{L"importante.MDB"});
     EXPECT_EQ(ReadBytes(outside + L"\\importante.MDB"), "keep me");
     EXPECT_EQ(ReadBytes(folder + L"\\FacturaOrva.exe"), sibling_);
   }

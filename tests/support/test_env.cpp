@@ -1,7 +1,10 @@
 #include "support/test_env.h"
 
+#include <algorithm>
 #include <fstream>
 #include <system_error>
+
+#include "common/unique_handle.h"
 
 namespace brivon::testing {
 
@@ -71,6 +74,20 @@ std::wstring InstallBrivon(const std::wstring& folder, const std::wstring& name)
   std::wstring target = folder + L"\\" + name;
   ::CopyFileW(BrivonExePath().c_str(), target.c_str(), FALSE);
   return target;
+}
+
+std::vector<std::wstring> EntryNames(const std::wstring& folder, bool folders) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW entry;
+  UniqueFind find(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
+  if (!find) return names;
+  do {
+    const std::wstring name = entry.cFileName;
+    const bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (name != L"." && name != L".." && isFolder == folders) names.push_back(name);
+  } while (::FindNextFileW(find.get(), &entry));
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 }  // namespace brivon::testing

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace brivon::testing {
 
@@ -34,6 +35,8 @@ class TempFolder {
 std::string ReadBytes(const std::wstring& path);  // "" when missing
 bool WriteBytes(const std::wstring& path, const std::string& bytes);
 bool Exists(const std::wstring& path);
+// Names of the files (or, with folders, the sub-folders) directly in folder, sorted.
+std::vector<std::wstring> EntryNames(const std::wstring& folder, bool folders);
 bool IsDirectory(const std::wstring& path);
 DWORD Attributes(const std::wstring& path);
 

@@ -176,21 +176,6 @@ std::wstring StampNow() {
   return text;
 }
 
-std::vector<std::wstring> EntriesOf(const std::wstring& folder, bool folders) {
-  std::vector<std::wstring> names;
-  WIN32_FIND_DATAW entry;
-  HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &entry);
-  if (find == INVALID_HANDLE_VALUE) return names;
-  do {
-    const std::wstring name = entry.cFileName;
-    const bool isFolder = entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
-    if (name != L"." && name != L".." && isFolder == folders) names.push_back(name);
-  } while (::FindNextFileW(find, &entry));
-  ::FindClose(find);
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 std::string Document(const std::string& alertas) {
   return R"({"titulo":"Avisos de FacturaOrva","color_fondo":"#203040","color_titulo_fondo":"#804020",)"
          R"("color_titulo_texto":"#FFFFFF","alertas":[)" +
@@ -309,7 +294,7 @@ std::string UpdateEndToEnd::picture_;
 
 // The time-stamped folder an update run made in "\actualizaciones", checked against the run's times.
 std::wstring OnlyStampFolder(const std::wstring& folder, const std::wstring& before, const std::wstring& after) {
-  const std::vector<std::wstring> stamps = EntriesOf(folder + L"\\actualizaciones", true);
+  const std::vector<std::wstring> stamps = testing::EntryNames(folder + L"\\actualizaciones", true);
   EXPECT_EQ(stamps.size(), 1u);
   if (stamps.size() != 1) return L"?";
   static const std::wregex shape(LR"(\d{6}_\d{6})");
@@ -342,7 +327,7 @@ TEST_F(UpdateEndToEnd, ExecutablePackageThenTheNextStartArchivesWhatItLeft) {
 
   // Afterwards the folder holds the new program, the data files and the tool, and no "2" file.
   EXPECT_EQ(ReadBytes(folder + L"\\" + kSibling), newExe_);
-  EXPECT_EQ(EntriesOf(folder, false), (std::vector<std::wstring>{L"7za.exe", L"Datos.MDB", L"Empresa.BDORVA",
+  EXPECT_EQ(testing::EntryNames(folder, false), (std::vector<std::wstring>{L"7za.exe", L"Datos.MDB", L"Empresa.BDORVA",
                                                                   L"FacturaOrva.exe", L"brivon.exe"}));
   EXPECT_EQ(ReadBytes(folder + L"\\Datos.MDB"), kMdb);
   EXPECT_EQ(ReadBytes(folder + L"\\Empresa.BDORVA"), kBd);
@@ -381,8 +366,8 @@ TEST_F(UpdateEndToEnd, ExecutablePackageThenTheNextStartArchivesWhatItLeft) {
   EXPECT_EQ(next.run.exitCode, 0u);
   EXPECT_FALSE(next.run.timedOut);
   EXPECT_EQ(next.count, 0);
-  EXPECT_TRUE(EntriesOf(folder + L"\\actualizaciones", true).empty());
-  EXPECT_EQ(EntriesOf(folder + L"\\actualizaciones", false), std::vector<std::wstring>{stamp + L".zip"});
+  EXPECT_TRUE(testing::EntryNames(folder + L"\\actualizaciones", true).empty());
+  EXPECT_EQ(testing::EntryNames(folder + L"\\actualizaciones", false), std::vector<std::wstring>{stamp + L".zip"});
   listing = testing::ListArchive(kept + L".zip");
   std::sort(listing.begin(), listing.end());
   EXPECT_EQ(listing, (std::vector<std::wstring>{L"Datos.MDB", L"Empresa.BDORVA", L"FacturaOrva.exe"}));
@@ -407,7 +392,7 @@ TEST_F(UpdateEndToEnd, ZipPackageInstallsItsExecutableAndKeepsTheRestOfThePackag
   EXPECT_EQ(seen.mostAtOnce, 1);
 
   EXPECT_EQ(ReadBytes(folder + L"\\" + kSibling), newExe_);
-  EXPECT_EQ(EntriesOf(folder, false), (std::vector<std::wstring>{L"7za.exe", L"Datos.MDB", L"Empresa.BDORVA",
+  EXPECT_EQ(testing::EntryNames(folder, false), (std::vector<std::wstring>{L"7za.exe", L"Datos.MDB", L"Empresa.BDORVA",
                                                                   L"FacturaOrva.exe", L"brivon.exe"}));
   EXPECT_EQ(ReadBytes(folder + L"\\Datos.MDB"), kMdb);
   EXPECT_EQ(ReadBytes(folder + L"\\Empresa.BDORVA"), kBd);
@@ -600,7 +585,7 @@ TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) 
     EXPECT_EQ(ReadBytes(folder + L"\\Datos.MDB"), kMdb);
     EXPECT_EQ(ReadBytes(folder + L"\\Empresa.BDORVA"), kBd);
     if (row.expectNew) {  // the replaced version is kept
-      const auto stamps = EntriesOf(folder + L"\\actualizaciones", true);
+      const auto stamps = testing::EntryNames(folder + L"\\actualizaciones", true);
       ASSERT_EQ(stamps.size(), 1u);
       EXPECT_EQ(ReadBytes(folder + L"\\actualizaciones\\" + stamps[0] + L"\\FacturaOrva.exe"), oldExe_);
     }
