@@ -22,8 +22,24 @@ std::wstring SingleInstanceMutexName(const std::wstring& programFolder) {
   return std::wstring(L"Local\\Brivon-") + hex;
 }
 
+namespace {
+
+// One folder started by its short (8.3) name and by its long name is still one folder.
+std::wstring LongPathOf(const std::wstring& folder) {
+  if (folder.empty()) return folder;
+  DWORD needed = ::GetLongPathNameW(folder.c_str(), nullptr, 0);
+  if (needed == 0) return folder;
+  std::wstring longPath(needed, L'\0');
+  DWORD length = ::GetLongPathNameW(folder.c_str(), longPath.data(), needed);
+  if (length == 0 || length >= needed) return folder;
+  longPath.resize(length);
+  return longPath;
+}
+
+}  // namespace
+
 SingleInstanceGuard::SingleInstanceGuard(const std::wstring& programFolder) {
-  HANDLE mutex = ::CreateMutexW(nullptr, TRUE, SingleInstanceMutexName(programFolder).c_str());
+  HANDLE mutex = ::CreateMutexW(nullptr, TRUE, SingleInstanceMutexName(LongPathOf(programFolder)).c_str());
   DWORD error = ::GetLastError();
   mutex_.reset(mutex);
   // Without a mutex at all the start goes on: better a rare race than a program that never runs.

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/test_env.h"
+
 namespace brivon {
 namespace {
 
@@ -23,6 +25,21 @@ TEST(SingleInstanceTest, ASecondGuardForTheSameFolderIsRefused) {
   EXPECT_FALSE(second.held());
   SingleInstanceGuard other(L"C:\\brivon-test-otra");
   EXPECT_TRUE(other.held());
+}
+
+TEST(SingleInstanceTest, AFolderStartedByItsShortNameIsTheSameFolder) {
+  testing::TempFolder root;
+  const std::wstring folder = root / L"Carpeta del programa de gestion";
+  ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+  wchar_t shortName[MAX_PATH] = {};
+  const DWORD length = ::GetShortPathNameW(folder.c_str(), shortName, MAX_PATH);
+  ASSERT_GT(length, 0u);
+  ASSERT_LT(length, static_cast<DWORD>(MAX_PATH));
+  EXPECT_NE(std::wstring(shortName), folder);  // the system gave it an 8.3 name
+  SingleInstanceGuard first(folder);
+  EXPECT_TRUE(first.held());
+  SingleInstanceGuard second(shortName);
+  EXPECT_FALSE(second.held());
 }
 
 }  // namespace

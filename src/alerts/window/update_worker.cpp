@@ -1,6 +1,7 @@
 #include "alerts/window/update_worker.h"
 
 #include <memory>
+#include <new>
 
 #include "alerts/window/alert_window.h"
 #include "update/update_run.h"
@@ -24,8 +25,11 @@ DWORD WINAPI UpdateWorker(LPVOID parameter) {
       if (!ProgressReportDue(now, lastReport, reported, soFar, total)) return;
       lastReport = now;
       reported = true;
-      auto* progress = new UpdateProgress{soFar, total};
-      if (!::PostMessageW(window, WM_UPDATE_PROGRESS, 0, reinterpret_cast<LPARAM>(progress))) delete progress;
+      // Never throws into the download: a report that cannot be made is skipped, not the update.
+      auto* progress = new (std::nothrow) UpdateProgress{soFar, total};
+      if (progress && !::PostMessageW(window, WM_UPDATE_PROGRESS, 0, reinterpret_cast<LPARAM>(progress))) {
+        delete progress;
+      }
     });
   } catch (...) {
     // The window must close whatever happened to the run.
