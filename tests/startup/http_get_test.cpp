@@ -1,5 +1,5 @@
-// The shared GET against servers that go quiet: a silence longer than the receive limit ends the
-// transfer as a failure instead of holding the program; a slow but steady body still arrives.
+// The shared GET: a silence longer than the receive limit ends the transfer as a failure instead
+// of holding the program; a slow but steady body still arrives; a redirect is followed.
 #include "common/http_get.h"
 
 #include <gtest/gtest.h>
@@ -26,7 +26,7 @@ HttpReply Body(size_t size, int chunkDelayMs) {
   return reply;
 }
 
-TEST(HttpGetSilenceTest, SilenceEndsAsAFailureAndSlowBodiesArrive) {
+TEST(HttpGetTest, SilenceEndsAsAFailureAndSlowBodiesArrive) {
   struct Case {
     const char* name;
     HttpReply reply;
@@ -54,6 +54,24 @@ TEST(HttpGetSilenceTest, SilenceEndsAsAFailureAndSlowBodiesArrive) {
     EXPECT_EQ(requests[0].target, "/x?v=1");
     server.Stop();
   }
+}
+
+// Opening through a connection handle still follows a redirect, as opening the address whole did.
+TEST(HttpGetTest, ARedirectIsFollowed) {
+  LoopbackHttpServer server;
+  ASSERT_TRUE(server.Start());
+  HttpReply moved;
+  moved.status = 302;
+  moved.body = "moved";
+  moved.headers.push_back({"Location", "/nuevo/7za.exe?x=1"});
+  server.Serve("/parches/7za.exe", moved);
+  server.Serve("/nuevo/7za.exe", Body(3000, 0));
+  std::string body;
+  const HttpGetOutcome outcome = HttpGetToString(server.Url("/parches/7za.exe"), HttpGetOptions{}, body);
+  EXPECT_EQ(outcome.result, HttpGetResult::Complete);
+  EXPECT_EQ(outcome.httpStatus, 200u);
+  EXPECT_EQ(body.size(), 3000u);
+  EXPECT_EQ(server.CountRequests("/nuevo/7za.exe"), 1u);
 }
 
 }  // namespace
