@@ -154,11 +154,11 @@ if cmp -s "$tool" "$program/7za.exe"; then echo "7za.exe is byte-identical to th
 echo "-- the report sent:"; tr -d '\r' <"$program/actualizador_registros/ComprobadorOrvane.json"; echo
 cmp -s "$site/facturaorva.exe" "$program/facturaorva.exe" && echo "facturaorva.exe is now the served package"
 
-run_start 2 "an update with a ZIP package"
+run_start 2 "the first update's folder archived by the housekeeping, then an update with a ZIP package"
 cmp -s "$tools/fixture_sibling_65535_0_65535_1.exe" "$program/facturaorva.exe" &&
   echo "facturaorva.exe is now the one from Paquete.zip"
 
-run_start 3 "the housekeeping archives the update folders left behind"
+run_start 3 "the housekeeping archives the second update's folder; no alerts"
 echo
 echo "== Archives of earlier updates"
 for zip in "$program"/actualizaciones/*.zip "$program"/versiones/*.zip; do
