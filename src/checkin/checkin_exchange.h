@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/internet_timeouts.h"
+
 namespace brivon {
 
 // The program's own replies when no usable answer arrives (Windows-1252 text).
@@ -41,6 +43,6 @@ std::string PostCheckinReport(std::string_view body);
 // asks for less).
 std::string PostCheckinReportTo(const CheckinEndpoint& endpoint, std::string_view body,
                                 uint64_t maxReplyBytes = kMaxReplyBytes,
-                                unsigned long receiveTimeoutMs = 30 * 1000);
+                                unsigned long receiveTimeoutMs = kReceiveTimeoutMs);
 
 }  // namespace brivon

@@ -10,6 +10,8 @@
 #include <functional>
 #include <string>
 
+#include "common/internet_timeouts.h"
+
 namespace brivon {
 
 enum class HttpGetResult {
@@ -30,7 +32,7 @@ struct HttpGetOptions {
   DWORD chunkSize = 64 * 1024;
   uint64_t maxBytes = 0;  // 0: no cap
   bool acceptAnyStatus = false;
-  DWORD receiveTimeoutMs = 30 * 1000;  // a server silent this long fails the transfer (http and https)
+  DWORD receiveTimeoutMs = kReceiveTimeoutMs;  // a server silent this long fails the transfer (http, https)
 };
 
 struct HttpGetOutcome {
