@@ -14,7 +14,8 @@
 
 namespace brivon {
 
-bool DownloadBody(const std::string& address, const wchar_t* userAgent, std::string& body) {
+bool DownloadBody(const std::string& address, const wchar_t* userAgent, std::string& body,
+                  HttpGetOutcome* reported) {
   body.clear();
   std::wstring url = AnsiToWide(address);
   if (url.empty()) return false;
@@ -41,6 +42,7 @@ bool DownloadBody(const std::string& address, const wchar_t* userAgent, std::str
     std::string().swap(body);
     return false;
   }
+  if (reported) *reported = outcome;
   switch (outcome.result) {
     case HttpGetResult::Complete:
     case HttpGetResult::ReadFailed:  // a broken transfer keeps what arrived
@@ -92,10 +94,10 @@ std::string FetchText(const std::string& address) {
   return body;
 }
 
-void LoadRtfDocument(HWND box, const std::string& address) {
+void LoadRtfDocument(HWND box, const std::string& address, HttpGetOutcome* outcome) {
   if (box == nullptr || address.empty()) return;
-  std::string text = FetchText(address);
-  if (text.empty()) return;
+  std::string text;
+  if (!DownloadBody(address, kTextUserAgent, text, outcome)) return;
   SETTEXTEX settings{ST_DEFAULT, CP_ACP};
   ::SendMessageA(box, EM_SETTEXTEX, reinterpret_cast<WPARAM>(&settings), reinterpret_cast<LPARAM>(text.c_str()));
 }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/gdiplus_owners.h"
+#include "common/http_get.h"
 
 namespace brivon {
 
@@ -20,8 +21,9 @@ inline constexpr wchar_t kTextUserAgent[] = L"RTFMod";
 
 // The whole body of `address` (any status: an error page is a body too). False when the
 // address cannot be opened, the body is empty or passes the cap. A transfer that breaks
-// off keeps what arrived.
-bool DownloadBody(const std::string& address, const wchar_t* userAgent, std::string& body);
+// off keeps what arrived. outcome, when given, tells how the transfer ended and its status.
+bool DownloadBody(const std::string& address, const wchar_t* userAgent, std::string& body,
+                  HttpGetOutcome* outcome = nullptr);
 
 // A bitmap decoded from the bytes through a stream on a movable global block; undrawable
 // (0 x 0) when the bytes are no picture; none when the bytes are empty or memory runs out.
@@ -36,7 +38,8 @@ std::string FetchText(const std::string& address);
 
 // Replaces the content of a rich-text box with the document at `address`: RTF shows as
 // formatted text, anything else as plain text. No box or no address: nothing is fetched;
-// nothing fetched: the box stays as it was.
-void LoadRtfDocument(HWND box, const std::string& address);
+// nothing fetched: the box stays as it was. outcome, when given, tells how the transfer ended
+// (untouched when nothing was fetched).
+void LoadRtfDocument(HWND box, const std::string& address, HttpGetOutcome* outcome = nullptr);
 
 }  // namespace brivon

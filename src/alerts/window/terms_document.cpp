@@ -14,30 +14,17 @@ namespace {
 constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x00000800;
 #endif
 
-
 }  // namespace
 
-bool IsTermsDocument(unsigned long httpStatus, const std::string& body) {
-  return httpStatus >= 200 && httpStatus <= 299 && !body.empty();
+bool IsTermsDocument(unsigned long httpStatus, uint64_t bodyBytes) {
+  return httpStatus >= 200 && httpStatus <= 299 && bodyBytes > 0;
 }
 
 bool LoadTermsDocument(HWND box, const std::string& address) {
-  if (box == nullptr || address.empty()) return false;
-  HttpGetOptions options;
-  options.userAgent = kTextUserAgent;
-  options.accessType = INTERNET_OPEN_TYPE_DIRECT;
-  options.flags = INTERNET_FLAG_RELOAD;
-  options.chunkSize = 4096;
-  options.maxBytes = kMaxRemoteBodyBytes;
   // An error page is still shown, so the person sees why there is nothing to accept.
-  options.acceptAnyStatus = true;
-  std::string body;
-  const HttpGetOutcome outcome = HttpGetToString(AnsiToWide(address), options, body);
-  if (outcome.result == HttpGetResult::TooLarge) body.clear();
-  if (body.empty()) return false;
-  SETTEXTEX settings{ST_DEFAULT, CP_ACP};
-  ::SendMessageA(box, EM_SETTEXTEX, reinterpret_cast<WPARAM>(&settings), reinterpret_cast<LPARAM>(body.c_str()));
-  return outcome.ok() && IsTermsDocument(outcome.httpStatus, body);
+  HttpGetOutcome outcome;  // stays a failure when nothing was fetched
+  LoadRtfDocument(box, address, &outcome);
+  return outcome.ok() && IsTermsDocument(outcome.httpStatus, outcome.bytes);
 }
 
 std::wstring TermsDocumentText(const std::string& address) {

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 namespace brivon {
@@ -13,7 +14,7 @@ namespace brivon {
 bool LoadTermsDocument(HWND box, const std::string& address);
 
 // Whether an answer counts as the terms document for accepting them.
-bool IsTermsDocument(unsigned long httpStatus, const std::string& body);
+bool IsTermsDocument(unsigned long httpStatus, uint64_t bodyBytes);
 
 // For the alert preview: the text a terms window's box would hold, without its formatting
 // (the document fetched as the window fetches it, read back from an unshown rich-text box).
