@@ -21,6 +21,7 @@
 #include "common/text.h"
 #include "servers/loopback_http_server.h"
 #include "support/alert_window_driver.h"
+#include "support/log_lines.h"
 #include "support/powershell_standin.h"
 #include "support/program_run.h"
 #include "support/test_env.h"
@@ -142,30 +143,6 @@ bool Near(COLORREF a, COLORREF b, int tolerance) {
 // ---------------------------------------------------------------------------------------------
 // The activity logs.
 
-// The texts of a log's lines, each checked for its "YYYY-MM-DD HH:MM:SS;" frame and CR LF.
-std::vector<std::string> LogTexts(const std::wstring& path) {
-  static const std::regex frame(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d;)");
-  std::vector<std::string> texts;
-  const std::string bytes = ReadBytes(path);
-  size_t start = 0;
-  while (start < bytes.size()) {
-    size_t end = bytes.find("\r\n", start);
-    EXPECT_NE(end, std::string::npos) << "a line without CR LF in " << NarrowLow8(path);
-    if (end == std::string::npos) end = bytes.size();
-    const std::string line = bytes.substr(start, end - start);
-    EXPECT_TRUE(std::regex_search(line, frame)) << line;
-    texts.push_back(line.size() >= 20 ? line.substr(20) : line);
-    start = end + 2;
-  }
-  return texts;
-}
-
-std::vector<std::string> MarkersOf(const std::vector<std::string>& texts) {
-  std::vector<std::string> markers;
-  for (const auto& text : texts) markers.push_back(text.substr(0, text.find(';')));
-  return markers;
-}
-
 // Local time as the archive folders are named.
 std::wstring StampNow() {
   SYSTEMTIME t;
@@ -224,7 +201,9 @@ class UpdateEndToEnd : public ::testing::Test {
     const std::wstring folder = root / L"Programas Orvane";
     EXPECT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
     exe_ = testing::InstallBrivon(folder);
-    if (withTool) EXPECT_TRUE(::CopyFileW(testing::ArchiveToolPath().c_str(), (folder + L"\\7za.exe").c_str(), FALSE));
+    if (withTool) {
+      EXPECT_TRUE(::CopyFileW(testing::ArchiveToolPath().c_str(), (folder + L"\\7za.exe").c_str(), FALSE));
+    }
     EXPECT_TRUE(WriteBytes(folder + L"\\" + kSibling, oldExe_));
     EXPECT_TRUE(WriteBytes(folder + L"\\Datos.MDB", kMdb));
     EXPECT_TRUE(WriteBytes(folder + L"\\Empresa.BDORVA", kBd));
@@ -353,11 +332,11 @@ TEST_F(UpdateEndToEnd, ExecutablePackageThenTheNextStartArchivesWhatItLeft) {
   };
   std::vector<std::string> whole = update;
   whole.push_back("CIERRE_ARCHIVAR_ZIP;" + p + "\\brivon2.exe;NO_EXISTE");  // the next alert's close bar
-  EXPECT_EQ(LogTexts(folder + L"\\actualizador_registros\\descargas.csv"), whole);
+  EXPECT_EQ(testing::LogTexts(folder + L"\\actualizador_registros\\descargas.csv"), whole);
   // The update window went away only once the run had written its last line.
   const std::wstring snapshot = root / L"descargas_al_cerrar.csv";
   ASSERT_TRUE(WriteBytes(snapshot, seen.descargasWhenUpdateClosed));
-  EXPECT_EQ(LogTexts(snapshot), update);
+  EXPECT_EQ(testing::LogTexts(snapshot), update);
   EXPECT_FALSE(Exists(folder + L"\\actualizador_registros\\extracciones.csv"));
 
   // The next start archives the time-stamped folder again under its name and removes it.
@@ -421,12 +400,12 @@ TEST_F(UpdateEndToEnd, ZipPackageInstallsItsExecutableAndKeepsTheRestOfThePackag
   };
   std::vector<std::string> whole = update;
   whole.push_back("CIERRE_ARCHIVAR_ZIP;" + p + "\\brivon2.exe;NO_EXISTE");
-  EXPECT_EQ(LogTexts(folder + L"\\actualizador_registros\\descargas.csv"), whole);
-  EXPECT_EQ(LogTexts(folder + L"\\actualizador_registros\\extracciones.csv"),
+  EXPECT_EQ(testing::LogTexts(folder + L"\\actualizador_registros\\descargas.csv"), whole);
+  EXPECT_EQ(testing::LogTexts(folder + L"\\actualizador_registros\\extracciones.csv"),
             std::vector<std::string>{"UNZIP_7ZA;" + p + "\\Paquete.zip;->;" + p + "\\Paquete;OK;ec=0"});
   const std::wstring snapshot = root / L"descargas_al_cerrar.csv";
   ASSERT_TRUE(WriteBytes(snapshot, seen.descargasWhenUpdateClosed));
-  EXPECT_EQ(LogTexts(snapshot), update);
+  EXPECT_EQ(testing::LogTexts(snapshot), update);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -591,9 +570,9 @@ TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) 
     }
 
     // The logs say what happened.
-    const auto downloads = LogTexts(folder + L"\\actualizador_registros\\descargas.csv");
-    EXPECT_EQ(MarkersOf(downloads), row.downloads);
-    const auto extractions = LogTexts(folder + L"\\actualizador_registros\\extracciones.csv");
+    const auto downloads = testing::LogTexts(folder + L"\\actualizador_registros\\descargas.csv");
+    EXPECT_EQ(testing::MarkersOf(downloads), row.downloads);
+    const auto extractions = testing::LogTexts(folder + L"\\actualizador_registros\\extracciones.csv");
     if (row.extraction.empty()) {
       EXPECT_TRUE(extractions.empty());
     } else {

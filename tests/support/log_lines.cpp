@@ -1,0 +1,35 @@
+#include "support/log_lines.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "common/text.h"
+#include "support/test_env.h"
+
+namespace brivon::testing {
+
+std::vector<std::string> LogTexts(const std::wstring& path) {
+  static const std::regex frame(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d;)");
+  std::vector<std::string> texts;
+  const std::string bytes = ReadBytes(path);
+  size_t start = 0;
+  while (start < bytes.size()) {
+    size_t end = bytes.find("\r\n", start);
+    EXPECT_NE(end, std::string::npos) << "a line without CR LF in " << NarrowLow8(path);
+    if (end == std::string::npos) end = bytes.size();
+    const std::string line = bytes.substr(start, end - start);
+    EXPECT_TRUE(std::regex_search(line, frame)) << line;
+    texts.push_back(line.size() >= 20 ? line.substr(20) : line);
+    start = end + 2;
+  }
+  return texts;
+}
+
+std::vector<std::string> MarkersOf(const std::vector<std::string>& texts) {
+  std::vector<std::string> markers;
+  for (const auto& text : texts) markers.push_back(text.substr(0, text.find(';')));
+  return markers;
+}
+
+}  // namespace brivon::testing
