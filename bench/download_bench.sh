@@ -2,10 +2,12 @@
 # Package download benchmark: DownloadPackage under Wine against curl, both fetching the same file
 # from a loopback HTTP server in the same run, for several read sizes and two package sizes (peak
 # memory must not grow with the package).
-#   BRIVON_BUILD_DIR=build-x bash bench/download_bench.sh [SIZE_MIB] [READ_SIZES...]
+#   bash bench/download_bench.sh [SIZE_MIB] [READ_SIZES...]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-export BRIVON_BUILD_DIR="${BRIVON_BUILD_DIR:-$root/build}"
+source "$root/scripts/arch.sh"
+arch_choose
+export BRIVON_BUILD_DIR="${BRIVON_BUILD_DIR:-$root/build/$BRIVON_ARCH}"
 size_mib="${1:-1024}"
 shift || true
 [ $# -gt 0 ] && read_sizes=("$@") || read_sizes=(4096 65536 262144 1048576 4194304)
@@ -15,10 +17,10 @@ mkdir -p "$work/data"
 
 # The library under test, then the benchmark program linked against it.
 BRIVON_BUILD_TARGETS="brivon_update" "$root/scripts/build.sh" "$BRIVON_BUILD_DIR" >/dev/null
-i686-w64-mingw32-g++-posix -O2 -std=c++17 -municode -I"$root/src" -I"$BRIVON_BUILD_DIR/src" \
+"$BRIVON_ARCH-w64-mingw32-g++-posix" -O2 -std=c++17 -municode -I"$root/src" -I"$BRIVON_BUILD_DIR/src" \
   "$root/bench/download_bench.cpp" -o "$work/download_bench.exe" \
-  -L"$BRIVON_BUILD_DIR/src/update" -L"$BRIVON_BUILD_DIR/src/startup" -L"$BRIVON_BUILD_DIR/src" \
-  -lbrivon_update -lbrivon_startup -lbrivon_common -lwininet -lpsapi -lshell32 -lole32 \
+  -L"$BRIVON_BUILD_DIR/src/update" -L"$BRIVON_BUILD_DIR/src" \
+  -lbrivon_update -lbrivon_common -lwininet -lpsapi -lshell32 -lole32 \
   -static -static-libgcc -static-libstdc++
 
 # Packages: sparse files, so the disk holds nothing until they are downloaded.

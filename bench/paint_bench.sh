@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Paint benchmark: one whole paint of each alert kind at 1920 x 1080 under Wine, on an off-screen
 # DIB and on a shown full-screen window of the bench's Xvfb display.
-#   BRIVON_BUILD_DIR=build-x bash bench/paint_bench.sh [ROUNDS] [WIDTH HEIGHT]
+#   bash bench/paint_bench.sh [ROUNDS] [WIDTH HEIGHT]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-export BRIVON_BUILD_DIR="${BRIVON_BUILD_DIR:-$root/build}"
+source "$root/scripts/arch.sh"
+arch_choose
+export BRIVON_BUILD_DIR="${BRIVON_BUILD_DIR:-$root/build/$BRIVON_ARCH}"
 BRIVON_BUILD_TARGETS="brivon_paint_bench" "$root/scripts/build.sh" "$BRIVON_BUILD_DIR" >/dev/null
 source "$root/scripts/bench.sh"
 bench_ensure

@@ -6,7 +6,9 @@
 #   bash bench/update_bench.sh [FILES] [FILE_KIB]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-export BRIVON_BUILD_DIR="${BRIVON_BUILD_DIR:-$root/build}"
+source "$root/scripts/arch.sh"
+arch_choose
+export BRIVON_BUILD_DIR="${BRIVON_BUILD_DIR:-$root/build/$BRIVON_ARCH}"
 files="${1:-1000}"
 kib="${2:-200}"
 work="$BRIVON_BUILD_DIR/bench-update"

@@ -1,12 +1,24 @@
-# The Wine test bench, sourced by the other scripts: a throwaway 32-bit prefix inside the build
-# folder, Arial mapped to Liberation Sans, no crash dialogs, Xvfb when there is no display, and one
-# persistent wineserver so that each Wine process starts in milliseconds.
+# The Wine test bench, sourced by the other scripts: a throwaway prefix of the build's
+# architecture inside the build folder, Arial mapped to Liberation Sans, no crash dialogs, Xvfb when
+# there is no display, and one persistent wineserver so that each Wine process starts in milliseconds.
 #   bench_ensure   set up what is missing and export the environment
 #   bench_stop     stop the wineserver and the Xvfb this bench started
+#   wine ...       runs a Windows program of the build's architecture
 : "${BRIVON_BUILD_DIR:?BRIVON_BUILD_DIR must name the build folder}"
+: "${BRIVON_ARCH:?BRIVON_ARCH must name the architecture of the build: i686 or x86_64}"
 
 export WINEPREFIX="$BRIVON_BUILD_DIR/wineprefix"
-export WINEARCH=win32
+if [ "$BRIVON_ARCH" = x86_64 ]; then
+  # The wrapper 'wine' picks the 32-bit loader whenever wine32 is installed: name the 64-bit pair.
+  export WINEARCH=win64 WINELOADER=/usr/lib/wine/wine64 WINESERVER=/usr/lib/wine/wineserver64
+  export BRIVON_WINE=/usr/lib/wine/wine64
+else
+  export WINEARCH=win32
+  export BRIVON_WINE=wine
+  unset WINELOADER WINESERVER
+fi
+wine() { "$BRIVON_WINE" "$@"; }
+wineserver() { "${WINESERVER:-/usr/bin/wineserver}" "$@"; }
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 BRIVON_XVFB_DISPLAY="${BRIVON_XVFB_DISPLAY:-:77}"
@@ -31,7 +43,7 @@ bench_prefix() {
     flock 9
     [ -f "$WINEPREFIX/.brivon-ready" ] && exit 0
     rm -rf "$WINEPREFIX"
-    wineboot -i >/dev/null 2>&1
+    wine wineboot -i >/dev/null 2>&1
     wineserver -w
     wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Arial /t REG_SZ /d 'Liberation Sans' /f >/dev/null 2>&1
     wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1

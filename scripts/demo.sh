@@ -9,18 +9,24 @@
 # On a headless machine (Xvfb) each alert window is saved as a screenshot and closed through its
 # close bar; with a display of your own you close them yourself.
 # After each start it prints what the service was asked, the files left and the log lines.
+# It runs the release's i686 build where this host runs 32-bit code, the x86-64 build of the same
+# sources otherwise (scripts/arch.sh; BRIVON_ARCH forces either).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-export BRIVON_BUILD_DIR="${BRIVON_BUILD_DIR:-$root/build}"
+source "$root/scripts/arch.sh"
+arch_choose
+export BRIVON_BUILD_ROOT="${BRIVON_BUILD_ROOT:-$root/build}"
+export BRIVON_BUILD_DIR="${BRIVON_BUILD_DIR:-$BRIVON_BUILD_ROOT/$BRIVON_ARCH}"
 port="${BRIVON_TEST_PORT:-47321}"
-"$root/scripts/deps.sh" "$BRIVON_BUILD_DIR"
+"$root/scripts/deps.sh" "$BRIVON_BUILD_ROOT"
+arch_check_loader "$BRIVON_ARCH"
 "$root/scripts/build.sh" "$BRIVON_BUILD_DIR" >/dev/null
 source "$root/scripts/bench.sh"
 bench_ensure
 
 build="$BRIVON_BUILD_DIR"
 tools="$build/tests/tools"
-tool="$build/tools/node_modules/7zip-bin/win/ia32/7za.exe"
+tool="$BRIVON_BUILD_ROOT/tools/node_modules/7zip-bin/win/$(arch_npm_folder "$BRIVON_ARCH")/7za.exe"
 demo="$build/demo"
 program="$demo/programa"
 site="$demo/servicio"
@@ -129,7 +135,7 @@ run_start() {  # number, what it shows
   set +e
   if [ "${BRIVON_OWN_DISPLAY:-}" = 1 ]; then
     # Headless: play the person at the desk (screenshot, then the close bar).
-    (cd "$program" && bash "$root/scripts/demo_alert_windows.sh" "$shots/inicio$n" wine brivon.exe)
+    (cd "$program" && bash "$root/scripts/demo_alert_windows.sh" "$shots/inicio$n" "$BRIVON_WINE" brivon.exe)
   else
     echo "(close each alert through its bottom bar; an update window closes by itself)"
     (cd "$program" && wine brivon.exe)

@@ -4,8 +4,8 @@
 
 #include "checkin/checkin_exchange.h"
 #include "checkin/product_detection.h"
-#include "startup/activity_log.h"
-#include "startup/program_folder.h"
+#include "common/activity_log.h"
+#include "common/program_folder.h"
 
 namespace brivon {
 

@@ -11,9 +11,26 @@
 namespace brivon {
 namespace {
 
+// A failure always carries a code: 0 means success to everyone who reads it. Where the system
+// gave none, the code says what kind of failure it was.
+DWORD NonZeroCode(HttpGetResult result, DWORD error) {
+  if (error != 0) return error;
+  switch (result) {
+    case HttpGetResult::ReadFailed:
+    case HttpGetResult::Truncated:
+      return ERROR_INTERNET_CONNECTION_ABORTED;
+    case HttpGetResult::TooLarge:
+      return ERROR_FILE_TOO_LARGE;
+    case HttpGetResult::SinkRefused:
+      return ERROR_WRITE_FAULT;
+    default:
+      return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+  }
+}
+
 HttpGetOutcome Fail(HttpGetOutcome outcome, HttpGetResult result, DWORD error) {
   outcome.result = result;
-  outcome.error = error;
+  outcome.error = NonZeroCode(result, error);
   return outcome;
 }
 
@@ -82,6 +99,9 @@ HttpGetOutcome HttpGet(const std::wstring& url, const HttpGetOptions& options, c
                         &index)) {
     return Fail(outcome, HttpGetResult::BadStatus, ::GetLastError());
   }
+  // A connection closed before any status line leaves status 0 under Wine's WinINet: no answer
+  // at all, whatever acceptAnyStatus says.
+  if (status == 0) return Fail(outcome, HttpGetResult::BadStatus, ERROR_HTTP_INVALID_SERVER_RESPONSE);
   outcome.httpStatus = status;
   if (!options.acceptAnyStatus && (status < 200 || status > 299)) {
     return Fail(outcome, HttpGetResult::BadStatus, status);

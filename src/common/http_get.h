@@ -37,7 +37,8 @@ struct HttpGetOptions {
 
 struct HttpGetOutcome {
   HttpGetResult result = HttpGetResult::SessionFailed;
-  DWORD error = 0;          // system/WinINet error of the failing step, or the HTTP status for BadStatus
+  DWORD error = 0;          // system/WinINet error of the failing step, or the HTTP status for BadStatus;
+                            // never 0 on failure (a reply without a status line: 12152)
   DWORD httpStatus = 0;     // 0 when no answer arrived
   uint64_t bytes = 0;       // body bytes handed to the sink
   uint64_t announced = 0;   // Content-Length, when the server sent one

@@ -88,7 +88,9 @@ void EnsureArchiveTool(const std::wstring& programFolder) {
   unsigned long error = 0;
   bool downloaded = DownloadArchiveTool(path, &error);
   if (downloaded && IsFile(path)) return;
-  if (downloaded) error = 0;  // reported success, yet the file is not there
+  // Reported success, yet the file is not there (removed at once by another program): still a
+  // failure, so not the code 0 that means success.
+  if (downloaded) error = ERROR_FILE_NOT_FOUND;
 
   std::wstring text = ArchiveToolFailureText(kArchiveToolUrl, error);
   ::MessageBoxW(nullptr, text.c_str(), kArchiveToolErrorTitle, MB_OK | MB_ICONERROR);

@@ -2,7 +2,7 @@
 
 #include "common/text.h"
 #include "common/unique_handle.h"
-#include "startup/activity_log.h"
+#include "common/activity_log.h"
 #include "update/powershell_command.h"
 
 namespace brivon {

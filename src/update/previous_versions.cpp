@@ -1,7 +1,7 @@
 #include "update/previous_versions.h"
 
 #include "common/text.h"
-#include "startup/activity_log.h"
+#include "common/activity_log.h"
 #include "update/archive_time_stamp.h"
 #include "update/file_moves.h"
 #include "update/folder_archive.h"

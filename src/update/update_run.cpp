@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "common/text.h"
-#include "startup/activity_log.h"
-#include "startup/program_folder.h"
+#include "common/activity_log.h"
+#include "common/program_folder.h"
 #include "update/folder_archive.h"
 #include "update/executable_search.h"
 #include "update/extraction.h"
@@ -189,10 +189,14 @@ void RunUpdateIn(const std::wstring& programFolder, const std::string& packageUr
   }
 
   // Stage 5: download.
+  DownloadDetail detail;
   DownloadResult result =
-      DownloadPackage(packageUrl, targetPath, nullptr, progress ? kWatchedReadSize : kPackageReadSize, progress);
+      DownloadPackage(packageUrl, targetPath, &detail, progress ? kWatchedReadSize : kPackageReadSize, progress);
   if (result != DownloadResult::Stored) {
-    log.Downloads(result == DownloadResult::SaveFailed ? "ERROR_GUARDAR" : "ERROR_DESCARGA");
+    // The marker first, as ever; the code after it tells support why (an HTTP status or a system
+    // or WinINet error, never 0).
+    log.Downloads(std::string(result == DownloadResult::SaveFailed ? "ERROR_GUARDAR" : "ERROR_DESCARGA") +
+                  ";err=" + Code(detail.error != 0 ? detail.error : ERROR_HTTP_INVALID_SERVER_RESPONSE));
     if (setAside && !IsExistingFile(targetPath)) PutBack(previous, targetPath, /*copy=*/false, log);
     return;
   }

@@ -4,7 +4,9 @@
 # parser over documents of growing size. Usage: alert_resources_bench.sh [BUILD_DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-export BRIVON_BUILD_DIR="${1:-${BRIVON_BUILD_DIR:-$root/build}}"
+source "$root/scripts/arch.sh"
+arch_choose
+export BRIVON_BUILD_DIR="${1:-${BRIVON_BUILD_DIR:-$root/build/$BRIVON_ARCH}}"
 cmake --build "$BRIVON_BUILD_DIR" --target alert_resources_bench >/dev/null
 source "$root/scripts/bench.sh"
 bench_ensure

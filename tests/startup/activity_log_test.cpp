@@ -1,4 +1,4 @@
-#include "startup/activity_log.h"
+#include "common/activity_log.h"
 
 #include <gtest/gtest.h>
 

@@ -60,6 +60,8 @@ TEST_F(ArchiveToolDownloadTest, FailedTransfersLeaveNoFileAndReportTheirCode) {
   HttpReply cut;
   cut.body = std::string(200000, 'M');
   cut.cutAfter = 70000;
+  HttpReply hangUp;
+  hangUp.closeWithoutAnswer = true;
   struct Case {
     const char* name;
     HttpReply reply;
@@ -68,6 +70,7 @@ TEST_F(ArchiveToolDownloadTest, FailedTransfersLeaveNoFileAndReportTheirCode) {
       {"404", notFound, 404},
       {"500", serverError, 500},
       {"cut", cut, ERROR_INTERNET_CONNECTION_ABORTED},
+      {"closed without an answer", hangUp, ERROR_HTTP_INVALID_SERVER_RESPONSE},
   };
   for (const auto& c : cases) {
     server_.Serve("/t", c.reply);

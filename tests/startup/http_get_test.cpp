@@ -1,5 +1,6 @@
 // The shared GET: a silence longer than the receive limit ends the transfer as a failure instead
-// of holding the program; a slow but steady body still arrives; a redirect is followed.
+// of holding the program; a slow but steady body still arrives; a connection closed unanswered
+// is a failure with a code; a redirect is followed.
 #include "common/http_get.h"
 
 #include <gtest/gtest.h>
@@ -26,15 +27,25 @@ HttpReply Body(size_t size, int chunkDelayMs) {
   return reply;
 }
 
+HttpReply HangUp() {
+  HttpReply reply;
+  reply.closeWithoutAnswer = true;
+  return reply;
+}
+
+// Every download (the archive tool, pictures, the terms document, packages) goes through here:
+// a failure never carries the code 0.
 TEST(HttpGetTest, SilenceEndsAsAFailureAndSlowBodiesArrive) {
   struct Case {
     const char* name;
     HttpReply reply;
     HttpGetResult result;
+    DWORD error;  // 0: any code but 0
   } cases[] = {
-      {"never answers", Silent(), HttpGetResult::OpenFailed},
-      {"stops mid-body", Body(4096, 60000), HttpGetResult::ReadFailed},
-      {"slow but steady", Body(4096, 400), HttpGetResult::Complete},
+      {"never answers", Silent(), HttpGetResult::OpenFailed, 0},
+      {"stops mid-body", Body(4096, 60000), HttpGetResult::ReadFailed, 0},
+      {"slow but steady", Body(4096, 400), HttpGetResult::Complete, 0},
+      {"closed without a status line", HangUp(), HttpGetResult::BadStatus, ERROR_HTTP_INVALID_SERVER_RESPONSE},
   };
   for (auto& c : cases) {
     LoopbackHttpServer server;
@@ -46,6 +57,12 @@ TEST(HttpGetTest, SilenceEndsAsAFailureAndSlowBodiesArrive) {
     const DWORD start = ::GetTickCount();
     const HttpGetOutcome outcome = HttpGetToString(server.Url("/x?v=1"), options, body);
     EXPECT_EQ(outcome.result, c.result) << c.name << " error " << outcome.error;
+    if (c.result != HttpGetResult::Complete) {
+      EXPECT_NE(outcome.error, 0u) << c.name;
+      if (c.error != 0) {
+        EXPECT_EQ(outcome.error, c.error) << c.name;
+      }
+    }
     EXPECT_LT(::GetTickCount() - start, 20000u) << c.name;
     if (c.result == HttpGetResult::Complete) EXPECT_EQ(body.size(), 4096u) << c.name;
     // The query string reaches the server with the path.

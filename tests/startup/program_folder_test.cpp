@@ -1,4 +1,4 @@
-#include "startup/program_folder.h"
+#include "common/program_folder.h"
 
 #include <gtest/gtest.h>
 

@@ -82,6 +82,8 @@ TEST_F(StartupEndToEndTest, FailedDownloadsShowTheErrorBoxAndLeaveNoTool) {
   HttpReply cut;
   cut.body = tool_;
   cut.cutAfter = static_cast<int64_t>(tool_.size() / 2);
+  HttpReply hangUp;
+  hangUp.closeWithoutAnswer = true;
   struct Case {
     const char* name;
     bool serverUp;
@@ -91,6 +93,7 @@ TEST_F(StartupEndToEndTest, FailedDownloadsShowTheErrorBoxAndLeaveNoTool) {
   } cases[] = {
       {"404", true, notFound, false, 404},
       {"cut body", true, cut, false, ERROR_INTERNET_CONNECTION_ABORTED},
+      {"closed without an answer", true, hangUp, false, ERROR_HTTP_INVALID_SERVER_RESPONSE},
       {"directory named 7za.exe", true, whole, true, ERROR_ACCESS_DENIED},
       {"unreachable", false, HttpReply{}, false, ERROR_INTERNET_CANNOT_CONNECT},
   };

@@ -424,6 +424,7 @@ struct FaultRow {
   std::vector<std::string> downloads;  // markers of descargas.csv, in order and complete
   std::string extraction;              // "OK", "ERROR" or "" (no extraction line)
   std::string archiveLine = "";        // the end of the "ZIP_CARPETA;" line, when there is one
+  std::string downloadError = "";      // the end of the "ERROR_DESCARGA;" line, when known
 };
 
 HttpReply Status(int status) {
@@ -468,7 +469,10 @@ std::vector<FaultRow> FaultRows(const std::string& newExe, const std::string& zi
   };
   rows[14].downloads = putBack;
   for (int i = 0; i < 6; ++i) rows[i].downloads = putBack;
+  rows[0].downloadError = ";err=404";
+  rows[4].downloadError = ";err=12152";  // no status line: ERROR_HTTP_INVALID_SERVER_RESPONSE
   rows[5].nobodyListens = true;
+  rows[5].downloadError = ";err=12029";
   rows[6].holdInstalled = true;
   rows[6].downloads = {"ERROR_RENOMBRAR_A_2", "ERROR_GUARDAR"};
   rows[7].withoutTool = true;
@@ -584,6 +588,14 @@ TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) 
                                [](const std::string& t) { return t.rfind("ZIP_CARPETA;", 0) == 0; });
       ASSERT_NE(line, downloads.end());
       EXPECT_EQ(line->substr(line->size() - row.archiveLine.size()), row.archiveLine);
+    }
+    for (const std::string& line : downloads) {  // a failed download always tells its code
+      if (line.rfind("ERROR_DESCARGA", 0) != 0 && line.rfind("ERROR_GUARDAR", 0) != 0) continue;
+      EXPECT_NE(line.find(";err="), std::string::npos) << line;
+      EXPECT_EQ(line.find(";err=0"), std::string::npos) << line;
+      if (!row.downloadError.empty()) {
+        EXPECT_EQ(line.substr(line.find(";err=")), row.downloadError);
+      }
     }
     if (row.withoutTool) {
       ASSERT_EQ(seen.run.boxes.size(), 1u);  // the failed bootstrap says so; the update goes on

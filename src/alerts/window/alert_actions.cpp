@@ -8,8 +8,8 @@
 #include "alerts/window/alert_layout.h"
 #include "alerts/window/link_policy.h"
 #include "common/text.h"
-#include "startup/activity_log.h"
-#include "startup/program_folder.h"
+#include "common/activity_log.h"
+#include "common/program_folder.h"
 #include "update/previous_versions.h"
 
 namespace brivon {

@@ -53,24 +53,36 @@ TEST(AlertWindowsLayout, GridColumnsAreClampedToTheEntries) {
   EXPECT_EQ(GridFor(kFullHd, 0, 3).cols, 0);
 }
 
+// Scales and sizes are single-precision quotients and products, cut toward zero: 37 x 23 in a
+// 930 x 425 cell is 683 x 424, one pixel short of the cell, where 80-bit intermediates (x87) give
+// 425. The same numbers hold in every build.
 TEST(AlertWindowsLayout, GridPicturesAreScaledBothWaysKeepingTheirShape) {
-  GridGeometry one = GridFor(kFullHd, 1, 1);  // a cell of 1880 x 930, pictures up to 900 high
   struct Case {
+    int32_t width, height;
+    size_t entries;
+    int32_t columnas;
+    size_t index;
     int32_t w, h;
     PixelRect expected;
   } cases[] = {
-      {37, 23, {236, 130, 1447, 900}},   // small: enlarged until the height is full
-      {4000, 100, {20, 530, 1880, 47}},  // wide: the width decides
-      {10, 10, {510, 130, 900, 900}},
+      {1920, 1080, 1, 1, 0, 37, 23, {236, 130, 1447, 900}},   // small: enlarged until the height is full
+      {1920, 1080, 1, 1, 0, 4000, 100, {20, 530, 1880, 47}},  // wide: the width decides
+      {1920, 1080, 1, 1, 0, 10, 10, {510, 130, 900, 900}},
+      {1920, 1080, 4, 2, 3, 37, 23, {1093, 605, 683, 424}},   // one short of the cell's 425
+      {1920, 1080, 3, 1, 2, 37, 23, {746, 762, 427, 266}},
+      {1366, 768, 6, 3, 5, 41, 19, {916, 449, 427, 198}},     // one short of the cell's 428
+      {1280, 1024, 1, 1, 0, 37, 23, {20, 130, 1239, 770}},    // one short of the cell's 1240
+      {800, 600, 4, 2, 3, 37, 23, {446, 365, 297, 185}},      // 185 where the exact product is 184.99
+      {800, 600, 4, 2, 3, 41, 19, {410, 365, 370, 171}},
   };
   for (const Case& c : cases) {
-    EntryPlacement place = GridCellFor(kFullHd, one, 0, c.w, c.h);
+    const AlertLayout layout = MakeAlertLayout(c.width, c.height);
+    const GridGeometry grid = GridFor(layout, c.entries, c.columnas);
+    EntryPlacement place = GridCellFor(layout, grid, c.index, c.w, c.h);
     ASSERT_TRUE(place.hasPicture);
-    EXPECT_EQ(place.picture.w, c.expected.w) << c.w << "x" << c.h;
-    EXPECT_EQ(place.picture.h, c.expected.h) << c.w << "x" << c.h;
-    EXPECT_EQ(place.picture.x, c.expected.x) << c.w << "x" << c.h;
-    EXPECT_EQ(place.picture.y, 130) << c.w << "x" << c.h;
+    EXPECT_EQ(place.picture, c.expected) << c.width << "x" << c.height << ", picture " << c.w << "x" << c.h;
   }
+  GridGeometry one = GridFor(kFullHd, 1, 1);
   for (auto size : {std::pair{0, 10}, std::pair{10, 0}, std::pair{-1, -1}}) {
     EXPECT_FALSE(GridCellFor(kFullHd, one, 0, size.first, size.second).hasPicture);
   }
@@ -93,6 +105,8 @@ TEST(AlertWindowsLayout, SoloMensajeWithAndWithoutPicture) {
   RECT hit = HitRectOf(wide.picture);
   EXPECT_EQ(hit.right, 1860);
   EXPECT_EQ(hit.bottom, 1030);
+  // 37 x 23 on 1280 x 1024: the single-precision product is one short of the 1240 available.
+  EXPECT_EQ(SoloMensajeFor(MakeAlertLayout(1280, 1024), 37, 23).picture, (PixelRect{20, 130, 1239, 770}));
 
   EntryPlacement bare = SoloMensajeFor(kFullHd, 0, 0);
   EXPECT_FALSE(bare.hasPicture);
@@ -183,6 +197,7 @@ TEST(AlertWindowsLayout, UpdatePictureIsNeverEnlargedAndCentred) {
       {500, 2000, {889, 270, 142, 570}},     // tall: 60 % of the 950 between the bands
   };
   for (const Case& c : cases) EXPECT_EQ(UpdatePictureFor(kFullHd, c.w, c.h), c.expected) << c.w << "x" << c.h;
+  EXPECT_EQ(UpdatePictureFor(MakeAlertLayout(1366, 768), 4000, 3000), (PixelRect{428, 208, 510, 382}));
 }
 
 }  // namespace

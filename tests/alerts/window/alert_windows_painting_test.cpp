@@ -147,6 +147,14 @@ TEST_F(AlertWindowsPainting, SoloMensajeWithAWidePictureAndWithoutOne) {
   EXPECT_TRUE(ColorAt(1897, 1027, 0xFFFFFF00));
   EXPECT_TRUE(ColorAt(18, 500, kBackground));
   EXPECT_EQ(alert.contenido[0].hitRect.right, 0);
+
+  // Enlarged: 37 x 23 comes to 1447 x 900 in every build.
+  alert.contenido[0].image = SolidPicture(37, 23, 0xFF0000FF);
+  Paint(alert);
+  const RECT& small = alert.contenido[0].hitRect;
+  EXPECT_TRUE(small.left == 236 && small.top == 130 && small.right == 1683 && small.bottom == 1030)
+      << small.left << "," << small.top << "," << small.right << "," << small.bottom;
+  EXPECT_TRUE(ColorAt(1680, 1027, 0xFF0000FF));
 }
 
 TEST_F(AlertWindowsPainting, UndrawablePictureIsNotClickable) {
@@ -208,7 +216,12 @@ TEST_F(AlertWindowsPainting, PaintedGridAgreesWithItsGeometry) {
     size_t entries;
     const char* columnas;
     int32_t cols, rows;
-  } cases[] = {{3, "10", 3, 1}, {3, "1", 1, 3}, {5, "3", 3, 2}, {4, "2", 2, 2}, {2, "0", 1, 2}};
+    RECT last;  // the last entry's clickable picture, the same in every build
+  } cases[] = {{3, "10", 3, 1, {1286, 130, 1899, 511}},
+               {3, "1", 1, 3, {746, 762, 1173, 1028}},
+               {5, "3", 3, 2, {653, 605, 1266, 986}},
+               {4, "2", 2, 2, {1093, 605, 1776, 1029}},  // 683 x 424 in a 930 x 425 cell
+               {2, "0", 1, 2, {618, 605, 1301, 1029}}};
   const AlertLayout layout = MakeAlertLayout(1920, 1080);
   for (const Case& c : cases) {
     Alert alert;
@@ -231,10 +244,15 @@ TEST_F(AlertWindowsPainting, PaintedGridAgreesWithItsGeometry) {
       EXPECT_TRUE(ColorAt(place.fill.x + 1, place.fill.y + 1, 0xFF00FF00)) << c.columnas << " entry " << i;
       EXPECT_TRUE(ColorAt((hit.left + hit.right) / 2, (hit.top + hit.bottom) / 2, 0xFF0000FF))
           << c.columnas << " entry " << i;
-      // A small picture fills its cell's height or width, whichever comes first.
-      EXPECT_TRUE(hit.bottom - hit.top == grid.picMaxH || hit.right - hit.left == grid.cellW)
+      // A small picture fills its cell's height or width, whichever comes first, but for the
+      // pixel a single-precision product may fall short (683 x 424 in a 930 x 425 cell).
+      EXPECT_TRUE(hit.bottom - hit.top >= grid.picMaxH - 1 || hit.right - hit.left >= grid.cellW - 1)
           << c.columnas << " entry " << i;
     }
+    const RECT& last = alert.contenido.back().hitRect;
+    EXPECT_TRUE(last.left == c.last.left && last.top == c.last.top && last.right == c.last.right &&
+                last.bottom == c.last.bottom)
+        << c.columnas << ": " << last.left << "," << last.top << "," << last.right << "," << last.bottom;
   }
 }
 

@@ -3,12 +3,14 @@
 # scripts/demo_alert_windows.sh plays the person (Enter on the check-in's warning box, a
 # screenshot and a close-bar click per window). The screenshots stay under the build folder,
 # and a few of their pixels are checked against the colours the document asks for.
-#   alert_windows_screenshots.sh SOURCE_DIR BUILD_DIR PORT
+#   alert_windows_screenshots.sh SOURCE_DIR BUILD_DIR PORT 7ZA_EXE
 # Needs the bench's environment (DISPLAY, WINEPREFIX): ctest runs it from scripts/test.sh.
 set -uo pipefail
-src="${1:?usage: alert_windows_screenshots.sh SOURCE_DIR BUILD_DIR PORT}"
+src="${1:?usage: alert_windows_screenshots.sh SOURCE_DIR BUILD_DIR PORT 7ZA_EXE}"
 build="${2:?}"
 port="${3:?}"
+tool="${4:?}"
+wine="$build/wine-run"  # the loader of the build's architecture
 shots="$build/artifacts/alert_windows/real"
 work="$build/alert-windows-screenshots"
 program="$work/programa"
@@ -20,7 +22,7 @@ fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
 rm -rf "$shots" "$work"
 mkdir -p "$shots" "$program/actualizador_registros"
 cp "$build/bin/brivon.exe" "$program/"
-cp "$build/tools/node_modules/7zip-bin/win/ia32/7za.exe" "$program/"
+cp "$tool" "$program/"
 # The demo document, and after it an alert of a kind this program does not know: its frame only.
 sed "s/{{PUERTO}}/$port/g" "$demo/alertas_demo.json" |
   /usr/bin/python3 -c 'import json, sys
@@ -33,7 +35,7 @@ for f in oferta_1.png oferta_2.png oferta_3.png novedades.png mantenimiento.png;
   routes+=(--file "/demo/$f" "$(winpath "$demo/$f")" image/png)
 done
 routes+=(--file /demo/terminos.rtf "$(winpath "$demo/terminos.rtf")" application/rtf)
-wine "$build/tests/tools/brivon_demo_service.exe" --port "$port" "${routes[@]}" \
+"$wine" "$build/tests/tools/brivon_demo_service.exe" --port "$port" "${routes[@]}" \
   >"$work/servicio.log" 2>&1 </dev/null &
 stop_service() { curl -s -o /dev/null "http://127.0.0.1:$port/__stop" || true; }
 trap stop_service EXIT
@@ -47,12 +49,12 @@ previews="$build/artifacts/alert_windows/preview/demo"
 rm -rf "$previews"
 mkdir -p "$previews"
 cp "$program/actualizador_registros/recibido.json" "$work/alertas_demo.json"
-wine "$build/bin/brivon_alert_preview.exe" "$(winpath "$work/alertas_demo.json")" \
+"$wine" "$build/bin/brivon_alert_preview.exe" "$(winpath "$work/alertas_demo.json")" \
   "$(xdpyinfo -display "$DISPLAY" | awk '/dimensions:/ {split($2, s, "x"); print s[1]}')" \
   "$(xdpyinfo -display "$DISPLAY" | awk '/dimensions:/ {split($2, s, "x"); print s[2]}')" \
   "$(winpath "$previews/alerta")" </dev/null | tr -d '\r' || fail "the preview failed"
 
-(cd "$program" && BRIVON_DEMO_TIMEOUT=300 bash "$src/scripts/demo_alert_windows.sh" "$shots" wine brivon.exe)
+(cd "$program" && BRIVON_DEMO_TIMEOUT=300 bash "$src/scripts/demo_alert_windows.sh" "$shots" "$wine" brivon.exe)
 code=$?
 stop_service
 [ "$code" = 0 ] || fail "brivon.exe ended with $code"

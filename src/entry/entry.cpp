@@ -5,7 +5,7 @@
 #include "checkin/checkin.h"
 #include "startup/archive_tool.h"
 #include "startup/housekeeping.h"
-#include "startup/program_folder.h"
+#include "common/program_folder.h"
 #include "startup/single_instance.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "startup/activity_log.h"
+#include "common/activity_log.h"
 
 #include <windows.h>
 #include <share.h>
