@@ -43,7 +43,10 @@ bench_prefix() {
     flock 9
     [ -f "$WINEPREFIX/.brivon-ready" ] && exit 0
     rm -rf "$WINEPREFIX"
-    wine wineboot -i >/dev/null 2>&1
+    if ! wine wineboot -i >/dev/null 2>&1; then
+      echo "bench: Wine could not make the $BRIVON_ARCH prefix $WINEPREFIX ($BRIVON_WINE wineboot failed)" >&2
+      exit 1
+    fi
     wineserver -w
     wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Arial /t REG_SZ /d 'Liberation Sans' /f >/dev/null 2>&1
     wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1

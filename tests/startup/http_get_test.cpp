@@ -64,7 +64,9 @@ TEST(HttpGetTest, SilenceEndsAsAFailureAndSlowBodiesArrive) {
       }
     }
     EXPECT_LT(::GetTickCount() - start, 20000u) << c.name;
-    if (c.result == HttpGetResult::Complete) EXPECT_EQ(body.size(), 4096u) << c.name;
+    if (c.result == HttpGetResult::Complete) {
+      EXPECT_EQ(body.size(), 4096u) << c.name;
+    }
     // The query string reaches the server with the path.
     auto requests = server.Requests();
     ASSERT_EQ(requests.size(), 1u) << c.name;

@@ -66,7 +66,7 @@ TEST(AlertWindowsLayout, GridPicturesAreScaledBothWaysKeepingTheirShape) {
     PixelRect expected;
   } cases[] = {
       {1920, 1080, 1, 1, 0, 37, 23, {236, 130, 1447, 900}},   // small: enlarged until the height is full
-      {1920, 1080, 1, 1, 0, 4000, 100, {20, 530, 1880, 47}},  // wide: the width decides
+      {1920, 1080, 1, 1, 0, 4000, 100, {20, 130, 1880, 47}},  // wide: the width decides
       {1920, 1080, 1, 1, 0, 10, 10, {510, 130, 900, 900}},
       {1920, 1080, 4, 2, 3, 37, 23, {1093, 605, 683, 424}},   // one short of the cell's 425
       {1920, 1080, 3, 1, 2, 37, 23, {746, 762, 427, 266}},

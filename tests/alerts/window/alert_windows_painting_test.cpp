@@ -154,7 +154,7 @@ TEST_F(AlertWindowsPainting, SoloMensajeWithAWidePictureAndWithoutOne) {
   const RECT& small = alert.contenido[0].hitRect;
   EXPECT_TRUE(small.left == 236 && small.top == 130 && small.right == 1683 && small.bottom == 1030)
       << small.left << "," << small.top << "," << small.right << "," << small.bottom;
-  EXPECT_TRUE(ColorAt(1680, 1027, 0xFF0000FF));
+  EXPECT_TRUE(ColorAt(960, 580, 0xFF0000FF));
 }
 
 TEST_F(AlertWindowsPainting, UndrawablePictureIsNotClickable) {
