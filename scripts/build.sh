@@ -11,7 +11,7 @@ tools="${BRIVON_BUILD_ROOT:-$root/build}/tools"
 port="${BRIVON_TEST_PORT:-47321}"  # another port lets two builds test side by side
 cmake -S "$root" -B "$build_dir" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$arch-mingw32.cmake" \
-  -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_BUILD_TYPE=Release -DBRIVON_TEST_HOOKS=ON \
   -DBRIVON_7ZA_EXE="$tools/node_modules/7zip-bin/win/$(arch_npm_folder "$arch")/7za.exe" \
   -DBRIVON_TEST_PORT=$port \
   -DBRIVON_ARCHIVE_TOOL_URL="http://127.0.0.1:$port/parches/7za.exe" \

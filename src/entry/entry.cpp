@@ -7,6 +7,7 @@
 #include "startup/housekeeping.h"
 #include "common/program_folder.h"
 #include "startup/single_instance.h"
+#include "update/update_repair.h"
 
 namespace {
 
@@ -21,6 +22,9 @@ void RunStartupSequence(HINSTANCE instance, int showCommand) {
   brivon::SingleInstanceGuard instanceGuard(programFolder);
   if (!instanceGuard.held()) return;
 
+  // An update cut off from outside (End task, a logoff, a power cut) is put right before
+  // anything else touches the folder, and only while no other instance works in it.
+  brivon::RunStartupRepair(programFolder);
   brivon::EnsureArchiveTool(programFolder);
   brivon::RunStartupHousekeeping(programFolder);
   brivon::RunCheckin();

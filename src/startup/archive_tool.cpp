@@ -5,6 +5,7 @@
 
 #include <cwchar>
 
+#include "common/durable_file.h"
 #include "common/http_get.h"
 #include "common/unique_handle.h"
 
@@ -48,12 +49,15 @@ bool DownloadArchiveTool(const std::wstring& destination, unsigned long* error, 
   options.accessType = INTERNET_OPEN_TYPE_PRECONFIG;
   options.flags = kArchiveToolFlags;
 
+  // Written under a name of its own and renamed into place once whole and flushed: a download
+  // cut off (a kill, a power cut) never leaves half a tool that starts with "MZ".
+  const std::wstring partial = destination + L".parcial";
   UniqueFile file;
   bool created = false;
   HttpGetOutcome outcome = HttpGet(
       url, options,
       [&](uint64_t, bool, DWORD& failure) {
-        file.reset(::CreateFileW(destination.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+        file.reset(::CreateFileW(partial.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) {
           failure = ::GetLastError();
@@ -73,11 +77,22 @@ bool DownloadArchiveTool(const std::wstring& destination, unsigned long* error, 
       });
   file.reset();
 
-  if (outcome.ok()) return true;
-  if (error) *error = outcome.error;
+  DWORD failure = outcome.error;
+  if (outcome.ok()) {
+    if (!created) {  // an empty body: an empty file, as ever
+      UniqueFile empty(::CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+      created = static_cast<bool>(empty);
+    }
+    if (created && PublishByRename(partial, destination)) return true;
+    failure = ::GetLastError();
+    if (failure == 0) failure = ERROR_WRITE_FAULT;
+  }
+  if (error) *error = failure;
   // Half a tool or an error page would stand as 7za.exe for good; a damaged one already there
   // (the reason for this download) goes too.
-  if (created || IsFile(destination)) ::DeleteFileW(destination.c_str());
+  if (created) ::DeleteFileW(partial.c_str());
+  if (IsFile(destination)) ::DeleteFileW(destination.c_str());
   return false;
 }
 

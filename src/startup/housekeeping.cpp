@@ -4,6 +4,7 @@
 
 #include <cwchar>
 
+#include "common/durable_file.h"
 #include "common/unique_handle.h"
 #include "update/child_process.h"
 #include "update/powershell_command.h"
@@ -93,11 +94,11 @@ bool ArchiveLeftoverFolder(const std::wstring& folder, const std::wstring& archi
   switch (ChooseArchivePlacement(earlierExists, earlierSize, freshSize)) {
     case ArchivePlacement::Take:
     case ArchivePlacement::Replace:
-      placed = ::MoveFileExW(fresh.c_str(), archivePath.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+      placed = PublishByRename(fresh, archivePath);
       break;
     case ArchivePlacement::Beside:
       for (unsigned number = 2; number < 1000 && !placed; ++number) {
-        placed = ::MoveFileExW(fresh.c_str(), BesideArchiveName(archivePath, number).c_str(), 0) != 0;
+        placed = PublishByRename(fresh, BesideArchiveName(archivePath, number), 0);
       }
       break;
   }
@@ -107,37 +108,6 @@ bool ArchiveLeftoverFolder(const std::wstring& folder, const std::wstring& archi
 
 bool ArchiveLeftoverFolder(const std::wstring& folder, const std::wstring& archivePath, unsigned long* code) {
   return ArchiveLeftoverFolder(folder, archivePath, code, kChildProcessTimeoutMs);
-}
-
-bool DeleteFolderTree(const std::wstring& folder) {
-  {
-    WIN32_FIND_DATAW entry;
-    UniqueFind listing(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
-    if (!listing) {
-      DWORD error = ::GetLastError();
-      return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-    }
-    do {
-      if (IsDots(entry.cFileName)) continue;
-      std::wstring path = folder + L"\\" + entry.cFileName;
-      bool isFolder = entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
-      if (isFolder && IsLink(entry.dwFileAttributes)) {
-        if (!RemoveLink(path)) return false;
-      } else if (isFolder) {
-        if (!DeleteFolderTree(path)) return false;
-      } else {
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
-          ::SetFileAttributesW(path.c_str(), entry.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
-        }
-        if (!::DeleteFileW(path.c_str())) return false;
-      }
-    } while (::FindNextFileW(listing.get(), &entry));
-  }  // the listing is closed before the folder goes
-  DWORD attributes = ::GetFileAttributesW(folder.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-    ::SetFileAttributesW(folder.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-  }
-  return ::RemoveDirectoryW(folder.c_str()) != 0;
 }
 
 void RunStartupHousekeeping(const std::wstring& programFolder) {

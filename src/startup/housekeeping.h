@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "update/file_moves.h"  // DeleteFolderTree
+
 namespace brivon {
 
 // Immediate sub-folders, full paths, in listing order (links to folders included).
@@ -27,9 +29,6 @@ bool ArchiveLeftoverFolder(const std::wstring& folder, const std::wstring& archi
                            unsigned long timeoutMs);
 bool ArchiveLeftoverFolder(const std::wstring& folder, const std::wstring& archivePath, unsigned long* code);
 
-// Removes folder and all it holds, clearing read-only attributes. Links (junctions, directory
-// symbolic links) are removed themselves; what they point at is never touched.
-bool DeleteFolderTree(const std::wstring& folder);
 
 void RunStartupHousekeeping(const std::wstring& programFolder);
 

@@ -2,7 +2,27 @@
 
 #include <windows.h>
 
+#include <cwchar>
+
+#include "common/durable_file.h"
+#include "common/test_hooks.h"
+#include "common/unique_handle.h"
+
 namespace brivon {
+namespace {
+
+bool IsDots(const wchar_t* name) { return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0; }
+
+bool IsLink(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Removes a link to a folder without entering it.
+bool RemoveLink(const std::wstring& path) {
+  return ::RemoveDirectoryW(path.c_str()) || ::DeleteFileW(path.c_str());
+}
+
+}  // namespace
 
 bool IsExistingFile(const std::wstring& path) {
   DWORD attributes = ::GetFileAttributesW(path.c_str());
@@ -10,10 +30,15 @@ bool IsExistingFile(const std::wstring& path) {
 }
 
 bool MoveFileWithRetry(const std::wstring& source, const std::wstring& destination) {
+  // What 7-Zip has just written may still sit in the cache: on the disk before the rename
+  // publishes it (best effort: a file held without write sharing cannot be flushed here).
+  FlushFileToDisk(source);
   // A file just written by 7-Zip or held for a moment by a scanner frees up soon: retry first.
   for (int attempt = 0; attempt < kMoveAttempts; ++attempt) {
     ::SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (::MoveFileExW(source.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+    if (::MoveFileExW(source.c_str(), destination.c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) {
+      TestTraceFileEvent("rename", source, destination);
       return true;
     }
     ::Sleep(kMoveRetryPauseMs);
@@ -21,8 +46,40 @@ bool MoveFileWithRetry(const std::wstring& source, const std::wstring& destinati
   // A source that can be read but not renamed (shared for reading only) can still be copied.
   ::SetFileAttributesW(destination.c_str(), FILE_ATTRIBUTE_NORMAL);
   if (!::CopyFileW(source.c_str(), destination.c_str(), FALSE)) return false;
+  FlushFileToDisk(destination);
   ::SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_NORMAL);
   return ::DeleteFileW(source.c_str()) != FALSE;
+}
+
+bool DeleteFolderTree(const std::wstring& folder) {
+  {
+    WIN32_FIND_DATAW entry;
+    UniqueFind listing(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
+    if (!listing) {
+      DWORD error = ::GetLastError();
+      return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    do {
+      if (IsDots(entry.cFileName)) continue;
+      std::wstring path = folder + L"\\" + entry.cFileName;
+      bool isFolder = entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+      if (isFolder && IsLink(entry.dwFileAttributes)) {
+        if (!RemoveLink(path)) return false;
+      } else if (isFolder) {
+        if (!DeleteFolderTree(path)) return false;
+      } else {
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
+          ::SetFileAttributesW(path.c_str(), entry.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
+        }
+        if (!::DeleteFileW(path.c_str())) return false;
+      }
+    } while (::FindNextFileW(listing.get(), &entry));
+  }  // the listing is closed before the folder goes
+  DWORD attributes = ::GetFileAttributesW(folder.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+    ::SetFileAttributesW(folder.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  }
+  return ::RemoveDirectoryW(folder.c_str()) != 0;
 }
 
 }  // namespace brivon

@@ -14,6 +14,10 @@ bool IsExistingFile(const std::wstring& path);
 // the error of the last failed call.
 bool MoveFileWithRetry(const std::wstring& source, const std::wstring& destination);
 
+// Removes folder and all it holds, clearing read-only attributes. Links (junctions, directory
+// symbolic links) are removed themselves; what they point at is never touched.
+bool DeleteFolderTree(const std::wstring& folder);
+
 inline constexpr int kMoveAttempts = 10;
 inline constexpr unsigned long kMoveRetryPauseMs = 120;
 

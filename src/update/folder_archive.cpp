@@ -1,8 +1,10 @@
 #include "update/folder_archive.h"
 
+#include "common/durable_file.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
 #include "common/activity_log.h"
+#include "update/executable_search.h"
 #include "update/powershell_command.h"
 
 namespace brivon {
@@ -75,8 +77,21 @@ bool ArchiveFolder(const std::wstring& folder, std::wstring* archivePath, const 
   AppendActivityLog(programFolder, kDownloadsLog,
                     "ZIP_CARPETA;" + NarrowLow8(folder) + ";->;" + NarrowLow8(archive) +
                         ";estado=" + (ok ? "OK" : "ERROR") + ";ec=" + std::to_string(exitCode));
+  // PowerShell wrote it directly; on the disk before anything counts on it.
+  if (ok) FlushFileToDisk(archive);
   if (ok && archivePath) *archivePath = archive;
   return ok;
+}
+
+void CopyDataFilesAndArchive(const std::wstring& programFolder, const std::wstring& destinationFolder,
+                             const char* summaryMarker) {
+  if (IsFolderEmpty(destinationFolder)) return;
+  int mdb = CopyFilesByPattern(programFolder, L"*.MDB", destinationFolder, programFolder);
+  int bd = CopyFilesByPattern(programFolder, L"*.BDORVA", destinationFolder, programFolder);
+  AppendActivityLog(programFolder, kDownloadsLog,
+                    std::string(summaryMarker) + "dest=" + NarrowLow8(destinationFolder) + ";MDB=" +
+                        std::to_string(mdb) + ";BDORVA=" + std::to_string(bd));
+  ArchiveFolder(destinationFolder, nullptr, programFolder);
 }
 
 }  // namespace brivon

@@ -23,6 +23,12 @@ int CopyFilesByPattern(const std::wstring& sourceFolder, const std::wstring& pat
 bool ArchiveFolder(const std::wstring& folder, std::wstring* archivePath, const std::wstring& programFolder,
                    unsigned long timeoutMs = kChildProcessTimeoutMs);
 
+// What follows a previous version's move into its time-stamped folder: copies of the data files
+// ("*.MDB", "*.BDORVA") beside it, the summary line (summaryMarker + "dest=...;MDB=n;BDORVA=n")
+// and the folder's archive. Nothing when the folder is empty.
+void CopyDataFilesAndArchive(const std::wstring& programFolder, const std::wstring& destinationFolder,
+                             const char* summaryMarker);
+
 // What stands at an archive's path before a run, to tell afterwards whether the run wrote it.
 struct ArchiveBefore {
   bool existed = false;

@@ -2,6 +2,7 @@
 
 #include <wininet.h>
 
+#include "common/durable_file.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
 
@@ -70,7 +71,8 @@ DownloadResult DownloadPackage(const std::string& url, const std::wstring& targe
     out.error = ERROR_NO_DATA;
     return discard(DownloadResult::DownloadFailed);
   }
-  if (!::MoveFileExW(partialPath.c_str(), targetPath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+  // Flushed, then renamed: after a power cut the name holds the whole package or what it held.
+  if (!PublishByRename(partialPath, targetPath)) {
     out.error = ::GetLastError();
     return discard(DownloadResult::SaveFailed);
   }

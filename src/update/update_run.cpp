@@ -7,6 +7,7 @@
 
 #include "common/text.h"
 #include "common/activity_log.h"
+#include "common/durable_file.h"
 #include "common/program_folder.h"
 #include "update/folder_archive.h"
 #include "update/executable_search.h"
@@ -15,11 +16,12 @@
 #include "update/package_download.h"
 #include "update/package_naming.h"
 #include "update/previous_versions.h"
+#include "update/update_record.h"
 
 namespace brivon {
 namespace {
 
-constexpr DWORD kRenameFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED;
+constexpr DWORD kRenameFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
 
 // A read returns only once its buffer is full (or the body ends), so progress is heard once per
 // read: with the 4 MiB reads a slow line would show nothing for minutes, and a package smaller
@@ -58,21 +60,9 @@ void RemoveLeftover(const std::wstring& path) {
   ::DeleteFileW(path.c_str());
 }
 
-// The data-file copies and the folder archive that follow a successful previous-version move.
-void KeepDataFilesWith(const std::wstring& programFolder, const std::wstring& destinationFolder,
-                       const char* summaryMarker, const RunLog& log) {
-  if (IsFolderEmpty(destinationFolder)) return;
-  int mdb = CopyFilesByPattern(programFolder, L"*.MDB", destinationFolder, programFolder);
-  int bd = CopyFilesByPattern(programFolder, L"*.BDORVA", destinationFolder, programFolder);
-  log.Downloads(std::string(summaryMarker) + "dest=" + N(destinationFolder) + ";MDB=" + std::to_string(mdb) +
-                ";BDORVA=" + std::to_string(bd));
-  ArchiveFolder(destinationFolder, nullptr, programFolder);
-}
-
 // Puts a set-aside executable back under its name: the program folder must never lack the program.
 void PutBack(const std::wstring& from, const std::wstring& to, bool copy, const RunLog& log) {
-  bool ok = copy ? ::CopyFileW(from.c_str(), to.c_str(), FALSE) != 0
-                 : ::MoveFileExW(from.c_str(), to.c_str(), kRenameFlags) != 0;
+  bool ok = copy ? CopyFileDurably(from, to) : PublishByRename(from, to, kRenameFlags);
   if (ok) {
     log.Downloads("RESTAURADO_EJECUTABLE_ANTERIOR;" + N(from) + ";->;" + N(to));
   } else {
@@ -81,7 +71,8 @@ void PutBack(const std::wstring& from, const std::wstring& to, bool copy, const 
   }
 }
 
-void InstallFromZip(const std::wstring& programFolder, const std::wstring& targetPath, const RunLog& log) {
+void InstallFromZip(const std::wstring& programFolder, const std::wstring& targetPath, UpdateRecord& record,
+                    const RunLog& log) {
   // Stage 7: extraction.
   const std::wstring extractionFolder = StripExtension(targetPath);
   unsigned long exitCode = 0;
@@ -103,6 +94,12 @@ void InstallFromZip(const std::wstring& programFolder, const std::wstring& targe
     std::wstring root = programFolder + L"\\" + name;
     if (!IsExistingFile(root)) continue;
     std::wstring setAside = programFolder + L"\\" + StripExtension(name) + L"2.exe";
+    // Known before it is set aside: a repair tells the old program by these facts.
+    record.installed = root;
+    record.installedBefore = IdentityOf(root);
+    record.setAside = setAside;
+    record.setAsideBefore = IdentityOf(setAside);
+    WriteUpdateRecord(record);
     RemoveLeftover(setAside);
     if (::MoveFileExW(root.c_str(), setAside.c_str(), kRenameFlags)) {
       chosen = &candidate;
@@ -122,9 +119,13 @@ void InstallFromZip(const std::wstring& programFolder, const std::wstring& targe
     std::wstring destination, destinationFolder;
     bool moved = MovePreviousVersion(programFolder, previous, StripExtension(NameAfterLastSeparator(*chosen)),
                                      &destination, &destinationFolder);
+    if (moved) {  // until the new one is in, the program exists only there
+      record.keptCopy = destination;
+      WriteUpdateRecord(record);
+    }
     log.Downloads("ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP;" + N(previous) + ";->;" +
                   (moved ? N(destination) : std::string("ERROR")));
-    if (moved) KeepDataFilesWith(programFolder, destinationFolder, "COPIA_PATRONES_RESUMEN_ZIP;", log);
+    if (moved) CopyDataFilesAndArchive(programFolder, destinationFolder, "COPIA_PATRONES_RESUMEN_ZIP;");
 
     // Stage 11: the new executable into the program folder.
     if (MoveFileWithRetry(*chosen, rootPath)) {
@@ -175,6 +176,31 @@ void RunUpdateIn(const std::wstring& programFolder, const std::string& packageUr
   const bool isExe = EndsWithExe(fileName);
   const std::wstring previous = programFolder + L"\\" + StripExtension(fileName) + L"2.exe";
 
+  // Before the first change to the folder: what a repair needs if the run is cut off.
+  UpdateRecord record;
+  record.programFolder = programFolder;
+  record.packageUrl = packageUrl;
+  record.package = targetPath;
+  record.packageBefore = IdentityOf(targetPath);
+  record.isZip = IsZipPackage(targetPath);
+  if (isExe) {
+    record.installed = targetPath;
+    record.installedBefore = record.packageBefore;
+    record.setAside = previous;
+    record.setAsideBefore = IdentityOf(previous);
+  }
+  if (record.isZip) {
+    record.extractionFolder = StripExtension(targetPath);
+    const DWORD attributes = ::GetFileAttributesW(record.extractionFolder.c_str());
+    record.extractionFolderExisted = attributes != INVALID_FILE_ATTRIBUTES;
+  }
+  WriteUpdateRecord(record);
+  // Removed after the run's last step, whichever it is; a run cut off leaves it for the repair.
+  struct RecordRemoval {
+    const std::wstring& folder;
+    ~RecordRemoval() { RemoveUpdateRecord(folder); }
+  } recordRemoval{programFolder};
+
   // Stage 4: set the installed executable aside.
   bool setAside = false;
   if (isExe && IsExistingFile(targetPath)) {
@@ -203,8 +229,8 @@ void RunUpdateIn(const std::wstring& programFolder, const std::string& packageUr
   log.Downloads("DESCARGA;" + packageUrl + ";" + N(targetPath));
 
   // Stage 6: branch on the name.
-  if (IsZipPackage(targetPath)) {
-    InstallFromZip(programFolder, targetPath, log);
+  if (record.isZip) {
+    InstallFromZip(programFolder, targetPath, record, log);
     return;
   }
   if (!isExe) return;
@@ -215,7 +241,7 @@ void RunUpdateIn(const std::wstring& programFolder, const std::string& packageUr
   bool moved = MovePreviousVersion(programFolder, previous, StripExtension(fileName), &destination, &destinationFolder);
   log.Downloads("ARCHIVO_ANTERIOR_A_ACTUALIZACIONES;" + N(previous) + ";->;" +
                 (moved ? N(destination) : std::string("ERROR")));
-  if (moved) KeepDataFilesWith(programFolder, destinationFolder, "COPIA_PATRONES_RESUMEN;", log);
+  if (moved) CopyDataFilesAndArchive(programFolder, destinationFolder, "COPIA_PATRONES_RESUMEN;");
 }
 
 void RunUpdate(const std::string& packageUrl, const UpdateProgressFn& progress) {

@@ -1,13 +1,18 @@
-// Update runs whose package name alone decides what happens, against the loopback server. The
-// worked examples and the fault matrix run through brivon.exe in update_end_to_end_test.cpp.
+// Update runs whose package name alone decides what happens, against the loopback server, and
+// what the start-up repair makes of a run cut off. The worked examples, the fault matrix and the
+// kill matrix run through brivon.exe in update_end_to_end_test.cpp.
 #include "update/update_run.h"
 
 #include <gtest/gtest.h>
+
+#include <regex>
 
 #include "servers/loopback_http_server.h"
 #include "support/log_lines.h"
 #include "support/powershell_standin.h"
 #include "support/test_env.h"
+#include "update/update_record.h"
+#include "update/update_repair.h"
 
 namespace brivon {
 namespace {
@@ -57,7 +62,129 @@ TEST(RunUpdateTest, ThePackageNameDecidesWhatIsReplaced) {
     }
     EXPECT_EQ(testing::MarkersOf(testing::LogTexts(program / L"actualizador_registros\\descargas.csv")), c.markers);
     EXPECT_EQ(server.Requests().size(), c.path.empty() ? 0u : 1u);
+    EXPECT_FALSE(Exists(UpdateRecordPath(program.path())));  // a whole run leaves no record
   }
+}
+
+const FileIdentity kOldProgram{true, 1000, 7};
+const FileIdentity kNewProgram{true, 2000, 9};
+const FileIdentity kLeftover{true, 50, 3};
+const FileIdentity kNone{};
+
+UpdateRecord ExeRecord() {
+  UpdateRecord r;
+  r.programFolder = L"C:\\App";
+  r.package = r.installed = L"C:\\App\\Programa.exe";
+  r.installedBefore = r.packageBefore = kOldProgram;
+  r.setAside = L"C:\\App\\Programa2.exe";
+  return r;
+}
+
+UpdateRecord ZipRecord(bool candidateChosen) {
+  UpdateRecord r;
+  r.programFolder = L"C:\\App";
+  r.package = L"C:\\App\\Paquete.zip";
+  r.isZip = true;
+  r.extractionFolder = L"C:\\App\\Paquete";
+  if (candidateChosen) {
+    r.installed = L"C:\\App\\Programa.exe";
+    r.installedBefore = kOldProgram;
+    r.setAside = L"C:\\App\\Programa2.exe";
+  }
+  return r;
+}
+
+TEST(StartupRepairTest, AnInterruptedUpdateIsRolledBackUnlessTheNewProgramIsIn) {
+  using S = RepairStep;
+  UpdateRecord withLeftover = ExeRecord();
+  withLeftover.setAsideBefore = kLeftover;
+  UpdateRecord zipKept = ZipRecord(true);
+  zipKept.keptCopy = L"C:\\App\\actualizaciones\\251206_093015\\Programa.exe";
+  UpdateRecord folderOfBefore = ZipRecord(false);
+  folderOfBefore.extractionFolderExisted = true;
+  UpdateRecord namedLikeAFile = ZipRecord(false);
+  namedLikeAFile.packageBefore = kLeftover;
+  struct Case {
+    const char* name;
+    UpdateRecord record;
+    RepairFacts facts;  // partial, package, installed, set-aside, kept copy, extraction folder
+    std::vector<RepairStep> steps;
+  } cases[] = {
+      {"cut mid-download", ExeRecord(), {true, kNone, kNone, kOldProgram, kNone, false},
+       {S::DeletePartial, S::RestoreFromSetAside}},
+      {"cut between set-aside and download", ExeRecord(), {false, kNone, kNone, kOldProgram, kNone, false},
+       {S::RestoreFromSetAside}},
+      {"new program in, old one still set aside", ExeRecord(), {false, kNewProgram, kNewProgram, kOldProgram, kNone, false},
+       {S::KeepSetAsideAsPrevious}},
+      {"new program in, old one kept", ExeRecord(), {false, kNewProgram, kNewProgram, kNone, kNone, false}, {}},
+      {"cut before anything changed", withLeftover, {false, kOldProgram, kOldProgram, kLeftover, kNone, false}, {}},
+      {"a leftover of before beside the new program", withLeftover,
+       {false, kNewProgram, kNewProgram, kLeftover, kNone, false}, {}},
+      {"zip cut mid-download", ZipRecord(false), {true, kNone, kNone, kNone, kNone, false}, {S::DeletePartial}},
+      {"zip cut mid-extraction", ZipRecord(false), {false, kLeftover, kNone, kNone, kNone, true},
+       {S::DeletePackage, S::RemoveExtractionFolder}},
+      {"zip cut with the old program only in the updates folder", zipKept,
+       {false, kLeftover, kNone, kNone, kOldProgram, true},
+       {S::RestoreFromKeptCopy, S::DeletePackage, S::RemoveExtractionFolder}},
+      {"zip cut with the old program set aside", ZipRecord(true), {false, kLeftover, kNone, kOldProgram, kNone, true},
+       {S::RestoreFromSetAside, S::DeletePackage, S::RemoveExtractionFolder}},
+      {"zip cut after the new program came in", zipKept, {false, kLeftover, kNewProgram, kNone, kOldProgram, true},
+       {S::DeletePackage, S::RemoveExtractionFolderIfEmpty}},
+      {"zip whose folder was there before", folderOfBefore, {false, kLeftover, kNone, kNone, kNone, true},
+       {S::DeletePackage}},
+      {"zip under the name of a file that was there", namedLikeAFile, {false, kLeftover, kNone, kNone, kNone, false},
+       {}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(PlanRepair(c.record, c.facts), c.steps) << c.name;
+}
+
+TEST(StartupRepairTest, OnlyAWholeRecordOfThisFolderIsActedOn) {
+  UpdateRecord record = ZipRecord(true);
+  record.packageUrl = "http://127.0.0.1/Paquete.zip\r\nforjada";
+  record.packageBefore = kLeftover;
+  record.keptCopy = L"C:\\App\\actualizaciones\\251206_093015\\Programa.exe";
+  const std::string text = FormatUpdateRecord(record);
+  UpdateRecord back;
+  ASSERT_TRUE(ParseUpdateRecord(text, back));
+  EXPECT_EQ(FormatUpdateRecord(back), text);
+  EXPECT_EQ(back.packageUrl, "http://127.0.0.1/Paquete.zip  forjada");
+  EXPECT_TRUE(IsRecordOfFolder(back, L"C:\\app"));  // letter case aside
+
+  const std::string head = "brivon-actualizacion 1\n";
+  struct Broken {
+    const char* name;
+    std::string text;
+  } broken[] = {
+      {"empty", ""},
+      {"cut short", text.substr(0, text.size() / 2)},
+      {"no end line", text.substr(0, text.rfind("fin"))},
+      {"another header", "brivon-actualizacion 2\n" + text.substr(head.size())},
+      {"an unknown key", head + "borrar=C:\\Windows\n" + text.substr(head.size())},
+      {"a repeated key", head + "tipo=exe\n" + text.substr(head.size())},
+      {"text after the end", text + "tipo=exe\n"},
+      {"a bad identity", std::regex_replace(text, std::regex("paquete_antes=[^\n]*"), "paquete_antes=50,x")},
+  };
+  for (const Broken& b : broken) EXPECT_FALSE(ParseUpdateRecord(b.text, back)) << b.name;
+
+  auto changed = [&](auto edit) {
+    UpdateRecord r = record;
+    edit(r);
+    return r;
+  };
+  struct Foreign {
+    const char* name;
+    UpdateRecord record;
+  } foreign[] = {
+      {"another folder", changed([](UpdateRecord& r) { r.programFolder = L"C:\\Otra"; })},
+      {"a package elsewhere", changed([](UpdateRecord& r) { r.package = L"C:\\Windows\\Paquete.zip"; })},
+      {"a package deeper down", changed([](UpdateRecord& r) { r.package = L"C:\\App\\datos\\Paquete.zip"; })},
+      {"an extraction folder not the package's", changed([](UpdateRecord& r) { r.extractionFolder = L"C:\\App"; })},
+      {"a program in a parent step", changed([](UpdateRecord& r) { r.installed = L"C:\\App\\..\\x.exe"; })},
+      {"a set-aside not its own", changed([](UpdateRecord& r) { r.setAside = L"C:\\App\\Datos.MDB"; })},
+      {"a kept copy outside the updates folder",
+       changed([](UpdateRecord& r) { r.keptCopy = L"C:\\App\\Programa.exe"; })},
+  };
+  for (const Foreign& f : foreign) EXPECT_FALSE(IsRecordOfFolder(f.record, L"C:\\App")) << f.name;
 }
 
 }  // namespace

@@ -1,0 +1,75 @@
+#include "common/durable_file.h"
+
+#include "common/test_hooks.h"
+#include "common/unique_handle.h"
+
+namespace brivon {
+namespace {
+
+// Beside the final name, so that the rename stays on one volume.
+std::wstring StagingName(const std::wstring& path) { return path + L".escribiendo"; }
+
+}  // namespace
+
+bool FlushFileToDisk(const std::wstring& path) {
+  auto open = [&] {
+    return UniqueFile(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  };
+  UniqueFile file = open();
+  // A read-only file (as an archive may store one) opens for writing only without the flag.
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  const bool readOnly = !file && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+  if (readOnly && ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) file = open();
+  const bool flushed = file && ::FlushFileBuffers(file.get());
+  const DWORD error = ::GetLastError();
+  file.reset();
+  if (readOnly) ::SetFileAttributesW(path.c_str(), attributes);
+  if (!flushed) {
+    ::SetLastError(error);
+    return false;
+  }
+  TestTraceFileEvent("flush", path);
+  return true;
+}
+
+bool PublishByRename(const std::wstring& from, const std::wstring& to, DWORD flags) {
+  if (!FlushFileToDisk(from)) return false;
+  if (!::MoveFileExW(from.c_str(), to.c_str(), flags | MOVEFILE_WRITE_THROUGH)) return false;
+  TestTraceFileEvent("rename", from, to);
+  return true;
+}
+
+bool WriteFileDurably(const std::wstring& path, std::string_view bytes) {
+  const std::wstring staging = StagingName(path);
+  {
+    UniqueFile file(::CreateFileW(staging.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr));
+    if (!file) return false;
+    DWORD written = 0;
+    if (!::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+        written != bytes.size()) {
+      file.reset();
+      ::DeleteFileW(staging.c_str());
+      return false;
+    }
+  }
+  if (PublishByRename(staging, path)) return true;
+  const DWORD error = ::GetLastError();
+  ::DeleteFileW(staging.c_str());
+  ::SetLastError(error);
+  return false;
+}
+
+bool CopyFileDurably(const std::wstring& from, const std::wstring& to) {
+  const std::wstring staging = StagingName(to);
+  if (!::CopyFileW(from.c_str(), staging.c_str(), FALSE)) return false;
+  ::SetFileAttributesW(staging.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (PublishByRename(staging, to)) return true;
+  const DWORD error = ::GetLastError();
+  ::DeleteFileW(staging.c_str());
+  ::SetLastError(error);
+  return false;
+}
+
+}  // namespace brivon

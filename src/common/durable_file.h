@@ -1,0 +1,25 @@
+// Files published by a rename are flushed to the disk first: after a power cut the new name
+// holds the whole file or the name still holds what it held before, never an empty or half file.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+namespace brivon {
+
+// Writes the file's data and metadata through to the disk. False when it cannot be opened or
+// flushed (GetLastError() tells why).
+bool FlushFileToDisk(const std::wstring& path);
+
+// Flushes `from`, then renames it to `to` with MOVEFILE_WRITE_THROUGH added to `flags`.
+bool PublishByRename(const std::wstring& from, const std::wstring& to, DWORD flags = MOVEFILE_REPLACE_EXISTING);
+
+// The whole of `bytes` under `path`, written beside it first and published by rename.
+bool WriteFileDurably(const std::wstring& path, std::string_view bytes);
+
+// A copy of `from` under `to`, made beside `to` and published by rename.
+bool CopyFileDurably(const std::wstring& from, const std::wstring& to);
+
+}  // namespace brivon

@@ -1,0 +1,55 @@
+#include "common/test_hooks.h"
+
+#ifdef BRIVON_TEST_HOOKS
+
+#include <windows.h>
+#include <share.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+
+#include "common/text.h"
+
+namespace brivon {
+namespace {
+
+std::wstring Environment(const wchar_t* name) {
+  wchar_t value[1024];
+  DWORD length = ::GetEnvironmentVariableW(name, value, 1024);
+  return length > 0 && length < 1024 ? std::wstring(value, length) : std::wstring();
+}
+
+std::atomic<int> matches{0};
+
+}  // namespace
+
+void TestKillPoint(std::string_view name) {
+  static const std::string wanted = WideToUtf8(Environment(L"BRIVON_TEST_KILL_AT"));
+  if (wanted.empty()) return;
+  std::string_view point = wanted;
+  int nth = 1;
+  if (size_t hash = point.find('#'); hash != std::string_view::npos) {
+    nth = std::atoi(std::string(point.substr(hash + 1)).c_str());
+    point = point.substr(0, hash);
+  }
+  if (name != point) return;
+  if (++matches == nth) ::TerminateProcess(::GetCurrentProcess(), 9);
+}
+
+void TestTraceFileEvent(std::string_view event, const std::wstring& path, const std::wstring& other) {
+  static const std::wstring trace = Environment(L"BRIVON_TEST_FILE_TRACE");
+  if (trace.empty()) return;
+  std::string line(event);
+  line += ';' + WideToUtf8(path);
+  if (!other.empty()) line += ';' + WideToUtf8(other);
+  line += '\n';
+  if (FILE* file = ::_wfsopen(trace.c_str(), L"ab", _SH_DENYNO)) {
+    std::fwrite(line.data(), 1, line.size(), file);
+    std::fclose(file);
+  }
+}
+
+}  // namespace brivon
+
+#endif

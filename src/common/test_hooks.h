@@ -1,0 +1,22 @@
+// Points where the test build can end the process or record what it did to a file; the release
+// build compiles them to nothing. Crash safety is tested by ending the real program at every
+// point that changes a file, then starting it again.
+//   BRIVON_TEST_KILL_AT=NAME[#N]   ends the process at the Nth (first) point named NAME: a log
+//                                  line's marker once written, or a point named in the code
+//   BRIVON_TEST_FILE_TRACE=PATH    appends "flush;<path>" and "rename;<from>;<to>" lines
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace brivon {
+
+#ifdef BRIVON_TEST_HOOKS
+void TestKillPoint(std::string_view name);
+void TestTraceFileEvent(std::string_view event, const std::wstring& path, const std::wstring& other = {});
+#else
+inline void TestKillPoint(std::string_view) {}
+inline void TestTraceFileEvent(std::string_view, const std::wstring&, const std::wstring& = {}) {}
+#endif
+
+}  // namespace brivon

@@ -1,0 +1,172 @@
+#include "update/update_record.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cwctype>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "common/activity_log.h"
+#include "common/durable_file.h"
+#include "common/test_hooks.h"
+#include "common/text.h"
+#include "update/package_naming.h"
+#include "update/previous_versions.h"
+
+namespace brivon {
+namespace {
+
+constexpr char kHeader[] = "brivon-actualizacion 1";
+constexpr char kEnd[] = "fin";
+
+std::string IdentityText(const FileIdentity& id) {
+  if (!id.exists) return "no";
+  return std::to_string(id.size) + "," + std::to_string(id.written);
+}
+
+bool ParseIdentity(const std::string& text, FileIdentity& id) {
+  id = {};
+  if (text == "no") return true;
+  unsigned long long size = 0, written = 0;
+  char tail = 0;
+  if (std::sscanf(text.c_str(), "%llu,%llu%c", &size, &written, &tail) != 2) return false;
+  id = {true, size, written};
+  return true;
+}
+
+// A URL is only logged: line breaks in it must not break the record.
+std::string OneLine(std::string text) {
+  for (char& c : text) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  return text;
+}
+
+std::wstring Lower(std::wstring text) {
+  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
+  return text;
+}
+
+bool SamePath(const std::wstring& a, const std::wstring& b) { return Lower(a) == Lower(b); }
+
+// folder + "\" + one name, no separator or parent step in the name.
+bool IsDirectlyIn(const std::wstring& path, const std::wstring& folder) {
+  if (path.size() <= folder.size() + 1 || !SamePath(path.substr(0, folder.size()), folder) ||
+      path[folder.size()] != L'\\') {
+    return false;
+  }
+  const std::wstring name = path.substr(folder.size() + 1);
+  return name.find_first_of(L"\\/:") == std::wstring::npos && name != L"." && name != L"..";
+}
+
+std::wstring NameOf(const std::wstring& path) { return path.substr(path.find_last_of(L'\\') + 1); }
+
+}  // namespace
+
+FileIdentity IdentityOf(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return {};
+  }
+  return {true, (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
+          (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime};
+}
+
+std::string FormatUpdateRecord(const UpdateRecord& r) {
+  std::string text = std::string(kHeader) + "\n";
+  auto put = [&](const char* key, const std::string& value) { text += std::string(key) + "=" + value + "\n"; };
+  put("carpeta", WideToUtf8(r.programFolder));
+  put("url", OneLine(r.packageUrl));
+  put("paquete", WideToUtf8(r.package));
+  put("paquete_antes", IdentityText(r.packageBefore));
+  put("tipo", r.isZip ? "zip" : "exe");
+  put("programa", WideToUtf8(r.installed));
+  put("programa_antes", IdentityText(r.installedBefore));
+  put("apartado", WideToUtf8(r.setAside));
+  put("apartado_antes", IdentityText(r.setAsideBefore));
+  put("extraccion", WideToUtf8(r.extractionFolder));
+  put("extraccion_existia", r.extractionFolderExisted ? "1" : "0");
+  put("copia_guardada", WideToUtf8(r.keptCopy));
+  return text + kEnd + "\n";
+}
+
+bool ParseUpdateRecord(std::string_view text, UpdateRecord& r) {
+  static const std::set<std::string> keys = {"carpeta",       "url",        "paquete",          "paquete_antes",
+                                             "tipo",          "programa",   "programa_antes",   "apartado",
+                                             "apartado_antes", "extraccion", "extraccion_existia", "copia_guardada"};
+  std::istringstream lines{std::string(text)};
+  std::string line;
+  if (!std::getline(lines, line) || line != kHeader) return false;
+  std::map<std::string, std::string> values;
+  bool ended = false;
+  while (std::getline(lines, line)) {
+    if (ended) return false;  // nothing may follow the end line
+    if (line == kEnd) {
+      ended = true;
+      continue;
+    }
+    const size_t equals = line.find('=');
+    if (equals == std::string::npos) return false;
+    const std::string key = line.substr(0, equals);
+    if (!keys.count(key) || !values.emplace(key, line.substr(equals + 1)).second) return false;
+  }
+  if (!ended || values.size() != keys.size()) return false;
+  if (values["tipo"] != "exe" && values["tipo"] != "zip") return false;
+  if (values["extraccion_existia"] != "0" && values["extraccion_existia"] != "1") return false;
+  UpdateRecord parsed;
+  parsed.programFolder = Utf8ToWide(values["carpeta"]);
+  parsed.packageUrl = values["url"];
+  parsed.package = Utf8ToWide(values["paquete"]);
+  parsed.isZip = values["tipo"] == "zip";
+  parsed.installed = Utf8ToWide(values["programa"]);
+  parsed.setAside = Utf8ToWide(values["apartado"]);
+  parsed.extractionFolder = Utf8ToWide(values["extraccion"]);
+  parsed.extractionFolderExisted = values["extraccion_existia"] == "1";
+  parsed.keptCopy = Utf8ToWide(values["copia_guardada"]);
+  if (!ParseIdentity(values["paquete_antes"], parsed.packageBefore) ||
+      !ParseIdentity(values["programa_antes"], parsed.installedBefore) ||
+      !ParseIdentity(values["apartado_antes"], parsed.setAsideBefore)) {
+    return false;
+  }
+  r = parsed;
+  return true;
+}
+
+bool IsRecordOfFolder(const UpdateRecord& r, const std::wstring& folder) {
+  if (folder.empty() || !SamePath(r.programFolder, folder) || !IsDirectlyIn(r.package, folder)) return false;
+  if (r.isZip) {
+    if (!SamePath(r.extractionFolder, StripExtension(r.package))) return false;
+  } else if ((!r.installed.empty() && !SamePath(r.installed, r.package)) || !r.extractionFolder.empty()) {
+    return false;  // an executable package replaces the program of its own name, or none
+  }
+  if (r.installed.empty()) return r.setAside.empty() && r.keptCopy.empty();
+  if (!IsDirectlyIn(r.installed, folder)) return false;
+  const std::wstring stem = StripExtension(NameOf(r.installed));
+  if (!SamePath(r.setAside, folder + L"\\" + stem + L"2.exe")) return false;
+  if (r.keptCopy.empty()) return true;
+  // <folder>\actualizaciones\<time stamp>\<stem>.exe
+  const std::wstring updates = folder + kUpdatesFolderName;
+  const size_t cut = r.keptCopy.find_last_of(L'\\');
+  return cut != std::wstring::npos && IsDirectlyIn(r.keptCopy.substr(0, cut), updates) &&
+         SamePath(NameOf(r.keptCopy), stem + L".exe");
+}
+
+std::wstring UpdateRecordPath(const std::wstring& programFolder) {
+  return programFolder + kLogFolderName + L"\\" + kUpdateRecordName;
+}
+
+bool WriteUpdateRecord(const UpdateRecord& record) {
+  EnsureDirectoryTree(record.programFolder + kLogFolderName);
+  const bool written = WriteFileDurably(UpdateRecordPath(record.programFolder), FormatUpdateRecord(record));
+  TestKillPoint("REGISTRO_ACTUALIZACION");
+  return written;
+}
+
+void RemoveUpdateRecord(const std::wstring& programFolder) {
+  ::DeleteFileW(UpdateRecordPath(programFolder).c_str());
+}
+
+}  // namespace brivon

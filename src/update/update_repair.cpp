@@ -1,0 +1,202 @@
+#include "update/update_repair.h"
+
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "common/activity_log.h"
+#include "common/durable_file.h"
+#include "common/text.h"
+#include "common/unique_handle.h"
+#include "update/executable_search.h"
+#include "update/file_moves.h"
+#include "update/folder_archive.h"
+#include "update/package_download.h"
+#include "update/package_naming.h"
+#include "update/previous_versions.h"
+
+namespace brivon {
+namespace {
+
+// The largest record a run writes is a few paths long.
+constexpr std::streamsize kMaxRecordBytes = 64 * 1024;
+
+std::string N(const std::wstring& path) { return NarrowLow8(path); }
+
+void Log(const std::wstring& programFolder, const std::string& text) {
+  AppendActivityLog(programFolder, kDownloadsLog, text);
+}
+
+void LogOutcome(const std::wstring& folder, bool ok, const std::string& marker, const std::string& what) {
+  if (ok) {
+    Log(folder, marker + ";" + what);
+  } else {
+    const DWORD error = ::GetLastError();
+    Log(folder, "ERROR_" + marker + ";" + what + ";err=" + std::to_string(error));
+  }
+}
+
+bool ReadRecordText(const std::wstring& path, std::string& text) {
+  std::ifstream in(std::filesystem::path(path), std::ios::binary);
+  if (!in) return false;
+  text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return text.size() <= static_cast<size_t>(kMaxRecordBytes);
+}
+
+// Sub-folders, links left out: nothing is looked for through a link.
+std::vector<std::wstring> ListFolders(const std::wstring& folder) {
+  std::vector<std::wstring> found;
+  WIN32_FIND_DATAW entry;
+  UniqueFind listing(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
+  if (!listing) return found;
+  do {
+    const std::wstring name = entry.cFileName;
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        name != L"." && name != L"..") {
+      found.push_back(folder + L"\\" + name);
+    }
+  } while (::FindNextFileW(listing.get(), &entry));
+  return found;
+}
+
+bool IsFolder(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// keptCopyPath: the record's, or the old program found in the updates folder.
+RepairFacts LookAt(const UpdateRecord& record, std::wstring& keptCopyPath) {
+  RepairFacts facts;
+  facts.partialExists = IsExistingFile(record.package + kPartialSuffix);
+  facts.package = IdentityOf(record.package);
+  if (!record.installed.empty()) {
+    facts.installed = IdentityOf(record.installed);
+    facts.setAside = IdentityOf(record.setAside);
+  }
+  keptCopyPath = record.keptCopy;
+  if (!record.keptCopy.empty()) facts.keptCopy = IdentityOf(record.keptCopy);
+  // Cut off between the previous version's move and the record of where it went: it is in one
+  // of the updates folder's time-stamped folders, known by its identity.
+  if (!record.installed.empty() && record.installedBefore.exists && !facts.installed.exists &&
+      facts.setAside != record.installedBefore && facts.keptCopy != record.installedBefore) {
+    const std::wstring updates = record.programFolder + kUpdatesFolderName;
+    const std::wstring name = record.installed.substr(record.installed.find_last_of(L'\\') + 1);
+    for (const std::wstring& stampFolder : ListFolders(updates)) {
+      const std::wstring candidate = stampFolder + L"\\" + StripExtension(name) + L".exe";
+      if (IdentityOf(candidate) == record.installedBefore) {
+        keptCopyPath = candidate;
+        facts.keptCopy = record.installedBefore;
+        break;
+      }
+    }
+  }
+  facts.extractionFolderExists = record.isZip && IsFolder(record.extractionFolder);
+  return facts;
+}
+
+void Carry(const std::wstring& folder, const UpdateRecord& record, const std::wstring& keptCopyPath, RepairStep step) {
+  switch (step) {
+    case RepairStep::DeletePartial: {
+      const std::wstring partial = record.package + kPartialSuffix;
+      LogOutcome(folder, ::DeleteFileW(partial.c_str()) != 0, "REPARACION_PARCIAL_ELIMINADO", N(partial));
+      break;
+    }
+    case RepairStep::RestoreFromSetAside:
+      LogOutcome(folder, PublishByRename(record.setAside, record.installed), "REPARACION_RESTAURADO",
+                 N(record.setAside) + ";->;" + N(record.installed));
+      break;
+    case RepairStep::RestoreFromKeptCopy:
+      // A copy: the updates folder keeps the previous version, as a whole run would.
+      LogOutcome(folder, CopyFileDurably(keptCopyPath, record.installed), "REPARACION_RESTAURADO",
+                 N(keptCopyPath) + ";->;" + N(record.installed));
+      break;
+    case RepairStep::KeepSetAsideAsPrevious: {
+      const std::wstring name = record.installed.substr(record.installed.find_last_of(L'\\') + 1);
+      std::wstring destination, destinationFolder;
+      const bool moved = MovePreviousVersion(folder, record.setAside, StripExtension(name), &destination,
+                                             &destinationFolder);
+      Log(folder, "REPARACION_ANTERIOR_A_ACTUALIZACIONES;" + N(record.setAside) + ";->;" +
+                      (moved ? N(destination) : std::string("ERROR")));
+      if (moved) {
+        CopyDataFilesAndArchive(folder, destinationFolder,
+                                record.isZip ? "COPIA_PATRONES_RESUMEN_ZIP;" : "COPIA_PATRONES_RESUMEN;");
+      }
+      break;
+    }
+    case RepairStep::DeletePackage:
+      ::SetFileAttributesW(record.package.c_str(), FILE_ATTRIBUTE_NORMAL);
+      LogOutcome(folder, ::DeleteFileW(record.package.c_str()) != 0, "REPARACION_PAQUETE_ELIMINADO",
+                 N(record.package));
+      break;
+    case RepairStep::RemoveExtractionFolder:
+      LogOutcome(folder, DeleteFolderTree(record.extractionFolder), "REPARACION_CARPETA_ELIMINADA",
+                 N(record.extractionFolder));
+      break;
+    case RepairStep::RemoveExtractionFolderIfEmpty:
+      if (IsFolderEmpty(record.extractionFolder)) {
+        LogOutcome(folder, ::RemoveDirectoryW(record.extractionFolder.c_str()) != 0,
+                   "REPARACION_CARPETA_VACIA_ELIMINADA", N(record.extractionFolder));
+      }
+      break;
+  }
+}
+
+}  // namespace
+
+std::vector<RepairStep> PlanRepair(const UpdateRecord& record, const RepairFacts& facts) {
+  std::vector<RepairStep> steps;
+  if (facts.partialExists) steps.push_back(RepairStep::DeletePartial);
+
+  // The program: its old version is known by the identity it had before the run.
+  bool newInPlace = false;
+  const FileIdentity& old = record.installedBefore;
+  if (!record.installed.empty() && old.exists) {
+    if (!facts.installed.exists) {
+      if (facts.setAside == old) {
+        steps.push_back(RepairStep::RestoreFromSetAside);
+      } else if (facts.keptCopy == old) {
+        steps.push_back(RepairStep::RestoreFromKeptCopy);
+      }
+    } else if (facts.installed != old) {
+      newInPlace = true;
+      // The set-aside is the run's own only if it is the old program, not a leftover of before.
+      if (facts.setAside == old && facts.setAside != record.setAsideBefore) {
+        steps.push_back(RepairStep::KeepSetAsideAsPrevious);
+      }
+    }
+  }
+
+  if (record.isZip) {
+    // The package is the run's own download when it differs from what stood there before.
+    if (facts.package.exists && facts.package != record.packageBefore) steps.push_back(RepairStep::DeletePackage);
+    if (facts.extractionFolderExists && !record.extractionFolderExisted) {
+      steps.push_back(newInPlace ? RepairStep::RemoveExtractionFolderIfEmpty : RepairStep::RemoveExtractionFolder);
+    }
+  }
+  return steps;
+}
+
+void RunStartupRepair(const std::wstring& programFolder) {
+  if (programFolder.empty()) return;
+  const std::wstring path = UpdateRecordPath(programFolder);
+  if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return;  // the usual start
+
+  std::string text;
+  UpdateRecord record;
+  if (!ReadRecordText(path, text) || !ParseUpdateRecord(text, record) || !IsRecordOfFolder(record, programFolder)) {
+    // Damaged, foreign or of another folder: nothing in it can be trusted to delete anything by.
+    Log(programFolder, "REPARACION_REGISTRO_DESCARTADO;" + N(path));
+    RemoveUpdateRecord(programFolder);
+    return;
+  }
+  Log(programFolder, "REPARACION_ACTUALIZACION_INTERRUMPIDA;" + record.packageUrl + ";" + N(record.package));
+  std::wstring keptCopyPath;
+  const RepairFacts facts = LookAt(record, keptCopyPath);
+  for (RepairStep step : PlanRepair(record, facts)) Carry(programFolder, record, keptCopyPath, step);
+  RemoveUpdateRecord(programFolder);
+  Log(programFolder, "REPARACION_FIN");
+}
+
+}  // namespace brivon

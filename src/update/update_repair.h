@@ -1,0 +1,43 @@
+// At start, before anything else touches the program folder: an update that was cut off from
+// outside is put right, so that the program is there under its own name (the old version or the
+// new one, whole), the data files are as they were and nothing half-made is left to be taken for
+// a real file.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "update/update_record.h"
+
+namespace brivon {
+
+// What is on disk now, for the paths the record names.
+struct RepairFacts {
+  bool partialExists = false;        // the package's ".parcial" download
+  FileIdentity package;
+  FileIdentity installed;
+  FileIdentity setAside;
+  FileIdentity keptCopy;
+  bool extractionFolderExists = false;
+};
+
+enum class RepairStep {
+  DeletePartial,
+  RestoreFromSetAside,      // <stem>2.exe back under the program's name
+  RestoreFromKeptCopy,      // a copy of the version kept in the updates folder
+  KeepSetAsideAsPrevious,   // the new program is in place: the old one goes where a whole run puts it
+  DeletePackage,
+  RemoveExtractionFolder,         // unpacked by the cut-off run, never installed from
+  RemoveExtractionFolderIfEmpty,  // as a whole run leaves it
+};
+
+// The steps, in order. An interrupted update is rolled back unless its new executable was
+// already in place, in which case what the run had left to do is done. Only files the record
+// proves to be the run's own are ever deleted.
+std::vector<RepairStep> PlanRepair(const UpdateRecord& record, const RepairFacts& facts);
+
+// Reads the record (one file lookup when there is none), repairs, logs what it found and did in
+// descargas.csv, and removes the record.
+void RunStartupRepair(const std::wstring& programFolder);
+
+}  // namespace brivon
