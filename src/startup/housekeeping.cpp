@@ -13,8 +13,6 @@
 namespace brivon {
 namespace {
 
-bool IsDots(const wchar_t* name) { return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0; }
-
 bool IsLink(DWORD attributes) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
@@ -47,19 +45,6 @@ std::wstring Stem(const std::wstring& archivePath) {
 }
 
 }  // namespace
-
-std::vector<std::wstring> ListSubfolders(const std::wstring& folder) {
-  std::vector<std::wstring> found;
-  WIN32_FIND_DATAW entry;
-  UniqueFind listing(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
-  if (!listing) return found;
-  do {
-    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsDots(entry.cFileName)) {
-      found.push_back(folder + L"\\" + entry.cFileName);
-    }
-  } while (::FindNextFileW(listing.get(), &entry));
-  return found;
-}
 
 ArchivePlacement ChooseArchivePlacement(bool earlierExists, uint64_t earlierSize, uint64_t freshSize) {
   if (!earlierExists) return ArchivePlacement::Take;

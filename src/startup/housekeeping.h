@@ -6,12 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "update/file_moves.h"  // DeleteFolderTree
+#include "update/file_moves.h"  // ListSubfolders, DeleteFolderTree
 
 namespace brivon {
 
-// Immediate sub-folders, full paths, in listing order (links to folders included).
-std::vector<std::wstring> ListSubfolders(const std::wstring& folder);
 
 // Where a fresh archive goes, given the archive of that name already there (if any).
 // An earlier archive is only replaced by one at least as large: a folder that was archived

@@ -29,6 +29,19 @@ bool IsExistingFile(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+std::vector<std::wstring> ListSubfolders(const std::wstring& folder) {
+  std::vector<std::wstring> found;
+  WIN32_FIND_DATAW entry;
+  UniqueFind listing(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
+  if (!listing) return found;
+  do {
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsDots(entry.cFileName)) {
+      found.push_back(folder + L"\\" + entry.cFileName);
+    }
+  } while (::FindNextFileW(listing.get(), &entry));
+  return found;
+}
+
 bool MoveFileWithRetry(const std::wstring& source, const std::wstring& destination) {
   // What 7-Zip has just written may still sit in the cache: on the disk before the rename
   // publishes it (best effort: a file held without write sharing cannot be flushed here).

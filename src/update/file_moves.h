@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace brivon {
 
@@ -13,6 +14,9 @@ bool IsExistingFile(const std::wstring& path);
 // True when the file is at the destination and gone from the source; on false GetLastError() holds
 // the error of the last failed call.
 bool MoveFileWithRetry(const std::wstring& source, const std::wstring& destination);
+
+// Immediate sub-folders, full paths, in listing order (links to folders included).
+std::vector<std::wstring> ListSubfolders(const std::wstring& folder);
 
 // Removes folder and all it holds, clearing read-only attributes. Links (junctions, directory
 // symbolic links) are removed themselves; what they point at is never touched.

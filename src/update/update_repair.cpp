@@ -9,7 +9,6 @@
 #include "common/activity_log.h"
 #include "common/durable_file.h"
 #include "common/text.h"
-#include "common/unique_handle.h"
 #include "update/executable_search.h"
 #include "update/file_moves.h"
 #include "update/folder_archive.h"
@@ -45,22 +44,6 @@ bool ReadRecordText(const std::wstring& path, std::string& text) {
   return text.size() <= static_cast<size_t>(kMaxRecordBytes);
 }
 
-// Sub-folders, links left out: nothing is looked for through a link.
-std::vector<std::wstring> ListFolders(const std::wstring& folder) {
-  std::vector<std::wstring> found;
-  WIN32_FIND_DATAW entry;
-  UniqueFind listing(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
-  if (!listing) return found;
-  do {
-    const std::wstring name = entry.cFileName;
-    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-        name != L"." && name != L"..") {
-      found.push_back(folder + L"\\" + name);
-    }
-  } while (::FindNextFileW(listing.get(), &entry));
-  return found;
-}
-
 bool IsFolder(const std::wstring& path) {
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -83,7 +66,8 @@ RepairFacts LookAt(const UpdateRecord& record, std::wstring& keptCopyPath) {
       facts.setAside != record.installedBefore && facts.keptCopy != record.installedBefore) {
     const std::wstring updates = record.programFolder + kUpdatesFolderName;
     const std::wstring name = record.installed.substr(record.installed.find_last_of(L'\\') + 1);
-    for (const std::wstring& stampFolder : ListFolders(updates)) {
+    for (const std::wstring& stampFolder : ListSubfolders(updates)) {
+      if (::GetFileAttributesW(stampFolder.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) continue;  // never through a link
       const std::wstring candidate = stampFolder + L"\\" + StripExtension(name) + L".exe";
       if (IdentityOf(candidate) == record.installedBefore) {
         keptCopyPath = candidate;

@@ -4,6 +4,7 @@
 // wrong, the sibling program stays: its executable is the old one or the new one, byte for byte.
 #include <windows.h>
 #include <objidl.h>
+#include <tlhelp32.h>
 #include <gdiplus.h>
 
 #include <gtest/gtest.h>
@@ -629,17 +630,36 @@ class ScopedVariable {
   const wchar_t* name_;
 };
 
-void EndProcess(DWORD processId) {
+void Terminate(DWORD processId) {
   UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId));
   if (!process) return;
   ::TerminateProcess(process.get(), 9);
   ::WaitForSingleObject(process.get(), 10000);
 }
 
-// Every rename the program made published a file it had flushed first. Returns the renames.
-int ExpectFlushedBeforeRenamed(const std::wstring& tracePath) {
+// Ends the program and the children it was running (7-Zip, PowerShell). On Windows the job the
+// program puts them in ends them with it; Wine does not honour that, and a 7-Zip left running
+// would go on writing into the folder the next start repairs.
+void EndProcess(DWORD processId) {
+  std::vector<DWORD> tree{processId};
+  UniqueFile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));  // INVALID_HANDLE_VALUE on failure
+  if (snapshot) {
+    for (size_t i = 0; i < tree.size(); ++i) {
+      PROCESSENTRY32W entry{};
+      entry.dwSize = sizeof(entry);
+      for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
+        if (entry.th32ParentProcessID == tree[i] && entry.th32ProcessID != tree[i]) tree.push_back(entry.th32ProcessID);
+      }
+    }
+  }
+  for (DWORD id : tree) Terminate(id);
+}
+
+// Every rename the program made published a file it had flushed first (what a power cut needs).
+// Returns the names the renames published, as the trace has them (UTF-8).
+std::vector<std::string> ExpectFlushedBeforeRenamed(const std::wstring& tracePath) {
   std::vector<std::string> flushed;
-  int renames = 0;
+  std::vector<std::string> renames;
   std::string text = ReadBytes(tracePath);
   size_t start = 0;
   while (start < text.size()) {
@@ -650,8 +670,8 @@ int ExpectFlushedBeforeRenamed(const std::wstring& tracePath) {
     if (line.rfind("flush;", 0) == 0) {
       flushed.push_back(line.substr(6));
     } else if (line.rfind("rename;", 0) == 0) {
-      ++renames;
       const std::string from = line.substr(7, line.find(';', 7) - 7);
+      renames.push_back(line.substr(7 + from.size() + 1));
       EXPECT_NE(std::find(flushed.begin(), flushed.end(), from), flushed.end()) << "renamed unflushed: " << line;
     }
   }
@@ -690,6 +710,7 @@ struct KillRow {
   bool slowPackage = false;
   bool hangingPowerShell = false;
   bool bigZip = false;
+  bool leftoverUpdateFolder = false;  // an earlier update's folder for the housekeeping to archive
 };
 
 bool IsFolderThere(const std::wstring& path) { return testing::IsDirectory(path); }
@@ -738,6 +759,14 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
   archiving.expectNew = true;
   archiving.due = logHas("COPIA_PATRONES_RESUMEN;");
   rows.push_back(archiving);
+  KillRow housekeeping{"the housekeeping, ended mid-archiving an earlier update's folder"};
+  housekeeping.leftoverUpdateFolder = housekeeping.hangingPowerShell = true;
+  housekeeping.repairs = false;
+  housekeeping.due = [started = DWORD(0)](const std::wstring&) mutable {
+    if (!started) started = ::GetTickCount();
+    return ::GetTickCount() - started > 2000;  // PowerShell hangs over the archive meanwhile
+  };
+  rows.push_back(housekeeping);
   KillRow toolDownload{"the archive tool, ended mid-download"};
   toolDownload.withoutTool = true;
   toolDownload.repairs = false;
@@ -752,19 +781,27 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
     TempFolder root(L"brivon-kill");
     const std::wstring folder = MakeProgramFolder(root, !row.withoutTool);
     const std::wstring trace = root / L"traza.txt";
+    if (row.leftoverUpdateFolder) {
+      const std::wstring earlier = folder + L"\\actualizaciones\\251206_093015";
+      std::filesystem::create_directories(std::filesystem::path(earlier));
+      ASSERT_TRUE(WriteBytes(earlier + L"\\" + kSibling, oldExe_));
+      ASSERT_TRUE(WriteBytes(earlier + L"\\Datos.MDB", kMdb));
+    }
     ScopedVariable traceFile(L"BRIVON_TEST_FILE_TRACE", trace);
 
     HttpReply package{200, row.zip ? (row.bigZip ? bigZip : zipAtTop) : newExe_};
-    if (row.slowPackage) {
-      package.chunkSize = 4096;
-      package.chunkDelayMs = 3000;  // stalled after its first bytes
+    if (row.slowPackage) {  // a first chunk larger than one read of the program's, then a stall
+      package.body += std::string(600 * 1024, 'x');
+      package.chunkSize = 320 * 1024;
+      package.chunkDelayMs = 60000;
     }
     server_.Serve(row.zip ? zipPath : exePath, package);
     HttpReply slowTool{200, tool};
     slowTool.chunkSize = 64 * 1024;
     slowTool.chunkDelayMs = 2000;
     server_.Serve("/parches/7za.exe", slowTool);
-    server_.Serve(kCheckinPath, HttpReply{200, Document(row.withoutTool ? "" : UpdateAlert(Url(row.zip ? zipPath : exePath))),
+    const bool update = !row.withoutTool && !row.leftoverUpdateFolder;
+    server_.Serve(kCheckinPath, HttpReply{200, Document(update ? UpdateAlert(Url(row.zip ? zipPath : exePath)) : ""),
                                           "application/json"});
 
     // The start that is cut off.
@@ -816,7 +853,7 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
       const auto listing = testing::ListArchive(folder + L"\\actualizaciones\\" + zip);
       EXPECT_NE(std::find(listing.begin(), listing.end(), std::wstring(kSibling)), listing.end()) << NarrowLow8(zip);
     }
-    if (row.expectNew) {
+    if (row.expectNew || row.leftoverUpdateFolder) {
       EXPECT_FALSE(testing::EntryNames(folder + L"\\actualizaciones", false).empty());
     }
     // Its check-in reports the sibling in the version it now has.
@@ -828,7 +865,18 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
       EXPECT_NE(checkin->body.find(row.expectNew ? "65535.0.65535.1" : "10.2.0.15"), std::string::npos)
           << checkin->body;
     }
-    ExpectFlushedBeforeRenamed(trace);
+    const std::vector<std::string> published = ExpectFlushedBeforeRenamed(trace);
+    auto publishedAs = [&](const std::string& tail) {
+      return std::any_of(published.begin(), published.end(), [&](const std::string& name) {
+        return name.size() >= tail.size() && name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
+      });
+    };
+    // Among them what a power cut must find whole: the tool, an archive, the new program.
+    EXPECT_EQ(publishedAs("\\7za.exe"), row.withoutTool);
+    EXPECT_EQ(publishedAs("\\251206_093015.zip"), row.leftoverUpdateFolder);
+    if (row.expectNew) {
+      EXPECT_TRUE(publishedAs("\\FacturaOrva.exe"));
+    }
 
     // And the start after that finds nothing left to repair.
     const std::string logAfter = ReadBytes(folder + L"\\actualizador_registros\\descargas.csv");

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Times the start-up repair under Wine: on a clean folder and on a folder with an update record.
+#   bash bench/repair_bench.sh [ROUNDS]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/scripts/arch.sh"
+arch_choose
+export BRIVON_BUILD_DIR="${BRIVON_BUILD_DIR:-$root/build/$BRIVON_ARCH}"
+BRIVON_BUILD_TARGETS="brivon_repair_bench" "$root/scripts/build.sh" "$BRIVON_BUILD_DIR" >/dev/null
+source "$root/scripts/bench.sh"
+bench_ensure
+trap bench_stop EXIT
+work="$BRIVON_BUILD_DIR/bench-repair"
+rm -rf "$work"
+wine "$BRIVON_BUILD_DIR/tests/tools/brivon_repair_bench.exe" "$(printf 'Z:%s' "$work" | tr / '\\')" "$@" | tr -d '\r'
