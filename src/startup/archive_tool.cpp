@@ -4,8 +4,10 @@
 #include <wininet.h>
 
 #include <cwchar>
+#include <cwctype>
 
 #include "common/durable_file.h"
+#include "common/file_hash.h"
 #include "common/http_get.h"
 #include "common/unique_handle.h"
 
@@ -41,7 +43,25 @@ std::wstring ArchiveToolFailureText(const std::wstring& url, unsigned long error
   return L"No se pudo descargar 7za.exe desde:\n" + url + L"\n\nError: " + std::to_wstring(error);
 }
 
-bool DownloadArchiveTool(const std::wstring& destination, unsigned long* error, const std::wstring& url) {
+bool MatchesArchiveToolPin(const std::wstring& path, std::wstring_view pinnedSha256) {
+  if (pinnedSha256.empty()) return true;
+  std::string digest;
+  if (!Sha256OfFile(path, digest)) return false;
+  static const char kHex[] = "0123456789abcdef";
+  std::wstring hex;
+  for (unsigned char byte : digest) {
+    hex += static_cast<wchar_t>(kHex[byte >> 4]);
+    hex += static_cast<wchar_t>(kHex[byte & 0xF]);
+  }
+  if (hex.size() != pinnedSha256.size()) return false;
+  for (size_t i = 0; i < hex.size(); ++i) {
+    if (hex[i] != static_cast<wchar_t>(std::towlower(pinnedSha256[i]))) return false;
+  }
+  return true;
+}
+
+bool DownloadArchiveTool(const std::wstring& destination, unsigned long* error, const std::wstring& url,
+                         std::wstring_view pinnedSha256) {
   if (error) *error = 0;
 
   HttpGetOptions options;
@@ -84,9 +104,15 @@ bool DownloadArchiveTool(const std::wstring& destination, unsigned long* error, 
                                      FILE_ATTRIBUTE_NORMAL, nullptr));
       created = static_cast<bool>(empty);
     }
-    if (created && PublishByRename(partial, destination)) return true;
-    failure = ::GetLastError();
-    if (failure == 0) failure = ERROR_WRITE_FAULT;
+    // The tool is run later: with a pin, anything but the pinned tool never takes its name.
+    if (created && !MatchesArchiveToolPin(partial, pinnedSha256)) {
+      failure = kArchiveToolNotPinned;
+    } else if (created && PublishByRename(partial, destination)) {
+      return true;
+    } else {
+      failure = ::GetLastError();
+      if (failure == 0) failure = ERROR_WRITE_FAULT;
+    }
   }
   if (error) *error = failure;
   // Half a tool or an error page would stand as 7za.exe for good; a damaged one already there

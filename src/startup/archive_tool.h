@@ -11,6 +11,12 @@ namespace brivon {
 inline constexpr wchar_t kArchiveToolUrl[] = BRIVON_ARCHIVE_TOOL_URL;
 inline constexpr wchar_t kArchiveToolFileName[] = L"\\7za.exe";
 inline constexpr wchar_t kArchiveToolErrorTitle[] = L"Brivon - Error descargando 7za.exe";
+inline constexpr wchar_t kArchiveToolSha256[] = BRIVON_ARCHIVE_TOOL_SHA256;
+// The box's code for a downloaded tool that is not the pinned one: ERROR_INVALID_IMAGE_HASH.
+inline constexpr unsigned long kArchiveToolNotPinned = 577;
+
+// True when the pin is empty, or the file's SHA-256 is the pinned one (hex, any letter case).
+bool MatchesArchiveToolPin(const std::wstring& path, std::wstring_view pinnedSha256);
 
 // A usable tool is a file that starts with the executable signature "MZ"; an empty or damaged
 // file counts as missing, since a present file is never fetched again.
@@ -20,10 +26,11 @@ bool IsUsableArchiveTool(const std::wstring& path);
 // The failure box's text: URL and the error code (the HTTP status for an error answer).
 std::wstring ArchiveToolFailureText(const std::wstring& url, unsigned long error);
 
-// Downloads url to destination. Only a complete 2xx body is kept: on any failure no file is left
-// at the destination. error (optional) gets 0, or the failing step's code / the HTTP status.
+// Downloads url to destination. Only a complete 2xx body is kept, and with a pin only the pinned
+// tool: on any failure no file is left at the destination. error (optional) gets 0, or the failing
+// step's code / the HTTP status / kArchiveToolNotPinned.
 bool DownloadArchiveTool(const std::wstring& destination, unsigned long* error,
-                         const std::wstring& url = kArchiveToolUrl);
+                         const std::wstring& url = kArchiveToolUrl, std::wstring_view pinnedSha256 = kArchiveToolSha256);
 
 // Start-up step: check, download when needed, and show the error box when the tool is still missing.
 void EnsureArchiveTool(const std::wstring& programFolder);

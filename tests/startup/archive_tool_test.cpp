@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cwctype>
+
 #include "servers/loopback_http_server.h"
 #include "support/test_env.h"
 
@@ -79,6 +81,38 @@ TEST_F(ArchiveToolDownloadTest, FailedTransfersLeaveNoFileAndReportTheirCode) {
     EXPECT_FALSE(DownloadArchiveTool(target_, &error, server_.Url("/t"))) << c.name;
     EXPECT_EQ(error, c.code) << c.name;
     EXPECT_FALSE(testing::Exists(target_)) << c.name;
+  }
+}
+
+// With a pin, only the pinned tool takes the name: anything else is gone with the code 577.
+TEST_F(ArchiveToolDownloadTest, APinnedDownloadKeepsOnlyThePinnedTool) {
+  std::string tool = testing::ReadBytes(testing::ArchiveToolPath());
+  std::wstring upper = BRIVON_TEST_7ZA_SHA256;
+  for (wchar_t& c : upper) c = static_cast<wchar_t>(std::towupper(c));
+  std::wstring other = BRIVON_TEST_7ZA_SHA256;
+  other[0] = other[0] == L'0' ? L'1' : L'0';
+  struct Case {
+    const char* name;
+    std::string served;
+    std::wstring pin;
+    bool kept;
+  } cases[] = {
+      {"no pin", tool, L"", true},
+      {"the pinned tool", tool, BRIVON_TEST_7ZA_SHA256, true},
+      {"the pin in capitals", tool, upper, true},
+      {"another tool", tool, other, false},
+      {"a tool with one byte changed", tool.substr(0, tool.size() - 1) + "X", BRIVON_TEST_7ZA_SHA256, false},
+  };
+  for (const auto& c : cases) {
+    HttpReply reply;
+    reply.body = c.served;
+    server_.Serve("/t", reply);
+    unsigned long error = 0;
+    EXPECT_EQ(DownloadArchiveTool(target_, &error, server_.Url("/t"), c.pin), c.kept) << c.name;
+    EXPECT_EQ(error, c.kept ? 0u : kArchiveToolNotPinned) << c.name;
+    EXPECT_EQ(testing::Exists(target_), c.kept) << c.name;
+    EXPECT_FALSE(testing::Exists(target_ + L".parcial")) << c.name;
+    ::DeleteFileW(target_.c_str());
   }
 }
 

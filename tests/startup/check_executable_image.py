@@ -6,7 +6,8 @@ import pefile
 
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "gdiplus.dll", "advapi32.dll", "shell32.dll",
                "ole32.dll", "oleaut32.dll", "wininet.dll", "msvcrt.dll", "comctl32.dll", "shlwapi.dll",
-               "version.dll", "ws2_32.dll", "comdlg32.dll", "uxtheme.dll"}
+               "version.dll", "ws2_32.dll", "comdlg32.dll", "uxtheme.dll", "bcrypt.dll",
+               "wintrust.dll", "crypt32.dll"}
 
 pe = pefile.PE(sys.argv[1])
 failures = []

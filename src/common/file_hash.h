@@ -1,0 +1,11 @@
+// A file's SHA-256 by the system's own hashing (CNG).
+#pragma once
+
+#include <string>
+
+namespace brivon {
+
+// The 32 digest bytes of the file's content; false when it cannot be read or hashed.
+bool Sha256OfFile(const std::wstring& path, std::string& digest);
+
+}  // namespace brivon
