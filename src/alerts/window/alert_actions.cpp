@@ -38,7 +38,9 @@ std::vector<std::string> LinksAt(const Alert& alert, int32_t x, int32_t y) {
 
 void OpenLinks(const std::vector<std::string>& links) {
   for (const std::string& link : links) {
-    ::ShellExecuteA(nullptr, "open", link.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    // Read as the texts are: an 8-bit call would pass the UTF-8 bytes through the ANSI code page.
+    const std::wstring address = DocumentTextToWide(link);
+    ::ShellExecuteW(nullptr, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
   }
 }
 

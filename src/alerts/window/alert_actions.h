@@ -18,7 +18,7 @@ inline constexpr char kAcceptanceRecordPath[] = "actualizador_registros/alertas_
 // skipping empty links and links that are not web addresses.
 std::vector<std::string> LinksAt(const Alert& alert, int32_t x, int32_t y);
 
-// Opens each link in the browser.
+// Opens each link in the browser, its bytes read as the document's texts are.
 void OpenLinks(const std::vector<std::string>& links);
 
 // "CIERRE_ARCHIVAR_ZIP;" + candidate + ";" + outcome, paths narrowed to their low 8 bits.

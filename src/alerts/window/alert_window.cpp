@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "alerts/model/alert_parser.h"
 #include "alerts/window/alert_actions.h"
@@ -160,14 +161,32 @@ bool IsOnAcceptButton(HWND window, const AlertWindowState* state, int32_t x, int
   return x >= button.left && x < button.right && y >= button.top && y < button.bottom;
 }
 
-void OnLeftButtonDown(HWND window, const AlertWindowState* state, LPARAM lParam) {
+// A topmost window covering the screen would hide the browser the link starts, and the person
+// would click again and again: the alert steps back, still open, until it is activated again.
+void StepBackForBrowser(HWND window, AlertWindowState* state) {
+  ::AllowSetForegroundWindow(ASFW_ANY);
+  ::SetWindowPos(window, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  if (state) state->steppedBack = true;
+}
+
+void OnActivate(HWND window, AlertWindowState* state, WPARAM wParam) {
+  if (LOWORD(wParam) == WA_INACTIVE || !state || !state->steppedBack) return;
+  state->steppedBack = false;
+  ::SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+void OnLeftButtonDown(HWND window, AlertWindowState* state, LPARAM lParam) {
   if (currentAlert && AlertKindOf(*currentAlert) == AlertKind::UrlActualizar) return;
   const int32_t x = LOWORD(lParam);
   const int32_t y = HIWORD(lParam);
   RECT client{};
   ::GetClientRect(window, &client);
   if (!IsInCloseBar(client, y)) {
-    if (currentAlert) OpenLinks(LinksAt(*currentAlert, x, y));
+    if (!currentAlert) return;
+    const std::vector<std::string> links = LinksAt(*currentAlert, x, y);
+    if (links.empty()) return;
+    StepBackForBrowser(window, state);
+    OpenLinks(links);
     return;
   }
   if (IsOnAcceptButton(window, state, x, y)) return;
@@ -214,6 +233,9 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_PAINT:
       OnPaint(window, state);
       return 0;
+    case WM_ACTIVATE:
+      OnActivate(window, state, wParam);
+      return ::DefWindowProcW(window, message, wParam, lParam);
     case WM_LBUTTONDOWN:
       OnLeftButtonDown(window, state, lParam);
       return 0;

@@ -31,6 +31,7 @@ struct AlertWindowState {
   bool rtfRequested = false;
   bool rtfLoaded = false;         // the document itself arrived and is shown
   bool acceptDelayOver = false;   // the 5-second delay has passed
+  bool steppedBack = false;       // gave up its topmost place to a browser it started
   // The download of an update window, as the worker last reported it.
   bool progressKnown = false;
   uint64_t progressSoFar = 0;

@@ -98,8 +98,21 @@ void LoadRtfDocument(HWND box, const std::string& address, HttpGetOutcome* outco
   if (box == nullptr || address.empty()) return;
   std::string text;
   if (!DownloadBody(address, kTextUserAgent, text, outcome)) return;
+  PutDocumentIntoBox(box, text);
+}
+
+LPARAM TermsTextLimit(size_t documentBytes) {
+  // Every character the box shows comes from at least one byte of the document.
+  const size_t limit = documentBytes < kRichEditDefaultLimit ? kRichEditDefaultLimit : documentBytes;
+  return limit > 0x7FFFFFFF ? LPARAM{0x7FFFFFFF} : static_cast<LPARAM>(limit);
+}
+
+void PutDocumentIntoBox(HWND box, const std::string& document) {
+  // A rich-text box holds 32,767 characters unless told otherwise: a longer document would stop
+  // partway, with the acceptance still offered under it.
+  ::SendMessageA(box, EM_EXLIMITTEXT, 0, TermsTextLimit(document.size()));
   SETTEXTEX settings{ST_DEFAULT, CP_ACP};
-  ::SendMessageA(box, EM_SETTEXTEX, reinterpret_cast<WPARAM>(&settings), reinterpret_cast<LPARAM>(text.c_str()));
+  ::SendMessageA(box, EM_SETTEXTEX, reinterpret_cast<WPARAM>(&settings), reinterpret_cast<LPARAM>(document.c_str()));
 }
 
 }  // namespace brivon

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -41,5 +42,13 @@ std::string FetchText(const std::string& address);
 // nothing fetched: the box stays as it was. outcome, when given, tells how the transfer ended
 // (untouched when nothing was fetched).
 void LoadRtfDocument(HWND box, const std::string& address, HttpGetOutcome* outcome = nullptr);
+
+// The text limit a rich-text box needs to hold the whole document: its size in bytes, never
+// below the box's own default.
+inline constexpr size_t kRichEditDefaultLimit = 32767;
+LPARAM TermsTextLimit(size_t documentBytes);
+
+// Sets the box's text limit from the document's size, then replaces its content with it.
+void PutDocumentIntoBox(HWND box, const std::string& document);
 
 }  // namespace brivon

@@ -30,6 +30,20 @@ TEST(AlertWindowsActions, OnlyWebAddressesGoToTheBrowser) {
       {"https:/x", false},
       {"httpx://example.com", false},
       {"", false},
+      // Whatever could split the browser's command line, or ride on it.
+      {"http://example.com/a b", false},
+      {"http://example.com/a\" --new-window \"b", false},
+      {"http://example.com/\tx", false},
+      {"http://example.com/\r\nx", false},
+      {"http://example.com/x\x7f", false},
+      {"http://example.com/\xc2\xa0x", false},     // a no-break space, in UTF-8
+      {"http://example.com/x\xe2\x80\xa8", false},  // a line separator
+      {"http://", false},                          // no host
+      {"http:///oferta", false},
+      // Letters beyond ASCII, in UTF-8 or in Windows-1252, are part of the address.
+      {"http://example.com/promoci\xc3\xb3n", true},
+      {"http://example.com/promoci\xf3n", true},
+      {"http://example.com/a%20b?c='d'#e", true},
   };
   for (const Case& c : cases) EXPECT_EQ(IsBrowserLink(c.link), c.opens) << c.link;
 }

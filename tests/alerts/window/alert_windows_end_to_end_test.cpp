@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <richedit.h>
+
 #include <regex>
 #include <string>
 #include <vector>
@@ -316,14 +318,21 @@ TEST_F(AlertWindowsEndToEnd, TermsThatCannotBeFetchedCanNeverBeAccepted) {
 
 TEST_F(AlertWindowsEndToEnd, EveryTermsAlertShowsItsOwnDocument) {
   server_.Serve("/primero.rtf", HttpReply{200, R"({\rtf1\ansi Primer documento\par})", "application/rtf"});
-  server_.Serve("/segundo.rtf", HttpReply{200, R"({\rtf1\ansi Segundo documento\par})", "application/rtf"});
+  // The second is far past a rich-text box's default limit of 32,767 characters.
+  std::string longDocument = R"({\rtf1\ansi Segundo documento\par )";
+  while (longDocument.size() < 204000) longDocument += "Clausula de relleno para un documento largo.\\par ";
+  longDocument += "Fin del documento\\par}";
+  server_.Serve("/segundo.rtf", HttpReply{200, longDocument, "application/rtf"});
   Store(Terms(Url("/primero.rtf")) + "," + Terms(Url("/segundo.rtf")));
   std::vector<std::wstring> texts;
-  testing::ProgramRun run = Run([&](int, HWND window) {
+  LRESULT longLimit = 0;
+  testing::ProgramRun run = Run([&](int index, HWND window) {
     HWND button = nullptr;
     testing::WaitUntil([&] { return (button = testing::FindChild(window, L"Button")) != nullptr; }, 3000);
     ASSERT_NE(button, nullptr);
-    texts.push_back(testing::TextOf(testing::FindChild(window, L"RICHEDIT50W")));
+    HWND box = testing::FindChild(window, L"RICHEDIT50W");
+    texts.push_back(testing::TextOf(box));
+    if (index == 1) longLimit = ::SendMessageW(box, EM_GETLIMITTEXT, 0, 0);
     ASSERT_TRUE(testing::WaitUntil([&] { return ::IsWindowEnabled(button) != FALSE; }, 9000));
     RECT b{};
     ::GetWindowRect(button, &b);
@@ -333,6 +342,8 @@ TEST_F(AlertWindowsEndToEnd, EveryTermsAlertShowsItsOwnDocument) {
   ASSERT_EQ(texts.size(), 2u);
   EXPECT_NE(texts[0].find(L"Primer documento"), std::wstring::npos);
   EXPECT_NE(texts[1].find(L"Segundo documento"), std::wstring::npos);
+  EXPECT_NE(texts[1].find(L"Fin del documento"), std::wstring::npos);  // whole, before it can be accepted
+  EXPECT_GE(longLimit, static_cast<LRESULT>(longDocument.size()));
   const std::string record = Log(L"alertas_terminos_aceptados.csv");
   EXPECT_EQ(CountOf(record, "\r\n"), 2u);
   EXPECT_LT(record.find("/primero.rtf"), record.find("/segundo.rtf"));
