@@ -17,7 +17,8 @@ namespace brivon {
 bool DownloadBody(const std::string& address, const wchar_t* userAgent, std::string& body,
                   HttpGetOutcome* reported) {
   body.clear();
-  std::wstring url = AnsiToWide(address);
+  // Read as the document's texts are: UTF-8, else Windows-1252; never through the ANSI code page.
+  std::wstring url = DocumentTextToWide(address);
   if (url.empty()) return false;
   HttpGetOptions options;
   options.userAgent = userAgent;
@@ -26,6 +27,7 @@ bool DownloadBody(const std::string& address, const wchar_t* userAgent, std::str
   options.chunkSize = 4096;
   options.maxBytes = kMaxRemoteBodyBytes;
   options.acceptAnyStatus = true;
+  options.deadlineMs = kRemoteTransferDeadlineMs;
   HttpGetOutcome outcome;
   try {
     outcome = HttpGet(

@@ -17,12 +17,17 @@ namespace brivon {
 // picture), and an endless one would exhaust a 32-bit process.
 inline constexpr uint64_t kMaxRemoteBodyBytes = 32u * 1024u * 1024u;
 
+// The whole transfer of one picture or terms document, however the server paces it: pictures are
+// fetched before the first window shows, the terms and the update picture inside a first paint.
+inline constexpr DWORD kRemoteTransferDeadlineMs = 15 * 1000;
+
 inline constexpr wchar_t kImageUserAgent[] = L"MyApp";
 inline constexpr wchar_t kTextUserAgent[] = L"RTFMod";
 
 // The whole body of `address` (any status: an error page is a body too). False when the
 // address cannot be opened, the body is empty or passes the cap. A transfer that breaks
-// off keeps what arrived. outcome, when given, tells how the transfer ended and its status.
+// off keeps what arrived; one past kRemoteTransferDeadlineMs keeps nothing. outcome, when
+// given, tells how the transfer ended and its status.
 bool DownloadBody(const std::string& address, const wchar_t* userAgent, std::string& body,
                   HttpGetOutcome* outcome = nullptr);
 

@@ -24,7 +24,9 @@ bool LoadTermsDocument(HWND box, const std::string& address) {
   // An error page is still shown, so the person sees why there is nothing to accept.
   HttpGetOutcome outcome;  // stays a failure when nothing was fetched
   LoadRtfDocument(box, address, &outcome);
-  return outcome.ok() && IsTermsDocument(outcome.httpStatus, outcome.bytes);
+  if (!outcome.ok()) return false;
+  // Schemes other than http and https (ftp) have no status: what arrived is the document.
+  return outcome.httpStatus == 0 ? outcome.bytes > 0 : IsTermsDocument(outcome.httpStatus, outcome.bytes);
 }
 
 std::wstring TermsDocumentText(const std::string& address) {
