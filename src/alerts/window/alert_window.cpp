@@ -307,7 +307,10 @@ int RunAlertWindows(HINSTANCE instance, int showCommand) {
     UniqueModule richEdit20 = LoadSystemLibrary(L"Riched20.dll");
     UniqueModule richEdit41 = LoadSystemLibrary(L"Msftedit.dll");
     if (!EnsureLogFolder()) return -1;
-    if (!ParseAlertDocument(kAlertDocumentPath, alertDocument, FetchImage)) return -1;
+    // One budget for all the pictures of the document.
+    PictureBudget pictures;
+    const ImageFetch fetch = [&pictures](const std::string& address) { return FetchImage(address, &pictures); };
+    if (!ParseAlertDocument(kAlertDocumentPath, alertDocument, fetch)) return -1;
 
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof(windowClass);

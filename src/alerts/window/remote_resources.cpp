@@ -80,14 +80,31 @@ UniqueBitmap BitmapFromBytes(std::string bytes) {
   return UniqueBitmap(::new (memory) Gdiplus::Bitmap(stream.get(), FALSE));
 }
 
-UniqueBitmap FetchImage(const std::string& address) {
+UniqueBitmap FetchImage(const std::string& address, PictureBudget* budget) {
   std::string body;
   if (!DownloadBody(address, kImageUserAgent, body)) return nullptr;
+  // The size is read from the header first: a few kilobytes can declare gigabytes of pixels.
+  uint32_t width = 0, height = 0;
+  if (!ReadPictureSize(body, width, height)) return nullptr;
+  if (!PictureFits(width, height, budget ? budget->pixelsLeft : kMaxPicturePixels)) return nullptr;
+  UniqueBitmap bitmap;
   try {
-    return BitmapFromBytes(std::move(body));
+    bitmap = BitmapFromBytes(std::move(body));
   } catch (const std::exception&) {
     return nullptr;
   }
+  // One that does not decode is no picture at all: never drawn, never clickable, never tried again.
+  if (!bitmap || bitmap->GetLastStatus() != Gdiplus::Ok) return nullptr;
+  const UINT decodedW = bitmap->GetWidth();
+  const UINT decodedH = bitmap->GetHeight();
+  if (decodedW == 0 || decodedH == 0) return nullptr;
+  if (budget) {
+    const uint64_t header = static_cast<uint64_t>(width) * height;
+    const uint64_t decoded = static_cast<uint64_t>(decodedW) * decodedH;
+    const uint64_t spent = header > decoded ? header : decoded;
+    budget->pixelsLeft = spent < budget->pixelsLeft ? budget->pixelsLeft - spent : 0;
+  }
+  return bitmap;
 }
 
 std::string FetchText(const std::string& address) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "alerts/window/picture_size.h"
 #include "common/gdiplus_owners.h"
 #include "common/http_get.h"
 
@@ -36,8 +37,10 @@ bool DownloadBody(const std::string& address, const wchar_t* userAgent, std::str
 // GDI+ must be running.
 UniqueBitmap BitmapFromBytes(std::string bytes);
 
-// The picture at `address`, or none when nothing could be fetched.
-UniqueBitmap FetchImage(const std::string& address);
+// The picture at `address`, decoded, or none: when nothing could be fetched, when its header
+// gives no size, when it is larger than kMaxPicturePixels or than what is left of the document's
+// budget (which it then spends), and when it does not decode.
+UniqueBitmap FetchImage(const std::string& address, PictureBudget* budget = nullptr);
 
 // The bytes at `address` unchanged; "" for every failure and for an empty body.
 std::string FetchText(const std::string& address);
