@@ -107,18 +107,20 @@ void StartUpdate(HWND window, AlertWindowState& state, Gdiplus::Graphics& graphi
   ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
   graphics.Flush(Gdiplus::FlushIntentionSync);
   ::GdiFlush();
-  if (!StartUpdateWorker(window, currentAlert->contenido.front().enlace)) {
+  state.progress = std::make_shared<UpdateProgressCell>();
+  if (!StartUpdateWorker(window, currentAlert->contenido.front().enlace, state.progress)) {
     ::PostMessageW(window, WM_UPDATE_FINISHED, 0, 0);
   }
 }
 
-// Only the strip is drawn again: the update picture above it was drawn once and stays.
-void OnUpdateProgress(HWND window, AlertWindowState* state, LPARAM lParam) {
-  std::unique_ptr<UpdateProgress> progress(reinterpret_cast<UpdateProgress*>(lParam));
-  if (!state || !progress) return;
+// Only the strip is drawn again: the update picture above it was drawn once and stays. The
+// message carries nothing: the report is read from the cell the worker writes, so a stray or
+// forged message only draws the strip as it already is.
+void OnUpdateProgress(HWND window, AlertWindowState* state) {
+  if (!state || !state->progress || !state->progress->reported.load()) return;
   state->progressKnown = true;
-  state->progressSoFar = progress->soFar;
-  state->progressTotal = progress->total;
+  state->progressSoFar = state->progress->soFar.load();
+  state->progressTotal = state->progress->total.load();
   HDC dc = ::GetDC(window);
   if (!dc) return;
   RECT client{};
@@ -243,7 +245,7 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
       if (LOWORD(wParam) == IDC_ACCEPT_TERMS) OnAccept(window, state);
       return 0;
     case WM_UPDATE_PROGRESS:
-      OnUpdateProgress(window, state, lParam);
+      OnUpdateProgress(window, state);
       return 0;
     case WM_UPDATE_FINISHED:
       ::DestroyWindow(window);

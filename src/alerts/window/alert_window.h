@@ -5,9 +5,11 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 
 #include "alerts/model/alert_model.h"
 #include "alerts/window/alert_layout.h"
+#include "alerts/window/update_worker.h"
 
 namespace brivon {
 
@@ -32,7 +34,8 @@ struct AlertWindowState {
   bool rtfLoaded = false;         // the document itself arrived and is shown
   bool acceptDelayOver = false;   // the 5-second delay has passed
   bool steppedBack = false;       // gave up its topmost place to a browser it started
-  // The download of an update window, as the worker last reported it.
+  // The download of an update window: the cell its worker writes, and what was last drawn.
+  std::shared_ptr<UpdateProgressCell> progress;
   bool progressKnown = false;
   uint64_t progressSoFar = 0;
   uint64_t progressTotal = 0;
