@@ -252,7 +252,7 @@ class UpdateEndToEnd : public ::testing::Test {
         updateWindow = window;
         return;
       }
-      ::Sleep(300);  // let it paint
+      ::Sleep(::GetDoubleClickTime() + 100);  // painted, and its close bar takes clicks
       RECT r{};
       ::GetWindowRect(window, &r);
       testing::ClickAt(r.left + (r.right - r.left) * 3 / 4, r.bottom - 20);

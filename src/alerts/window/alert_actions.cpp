@@ -44,6 +44,10 @@ void OpenLinks(const std::vector<std::string>& links) {
   }
 }
 
+bool CloseBarTakesClick(DWORD now, DWORD shownAt, UINT doubleClickMs) {
+  return now - shownAt >= doubleClickMs;  // unsigned: right across the tick count's wrap
+}
+
 std::string CloseLineText(const std::wstring& candidate, CloseArchiveOutcome outcome, const std::wstring& archive) {
   std::string line = "CIERRE_ARCHIVAR_ZIP;" + NarrowLow8(candidate) + ";";
   switch (outcome) {
@@ -70,10 +74,8 @@ void ArchiveSetAsideProgram() {
 }
 
 std::string AcceptanceLine(const SYSTEMTIME& when, const std::string& link) {
-  char stamp[64] = {};
-  std::snprintf(stamp, sizeof(stamp), "%04d-%02d-%02d %02d:%02d:%02d", when.wYear, when.wMonth, when.wDay,
-                when.wHour, when.wMinute, when.wSecond);
-  return std::string(stamp) + ";" + link + "\n";
+  // Framed by the one log writer: the link is the service's text.
+  return FormatLogLine(LocalTime{when.wYear, when.wMonth, when.wDay, when.wHour, when.wMinute, when.wSecond}, link);
 }
 
 bool RecordAcceptance(const Alert& alert) {

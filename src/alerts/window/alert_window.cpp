@@ -192,6 +192,7 @@ void OnLeftButtonDown(HWND window, AlertWindowState* state, LPARAM lParam) {
     return;
   }
   if (IsOnAcceptButton(window, state, x, y)) return;
+  if (state && !CloseBarTakesClick(::GetTickCount(), state->shownAt, ::GetDoubleClickTime())) return;
   ArchiveSetAsideProgram();
   ::DestroyWindow(window);
 }
@@ -263,6 +264,7 @@ void ShowOneAlert(HINSTANCE instance, int showCommand) {
   ::SetForegroundWindow(window);
   ::SetFocus(window);
   ::SetActiveWindow(window);
+  if (AlertWindowState* state = StateOf(window)) state->shownAt = ::GetTickCount();
   ::ShowWindow(window, AlertShowCommand(showCommand));
   // The first show of a process may follow the starter's wish instead of ours.
   if (!::IsWindowVisible(window) || ::IsIconic(window)) ::ShowWindow(window, SW_SHOWNORMAL);

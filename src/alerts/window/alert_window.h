@@ -34,6 +34,7 @@ struct AlertWindowState {
   bool rtfLoaded = false;         // the document itself arrived and is shown
   bool acceptDelayOver = false;   // the 5-second delay has passed
   bool steppedBack = false;       // gave up its topmost place to a browser it started
+  DWORD shownAt = 0;              // tick count when it was first shown
   // The download of an update window: the cell its worker writes, and what was last drawn.
   std::shared_ptr<UpdateProgressCell> progress;
   bool progressKnown = false;
