@@ -225,6 +225,15 @@ void PumpMessages(DWORD milliseconds) {
 
 bool IsTopmost(HWND window) { return (::GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0; }
 
+// Whether `upper` comes before `lower` in the z-order of top-level windows.
+bool IsAbove(HWND upper, HWND lower) {
+  for (HWND w = ::GetTopWindow(nullptr); w; w = ::GetWindow(w, GW_HWNDNEXT)) {
+    if (w == upper) return true;
+    if (w == lower) return false;
+  }
+  return false;
+}
+
 TEST_F(AlertWindowsEndToEnd, PictureClickOpensOnlyWellFormedWebLinksAndStepsBackForTheBrowser) {
   const std::wstring browserLog = folder_ / L"browser.log";
   StandInBrowser browser(browserLog);
@@ -257,7 +266,7 @@ TEST_F(AlertWindowsEndToEnd, PictureClickOpensOnlyWellFormedWebLinksAndStepsBack
   const GridGeometry grid = GridFor(layout, links.size(), 3);
   auto lines = [&] { return CountOf(testing::ReadBytes(browserLog), "\n"); };
   std::vector<size_t> afterEachClick;
-  bool topmostBefore = false, steppedBack = false, topmostAgain = false;
+  bool topmostBefore = false, steppedBack = false, browserAbove = false, topmostAgain = false, alertAbove = false;
   testing::ProgramRun run = Run([&](int index, HWND window) {
     if (index == 0) {
       topmostBefore = IsTopmost(window);
@@ -272,9 +281,11 @@ TEST_F(AlertWindowsEndToEnd, PictureClickOpensOnlyWellFormedWebLinksAndStepsBack
           steppedBack = !IsTopmost(window) && ::IsWindowVisible(window);
           HWND other = ShowBrowserWindow();
           PumpMessages(300);
+          browserAbove = IsAbove(other, window);
           testing::ClickAt(screenW_ / 2, 40);  // back to the alert, on its title band
           PumpMessages(300);
           topmostAgain = IsTopmost(window);
+          alertAbove = IsAbove(window, other);
           ::DestroyWindow(other);
         }
       }
@@ -293,7 +304,9 @@ TEST_F(AlertWindowsEndToEnd, PictureClickOpensOnlyWellFormedWebLinksAndStepsBack
   EXPECT_FALSE(run.timedOut);
   EXPECT_TRUE(topmostBefore);
   EXPECT_TRUE(steppedBack);
+  EXPECT_TRUE(browserAbove);
   EXPECT_TRUE(topmostAgain);
+  EXPECT_TRUE(alertAbove);
   ASSERT_EQ(afterEachClick.size(), links.size() + 2);
   for (size_t i = 0; i < links.size(); ++i) EXPECT_EQ(afterEachClick[i], openedAfter[i]) << links[i];
   EXPECT_EQ(afterEachClick[links.size()], 2u);  // beside the picture
