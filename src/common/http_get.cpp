@@ -160,14 +160,21 @@ HttpGetOutcome HttpGet(const std::wstring& url, const HttpGetOptions& options, c
   UniqueInternet session(::InternetOpenW(options.userAgent, options.accessType, nullptr, nullptr, 0));
   if (!session) return Fail(outcome, HttpGetResult::SessionFailed, ::GetLastError());
 
-  // Declared in opening order: the request closes before its connection.
   const ULONGLONG start = ::GetTickCount64();
+  // A wait that failed because it was cut short to the time left is the deadline's doing.
+  auto pastDeadline = [&](DWORD limitUsed, DWORD error) {
+    return ReceiveLimitWithin(options, start) == 0 ||
+           (limitUsed < options.receiveTimeoutMs && error == ERROR_INTERNET_TIMEOUT);
+  };
+
+  // Declared in opening order: the request closes before its connection.
   UniqueInternet connection;
   UniqueInternet request;
   bool web = false;
-  if (!OpenUrl(session.get(), url, options, ReceiveLimitWithin(options, start), web, connection, request)) {
+  const DWORD openLimit = ReceiveLimitWithin(options, start);
+  if (!OpenUrl(session.get(), url, options, openLimit, web, connection, request)) {
     const DWORD error = ::GetLastError();
-    if (ReceiveLimitWithin(options, start) == 0) return Fail(outcome, HttpGetResult::DeadlinePassed, ERROR_INTERNET_TIMEOUT);
+    if (pastDeadline(openLimit, error)) return Fail(outcome, HttpGetResult::DeadlinePassed, ERROR_INTERNET_TIMEOUT);
     return Fail(outcome, HttpGetResult::OpenFailed, error);
   }
   if (web) {
@@ -193,9 +200,7 @@ HttpGetOutcome HttpGet(const std::wstring& url, const HttpGetOptions& options, c
       DWORD available = 0;
       if (!::InternetQueryDataAvailable(request.get(), &available, 0, 0)) {
         const DWORD waitError = ::GetLastError();
-        if (ReceiveLimitWithin(options, start) == 0) {
-          return Fail(outcome, HttpGetResult::DeadlinePassed, ERROR_INTERNET_TIMEOUT);
-        }
+        if (pastDeadline(limit, waitError)) return Fail(outcome, HttpGetResult::DeadlinePassed, ERROR_INTERNET_TIMEOUT);
         return Fail(outcome, HttpGetResult::ReadFailed, waitError);
       }
       if (available == 0) break;
@@ -204,7 +209,7 @@ HttpGetOutcome HttpGet(const std::wstring& url, const HttpGetOptions& options, c
     DWORD read = 0;
     if (!::InternetReadFile(request.get(), buffer.data(), wanted, &read)) {
       const DWORD readError = ::GetLastError();
-      if (ReceiveLimitWithin(options, start) == 0) {
+      if (options.deadlineMs != 0 && pastDeadline(limit, readError)) {
         return Fail(outcome, HttpGetResult::DeadlinePassed, ERROR_INTERNET_TIMEOUT);
       }
       return Fail(outcome, HttpGetResult::ReadFailed, readError);

@@ -41,7 +41,8 @@ TEST(LogLineTest, FramesTheTextAfterAZeroPaddedLocalTimestamp) {
       {{2005, 1, 2, 0, 0, 0}, "", "2005-01-02 00:00:00;\n"},
       // A line break inside the text could split the line or forge another: it becomes a space.
       {{2024, 2, 29, 23, 59, 59}, "a;b\nc", "2024-02-29 23:59:59;a;b c\n"},
-      {{2024, 3, 1, 0, 0, 0}, "DESCARGA;http://x/\r\n2024-03-01 00:00:00;FALSA\r", "2024-03-01 00:00:00;DESCARGA;http://x/  2024-03-01 00:00:00;FALSA \n"},
+      {{2024, 3, 1, 0, 0, 0}, "DESCARGA;http://x/\r\n2024-03-01 00:00:00;FALSA\r",
+       "2024-03-01 00:00:00;DESCARGA;http://x/  2024-03-01 00:00:00;FALSA \n"},
       {{2025, 1, 1, 1, 1, 1}, "vac\xed" "a", "2025-01-01 01:01:01;vac\xed" "a\n"},
   };
   for (const auto& c : cases) EXPECT_EQ(FormatLogLine(c.when, c.text), c.expected);

@@ -264,10 +264,10 @@ void ShowOneAlert(HINSTANCE instance, int showCommand) {
   ::SetForegroundWindow(window);
   ::SetFocus(window);
   ::SetActiveWindow(window);
-  if (AlertWindowState* state = StateOf(window)) state->shownAt = ::GetTickCount();
   ::ShowWindow(window, AlertShowCommand(showCommand));
   // The first show of a process may follow the starter's wish instead of ours.
   if (!::IsWindowVisible(window) || ::IsIconic(window)) ::ShowWindow(window, SW_SHOWNORMAL);
+  if (AlertWindowState* state = StateOf(window)) state->shownAt = ::GetTickCount();
   ::UpdateWindow(window);
   MSG message{};
   while (::IsWindow(window)) {

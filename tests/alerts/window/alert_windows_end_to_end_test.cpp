@@ -273,7 +273,8 @@ TEST_F(AlertWindowsEndToEnd, PictureClickOpensOnlyWellFormedWebLinksAndStepsBack
       for (size_t i = 0; i < links.size(); ++i) {
         const PixelRect p = GridCellFor(layout, grid, i, 800, 600).picture;
         testing::ClickAt(p.x + p.w / 2, p.y + p.h / 2);
-        testing::WaitUntil([&] { return lines() >= openedAfter[i]; }, openedAfter[i] > (i ? openedAfter[i - 1] : 0) ? 8000 : 1500);
+        const bool opens = openedAfter[i] > (i ? openedAfter[i - 1] : 0);
+        testing::WaitUntil([&] { return lines() >= openedAfter[i]; }, opens ? 8000 : 1500);
         afterEachClick.push_back(lines());
         if (i == 0) {
           // The browser comes in front of the alert, which stays open behind it until the person
@@ -383,6 +384,7 @@ TEST_F(AlertWindowsEndToEnd, AcceptanceButtonWaitsFiveSecondsThenRecordsTheAccep
                                            "application/rtf"});
   // A line break in the link, as the service may send it, must not split or forge a record line.
   Store(Terms(Url("/terminos.rtf") + "#\\r\\n2026-01-01 00:00:00;http://falso/"));
+  const std::string recordedLink = "#  2026-01-01 00:00:00;http://falso/";
   bool disabledAtFirst = false, disabledAt4500 = false, clickWhileDisabledIgnored = false;
   DWORD enabledAfter = 0;
   std::wstring boxText;
@@ -416,7 +418,7 @@ TEST_F(AlertWindowsEndToEnd, AcceptanceButtonWaitsFiveSecondsThenRecordsTheAccep
   EXPECT_NE(boxText.find(L"Terminos de uso"), std::wstring::npos);
   const std::string record = Log(L"alertas_terminos_aceptados.csv");
   EXPECT_TRUE(std::regex_match(record, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d;)" +
-                                                  std::regex_replace(Url("/terminos.rtf") + "#  2026-01-01 00:00:00;http://falso/",
+                                                  std::regex_replace(Url("/terminos.rtf") + recordedLink,
                                                                      std::regex(R"([.?])"), R"(\$&)") +
                                                   "\r\n")))
       << record;
