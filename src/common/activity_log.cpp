@@ -34,7 +34,9 @@ std::string FormatLogLine(const LocalTime& when, std::string_view text) {
                 when.minute, when.second);
   std::string line(stamp);
   line += ';';
-  line.append(text);
+  // The text carries addresses and names from the service and the package: a line break in it
+  // would split the line, or forge a whole new one.
+  for (char c : text) line += (c == '\r' || c == '\n') ? ' ' : c;
   line += '\n';
   return line;
 }

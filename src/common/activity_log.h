@@ -15,7 +15,8 @@ struct LocalTime {
   unsigned year, month, day, hour, minute, second;
 };
 
-// "YYYY-MM-DD hh:mm:ss;" + text + "\n": the line as handed to the text-mode stream.
+// "YYYY-MM-DD hh:mm:ss;" + text + "\n": the line as handed to the text-mode stream. Every CR and
+// LF inside the text becomes a space, so one call is always one line.
 std::string FormatLogLine(const LocalTime& when, std::string_view text);
 
 std::wstring LogFolder(const std::wstring& programFolder);

@@ -2,7 +2,9 @@
 
 #include <wininet.h>
 
+#include <cstdio>
 #include <cwchar>
+#include <string_view>
 #include <vector>
 
 #include "common/internet_timeouts.h"
@@ -46,35 +48,108 @@ bool QueryContentLength(HINTERNET request, uint64_t& length) {
   return true;
 }
 
+// The status line and the announced length of an http or https answer; false, with the outcome
+// filled in, when the answer cannot be taken.
+bool CheckStatus(HINTERNET request, const HttpGetOptions& options, HttpGetOutcome& outcome) {
+  DWORD status = 0;
+  DWORD statusSize = sizeof(status);
+  DWORD index = 0;
+  if (!::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &statusSize, &index)) {
+    outcome = Fail(outcome, HttpGetResult::BadStatus, ::GetLastError());
+    return false;
+  }
+  // A connection closed before any status line leaves status 0 under Wine's WinINet: no answer
+  // at all, whatever acceptAnyStatus says.
+  if (status == 0) {
+    outcome = Fail(outcome, HttpGetResult::BadStatus, ERROR_HTTP_INVALID_SERVER_RESPONSE);
+    return false;
+  }
+  outcome.httpStatus = status;
+  if (!options.acceptAnyStatus && (status < 200 || status > 299)) {
+    outcome = Fail(outcome, HttpGetResult::BadStatus, status);
+    return false;
+  }
+  outcome.hasLength = QueryContentLength(request, outcome.announced);
+  if (options.maxBytes != 0 && outcome.hasLength && outcome.announced > options.maxBytes) {
+    outcome = Fail(outcome, HttpGetResult::TooLarge, ERROR_FILE_TOO_LARGE);
+    return false;
+  }
+  return true;
+}
+
+// The path and query as they go on the request line: a fragment belongs to the reader and is
+// never sent, and letters beyond ASCII travel as their UTF-8 bytes, percent-encoded.
+std::wstring RequestTarget(std::wstring_view path, std::wstring_view extra) {
+  std::wstring target(path);
+  target.append(extra.substr(0, extra.find(L'#')));
+  if (target.empty() || target.front() != L'/') target.insert(target.begin(), L'/');
+  std::wstring escaped;
+  escaped.reserve(target.size());
+  for (size_t i = 0; i < target.size(); ++i) {
+    const wchar_t c = target[i];
+    if (c < 0x80) {
+      escaped.push_back(c);
+      continue;
+    }
+    size_t units = 1;
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < target.size()) units = 2;  // a surrogate pair
+    char bytes[8] = {};
+    const int count = ::WideCharToMultiByte(CP_UTF8, 0, target.data() + i, static_cast<int>(units), bytes,
+                                            sizeof(bytes), nullptr, nullptr);
+    for (int b = 0; b < count; ++b) {
+      wchar_t hex[4] = {};
+      std::swprintf(hex, 4, L"%%%02X", static_cast<unsigned char>(bytes[b]));
+      escaped.append(hex);
+    }
+    i += units - 1;
+  }
+  return escaped;
+}
+
 // What InternetOpenUrlW does for http and https, through a connection handle so that the time
-// limits apply. Other schemes go to InternetOpenUrlW itself.
-bool OpenUrl(HINTERNET session, const std::wstring& url, const HttpGetOptions& options, UniqueInternet& connection,
-             UniqueInternet& request) {
+// limits apply: the user name and password of the address go to the connection. Other schemes
+// go to InternetOpenUrlW itself, with the session's limits.
+bool OpenUrl(HINTERNET session, const std::wstring& url, const HttpGetOptions& options, DWORD receiveTimeoutMs,
+             bool& web, UniqueInternet& connection, UniqueInternet& request) {
   URL_COMPONENTSW parts{};
   parts.dwStructSize = sizeof(parts);
   parts.dwHostNameLength = 1;
+  parts.dwUserNameLength = 1;
+  parts.dwPasswordLength = 1;
   parts.dwUrlPathLength = 1;
   parts.dwExtraInfoLength = 1;
-  const bool web = ::InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts) &&
-                   (parts.nScheme == INTERNET_SCHEME_HTTP || parts.nScheme == INTERNET_SCHEME_HTTPS);
+  web = ::InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts) &&
+        (parts.nScheme == INTERNET_SCHEME_HTTP || parts.nScheme == INTERNET_SCHEME_HTTPS);
   if (!web) {
+    SetConnectionTimeouts(session, receiveTimeoutMs);
     request.reset(::InternetOpenUrlW(session, url.c_str(), nullptr, 0, options.flags, 0));
     return static_cast<bool>(request);
   }
   const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
-  std::wstring object(parts.lpszUrlPath ? parts.lpszUrlPath : L"", parts.dwUrlPathLength);
-  if (parts.lpszExtraInfo) object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
-  if (object.empty()) object = L"/";
+  const std::wstring user(parts.lpszUserName ? parts.lpszUserName : L"", parts.dwUserNameLength);
+  const std::wstring password(parts.lpszPassword ? parts.lpszPassword : L"", parts.dwPasswordLength);
+  const std::wstring object =
+      RequestTarget(std::wstring_view(parts.lpszUrlPath ? parts.lpszUrlPath : L"", parts.dwUrlPathLength),
+                    std::wstring_view(parts.lpszExtraInfo ? parts.lpszExtraInfo : L"", parts.dwExtraInfoLength));
 
-  connection.reset(::InternetConnectW(session, host.c_str(), parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP,
-                                      0, 0));
+  connection.reset(::InternetConnectW(session, host.c_str(), parts.nPort, user.empty() ? nullptr : user.c_str(),
+                                      user.empty() ? nullptr : password.c_str(), INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection) return false;
-  SetConnectionTimeouts(connection.get(), options.receiveTimeoutMs);
+  SetConnectionTimeouts(connection.get(), receiveTimeoutMs);
   DWORD flags = options.flags;
   if (parts.nScheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
   request.reset(::HttpOpenRequestW(connection.get(), L"GET", object.c_str(), nullptr, nullptr, nullptr, flags, 0));
   if (!request) return false;
   return ::HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0) != FALSE;
+}
+
+// Time left before the deadline, never more than the receive limit; 0 when it has passed.
+DWORD ReceiveLimitWithin(const HttpGetOptions& options, ULONGLONG start) {
+  if (options.deadlineMs == 0) return options.receiveTimeoutMs;
+  const ULONGLONG spent = ::GetTickCount64() - start;
+  if (spent >= options.deadlineMs) return 0;
+  const ULONGLONG left = options.deadlineMs - spent;
+  return left < options.receiveTimeoutMs ? static_cast<DWORD>(left) : options.receiveTimeoutMs;
 }
 
 }  // namespace
@@ -85,30 +160,25 @@ HttpGetOutcome HttpGet(const std::wstring& url, const HttpGetOptions& options, c
   UniqueInternet session(::InternetOpenW(options.userAgent, options.accessType, nullptr, nullptr, 0));
   if (!session) return Fail(outcome, HttpGetResult::SessionFailed, ::GetLastError());
 
+  const ULONGLONG start = ::GetTickCount64();
+  // A wait that failed because it was cut short to the time left is the deadline's doing.
+  auto pastDeadline = [&](DWORD limitUsed, DWORD error) {
+    return ReceiveLimitWithin(options, start) == 0 ||
+           (limitUsed < options.receiveTimeoutMs && error == ERROR_INTERNET_TIMEOUT);
+  };
+
   // Declared in opening order: the request closes before its connection.
   UniqueInternet connection;
   UniqueInternet request;
-  if (!OpenUrl(session.get(), url, options, connection, request)) {
-    return Fail(outcome, HttpGetResult::OpenFailed, ::GetLastError());
+  bool web = false;
+  const DWORD openLimit = ReceiveLimitWithin(options, start);
+  if (!OpenUrl(session.get(), url, options, openLimit, web, connection, request)) {
+    const DWORD error = ::GetLastError();
+    if (pastDeadline(openLimit, error)) return Fail(outcome, HttpGetResult::DeadlinePassed, ERROR_INTERNET_TIMEOUT);
+    return Fail(outcome, HttpGetResult::OpenFailed, error);
   }
-
-  DWORD status = 0;
-  DWORD statusSize = sizeof(status);
-  DWORD index = 0;
-  if (!::HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &statusSize,
-                        &index)) {
-    return Fail(outcome, HttpGetResult::BadStatus, ::GetLastError());
-  }
-  // A connection closed before any status line leaves status 0 under Wine's WinINet: no answer
-  // at all, whatever acceptAnyStatus says.
-  if (status == 0) return Fail(outcome, HttpGetResult::BadStatus, ERROR_HTTP_INVALID_SERVER_RESPONSE);
-  outcome.httpStatus = status;
-  if (!options.acceptAnyStatus && (status < 200 || status > 299)) {
-    return Fail(outcome, HttpGetResult::BadStatus, status);
-  }
-  outcome.hasLength = QueryContentLength(request.get(), outcome.announced);
-  if (options.maxBytes != 0 && outcome.hasLength && outcome.announced > options.maxBytes) {
-    return Fail(outcome, HttpGetResult::TooLarge, ERROR_FILE_TOO_LARGE);
+  if (web) {
+    if (!CheckStatus(request.get(), options, outcome)) return outcome;
   }
 
   DWORD error = 0;
@@ -118,9 +188,31 @@ HttpGetOutcome HttpGet(const std::wstring& url, const HttpGetOptions& options, c
 
   std::vector<char> buffer(options.chunkSize);
   for (;;) {
+    const DWORD limit = ReceiveLimitWithin(options, start);
+    if (limit == 0) return Fail(outcome, HttpGetResult::DeadlinePassed, ERROR_INTERNET_TIMEOUT);
+    DWORD wanted = options.chunkSize;
+    if (options.deadlineMs != 0) {
+      // A server that sends a byte now and then must not stretch the transfer past its deadline:
+      // each wait is cut to the time left, and a read takes only what has arrived, since a
+      // read of a whole chunk waits for the whole chunk.
+      DWORD receive = limit;
+      ::InternetSetOptionW(request.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof(receive));
+      DWORD available = 0;
+      if (!::InternetQueryDataAvailable(request.get(), &available, 0, 0)) {
+        const DWORD waitError = ::GetLastError();
+        if (pastDeadline(limit, waitError)) return Fail(outcome, HttpGetResult::DeadlinePassed, ERROR_INTERNET_TIMEOUT);
+        return Fail(outcome, HttpGetResult::ReadFailed, waitError);
+      }
+      if (available == 0) break;
+      if (available < wanted) wanted = available;
+    }
     DWORD read = 0;
-    if (!::InternetReadFile(request.get(), buffer.data(), options.chunkSize, &read)) {
-      return Fail(outcome, HttpGetResult::ReadFailed, ::GetLastError());
+    if (!::InternetReadFile(request.get(), buffer.data(), wanted, &read)) {
+      const DWORD readError = ::GetLastError();
+      if (options.deadlineMs != 0 && pastDeadline(limit, readError)) {
+        return Fail(outcome, HttpGetResult::DeadlinePassed, ERROR_INTERNET_TIMEOUT);
+      }
+      return Fail(outcome, HttpGetResult::ReadFailed, readError);
     }
     if (read == 0) break;
     outcome.bytes += read;

@@ -1,6 +1,8 @@
-// One HTTP(S) GET over WinINet, streamed chunk by chunk into a caller's sink.
-// Checked where the bytes arrive: a non-2xx status, a body shorter than its Content-Length,
-// a failed read and a body over the caller's cap are failures of their own.
+// One GET over WinINet, streamed chunk by chunk into a caller's sink. Any scheme WinINet opens;
+// the user name and password of an address go to the connection.
+// Checked where the bytes arrive: for http and https a non-2xx status and a body shorter than its
+// Content-Length; for every scheme a failed read, a body over the caller's cap and a transfer past
+// the caller's deadline are failures of their own. Other schemes have no status to check.
 #pragma once
 
 #include <windows.h>
@@ -23,6 +25,7 @@ enum class HttpGetResult {
   Truncated,      // the transfer ended before the announced Content-Length
   TooLarge,       // the body passed the caller's cap
   SinkRefused,    // the caller's begin or chunk callback failed
+  DeadlinePassed, // the whole transfer took longer than the caller's deadline
 };
 
 struct HttpGetOptions {
@@ -32,14 +35,15 @@ struct HttpGetOptions {
   DWORD chunkSize = 64 * 1024;
   uint64_t maxBytes = 0;  // 0: no cap
   bool acceptAnyStatus = false;
-  DWORD receiveTimeoutMs = kReceiveTimeoutMs;  // a server silent this long fails the transfer (http, https)
+  DWORD receiveTimeoutMs = kReceiveTimeoutMs;  // a server silent this long fails the transfer
+  DWORD deadlineMs = 0;  // the whole transfer, from opening the address to the last byte; 0: none
 };
 
 struct HttpGetOutcome {
   HttpGetResult result = HttpGetResult::SessionFailed;
   DWORD error = 0;          // system/WinINet error of the failing step, or the HTTP status for BadStatus;
                             // never 0 on failure (a reply without a status line: 12152)
-  DWORD httpStatus = 0;     // 0 when no answer arrived
+  DWORD httpStatus = 0;     // 0 when no answer arrived, and for schemes other than http and https
   uint64_t bytes = 0;       // body bytes handed to the sink
   uint64_t announced = 0;   // Content-Length, when the server sent one
   bool hasLength = false;

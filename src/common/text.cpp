@@ -25,6 +25,16 @@ std::string NarrowLow8(std::wstring_view wide) {
 
 std::wstring Utf8ToWide(std::string_view utf8) { return ToWide(CP_UTF8, utf8); }
 
+std::wstring DocumentTextToWide(std::string_view text) {
+  if (text.empty()) return {};
+  const int length = static_cast<int>(text.size());
+  const int units = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), length, nullptr, 0);
+  if (units <= 0) return Cp1252ToWide(text);
+  std::wstring wide(static_cast<size_t>(units), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), length, wide.data(), units);
+  return wide;
+}
+
 std::wstring Cp1252ToWide(std::string_view text) { return ToWide(1252, text); }
 
 std::wstring AnsiToWide(std::string_view text) { return ToWide(CP_ACP, text); }

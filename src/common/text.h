@@ -14,6 +14,10 @@ std::string NarrowLow8(std::wstring_view wide);
 std::wstring Utf8ToWide(std::string_view utf8);
 std::string WideToUtf8(std::wstring_view wide);
 
+// The alert document's texts and addresses -> UTF-16: UTF-8 when the bytes are valid UTF-8,
+// otherwise Windows-1252, byte for byte. ASCII stays as it is either way.
+std::wstring DocumentTextToWide(std::string_view text);
+
 // Windows-1252 (the program's own Spanish texts) -> UTF-16.
 std::wstring Cp1252ToWide(std::string_view text);
 

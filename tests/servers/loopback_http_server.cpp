@@ -24,12 +24,28 @@ const char* ReasonFor(int status) {
     case 301: return "Moved Permanently";
     case 302: return "Found";
     case 400: return "Bad Request";
+    case 401: return "Unauthorized";
     case 403: return "Forbidden";
     case 404: return "Not Found";
     case 500: return "Internal Server Error";
     case 503: return "Service Unavailable";
     default: return "Status";
   }
+}
+
+std::string Base64(const std::string& bytes) {
+  static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    uint32_t group = static_cast<uint8_t>(bytes[i]) << 16;
+    if (i + 1 < bytes.size()) group |= static_cast<uint8_t>(bytes[i + 1]) << 8;
+    if (i + 2 < bytes.size()) group |= static_cast<uint8_t>(bytes[i + 2]);
+    out += kDigits[(group >> 18) & 63];
+    out += kDigits[(group >> 12) & 63];
+    out += i + 1 < bytes.size() ? kDigits[(group >> 6) & 63] : '=';
+    out += i + 2 < bytes.size() ? kDigits[group & 63] : '=';
+  }
+  return out;
 }
 
 bool SendAll(SOCKET s, const char* data, size_t size) {
@@ -223,6 +239,14 @@ void LoopbackHttpServer::HandleConnection(SOCKET client) {
       hook = hook_;
     }
     HttpReply reply = ReplyFor(request.path);
+    if (!reply.basicAuth.empty() && request.Header("Authorization") != "Basic " + Base64(reply.basicAuth)) {
+      HttpReply challenge;
+      challenge.status = 401;
+      challenge.body = "<html>Acceso denegado</html>";
+      challenge.contentType = "text/html";
+      challenge.headers.push_back({"WWW-Authenticate", "Basic realm=\"brivon\""});
+      reply = challenge;
+    }
     if (reply.neverAnswer) {
       while (Pause(50)) {
       }

@@ -31,6 +31,7 @@ struct HttpReply {
   size_t chunkSize = 64 * 1024;
   bool neverAnswer = false;        // read the request, then say nothing until the server stops
   bool closeWithoutAnswer = false; // read the request, then close the connection
+  std::string basicAuth;           // when set, "user:password": a request without it gets 401
 };
 
 struct RecordedRequest {

@@ -38,8 +38,14 @@ std::vector<std::string> LinksAt(const Alert& alert, int32_t x, int32_t y) {
 
 void OpenLinks(const std::vector<std::string>& links) {
   for (const std::string& link : links) {
-    ::ShellExecuteA(nullptr, "open", link.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    // Read as the texts are: an 8-bit call would pass the UTF-8 bytes through the ANSI code page.
+    const std::wstring address = DocumentTextToWide(link);
+    ::ShellExecuteW(nullptr, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
   }
+}
+
+bool CloseBarTakesClick(DWORD now, DWORD shownAt, UINT doubleClickMs) {
+  return now - shownAt >= doubleClickMs;  // unsigned: right across the tick count's wrap
 }
 
 std::string CloseLineText(const std::wstring& candidate, CloseArchiveOutcome outcome, const std::wstring& archive) {
@@ -68,10 +74,8 @@ void ArchiveSetAsideProgram() {
 }
 
 std::string AcceptanceLine(const SYSTEMTIME& when, const std::string& link) {
-  char stamp[64] = {};
-  std::snprintf(stamp, sizeof(stamp), "%04d-%02d-%02d %02d:%02d:%02d", when.wYear, when.wMonth, when.wDay,
-                when.wHour, when.wMinute, when.wSecond);
-  return std::string(stamp) + ";" + link + "\n";
+  // Framed by the one log writer: the link is the service's text.
+  return FormatLogLine(LocalTime{when.wYear, when.wMonth, when.wDay, when.wHour, when.wMinute, when.wSecond}, link);
 }
 
 bool RecordAcceptance(const Alert& alert) {

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "alerts/model/alert_parser.h"
 #include "alerts/window/alert_actions.h"
@@ -106,18 +107,20 @@ void StartUpdate(HWND window, AlertWindowState& state, Gdiplus::Graphics& graphi
   ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
   graphics.Flush(Gdiplus::FlushIntentionSync);
   ::GdiFlush();
-  if (!StartUpdateWorker(window, currentAlert->contenido.front().enlace)) {
+  state.progress = std::make_shared<UpdateProgressCell>();
+  if (!StartUpdateWorker(window, currentAlert->contenido.front().enlace, state.progress)) {
     ::PostMessageW(window, WM_UPDATE_FINISHED, 0, 0);
   }
 }
 
-// Only the strip is drawn again: the update picture above it was drawn once and stays.
-void OnUpdateProgress(HWND window, AlertWindowState* state, LPARAM lParam) {
-  std::unique_ptr<UpdateProgress> progress(reinterpret_cast<UpdateProgress*>(lParam));
-  if (!state || !progress) return;
+// Only the strip is drawn again: the update picture above it was drawn once and stays. The
+// message carries nothing: the report is read from the cell the worker writes, so a stray or
+// forged message only draws the strip as it already is.
+void OnUpdateProgress(HWND window, AlertWindowState* state) {
+  if (!state || !state->progress || !state->progress->reported.load()) return;
   state->progressKnown = true;
-  state->progressSoFar = progress->soFar;
-  state->progressTotal = progress->total;
+  state->progressSoFar = state->progress->soFar.load();
+  state->progressTotal = state->progress->total.load();
   HDC dc = ::GetDC(window);
   if (!dc) return;
   RECT client{};
@@ -160,17 +163,36 @@ bool IsOnAcceptButton(HWND window, const AlertWindowState* state, int32_t x, int
   return x >= button.left && x < button.right && y >= button.top && y < button.bottom;
 }
 
-void OnLeftButtonDown(HWND window, const AlertWindowState* state, LPARAM lParam) {
+// A topmost window covering the screen would hide the browser the link starts, and the person
+// would click again and again: the alert steps back, still open, until it is activated again.
+void StepBackForBrowser(HWND window, AlertWindowState* state) {
+  ::AllowSetForegroundWindow(ASFW_ANY);
+  ::SetWindowPos(window, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  if (state) state->steppedBack = true;
+}
+
+void OnActivate(HWND window, AlertWindowState* state, WPARAM wParam) {
+  if (LOWORD(wParam) == WA_INACTIVE || !state || !state->steppedBack) return;
+  state->steppedBack = false;
+  ::SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+void OnLeftButtonDown(HWND window, AlertWindowState* state, LPARAM lParam) {
   if (currentAlert && AlertKindOf(*currentAlert) == AlertKind::UrlActualizar) return;
   const int32_t x = LOWORD(lParam);
   const int32_t y = HIWORD(lParam);
   RECT client{};
   ::GetClientRect(window, &client);
   if (!IsInCloseBar(client, y)) {
-    if (currentAlert) OpenLinks(LinksAt(*currentAlert, x, y));
+    if (!currentAlert) return;
+    const std::vector<std::string> links = LinksAt(*currentAlert, x, y);
+    if (links.empty()) return;
+    StepBackForBrowser(window, state);
+    OpenLinks(links);
     return;
   }
   if (IsOnAcceptButton(window, state, x, y)) return;
+  if (state && !CloseBarTakesClick(::GetTickCount(), state->shownAt, ::GetDoubleClickTime())) return;
   ArchiveSetAsideProgram();
   ::DestroyWindow(window);
 }
@@ -214,6 +236,9 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_PAINT:
       OnPaint(window, state);
       return 0;
+    case WM_ACTIVATE:
+      OnActivate(window, state, wParam);
+      return ::DefWindowProcW(window, message, wParam, lParam);
     case WM_LBUTTONDOWN:
       OnLeftButtonDown(window, state, lParam);
       return 0;
@@ -221,7 +246,7 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
       if (LOWORD(wParam) == IDC_ACCEPT_TERMS) OnAccept(window, state);
       return 0;
     case WM_UPDATE_PROGRESS:
-      OnUpdateProgress(window, state, lParam);
+      OnUpdateProgress(window, state);
       return 0;
     case WM_UPDATE_FINISHED:
       ::DestroyWindow(window);
@@ -242,6 +267,7 @@ void ShowOneAlert(HINSTANCE instance, int showCommand) {
   ::ShowWindow(window, AlertShowCommand(showCommand));
   // The first show of a process may follow the starter's wish instead of ours.
   if (!::IsWindowVisible(window) || ::IsIconic(window)) ::ShowWindow(window, SW_SHOWNORMAL);
+  if (AlertWindowState* state = StateOf(window)) state->shownAt = ::GetTickCount();
   ::UpdateWindow(window);
   MSG message{};
   while (::IsWindow(window)) {
@@ -285,7 +311,10 @@ int RunAlertWindows(HINSTANCE instance, int showCommand) {
     UniqueModule richEdit20 = LoadSystemLibrary(L"Riched20.dll");
     UniqueModule richEdit41 = LoadSystemLibrary(L"Msftedit.dll");
     if (!EnsureLogFolder()) return -1;
-    if (!ParseAlertDocument(kAlertDocumentPath, alertDocument, FetchImage)) return -1;
+    // One budget for all the pictures of the document.
+    PictureBudget pictures;
+    const ImageFetch fetch = [&pictures](const std::string& address) { return FetchImage(address, &pictures); };
+    if (!ParseAlertDocument(kAlertDocumentPath, alertDocument, fetch)) return -1;
 
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof(windowClass);

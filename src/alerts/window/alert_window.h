@@ -5,9 +5,11 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 
 #include "alerts/model/alert_model.h"
 #include "alerts/window/alert_layout.h"
+#include "alerts/window/update_worker.h"
 
 namespace brivon {
 
@@ -31,7 +33,10 @@ struct AlertWindowState {
   bool rtfRequested = false;
   bool rtfLoaded = false;         // the document itself arrived and is shown
   bool acceptDelayOver = false;   // the 5-second delay has passed
-  // The download of an update window, as the worker last reported it.
+  bool steppedBack = false;       // gave up its topmost place to a browser it started
+  DWORD shownAt = 0;              // tick count when it was first shown
+  // The download of an update window: the cell its worker writes, and what was last drawn.
+  std::shared_ptr<UpdateProgressCell> progress;
   bool progressKnown = false;
   uint64_t progressSoFar = 0;
   uint64_t progressTotal = 0;

@@ -17,7 +17,8 @@ namespace brivon {
 bool DownloadBody(const std::string& address, const wchar_t* userAgent, std::string& body,
                   HttpGetOutcome* reported) {
   body.clear();
-  std::wstring url = AnsiToWide(address);
+  // Read as the document's texts are: UTF-8, else Windows-1252; never through the ANSI code page.
+  std::wstring url = DocumentTextToWide(address);
   if (url.empty()) return false;
   HttpGetOptions options;
   options.userAgent = userAgent;
@@ -26,6 +27,7 @@ bool DownloadBody(const std::string& address, const wchar_t* userAgent, std::str
   options.chunkSize = 4096;
   options.maxBytes = kMaxRemoteBodyBytes;
   options.acceptAnyStatus = true;
+  options.deadlineMs = kRemoteTransferDeadlineMs;
   HttpGetOutcome outcome;
   try {
     outcome = HttpGet(
@@ -78,14 +80,31 @@ UniqueBitmap BitmapFromBytes(std::string bytes) {
   return UniqueBitmap(::new (memory) Gdiplus::Bitmap(stream.get(), FALSE));
 }
 
-UniqueBitmap FetchImage(const std::string& address) {
+UniqueBitmap FetchImage(const std::string& address, PictureBudget* budget) {
   std::string body;
   if (!DownloadBody(address, kImageUserAgent, body)) return nullptr;
+  // The size is read from the header first: a few kilobytes can declare gigabytes of pixels.
+  uint32_t width = 0, height = 0;
+  if (!ReadPictureSize(body, width, height)) return nullptr;
+  if (!PictureFits(width, height, budget ? budget->pixelsLeft : kMaxPicturePixels)) return nullptr;
+  UniqueBitmap bitmap;
   try {
-    return BitmapFromBytes(std::move(body));
+    bitmap = BitmapFromBytes(std::move(body));
   } catch (const std::exception&) {
     return nullptr;
   }
+  // One that does not decode is no picture at all: never drawn, never clickable, never tried again.
+  if (!bitmap || bitmap->GetLastStatus() != Gdiplus::Ok) return nullptr;
+  const UINT decodedW = bitmap->GetWidth();
+  const UINT decodedH = bitmap->GetHeight();
+  if (decodedW == 0 || decodedH == 0) return nullptr;
+  if (budget) {
+    const uint64_t header = static_cast<uint64_t>(width) * height;
+    const uint64_t decoded = static_cast<uint64_t>(decodedW) * decodedH;
+    const uint64_t spent = header > decoded ? header : decoded;
+    budget->pixelsLeft = spent < budget->pixelsLeft ? budget->pixelsLeft - spent : 0;
+  }
+  return bitmap;
 }
 
 std::string FetchText(const std::string& address) {
@@ -98,8 +117,21 @@ void LoadRtfDocument(HWND box, const std::string& address, HttpGetOutcome* outco
   if (box == nullptr || address.empty()) return;
   std::string text;
   if (!DownloadBody(address, kTextUserAgent, text, outcome)) return;
+  PutDocumentIntoBox(box, text);
+}
+
+LPARAM TermsTextLimit(size_t documentBytes) {
+  // Every character the box shows comes from at least one byte of the document.
+  const size_t limit = documentBytes < kRichEditDefaultLimit ? kRichEditDefaultLimit : documentBytes;
+  return limit > 0x7FFFFFFF ? LPARAM{0x7FFFFFFF} : static_cast<LPARAM>(limit);
+}
+
+void PutDocumentIntoBox(HWND box, const std::string& document) {
+  // A rich-text box holds 32,767 characters unless told otherwise: a longer document would stop
+  // partway, with the acceptance still offered under it.
+  ::SendMessageA(box, EM_EXLIMITTEXT, 0, TermsTextLimit(document.size()));
   SETTEXTEX settings{ST_DEFAULT, CP_ACP};
-  ::SendMessageA(box, EM_SETTEXTEX, reinterpret_cast<WPARAM>(&settings), reinterpret_cast<LPARAM>(text.c_str()));
+  ::SendMessageA(box, EM_SETTEXTEX, reinterpret_cast<WPARAM>(&settings), reinterpret_cast<LPARAM>(document.c_str()));
 }
 
 }  // namespace brivon

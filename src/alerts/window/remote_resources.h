@@ -4,9 +4,11 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "alerts/window/picture_size.h"
 #include "common/gdiplus_owners.h"
 #include "common/http_get.h"
 
@@ -16,12 +18,17 @@ namespace brivon {
 // picture), and an endless one would exhaust a 32-bit process.
 inline constexpr uint64_t kMaxRemoteBodyBytes = 32u * 1024u * 1024u;
 
+// The whole transfer of one picture or terms document, however the server paces it: pictures are
+// fetched before the first window shows, the terms and the update picture inside a first paint.
+inline constexpr DWORD kRemoteTransferDeadlineMs = 15 * 1000;
+
 inline constexpr wchar_t kImageUserAgent[] = L"MyApp";
 inline constexpr wchar_t kTextUserAgent[] = L"RTFMod";
 
 // The whole body of `address` (any status: an error page is a body too). False when the
 // address cannot be opened, the body is empty or passes the cap. A transfer that breaks
-// off keeps what arrived. outcome, when given, tells how the transfer ended and its status.
+// off keeps what arrived; one past kRemoteTransferDeadlineMs keeps nothing. outcome, when
+// given, tells how the transfer ended and its status.
 bool DownloadBody(const std::string& address, const wchar_t* userAgent, std::string& body,
                   HttpGetOutcome* outcome = nullptr);
 
@@ -30,8 +37,10 @@ bool DownloadBody(const std::string& address, const wchar_t* userAgent, std::str
 // GDI+ must be running.
 UniqueBitmap BitmapFromBytes(std::string bytes);
 
-// The picture at `address`, or none when nothing could be fetched.
-UniqueBitmap FetchImage(const std::string& address);
+// The picture at `address`, decoded, or none: when nothing could be fetched, when its header
+// gives no size, when it is larger than kMaxPicturePixels or than what is left of the document's
+// budget (which it then spends), and when it does not decode.
+UniqueBitmap FetchImage(const std::string& address, PictureBudget* budget = nullptr);
 
 // The bytes at `address` unchanged; "" for every failure and for an empty body.
 std::string FetchText(const std::string& address);
@@ -41,5 +50,13 @@ std::string FetchText(const std::string& address);
 // nothing fetched: the box stays as it was. outcome, when given, tells how the transfer ended
 // (untouched when nothing was fetched).
 void LoadRtfDocument(HWND box, const std::string& address, HttpGetOutcome* outcome = nullptr);
+
+// The text limit a rich-text box needs to hold the whole document: its size in bytes, never
+// below the box's own default.
+inline constexpr size_t kRichEditDefaultLimit = 32767;
+LPARAM TermsTextLimit(size_t documentBytes);
+
+// Sets the box's text limit from the document's size, then replaces its content with it.
+void PutDocumentIntoBox(HWND box, const std::string& document);
 
 }  // namespace brivon

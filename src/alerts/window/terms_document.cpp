@@ -24,7 +24,9 @@ bool LoadTermsDocument(HWND box, const std::string& address) {
   // An error page is still shown, so the person sees why there is nothing to accept.
   HttpGetOutcome outcome;  // stays a failure when nothing was fetched
   LoadRtfDocument(box, address, &outcome);
-  return outcome.ok() && IsTermsDocument(outcome.httpStatus, outcome.bytes);
+  if (!outcome.ok()) return false;
+  // Schemes other than http and https (ftp) have no status: what arrived is the document.
+  return outcome.httpStatus == 0 ? outcome.bytes > 0 : IsTermsDocument(outcome.httpStatus, outcome.bytes);
 }
 
 std::wstring TermsDocumentText(const std::string& address) {
@@ -37,9 +39,7 @@ std::wstring TermsDocumentText(const std::string& address) {
   UniqueWindow box(::CreateWindowExW(0, L"RICHEDIT50W", nullptr, WS_POPUP | ES_MULTILINE | ES_READONLY, 0, 0, 800,
                                      600, nullptr, nullptr, nullptr, nullptr));
   if (!box) return {};
-  SETTEXTEX settings{ST_DEFAULT, CP_ACP};
-  ::SendMessageA(box.get(), EM_SETTEXTEX, reinterpret_cast<WPARAM>(&settings),
-                 reinterpret_cast<LPARAM>(document.c_str()));
+  PutDocumentIntoBox(box.get(), document);
   const LRESULT length = ::SendMessageW(box.get(), WM_GETTEXTLENGTH, 0, 0);
   if (length <= 0) return {};
   std::wstring text(static_cast<size_t>(length) + 1, L'\0');

@@ -14,15 +14,7 @@ void CentreBothWays(Gdiplus::StringFormat& format) {
 
 }  // namespace
 
-std::wstring AlertTextToWide(std::string_view text) {
-  if (text.empty()) return {};
-  const int length = static_cast<int>(text.size());
-  int units = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), length, nullptr, 0);
-  if (units <= 0) return Cp1252ToWide(text);
-  std::wstring wide(static_cast<size_t>(units), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), length, wide.data(), units);
-  return wide;
-}
+std::wstring AlertTextToWide(std::string_view text) { return DocumentTextToWide(text); }
 
 void DrawCenteredText(Gdiplus::Graphics& graphics, const std::wstring& text, float pixelSize,
                       const Gdiplus::RectF& layoutRect, Gdiplus::ARGB color) {

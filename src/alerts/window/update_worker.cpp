@@ -1,7 +1,7 @@
 #include "alerts/window/update_worker.h"
 
 #include <memory>
-#include <new>
+#include <utility>
 
 #include "alerts/window/alert_window.h"
 #include "update/update_run.h"
@@ -25,11 +25,11 @@ DWORD WINAPI UpdateWorker(LPVOID parameter) {
       if (!ProgressReportDue(now, lastReport, reported, soFar, total)) return;
       lastReport = now;
       reported = true;
-      // Never throws into the download: a report that cannot be made is skipped, not the update.
-      auto* progress = new (std::nothrow) UpdateProgress{soFar, total};
-      if (progress && !::PostMessageW(window, WM_UPDATE_PROGRESS, 0, reinterpret_cast<LPARAM>(progress))) {
-        delete progress;
-      }
+      UpdateProgressCell& cell = *request->progress;
+      cell.total.store(total);
+      cell.soFar.store(soFar);
+      cell.reported.store(true);
+      ::PostMessageW(window, WM_UPDATE_PROGRESS, 0, 0);
     });
   } catch (...) {
     // The window must close whatever happened to the run.
@@ -38,8 +38,9 @@ DWORD WINAPI UpdateWorker(LPVOID parameter) {
   return 0;
 }
 
-bool StartUpdateWorker(HWND window, const std::string& packageUrl) {
-  auto* request = new UpdateRequest{window, packageUrl};
+bool StartUpdateWorker(HWND window, const std::string& packageUrl, std::shared_ptr<UpdateProgressCell> progress) {
+  if (!progress) return false;
+  auto* request = new UpdateRequest{window, packageUrl, std::move(progress)};
   HANDLE thread = ::CreateThread(nullptr, 0, UpdateWorker, request, 0, nullptr);
   if (!thread) {
     delete request;

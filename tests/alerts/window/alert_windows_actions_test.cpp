@@ -30,6 +30,20 @@ TEST(AlertWindowsActions, OnlyWebAddressesGoToTheBrowser) {
       {"https:/x", false},
       {"httpx://example.com", false},
       {"", false},
+      // Whatever could split the browser's command line, or ride on it.
+      {"http://example.com/a b", false},
+      {"http://example.com/a\" --new-window \"b", false},
+      {"http://example.com/\tx", false},
+      {"http://example.com/\r\nx", false},
+      {"http://example.com/x\x7f", false},
+      {"http://example.com/\xc2\xa0x", false},     // a no-break space, in UTF-8
+      {"http://example.com/x\xe2\x80\xa8", false},  // a line separator
+      {"http://", false},                          // no host
+      {"http:///oferta", false},
+      // Letters beyond ASCII, in UTF-8 or in Windows-1252, are part of the address.
+      {"http://example.com/promoci\xc3\xb3n", true},
+      {"http://example.com/promoci\xf3n", true},
+      {"http://example.com/a%20b?c='d'#e", true},
   };
   for (const Case& c : cases) EXPECT_EQ(IsBrowserLink(c.link), c.opens) << c.link;
 }
@@ -74,6 +88,23 @@ TEST(AlertWindowsActions, CloseLineNamesTheCandidateAndTheOutcome) {
             "CIERRE_ARCHIVAR_ZIP;C:\\Se\xf1" "al\\brivon2.exe;NO_EXISTE");
 }
 
+TEST(AlertWindowsActions, CloseBarIgnoresClicksForADoubleClickTimeAfterShowing) {
+  struct Case {
+    DWORD now, shownAt;
+    UINT doubleClickMs;
+    bool takes;
+  } cases[] = {
+      {1000, 1000, 500, false},  // the second click of a double click on the previous window
+      {1499, 1000, 500, false},
+      {1500, 1000, 500, true},
+      {9000, 1000, 500, true},
+      {200, 0xFFFFFF00u, 500, false},  // across the tick count's wrap
+      {300, 0xFFFFFF00u, 500, true},
+      {1000, 1000, 0, true},
+  };
+  for (const Case& c : cases) EXPECT_EQ(CloseBarTakesClick(c.now, c.shownAt, c.doubleClickMs), c.takes) << c.now;
+}
+
 TEST(AlertWindowsActions, AcceptanceLine) {
   SYSTEMTIME when{};
   when.wYear = 2026;
@@ -84,6 +115,8 @@ TEST(AlertWindowsActions, AcceptanceLine) {
   when.wSecond = 1;
   EXPECT_EQ(AcceptanceLine(when, "http://x/terminos.rtf"), "2026-03-07 09:05:01;http://x/terminos.rtf\n");
   EXPECT_EQ(AcceptanceLine(when, ""), "2026-03-07 09:05:01;\n");
+  EXPECT_EQ(AcceptanceLine(when, "http://x/t.rtf#\r\n2026-03-07 09:05:02;http://falso/"),
+            "2026-03-07 09:05:01;http://x/t.rtf#  2026-03-07 09:05:02;http://falso/\n");
 }
 
 // Only terms that were really shown may be accepted.

@@ -121,8 +121,9 @@ bool ReadDocument(const std::wstring& path, brivon::AlertDocument& document) {
   std::ifstream in{std::filesystem::path(path)};
   if (!in.is_open()) return false;
   // Every picture is fetched as the program fetches it; the ones that give nothing to draw are told.
-  return brivon::ParseAlertStream(in, document, [](const std::string& address) {
-    brivon::UniqueBitmap picture = brivon::FetchImage(address);
+  brivon::PictureBudget budget;
+  return brivon::ParseAlertStream(in, document, [&budget](const std::string& address) {
+    brivon::UniqueBitmap picture = brivon::FetchImage(address, &budget);
     if (!picture || picture->GetWidth() == 0 || picture->GetHeight() == 0) {
       std::printf("picture not usable, its entry is painted without it: %s\n", address.c_str());
     }
