@@ -653,6 +653,18 @@ void EndProcess(DWORD processId) {
     }
   }
   for (DWORD id : tree) Terminate(id);
+  // A child started as the program ended may have had no parent to be found by: 7-Zip and
+  // PowerShell run in this prefix for no one else while a test runs.
+  ::Sleep(300);
+  UniqueFile again(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!again) return;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = ::Process32FirstW(again.get(), &entry); more; more = ::Process32NextW(again.get(), &entry)) {
+    if (_wcsicmp(entry.szExeFile, L"7za.exe") == 0 || _wcsicmp(entry.szExeFile, L"powershell.exe") == 0) {
+      Terminate(entry.th32ProcessID);
+    }
+  }
 }
 
 // Every rename the program made published a file it had flushed first (what a power cut needs).
