@@ -22,6 +22,8 @@ namespace brivon {
 namespace {
 
 constexpr DWORD kRenameFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
+// Setting the program aside never replaces anything: what stood under the name was kept first.
+constexpr DWORD kSetAsideFlags = MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
 
 // A read returns only once its buffer is full (or the body ends), so progress is heard once per
 // read: with the 4 MiB reads a slow line would show nothing for minutes, and a package smaller
@@ -54,10 +56,21 @@ std::wstring NameAfterLastSeparator(const std::wstring& path) {
   return cut == std::wstring::npos ? path : path.substr(cut + 1);
 }
 
-void RemoveLeftover(const std::wstring& path) {
-  if (!IsExistingFile(path)) return;
-  ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  ::DeleteFileW(path.c_str());
+// A file already under the set-aside name may be another program or a version an interrupted run
+// left: it is kept under a free name beside, never deleted. False when it could not be kept (the
+// program is then not set aside).
+bool KeepEarlierSetAside(const std::wstring& setAside, UpdateRecord& record, const RunLog& log) {
+  if (!IsExistingFile(setAside)) return true;
+  const std::wstring kept = FreeNameBeside(setAside);
+  if (kept.empty() || !::MoveFileExW(setAside.c_str(), kept.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    DWORD error = kept.empty() ? static_cast<DWORD>(ERROR_FILE_EXISTS) : ::GetLastError();
+    log.Downloads("ERROR_CONSERVAR_2_EXISTENTE;" + N(setAside) + ";err=" + Code(error));
+    return false;
+  }
+  log.Downloads("CONSERVADO_2_EXISTENTE;" + N(setAside) + ";->;" + N(kept));
+  record.setAsideBefore = IdentityOf(setAside);  // nothing there now: what appears is the run's own
+  WriteUpdateRecord(record);
+  return true;
 }
 
 // Puts a set-aside executable back under its name: the program folder must never lack the program.
@@ -100,8 +113,8 @@ void InstallFromZip(const std::wstring& programFolder, const std::wstring& targe
     record.setAside = setAside;
     record.setAsideBefore = IdentityOf(setAside);
     WriteUpdateRecord(record);
-    RemoveLeftover(setAside);
-    if (::MoveFileExW(root.c_str(), setAside.c_str(), kRenameFlags)) {
+    if (!KeepEarlierSetAside(setAside, record, log)) continue;
+    if (::MoveFileExW(root.c_str(), setAside.c_str(), kSetAsideFlags)) {
       chosen = &candidate;
       rootPath = root;
       previous = setAside;
@@ -204,13 +217,19 @@ void RunUpdateIn(const std::wstring& programFolder, const std::string& packageUr
   // Stage 4: set the installed executable aside.
   bool setAside = false;
   if (isExe && IsExistingFile(targetPath)) {
-    RemoveLeftover(previous);
-    if (::MoveFileExW(targetPath.c_str(), previous.c_str(), kRenameFlags)) {
-      setAside = true;
-      log.Downloads("RENOMBRADO_A_2;" + N(targetPath) + ";" + N(previous));
-    } else {
-      DWORD error = ::GetLastError();
-      log.Downloads("ERROR_RENOMBRAR_A_2;" + N(targetPath) + ";err=" + Code(error));
+    if (KeepEarlierSetAside(previous, record, log)) {
+      if (::MoveFileExW(targetPath.c_str(), previous.c_str(), kSetAsideFlags)) {
+        setAside = true;
+        log.Downloads("RENOMBRADO_A_2;" + N(targetPath) + ";" + N(previous));
+      } else {
+        DWORD error = ::GetLastError();
+        log.Downloads("ERROR_RENOMBRAR_A_2;" + N(targetPath) + ";err=" + Code(error));
+      }
+    }
+    // A program that is not set aside has no copy: nothing may replace it.
+    if (!setAside) {
+      log.Downloads("DESCARGA_OMITIDA;" + N(targetPath) + ";motivo=EJECUTABLE_NO_APARTADO");
+      return;
     }
   }
 
