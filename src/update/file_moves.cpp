@@ -29,6 +29,16 @@ bool IsExistingFile(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+bool IsExistingFileByLongName(const std::wstring& path) {
+  if (!IsExistingFile(path)) return false;
+  WIN32_FIND_DATAW entry;
+  UniqueFind found(::FindFirstFileW(path.c_str(), &entry));
+  if (!found) return false;
+  const size_t cut = path.find_last_of(L"\\/");
+  const std::wstring name = cut == std::wstring::npos ? path : path.substr(cut + 1);
+  return ::CompareStringOrdinal(entry.cFileName, -1, name.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
 bool IsTaken(const std::wstring& path) {
   if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
   const DWORD error = ::GetLastError();

@@ -9,6 +9,10 @@ namespace brivon {
 // True when path exists and is not a folder.
 bool IsExistingFile(const std::wstring& path);
 
+// IsExistingFile, and the file's long name is the path's last name (letter case aside): a short
+// 8.3 name ("FACTUR~1.EXE") reaches another file, which is no namesake.
+bool IsExistingFileByLongName(const std::wstring& path);
+
 // Whether anything (file, folder, link) stands at path.
 bool IsTaken(const std::wstring& path);
 

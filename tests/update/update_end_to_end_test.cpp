@@ -430,8 +430,8 @@ struct FaultRow {
   std::string extraction;              // "OK", "ERROR" or "" (no extraction line)
   std::string archiveLine = "";        // the end of the "ZIP_CARPETA;" line, when there is one
   std::string downloadError = "";      // the end of the "ERROR_DESCARGA;" line, when known
-  // The user's own files, put in the program folder before the run (a name ending in "\\" is a
-  // needed), and where each must be afterwards, byte for byte.
+  // The user's own files, put in the program folder before the run (their folders made as
+  // needed), and where each must be afterwards, byte for byte ("*": the only time-stamped folder).
   std::vector<std::pair<std::wstring, std::string>> userFiles = {};
   std::vector<std::pair<std::wstring, std::string>> userFilesAfter = {};
   const wchar_t* holdUserFile = nullptr;  // one of them held open without sharing
@@ -445,7 +445,8 @@ HttpReply Status(int status) {
   return reply;
 }
 
-std::vector<FaultRow> FaultRows(const std::string& newExe, const std::string& zipAtTop, const std::string& zipNoExe) {
+std::vector<FaultRow> FaultRows(const std::string& newExe, const std::string& zipAtTop, const std::string& zipNoExe,
+                                const std::string& zipWithClient) {
   HttpReply exe{200, newExe};
   HttpReply zip{200, zipAtTop};
   HttpReply empty{200, ""};
@@ -532,6 +533,29 @@ std::vector<FaultRow> FaultRows(const std::string& newExe, const std::string& zi
   heldLeftover.holdUserFile = L"FacturaOrva2.exe";
   heldLeftover.downloads = {"ERROR_CONSERVAR_2_EXISTENTE", "DESCARGA_OMITIDA"};
   rows.push_back(heldLeftover);
+  FaultRow dataName{"a package named like a data file is stored beside it", "/descargas/Datos.MDB", exe};
+  dataName.userFilesAfter = {{L"Datos_1.MDB", newExe}};
+  dataName.downloads = {"PAQUETE_NOMBRE_LIBRE", "DESCARGA"};
+  rows.push_back(dataName);
+  FaultRow otherFile{"a file a package replaces is kept in the updates folder", "/descargas/ayuda.dll", exe};
+  otherFile.userFiles = {{L"ayuda.dll", "ayuda del usuario"}};
+  otherFile.userFilesAfter = {{L"ayuda.dll", newExe}, {L"actualizaciones\\*\\ayuda.dll", "ayuda del usuario"}};
+  otherFile.downloads = {"ARCHIVO_REEMPLAZADO_A_ACTUALIZACIONES", "DESCARGA", "COPIA_OK", "COPIA_OK",
+                         "COPIA_PATRONES_RESUMEN", "ZIP_CARPETA"};
+  otherFile.archiveLine = ";estado=OK;ec=0";
+  rows.push_back(otherFile);
+  FaultRow folderTaken{"a ZIP named like a folder of the user's unpacks beside it", "/descargas/Datos.zip",
+                       HttpReply{200, zipWithClient}};
+  folderTaken.userFiles = {{L"Datos\\cliente.txt", "cliente del usuario"}};
+  folderTaken.userFilesAfter = {{L"Datos\\cliente.txt", "cliente del usuario"},
+                                {L"Datos_1\\cliente.txt", "cliente del paquete"}};
+  folderTaken.expectNew = true;
+  folderTaken.downloads = {"DESCARGA",    "CARPETA_EXTRACCION_LIBRE", "RENOMBRADO_A_2_ZIP",
+                           "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP", "COPIA_OK", "COPIA_OK",
+                           "COPIA_PATRONES_RESUMEN_ZIP", "ZIP_CARPETA", "EXE_NUEVO_EN_RAIZ_OK", "LIMPIEZA_OK"};
+  folderTaken.extraction = "OK";
+  folderTaken.archiveLine = ";estado=OK;ec=0";
+  rows.push_back(folderTaken);
   // A hung PowerShell is ended by the installer's child-process bound (ten minutes in brivon.exe);
   // the archive tests run it with a short bound.
   return rows;
@@ -540,6 +564,7 @@ std::vector<FaultRow> FaultRows(const std::string& newExe, const std::string& zi
 TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) {
   const std::string zipAtTop = MakeZip({{L"FacturaOrva.exe", newExe_}});
   const std::string zipNoExe = MakeZip({{L"leeme.txt", "sin ejecutable"}});
+  const std::string zipWithClient = MakeZip({{L"FacturaOrva.exe", newExe_}, {L"cliente.txt", "cliente del paquete"}});
   uint16_t deadPort = 0;
   {
     LoopbackHttpServer probe;
@@ -547,7 +572,7 @@ TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) 
     deadPort = probe.port();
   }
 
-  for (const FaultRow& row : FaultRows(newExe_, zipAtTop, zipNoExe)) {
+  for (const FaultRow& row : FaultRows(newExe_, zipAtTop, zipNoExe, zipWithClient)) {
     SCOPED_TRACE(row.name);
     TempFolder root(L"brivon-fault");
     const std::wstring folder = MakeProgramFolder(root, !row.withoutTool);
@@ -601,7 +626,13 @@ TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) 
     // The promise.
     EXPECT_EQ(ReadBytes(sibling), row.expectNew ? newExe_ : oldExe_);
     bool leftoverStays = false;
-    for (const auto& [name, bytes] : row.userFilesAfter) {
+    for (auto [name, bytes] : row.userFilesAfter) {
+      const size_t star = name.find(L'*');  // the only time-stamped folder of the updates folder
+      if (star != std::wstring::npos) {
+        const auto stamps = testing::EntryNames(folder + L"\\actualizaciones", true);
+        ASSERT_EQ(stamps.size(), 1u);
+        name.replace(star, 1, stamps[0]);
+      }
       EXPECT_EQ(ReadBytes(folder + L"\\" + name), bytes) << NarrowLow8(name);
       leftoverStays = leftoverStays || name == L"FacturaOrva2.exe";
     }
