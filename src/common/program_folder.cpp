@@ -18,4 +18,9 @@ std::wstring GetProgramFolder() {
   return ProgramFolderFromModulePath(std::wstring_view(buffer, MAX_PATH), length);
 }
 
+std::wstring AsCurrentDirectory(std::wstring_view folder) {
+  if (folder.size() == 2 && folder[1] == L':') return std::wstring(folder) + L"\\";
+  return std::wstring(folder);
+}
+
 }  // namespace brivon

@@ -13,4 +13,8 @@ std::wstring ProgramFolderFromModulePath(std::wstring_view path, unsigned long l
 
 std::wstring GetProgramFolder();
 
+// The folder as a current directory: a bare drive ("X:", the folder of "X:\brivon.exe") gets its
+// backslash, since "X:" alone names the drive's remembered directory, not its root.
+std::wstring AsCurrentDirectory(std::wstring_view folder);
+
 }  // namespace brivon

@@ -15,7 +15,7 @@ void RunStartupSequence(HINSTANCE instance, int showCommand) {
   std::wstring programFolder = brivon::GetProgramFolder();
   // Relative paths (the alert document, the terms record) must meet the program's own folder,
   // whatever folder the program was started from.
-  if (!programFolder.empty()) ::SetCurrentDirectoryW(programFolder.c_str());
+  if (!programFolder.empty()) ::SetCurrentDirectoryW(brivon::AsCurrentDirectory(programFolder).c_str());
 
   // A second start in the same folder would race this one over the same files (one run could
   // delete the other's set-aside executable): it leaves at once.

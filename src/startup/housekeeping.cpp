@@ -2,9 +2,15 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cwchar>
+#include <filesystem>
+#include <fstream>
+#include <string>
 
+#include "common/activity_log.h"
 #include "common/durable_file.h"
+#include "common/text.h"
 #include "common/unique_handle.h"
 #include "update/child_process.h"
 #include "update/powershell_command.h"
@@ -42,6 +48,17 @@ std::wstring Stem(const std::wstring& archivePath) {
     return archivePath.substr(0, archivePath.size() - zip.size());
   }
   return archivePath;
+}
+
+int ReadTimeoutCount(const std::wstring& path) {
+  std::ifstream in{std::filesystem::path(path)};
+  int count = 0;
+  if (!(in >> count) || count < 0) return 0;
+  return count;
+}
+
+void Log(const std::wstring& programFolder, const std::string& text) {
+  AppendActivityLog(programFolder, kDownloadsLog, text);
 }
 
 }  // namespace
@@ -95,20 +112,38 @@ bool ArchiveLeftoverFolder(const std::wstring& folder, const std::wstring& archi
   return ArchiveLeftoverFolder(folder, archivePath, code, kChildProcessTimeoutMs);
 }
 
-void RunStartupHousekeeping(const std::wstring& programFolder) {
+void RunStartupHousekeeping(const std::wstring& programFolder, unsigned long budgetMs) {
   if (programFolder.empty()) return;
   const std::wstring updates = programFolder + kUpdatesFolderName;
   DWORD attributes = ::GetFileAttributesW(updates.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
 
+  const ULONGLONG start = ::GetTickCount64();
   for (const std::wstring& folder : ListSubfolders(updates)) {
     if (IsLink(::GetFileAttributesW(folder.c_str()))) {
       RemoveLink(folder);  // never archive or delete through a link
       continue;
     }
+    const std::wstring countPath = folder + kTimeoutCountSuffix;
+    const int timeouts = ReadTimeoutCount(countPath);
+    if (timeouts >= kHousekeepingTimeoutsBeforeSkip) {
+      Log(programFolder, "ARCHIVADO_OMITIDO;" + NarrowLow8(folder) + ";intentos=" + std::to_string(timeouts));
+      continue;
+    }
+    const ULONGLONG spent = ::GetTickCount64() - start;
+    if (spent >= budgetMs) {  // the start goes on; a later one archives the rest
+      Log(programFolder, "ARCHIVADO_APLAZADO;" + NarrowLow8(folder));
+      continue;
+    }
+    const unsigned long timeoutMs =
+        static_cast<unsigned long>(std::min<ULONGLONG>(kChildProcessTimeoutMs, budgetMs - spent));
     unsigned long code = 0;
-    if (ArchiveLeftoverFolder(folder, updates + L"\\" + NameOf(folder) + L".zip", &code)) {
+    if (ArchiveLeftoverFolder(folder, updates + L"\\" + NameOf(folder) + L".zip", &code, timeoutMs)) {
       DeleteFolderTree(folder);
+      ::DeleteFileW(countPath.c_str());
+    } else if (code == kChildTimedOutExitCode) {
+      WriteFileDurably(countPath, std::to_string(timeouts + 1));
+      Log(programFolder, "ARCHIVADO_AGOTADO;" + NarrowLow8(folder) + ";intentos=" + std::to_string(timeouts + 1));
     }
   }
 }

@@ -28,6 +28,13 @@ bool ArchiveLeftoverFolder(const std::wstring& folder, const std::wstring& archi
 bool ArchiveLeftoverFolder(const std::wstring& folder, const std::wstring& archivePath, unsigned long* code);
 
 
-void RunStartupHousekeeping(const std::wstring& programFolder);
+// One start spends at most this long archiving: the folders left over wait for a later start.
+inline constexpr unsigned long kHousekeepingBudgetMs = 3 * 60 * 1000;
+// A folder whose archiving timed out this many times is no longer tried.
+inline constexpr int kHousekeepingTimeoutsBeforeSkip = 3;
+// Beside a folder whose archiving timed out: "<folder>.intentos", the number of timeouts.
+inline constexpr wchar_t kTimeoutCountSuffix[] = L".intentos";
+
+void RunStartupHousekeeping(const std::wstring& programFolder, unsigned long budgetMs = kHousekeepingBudgetMs);
 
 }  // namespace brivon

@@ -7,7 +7,7 @@
 
 namespace brivon {
 
-std::wstring SingleInstanceMutexName(const std::wstring& programFolder) {
+std::wstring SingleInstanceMutexName(const std::wstring& programFolder, const wchar_t* space) {
   std::wstring folder = programFolder;
   while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
   if (!folder.empty()) ::CharUpperBuffW(folder.data(), static_cast<DWORD>(folder.size()));
@@ -19,7 +19,7 @@ std::wstring SingleInstanceMutexName(const std::wstring& programFolder) {
   }
   wchar_t hex[17];
   std::swprintf(hex, 17, L"%08lx%08lx", static_cast<unsigned long>(hash >> 32), static_cast<unsigned long>(hash));
-  return std::wstring(L"Local\\Brivon-") + hex;
+  return std::wstring(space) + L"\\Brivon-" + hex;
 }
 
 namespace {
@@ -39,8 +39,19 @@ std::wstring LongPathOf(const std::wstring& folder) {
 }  // namespace
 
 SingleInstanceGuard::SingleInstanceGuard(const std::wstring& programFolder) {
-  HANDLE mutex = ::CreateMutexW(nullptr, TRUE, SingleInstanceMutexName(LongPathOf(programFolder)).c_str());
+  const std::wstring folder = LongPathOf(programFolder);
+  // Open to every user: another user's instance must find it, not be refused it.
+  SECURITY_DESCRIPTOR everyone;
+  ::InitializeSecurityDescriptor(&everyone, SECURITY_DESCRIPTOR_REVISION);
+  ::SetSecurityDescriptorDacl(&everyone, TRUE, nullptr, FALSE);
+  SECURITY_ATTRIBUTES attributes{sizeof(attributes), &everyone, FALSE};
+  HANDLE mutex = ::CreateMutexW(&attributes, TRUE, SingleInstanceMutexName(folder).c_str());
   DWORD error = ::GetLastError();
+  if (!mutex && error == ERROR_ACCESS_DENIED) {
+    // Creating global objects refused (no SeCreateGlobalPrivilege): this session at least.
+    mutex = ::CreateMutexW(nullptr, TRUE, SingleInstanceMutexName(folder, L"Local").c_str());
+    error = ::GetLastError();
+  }
   mutex_.reset(mutex);
   // Without a mutex at all the start goes on: better a rare race than a program that never runs.
   held_ = !(mutex && error == ERROR_ALREADY_EXISTS);

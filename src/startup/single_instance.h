@@ -8,8 +8,10 @@
 
 namespace brivon {
 
-// "Local\Brivon-<hex>" from the folder, letter case ignored (a mutex name may not hold "\").
-std::wstring SingleInstanceMutexName(const std::wstring& programFolder);
+// "<space>\Brivon-<hex>" from the folder, letter case ignored (a name may not hold "\" after the
+// namespace). The global namespace reaches every signed-in user: on a terminal server several
+// users share one program folder.
+std::wstring SingleInstanceMutexName(const std::wstring& programFolder, const wchar_t* space = L"Global");
 
 // Owns the folder's mutex while alive. held() is false when another instance has it.
 class SingleInstanceGuard {

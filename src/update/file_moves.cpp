@@ -29,6 +29,37 @@ bool IsExistingFile(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+bool IsExistingFileByLongName(const std::wstring& path) {
+  if (!IsExistingFile(path)) return false;
+  WIN32_FIND_DATAW entry;
+  UniqueFind found(::FindFirstFileW(path.c_str(), &entry));
+  if (!found) return false;
+  const size_t cut = path.find_last_of(L"\\/");
+  const std::wstring name = cut == std::wstring::npos ? path : path.substr(cut + 1);
+  return ::CompareStringOrdinal(entry.cFileName, -1, name.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+bool IsTaken(const std::wstring& path) {
+  if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+  const DWORD error = ::GetLastError();
+  return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;  // unknown: not free
+}
+
+std::wstring FreeNameBeside(const std::wstring& path, bool isFolder) {
+  if (!IsTaken(path)) return path;
+  const size_t separator = path.find_last_of(L"\\/");
+  const size_t dot = path.find_last_of(L'.');
+  const bool hasExtension =
+      !isFolder && dot != std::wstring::npos && (separator == std::wstring::npos || dot > separator + 1);
+  const std::wstring base = hasExtension ? path.substr(0, dot) : path;
+  const std::wstring extension = hasExtension ? path.substr(dot) : std::wstring();
+  for (int n = 1; n < 10000; ++n) {
+    std::wstring candidate = base + L"_" + std::to_wstring(n) + extension;
+    if (!IsTaken(candidate)) return candidate;
+  }
+  return {};
+}
+
 std::vector<std::wstring> ListSubfolders(const std::wstring& folder) {
   std::vector<std::wstring> found;
   WIN32_FIND_DATAW entry;

@@ -9,6 +9,17 @@ namespace brivon {
 // True when path exists and is not a folder.
 bool IsExistingFile(const std::wstring& path);
 
+// IsExistingFile, and the file's long name is the path's last name (letter case aside): a short
+// 8.3 name ("FACTUR~1.EXE") reaches another file, which is no namesake.
+bool IsExistingFileByLongName(const std::wstring& path);
+
+// Whether anything (file, folder, link) stands at path.
+bool IsTaken(const std::wstring& path);
+
+// path itself when nothing stands there, otherwise the first free "<base>_N<extension>" beside it
+// (N from 1; a folder's whole name is the base); empty when none of the first 9999 is free.
+std::wstring FreeNameBeside(const std::wstring& path, bool isFolder = false);
+
 // Moves source to destination, replacing a file there. A move that keeps failing (the file is held
 // by another process) is retried 10 times, 120 ms apart, then done as copy and delete.
 // True when the file is at the destination and gone from the source; on false GetLastError() holds

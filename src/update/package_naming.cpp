@@ -79,4 +79,14 @@ bool HasExtension(std::wstring_view name, std::wstring_view extension) {
 
 bool IsZipPackage(std::wstring_view nameOrPath) { return HasExtension(nameOrPath, L"zip"); }
 
+bool IsNeverReplacedByPackage(std::wstring_view name) {
+  if (HasExtension(name, L"mdb") || HasExtension(name, L"bdorva")) return true;
+  std::wstring lower(name);
+  for (wchar_t& c : lower) c = static_cast<wchar_t>(std::towlower(c));
+  for (const wchar_t* own : {L"brivon.exe", L"7za.exe", L"actualizador_registros", L"actualizaciones", L"versiones"}) {
+    if (lower == own) return true;
+  }
+  return false;
+}
+
 }  // namespace brivon

@@ -21,6 +21,11 @@ std::wstring StripExtension(std::wstring_view nameOrPath);
 // True when the text after the last dot is "zip" in any letter case.
 bool IsZipPackage(std::wstring_view nameOrPath);
 
+// The data files ("*.MDB", "*.BDORVA") and the program's own files and folders ("brivon.exe",
+// "7za.exe", the log, updates and versions folders), in any letter case: names a package that is
+// neither an executable nor a ZIP never replaces.
+bool IsNeverReplacedByPackage(std::wstring_view name);
+
 // True when the text after the last dot, lower-cased, is exactly `extension` (given lower-case).
 bool HasExtension(std::wstring_view name, std::wstring_view extension);
 

@@ -1,5 +1,7 @@
 #include "update/previous_versions.h"
 
+#include <initializer_list>
+
 #include "common/text.h"
 #include "common/activity_log.h"
 #include "update/archive_time_stamp.h"
@@ -27,18 +29,37 @@ bool MoveOrCopyAndDelete(const std::wstring& from, const std::wstring& to) {
   return false;
 }
 
+// base, or base_1, base_2...: the first for which none of the names base + suffix is taken. Two
+// versions archived in one local second, or in the hour repeated when daylight saving time ends,
+// get the same time stamp: the later one never replaces the earlier.
+std::wstring FreeStampedBase(const std::wstring& base, std::initializer_list<const wchar_t*> suffixes) {
+  for (int n = 0; n < 10000; ++n) {
+    const std::wstring candidate = n == 0 ? base : base + L"_" + std::to_wstring(n);
+    bool free = true;
+    for (const wchar_t* suffix : suffixes) free = free && !IsTaken(candidate + suffix);
+    if (free) return candidate;
+  }
+  return {};
+}
+
 }  // namespace
 
 bool MovePreviousVersionAt(const std::wstring& programFolder, const std::wstring& file, const std::wstring& stem,
                            std::wstring* destination, std::wstring* destinationFolder, const SYSTEMTIME& now) {
+  return MoveIntoUpdatesFolderAt(programFolder, file, stem + L".exe", destination, destinationFolder, now);
+}
+
+bool MoveIntoUpdatesFolderAt(const std::wstring& programFolder, const std::wstring& file, const std::wstring& name,
+                             std::wstring* destination, std::wstring* destinationFolder, const SYSTEMTIME& now) {
   if (destination) destination->clear();
   if (destinationFolder) destinationFolder->clear();
   if (!IsExistingFile(file)) return false;
   std::wstring updates = programFolder + kUpdatesFolderName;
   if (!EnsureFolder(updates)) return false;
-  std::wstring folder = updates + L"\\" + ArchiveTimeStamp(now);
-  if (!EnsureFolder(folder)) return false;
-  std::wstring target = folder + L"\\" + stem + L".exe";
+  // A folder of its own, whose archive name is free as well.
+  std::wstring folder = FreeStampedBase(updates + L"\\" + ArchiveTimeStamp(now), {L"", L".zip"});
+  if (folder.empty() || !::CreateDirectoryW(folder.c_str(), nullptr)) return false;
+  std::wstring target = folder + L"\\" + name;
   if (!MoveFileWithRetry(file, target)) {
     DWORD error = ::GetLastError();
     AppendActivityLog(programFolder, kDownloadsLog,
@@ -56,6 +77,12 @@ bool MovePreviousVersion(const std::wstring& programFolder, const std::wstring& 
   return MovePreviousVersionAt(programFolder, file, stem, destination, destinationFolder, CurrentLocalTime());
 }
 
+bool MoveReplacedFile(const std::wstring& programFolder, const std::wstring& file, std::wstring* destination,
+                      std::wstring* destinationFolder) {
+  const std::wstring name = file.substr(file.find_last_of(L"\\/") + 1);
+  return MoveIntoUpdatesFolderAt(programFolder, file, name, destination, destinationFolder, CurrentLocalTime());
+}
+
 bool ArchiveToVersionsFolderAt(const std::wstring& programFolder, const std::wstring& file,
                                std::wstring* archivePath, const SYSTEMTIME& now, unsigned long* exitCode,
                                unsigned long timeoutMs) {
@@ -64,7 +91,8 @@ bool ArchiveToVersionsFolderAt(const std::wstring& programFolder, const std::wst
   if (!IsExistingFile(file)) return false;
   std::wstring versions = programFolder + kVersionsFolderName;
   if (!EnsureFolder(versions)) return false;
-  std::wstring name = versions + L"\\" + VersionArchiveName(now);
+  std::wstring name = FreeStampedBase(versions + L"\\" + VersionArchiveName(now), {L".exe", L".zip"});
+  if (name.empty()) return false;
   std::wstring moved = name + L".exe";
   std::wstring archive = name + L".zip";
   if (!MoveOrCopyAndDelete(file, moved)) return false;

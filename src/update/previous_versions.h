@@ -13,13 +13,20 @@ namespace brivon {
 inline constexpr wchar_t kUpdatesFolderName[] = L"\\actualizaciones";
 inline constexpr wchar_t kVersionsFolderName[] = L"\\versiones";
 
-// Moves file into programFolder\actualizaciones\<time stamp>\<stem>.exe (folders made when
-// missing). On success destination and destinationFolder receive the new path and the folder; both
+// Moves file into programFolder\actualizaciones\<time stamp>\<stem>.exe (the updates folder made
+// when missing; the time-stamped folder always new: "_N" follows a stamp whose folder or archive
+// is taken). On success destination and destinationFolder receive the new path and the folder; both
 // are emptied first. A failed move logs "ERROR_MOVER_A_ACTUALIZACIONES_CARPETA;".
 bool MovePreviousVersion(const std::wstring& programFolder, const std::wstring& file, const std::wstring& stem,
                          std::wstring* destination, std::wstring* destinationFolder);
 bool MovePreviousVersionAt(const std::wstring& programFolder, const std::wstring& file, const std::wstring& stem,
                            std::wstring* destination, std::wstring* destinationFolder, const SYSTEMTIME& now);
+// As MovePreviousVersion, under the given file name.
+bool MoveIntoUpdatesFolderAt(const std::wstring& programFolder, const std::wstring& file, const std::wstring& name,
+                             std::wstring* destination, std::wstring* destinationFolder, const SYSTEMTIME& now);
+// A file a package replaces, under its own name, at the current local time.
+bool MoveReplacedFile(const std::wstring& programFolder, const std::wstring& file, std::wstring* destination,
+                      std::wstring* destinationFolder);
 
 // Moves file into programFolder\versiones\<time stamp>_brivon.exe, packs it into the .zip of the
 // same name with PowerShell and deletes the unpacked copy. The copy is deleted only when the archive

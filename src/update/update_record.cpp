@@ -61,6 +61,15 @@ bool IsDirectlyIn(const std::wstring& path, const std::wstring& folder) {
   return name.find_first_of(L"\\/:") == std::wstring::npos && name != L"." && name != L"..";
 }
 
+// The package's path without its extension, or that followed by a free-name "_N".
+bool IsExtractionFolderOf(const std::wstring& folder, const std::wstring& package) {
+  const std::wstring base = StripExtension(package);
+  if (folder.size() < base.size() || !SamePath(folder.substr(0, base.size()), base)) return false;
+  const std::wstring tail = folder.substr(base.size());
+  if (tail.empty()) return true;
+  return tail.size() >= 2 && tail[0] == L'_' && tail.find_first_not_of(L"0123456789", 1) == std::wstring::npos;
+}
+
 std::wstring NameOf(const std::wstring& path) { return path.substr(path.find_last_of(L'\\') + 1); }
 
 }  // namespace
@@ -138,7 +147,7 @@ bool ParseUpdateRecord(std::string_view text, UpdateRecord& r) {
 bool IsRecordOfFolder(const UpdateRecord& r, const std::wstring& folder) {
   if (folder.empty() || !SamePath(r.programFolder, folder) || !IsDirectlyIn(r.package, folder)) return false;
   if (r.isZip) {
-    if (!SamePath(r.extractionFolder, StripExtension(r.package))) return false;
+    if (!IsExtractionFolderOf(r.extractionFolder, r.package)) return false;
   } else if ((!r.installed.empty() && !SamePath(r.installed, r.package)) || !r.extractionFolder.empty()) {
     return false;  // an executable package replaces the program of its own name, or none
   }

@@ -21,7 +21,8 @@
 namespace brivon {
 namespace {
 
-constexpr DWORD kRenameFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
+// Setting the program aside never replaces anything: what stood under the name was kept first.
+constexpr DWORD kSetAsideFlags = MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
 
 // A read returns only once its buffer is full (or the body ends), so progress is heard once per
 // read: with the 4 MiB reads a slow line would show nothing for minutes, and a package smaller
@@ -54,15 +55,29 @@ std::wstring NameAfterLastSeparator(const std::wstring& path) {
   return cut == std::wstring::npos ? path : path.substr(cut + 1);
 }
 
-void RemoveLeftover(const std::wstring& path) {
-  if (!IsExistingFile(path)) return;
-  ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  ::DeleteFileW(path.c_str());
+// A file already under the set-aside name may be another program or a version an interrupted run
+// left: it is kept under a free name beside, never deleted. False when it could not be kept (the
+// program is then not set aside).
+bool KeepEarlierSetAside(const std::wstring& setAside, UpdateRecord& record, const RunLog& log) {
+  if (!IsExistingFile(setAside)) return true;
+  const std::wstring kept = FreeNameBeside(setAside);
+  if (kept.empty() || !::MoveFileExW(setAside.c_str(), kept.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    DWORD error = kept.empty() ? static_cast<DWORD>(ERROR_FILE_EXISTS) : ::GetLastError();
+    log.Downloads("ERROR_CONSERVAR_2_EXISTENTE;" + N(setAside) + ";err=" + Code(error));
+    return false;
+  }
+  log.Downloads("CONSERVADO_2_EXISTENTE;" + N(setAside) + ";->;" + N(kept));
+  record.setAsideBefore = IdentityOf(setAside);  // nothing there now: what appears is the run's own
+  WriteUpdateRecord(record);
+  return true;
 }
 
 // Puts a set-aside executable back under its name: the program folder must never lack the program.
 void PutBack(const std::wstring& from, const std::wstring& to, bool copy, const RunLog& log) {
-  bool ok = copy ? CopyFileDurably(from, to) : PublishByRename(from, to, kRenameFlags);
+  // A file held for a moment (a virus scanner) frees up soon: the move is retried.
+  bool ok = copy ? CopyFileDurably(from, to) : MoveFileWithRetry(from, to);
+  // Just after the data-file copies the disk is most likely full: a rename needs no space.
+  if (!ok && copy) ok = MoveFileWithRetry(from, to);
   if (ok) {
     log.Downloads("RESTAURADO_EJECUTABLE_ANTERIOR;" + N(from) + ";->;" + N(to));
   } else {
@@ -73,8 +88,12 @@ void PutBack(const std::wstring& from, const std::wstring& to, bool copy, const 
 
 void InstallFromZip(const std::wstring& programFolder, const std::wstring& targetPath, UpdateRecord& record,
                     const RunLog& log) {
-  // Stage 7: extraction.
-  const std::wstring extractionFolder = StripExtension(targetPath);
+  // Stage 7: extraction, into a folder that did not exist: never over the user's files, and the
+  // search below sees the package alone.
+  const std::wstring extractionFolder = record.extractionFolder;
+  if (extractionFolder != StripExtension(targetPath)) {
+    log.Downloads("CARPETA_EXTRACCION_LIBRE;" + N(StripExtension(targetPath)) + ";->;" + N(extractionFolder));
+  }
   unsigned long exitCode = 0;
   bool extracted = ExtractArchive(programFolder, targetPath, extractionFolder, &exitCode);
   log.Extractions("UNZIP_7ZA;" + N(targetPath) + ";->;" + N(extractionFolder) + ";" + (extracted ? "OK" : "ERROR") +
@@ -92,7 +111,7 @@ void InstallFromZip(const std::wstring& programFolder, const std::wstring& targe
   for (const std::wstring& candidate : candidates) {
     std::wstring name = NameAfterLastSeparator(candidate);
     std::wstring root = programFolder + L"\\" + name;
-    if (!IsExistingFile(root)) continue;
+    if (!IsExistingFileByLongName(root)) continue;
     std::wstring setAside = programFolder + L"\\" + StripExtension(name) + L"2.exe";
     // Known before it is set aside: a repair tells the old program by these facts.
     record.installed = root;
@@ -100,8 +119,8 @@ void InstallFromZip(const std::wstring& programFolder, const std::wstring& targe
     record.setAside = setAside;
     record.setAsideBefore = IdentityOf(setAside);
     WriteUpdateRecord(record);
-    RemoveLeftover(setAside);
-    if (::MoveFileExW(root.c_str(), setAside.c_str(), kRenameFlags)) {
+    if (!KeepEarlierSetAside(setAside, record, log)) continue;
+    if (::MoveFileExW(root.c_str(), setAside.c_str(), kSetAsideFlags)) {
       chosen = &candidate;
       rootPath = root;
       previous = setAside;
@@ -172,9 +191,31 @@ void RunUpdateIn(const std::wstring& programFolder, const std::string& packageUr
     return;
   }
   const std::wstring fileName = PackageFileNameFromUrl(packageUrl);
-  const std::wstring targetPath = programFolder + L"\\" + fileName;
+  std::wstring targetPath = programFolder + L"\\" + fileName;
   const bool isExe = EndsWithExe(fileName);
-  const std::wstring previous = programFolder + L"\\" + StripExtension(fileName) + L"2.exe";
+
+  // A package replaces nothing of the user's or of the program's own: an executable replaces only
+  // its namesake, which is set aside; a ZIP (removed after the run) or such a name is stored under
+  // a free name beside; any other file it replaces is kept first in the updates folder, as a
+  // replaced executable is.
+  // Namesakes go by the long name: a short 8.3 name ("FACTUR~1.EXE") reaches another file.
+  bool keepReplaced = false;
+  const bool namesake = isExe && IsExistingFileByLongName(targetPath);
+  if (!namesake && IsTaken(targetPath)) {
+    keepReplaced = !isExe && !IsZipPackage(targetPath) && !IsNeverReplacedByPackage(fileName) &&
+                   IsExistingFileByLongName(targetPath);
+    if (!keepReplaced) {
+      const std::wstring free = FreeNameBeside(targetPath);
+      if (free.empty()) {
+        log.Downloads("ERROR_PAQUETE_NOMBRE_LIBRE;" + N(targetPath) + ";err=" + Code(ERROR_FILE_EXISTS));
+        return;
+      }
+      log.Downloads("PAQUETE_NOMBRE_LIBRE;" + N(targetPath) + ";->;" + N(free));
+      targetPath = free;
+    }
+  }
+
+  const std::wstring previous = StripExtension(targetPath) + L"2.exe";
 
   // Before the first change to the folder: what a repair needs if the run is cut off.
   UpdateRecord record;
@@ -190,9 +231,13 @@ void RunUpdateIn(const std::wstring& programFolder, const std::string& packageUr
     record.setAsideBefore = IdentityOf(previous);
   }
   if (record.isZip) {
-    record.extractionFolder = StripExtension(targetPath);
-    const DWORD attributes = ::GetFileAttributesW(record.extractionFolder.c_str());
-    record.extractionFolderExisted = attributes != INVALID_FILE_ATTRIBUTES;
+    record.extractionFolder = FreeNameBeside(StripExtension(targetPath), /*isFolder=*/true);
+    if (record.extractionFolder.empty()) {
+      log.Downloads("ERROR_CARPETA_EXTRACCION_LIBRE;" + N(StripExtension(targetPath)) + ";err=" +
+                      Code(ERROR_ALREADY_EXISTS));
+      return;
+    }
+    record.extractionFolderExisted = IsTaken(record.extractionFolder);
   }
   WriteUpdateRecord(record);
   // Removed after the run's last step, whichever it is; a run cut off leaves it for the repair.
@@ -203,14 +248,36 @@ void RunUpdateIn(const std::wstring& programFolder, const std::string& packageUr
 
   // Stage 4: set the installed executable aside.
   bool setAside = false;
-  if (isExe && IsExistingFile(targetPath)) {
-    RemoveLeftover(previous);
-    if (::MoveFileExW(targetPath.c_str(), previous.c_str(), kRenameFlags)) {
-      setAside = true;
-      log.Downloads("RENOMBRADO_A_2;" + N(targetPath) + ";" + N(previous));
-    } else {
-      DWORD error = ::GetLastError();
-      log.Downloads("ERROR_RENOMBRAR_A_2;" + N(targetPath) + ";err=" + Code(error));
+  if (namesake) {
+    if (KeepEarlierSetAside(previous, record, log)) {
+      if (::MoveFileExW(targetPath.c_str(), previous.c_str(), kSetAsideFlags)) {
+        setAside = true;
+        log.Downloads("RENOMBRADO_A_2;" + N(targetPath) + ";" + N(previous));
+      } else {
+        DWORD error = ::GetLastError();
+        log.Downloads("ERROR_RENOMBRAR_A_2;" + N(targetPath) + ";err=" + Code(error));
+      }
+    }
+    // A program that is not set aside has no copy: nothing may replace it.
+    if (!setAside) {
+      log.Downloads("DESCARGA_OMITIDA;" + N(targetPath) + ";motivo=EJECUTABLE_NO_APARTADO");
+      return;
+    }
+  }
+
+  std::wstring replacedKept, replacedFolder;
+  if (keepReplaced) {
+    const bool kept = MoveReplacedFile(programFolder, targetPath, &replacedKept, &replacedFolder);
+    log.Downloads("ARCHIVO_REEMPLAZADO_A_ACTUALIZACIONES;" + N(targetPath) + ";->;" +
+                  (kept ? N(replacedKept) : std::string("ERROR")));
+    if (!kept) {  // not kept, not replaced: the package goes beside it
+      const std::wstring free = FreeNameBeside(targetPath);
+      if (free.empty()) return;
+      log.Downloads("PAQUETE_NOMBRE_LIBRE;" + N(targetPath) + ";->;" + N(free));
+      targetPath = free;
+      record.package = free;
+      record.packageBefore = IdentityOf(free);
+      WriteUpdateRecord(record);
     }
   }
 
@@ -224,6 +291,10 @@ void RunUpdateIn(const std::wstring& programFolder, const std::string& packageUr
     log.Downloads(std::string(result == DownloadResult::SaveFailed ? "ERROR_GUARDAR" : "ERROR_DESCARGA") +
                   ";err=" + Code(detail.error != 0 ? detail.error : ERROR_HTTP_INVALID_SERVER_RESPONSE));
     if (setAside && !IsExistingFile(targetPath)) PutBack(previous, targetPath, /*copy=*/false, log);
+    if (!replacedKept.empty() && !IsExistingFile(targetPath)) {
+      PutBack(replacedKept, targetPath, /*copy=*/false, log);
+      ::RemoveDirectoryW(replacedFolder.c_str());  // only when emptied
+    }
     return;
   }
   log.Downloads("DESCARGA;" + packageUrl + ";" + N(targetPath));
@@ -233,6 +304,7 @@ void RunUpdateIn(const std::wstring& programFolder, const std::string& packageUr
     InstallFromZip(programFolder, targetPath, record, log);
     return;
   }
+  if (!replacedKept.empty()) CopyDataFilesAndArchive(programFolder, replacedFolder, "COPIA_PATRONES_RESUMEN;");
   if (!isExe) return;
 
   // Stage 13: archive the previous version of an executable package.

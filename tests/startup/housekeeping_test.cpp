@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string>
+#include <vector>
 
+#include "common/text.h"
 #include "startup/unix_link.h"
+#include "support/log_lines.h"
 #include "support/powershell_standin.h"
 #include "support/test_env.h"
 
@@ -111,6 +115,36 @@ TEST_F(HousekeepingTest, HungArchiverIsEndedAndTheFolderStays) {
   EXPECT_NE(code, 0u);
   EXPECT_EQ(ReadBytes(updates_ + L"\\A\\Orvane.exe"), "MZ old version");
   EXPECT_FALSE(Exists(updates_ + L"\\A.zip"));
+}
+
+// A folder whose archiving hangs costs a start no more than the budget and is given up after three
+// timeouts; a start whose budget is spent leaves the other folders for a later one.
+TEST_F(HousekeepingTest, AHungArchiverCostsAStartItsBudgetAndIsGivenUpAfterThreeTimeouts) {
+  MakeProgramFolder(L"p");
+  Leftover(L"A");
+  {
+    testing::PowerShellMode hang(L"hang");
+    for (int start = 1; start <= 3; ++start) {
+      const ULONGLONG before = ::GetTickCount64();
+      RunStartupHousekeeping(program_, 1500);
+      EXPECT_LT(::GetTickCount64() - before, 20000u);
+    }
+  }
+  Leftover(L"B");
+  RunStartupHousekeeping(program_, 0);      // nothing left of the budget
+  RunStartupHousekeeping(program_, 60000);  // PowerShell well again
+  const std::string a = NarrowLow8(updates_ + L"\\A"), b = NarrowLow8(updates_ + L"\\B");
+  const std::string given = "ARCHIVADO_OMITIDO;" + a + ";intentos=" + std::to_string(kHousekeepingTimeoutsBeforeSkip);
+  std::vector<std::string> expected = {"ARCHIVADO_AGOTADO;" + a + ";intentos=1", "ARCHIVADO_AGOTADO;" + a + ";intentos=2",
+                                       "ARCHIVADO_AGOTADO;" + a + ";intentos=3", given, "ARCHIVADO_APLAZADO;" + b, given};
+  std::vector<std::string> seen = testing::LogTexts(program_ + L"\\actualizador_registros\\descargas.csv");
+  std::sort(expected.begin(), expected.end());
+  std::sort(seen.begin(), seen.end());  // the folders come in listing order
+  EXPECT_EQ(seen, expected);
+  EXPECT_EQ(ReadBytes(updates_ + L"\\A\\Orvane.exe"), "MZ old version");  // kept, no longer tried
+  EXPECT_FALSE(Exists(updates_ + L"\\A.zip"));
+  EXPECT_FALSE(Exists(updates_ + L"\\B"));
+  EXPECT_EQ(Sorted(ListArchive(updates_ + L"\\B.zip")), (std::vector<std::wstring>{L"DATOS.MDB", L"Orvane.exe"}));
 }
 
 TEST_F(HousekeepingTest, ACompleteEarlierArchiveIsNotReplacedByTheRest) {

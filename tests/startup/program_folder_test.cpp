@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "support/test_env.h"
 
 namespace brivon {
@@ -27,6 +29,15 @@ TEST(ProgramFolderTest, CutsBeforeTheLastSeparatorAndRefusesFailedOrFullBuffers)
   for (const auto& c : cases) {
     EXPECT_EQ(ProgramFolderFromModulePath(c.path, c.length), c.expected) << c.length;
   }
+}
+
+TEST(ProgramFolderTest, ABareDriveBecomesItsRootAsTheCurrentDirectory) {
+  const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+      {L"X:", L"X:\\"},  // "X:" alone is the drive's remembered directory
+      {L"C:\\Programas\\Orvane", L"C:\\Programas\\Orvane"},
+      {L"\\\\servidor\\compartida", L"\\\\servidor\\compartida"},
+  };
+  for (const auto& [folder, expected] : cases) EXPECT_EQ(AsCurrentDirectory(folder), expected);
 }
 
 TEST(ProgramFolderTest, IsTheFolderOfTheRunningExecutable) {

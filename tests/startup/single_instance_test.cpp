@@ -1,5 +1,7 @@
 #include "startup/single_instance.h"
 
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include "support/test_env.h"
@@ -9,8 +11,9 @@ namespace {
 
 TEST(SingleInstanceTest, OneNamePerFolderWhateverItsSpelling) {
   const std::wstring a = SingleInstanceMutexName(L"C:\\Programas\\Orvane");
-  EXPECT_EQ(a.rfind(L"Local\\Brivon-", 0), 0u);
-  EXPECT_EQ(a.find(L'\\', 6), std::wstring::npos);  // no backslash after the namespace
+  EXPECT_EQ(a.rfind(L"Global\\Brivon-", 0), 0u);  // every signed-in user's instance meets it
+  EXPECT_EQ(a.find(L'\\', 7), std::wstring::npos);  // no backslash after the namespace
+  EXPECT_EQ(SingleInstanceMutexName(L"C:\\Programas\\Orvane", L"Local"), L"Local" + a.substr(6));
   EXPECT_EQ(SingleInstanceMutexName(L"c:\\programas\\ORVANE"), a);
   EXPECT_EQ(SingleInstanceMutexName(L"C:\\Programas\\Orvane\\"), a);
   EXPECT_NE(SingleInstanceMutexName(L"C:\\Programas\\Orvane2"), a);
@@ -20,6 +23,8 @@ TEST(SingleInstanceTest, OneNamePerFolderWhateverItsSpelling) {
 TEST(SingleInstanceTest, ASecondGuardForTheSameFolderIsRefused) {
   SingleInstanceGuard first(L"C:\\brivon-test-instancia");
   EXPECT_TRUE(first.held());
+  UniqueHandle global(::OpenMutexW(SYNCHRONIZE, FALSE, SingleInstanceMutexName(L"C:\\brivon-test-instancia").c_str()));
+  EXPECT_TRUE(global);  // held in the global namespace
   // Another process would see the same; within one process a second create finds it too.
   SingleInstanceGuard second(L"c:\\BRIVON-TEST-INSTANCIA");
   EXPECT_FALSE(second.held());

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+#include <vector>
+
 #include "common/text.h"
 #include "common/unique_handle.h"
 #include "support/powershell_standin.h"
@@ -44,16 +47,38 @@ TEST(MovePreviousVersionTest, MovesIntoAFolderNamedByTheTime) {
   }
 }
 
-TEST(MovePreviousVersionTest, ASecondMoveInTheSameSecondUsesTheSameFolder) {
-  TempFolder app;
-  std::wstring destination, folder;
-  ASSERT_TRUE(testing::WriteBytes(app / L"Programa2.exe", "first"));
-  ASSERT_TRUE(MovePreviousVersionAt(app.path(), app / L"Programa2.exe", L"Programa", &destination, &folder,
-                                    kWorkedExample));
-  ASSERT_TRUE(testing::WriteBytes(app / L"Programa2.exe", "second"));
-  EXPECT_TRUE(MovePreviousVersionAt(app.path(), app / L"Programa2.exe", L"Programa", &destination, &folder,
-                                    kWorkedExample));
-  EXPECT_EQ(testing::ReadBytes(destination), "second");
+// One time stamp for two versions (one local second, the hour repeated when daylight saving time
+// ends): the earlier version and its archive are never replaced.
+TEST(MovePreviousVersionTest, AStampAlreadyTakenGetsAFreeFolder) {
+  struct Case {
+    const char* name;
+    const wchar_t* taken;  // made under "\actualizaciones" before the move
+    bool isFolder;
+    const wchar_t* expectedFolder;
+  } cases[] = {
+      {"the folder of a move in the same second", L"251206_093015", true, L"251206_093015_1"},
+      {"the archive of a folder made an hour earlier", L"251206_093015.zip", false, L"251206_093015_1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolder app;
+    const std::wstring updates = app / L"actualizaciones";
+    ASSERT_TRUE(::CreateDirectoryW(updates.c_str(), nullptr));
+    const std::wstring taken = updates + L"\\" + c.taken;
+    if (c.isFolder) {
+      ASSERT_TRUE(::CreateDirectoryW(taken.c_str(), nullptr));
+      ASSERT_TRUE(testing::WriteBytes(taken + L"\\Programa.exe", "first"));
+    } else {
+      ASSERT_TRUE(testing::WriteBytes(taken, "earlier archive"));
+    }
+    ASSERT_TRUE(testing::WriteBytes(app / L"Programa2.exe", "second"));
+    std::wstring destination, folder;
+    EXPECT_TRUE(MovePreviousVersionAt(app.path(), app / L"Programa2.exe", L"Programa", &destination, &folder,
+                                      kWorkedExample));
+    EXPECT_EQ(folder, updates + L"\\" + c.expectedFolder);
+    EXPECT_EQ(testing::ReadBytes(destination), "second");
+    EXPECT_EQ(testing::ReadBytes(c.isFolder ? taken + L"\\Programa.exe" : taken), c.isFolder ? "first" : "earlier archive");
+  }
 }
 
 TEST(MovePreviousVersionTest, NothingToMoveMakesNothing) {
@@ -115,17 +140,25 @@ TEST_F(ArchiveToVersionsFolderTest, LeavesOnlyTheArchiveHoldingTheFileUnderItsNe
   }
 }
 
-TEST_F(ArchiveToVersionsFolderTest, ASecondClosingInTheSameSecondReplacesTheArchive) {
+TEST_F(ArchiveToVersionsFolderTest, ASecondClosingInTheSameSecondKeepsTheFirstArchive) {
   std::wstring file = root_ / L"brivon2.exe";
-  std::wstring archive;
+  std::vector<std::wstring> archives;
   for (const char* content : {"MZ first", "MZ second"}) {
     ASSERT_TRUE(testing::WriteBytes(file, content));
+    std::wstring archive;
     ASSERT_TRUE(ArchiveToVersionsFolderAt(root_.path(), file, &archive, At(2005, 1, 2, 3, 4, 5)));
+    archives.push_back(archive);
   }
-  EXPECT_EQ(archive, root_.path() + L"\\versiones\\050102_030405_brivon.zip");
-  TempFolder out;
-  ASSERT_TRUE(testing::ExtractWithSevenZip(archive, out.path()));
-  EXPECT_EQ(testing::ReadBytes(out / L"050102_030405_brivon.exe"), "MZ second");
+  const std::wstring versions = root_.path() + L"\\versiones\\";
+  EXPECT_EQ(archives, (std::vector<std::wstring>{versions + L"050102_030405_brivon.zip",
+                                                 versions + L"050102_030405_brivon_1.zip"}));
+  const std::pair<const wchar_t*, const char*> inside[] = {{L"050102_030405_brivon.exe", "MZ first"},
+                                                           {L"050102_030405_brivon_1.exe", "MZ second"}};
+  for (size_t i = 0; i < archives.size(); ++i) {
+    TempFolder out;
+    ASSERT_TRUE(testing::ExtractWithSevenZip(archives[i], out.path()));
+    EXPECT_EQ(testing::ReadBytes(out / inside[i].first), inside[i].second);
+  }
 }
 
 // The file is the only copy of the replaced version: whatever PowerShell does wrong, it ends up

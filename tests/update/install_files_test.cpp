@@ -42,6 +42,32 @@ TEST(InstallFilesTest, IsExistingFileOnlyForFiles) {
   ::SetFileAttributesW((folder / L"oculto.exe").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
+// A namesake goes by its long name: a short 8.3 name reaches another file.
+TEST(InstallFilesTest, ANamesakeIsFoundByItsLongNameOnly) {
+  TempFolder folder;
+  ASSERT_TRUE(WriteBytes(folder / L"FacturaOrva.exe", "x"));
+  ASSERT_TRUE(::CreateDirectoryW((folder / L"carpeta.exe").c_str(), nullptr));
+  wchar_t shortPath[MAX_PATH] = {};
+  const DWORD length = ::GetShortPathNameW((folder / L"FacturaOrva.exe").c_str(), shortPath, MAX_PATH);
+  ASSERT_GT(length, 0u);
+  ASSERT_NE(std::wstring(shortPath), folder / L"FacturaOrva.exe");  // the system gave it an 8.3 name
+  struct Case {
+    std::wstring path;
+    bool existing;  // IsExistingFile
+    bool namesake;  // IsExistingFileByLongName
+  } cases[] = {
+      {folder / L"FacturaOrva.exe", true, true},
+      {folder / L"FACTURAORVA.EXE", true, true},
+      {shortPath, true, false},
+      {folder / L"carpeta.exe", false, false},
+      {folder / L"falta.exe", false, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsExistingFile(c.path), c.existing) << c.path;
+    EXPECT_EQ(IsExistingFileByLongName(c.path), c.namesake) << c.path;
+  }
+}
+
 TEST(InstallFilesTest, MoveReplacesAnExistingReadOnlyDestination) {
   TempFolder folder;
   std::wstring source = folder / L"nuevo.exe", destination = folder / L"Programa.exe";

@@ -98,5 +98,18 @@ TEST(PackageNamingTest, ZipTestLooksOnlyAtTheLastExtension) {
   for (const auto& c : cases) EXPECT_EQ(IsZipPackage(c.text), c.zip) << c.text;
 }
 
+TEST(PackageNamingTest, DataFilesAndTheProgramsOwnAreNeverReplacedByAPackage) {
+  struct Case {
+    const wchar_t* name;
+    bool kept;
+  } cases[] = {
+      {L"Datos.MDB", true},       {L"datos.mdb", true},          {L"Empresa.BDORVA", true},
+      {L"BRIVON.EXE", true},      {L"7za.exe", true},            {L"actualizador_registros", true},
+      {L"Actualizaciones", true}, {L"versiones", true},          {L"ayuda.dll", false},
+      {L"Datos.MDB.txt", false},  {L"descarga.bin", false},      {L"brivon2.exe", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsNeverReplacedByPackage(c.name), c.kept) << c.name;
+}
+
 }  // namespace
 }  // namespace brivon

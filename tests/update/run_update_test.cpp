@@ -149,6 +149,8 @@ TEST(StartupRepairTest, OnlyAWholeRecordOfThisFolderIsActedOn) {
   EXPECT_EQ(FormatUpdateRecord(back), text);
   EXPECT_EQ(back.packageUrl, "http://127.0.0.1/Paquete.zip  forjada");
   EXPECT_TRUE(IsRecordOfFolder(back, L"C:\\app"));  // letter case aside
+  back.extractionFolder = L"C:\\App\\Paquete_12";  // a free name beside a folder of the user's
+  EXPECT_TRUE(IsRecordOfFolder(back, L"C:\\App"));
 
   const std::string head = "brivon-actualizacion 1\n";
   struct Broken {
@@ -179,6 +181,10 @@ TEST(StartupRepairTest, OnlyAWholeRecordOfThisFolderIsActedOn) {
       {"a package elsewhere", changed([](UpdateRecord& r) { r.package = L"C:\\Windows\\Paquete.zip"; })},
       {"a package deeper down", changed([](UpdateRecord& r) { r.package = L"C:\\App\\datos\\Paquete.zip"; })},
       {"an extraction folder not the package's", changed([](UpdateRecord& r) { r.extractionFolder = L"C:\\App"; })},
+      {"an extraction folder named past the package's",
+       changed([](UpdateRecord& r) { r.extractionFolder = L"C:\\App\\Paquete_x"; })},
+      {"an extraction folder in a parent step",
+       changed([](UpdateRecord& r) { r.extractionFolder = L"C:\\App\\Paquete_1\\.."; })},
       {"a program in a parent step", changed([](UpdateRecord& r) { r.installed = L"C:\\App\\..\\x.exe"; })},
       {"a set-aside not its own", changed([](UpdateRecord& r) { r.setAside = L"C:\\App\\Datos.MDB"; })},
       {"a kept copy outside the updates folder",

@@ -305,10 +305,13 @@ TEST_F(UpdateEndToEnd, ExecutablePackageThenTheNextStartArchivesWhatItLeft) {
   EXPECT_TRUE(seen.updateWindowGone);
   EXPECT_EQ(server_.CountRequests(kPicturePath), 1u);
 
-  // Afterwards the folder holds the new program, the data files and the tool, and no "2" file.
+  // Afterwards the folder holds the new program, the data files and the tool; the earlier "2" file
+  // is kept under a free name, the run's own is gone.
   EXPECT_EQ(ReadBytes(folder + L"\\" + kSibling), newExe_);
-  EXPECT_EQ(testing::EntryNames(folder, false), (std::vector<std::wstring>{L"7za.exe", L"Datos.MDB", L"Empresa.BDORVA",
-                                                                  L"FacturaOrva.exe", L"brivon.exe"}));
+  EXPECT_EQ(testing::EntryNames(folder, false),
+            (std::vector<std::wstring>{L"7za.exe", L"Datos.MDB", L"Empresa.BDORVA", L"FacturaOrva.exe",
+                                       L"FacturaOrva2_1.exe", L"brivon.exe"}));
+  EXPECT_EQ(ReadBytes(folder + L"\\FacturaOrva2_1.exe"), "leftover of an interrupted run");
   EXPECT_EQ(ReadBytes(folder + L"\\Datos.MDB"), kMdb);
   EXPECT_EQ(ReadBytes(folder + L"\\Empresa.BDORVA"), kBd);
   const std::wstring stamp = OnlyStampFolder(folder, before, after);
@@ -323,6 +326,7 @@ TEST_F(UpdateEndToEnd, ExecutablePackageThenTheNextStartArchivesWhatItLeft) {
   const std::string p = NarrowLow8(folder);
   const std::string k = NarrowLow8(kept);
   const std::vector<std::string> update = {
+      "CONSERVADO_2_EXISTENTE;" + p + "\\FacturaOrva2.exe;->;" + p + "\\FacturaOrva2_1.exe",
       "RENOMBRADO_A_2;" + p + "\\FacturaOrva.exe;" + p + "\\FacturaOrva2.exe",
       "DESCARGA;" + url + ";" + p + "\\FacturaOrva.exe",
       "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES;" + p + "\\FacturaOrva2.exe;->;" + k + "\\FacturaOrva.exe",
@@ -426,6 +430,11 @@ struct FaultRow {
   std::string extraction;              // "OK", "ERROR" or "" (no extraction line)
   std::string archiveLine = "";        // the end of the "ZIP_CARPETA;" line, when there is one
   std::string downloadError = "";      // the end of the "ERROR_DESCARGA;" line, when known
+  // The user's own files, put in the program folder before the run (their folders made as
+  // needed), and where each must be afterwards, byte for byte ("*": the only time-stamped folder).
+  std::vector<std::pair<std::wstring, std::string>> userFiles = {};
+  std::vector<std::pair<std::wstring, std::string>> userFilesAfter = {};
+  const wchar_t* holdUserFile = nullptr;  // one of them held open without sharing
 };
 
 HttpReply Status(int status) {
@@ -436,7 +445,8 @@ HttpReply Status(int status) {
   return reply;
 }
 
-std::vector<FaultRow> FaultRows(const std::string& newExe, const std::string& zipAtTop, const std::string& zipNoExe) {
+std::vector<FaultRow> FaultRows(const std::string& newExe, const std::string& zipAtTop, const std::string& zipNoExe,
+                                const std::string& zipWithClient) {
   HttpReply exe{200, newExe};
   HttpReply zip{200, zipAtTop};
   HttpReply empty{200, ""};
@@ -475,7 +485,7 @@ std::vector<FaultRow> FaultRows(const std::string& newExe, const std::string& zi
   rows[5].nobodyListens = true;
   rows[5].downloadError = ";err=12029";
   rows[6].holdInstalled = true;
-  rows[6].downloads = {"ERROR_RENOMBRAR_A_2", "ERROR_GUARDAR"};
+  rows[6].downloads = {"ERROR_RENOMBRAR_A_2", "DESCARGA_OMITIDA"};
   rows[7].withoutTool = true;
   rows[7].downloads = {"DESCARGA"};
   rows[7].extraction = "ERROR";
@@ -503,6 +513,49 @@ std::vector<FaultRow> FaultRows(const std::string& newExe, const std::string& zi
                         "LIMPIEZA_OK"};
   rows[12].extraction = "OK";
   rows[12].archiveLine = ";estado=ERROR;ec=0";
+  // The user's files under the names the run uses.
+  const std::string other = "otro programa del usuario";
+  // (The executable package's case is the worked example above.)
+  FaultRow keptZip{"an earlier FacturaOrva2.exe is kept (ZIP package)", zipPath, zip};
+  keptZip.userFiles = {{L"FacturaOrva2.exe", other}};
+  keptZip.userFilesAfter = {{L"FacturaOrva2_1.exe", other}};
+  keptZip.expectNew = true;
+  keptZip.downloads = {"DESCARGA",           "CONSERVADO_2_EXISTENTE", "RENOMBRADO_A_2_ZIP",
+                       "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP", "COPIA_OK", "COPIA_OK",
+                       "COPIA_PATRONES_RESUMEN_ZIP", "ZIP_CARPETA", "EXE_NUEVO_EN_RAIZ_OK",
+                       "LIMPIEZA_OK",        "LIMPIEZA_OK"};
+  keptZip.extraction = "OK";
+  keptZip.archiveLine = ";estado=OK;ec=0";
+  rows.push_back(keptZip);
+  FaultRow heldLeftover{"an earlier FacturaOrva2.exe held open: the program is not replaced", exePath, exe};
+  heldLeftover.userFiles = keptZip.userFiles;
+  heldLeftover.userFilesAfter = keptZip.userFiles;
+  heldLeftover.holdUserFile = L"FacturaOrva2.exe";
+  heldLeftover.downloads = {"ERROR_CONSERVAR_2_EXISTENTE", "DESCARGA_OMITIDA"};
+  rows.push_back(heldLeftover);
+  FaultRow dataName{"a package named like a data file is stored beside it", "/descargas/Datos.MDB", exe};
+  dataName.userFilesAfter = {{L"Datos_1.MDB", newExe}};
+  dataName.downloads = {"PAQUETE_NOMBRE_LIBRE", "DESCARGA"};
+  rows.push_back(dataName);
+  FaultRow otherFile{"a file a package replaces is kept in the updates folder", "/descargas/ayuda.dll", exe};
+  otherFile.userFiles = {{L"ayuda.dll", "ayuda del usuario"}};
+  otherFile.userFilesAfter = {{L"ayuda.dll", newExe}, {L"actualizaciones\\*\\ayuda.dll", "ayuda del usuario"}};
+  otherFile.downloads = {"ARCHIVO_REEMPLAZADO_A_ACTUALIZACIONES", "DESCARGA", "COPIA_OK", "COPIA_OK",
+                         "COPIA_PATRONES_RESUMEN", "ZIP_CARPETA"};
+  otherFile.archiveLine = ";estado=OK;ec=0";
+  rows.push_back(otherFile);
+  FaultRow folderTaken{"a ZIP named like a folder of the user's unpacks beside it", "/descargas/Datos.zip",
+                       HttpReply{200, zipWithClient}};
+  folderTaken.userFiles = {{L"Datos\\cliente.txt", "cliente del usuario"}};
+  folderTaken.userFilesAfter = {{L"Datos\\cliente.txt", "cliente del usuario"},
+                                {L"Datos_1\\cliente.txt", "cliente del paquete"}};
+  folderTaken.expectNew = true;
+  folderTaken.downloads = {"DESCARGA",    "CARPETA_EXTRACCION_LIBRE", "RENOMBRADO_A_2_ZIP",
+                           "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP", "COPIA_OK", "COPIA_OK",
+                           "COPIA_PATRONES_RESUMEN_ZIP", "ZIP_CARPETA", "EXE_NUEVO_EN_RAIZ_OK", "LIMPIEZA_OK"};
+  folderTaken.extraction = "OK";
+  folderTaken.archiveLine = ";estado=OK;ec=0";
+  rows.push_back(folderTaken);
   // A hung PowerShell is ended by the installer's child-process bound (ten minutes in brivon.exe);
   // the archive tests run it with a short bound.
   return rows;
@@ -511,6 +564,7 @@ std::vector<FaultRow> FaultRows(const std::string& newExe, const std::string& zi
 TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) {
   const std::string zipAtTop = MakeZip({{L"FacturaOrva.exe", newExe_}});
   const std::string zipNoExe = MakeZip({{L"leeme.txt", "sin ejecutable"}});
+  const std::string zipWithClient = MakeZip({{L"FacturaOrva.exe", newExe_}, {L"cliente.txt", "cliente del paquete"}});
   uint16_t deadPort = 0;
   {
     LoopbackHttpServer probe;
@@ -518,7 +572,7 @@ TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) 
     deadPort = probe.port();
   }
 
-  for (const FaultRow& row : FaultRows(newExe_, zipAtTop, zipNoExe)) {
+  for (const FaultRow& row : FaultRows(newExe_, zipAtTop, zipNoExe, zipWithClient)) {
     SCOPED_TRACE(row.name);
     TempFolder root(L"brivon-fault");
     const std::wstring folder = MakeProgramFolder(root, !row.withoutTool);
@@ -532,9 +586,15 @@ TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) 
                                           "application/json"});
     server_.ClearRequests();
 
+    for (const auto& [name, bytes] : row.userFiles) {
+      const std::wstring path = folder + L"\\" + name;
+      std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+      ASSERT_TRUE(WriteBytes(path, bytes));
+    }
     UniqueFile heldInstalled;
-    if (row.holdInstalled) {
-      heldInstalled.reset(::CreateFileW(sibling.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (row.holdInstalled || row.holdUserFile) {
+      const std::wstring held = row.holdInstalled ? sibling : folder + L"\\" + row.holdUserFile;
+      heldInstalled.reset(::CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
       ASSERT_TRUE(heldInstalled);
     }
     std::unique_ptr<testing::PowerShellMode> mode;
@@ -565,7 +625,18 @@ TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) 
 
     // The promise.
     EXPECT_EQ(ReadBytes(sibling), row.expectNew ? newExe_ : oldExe_);
-    EXPECT_FALSE(Exists(folder + L"\\FacturaOrva2.exe"));
+    bool leftoverStays = false;
+    for (auto [name, bytes] : row.userFilesAfter) {
+      const size_t star = name.find(L'*');  // the only time-stamped folder of the updates folder
+      if (star != std::wstring::npos) {
+        const auto stamps = testing::EntryNames(folder + L"\\actualizaciones", true);
+        ASSERT_EQ(stamps.size(), 1u);
+        name.replace(star, 1, stamps[0]);
+      }
+      EXPECT_EQ(ReadBytes(folder + L"\\" + name), bytes) << NarrowLow8(name);
+      leftoverStays = leftoverStays || name == L"FacturaOrva2.exe";
+    }
+    if (!leftoverStays) EXPECT_FALSE(Exists(folder + L"\\FacturaOrva2.exe"));
     EXPECT_EQ(ReadBytes(folder + L"\\Datos.MDB"), kMdb);
     EXPECT_EQ(ReadBytes(folder + L"\\Empresa.BDORVA"), kBd);
     if (row.expectNew) {  // the replaced version is kept
