@@ -9,7 +9,7 @@
 namespace brivon {
 
 DownloadResult DownloadPackage(const std::string& url, const std::wstring& targetPath, DownloadDetail* detail,
-                               DWORD readSize, const HttpProgressFn& progress) {
+                               DWORD readSize, const HttpProgressFn& progress, const DownloadCheckFn& check) {
   DownloadDetail local;
   DownloadDetail& out = detail ? *detail : local;
   out = DownloadDetail{};
@@ -72,6 +72,7 @@ DownloadResult DownloadPackage(const std::string& url, const std::wstring& targe
     return discard(DownloadResult::DownloadFailed);
   }
   // Flushed, then renamed: after a power cut the name holds the whole package or what it held.
+  if (check && !check(partialPath)) return discard(DownloadResult::Refused);
   if (!PublishByRename(partialPath, targetPath)) {
     out.error = ::GetLastError();
     return discard(DownloadResult::SaveFailed);

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "common/http_get.h"
@@ -14,7 +15,11 @@ enum class DownloadResult {
   Stored,
   DownloadFailed,  // no session, no answer, a non-2xx status, an empty, cut or failed body
   SaveFailed,      // the file could not be written or put in place
+  Refused,         // complete, but the caller's check refused it: it never took the name
 };
+
+// Looks at the whole download, still under its partial name, before it takes the target's name.
+using DownloadCheckFn = std::function<bool(const std::wstring& partialPath)>;
 
 // Chosen by measurement (bench/download_bench.sh) under Wine on a 1 GiB body: 4 KiB reads take
 // 7 times curl's time, 64 KiB about twice, 256 KiB to 2 MiB 1 to 2.2 times from run to run, 4 MiB
@@ -39,6 +44,6 @@ inline constexpr wchar_t kPartialSuffix[] = L".parcial";
 // every chunk.
 DownloadResult DownloadPackage(const std::string& url, const std::wstring& targetPath,
                                DownloadDetail* detail = nullptr, DWORD readSize = kPackageReadSize,
-                               const HttpProgressFn& progress = {});
+                               const HttpProgressFn& progress = {}, const DownloadCheckFn& check = {});
 
 }  // namespace brivon

@@ -16,6 +16,7 @@
 #include "update/package_download.h"
 #include "update/package_naming.h"
 #include "update/previous_versions.h"
+#include "update/signature_check.h"
 #include "update/update_record.h"
 
 namespace brivon {
@@ -86,6 +87,41 @@ void PutBack(const std::wstring& from, const std::wstring& to, bool copy, const 
   }
 }
 
+// Only a new executable of the installed program's own publisher takes its place. An installed
+// program without a valid signature has no publisher to compare with: the update goes on as ever
+// and the log says the new executable was not verified.
+std::string RefusalReason(const SignatureFacts& installed, const SignatureFacts& fresh) {
+  switch (fresh.state) {
+    case SignatureState::Unsigned:
+      return "SIN_FIRMA";
+    case SignatureState::Invalid:
+      return "FIRMA_NO_VALIDA;estado=" + Code(static_cast<unsigned long>(fresh.status));
+    case SignatureState::Valid:
+      break;
+  }
+  return fresh.subject != installed.subject ? "OTRO_FIRMANTE" : "OTRO_EMISOR";
+}
+
+bool PublisherAllows(const std::wstring& installed, const std::wstring& candidate, const std::wstring& shownAs,
+                     const RunLog& log) {
+  const SignatureFacts old = ReadSignature(installed);
+  const SignatureFacts fresh = ReadSignature(candidate);
+  const std::string signer = ";firmante=" + N(fresh.subject);
+  switch (JudgePublisher(old, fresh)) {
+    case PublisherVerdict::SamePublisher:
+      log.Downloads("EJECUTABLE_VERIFICADO;" + N(shownAs) + signer);
+      return true;
+    case PublisherVerdict::Unverified:
+      log.Downloads("EJECUTABLE_NO_VERIFICADO;" + N(shownAs) + signer);
+      return true;
+    case PublisherVerdict::Refused:
+      break;
+  }
+  log.Downloads("EJECUTABLE_RECHAZADO;" + N(shownAs) + ";" + RefusalReason(old, fresh) + signer +
+                ";esperado=" + N(old.subject) + ";emisor_esperado=" + N(old.issuer));
+  return false;
+}
+
 void InstallFromZip(const std::wstring& programFolder, const std::wstring& targetPath, UpdateRecord& record,
                     const RunLog& log) {
   // Stage 7: extraction, into a folder that did not exist: never over the user's files, and the
@@ -112,6 +148,7 @@ void InstallFromZip(const std::wstring& programFolder, const std::wstring& targe
     std::wstring name = NameAfterLastSeparator(candidate);
     std::wstring root = programFolder + L"\\" + name;
     if (!IsExistingFileByLongName(root)) continue;
+    if (!PublisherAllows(root, candidate, root, log)) continue;
     std::wstring setAside = programFolder + L"\\" + StripExtension(name) + L"2.exe";
     // Known before it is set aside: a repair tells the old program by these facts.
     record.installed = root;
@@ -283,8 +320,16 @@ void RunUpdateIn(const std::wstring& programFolder, const std::string& packageUr
 
   // Stage 5: download.
   DownloadDetail detail;
-  DownloadResult result =
-      DownloadPackage(packageUrl, targetPath, &detail, progress ? kWatchedReadSize : kPackageReadSize, progress);
+  DownloadCheckFn publisher;
+  if (setAside) {  // the installed program, now under its set-aside name, against the download
+    publisher = [&](const std::wstring& partial) { return PublisherAllows(previous, partial, targetPath, log); };
+  }
+  DownloadResult result = DownloadPackage(packageUrl, targetPath, &detail,
+                                          progress ? kWatchedReadSize : kPackageReadSize, progress, publisher);
+  if (result == DownloadResult::Refused) {  // never took the name: the installed program goes back
+    if (!IsExistingFile(targetPath)) PutBack(previous, targetPath, /*copy=*/false, log);
+    return;
+  }
   if (result != DownloadResult::Stored) {
     // The marker first, as ever; the code after it tells support why (an HTTP status or a system
     // or WinINet error, never 0).

@@ -38,7 +38,7 @@ TEST(RunUpdateTest, ThePackageNameDecidesWhatIsReplaced) {
       {"no file name", "/descargas/", L"descarga.bin", false, {"DESCARGA"}},
       {"executable without a namesake", "/descargas/Otro.exe", L"Otro.exe", false, {"DESCARGA"}},
       {"upper-case extension", "/descargas/Programa.EXE", L"Programa.exe", true,
-       {"RENOMBRADO_A_2", "DESCARGA", "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES", "COPIA_OK",
+       {"RENOMBRADO_A_2", "EJECUTABLE_NO_VERIFICADO", "DESCARGA", "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES", "COPIA_OK",
         "COPIA_PATRON_SIN_RESULTADOS", "COPIA_PATRONES_RESUMEN", "ZIP_CARPETA"}},
   };
   for (const auto& c : cases) {

@@ -328,6 +328,7 @@ TEST_F(UpdateEndToEnd, ExecutablePackageThenTheNextStartArchivesWhatItLeft) {
   const std::vector<std::string> update = {
       "CONSERVADO_2_EXISTENTE;" + p + "\\FacturaOrva2.exe;->;" + p + "\\FacturaOrva2_1.exe",
       "RENOMBRADO_A_2;" + p + "\\FacturaOrva.exe;" + p + "\\FacturaOrva2.exe",
+      "EJECUTABLE_NO_VERIFICADO;" + p + "\\FacturaOrva.exe;firmante=",  // the installed program is unsigned
       "DESCARGA;" + url + ";" + p + "\\FacturaOrva.exe",
       "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES;" + p + "\\FacturaOrva2.exe;->;" + k + "\\FacturaOrva.exe",
       "COPIA_OK;" + p + "\\Datos.MDB;->;" + k + "\\Datos.MDB",
@@ -394,6 +395,7 @@ TEST_F(UpdateEndToEnd, ZipPackageInstallsItsExecutableAndKeepsTheRestOfThePackag
   const std::string k = NarrowLow8(kept);
   const std::vector<std::string> update = {
       "DESCARGA;" + url + ";" + p + "\\Paquete.zip",
+      "EJECUTABLE_NO_VERIFICADO;" + p + "\\FacturaOrva.exe;firmante=",
       "RENOMBRADO_A_2_ZIP;" + p + "\\FacturaOrva.exe;->;" + p + "\\FacturaOrva2.exe",
       "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP;" + p + "\\FacturaOrva2.exe;->;" + k + "\\FacturaOrva.exe",
       "COPIA_OK;" + p + "\\Datos.MDB;->;" + k + "\\Datos.MDB",
@@ -494,7 +496,7 @@ std::vector<FaultRow> FaultRows(const std::string& newExe, const std::string& zi
   rows[9].downloads = {"DESCARGA", "ZIP_SIN_EXE", "ZIP_EXE_SIN_MATCH_EN_RAIZ", "LIMPIEZA_OK"};
   rows[9].extraction = "OK";
   rows[10].holdNewOnceExtracted = true;
-  rows[10].downloads = {"DESCARGA",     "RENOMBRADO_A_2_ZIP",           "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP",
+  rows[10].downloads = {"DESCARGA",     "EJECUTABLE_NO_VERIFICADO", "RENOMBRADO_A_2_ZIP",           "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP",
                         "COPIA_OK",     "COPIA_OK",                     "COPIA_PATRONES_RESUMEN_ZIP",
                         "ZIP_CARPETA",  "ERROR_MOVER_EXE_NUEVO_A_RAIZ", "RESTAURADO_EJECUTABLE_ANTERIOR",
                         "LIMPIEZA_OK"};
@@ -502,12 +504,12 @@ std::vector<FaultRow> FaultRows(const std::string& newExe, const std::string& zi
   rows[10].archiveLine = ";estado=OK;ec=0";
   rows[11].powershell = L"fail";
   rows[11].expectNew = true;
-  rows[11].downloads = {"RENOMBRADO_A_2", "DESCARGA", "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES", "COPIA_OK",
+  rows[11].downloads = {"RENOMBRADO_A_2", "EJECUTABLE_NO_VERIFICADO", "DESCARGA", "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES", "COPIA_OK",
                         "COPIA_OK",       "COPIA_PATRONES_RESUMEN", "ZIP_CARPETA"};
   rows[11].archiveLine = ";estado=ERROR;ec=1";
   rows[12].powershell = L"silent";
   rows[12].expectNew = true;
-  rows[12].downloads = {"DESCARGA",    "RENOMBRADO_A_2_ZIP",  "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP",
+  rows[12].downloads = {"DESCARGA",    "EJECUTABLE_NO_VERIFICADO", "RENOMBRADO_A_2_ZIP",  "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP",
                         "COPIA_OK",    "COPIA_OK",            "COPIA_PATRONES_RESUMEN_ZIP",
                         "ZIP_CARPETA", "EXE_NUEVO_EN_RAIZ_OK", "LIMPIEZA_OK",
                         "LIMPIEZA_OK"};
@@ -520,7 +522,7 @@ std::vector<FaultRow> FaultRows(const std::string& newExe, const std::string& zi
   keptZip.userFiles = {{L"FacturaOrva2.exe", other}};
   keptZip.userFilesAfter = {{L"FacturaOrva2_1.exe", other}};
   keptZip.expectNew = true;
-  keptZip.downloads = {"DESCARGA",           "CONSERVADO_2_EXISTENTE", "RENOMBRADO_A_2_ZIP",
+  keptZip.downloads = {"DESCARGA",           "EJECUTABLE_NO_VERIFICADO", "CONSERVADO_2_EXISTENTE", "RENOMBRADO_A_2_ZIP",
                        "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP", "COPIA_OK", "COPIA_OK",
                        "COPIA_PATRONES_RESUMEN_ZIP", "ZIP_CARPETA", "EXE_NUEVO_EN_RAIZ_OK",
                        "LIMPIEZA_OK",        "LIMPIEZA_OK"};
@@ -550,7 +552,7 @@ std::vector<FaultRow> FaultRows(const std::string& newExe, const std::string& zi
   folderTaken.userFilesAfter = {{L"Datos\\cliente.txt", "cliente del usuario"},
                                 {L"Datos_1\\cliente.txt", "cliente del paquete"}};
   folderTaken.expectNew = true;
-  folderTaken.downloads = {"DESCARGA",    "CARPETA_EXTRACCION_LIBRE", "RENOMBRADO_A_2_ZIP",
+  folderTaken.downloads = {"DESCARGA",    "CARPETA_EXTRACCION_LIBRE", "EJECUTABLE_NO_VERIFICADO", "RENOMBRADO_A_2_ZIP",
                            "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP", "COPIA_OK", "COPIA_OK",
                            "COPIA_PATRONES_RESUMEN_ZIP", "ZIP_CARPETA", "EXE_NUEVO_EN_RAIZ_OK", "LIMPIEZA_OK"};
   folderTaken.extraction = "OK";
@@ -968,6 +970,60 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
     EXPECT_EQ(ReadBytes(folder + L"\\actualizador_registros\\descargas.csv").substr(logAfter.size()).find("REPARACION"),
               std::string::npos);
     EXPECT_TRUE(ReadBytes(sibling) == program);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The publisher check: a signed program is replaced only by a new executable of its own
+// publisher, in both flows; an unsigned program is replaced as ever, the log saying unverified.
+
+TEST_F(UpdateEndToEnd, OnlyTheSamePublisherReplacesASignedProgram) {
+  const std::wstring signedDir = testing::HostPathToWindows(BRIVON_TEST_SIGNED_DIR);
+  auto fixture = [&](const wchar_t* name) { return ReadBytes(signedDir + L"\\" + name); };
+  const std::string signedOld = fixture(L"old_firmado_A.exe");
+  const std::string sameSigner = fixture(L"nuevo_firmado_A.exe");
+  ASSERT_FALSE(signedOld.empty());
+  ASSERT_FALSE(sameSigner.empty());
+  struct Row {
+    const char* name;
+    std::string installed;
+    std::string fresh;
+    bool replaced;
+    std::string verdict;  // the marker of the publisher line
+  } rows[] = {
+      {"signed installed, same publisher", signedOld, sameSigner, true, "EJECUTABLE_VERIFICADO"},
+      {"signed installed, unsigned new", signedOld, newExe_, false, "EJECUTABLE_RECHAZADO"},
+      {"signed installed, another publisher", signedOld, fixture(L"nuevo_firmado_B.exe"), false, "EJECUTABLE_RECHAZADO"},
+      {"signed installed, a byte changed after signing", signedOld, fixture(L"nuevo_alterado.exe"), false,
+       "EJECUTABLE_RECHAZADO"},
+      {"signed installed, same subject from another issuer", signedOld, fixture(L"nuevo_firmado_A_otra_ca.exe"),
+       false, "EJECUTABLE_RECHAZADO"},
+      {"unsigned installed, any new", oldExe_, fixture(L"nuevo_firmado_B.exe"), true, "EJECUTABLE_NO_VERIFICADO"},
+  };
+  for (const Row& row : rows) {
+    for (bool zip : {false, true}) {
+      SCOPED_TRACE(std::string(row.name) + (zip ? ", ZIP package" : ", executable package"));
+      TempFolder root(L"brivon-firma");
+      const std::wstring folder = MakeProgramFolder(root);
+      const std::wstring sibling = folder + L"\\" + kSibling;
+      ASSERT_TRUE(WriteBytes(sibling, row.installed));
+      const std::string path = zip ? "/descargas/Paquete.zip" : "/descargas/FacturaOrva.exe";
+      server_.Serve(path, HttpReply{200, zip ? MakeZip({{L"FacturaOrva.exe", row.fresh}}) : row.fresh});
+      server_.Serve(kCheckinPath, HttpReply{200, Document(UpdateAlert(Url(path))), "application/json"});
+
+      WindowsSeen seen = Run(folder);
+      EXPECT_FALSE(seen.run.timedOut);
+      EXPECT_EQ(seen.run.exitCode, 0u);
+      EXPECT_TRUE(ReadBytes(sibling) == (row.replaced ? row.fresh : row.installed)) << "the program is not the expected one";
+      EXPECT_FALSE(Exists(folder + L"\\FacturaOrva2.exe"));
+      EXPECT_EQ(ReadBytes(folder + L"\\Datos.MDB"), kMdb);
+      EXPECT_EQ(ReadBytes(folder + L"\\Empresa.BDORVA"), kBd);
+      const auto lines = testing::LogTexts(folder + L"\\actualizador_registros\\descargas.csv");
+      const auto verdict = std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
+        return line.rfind(row.verdict + ";", 0) == 0;
+      });
+      EXPECT_NE(verdict, lines.end()) << row.verdict;
+    }
   }
 }
 
