@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/text.h"
 #include "servers/loopback_http_server.h"
 #include "startup/archive_tool.h"
 #include "support/program_run.h"
@@ -71,6 +72,33 @@ TEST_F(StartupEndToEndTest, MissingOrDamagedToolIsDownloadedByteForByte) {
     ::DeleteFileW(toolPath_.c_str());
   }
   EXPECT_EQ(server_.CountRequests(kToolPath), 3u);
+}
+
+// A release built with a pin keeps only the pinned tool; any other is gone and the box says 577.
+// (The test build, without a pin, keeps any tool: the test above.)
+TEST_F(StartupEndToEndTest, APinnedProgramKeepsOnlyThePinnedTool) {
+  ASSERT_TRUE(StartServer());
+  HttpReply reply;
+  reply.body = tool_;
+  server_.Serve(kToolPath, reply);
+  struct Case {
+    const wchar_t* program;
+    bool kept;
+  } cases[] = {{L"brivon_pinned_to_the_tool.exe", true}, {L"brivon_pinned_elsewhere.exe", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(NarrowLow8(c.program));
+    ASSERT_TRUE(::CopyFileW(testing::TestToolPath(c.program).c_str(), exe_.c_str(), FALSE));
+    ProgramRun run = testing::RunProgram(exe_);
+    EXPECT_EQ(run.exitCode, 0u);
+    auto boxes = BoxesTitled(run, kArchiveToolErrorTitle);
+    EXPECT_EQ(boxes.size(), c.kept ? 0u : 1u);
+    if (!boxes.empty()) {
+      EXPECT_EQ(boxes[0].text, ArchiveToolFailureText(kArchiveToolUrl, kArchiveToolNotPinned));
+    }
+    EXPECT_EQ(testing::Exists(toolPath_), c.kept);
+    EXPECT_FALSE(testing::Exists(toolPath_ + L".parcial"));
+    ::DeleteFileW(toolPath_.c_str());
+  }
 }
 
 TEST_F(StartupEndToEndTest, FailedDownloadsShowTheErrorBoxAndLeaveNoTool) {
