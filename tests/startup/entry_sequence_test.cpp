@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -134,6 +135,60 @@ TEST_F(EntrySequenceTest, ASecondStartInTheSameFolderEndsAtOnceAndDoesNothing) {
   EXPECT_EQ(seen.elsewhere.exitCode, 0u);
   EXPECT_EQ(seen.checkinsAfterOther, seen.checkinsAfterSecond + 1);
   EXPECT_EQ(ReadBytes(other + L"\\actualizador_registros\\recibido.json"), kNoAlerts);
+}
+
+// Started from another folder, the program works in its own: its alert document is read by a
+// relative path. At a drive root ("X:\brivon.exe", program folder "X:") that needs "X:\", since
+// "X:" alone is the drive's remembered folder, which a parent hands down as "=X:".
+TEST_F(EntrySequenceTest, StartedFromAnotherFolderItWorksInItsOwnEvenAtADriveRoot) {
+  TempFolder root(L"brivon-cwd");
+  const std::wstring elsewhere = root / L"otra carpeta";
+  const std::wstring driveTarget = root / L"unidad";
+  ASSERT_TRUE(::CreateDirectoryW(elsewhere.c_str(), nullptr));
+  ASSERT_TRUE(::CreateDirectoryW(driveTarget.c_str(), nullptr));
+  ASSERT_TRUE(::CreateDirectoryW((driveTarget + L"\\otra").c_str(), nullptr));
+  struct Row {
+    const char* name;
+    std::wstring folder;
+  };
+  std::vector<Row> rows = {{"a folder of its own", root / L"Programa"}};
+  std::wstring drive;
+  const DWORD used = ::GetLogicalDrives();
+  for (wchar_t letter = L'Q'; letter <= L'Y' && drive.empty(); ++letter) {
+    if (!(used & (1u << (letter - L'A')))) drive = std::wstring(1, letter) + L":";
+  }
+  const bool haveDrive = !drive.empty() && ::DefineDosDeviceW(0, drive.c_str(), driveTarget.c_str()) &&
+                         testing::IsDirectory(drive + L"\\otra");
+  if (haveDrive) {
+    rows.push_back({"a drive root", drive});
+    ::SetEnvironmentVariableW((L"=" + drive).c_str(), (drive + L"\\otra").c_str());
+  } else {
+    std::printf("no drive letter could be defined: the drive-root row is left out\n");
+  }
+  Serve(kOneAlert);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::wstring exe = MakeProgramFolder(row.folder);
+    bool shown = false;
+    testing::RunOptions options;
+    options.workingFolder = elsewhere;
+    options.timeoutMs = 60000;
+    options.whileRunning = [&](DWORD processId) {
+      if (!testing::VisibleAlertWindows(processId).empty()) shown = true;
+      testing::CloseAlertWindowsThroughCloseBar(processId);
+    };
+    const testing::ProgramRun run = testing::RunProgram(exe, options);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(ReadBytes(row.folder + L"\\actualizador_registros\\recibido.json"), kOneAlert);
+    EXPECT_TRUE(shown);  // the document was found by its relative path
+    EXPECT_FALSE(Exists(elsewhere + L"\\actualizador_registros"));
+    EXPECT_FALSE(Exists(driveTarget + L"\\otra\\actualizador_registros"));
+  }
+  if (haveDrive) {
+    ::SetEnvironmentVariableW((L"=" + drive).c_str(), nullptr);
+    ::DefineDosDeviceW(DDD_REMOVE_DEFINITION, drive.c_str(), nullptr);
+  }
 }
 
 // Leftover update folders through the real start-up: what becomes an archive, what stays, and that
