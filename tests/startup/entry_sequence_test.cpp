@@ -190,6 +190,7 @@ struct HousekeepingRow {
   bool updatesFolder = true;
   std::vector<std::wstring> leftovers;       // plain sub-folders (FacturaOrva.exe and DATOS.MDB inside)
   bool readOnlyInside = false;               // a read-only folder holding a read-only file in the first
+  bool hiddenCopy = false;  // the first's data-file copy hidden, as its original was
   bool links = false;  // the first holds a Unix link to an outside folder; "enlace" is such a link
   const wchar_t* powershell = nullptr;
   std::vector<std::wstring> archived;        // archives expected, with the leftover's files
@@ -197,7 +198,7 @@ struct HousekeepingRow {
 };
 
 std::vector<HousekeepingRow> HousekeepingRows() {
-  std::vector<HousekeepingRow> rows(6);
+  std::vector<HousekeepingRow> rows(7);
   rows[0].name = "two leftover folders";
   rows[0].leftovers = {L"251206_093015", L"251207_101010"};
   rows[0].archived = rows[0].leftovers;
@@ -219,6 +220,11 @@ std::vector<HousekeepingRow> HousekeepingRows() {
   rows[4].archived = rows[4].leftovers;
   rows[5].name = "no updates folder";
   rows[5].updatesFolder = false;
+  rows[6].name = "a hidden data-file copy PowerShell leaves out";
+  rows[6].leftovers = {L"251206_093015"};
+  rows[6].hiddenCopy = true;
+  rows[6].archived = rows[6].leftovers;  // without the hidden copy: the folder stays whole
+  rows[6].remaining = rows[6].leftovers;
   return rows;
 }
 
@@ -257,6 +263,10 @@ TEST_F(EntrySequenceTest, LeftoverUpdateFoldersAreArchivedAndRemovedBeforeTheChe
       ASSERT_TRUE(::SetFileAttributesW((sub + L"\\solo.txt").c_str(), FILE_ATTRIBUTE_READONLY));
       ASSERT_TRUE(::SetFileAttributesW(sub.c_str(), FILE_ATTRIBUTE_READONLY));
       expectedEntries = {L"DATOS.MDB", L"FacturaOrva.exe", L"sub", L"sub\\solo.txt"};
+    }
+    if (row.hiddenCopy) {
+      ASSERT_TRUE(::SetFileAttributesW((first + L"\\DATOS.MDB").c_str(), FILE_ATTRIBUTE_HIDDEN));
+      expectedEntries = {L"FacturaOrva.exe"};
     }
 
     std::mutex mutex;
@@ -312,6 +322,7 @@ TEST_F(EntrySequenceTest, LeftoverUpdateFoldersAreArchivedAndRemovedBeforeTheChe
     }
     std::vector<std::wstring> files = {L"antiguo.zip", L"nota.txt"};
     for (const std::wstring& name : row.archived) files.push_back(name + L".zip");
+    if (row.hiddenCopy) files.push_back(row.leftovers.front() + L".intentos");  // no longer tried
     if (row.updatesFolder) {
       EXPECT_EQ(testing::EntryNames(updates, false), Sorted(files));  // no other archive, no partial one
       EXPECT_EQ(ReadBytes(updates + L"\\antiguo.zip"), "earlier archive");
