@@ -12,6 +12,7 @@
 #include "common/durable_file.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
+#include "update/archive_listing.h"
 #include "update/child_process.h"
 #include "update/powershell_command.h"
 #include "update/previous_versions.h"
@@ -75,7 +76,7 @@ std::wstring BesideArchiveName(const std::wstring& archivePath, unsigned number)
 std::wstring FreshArchiveName(const std::wstring& archivePath) { return Stem(archivePath) + L".nuevo.zip"; }
 
 bool ArchiveLeftoverFolder(const std::wstring& folder, const std::wstring& archivePath, unsigned long* code,
-                           unsigned long timeoutMs) {
+                           unsigned long timeoutMs, std::wstring* placedAt) {
   if (code) *code = 0;
   const std::wstring fresh = FreshArchiveName(archivePath);
   ::DeleteFileW(fresh.c_str());  // a stale one from an interrupted start
@@ -97,10 +98,12 @@ bool ArchiveLeftoverFolder(const std::wstring& folder, const std::wstring& archi
     case ArchivePlacement::Take:
     case ArchivePlacement::Replace:
       placed = PublishByRename(fresh, archivePath);
+      if (placed && placedAt) *placedAt = archivePath;
       break;
     case ArchivePlacement::Beside:
       for (unsigned number = 2; number < 1000 && !placed; ++number) {
         placed = PublishByRename(fresh, BesideArchiveName(archivePath, number), 0);
+        if (placed && placedAt) *placedAt = BesideArchiveName(archivePath, number);
       }
       break;
   }
@@ -138,7 +141,22 @@ void RunStartupHousekeeping(const std::wstring& programFolder, unsigned long bud
     const unsigned long timeoutMs =
         static_cast<unsigned long>(std::min<ULONGLONG>(kChildProcessTimeoutMs, budgetMs - spent));
     unsigned long code = 0;
-    if (ArchiveLeftoverFolder(folder, updates + L"\\" + NameOf(folder) + L".zip", &code, timeoutMs)) {
+    std::wstring archive;
+    if (ArchiveLeftoverFolder(folder, updates + L"\\" + NameOf(folder) + L".zip", &code, timeoutMs, &archive)) {
+      // Deleted only once 7-Zip's listing shows every file in the archive: PowerShell 5.1 leaves
+      // hidden files out and still ends with 0.
+      size_t missing = 0;
+      if (!CountFilesMissingFromArchive(programFolder, archive, folder, &missing)) {
+        Log(programFolder, "ERROR_LISTAR_ARCHIVO;" + NarrowLow8(archive) + ";" + NarrowLow8(folder));
+        continue;  // nothing proven: tried again at a later start
+      }
+      if (missing != 0) {
+        // Archiving it again would leave the same files out: it is no longer tried.
+        WriteFileDurably(countPath, std::to_string(kHousekeepingTimeoutsBeforeSkip));
+        Log(programFolder, "ARCHIVO_INCOMPLETO;" + NarrowLow8(folder) + ";" + NarrowLow8(archive) +
+                               ";faltan=" + std::to_string(missing));
+        continue;
+      }
       DeleteFolderTree(folder);
       ::DeleteFileW(countPath.c_str());
     } else if (code == kChildTimedOutExitCode) {

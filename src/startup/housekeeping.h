@@ -23,8 +23,9 @@ std::wstring FreshArchiveName(const std::wstring& archivePath);                 
 // Archives folder's contents into archivePath by PowerShell: written under a name of its own first,
 // checked (present, not empty), then put in place. True only when an archive of the folder is in
 // place. code: the process's exit code, or the system error when it could not start.
+// placedAt: where the archive went (archivePath or a name beside it).
 bool ArchiveLeftoverFolder(const std::wstring& folder, const std::wstring& archivePath, unsigned long* code,
-                           unsigned long timeoutMs);
+                           unsigned long timeoutMs, std::wstring* placedAt = nullptr);
 bool ArchiveLeftoverFolder(const std::wstring& folder, const std::wstring& archivePath, unsigned long* code);
 
 

@@ -42,7 +42,7 @@ void WaitForEmptyJob(HANDLE job, DWORD boundMs) {
 
 }  // namespace
 
-bool RunHiddenProcess(const std::wstring& commandLine, unsigned long* exitCode, unsigned long timeoutMs) {
+static bool RunHidden(const std::wstring& commandLine, HANDLE output, unsigned long* exitCode, unsigned long timeoutMs) {
   if (exitCode) *exitCode = 0;
 
   // CreateProcessW may write into the command line: hand it a private, terminated copy.
@@ -53,12 +53,17 @@ bool RunHiddenProcess(const std::wstring& commandLine, unsigned long* exitCode, 
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_HIDE;
+  if (output) {
+    startup.dwFlags |= STARTF_USESTDHANDLES;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+  }
   PROCESS_INFORMATION info = {};
 
   UniqueHandle job = CreateKillOnCloseJob();
   DWORD flags = CREATE_NO_WINDOW | (job ? CREATE_SUSPENDED : 0);
-  if (!::CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup,
-                        &info)) {
+  const BOOL inherit = output ? TRUE : FALSE;  // only the output handle is inheritable
+  if (!::CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, inherit, flags, nullptr, nullptr, &startup, &info)) {
     DWORD error = ::GetLastError();
     if (exitCode) *exitCode = error;
     return false;
@@ -100,6 +105,22 @@ bool RunHiddenProcess(const std::wstring& commandLine, unsigned long* exitCode, 
     WaitForEmptyJob(job.get(), kTerminationWaitMs);
   }
   return true;
+}
+
+bool RunHiddenProcess(const std::wstring& commandLine, unsigned long* exitCode, unsigned long timeoutMs) {
+  return RunHidden(commandLine, nullptr, exitCode, timeoutMs);
+}
+
+bool RunHiddenProcessToFile(const std::wstring& commandLine, const std::wstring& outputPath, unsigned long* exitCode,
+                            unsigned long timeoutMs) {
+  SECURITY_ATTRIBUTES inherited{sizeof(inherited), nullptr, TRUE};
+  UniqueFile output(::CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!output) {
+    if (exitCode) *exitCode = ::GetLastError();
+    return false;
+  }
+  return RunHidden(commandLine, output.get(), exitCode, timeoutMs);
 }
 
 }  // namespace brivon

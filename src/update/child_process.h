@@ -15,5 +15,8 @@ inline constexpr unsigned long kChildTimedOutExitCode = 0xC0DE0001;
 // When it cannot be started: false, exitCode = the system error.
 bool RunHiddenProcess(const std::wstring& commandLine, unsigned long* exitCode,
                       unsigned long timeoutMs = kChildProcessTimeoutMs);
+// The same, its standard output and error written into outputPath (made afresh).
+bool RunHiddenProcessToFile(const std::wstring& commandLine, const std::wstring& outputPath, unsigned long* exitCode,
+                            unsigned long timeoutMs = kChildProcessTimeoutMs);
 
 }  // namespace brivon

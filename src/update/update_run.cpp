@@ -271,7 +271,7 @@ void RunUpdateIn(const std::wstring& programFolder, const std::string& packageUr
     record.extractionFolder = FreeNameBeside(StripExtension(targetPath), /*isFolder=*/true);
     if (record.extractionFolder.empty()) {
       log.Downloads("ERROR_CARPETA_EXTRACCION_LIBRE;" + N(StripExtension(targetPath)) + ";err=" +
-                      Code(ERROR_ALREADY_EXISTS));
+                    Code(ERROR_ALREADY_EXISTS));
       return;
     }
     record.extractionFolderExisted = IsTaken(record.extractionFolder);

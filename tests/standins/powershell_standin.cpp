@@ -1,6 +1,8 @@
 // Stands in for Windows PowerShell in the tests: understands exactly the Compress-Archive
 // invocations the program makes and writes a real ZIP archive with the 7za.exe that lies beside
 // it. Exit codes: 0 done, 1 the cmdlet failed (as PowerShell reports it), 64 not understood.
+// Like the real cmdlet it leaves hidden files and folders out of a folder's archive, and fails on
+// a hidden item named itself.
 // BRIVON_POWERSHELL_STANDIN=fail | hang | silent makes it fail, hang holding the first file it was
 // given, or end with 0 without writing anything (as Wine's own stub does).
 // BRIVON_POWERSHELL_STANDIN_LOG=<file> appends every command line it receives (UTF-8).
@@ -60,13 +62,43 @@ bool IsFolder(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// The items a -Path or -LiteralPath names: their common folder and their names in it.
-bool ResolveItems(const CompressArchiveCall& call, std::wstring* base, std::vector<std::wstring>* names) {
+bool IsHidden(const std::wstring& path) {
+  DWORD attributes = ::GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_HIDDEN);
+}
+
+// What Windows PowerShell 5.1's Compress-Archive leaves out of a folder it takes: its hidden files
+// and folders, at every depth (and it still ends with 0). Paths relative to base.
+void CollectHidden(const std::wstring& base, const std::wstring& relative, std::vector<std::wstring>* hidden) {
+  WIN32_FIND_DATAW entry = {};
+  UniqueFind listing(::FindFirstFileW((base + L"\\" + relative + L"\\*").c_str(), &entry));
+  if (!listing) return;
+  do {
+    const std::wstring name = entry.cFileName;
+    if (name == L"." || name == L"..") continue;
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) {
+      hidden->push_back(relative + L"\\" + name);
+    } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      CollectHidden(base, relative + L"\\" + name, hidden);
+    }
+  } while (::FindNextFileW(listing.get(), &entry));
+}
+
+void Take(const std::wstring& base, const std::wstring& name, std::vector<std::wstring>* names,
+          std::vector<std::wstring>* hidden) {
+  names->push_back(name);
+  if (IsFolder(base + L"\\" + name)) CollectHidden(base, name, hidden);
+}
+
+// The items a -Path or -LiteralPath names: their common folder and their names in it, expanded
+// as the cmdlet expands them. A hidden item named itself makes the cmdlet fail.
+bool ResolveItems(const CompressArchiveCall& call, std::wstring* base, std::vector<std::wstring>* names,
+                  std::vector<std::wstring>* hidden) {
   if (call.literalPath) {
     std::wstring full = FullPath(call.path);
-    if (::GetFileAttributesW(full.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
+    if (::GetFileAttributesW(full.c_str()) == INVALID_FILE_ATTRIBUTES || IsHidden(full)) return false;
     *base = ParentOf(full);
-    names->push_back(full.substr(base->size() + 1));
+    Take(*base, full.substr(base->size() + 1), names, hidden);
     return true;
   }
   size_t slash = call.path.find_last_of(L"\\/");
@@ -79,8 +111,9 @@ bool ResolveItems(const CompressArchiveCall& call, std::wstring* base, std::vect
   *base = FullPath(RemoveWildcardEscapes(folderPattern));
   if (!HasWildcard(leaf)) {
     std::wstring name = RemoveWildcardEscapes(leaf);
-    if (::GetFileAttributesW((*base + L"\\" + name).c_str()) == INVALID_FILE_ATTRIBUTES) return false;
-    names->push_back(name);
+    const std::wstring full = *base + L"\\" + name;
+    if (::GetFileAttributesW(full.c_str()) == INVALID_FILE_ATTRIBUTES || IsHidden(full)) return false;
+    Take(*base, name, names, hidden);
     return true;
   }
   WIN32_FIND_DATAW entry = {};
@@ -88,8 +121,8 @@ bool ResolveItems(const CompressArchiveCall& call, std::wstring* base, std::vect
   if (!listing) return false;
   do {
     std::wstring name = entry.cFileName;
-    if (name == L"." || name == L"..") continue;
-    if (MatchesWildcard(leaf, name)) names->push_back(name);
+    if (name == L"." || name == L".." || (entry.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN)) continue;
+    if (MatchesWildcard(leaf, name)) Take(*base, name, names, hidden);
   } while (::FindNextFileW(listing.get(), &entry));
   return !names->empty();
 }
@@ -104,24 +137,27 @@ void HoldAndHang(const std::wstring& base, const std::vector<std::wstring>& name
   ::Sleep(INFINITE);
 }
 
-bool RunSevenZip(const std::wstring& base, const std::vector<std::wstring>& names, const std::wstring& archive) {
+bool WriteList(const std::wstring& path, const std::vector<std::wstring>& names) {
+  std::string text;
+  for (const auto& name : names) text += brivon::WideToUtf8(name) + "\n";
+  brivon::UniqueFile file(
+      ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  return file && ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+bool RunSevenZip(const std::wstring& base, const std::vector<std::wstring>& names,
+                 const std::vector<std::wstring>& hidden, const std::wstring& archive) {
   wchar_t self[MAX_PATH] = {};
   ::GetModuleFileNameW(nullptr, self, MAX_PATH);
   std::wstring tool = ParentOf(self) + L"\\7za.exe";
   wchar_t temp[MAX_PATH] = {};
   ::GetTempPathW(MAX_PATH, temp);
   std::wstring list = std::wstring(temp) + L"brivon-standin-" + std::to_wstring(::GetCurrentProcessId()) + L".txt";
-  std::string listText;
-  for (const auto& name : names) listText += brivon::WideToUtf8(name) + "\n";
-  {
-    brivon::UniqueFile file(
-        ::CreateFileW(list.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    if (!file || !::WriteFile(file.get(), listText.data(), static_cast<DWORD>(listText.size()), &written, nullptr)) {
-      return false;
-    }
-  }
-  std::wstring line = L"\"" + tool + L"\" a -tzip -y -bso0 -bsp0 -scsUTF-8 \"" + archive + L"\" \"@" + list + L"\"";
+  std::wstring excluded = list + L".fuera";
+  if (!WriteList(list, names) || !WriteList(excluded, hidden)) return false;
+  std::wstring line = L"\"" + tool + L"\" a -tzip -y -bso0 -bsp0 -scsUTF-8 \"" + archive + L"\" \"@" + list +
+                      L"\" \"-x@" + excluded + L"\"";
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};
@@ -137,6 +173,7 @@ bool RunSevenZip(const std::wstring& base, const std::vector<std::wstring>& name
     Say(L"cannot start " + tool);
   }
   ::DeleteFileW(list.c_str());
+  ::DeleteFileW(excluded.c_str());
   return ok;
 }
 
@@ -159,8 +196,8 @@ int Run() {
 
   std::wstring mode = Environment(L"BRIVON_POWERSHELL_STANDIN");
   std::wstring base;
-  std::vector<std::wstring> names;
-  if (!ResolveItems(call, &base, &names)) return Say(L"the path does not exist: " + call.path), kCmdletFailed;
+  std::vector<std::wstring> names, hidden;
+  if (!ResolveItems(call, &base, &names, &hidden)) return Say(L"the path does not exist: " + call.path), kCmdletFailed;
   if (mode == L"hang") HoldAndHang(base, names);
   if (mode == L"fail") return Say(L"failing on purpose"), kCmdletFailed;
   if (mode == L"silent") return kDone;
@@ -176,7 +213,7 @@ int Run() {
   // Written aside and put in place whole, so a failure leaves an earlier archive as it was.
   std::wstring partial = ParentOf(destination) + L"\\~standin-" + std::to_wstring(::GetCurrentProcessId()) + L".zip";
   ::DeleteFileW(partial.c_str());
-  if (!RunSevenZip(base, names, partial)) {
+  if (!RunSevenZip(base, names, hidden, partial)) {
     ::DeleteFileW(partial.c_str());
     return kCmdletFailed;
   }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -136,6 +137,52 @@ TEST_F(EntrySequenceTest, ASecondStartInTheSameFolderEndsAtOnceAndDoesNothing) {
   EXPECT_EQ(ReadBytes(other + L"\\actualizador_registros\\recibido.json"), kNoAlerts);
 }
 
+// Started from another folder, the program works in its own: its alert document is read by a
+// relative path. At a drive root ("X:\brivon.exe", program folder "X:") that needs "X:\", since
+// "X:" alone is the drive's remembered folder, which a parent hands down as "=X:".
+TEST_F(EntrySequenceTest, StartedFromAnotherFolderItWorksInItsOwnEvenAtADriveRoot) {
+  TempFolder root(L"brivon-cwd");
+  const std::wstring elsewhere = root / L"otra carpeta";
+  ASSERT_TRUE(::CreateDirectoryW(elsewhere.c_str(), nullptr));
+  struct Row {
+    const char* name;
+    std::wstring folder;
+  };
+  std::vector<Row> rows = {{"a folder of its own", root / L"Programa"}};
+  // Q: is made by startup_unix_links (make_unix_links.sh) when the bench can give it.
+  const std::wstring drive = L"Q:";
+  const bool haveDrive = Exists(drive + L"\\unidad_de_prueba") && testing::IsDirectory(drive + L"\\otra");
+  if (haveDrive) {
+    rows.push_back({"a drive root", drive});
+    ::SetEnvironmentVariableW((L"=" + drive).c_str(), (drive + L"\\otra").c_str());
+  } else {
+    std::printf("no test drive Q: the drive-root row is left out\n");
+  }
+  Serve(kOneAlert);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::wstring exe = MakeProgramFolder(row.folder);
+    bool shown = false;
+    testing::RunOptions options;
+    options.workingFolder = elsewhere;
+    options.timeoutMs = 60000;
+    options.whileRunning = [&](DWORD processId) {
+      if (!testing::VisibleAlertWindows(processId).empty()) shown = true;
+      testing::CloseAlertWindowsThroughCloseBar(processId);
+    };
+    const testing::ProgramRun run = testing::RunProgram(exe, options);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(ReadBytes(row.folder + L"\\actualizador_registros\\recibido.json"), kOneAlert);
+    EXPECT_TRUE(shown);  // the document was found by its relative path
+    EXPECT_FALSE(Exists(elsewhere + L"\\actualizador_registros"));
+  }
+  if (haveDrive) {
+    ::SetEnvironmentVariableW((L"=" + drive).c_str(), nullptr);
+    EXPECT_FALSE(Exists(drive + L"\\otra\\actualizador_registros"));  // not its remembered folder
+  }
+}
+
 // Leftover update folders through the real start-up: what becomes an archive, what stays, and that
 // the housekeeping is over before the check-in begins.
 struct HousekeepingRow {
@@ -143,6 +190,7 @@ struct HousekeepingRow {
   bool updatesFolder = true;
   std::vector<std::wstring> leftovers;       // plain sub-folders (FacturaOrva.exe and DATOS.MDB inside)
   bool readOnlyInside = false;               // a read-only folder holding a read-only file in the first
+  bool hiddenCopy = false;  // the first's data-file copy hidden, as its original was
   bool links = false;  // the first holds a Unix link to an outside folder; "enlace" is such a link
   const wchar_t* powershell = nullptr;
   std::vector<std::wstring> archived;        // archives expected, with the leftover's files
@@ -150,7 +198,7 @@ struct HousekeepingRow {
 };
 
 std::vector<HousekeepingRow> HousekeepingRows() {
-  std::vector<HousekeepingRow> rows(6);
+  std::vector<HousekeepingRow> rows(7);
   rows[0].name = "two leftover folders";
   rows[0].leftovers = {L"251206_093015", L"251207_101010"};
   rows[0].archived = rows[0].leftovers;
@@ -172,6 +220,11 @@ std::vector<HousekeepingRow> HousekeepingRows() {
   rows[4].archived = rows[4].leftovers;
   rows[5].name = "no updates folder";
   rows[5].updatesFolder = false;
+  rows[6].name = "a hidden data-file copy PowerShell leaves out";
+  rows[6].leftovers = {L"251206_093015"};
+  rows[6].hiddenCopy = true;
+  rows[6].archived = rows[6].leftovers;  // without the hidden copy: the folder stays whole
+  rows[6].remaining = rows[6].leftovers;
   return rows;
 }
 
@@ -210,6 +263,10 @@ TEST_F(EntrySequenceTest, LeftoverUpdateFoldersAreArchivedAndRemovedBeforeTheChe
       ASSERT_TRUE(::SetFileAttributesW((sub + L"\\solo.txt").c_str(), FILE_ATTRIBUTE_READONLY));
       ASSERT_TRUE(::SetFileAttributesW(sub.c_str(), FILE_ATTRIBUTE_READONLY));
       expectedEntries = {L"DATOS.MDB", L"FacturaOrva.exe", L"sub", L"sub\\solo.txt"};
+    }
+    if (row.hiddenCopy) {
+      ASSERT_TRUE(::SetFileAttributesW((first + L"\\DATOS.MDB").c_str(), FILE_ATTRIBUTE_HIDDEN));
+      expectedEntries = {L"FacturaOrva.exe"};
     }
 
     std::mutex mutex;
@@ -265,6 +322,7 @@ TEST_F(EntrySequenceTest, LeftoverUpdateFoldersAreArchivedAndRemovedBeforeTheChe
     }
     std::vector<std::wstring> files = {L"antiguo.zip", L"nota.txt"};
     for (const std::wstring& name : row.archived) files.push_back(name + L".zip");
+    if (row.hiddenCopy) files.push_back(row.leftovers.front() + L".intentos");  // no longer tried
     if (row.updatesFolder) {
       EXPECT_EQ(testing::EntryNames(updates, false), Sorted(files));  // no other archive, no partial one
       EXPECT_EQ(ReadBytes(updates + L"\\antiguo.zip"), "earlier archive");

@@ -47,6 +47,7 @@ class HousekeepingTest : public ::testing::Test {
   void MakeProgramFolder(const std::wstring& name) {
     program_ = root_ / name;
     ASSERT_TRUE(::CreateDirectoryW(program_.c_str(), nullptr));
+    ASSERT_TRUE(::CopyFileW(testing::ArchiveToolPath().c_str(), (program_ + L"\\7za.exe").c_str(), FALSE));
     updates_ = program_ + L"\\actualizaciones";
   }
   void Leftover(const std::wstring& name) {
@@ -145,6 +146,25 @@ TEST_F(HousekeepingTest, AHungArchiverCostsAStartItsBudgetAndIsGivenUpAfterThree
   EXPECT_FALSE(Exists(updates_ + L"\\A.zip"));
   EXPECT_FALSE(Exists(updates_ + L"\\B"));
   EXPECT_EQ(Sorted(ListArchive(updates_ + L"\\B.zip")), (std::vector<std::wstring>{L"DATOS.MDB", L"Orvane.exe"}));
+}
+
+// PowerShell 5.1 leaves hidden files out of a folder's archive and ends with 0 (the data-file
+// copies keep the hidden attribute of their originals): the folder stays whole, and is not archived
+// again at every start.
+TEST_F(HousekeepingTest, AFolderItsArchiveDoesNotHoldWholeIsKept) {
+  MakeProgramFolder(L"p");
+  Leftover(L"A");
+  ASSERT_TRUE(WriteBytes(updates_ + L"\\A\\Oculta.BDORVA", "hidden data"));
+  ASSERT_TRUE(::SetFileAttributesW((updates_ + L"\\A\\Oculta.BDORVA").c_str(), FILE_ATTRIBUTE_HIDDEN));
+  RunStartupHousekeeping(program_);
+  RunStartupHousekeeping(program_);
+  EXPECT_EQ(ReadBytes(updates_ + L"\\A\\Oculta.BDORVA"), "hidden data");
+  EXPECT_EQ(ReadBytes(updates_ + L"\\A\\Orvane.exe"), "MZ old version");
+  EXPECT_EQ(Sorted(ListArchive(updates_ + L"\\A.zip")), (std::vector<std::wstring>{L"DATOS.MDB", L"Orvane.exe"}));
+  const std::string a = NarrowLow8(updates_ + L"\\A");
+  EXPECT_EQ(testing::LogTexts(program_ + L"\\actualizador_registros\\descargas.csv"),
+            (std::vector<std::string>{"ARCHIVO_INCOMPLETO;" + a + ";" + a + ".zip;faltan=1",
+                                      "ARCHIVADO_OMITIDO;" + a + ";intentos=3"}));
 }
 
 TEST_F(HousekeepingTest, ACompleteEarlierArchiveIsNotReplacedByTheRest) {

@@ -17,3 +17,15 @@ for scene in unidad entrada; do
   ln -s "$base/fuera" "$base/programa/actualizaciones/251206_093015/enlace"
   ln -s "$base/fuera" "$base/programa/actualizaciones/enlace"
 done
+
+# A drive whose root is a folder of its own, for a program at a drive root: q: in the bench's
+# throwaway prefix, made only when the letter is free or already this one.
+root="$dir/raiz_de_unidad"
+mkdir -p "$root/otra"
+printf 'q' >"$root/unidad_de_prueba"
+if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX/dosdevices" ]; then
+  link="$WINEPREFIX/dosdevices/q:"
+  if { [ ! -e "$link" ] && [ ! -L "$link" ]; } || [ "$(readlink "$link")" = "$root" ]; then
+    ln -sfn "$root" "$link"
+  fi
+fi

@@ -7,10 +7,12 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <map>
 
 #include "common/text.h"
 #include "support/powershell_standin.h"
 #include "support/test_env.h"
+#include "update/archive_listing.h"
 #include "update/archive_test_log.h"
 #include "update/child_process.h"
 
@@ -173,6 +175,31 @@ TEST_F(ArchiveFolderTest, WithoutPowerShellTheSystemErrorIsLogged) {
   EXPECT_TRUE(line == ZipLine(folder, "ERROR", ERROR_PATH_NOT_FOUND) ||
               line == ZipLine(folder, "ERROR", ERROR_FILE_NOT_FOUND))
       << line;
+}
+
+// 7-Zip's technical listing: the archive's own block, a line of dashes, then one block per entry.
+TEST(ArchiveListingTest, ReadsEachFileWithItsSizeAndLeavesFoldersOut) {
+  const std::string head = "Listing archive: A.zip\r\n\r\n--\r\nPath = A.zip\r\nType = zip\r\n\r\n----------\r\n";
+  struct Case {
+    const char* name;
+    std::string text;
+    bool listing;
+    std::map<std::wstring, uint64_t> files;
+  } cases[] = {
+      {"files and a folder",
+       head + "Path = sub\r\nFolder = +\r\nSize = 0\r\n\r\nPath = sub\\solo.txt\r\nFolder = -\r\nSize = 2\r\n"
+              "\r\nPath = Espa\xc3\xb1" "a.MDB\r\nSize = 5\r\nAttributes = A\r\n",
+       true,
+       {{L"sub\\solo.txt", 2}, {L"Espa\u00f1" L"a.MDB", 5}}},
+      {"a folder by its attributes", head + "Path = d\r\nSize = 0\r\nAttributes = D\r\n", true, {}},
+      {"an empty archive", head, true, {}},
+      {"no listing (an error)", "ERROR: A.zip\r\nCannot open the file as archive\r\n", false, {}},
+  };
+  for (const auto& c : cases) {
+    std::map<std::wstring, uint64_t> files{{L"stale", 1}};
+    EXPECT_EQ(ParseArchiveListing(c.text, files), c.listing) << c.name;
+    EXPECT_EQ(files, c.files) << c.name;
+  }
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "support/powershell_standin.h"
 #include "support/powershell_standin_parse.h"
 #include "support/test_env.h"
@@ -159,7 +161,11 @@ TEST_F(PowerShellStandInRunTest, RefusesWhatCompressArchiveRefuses) {
                              L"' -Force", 64},
       {"unquoted spaces", L"-NoProfile -Command Compress-Archive -Path " + source_ + L" x\\* -DestinationPath " + zip +
                               L" -Force", 64},
+      {"a hidden item named itself", L"-NoProfile -Command Compress-Archive -LiteralPath '" + source_ +
+                                         L"\\oculto.txt' -DestinationPath '" + zip + L"' -Force", 1},
   };
+  ASSERT_TRUE(testing::WriteBytes(source_ + L"\\oculto.txt", "oculto"));
+  ASSERT_TRUE(::SetFileAttributesW((source_ + L"\\oculto.txt").c_str(), FILE_ATTRIBUTE_HIDDEN));
   for (const auto& c : cases) {
     EXPECT_EQ(Run(c.arguments), c.code) << c.name;
     EXPECT_EQ(testing::ReadBytes(zip), "earlier") << c.name;
@@ -187,6 +193,28 @@ TEST_F(PowerShellStandInRunTest, ForceReplacesAnArchiveAndEncodedCommandsWork) {
   }
   EXPECT_EQ(Run(L"-NoProfile -NonInteractive -EncodedCommand " + encoded), 0u);
   EXPECT_EQ(testing::ListArchive(zip), std::vector<std::wstring>{L"uno.txt"});
+}
+
+// As Windows PowerShell 5.1's cmdlet, still ending with 0: a folder's hidden files and folders are
+// left out at every depth.
+TEST_F(PowerShellStandInRunTest, LeavesHiddenFilesAndFoldersOut) {
+  const std::wstring hiddenFolder = source_ + L"\\oculta";
+  const std::wstring sub = source_ + L"\\sub";
+  ASSERT_TRUE(::CreateDirectoryW(hiddenFolder.c_str(), nullptr));
+  ASSERT_TRUE(::CreateDirectoryW(sub.c_str(), nullptr));
+  ASSERT_TRUE(testing::WriteBytes(hiddenFolder + L"\\dentro.txt", "x"));
+  ASSERT_TRUE(testing::WriteBytes(sub + L"\\visible.txt", "x"));
+  ASSERT_TRUE(testing::WriteBytes(sub + L"\\oculto.MDB", "x"));
+  ASSERT_TRUE(testing::WriteBytes(source_ + L"\\oculto.txt", "x"));
+  for (const std::wstring& path : {hiddenFolder, sub + L"\\oculto.MDB", source_ + L"\\oculto.txt"}) {
+    ASSERT_TRUE(::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_HIDDEN));
+  }
+  const std::wstring zip = folder_ / L"datos.zip";
+  EXPECT_EQ(Run(L"-NoProfile -Command Compress-Archive -Path '" + source_ + L"\\*' -DestinationPath '" + zip + L"'"),
+            0u);
+  std::vector<std::wstring> listing = testing::ListArchive(zip);
+  std::sort(listing.begin(), listing.end());
+  EXPECT_EQ(listing, (std::vector<std::wstring>{L"sub", L"sub\\visible.txt", L"uno.txt"}));
 }
 
 }  // namespace
