@@ -558,6 +558,13 @@ std::vector<FaultRow> FaultRows(const std::string& newExe, const std::string& zi
   folderTaken.extraction = "OK";
   folderTaken.archiveLine = ";estado=OK;ec=0";
   rows.push_back(folderTaken);
+  // As on a full disk, the copy back from the updates folder fails (a folder stands where the copy
+  // is written first): the previous version is moved back instead.
+  FaultRow copyFails = rows[10];
+  copyFails.name = "new executable cannot be moved in, and the copy back fails";
+  copyFails.userFiles = {{L"FacturaOrva.exe.escribiendo\\ocupado", "x"}};
+  copyFails.userFilesAfter = copyFails.userFiles;
+  rows.push_back(copyFails);
   // A hung PowerShell is ended by the installer's child-process bound (ten minutes in brivon.exe);
   // the archive tests run it with a short bound.
   return rows;
