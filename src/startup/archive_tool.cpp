@@ -98,12 +98,7 @@ bool DownloadArchiveTool(const std::wstring& destination, unsigned long* error, 
   file.reset();
 
   DWORD failure = outcome.error;
-  if (outcome.ok()) {
-    if (!created) {  // an empty body: an empty file, as ever
-      UniqueFile empty(::CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-      created = static_cast<bool>(empty);
-    }
+  if (outcome.ok()) {  // the partial file exists: it is made before any byte is read
     // The tool is run later: with a pin, anything but the pinned tool never takes its name.
     if (created && !MatchesArchiveToolPin(partial, pinnedSha256)) {
       failure = kArchiveToolNotPinned;

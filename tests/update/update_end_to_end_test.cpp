@@ -719,24 +719,12 @@ void Terminate(DWORD processId) {
 
 // Ends the program and the children it was running (7-Zip, PowerShell). On Windows the job the
 // program puts them in ends them with it; Wine does not honour that, and a 7-Zip left running
-// would go on writing into the folder the next start repairs.
+// would go on writing into the folder the next start repairs. No one else runs them in this
+// prefix while a test runs.
 void EndProcess(DWORD processId) {
-  std::vector<DWORD> tree{processId};
-  UniqueFile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));  // INVALID_HANDLE_VALUE on failure
-  if (snapshot) {
-    for (size_t i = 0; i < tree.size(); ++i) {
-      PROCESSENTRY32W entry{};
-      entry.dwSize = sizeof(entry);
-      for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
-        if (entry.th32ParentProcessID == tree[i] && entry.th32ProcessID != tree[i]) tree.push_back(entry.th32ProcessID);
-      }
-    }
-  }
-  for (DWORD id : tree) Terminate(id);
-  // A child started as the program ended may have had no parent to be found by: 7-Zip and
-  // PowerShell run in this prefix for no one else while a test runs.
-  ::Sleep(300);
-  UniqueFile again(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  Terminate(processId);
+  ::Sleep(300);  // a child being started as the program ended
+  UniqueFile again(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));  // INVALID_HANDLE_VALUE on failure
   if (!again) return;
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof(entry);
