@@ -42,6 +42,11 @@ class RunLog {
 };
 
 std::string N(const std::wstring& path) { return NarrowLow8(path); }
+
+// Tells the watcher what the run does now; a run nobody watches reports to no one.
+void Report(const UpdateProgressFn& progress, UpdateStage stage, uint64_t soFar = 0, uint64_t total = 0) {
+  if (progress) progress(UpdateProgress{stage, soFar, total});
+}
 std::string Code(unsigned long code) { return std::to_string(code); }
 
 bool EndsWithExe(const std::wstring& name) {
@@ -123,7 +128,7 @@ bool PublisherAllows(const std::wstring& installed, const std::wstring& candidat
 }
 
 void InstallFromZip(const std::wstring& programFolder, const std::wstring& targetPath, UpdateRecord& record,
-                    const RunLog& log) {
+                    const RunLog& log, const UpdateProgressFn& progress) {
   // Stage 7: extraction, into a folder that did not exist: never over the user's files, and the
   // search below sees the package alone.
   const std::wstring extractionFolder = record.extractionFolder;
@@ -131,6 +136,7 @@ void InstallFromZip(const std::wstring& programFolder, const std::wstring& targe
     log.Downloads("CARPETA_EXTRACCION_LIBRE;" + N(StripExtension(targetPath)) + ";->;" + N(extractionFolder));
   }
   unsigned long exitCode = 0;
+  Report(progress, UpdateStage::Extracting);
   bool extracted = ExtractArchive(programFolder, targetPath, extractionFolder, &exitCode);
   log.Extractions("UNZIP_7ZA;" + N(targetPath) + ";->;" + N(extractionFolder) + ";" + (extracted ? "OK" : "ERROR") +
                   ";ec=" + Code(exitCode));
@@ -142,6 +148,7 @@ void InstallFromZip(const std::wstring& programFolder, const std::wstring& targe
   if (candidates.empty()) log.Downloads("ZIP_SIN_EXE");
 
   // Stage 9: the first candidate whose namesake in the program folder could be set aside.
+  Report(progress, UpdateStage::Installing);
   const std::wstring* chosen = nullptr;
   std::wstring rootPath, previous;
   for (const std::wstring& candidate : candidates) {
@@ -172,6 +179,7 @@ void InstallFromZip(const std::wstring& programFolder, const std::wstring& targe
   } else {
     // Stage 10: the previous version goes to the updates folder with copies of the data files.
     log.Downloads("RENOMBRADO_A_2_ZIP;" + N(rootPath) + ";->;" + N(previous));
+    Report(progress, UpdateStage::KeepingPrevious);
     std::wstring destination, destinationFolder;
     bool moved = MovePreviousVersion(programFolder, previous, StripExtension(NameAfterLastSeparator(*chosen)),
                                      &destination, &destinationFolder);
@@ -184,6 +192,7 @@ void InstallFromZip(const std::wstring& programFolder, const std::wstring& targe
     if (moved) CopyDataFilesAndArchive(programFolder, destinationFolder, "COPIA_PATRONES_RESUMEN_ZIP;");
 
     // Stage 11: the new executable into the program folder.
+    Report(progress, UpdateStage::Installing);
     if (MoveFileWithRetry(*chosen, rootPath)) {
       log.Downloads("EXE_NUEVO_EN_RAIZ_OK;" + N(*chosen) + ";->;" + N(rootPath));
     } else {
@@ -322,10 +331,17 @@ void RunUpdateIn(const std::wstring& programFolder, const std::string& packageUr
   DownloadDetail detail;
   DownloadCheckFn publisher;
   if (setAside) {  // the installed program, now under its set-aside name, against the download
-    publisher = [&](const std::wstring& partial) { return PublisherAllows(previous, partial, targetPath, log); };
+    publisher = [&](const std::wstring& partial) {
+      Report(progress, UpdateStage::Installing);  // a large program takes a moment to check
+      return PublisherAllows(previous, partial, targetPath, log);
+    };
+  }
+  HttpProgressFn downloaded;
+  if (progress) {
+    downloaded = [&](uint64_t soFar, uint64_t total) { Report(progress, UpdateStage::Downloading, soFar, total); };
   }
   DownloadResult result = DownloadPackage(packageUrl, targetPath, &detail,
-                                          progress ? kWatchedReadSize : kPackageReadSize, progress, publisher);
+                                          progress ? kWatchedReadSize : kPackageReadSize, downloaded, publisher);
   if (result == DownloadResult::Refused) {  // never took the name: the installed program goes back
     if (!IsExistingFile(targetPath)) PutBack(previous, targetPath, /*copy=*/false, log);
     return;
@@ -346,14 +362,18 @@ void RunUpdateIn(const std::wstring& programFolder, const std::string& packageUr
 
   // Stage 6: branch on the name.
   if (record.isZip) {
-    InstallFromZip(programFolder, targetPath, record, log);
+    InstallFromZip(programFolder, targetPath, record, log, progress);
     return;
   }
-  if (!replacedKept.empty()) CopyDataFilesAndArchive(programFolder, replacedFolder, "COPIA_PATRONES_RESUMEN;");
+  if (!replacedKept.empty()) {
+    Report(progress, UpdateStage::KeepingPrevious);
+    CopyDataFilesAndArchive(programFolder, replacedFolder, "COPIA_PATRONES_RESUMEN;");
+  }
   if (!isExe) return;
 
   // Stage 13: archive the previous version of an executable package.
   if (!IsExistingFile(previous)) return;
+  Report(progress, UpdateStage::KeepingPrevious);
   std::wstring destination, destinationFolder;
   bool moved = MovePreviousVersion(programFolder, previous, StripExtension(fileName), &destination, &destinationFolder);
   log.Downloads("ARCHIVO_ANTERIOR_A_ACTUALIZACIONES;" + N(previous) + ";->;" +

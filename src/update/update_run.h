@@ -8,8 +8,18 @@
 
 namespace brivon {
 
-// Bytes so far and the announced size (0 when the server did not say).
-using UpdateProgressFn = std::function<void(uint64_t soFar, uint64_t total)>;
+// What a run is doing, in the order a person sees it. Installing comes again after the previous
+// version is kept when a ZIP's program is moved in last.
+enum class UpdateStage : int { Downloading, Extracting, Installing, KeepingPrevious };
+
+// Downloading: bytes so far and the announced size (0 when the server did not say). Extracting:
+// 7-Zip's own percentage out of 100 (total 0 until it gives one). The other stages have no measure.
+struct UpdateProgress {
+  UpdateStage stage = UpdateStage::Downloading;
+  uint64_t soFar = 0;
+  uint64_t total = 0;
+};
+using UpdateProgressFn = std::function<void(const UpdateProgress&)>;
 
 // packageUrl: 8-bit, exactly as the alert document holds it. Reports nothing to the caller; the
 // installed program is never left missing: whatever fails, the previous executable is put back.

@@ -1074,7 +1074,7 @@ TEST_F(UpdateEndToEnd, ProgressStripShowsTheSlowDownloadBelowTheUpdatePicture) {
       probe.taken = true;
       probe.pictureCentre = shot.At(w / 2, (80 + h - 50) / 2);  // centred between title band and strip
       probe.stripCorner = shot.At(3, h - 3);
-      probe.filled = CountColourInRow(shot, h - 50 + 12, 0x0078D7);
+      probe.filled = CountColourInRow(shot, h - 50 + 10, 0x4CC2FF);
       probe.textPixels = CountBrightPixels(shot, h - 50, h);
       const std::wstring file = artifacts + L"\\" + name + (announced ? L"_con_tamano.png" : L"_sin_tamano.png");
       EXPECT_TRUE(SaveAsPng(shot, file)) << NarrowLow8(file);
@@ -1094,7 +1094,12 @@ TEST_F(UpdateEndToEnd, ProgressStripShowsTheSlowDownloadBelowTheUpdatePicture) {
           ::PostMessageW(window, WM_APP + 101, 0, junk);
         }
       }
-      if (!early.taken && since >= 1500) look(early, L"descarga_temprana");
+      if (!early.taken && since >= 1500) {
+        look(early, L"descarga_temprana");
+        // Painted again as when a window passes over it: the picture must come back with the strip.
+        ::RedrawWindow(testing::VisibleAlertWindows(processId).front(), nullptr, nullptr,
+                       RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+      }
       if (early.taken && since >= 4000) look(late, L"descarga_avanzada");
     };
     WindowsSeen seen = Run(folder, watch);
@@ -1118,6 +1123,76 @@ TEST_F(UpdateEndToEnd, ProgressStripShowsTheSlowDownloadBelowTheUpdatePicture) {
       EXPECT_EQ(late.filled, 0);
     }
   }
+}
+
+// A ZIP update slow enough to watch: the strip names each stage in words, and during the
+// extraction its bar follows 7-Zip's own percentage. Screenshots of each stage stay as artifacts.
+TEST_F(UpdateEndToEnd, ProgressStripNamesEachStageOfASlowZipUpdate) {
+  const int w = ::GetSystemMetrics(SM_CXSCREEN);
+  const int h = ::GetSystemMetrics(SM_CYSCREEN);
+  const std::wstring artifacts = ArtifactsFolder();
+  std::string noise(128 * 1024 * 1024, '\0');
+  for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((i * 2654435761u) >> 13);
+  HttpReply slow{200, MakeZip({{kSibling, newExe_}, {L"datos\\grande.bin", noise}}, true)};
+  slow.chunkSize = 1024 * 1024;
+  slow.chunkDelayMs = 15;  // about two seconds of download
+  noise.resize(48 * 1024 * 1024);  // data files large enough for their archive to take a moment
+
+  TempFolder root(L"brivon-stages");
+  const std::wstring folder = MakeProgramFolder(root);
+  ASSERT_TRUE(WriteBytes(folder + L"\Datos.MDB", noise));
+  server_.Serve("/descargas/Paquete.zip", slow);
+  server_.Serve(kCheckinPath, HttpReply{200, Document(UpdateAlert(Url("/descargas/Paquete.zip"))), "application/json"});
+
+  // The stage each screenshot was taken in, told by the log lines written before it.
+  enum Stage { kDownloading, kExtracting, kInstalling, kKeeping, kStages };
+  const wchar_t* names[kStages] = {L"zip_descargando", L"zip_descomprimiendo", L"zip_instalando", L"zip_guardando"};
+  auto stageNow = [&]() {
+    const std::string log = ReadBytes(folder + L"\\actualizador_registros\\descargas.csv");
+    const std::string extractions = ReadBytes(folder + L"\\actualizador_registros\\extracciones.csv");
+    if (log.find("RENOMBRADO_A_2_ZIP;") != std::string::npos) return kKeeping;
+    if (extractions.find("UNZIP_7ZA;") != std::string::npos) return kInstalling;
+    if (log.find("DESCARGA;") != std::string::npos) return kExtracting;
+    return kDownloading;
+  };
+  struct Shot {
+    Stage stage;
+    int filled;
+    int textPixels;
+    COLORREF corner;
+  };
+  std::vector<Shot> shots;
+  int saved[kStages] = {};
+  auto watch = [&](DWORD processId) {
+    if (testing::VisibleAlertWindows(processId).empty()) return;
+    const Stage before = stageNow();
+    const ScreenShot shot = TakeScreenShot();
+    if (shot.width != w || stageNow() != before) return;  // only shots wholly inside one stage
+    Shot s{before, CountColourInRow(shot, h - 50 + 10, 0x4CC2FF), CountBrightPixels(shot, h - 50, h),
+           shot.At(3, h - 3)};
+    if (s.textPixels == 0) return;  // the first paint, before the first report
+    shots.push_back(s);
+    if (saved[before] < 3) {
+      SaveAsPng(shot, artifacts + L"\\" + names[before] + L"_" + std::to_wstring(++saved[before]) + L".png");
+    }
+  };
+  WindowsSeen seen = Run(folder, watch);
+
+  EXPECT_FALSE(seen.run.timedOut);
+  EXPECT_EQ(ReadBytes(folder + L"\\" + kSibling), newExe_);
+  std::vector<int> extracting;
+  bool downloadBar = false;
+  for (const Shot& s : shots) {
+    EXPECT_EQ(s.corner, 0x202020u);
+    EXPECT_GT(s.textPixels, 50);
+    if (s.stage == kDownloading && s.filled > 0) downloadBar = true;
+    if (s.stage == kExtracting) extracting.push_back(s.filled);
+    if (s.stage == kKeeping) EXPECT_EQ(s.filled, 0);  // words only
+  }
+  EXPECT_TRUE(downloadBar);
+  ASSERT_GE(extracting.size(), 2u);
+  for (size_t i = 1; i < extracting.size(); ++i) EXPECT_GE(extracting[i], extracting[i - 1]);  // never back
+  EXPECT_GT(extracting.back(), extracting.front());  // 7-Zip's percentage grows
 }
 
 }  // namespace

@@ -84,28 +84,36 @@ void SetUpTerms(HWND window, AlertWindowState& state, const AlertLayout& layout)
   }
 }
 
-void DrawUpdatePicture(Gdiplus::Graphics& graphics, const AlertLayout& layout) {
-  UniqueBitmap picture = FetchImage(WideToUtf8(BRIVON_UPDATE_PICTURE_URL));
+void DrawUpdatePicture(Gdiplus::Graphics& graphics, const AlertLayout& layout, Gdiplus::Bitmap* picture) {
   if (!picture) return;
   const PixelRect at = UpdatePictureFor(layout, static_cast<int32_t>(picture->GetWidth()),
                                         static_cast<int32_t>(picture->GetHeight()));
   graphics.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
-  graphics.DrawImage(picture.get(), at.x, at.y, at.w, at.h);
+  graphics.DrawImage(picture, at.x, at.y, at.w, at.h);
 }
 
-// At the first paint of an update window: the update picture, then the worker. A window that
-// has nothing to install, or whose worker cannot start, ends as if its update had finished:
-// nothing else could ever close it.
-void StartUpdate(HWND window, AlertWindowState& state, Gdiplus::Graphics& graphics, const AlertLayout& layout) {
+bool IsUpdateWindow(const AlertWindowState* state) {
+  return state && currentAlert && AlertKindOf(*currentAlert) == AlertKind::UrlActualizar;
+}
+
+// Everything the window shows but its controls and the update strip.
+void DrawWindow(HDC dc, const AlertLayout& layout, const AlertWindowState* state) {
+  Gdiplus::Graphics graphics(dc);
+  PaintAlert(graphics, layout, alertDocument, currentAlert);
+  if (IsUpdateWindow(state)) DrawUpdatePicture(graphics, layout, state->updatePicture.get());
+}
+
+// After the first paint of an update window is on screen: the worker. A window that has nothing
+// to install, or whose worker cannot start, ends as if its update had finished: nothing else
+// could ever close it.
+void StartUpdate(HWND window, AlertWindowState& state) {
   if (state.updateStarted || !currentAlert) return;
   state.updateStarted = true;
   if (currentAlert->contenido.empty()) {
     ::PostMessageW(window, WM_UPDATE_FINISHED, 0, 0);
     return;
   }
-  DrawUpdatePicture(graphics, layout);
   ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
-  graphics.Flush(Gdiplus::FlushIntentionSync);
   ::GdiFlush();
   state.progress = std::make_shared<UpdateProgressCell>();
   if (!StartUpdateWorker(window, currentAlert->contenido.front().enlace, state.progress)) {
@@ -113,44 +121,35 @@ void StartUpdate(HWND window, AlertWindowState& state, Gdiplus::Graphics& graphi
   }
 }
 
-// Only the strip is drawn again: the update picture above it was drawn once and stays. The
-// message carries nothing: the report is read from the cell the worker writes, so a stray or
-// forged message only draws the strip as it already is.
+// Only the strip is drawn again. The message carries nothing: the report is read from the cell
+// the worker writes, so a stray or forged message only draws the strip as it already is.
 void OnUpdateProgress(HWND window, AlertWindowState* state) {
-  if (!state || !state->progress || !state->progress->reported.load()) return;
+  if (!state || !state->progress || !state->progress->Read(&state->progressShown)) return;
   state->progressKnown = true;
-  state->progressSoFar = state->progress->soFar.load();
-  state->progressTotal = state->progress->total.load();
   HDC dc = ::GetDC(window);
   if (!dc) return;
   RECT client{};
   ::GetClientRect(window, &client);
-  PaintProgressStrip(dc, MakeAlertLayout(client), state->progressSoFar, state->progressTotal);
+  PaintProgressStrip(dc, MakeAlertLayout(client), state->progressShown);
   ::ReleaseDC(window, dc);
 }
 
 void OnPaint(HWND window, AlertWindowState* state) {
   PAINTSTRUCT paint{};
   HDC dc = ::BeginPaint(window, &paint);
-  {
-    Gdiplus::Graphics graphics(dc);
-    RECT client{};
-    ::GetClientRect(window, &client);
-    const AlertLayout layout = MakeAlertLayout(client);
-    PaintAlert(graphics, layout, alertDocument, currentAlert);
-    if (currentAlert && state && AlertKindOf(*currentAlert) == AlertKind::DocumentoRtf) {
-      SetUpTerms(window, *state, layout);
-    }
-    if (currentAlert && state && AlertKindOf(*currentAlert) == AlertKind::UrlActualizar) {
-      StartUpdate(window, *state, graphics, layout);
-    }
+  RECT client{};
+  ::GetClientRect(window, &client);
+  const AlertLayout layout = MakeAlertLayout(client);
+  const bool update = IsUpdateWindow(state);
+  if (update && !state->updateStarted && !state->updatePicture && !currentAlert->contenido.empty()) {
+    state->updatePicture = FetchImage(WideToUtf8(BRIVON_UPDATE_PICTURE_URL));
   }
-  if (state && state->progressKnown) {
-    RECT client{};
-    ::GetClientRect(window, &client);
-    PaintProgressStrip(dc, MakeAlertLayout(client), state->progressSoFar, state->progressTotal);
+  PaintAlertWindow(dc, paint.rcPaint, layout, state);
+  if (currentAlert && state && AlertKindOf(*currentAlert) == AlertKind::DocumentoRtf) {
+    SetUpTerms(window, *state, layout);
   }
   ::EndPaint(window, &paint);
+  if (update) StartUpdate(window, *state);
 }
 
 // A click on the disabled acceptance button reaches the window itself; it must not count as
@@ -251,6 +250,10 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_UPDATE_FINISHED:
       ::DestroyWindow(window);
       return 0;
+    case WM_DISPLAYCHANGE:  // another depth or size: what was drawn no longer fits
+      if (state) state->drawn.Drop();
+      ::InvalidateRect(window, nullptr, FALSE);
+      return 0;
     default:
       return ::DefWindowProcW(window, message, wParam, lParam);
   }
@@ -281,6 +284,19 @@ void ShowOneAlert(HINSTANCE instance, int showCommand) {
 }
 
 }  // namespace
+
+void PaintAlertWindow(HDC dc, const RECT& area, const AlertLayout& layout, AlertWindowState* state) {
+  if (state && state->drawn.Holds(layout.width, layout.height)) {
+    state->drawn.CopyTo(dc, area);
+  } else if (HDC surface = state ? state->drawn.Begin(dc, layout.width, layout.height) : nullptr) {
+    DrawWindow(surface, layout, state);
+    state->drawn.Finish();
+    state->drawn.CopyTo(dc, area);
+  } else {  // no memory for a copy: drawn straight onto the window, this time and the next
+    DrawWindow(dc, layout, state);
+  }
+  if (state && state->progressKnown) PaintProgressStrip(dc, layout, state->progressShown);
+}
 
 int AlertShowCommand(int showCommand) {
   switch (showCommand) {

@@ -9,7 +9,9 @@
 
 #include "alerts/model/alert_model.h"
 #include "alerts/window/alert_layout.h"
+#include "alerts/window/paint_cache.h"
 #include "alerts/window/update_worker.h"
+#include "common/gdiplus_owners.h"
 
 namespace brivon {
 
@@ -35,12 +37,20 @@ struct AlertWindowState {
   bool acceptDelayOver = false;   // the 5-second delay has passed
   bool steppedBack = false;       // gave up its topmost place to a browser it started
   DWORD shownAt = 0;              // tick count when it was first shown
-  // The download of an update window: the cell its worker writes, and what was last drawn.
+  // The update of an update window: its picture, fetched once; the cell its worker writes, and
+  // what was last drawn of it.
+  UniqueBitmap updatePicture;
   std::shared_ptr<UpdateProgressCell> progress;
   bool progressKnown = false;
-  uint64_t progressSoFar = 0;
-  uint64_t progressTotal = 0;
+  UpdateProgress progressShown;
+  // The window as drawn at its first paint; later paints copy it.
+  PaintCache drawn;
 };
+
+// One paint of the window onto dc: at the first, the frame, the kind's content and the update
+// picture are drawn and kept; later paints copy what was kept. Then the update strip, when the
+// update has reported. area: the part that needs painting.
+void PaintAlertWindow(HDC dc, const RECT& area, const AlertLayout& layout, AlertWindowState* state);
 
 // The show command to use: one that would hide or minimise a window that only a click can end
 // becomes a normal show.

@@ -18,17 +18,17 @@ DWORD WINAPI UpdateWorker(LPVOID parameter) {
   std::unique_ptr<UpdateRequest> request(static_cast<UpdateRequest*>(parameter));
   DWORD lastReport = 0;
   bool reported = false;
+  UpdateStage lastStage = UpdateStage::Downloading;
   HWND window = request->window;
   try {
-    RunUpdate(request->packageUrl, [&](uint64_t soFar, uint64_t total) {
+    RunUpdate(request->packageUrl, [&](const UpdateProgress& progress) {
       DWORD now = ::GetTickCount();
-      if (!ProgressReportDue(now, lastReport, reported, soFar, total)) return;
+      const bool newStage = reported && progress.stage != lastStage;
+      if (!newStage && !ProgressReportDue(now, lastReport, reported, progress.soFar, progress.total)) return;
       lastReport = now;
       reported = true;
-      UpdateProgressCell& cell = *request->progress;
-      cell.total.store(total);
-      cell.soFar.store(soFar);
-      cell.reported.store(true);
+      lastStage = progress.stage;
+      request->progress->Write(progress);
       ::PostMessageW(window, WM_UPDATE_PROGRESS, 0, 0);
     });
   } catch (...) {

@@ -3,20 +3,37 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
+
+#include "update/update_run.h"
 
 namespace brivon {
 
-// How far the package download has come, written by the worker and read by the window. Shared
-// by both, so the window never takes a pointer out of a message: any process of the user can
-// post one.
-struct UpdateProgressCell {
-  std::atomic<uint64_t> soFar{0};
-  std::atomic<uint64_t> total{0};  // 0 when the server did not announce the size
-  std::atomic<bool> reported{false};
+// What the run is doing and how far it has come, written by the worker and read by the window.
+// Shared by both, so the window never takes a pointer out of a message: any process of the user
+// can post one. Written and read whole, so the strip never mixes one stage's text with another's
+// measure.
+class UpdateProgressCell {
+ public:
+  void Write(const UpdateProgress& progress) {
+    std::lock_guard<std::mutex> hold(lock_);
+    value_ = progress;
+    reported_ = true;
+  }
+  // False until the worker's first report.
+  bool Read(UpdateProgress* progress) const {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (reported_) *progress = value_;
+    return reported_;
+  }
+
+ private:
+  mutable std::mutex lock_;
+  UpdateProgress value_;
+  bool reported_ = false;
 };
 
 // Handed to the worker, which owns and frees it.
@@ -26,8 +43,8 @@ struct UpdateRequest {
   std::shared_ptr<UpdateProgressCell> progress;
 };
 
-// Posted by the worker while the package downloads, at most ten times a second, after it has
-// updated the cell: wParam and lParam are 0 and mean nothing, the cell is the report.
+// Posted by the worker after it has updated the cell: at each new stage, and within a stage at
+// most ten times a second. wParam and lParam are 0 and mean nothing, the cell is the report.
 inline constexpr UINT WM_UPDATE_PROGRESS = WM_APP + 101;
 inline constexpr DWORD kProgressIntervalMs = 100;
 
