@@ -1,14 +1,21 @@
 // Update benchmark: one whole update run with a ZIP package (download from a loopback server,
 // 7-Zip extraction, set-aside, data-file copies, folder archive, install, clean-up), timed beside
-// `7za.exe x` of the same archive alone, in the same run; then the same update through the real
-// brivon.exe, from its update window's first paint to the window's end (WM_UPDATE_FINISHED).
-//   brivon_update_bench.exe PACKAGE.zip WORK_FOLDER
+// `7za.exe x` of the same archive alone and a plain download of it (curl, run by the script while
+// this program waits), in the same run; then the same update through the real brivon.exe, from its
+// update window's first paint to the window's end (WM_UPDATE_FINISHED).
+// Where the time goes: each run's log lines are watched every 10 ms, and the moment each stage's
+// line first appears is printed for every run side by side.
+//   brivon_update_bench.exe PACKAGE.zip WORK_FOLDER [URL_FILE DONE_FILE]
+// With URL_FILE and DONE_FILE: the package's address is written to URL_FILE and the program waits
+// for DONE_FILE before it goes on (the script downloads it meanwhile).
 #include <windows.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "servers/loopback_http_server.h"
@@ -21,10 +28,16 @@
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
 double SecondsOf(const std::function<void()>& work) {
-  auto start = std::chrono::steady_clock::now();
+  auto start = Clock::now();
   work();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return SecondsSince(start);
 }
 
 void Fresh(const std::wstring& folder) {
@@ -41,11 +54,80 @@ void MakeProgramFolder(const std::wstring& program) {
   ::CopyFileW(brivon::testing::ArchiveToolPath().c_str(), (program + L"\\7za.exe").c_str(), FALSE);
 }
 
+// The stages' lines, in the order a ZIP update writes them.
+const char* const kMarkers[] = {"DESCARGA;",
+                                "UNZIP_7ZA;",
+                                "RENOMBRADO_A_2_ZIP;",
+                                "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP;",
+                                "COPIA_PATRONES_RESUMEN_ZIP;",
+                                "ZIP_CARPETA;",
+                                "EXE_NUEVO_EN_RAIZ_OK;",
+                                "LIMPIEZA_OK;ZIP_ELIMINADO;"};
+constexpr size_t kMarkerCount = sizeof(kMarkers) / sizeof(kMarkers[0]);
+
+// When each marker first appeared in the program folder's logs, in seconds from a start.
+class LogTimeline {
+ public:
+  explicit LogTimeline(std::wstring folder) : folder_(std::move(folder)) { seen_.assign(kMarkerCount, -1); }
+  void Start(Clock::time_point start) {
+    start_ = start;
+    watcher_ = std::thread([this] {
+      while (!stop_.load()) {
+        Look();
+        ::Sleep(10);
+      }
+      Look();
+    });
+  }
+  void Stop() {
+    stop_.store(true);
+    if (watcher_.joinable()) watcher_.join();
+  }
+  ~LogTimeline() { Stop(); }
+  double At(size_t marker) const { return seen_[marker]; }
+
+ private:
+  void Look() {
+    const std::string text = brivon::testing::ReadBytes(folder_ + L"\\actualizador_registros\\descargas.csv") +
+                             brivon::testing::ReadBytes(folder_ + L"\\actualizador_registros\\extracciones.csv");
+    const double now = SecondsSince(start_);
+    for (size_t i = 0; i < kMarkerCount; ++i) {
+      if (seen_[i] < 0 && text.find(kMarkers[i]) != std::string::npos) seen_[i] = now;
+    }
+  }
+  std::wstring folder_;
+  Clock::time_point start_;
+  std::vector<double> seen_;
+  std::atomic<bool> stop_{false};
+  std::thread watcher_;
+};
+
+struct RunTimes {
+  double whole = -1;
+  std::vector<double> markers;
+};
+
+RunTimes TimeRunAlone(const std::wstring& program, const std::string& url, bool watched) {
+  MakeProgramFolder(program);
+  RunTimes times;
+  LogTimeline timeline(program);
+  const auto start = Clock::now();
+  timeline.Start(start);
+  uint64_t reports = 0;
+  brivon::UpdateProgressFn progress;
+  if (watched) progress = [&](const brivon::UpdateProgress&) { ++reports; };
+  brivon::RunUpdateIn(program, url, progress);
+  times.whole = SecondsSince(start);
+  timeline.Stop();
+  for (size_t i = 0; i < kMarkerCount; ++i) times.markers.push_back(timeline.At(i));
+  return times;
+}
+
 struct WindowTimes {
-  bool finished = false;   // brivon.exe ended by itself
-  double toWindow = -1;    // from the start of brivon.exe to its update window on screen
-  double windowShown = -1; // from the window's first paint to its end
-  double whole = -1;       // the whole process
+  bool finished = false;    // brivon.exe ended by itself
+  double toWindow = -1;     // from the start of brivon.exe to its update window on screen
+  RunTimes shown;           // from the window's first paint to its end
+  double processWhole = -1; // the whole process
 };
 
 // brivon.exe in its own folder, its check-in answered with an update alert for the package. The
@@ -71,8 +153,8 @@ WindowTimes TimeThroughTheWindow(const std::wstring& program, const std::wstring
   brivon::testing::WriteBytes(program + L"\\FacturaOrva.exe", "MZ sibling the check-in knows");
   const std::wstring exe = brivon::testing::InstallBrivon(program);
 
-  auto start = std::chrono::steady_clock::now();
-  auto since = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
+  const auto start = Clock::now();
+  LogTimeline timeline(program);
   HWND window = nullptr;
   double shownAt = 0;
   brivon::testing::RunOptions options;
@@ -83,28 +165,40 @@ WindowTimes TimeThroughTheWindow(const std::wstring& program, const std::wstring
         std::vector<HWND> windows = brivon::testing::VisibleAlertWindows(processId);
         if (windows.empty()) return;
         window = windows.front();
-        shownAt = since();
+        const auto shown = Clock::now();
+        timeline.Start(shown);
+        shownAt = SecondsSince(start);
         times.toWindow = shownAt;
       }
       if (!::IsWindow(window)) {
-        if (times.windowShown < 0) times.windowShown = since() - shownAt;
+        if (times.shown.whole < 0) times.shown.whole = SecondsSince(start) - shownAt;
         return;
       }
       ::Sleep(10);
     }
   };
   brivon::testing::ProgramRun run = brivon::testing::RunProgram(exe, options);
-  times.whole = since();
+  times.processWhole = SecondsSince(start);
+  timeline.Stop();
+  for (size_t i = 0; i < kMarkerCount; ++i) times.shown.markers.push_back(timeline.At(i));
   times.finished = run.started && !run.timedOut && run.exitCode == 0;
   service.Stop();
   return times;
 }
 
+void PrintSeconds(double s) {
+  if (s < 0) {
+    std::printf(" %10s", "-");
+  } else {
+    std::printf(" %10.2f", s);
+  }
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: brivon_update_bench PACKAGE.zip WORK_FOLDER\n");
+  if (argc != 3 && argc != 5) {
+    std::fprintf(stderr, "usage: brivon_update_bench PACKAGE.zip WORK_FOLDER [URL_FILE DONE_FILE]\n");
     return 2;
   }
   const std::wstring package = argv[1];
@@ -118,31 +212,48 @@ int wmain(int argc, wchar_t** argv) {
   reply.bodyFile = package;
   server.Serve("/Paquete.zip", reply);
   if (!server.Start()) return 1;
-
-  const std::wstring program = work + L"\\programa";
-  MakeProgramFolder(program);
   const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/Paquete.zip";
-  double run = SecondsOf([&] { brivon::RunUpdateIn(program, url); });
+  if (argc == 5) {  // the script's own download, while this program waits
+    brivon::testing::WriteBytes(argv[3], url);
+    while (::GetFileAttributesW(argv[4]) == INVALID_FILE_ATTRIBUTES) ::Sleep(20);
+  }
 
-  const std::wstring alone = work + L"\\solo";
-  Fresh(alone);
+  const RunTimes alone = TimeRunAlone(work + L"\\programa", url, false);
+  const RunTimes watched = TimeRunAlone(work + L"\\vigilada", url, true);
+
+  const std::wstring solo = work + L"\\solo";
+  Fresh(solo);
   unsigned long code = 0;
   double extract = SecondsOf([&] {
-    brivon::RunHiddenProcess(L"\"" + brivon::testing::ArchiveToolPath() + L"\" x \"" + package + L"\" -o\"" + alone +
+    brivon::RunHiddenProcess(L"\"" + brivon::testing::ArchiveToolPath() + L"\" x \"" + package + L"\" -o\"" + solo +
                                  L"\" -y",
                              &code);
   });
-  std::printf("update run (download + extraction + archives + install): %.2f s\n", run);
-  std::printf("7za.exe x of the same archive alone:                      %.2f s (exit code %lu)\n", extract, code);
   server.Stop();
 
-  WindowTimes times = TimeThroughTheWindow(work + L"\\ventana", package);
-  if (!times.finished || times.windowShown < 0) {
+  WindowTimes window = TimeThroughTheWindow(work + L"\\ventana", package);
+
+  std::printf("7za.exe x of the package alone: %.2f s (exit code %lu)\n", extract, code);
+  std::printf("seconds from the start of each run (the window's from its first paint) to its lines:\n");
+  std::printf("%-40s %10s %10s %10s\n", "", "run alone", "watched", "window");
+  for (size_t i = 0; i < kMarkerCount; ++i) {
+    std::printf("%-40s", kMarkers[i]);
+    PrintSeconds(alone.markers[i]);
+    PrintSeconds(watched.markers[i]);
+    PrintSeconds(window.shown.markers[i]);
+    std::printf("\n");
+  }
+  std::printf("%-40s", "end (WM_UPDATE_FINISHED for the window)");
+  PrintSeconds(alone.whole);
+  PrintSeconds(watched.whole);
+  PrintSeconds(window.shown.whole);
+  std::printf("\n");
+  if (!window.finished || window.shown.whole < 0) {
     std::printf("brivon.exe: the update window did not come and go (ended by itself: %s)\n",
-                times.finished ? "yes" : "no");
+                window.finished ? "yes" : "no");
     return 1;
   }
-  std::printf("brivon.exe, update window from first paint to WM_UPDATE_FINISHED: %.2f s\n", times.windowShown);
-  std::printf("brivon.exe, start to window %.2f s, whole process %.2f s\n", times.toWindow, times.whole);
+  std::printf("brivon.exe, start to window %.2f s, whole process %.2f s\n", window.toWindow, window.processWhole);
+  std::printf("extraction alone: %.3f\nwindow: %.3f\n", extract, window.shown.whole);  // for the script
   return 0;
 }

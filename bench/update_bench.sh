@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Times one whole update run with a ZIP package of 1,000 files (200 MB), beside `7za.exe x` of
-# the same archive alone, both under Wine in the same run; then the same update through the real
-# brivon.exe, from its update window's first paint to its end (needs the display and the test
-# build's built-in port, like the end-to-end tests).
+# Times one whole update run with a ZIP package of 1,000 files (200 MB): alone, and through the
+# real brivon.exe from its update window's first paint to its end (needs the display and the test
+# build's built-in port, like the end-to-end tests); beside it, in the same run, a plain download
+# of the same package with curl and `7za.exe x` of it, the least any update could take. Each
+# run's log lines are timed too, to show where the time goes.
 #   bash bench/update_bench.sh [FILES] [FILE_KIB]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -33,4 +34,24 @@ ls -l "$package" | awk '{printf "package: %.1f MB\n", $5 / 1048576}'
 source "$root/scripts/bench.sh"
 bench_ensure
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
-wine "$BRIVON_BUILD_DIR/tests/tools/brivon_update_bench.exe" "$(winpath "$package")" "$(winpath "$work")"
+urlfile="$work/direccion.txt"
+donefile="$work/descargado"
+rm -f "$urlfile" "$donefile" "$work/curl.zip"
+out="$work/salida.txt"
+wine "$BRIVON_BUILD_DIR/tests/tools/brivon_update_bench.exe" "$(winpath "$package")" "$(winpath "$work")" \
+  "$(winpath "$urlfile")" "$(winpath "$donefile")" >"$out" 2>&1 &
+bench=$!
+for _ in $(seq 1 600); do [ -s "$urlfile" ] && break; sleep 0.1; done
+[ -s "$urlfile" ] || { echo "the bench's server did not start" >&2; kill "$bench"; exit 1; }
+curl_seconds=$(curl -s -o "$work/curl.zip" -w '%{time_total}' "$(cat "$urlfile")")
+rm -f "$work/curl.zip"
+touch "$donefile"
+code=0
+wait "$bench" || code=$?
+tr -d '\r' <"$out" | grep -v '^extraction alone:\|^window:'
+echo "curl download of the package alone: $curl_seconds s"
+[ "$code" = 0 ] || exit "$code"
+extract=$(tr -d '\r' <"$out" | awk '/^extraction alone:/ {print $3}')
+window=$(tr -d '\r' <"$out" | awk '/^window:/ {print $2}')
+awk -v c="$curl_seconds" -v x="$extract" -v w="$window" 'BEGIN {
+  printf "curl + 7za x: %.2f s; update window: %.2f s = %.2f x (goal: at most 1.3 x)\n", c + x, w, w / (c + x) }'
