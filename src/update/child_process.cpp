@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "common/unique_handle.h"
@@ -40,9 +42,58 @@ void WaitForEmptyJob(HANDLE job, DWORD boundMs) {
   }
 }
 
-}  // namespace
+// Pipe size asked for: a burst of output fits while the reader is between two looks.
+constexpr DWORD kPipeBufferBytes = 64 * 1024;
+// How long the reader waits on a quiet child before looking at the pipe again. Anonymous pipes
+// cannot be waited on, so the process handle is waited on in these slices.
+constexpr DWORD kPipePollMs = 10;
 
-static bool RunHidden(const std::wstring& commandLine, HANDLE output, unsigned long* exitCode, unsigned long timeoutMs) {
+// How RunHidden waits for its child: WAIT_OBJECT_0 once it has ended; anything else (the limit
+// passed, or the wait failed) has it ended.
+using ChildWait = std::function<DWORD(HANDLE process, DWORD timeoutMs)>;
+
+// Hands on part of what the pipe holds now; false when it holds nothing (or no writer is left).
+// Peeking first keeps ReadFile from blocking on a quiet child.
+bool ReadAvailable(HANDLE pipe, const ChildOutputSink& sink) {
+  DWORD available = 0;
+  if (!::PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) || available == 0) return false;
+  char buffer[4096];
+  DWORD got = 0;
+  if (!::ReadFile(pipe, buffer, std::min<DWORD>(available, sizeof(buffer)), &got, nullptr) || got == 0) return false;
+  if (sink) sink(buffer, got);
+  return true;
+}
+
+// Waits like WaitForSingleObject, emptying the pipe all the while so the child never stalls on it.
+// A child that floods the pipe is still held to the limit.
+DWORD WaitReadingPipe(HANDLE process, HANDLE pipe, DWORD timeoutMs, const ChildOutputSink& sink) {
+  const DWORD start = ::GetTickCount();
+  auto left = [&]() -> DWORD {
+    if (timeoutMs == INFINITE) return INFINITE;
+    DWORD elapsed = ::GetTickCount() - start;
+    return elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
+  };
+  for (;;) {
+    while (ReadAvailable(pipe, sink)) {
+      if (left() == 0) return WAIT_TIMEOUT;
+    }
+    DWORD remaining = left();
+    if (remaining == 0) return WAIT_TIMEOUT;
+    DWORD waited = ::WaitForSingleObject(process, std::min(remaining, kPipePollMs));
+    if (waited == WAIT_OBJECT_0) {
+      // All it wrote before ending is in the pipe by now; a helper still writing is not waited for.
+      while (left() != 0 && ReadAvailable(pipe, sink)) {
+      }
+      return WAIT_OBJECT_0;
+    }
+    if (waited != WAIT_TIMEOUT) return waited;
+  }
+}
+
+// Starts commandLine hidden, its standard output and error on output when one is given (closed here
+// once the child has its copy), and waits for it within timeoutMs, through wait when one is given.
+bool RunHidden(const std::wstring& commandLine, UniqueHandle output, unsigned long* exitCode, unsigned long timeoutMs,
+               const ChildWait& wait = {}) {
   if (exitCode) *exitCode = 0;
 
   // CreateProcessW may write into the command line: hand it a private, terminated copy.
@@ -55,8 +106,8 @@ static bool RunHidden(const std::wstring& commandLine, HANDLE output, unsigned l
   startup.wShowWindow = SW_HIDE;
   if (output) {
     startup.dwFlags |= STARTF_USESTDHANDLES;
-    startup.hStdOutput = output;
-    startup.hStdError = output;
+    startup.hStdOutput = output.get();
+    startup.hStdError = output.get();
   }
   PROCESS_INFORMATION info = {};
 
@@ -68,6 +119,8 @@ static bool RunHidden(const std::wstring& commandLine, HANDLE output, unsigned l
     if (exitCode) *exitCode = error;
     return false;
   }
+  // The child has its own copy; a pipe's reader sees the end only once no writer is left here.
+  output.reset();
   UniqueHandle process(info.hProcess);
   UniqueHandle thread(info.hThread);
 
@@ -77,7 +130,7 @@ static bool RunHidden(const std::wstring& commandLine, HANDLE output, unsigned l
     ::ResumeThread(thread.get());
   }
 
-  DWORD waited = ::WaitForSingleObject(process.get(), timeoutMs);
+  DWORD waited = wait ? wait(process.get(), timeoutMs) : ::WaitForSingleObject(process.get(), timeoutMs);
   if (waited != WAIT_OBJECT_0) {
     // Hung (or the wait itself failed): end it and wait until it is gone, so the caller can
     // touch the files it held.
@@ -107,8 +160,10 @@ static bool RunHidden(const std::wstring& commandLine, HANDLE output, unsigned l
   return true;
 }
 
+}  // namespace
+
 bool RunHiddenProcess(const std::wstring& commandLine, unsigned long* exitCode, unsigned long timeoutMs) {
-  return RunHidden(commandLine, nullptr, exitCode, timeoutMs);
+  return RunHidden(commandLine, UniqueHandle(), exitCode, timeoutMs);
 }
 
 bool RunHiddenProcessToFile(const std::wstring& commandLine, const std::wstring& outputPath, unsigned long* exitCode,
@@ -120,7 +175,25 @@ bool RunHiddenProcessToFile(const std::wstring& commandLine, const std::wstring&
     if (exitCode) *exitCode = ::GetLastError();
     return false;
   }
-  return RunHidden(commandLine, output.get(), exitCode, timeoutMs);
+  return RunHidden(commandLine, UniqueHandle(output.release()), exitCode, timeoutMs);
+}
+
+bool RunHiddenProcessPiped(const std::wstring& commandLine, const ChildOutputSink& onOutput, unsigned long* exitCode,
+                           unsigned long timeoutMs) {
+  HANDLE readEnd = nullptr, writeEnd = nullptr;
+  if (!::CreatePipe(&readEnd, &writeEnd, nullptr, kPipeBufferBytes)) {
+    if (exitCode) *exitCode = ::GetLastError();
+    return false;
+  }
+  UniqueHandle reader(readEnd), writer(writeEnd);
+  // Only the writing end goes to the child; the reading end stays here alone.
+  if (!::SetHandleInformation(writer.get(), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT)) {
+    if (exitCode) *exitCode = ::GetLastError();
+    return false;
+  }
+  return RunHidden(commandLine, std::move(writer), exitCode, timeoutMs, [&](HANDLE process, DWORD limit) {
+    return WaitReadingPipe(process, reader.get(), limit, onOutput);
+  });
 }
 
 }  // namespace brivon

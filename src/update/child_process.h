@@ -1,6 +1,8 @@
 // Hidden child processes (7za.exe, PowerShell) with a bounded wait.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 
 namespace brivon {
@@ -18,5 +20,13 @@ bool RunHiddenProcess(const std::wstring& commandLine, unsigned long* exitCode,
 // The same, its standard output and error written into outputPath (made afresh).
 bool RunHiddenProcessToFile(const std::wstring& commandLine, const std::wstring& outputPath, unsigned long* exitCode,
                             unsigned long timeoutMs = kChildProcessTimeoutMs);
+
+// Receives the child's output as it arrives, in pieces split anywhere (not terminated).
+using ChildOutputSink = std::function<void(const char* data, size_t size)>;
+// The same, its standard output and error read through a pipe while it runs and handed to onOutput
+// on the calling thread; the child gets no standard input. Output the child writes before it ends is
+// all delivered before this returns. An exception from onOutput ends the child and passes through.
+bool RunHiddenProcessPiped(const std::wstring& commandLine, const ChildOutputSink& onOutput, unsigned long* exitCode,
+                           unsigned long timeoutMs = kChildProcessTimeoutMs);
 
 }  // namespace brivon

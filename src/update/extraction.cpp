@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <optional>
+
+#include "update/extraction_progress.h"
 #include "update/file_moves.h"
 
 namespace brivon {
@@ -11,8 +14,14 @@ std::wstring ExtractCommandLine(const std::wstring& toolPath, const std::wstring
   return L"\"" + toolPath + L"\" x \"" + archivePath + L"\" -o\"" + destinationFolder + L"\" -y";
 }
 
+std::wstring ExtractCommandLineWithProgress(const std::wstring& toolPath, const std::wstring& archivePath,
+                                            const std::wstring& destinationFolder) {
+  return ExtractCommandLine(toolPath, archivePath, destinationFolder) + L" -bsp1";
+}
+
 bool ExtractArchive(const std::wstring& programFolder, const std::wstring& archivePath,
-                    const std::wstring& destinationFolder, unsigned long* exitCode, unsigned long timeoutMs) {
+                    const std::wstring& destinationFolder, unsigned long* exitCode, unsigned long timeoutMs,
+                    const std::function<void(int percent)>& progress) {
   unsigned long code = kExtractFolderFailed;
   auto report = [&](bool result) {
     if (exitCode) *exitCode = code;
@@ -32,8 +41,28 @@ bool ExtractArchive(const std::wstring& programFolder, const std::wstring& archi
     return report(false);
   }
 
-  if (!RunHiddenProcess(ExtractCommandLine(toolPath, archivePath, destinationFolder), &code, timeoutMs)) {
-    return report(false);
+  if (!progress) {
+    if (!RunHiddenProcess(ExtractCommandLine(toolPath, archivePath, destinationFolder), &code, timeoutMs)) {
+      return report(false);
+    }
+  } else {
+    std::optional<int> shown;
+    auto show = [&](int percent) {
+      if (shown == percent) return;
+      shown = percent;
+      progress(percent);
+    };
+    ExtractionProgressReader reader;
+    auto read = [&](const char* data, size_t size) {
+      reader.Feed(data, size);
+      if (auto percent = reader.Percent()) show(*percent);
+    };
+    if (!RunHiddenProcessPiped(ExtractCommandLineWithProgress(toolPath, archivePath, destinationFolder), read,
+                               &code, timeoutMs)) {
+      return report(false);
+    }
+    // 7-Zip clears its progress line at the end instead of writing 100%.
+    if (IsExtractionSuccess(code)) show(100);
   }
   // 1 is 7-Zip's warning (for example a file it could not overwrite): the rest is unpacked.
   return report(IsExtractionSuccess(code));

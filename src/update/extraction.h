@@ -1,6 +1,7 @@
 // Unpacking a ZIP package with the 7-Zip command-line tool beside the program.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "update/child_process.h"
@@ -15,6 +16,9 @@ inline constexpr unsigned long kExtractToolMissing = 2;            // no 7za.exe
 // "<tool>" x "<archive>" -o"<destination>" -y
 std::wstring ExtractCommandLine(const std::wstring& toolPath, const std::wstring& archivePath,
                                 const std::wstring& destinationFolder);
+// The same with 7-Zip's progress output switched on: ... -y -bsp1
+std::wstring ExtractCommandLineWithProgress(const std::wstring& toolPath, const std::wstring& archivePath,
+                                            const std::wstring& destinationFolder);
 
 // 7-Zip's own verdict: 0 is success, 1 a warning (the files are out); anything else failed.
 inline bool IsExtractionSuccess(unsigned long exitCode) { return exitCode == 0 || exitCode == 1; }
@@ -24,8 +28,11 @@ inline bool IsExtractionSuccess(unsigned long exitCode) { return exitCode == 0 |
 // ends with 0 or 1 (warning); exitCode gets 7-Zip's code, the system error when it could not be
 // started, or one of the codes above. A 7-Zip still running after timeoutMs is ended and gone before
 // this returns false with kChildTimedOutExitCode.
+// With progress, 7-Zip's own percentage is read from its output while it runs and handed to
+// progress on the calling thread each time it rises; a successful end gives 100 last.
 bool ExtractArchive(const std::wstring& programFolder, const std::wstring& archivePath,
                     const std::wstring& destinationFolder, unsigned long* exitCode,
-                    unsigned long timeoutMs = kChildProcessTimeoutMs);
+                    unsigned long timeoutMs = kChildProcessTimeoutMs,
+                    const std::function<void(int percent)>& progress = {});
 
 }  // namespace brivon

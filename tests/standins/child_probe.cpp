@@ -1,6 +1,7 @@
-// A child for the process tests: exits with a chosen code, sleeps, or holds a file open without
-// sharing (itself or through a grandchild) until it is ended.
-//   child_probe exit N | sleep MS | hold PATH MS | spawn-hold PATH
+// A child for the process tests: exits with a chosen code, sleeps, holds a file open without
+// sharing (itself or through a grandchild) until it is ended, or writes N 'o's to standard output
+// and then one 'e' to standard error.
+//   child_probe exit N | sleep MS | hold PATH MS | spawn-hold PATH | write N
 #include <windows.h>
 
 #include <cwchar>
@@ -34,6 +35,16 @@ int SpawnHold(const wchar_t* path) {
   return 0;
 }
 
+int Write(unsigned long count) {
+  std::string text(count, 'o');
+  DWORD written = 0;
+  if (!::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), text.data(), count, &written, nullptr) || written != count) {
+    return 5;
+  }
+  if (!::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), "e", 1, &written, nullptr) || written != 1) return 6;
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -46,5 +57,6 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (verb == L"hold" && argc >= 4) return Hold(argv[2], std::wcstoul(argv[3], nullptr, 10));
   if (verb == L"spawn-hold") return SpawnHold(argv[2]);
+  if (verb == L"write") return Write(std::wcstoul(argv[2], nullptr, 10));
   return 100;
 }

@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/text.h"
 #include "install_support.h"
 #include "support/test_env.h"
+#include "update/extraction_progress.h"
 
 namespace brivon {
 namespace {
@@ -34,6 +37,45 @@ TEST(ExtractCommandLineTest, QuotesEveryPathAndJoinsTheOutputSwitch) {
        L"-o\"C:\\Program Files\\Mi App\\Mi Paquete\" -y"},
   };
   for (const auto& c : cases) EXPECT_EQ(ExtractCommandLine(c.tool, c.archive, c.destination), c.line);
+}
+
+// 7-Zip's -bsp1 output, each case read whole, one byte at a time, and cut in two at every place. The
+// first five are as 7za.exe 21.07 writes them into a pipe; the rest are the edges.
+TEST(ExtractionProgressTest, TakesOnlyThePercentThatOpensAProgressLine) {
+  struct Case {
+    const char* name;
+    std::string output;
+    int percent;  // -1: none yet
+  } cases[] = {
+      {"header and archive scan",
+       "\r\n7-Zip (a) 21.07 (x64) : Copyright (c) 1999-2021 Igor Pavlov : 2021-12-26\r\n\r\n"
+       "Scanning the drive for archives:\r\n  0M Scan Z:\\tmp\\\r                    \r"
+       "1 file, 50347400 bytes (49 MiB)\r\n",
+       -1},
+      {"first figure, erased", "Physical Size = 50347400\r\n\r\n  0%\r    \r", 0},
+      {"file counts, then the summary",
+       "  0%\r    \r 33% 50\r          \r 64% 97\r          \r 93% 140\r            \rEverything is Ok\r\n\r\n"
+       "Files: 150\r\nSize:       157286400\r\n",
+       93},
+      {"a file name with percents", " 11% 1 - 50% off.bin\r                    \r 30% 1 - 50% off.bin\r", 30},
+      {"the name changes", " 48% 1 - 50% off.bin\r                    \r 64% 2 - 7%.bin\r               \r", 64},
+      {"a full figure", " 95% 2 - 7%.bin\r               \r100%\r    \r", 100},
+      {"erased with backspaces", "  5%\b\b\b\b    \b\b\b\b 12% 3 - a.bin", 12},
+      {"never back", " 64% 2\r      \r 30% 1\r", 64},
+      {"not percentages", " 7M\r1000%\r 5 %\r-12%\r%\r", -1},
+      {"an unfinished figure", " 42% 1\r      \r 5", 42},
+  };
+  for (const auto& c : cases) {
+    const std::string& out = c.output;
+    std::vector<std::vector<std::string>> feeds = {{out}, {}};
+    for (char byte : out) feeds[1].push_back(std::string(1, byte));
+    for (size_t cut = 0; cut <= out.size(); ++cut) feeds.push_back({out.substr(0, cut), out.substr(cut)});
+    for (const auto& pieces : feeds) {
+      ExtractionProgressReader reader;
+      for (const auto& piece : pieces) reader.Feed(piece.data(), piece.size());
+      EXPECT_EQ(reader.Percent().value_or(-1), c.percent) << c.name << ", " << pieces.size() << " pieces";
+    }
+  }
 }
 
 // A program folder with the real 7za.exe, under a path with spaces and an accented letter.
@@ -79,13 +121,52 @@ TEST_F(ExtractArchiveTest, NestedFoldersKeepTheirStructure) {
   EXPECT_EQ(ReadBytes(destination + L"\\Leeme.txt"), "hola");
 }
 
+// A multi-megabyte archive that does not compress: 7-Zip's own figures come through while it
+// unpacks, and the outcome is the same as without them.
+TEST_F(ExtractArchiveTest, ProgressRisesToOneHundredWithTheSameOutcome) {
+  std::string noise(6 * 1024 * 1024, '\0');
+  uint32_t state = 2463534242u;
+  for (char& byte : noise) {
+    state ^= state << 13, state ^= state >> 17, state ^= state << 5;
+    byte = static_cast<char>(state >> 24);
+  }
+  std::string reversed(noise.rbegin(), noise.rend());
+  std::wstring archive = app_ + L"\\Grande.zip";
+  ASSERT_TRUE(WriteBytes(archive, testing::MakeStoredZip({{"datos.bin", noise}, {"50% rebaja.bin", reversed}})));
+
+  for (bool withProgress : {false, true}) {
+    std::wstring destination = app_ + (withProgress ? L"\\Con avance" : L"\\Sin avance");
+    std::vector<int> seen;
+    unsigned long code = 99;
+    bool extracted = withProgress ? ExtractArchive(app_, archive, destination, &code, kChildProcessTimeoutMs,
+                                                   [&](int percent) { seen.push_back(percent); })
+                                  : ExtractArchive(app_, archive, destination, &code);
+    EXPECT_TRUE(extracted) << withProgress;
+    EXPECT_EQ(code, 0u) << withProgress;
+    EXPECT_TRUE(ReadBytes(destination + L"\\datos.bin") == noise) << withProgress;
+    EXPECT_TRUE(ReadBytes(destination + L"\\50% rebaja.bin") == reversed) << withProgress;
+    if (!withProgress) continue;
+    // 7-Zip's first figure at least, then each one higher, 100 last.
+    ASSERT_GE(seen.size(), 2u);
+    for (size_t i = 1; i < seen.size(); ++i) EXPECT_LT(seen[i - 1], seen[i]) << i;
+    EXPECT_GE(seen.front(), 0);
+    EXPECT_EQ(seen.back(), 100);
+  }
+}
+
 TEST_F(ExtractArchiveTest, CorruptArchiveFailsWithTheToolsOwnCode) {
   std::wstring archive = app_ + L"\\Roto.zip";
   ASSERT_TRUE(WriteBytes(archive, "PK\x03\x04 this is not really a zip archive"));
-  unsigned long code = 0;
-  EXPECT_FALSE(ExtractArchive(app_, archive, app_ + L"\\Roto", &code));
-  EXPECT_EQ(code, 2u);  // 7-Zip's fatal error
-  EXPECT_TRUE(IsDirectory(app_ + L"\\Roto"));
+  for (bool withProgress : {false, true}) {
+    std::vector<int> seen;
+    auto progress = [&](int percent) { seen.push_back(percent); };
+    unsigned long code = 0;
+    EXPECT_FALSE(ExtractArchive(app_, archive, app_ + L"\\Roto", &code, kChildProcessTimeoutMs,
+                                withProgress ? std::function<void(int)>(progress) : nullptr));
+    EXPECT_EQ(code, 2u) << withProgress;  // 7-Zip's fatal error
+    EXPECT_TRUE(IsDirectory(app_ + L"\\Roto"));
+    for (int percent : seen) EXPECT_LT(percent, 100);  // a failure is never shown as complete
+  }
 }
 
 TEST_F(ExtractArchiveTest, EntriesClimbingOutWriteNothingOutside) {
