@@ -40,6 +40,12 @@ bool PublishByRename(const std::wstring& from, const std::wstring& to, DWORD fla
   return true;
 }
 
+bool RenameUnflushed(const std::wstring& from, const std::wstring& to, DWORD flags) {
+  if (!::MoveFileExW(from.c_str(), to.c_str(), flags | MOVEFILE_WRITE_THROUGH)) return false;
+  TestTraceFileEvent("rename-unflushed", from, to);
+  return true;
+}
+
 bool WriteFileDurably(const std::wstring& path, std::string_view bytes) {
   const std::wstring staging = StagingName(path);
   {

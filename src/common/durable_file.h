@@ -15,6 +15,8 @@ bool FlushFileToDisk(const std::wstring& path);
 
 // Flushes `from`, then renames it to `to` with MOVEFILE_WRITE_THROUGH added to `flags`.
 bool PublishByRename(const std::wstring& from, const std::wstring& to, DWORD flags = MOVEFILE_REPLACE_EXISTING);
+// The same rename without the flush, for a file whose content nobody relies on after a power cut.
+bool RenameUnflushed(const std::wstring& from, const std::wstring& to, DWORD flags = MOVEFILE_REPLACE_EXISTING);
 
 // The whole of `bytes` under `path`, written beside it first and published by rename.
 bool WriteFileDurably(const std::wstring& path, std::string_view bytes);

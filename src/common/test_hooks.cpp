@@ -25,6 +25,8 @@ std::atomic<int> matches{0};
 }  // namespace
 
 void TestKillPoint(std::string_view name) {
+  static const std::string pause = WideToUtf8(Environment(L"BRIVON_TEST_PAUSE_AT"));
+  if (!pause.empty() && name == pause) ::Sleep(1500);
   static const std::string wanted = WideToUtf8(Environment(L"BRIVON_TEST_KILL_AT"));
   if (wanted.empty()) return;
   std::string_view point = wanted;

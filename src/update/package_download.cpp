@@ -9,7 +9,8 @@
 namespace brivon {
 
 DownloadResult DownloadPackage(const std::string& url, const std::wstring& targetPath, DownloadDetail* detail,
-                               DWORD readSize, const HttpProgressFn& progress, const DownloadCheckFn& check) {
+                               DWORD readSize, const HttpProgressFn& progress, const DownloadCheckFn& check,
+                               bool keptAfterRun) {
   DownloadDetail local;
   DownloadDetail& out = detail ? *detail : local;
   out = DownloadDetail{};
@@ -72,8 +73,12 @@ DownloadResult DownloadPackage(const std::string& url, const std::wstring& targe
     return discard(DownloadResult::DownloadFailed);
   }
   // Flushed, then renamed: after a power cut the name holds the whole package or what it held.
+  // Flushing hundreds of megabytes takes seconds on a slow disk, for nothing when the package
+  // is deleted anyway.
   if (check && !check(partialPath)) return discard(DownloadResult::Refused);
-  if (!PublishByRename(partialPath, targetPath)) {
+  const bool published = keptAfterRun ? PublishByRename(partialPath, targetPath)
+                                      : RenameUnflushed(partialPath, targetPath);
+  if (!published) {
     out.error = ::GetLastError();
     return discard(DownloadResult::SaveFailed);
   }

@@ -41,9 +41,12 @@ inline constexpr wchar_t kPartialSuffix[] = L".parcial";
 // and puts it in place of targetPath only when the whole body arrived and was written: a failed
 // download never creates, truncates or leaves a partial target.
 // progress, when given, hears the bytes so far and the announced size (0 when unknown) after
-// every chunk.
+// every chunk. A package that stays (a program, any other file) is on the disk before it takes its
+// name; one that is only unpacked and then deleted (keptAfterRun false: a ZIP) skips that wait,
+// since after a power cut the repair deletes it whatever it holds.
 DownloadResult DownloadPackage(const std::string& url, const std::wstring& targetPath,
                                DownloadDetail* detail = nullptr, DWORD readSize = kPackageReadSize,
-                               const HttpProgressFn& progress = {}, const DownloadCheckFn& check = {});
+                               const HttpProgressFn& progress = {}, const DownloadCheckFn& check = {},
+                               bool keptAfterRun = true);
 
 }  // namespace brivon

@@ -137,7 +137,12 @@ void InstallFromZip(const std::wstring& programFolder, const std::wstring& targe
   }
   unsigned long exitCode = 0;
   Report(progress, UpdateStage::Extracting);
-  bool extracted = ExtractArchive(programFolder, targetPath, extractionFolder, &exitCode);
+  std::function<void(int)> extracting;
+  if (progress) {
+    extracting = [&](int percent) { Report(progress, UpdateStage::Extracting, static_cast<uint64_t>(percent), 100); };
+  }
+  bool extracted =
+      ExtractArchive(programFolder, targetPath, extractionFolder, &exitCode, kChildProcessTimeoutMs, extracting);
   log.Extractions("UNZIP_7ZA;" + N(targetPath) + ";->;" + N(extractionFolder) + ";" + (extracted ? "OK" : "ERROR") +
                   ";ec=" + Code(exitCode));
   if (!extracted) return;
@@ -341,7 +346,8 @@ void RunUpdateIn(const std::wstring& programFolder, const std::string& packageUr
     downloaded = [&](uint64_t soFar, uint64_t total) { Report(progress, UpdateStage::Downloading, soFar, total); };
   }
   DownloadResult result = DownloadPackage(packageUrl, targetPath, &detail,
-                                          progress ? kWatchedReadSize : kPackageReadSize, downloaded, publisher);
+                                          progress ? kWatchedReadSize : kPackageReadSize, downloaded, publisher,
+                                          /*keptAfterRun=*/!record.isZip);
   if (result == DownloadResult::Refused) {  // never took the name: the installed program goes back
     if (!IsExistingFile(targetPath)) PutBack(previous, targetPath, /*copy=*/false, log);
     return;

@@ -735,7 +735,8 @@ void EndProcess(DWORD processId) {
   }
 }
 
-// Every rename the program made published a file it had flushed first (what a power cut needs).
+// Every rename the program made published a file it had flushed first (what a power cut needs),
+// but a ZIP package's, which is only unpacked and then deleted, by the run or by the repair.
 // Returns the names the renames published, as the trace has them (UTF-8).
 std::vector<std::string> ExpectFlushedBeforeRenamed(const std::wstring& tracePath) {
   std::vector<std::string> flushed;
@@ -749,6 +750,9 @@ std::vector<std::string> ExpectFlushedBeforeRenamed(const std::wstring& tracePat
     start = end + 1;
     if (line.rfind("flush;", 0) == 0) {
       flushed.push_back(line.substr(6));
+    } else if (line.rfind("rename-unflushed;", 0) == 0) {
+      const std::string from = line.substr(17, line.find(';', 17) - 17);
+      EXPECT_TRUE(from.size() > 12 && from.substr(from.size() - 12) == ".zip.parcial") << line;
     } else if (line.rfind("rename;", 0) == 0) {
       const std::string from = line.substr(7, line.find(';', 7) - 7);
       renames.push_back(line.substr(7 + from.size() + 1));
@@ -1131,16 +1135,22 @@ TEST_F(UpdateEndToEnd, ProgressStripNamesEachStageOfASlowZipUpdate) {
   const int w = ::GetSystemMetrics(SM_CXSCREEN);
   const int h = ::GetSystemMetrics(SM_CYSCREEN);
   const std::wstring artifacts = ArtifactsFolder();
-  std::string noise(128 * 1024 * 1024, '\0');
+  // Many files: each one costs 7-Zip its own creation, so the extraction lasts a few seconds.
+  std::string noise(48 * 1024 * 1024, '\0');
   for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((i * 2654435761u) >> 13);
-  HttpReply slow{200, MakeZip({{kSibling, newExe_}, {L"datos\\grande.bin", noise}}, true)};
-  slow.chunkSize = 1024 * 1024;
+  std::vector<std::pair<std::wstring, std::string>> files{{kSibling, newExe_}};
+  for (size_t i = 0; i < 1500; ++i) {
+    files.emplace_back(L"datos\\" + std::to_wstring(i % 30) + L"\\archivo_" + std::to_wstring(i) + L".bin",
+                       noise.substr(i * 32 * 1024, 32 * 1024));
+  }
+  HttpReply slow{200, MakeZip(files, true)};
+  files.clear();
+  slow.chunkSize = 512 * 1024;
   slow.chunkDelayMs = 15;  // about two seconds of download
-  noise.resize(48 * 1024 * 1024);  // data files large enough for their archive to take a moment
 
   TempFolder root(L"brivon-stages");
   const std::wstring folder = MakeProgramFolder(root);
-  ASSERT_TRUE(WriteBytes(folder + L"\Datos.MDB", noise));
+  ASSERT_TRUE(WriteBytes(folder + L"\\Datos.MDB", noise));
   server_.Serve("/descargas/Paquete.zip", slow);
   server_.Serve(kCheckinPath, HttpReply{200, Document(UpdateAlert(Url("/descargas/Paquete.zip"))), "application/json"});
 
@@ -1150,7 +1160,7 @@ TEST_F(UpdateEndToEnd, ProgressStripNamesEachStageOfASlowZipUpdate) {
   auto stageNow = [&]() {
     const std::string log = ReadBytes(folder + L"\\actualizador_registros\\descargas.csv");
     const std::string extractions = ReadBytes(folder + L"\\actualizador_registros\\extracciones.csv");
-    if (log.find("RENOMBRADO_A_2_ZIP;") != std::string::npos) return kKeeping;
+    if (log.find("ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP;") != std::string::npos) return kKeeping;
     if (extractions.find("UNZIP_7ZA;") != std::string::npos) return kInstalling;
     if (log.find("DESCARGA;") != std::string::npos) return kExtracting;
     return kDownloading;
@@ -1162,7 +1172,11 @@ TEST_F(UpdateEndToEnd, ProgressStripNamesEachStageOfASlowZipUpdate) {
     COLORREF corner;
   };
   std::vector<Shot> shots;
+  for (const wchar_t* name : names) {  // none left from an earlier run
+    for (int i = 1; i <= 6; ++i) ::DeleteFileW((artifacts + L"\\" + name + L"_" + std::to_wstring(i) + L".png").c_str());
+  }
   int saved[kStages] = {};
+  int savedFilled[kStages] = {};
   auto watch = [&](DWORD processId) {
     if (testing::VisibleAlertWindows(processId).empty()) return;
     const Stage before = stageNow();
@@ -1172,10 +1186,14 @@ TEST_F(UpdateEndToEnd, ProgressStripNamesEachStageOfASlowZipUpdate) {
            shot.At(3, h - 3)};
     if (s.textPixels == 0) return;  // the first paint, before the first report
     shots.push_back(s);
-    if (saved[before] < 3) {
+    // The first two of each stage, then one for each further quarter of the bar.
+    if (saved[before] < 2 || (saved[before] < 6 && s.filled >= savedFilled[before] + 240)) {
       SaveAsPng(shot, artifacts + L"\\" + names[before] + L"_" + std::to_wstring(++saved[before]) + L".png");
+      savedFilled[before] = s.filled;
     }
   };
+  // Set aside, the new program not yet in: "Instalando…" stays long enough to be seen.
+  ScopedVariable pause(L"BRIVON_TEST_PAUSE_AT", L"RENOMBRADO_A_2_ZIP");
   WindowsSeen seen = Run(folder, watch);
 
   EXPECT_FALSE(seen.run.timedOut);
@@ -1190,6 +1208,7 @@ TEST_F(UpdateEndToEnd, ProgressStripNamesEachStageOfASlowZipUpdate) {
     if (s.stage == kKeeping) EXPECT_EQ(s.filled, 0);  // words only
   }
   EXPECT_TRUE(downloadBar);
+  EXPECT_GT(saved[kInstalling], 0);  // seen while paused
   ASSERT_GE(extracting.size(), 2u);
   for (size_t i = 1; i < extracting.size(); ++i) EXPECT_GE(extracting[i], extracting[i - 1]);  // never back
   EXPECT_GT(extracting.back(), extracting.front());  // 7-Zip's percentage grows

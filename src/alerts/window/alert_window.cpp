@@ -103,9 +103,8 @@ void DrawWindow(HDC dc, const AlertLayout& layout, const AlertWindowState* state
   if (IsUpdateWindow(state)) DrawUpdatePicture(graphics, layout, state->updatePicture.get());
 }
 
-// After the first paint of an update window is on screen: the worker. A window that has nothing
-// to install, or whose worker cannot start, ends as if its update had finished: nothing else
-// could ever close it.
+// At the first paint of an update window: the worker. A window that has nothing to install, or
+// whose worker cannot start, ends as if its update had finished: nothing else could ever close it.
 void StartUpdate(HWND window, AlertWindowState& state) {
   if (state.updateStarted || !currentAlert) return;
   state.updateStarted = true;
@@ -114,7 +113,6 @@ void StartUpdate(HWND window, AlertWindowState& state) {
     return;
   }
   ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
-  ::GdiFlush();
   state.progress = std::make_shared<UpdateProgressCell>();
   if (!StartUpdateWorker(window, currentAlert->contenido.front().enlace, state.progress)) {
     ::PostMessageW(window, WM_UPDATE_FINISHED, 0, 0);
@@ -141,15 +139,16 @@ void OnPaint(HWND window, AlertWindowState* state) {
   ::GetClientRect(window, &client);
   const AlertLayout layout = MakeAlertLayout(client);
   const bool update = IsUpdateWindow(state);
-  if (update && !state->updateStarted && !state->updatePicture && !currentAlert->contenido.empty()) {
-    state->updatePicture = FetchImage(WideToUtf8(BRIVON_UPDATE_PICTURE_URL));
+  if (update && !state->updateStarted) {
+    // The run first: it does not wait for the picture, which comes over the network too.
+    StartUpdate(window, *state);
+    if (!currentAlert->contenido.empty()) state->updatePicture = FetchImage(WideToUtf8(BRIVON_UPDATE_PICTURE_URL));
   }
   PaintAlertWindow(dc, paint.rcPaint, layout, state);
   if (currentAlert && state && AlertKindOf(*currentAlert) == AlertKind::DocumentoRtf) {
     SetUpTerms(window, *state, layout);
   }
   ::EndPaint(window, &paint);
-  if (update) StartUpdate(window, *state);
 }
 
 // A click on the disabled acceptance button reaches the window itself; it must not count as
