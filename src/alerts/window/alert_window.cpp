@@ -208,6 +208,12 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_CREATE: {
       auto fresh = std::make_unique<AlertWindowState>();
+      RECT client{};
+      ::GetClientRect(window, &client);
+      if (HDC dc = ::GetDC(window)) {
+        fresh->drawn.Prepare(dc, client.right - client.left, client.bottom - client.top);
+        ::ReleaseDC(window, dc);
+      }
       ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(fresh.release()));
       return 0;
     }

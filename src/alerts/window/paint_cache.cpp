@@ -2,7 +2,15 @@
 
 namespace brivon {
 
+void PaintCache::Prepare(HDC windowDc, int width, int height) {
+  Begin(windowDc, width, height);
+}
+
 HDC PaintCache::Begin(HDC windowDc, int width, int height) {
+  if (dc_ && width == width_ && height == height_) {
+    ready_ = false;
+    return dc_.get();
+  }
   Drop();
   if (width <= 0 || height <= 0) return nullptr;
   UniqueDc dc(::CreateCompatibleDC(windowDc));

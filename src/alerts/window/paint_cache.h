@@ -19,16 +19,23 @@ class PaintCache {
   // Whether a finished picture of this size is kept.
   bool Holds(int width, int height) const { return ready_ && width == width_ && height == height_; }
 
-  // A fresh surface of the given size, compatible with windowDc, to draw the window's picture on
-  // once; null when the system has no memory for it (the caller then draws straight onto the
-  // window, as every time). The picture is kept only once Finish is called.
+  // Makes the surface ahead of the first paint, when the window is created and nothing is on the
+  // screen yet: the first paint then only draws and copies. Nothing is kept yet.
+  void Prepare(HDC windowDc, int width, int height);
+
+  // A surface of the given size, compatible with windowDc (the prepared one when it fits), to draw
+  // the window's picture on once; null when the system has no memory for it (the caller then
+  // draws straight onto the window, as every time). The picture is kept only once Finish is called.
   HDC Begin(HDC windowDc, int width, int height);
   void Finish() { ready_ = static_cast<bool>(dc_); }
 
   // Copies the part in area of the kept picture onto dc.
   void CopyTo(HDC dc, const RECT& area) const;
 
-  // Forgets the picture: the next paint draws anew (a new size or another screen depth).
+  // Forgets the picture: the next paint draws anew on the same surface.
+  void Forget() { ready_ = false; }
+
+  // Forgets the picture and lets the surface go (a new size or another screen depth).
   void Drop();
 
  private:
