@@ -5,9 +5,11 @@
 // update window's first paint to the window's end (WM_UPDATE_FINISHED).
 // Where the time goes: each run's log lines are watched every 10 ms, and the moment each stage's
 // line first appears is printed for every run side by side.
-//   brivon_update_bench.exe PACKAGE.zip WORK_FOLDER [URL_FILE DONE_FILE]
-// With URL_FILE and DONE_FILE: the package's address is written to URL_FILE and the program waits
-// for DONE_FILE before it goes on (the script downloads it meanwhile).
+//   brivon_update_bench.exe PACKAGE.zip WORK_FOLDER [HANDSHAKE_FOLDER]
+// With HANDSHAKE_FOLDER: before each measurement the program writes <step>.listo there (the first,
+// "curl.listo", holds the package's address) and waits for <step>.sigue: meanwhile the script
+// downloads the package with curl, and before every step writes the disk's pending data out
+// (sync), so that no measurement pays for the writes of the one before.
 #include <windows.h>
 
 #include <atomic>
@@ -40,6 +42,15 @@ double SecondsOf(const std::function<void()>& work) {
   return SecondsSince(start);
 }
 
+std::wstring handshake;  // empty: no script to wait for
+
+void Checkpoint(const wchar_t* step, const std::string& note = "ready") {
+  if (handshake.empty()) return;
+  brivon::testing::WriteBytes(handshake + L"\\" + step + L".listo", note);
+  const std::wstring go = handshake + L"\\" + step + L".sigue";
+  while (::GetFileAttributesW(go.c_str()) == INVALID_FILE_ATTRIBUTES) ::Sleep(20);
+}
+
 void Fresh(const std::wstring& folder) {
   std::wstring command = L"cmd /c rmdir /s /q \"" + folder + L"\"";
   unsigned long code = 0;
@@ -57,6 +68,7 @@ void MakeProgramFolder(const std::wstring& program) {
 // The stages' lines, in the order a ZIP update writes them.
 const char* const kMarkers[] = {"DESCARGA;",
                                 "UNZIP_7ZA;",
+                                "EJECUTABLE_",  // the publisher check's verdict
                                 "RENOMBRADO_A_2_ZIP;",
                                 "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP;",
                                 "COPIA_PATRONES_RESUMEN_ZIP;",
@@ -107,8 +119,8 @@ struct RunTimes {
   std::vector<double> markers;
 };
 
+// In a program folder made beforehand.
 RunTimes TimeRunAlone(const std::wstring& program, const std::string& url, bool watched) {
-  MakeProgramFolder(program);
   RunTimes times;
   LogTimeline timeline(program);
   const auto start = Clock::now();
@@ -153,6 +165,7 @@ WindowTimes TimeThroughTheWindow(const std::wstring& program, const std::wstring
   MakeProgramFolder(program);
   brivon::testing::WriteBytes(program + L"\\FacturaOrva.exe", "MZ sibling the check-in knows");
   const std::wstring exe = brivon::testing::InstallBrivon(program);
+  Checkpoint(L"ventana");
 
   const auto start = Clock::now();
   LogTimeline timeline(program);
@@ -203,10 +216,11 @@ void PrintSeconds(double s) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 3 && argc != 5) {
-    std::fprintf(stderr, "usage: brivon_update_bench PACKAGE.zip WORK_FOLDER [URL_FILE DONE_FILE]\n");
+  if (argc != 3 && argc != 4) {
+    std::fprintf(stderr, "usage: brivon_update_bench PACKAGE.zip WORK_FOLDER [HANDSHAKE_FOLDER]\n");
     return 2;
   }
+  if (argc == 4) handshake = argv[3];
   const std::wstring package = argv[1];
   const std::wstring work = argv[2];
   if (!brivon::testing::InstallPowerShellStandIn()) {
@@ -219,16 +233,18 @@ int wmain(int argc, wchar_t** argv) {
   server.Serve("/Paquete.zip", reply);
   if (!server.Start()) return 1;
   const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/Paquete.zip";
-  if (argc == 5) {  // the script's own download, while this program waits
-    brivon::testing::WriteBytes(argv[3], url);
-    while (::GetFileAttributesW(argv[4]) == INVALID_FILE_ATTRIBUTES) ::Sleep(20);
-  }
+  Checkpoint(L"curl", url);  // the script's own download, while this program waits
 
+  MakeProgramFolder(work + L"\\programa");
+  Checkpoint(L"sola");
   const RunTimes alone = TimeRunAlone(work + L"\\programa", url, false);
+  MakeProgramFolder(work + L"\\vigilada");
+  Checkpoint(L"vigilada");
   const RunTimes watched = TimeRunAlone(work + L"\\vigilada", url, true);
 
   const std::wstring solo = work + L"\\solo";
   Fresh(solo);
+  Checkpoint(L"7za");
   unsigned long code = 0;
   double extract = SecondsOf([&] {
     brivon::RunHiddenProcess(L"\"" + brivon::testing::ArchiveToolPath() + L"\" x \"" + package + L"\" -o\"" + solo +

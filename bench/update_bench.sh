@@ -14,7 +14,7 @@ files="${1:-1000}"
 kib="${2:-200}"
 work="$BRIVON_BUILD_DIR/bench-update"
 mkdir -p "$work"
-BRIVON_BUILD_TARGETS="brivon brivon_update_bench brivon_powershell_standin" "$root/scripts/build.sh" "$BRIVON_BUILD_DIR" >/dev/null
+BRIVON_BUILD_TARGETS="${BRIVON_BUILD_TARGETS:-brivon brivon_update_bench brivon_powershell_standin}" "$root/scripts/build.sh" "$BRIVON_BUILD_DIR" >/dev/null
 
 package="$work/Paquete_${files}x${kib}k.zip"
 if [ ! -f "$package" ]; then
@@ -34,18 +34,26 @@ ls -l "$package" | awk '{printf "package: %.1f MB\n", $5 / 1048576}'
 source "$root/scripts/bench.sh"
 bench_ensure
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
-urlfile="$work/direccion.txt"
-donefile="$work/descargado"
-rm -f "$urlfile" "$donefile" "$work/curl.zip"
+steps="$work/pasos"
+curl_seconds=0
+rm -rf "$steps" "$work/curl.zip"
+mkdir -p "$steps"
 out="$work/salida.txt"
 wine "$BRIVON_BUILD_DIR/tests/tools/brivon_update_bench.exe" "$(winpath "$package")" "$(winpath "$work")" \
-  "$(winpath "$urlfile")" "$(winpath "$donefile")" >"$out" 2>&1 &
+  "$(winpath "$steps")" >"$out" 2>&1 &
 bench=$!
-for _ in $(seq 1 600); do [ -s "$urlfile" ] && break; sleep 0.1; done
-[ -s "$urlfile" ] || { echo "the bench's server did not start" >&2; kill "$bench"; exit 1; }
-curl_seconds=$(curl -s -o "$work/curl.zip" -w '%{time_total}' "$(cat "$urlfile")")
-rm -f "$work/curl.zip"
-touch "$donefile"
+# Each step: the disk's pending writes out first; before the first, curl's own download.
+for step in curl sola vigilada 7za ventana; do
+  while [ ! -f "$steps/$step.listo" ] && kill -0 "$bench" 2>/dev/null; do sleep 0.05; done
+  [ -f "$steps/$step.listo" ] || break
+  if [ "$step" = curl ]; then
+    sync
+    curl_seconds=$(curl -s -o "$work/curl.zip" -w '%{time_total}' "$(cat "$steps/curl.listo")")
+    rm -f "$work/curl.zip"
+  fi
+  sync
+  touch "$steps/$step.sigue"
+done
 code=0
 wait "$bench" || code=$?
 tr -d '\r' <"$out" | grep -v '^extraction alone:\|^window:'
