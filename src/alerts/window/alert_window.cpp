@@ -106,7 +106,6 @@ void DrawWindow(HDC dc, const AlertLayout& layout, const AlertWindowState* state
 // At the first paint of an update window: the worker. A window that has nothing to install, or
 // whose worker cannot start, ends as if its update had finished: nothing else could ever close it.
 void StartUpdate(HWND window, AlertWindowState& state) {
-  if (state.updateStarted || !currentAlert) return;
   state.updateStarted = true;
   if (currentAlert->contenido.empty()) {
     ::PostMessageW(window, WM_UPDATE_FINISHED, 0, 0);

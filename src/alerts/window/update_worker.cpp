@@ -8,8 +8,9 @@
 
 namespace brivon {
 
-bool ProgressReportDue(DWORD now, DWORD lastReport, bool reportedBefore, uint64_t soFar, uint64_t total) {
-  if (!reportedBefore) return true;
+bool ProgressReportDue(DWORD now, DWORD lastReport, bool reportedBefore, bool newStage, uint64_t soFar,
+                       uint64_t total) {
+  if (!reportedBefore || newStage) return true;
   if (total != 0 && soFar >= total) return true;
   return now - lastReport >= kProgressIntervalMs;
 }
@@ -23,8 +24,8 @@ DWORD WINAPI UpdateWorker(LPVOID parameter) {
   try {
     RunUpdate(request->packageUrl, [&](const UpdateProgress& progress) {
       DWORD now = ::GetTickCount();
-      const bool newStage = reported && progress.stage != lastStage;
-      if (!newStage && !ProgressReportDue(now, lastReport, reported, progress.soFar, progress.total)) return;
+      const bool newStage = progress.stage != lastStage;
+      if (!ProgressReportDue(now, lastReport, reported, newStage, progress.soFar, progress.total)) return;
       lastReport = now;
       reported = true;
       lastStage = progress.stage;

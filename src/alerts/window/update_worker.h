@@ -48,8 +48,10 @@ struct UpdateRequest {
 inline constexpr UINT WM_UPDATE_PROGRESS = WM_APP + 101;
 inline constexpr DWORD kProgressIntervalMs = 100;
 
-// Whether a progress report is due: the first one, then one per interval, and the last byte.
-bool ProgressReportDue(DWORD now, DWORD lastReport, bool reportedBefore, uint64_t soFar, uint64_t total);
+// Whether a progress report is due: the first one, a new stage, then one per interval, and the
+// last byte.
+bool ProgressReportDue(DWORD now, DWORD lastReport, bool reportedBefore, bool newStage, uint64_t soFar,
+                       uint64_t total);
 
 DWORD WINAPI UpdateWorker(LPVOID request);
 

@@ -7,25 +7,26 @@
 namespace brivon {
 namespace {
 
-TEST(UpdateProgressTest, ReportsAtMostTenTimesASecondButAlwaysTheFirstAndTheLast) {
+TEST(UpdateProgressTest, ReportsAtMostTenTimesASecondButAlwaysTheFirstTheLastAndEachStage) {
   struct Case {
     const char* name;
     DWORD now, last;
-    bool before;
+    bool before, newStage;
     uint64_t soFar, total;
     bool due;
   } cases[] = {
-      {"first report", 5000, 0, false, 1, 100, true},
-      {"too soon", 5050, 5000, true, 2, 100, false},
-      {"one interval later", 5100, 5000, true, 3, 100, true},
-      {"last byte, however soon", 5001, 5000, true, 100, 100, true},
-      {"size unknown, too soon", 5099, 5000, true, 500, 0, false},
-      {"size unknown, interval over", 5100, 5000, true, 500, 0, true},
-      {"tick counter wrapped", 20, 0xFFFFFFF0u, true, 4, 100, false},
-      {"tick counter wrapped, interval over", 200, 0xFFFFFFF0u, true, 4, 100, true},
+      {"first report", 5000, 0, false, false, 1, 100, true},
+      {"too soon", 5050, 5000, true, false, 2, 100, false},
+      {"one interval later", 5100, 5000, true, false, 3, 100, true},
+      {"last byte, however soon", 5001, 5000, true, false, 100, 100, true},
+      {"size unknown, too soon", 5099, 5000, true, false, 500, 0, false},
+      {"size unknown, interval over", 5100, 5000, true, false, 500, 0, true},
+      {"tick counter wrapped", 20, 0xFFFFFFF0u, true, false, 4, 100, false},
+      {"a new stage, however soon", 5001, 5000, true, true, 0, 0, true},
+      {"tick counter wrapped, interval over", 200, 0xFFFFFFF0u, true, false, 4, 100, true},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(ProgressReportDue(c.now, c.last, c.before, c.soFar, c.total), c.due) << c.name;
+    EXPECT_EQ(ProgressReportDue(c.now, c.last, c.before, c.newStage, c.soFar, c.total), c.due) << c.name;
   }
 }
 
