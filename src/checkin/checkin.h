@@ -13,7 +13,12 @@ inline constexpr char kCheckinLogText[] = "ABIERTO - JSON enviado y respuesta re
 inline constexpr wchar_t kNoProductTitle[] = L"ComprobadorOrvane";
 inline constexpr wchar_t kNoProductText[] = L"No se encontr\u00f3 ning\u00fan ejecutable conocido en la carpeta.";
 
-// Always 0: nothing here stops the start-up.
-int RunCheckin();
+// Nothing here stops the start-up; the result tells what the alert windows may show.
+enum class CheckinResult {
+  NoProduct,          // nothing checked in: an earlier start's document stays, and is shown
+  DocumentStored,     // this start's reply is the alert document
+  DocumentNotStored,  // this start's reply could not be stored: no document may be shown
+};
+CheckinResult RunCheckin();
 
 }  // namespace brivon

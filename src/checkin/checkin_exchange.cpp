@@ -31,8 +31,9 @@ std::string PostCheckinReport(std::string_view body) { return PostCheckinReportT
 
 std::string PostCheckinReportTo(const CheckinEndpoint& endpoint, std::string_view body, uint64_t maxReplyBytes,
                                 unsigned long receiveTimeoutMs) {
-  // Declared in opening order: they close request, connection, session.
-  UniqueInternet session(::InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+  // Declared in opening order: they close request, connection, session. The system's settings:
+  // an office that reaches the web only through its proxy checks in through it.
+  UniqueInternet session(::InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!session) return kErrorSessionText;
 
   UniqueInternet connection(::InternetConnectW(session.get(), endpoint.host.c_str(), endpoint.port, nullptr, nullptr,

@@ -35,8 +35,9 @@ std::string FormatLogLine(const LocalTime& when, std::string_view text) {
   std::string line(stamp);
   line += ';';
   // The text carries addresses and names from the service and the package: a line break in it
-  // would split the line, or forge a whole new one.
-  for (char c : text) line += (c == '\r' || c == '\n') ? ' ' : c;
+  // would split the line, or forge a whole new one, and a zero byte would end it before its CR LF
+  // for any writer that takes it as a C string.
+  for (char c : text) line += (c == '\r' || c == '\n' || c == '\0') ? ' ' : c;
   line += '\n';
   return line;
 }
@@ -87,11 +88,19 @@ bool EnsureDirectoryTree(const std::wstring& folder) {
   return result == ERROR_SUCCESS || result == ERROR_FILE_EXISTS || result == ERROR_ALREADY_EXISTS;
 }
 
-bool WriteTextFile(const std::wstring& path, std::string_view text) {
+bool WriteTextFile(const std::wstring& path, std::string_view text, unsigned long* error) {
   FILE* file = ::_wfsopen(path.c_str(), L"w", _SH_DENYNO);
-  if (!file) return false;
+  if (!file) {
+    if (error) *error = ::GetLastError();
+    return false;
+  }
   bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  return std::fclose(file) == 0 && ok;
+  ok = std::fclose(file) == 0 && ok;
+  if (!ok && error) {
+    *error = ::GetLastError();
+    if (*error == 0) *error = ERROR_WRITE_FAULT;
+  }
+  return ok;
 }
 
 }  // namespace brivon

@@ -15,8 +15,8 @@ struct LocalTime {
   unsigned year, month, day, hour, minute, second;
 };
 
-// "YYYY-MM-DD hh:mm:ss;" + text + "\n": the line as handed to the text-mode stream. Every CR and
-// LF inside the text becomes a space, so one call is always one line.
+// "YYYY-MM-DD hh:mm:ss;" + text + "\n": the line as handed to the text-mode stream. Every CR, LF
+// and zero byte inside the text becomes a space, so one call is always one whole line.
 std::string FormatLogLine(const LocalTime& when, std::string_view text);
 
 std::wstring LogFolder(const std::wstring& programFolder);
@@ -31,7 +31,7 @@ void AppendCheckinLog(const std::wstring& programFolder, std::string_view text);
 bool EnsureDirectoryTree(const std::wstring& folder);
 
 // Writes 8-bit text through a text-mode stream (each LF stored as CR LF), replacing the file.
-// False when the file could not be opened or written.
-bool WriteTextFile(const std::wstring& path, std::string_view text);
+// False when the file could not be opened or written; error, when given, gets the system's code.
+bool WriteTextFile(const std::wstring& path, std::string_view text, unsigned long* error = nullptr);
 
 }  // namespace brivon

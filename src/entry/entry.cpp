@@ -27,7 +27,8 @@ void RunStartupSequence(HINSTANCE instance, int showCommand) {
   brivon::RunStartupRepair(programFolder);
   brivon::EnsureArchiveTool(programFolder);
   brivon::RunStartupHousekeeping(programFolder);
-  brivon::RunCheckin();
+  // Only a document this start stored is shown: an old one could run an old update again.
+  if (brivon::RunCheckin() == brivon::CheckinResult::DocumentNotStored) return;
   brivon::RunAlertWindows(instance, showCommand);
 }
 
