@@ -22,7 +22,7 @@ DownloadResult DownloadPackage(const std::string& url, const std::wstring& targe
 
   HttpGetOptions options;
   options.userAgent = L"UrlAct";
-  options.accessType = INTERNET_OPEN_TYPE_DIRECT;
+  options.accessType = INTERNET_OPEN_TYPE_PRECONFIG;  // an office's proxy; direct where none is set
   // A package of hundreds of megabytes has no business in the Internet cache.
   options.flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
   options.chunkSize = readSize;

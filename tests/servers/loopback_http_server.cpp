@@ -286,7 +286,13 @@ bool LoopbackHttpServer::SendReply(SOCKET client, const HttpReply& reply, bool h
   if (reply.sendContentLength) head += "Content-Length: " + std::to_string(total) + "\r\n";
   for (const auto& [name, value] : reply.headers) head += name + ": " + value + "\r\n";
   head += "Connection: close\r\n\r\n";
-  if (!SendAll(client, head.data(), head.size())) return false;
+  if (reply.headByteDelayMs > 0) {
+    for (char c : head) {
+      if (!SendAll(client, &c, 1) || !Pause(reply.headByteDelayMs)) return false;
+    }
+  } else if (!SendAll(client, head.data(), head.size())) {
+    return false;
+  }
   if (headOnly) return true;
 
   uint64_t limit = total;

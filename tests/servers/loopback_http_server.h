@@ -28,6 +28,7 @@ struct HttpReply {
   int64_t cutAfter = -1;           // close after this many body bytes, the full length announced
   int delayBeforeMs = 0;           // wait before the status line
   int chunkDelayMs = 0;            // wait between chunks of the body
+  int headByteDelayMs = 0;         // send the status line and headers a byte at a time, this far apart
   size_t chunkSize = 64 * 1024;
   bool neverAnswer = false;        // read the request, then say nothing until the server stops
   bool closeWithoutAnswer = false; // read the request, then close the connection

@@ -44,6 +44,8 @@ TEST(LogLineTest, FramesTheTextAfterAZeroPaddedLocalTimestamp) {
       {{2024, 3, 1, 0, 0, 0}, "DESCARGA;http://x/\r\n2024-03-01 00:00:00;FALSA\r",
        "2024-03-01 00:00:00;DESCARGA;http://x/  2024-03-01 00:00:00;FALSA \n"},
       {{2025, 1, 1, 1, 1, 1}, "vac\xed" "a", "2025-01-01 01:01:01;vac\xed" "a\n"},
+      // A zero byte would end the line for a writer of C strings, before its CR LF.
+      {{2025, 1, 1, 1, 1, 1}, std::string("http://x/t.rtf\0resto", 20), "2025-01-01 01:01:01;http://x/t.rtf resto\n"},
   };
   for (const auto& c : cases) EXPECT_EQ(FormatLogLine(c.when, c.text), c.expected);
 }

@@ -27,6 +27,13 @@ HttpReply Body(size_t size, int chunkDelayMs) {
   return reply;
 }
 
+// A byte of the status line and headers every 300 ms: no wait is ever longer than that.
+HttpReply TricklingHead() {
+  HttpReply reply = Body(100, 0);
+  reply.headByteDelayMs = 300;
+  return reply;
+}
+
 HttpReply HangUp() {
   HttpReply reply;
   reply.closeWithoutAnswer = true;
@@ -50,6 +57,8 @@ TEST(HttpGetTest, SilenceEndsAsAFailureAndSlowBodiesArrive) {
       // A chunk a second never trips the receive limit; the whole transfer's deadline ends it.
       {"trickles past its deadline", Body(8192, 1000), HttpGetResult::DeadlinePassed, ERROR_INTERNET_TIMEOUT, 2500},
       {"silent past its deadline", Silent(), HttpGetResult::DeadlinePassed, ERROR_INTERNET_TIMEOUT, 1000},
+      {"headers trickle past its deadline", TricklingHead(), HttpGetResult::DeadlinePassed, ERROR_INTERNET_TIMEOUT,
+       2500},
       {"slow but within its deadline", Body(4096, 400), HttpGetResult::Complete, 0, 5000},
   };
   for (auto& c : cases) {

@@ -44,8 +44,11 @@ void OpenLinks(const std::vector<std::string>& links) {
   }
 }
 
-bool CloseBarTakesClick(DWORD now, DWORD shownAt, UINT doubleClickMs) {
-  return now - shownAt >= doubleClickMs;  // unsigned: right across the tick count's wrap
+bool CloseBarTakesClick(DWORD clickedAt, DWORD shownAt, UINT doubleClickMs) {
+  // The difference taken as signed: right across the tick count's wrap, and a click queued
+  // before the window showed comes out negative.
+  const LONG since = static_cast<LONG>(clickedAt - shownAt);
+  return since >= 0 && static_cast<DWORD>(since) >= doubleClickMs;
 }
 
 std::string CloseLineText(const std::wstring& candidate, CloseArchiveOutcome outcome, const std::wstring& archive) {
@@ -87,7 +90,7 @@ bool RecordAcceptance(const Alert& alert) {
   // Text mode: the record's lines end in CR LF.
   std::unique_ptr<FILE, FileCloser> record(std::fopen(kAcceptanceRecordPath, "a"));
   if (!record) return false;
-  const bool written = std::fputs(line.c_str(), record.get()) >= 0;
+  const bool written = std::fwrite(line.data(), 1, line.size(), record.get()) == line.size();
   return std::fflush(record.get()) == 0 && written;
 }
 

@@ -21,10 +21,11 @@ std::vector<std::string> LinksAt(const Alert& alert, int32_t x, int32_t y);
 // Opens each link in the browser, its bytes read as the document's texts are.
 void OpenLinks(const std::vector<std::string>& links);
 
-// Whether the close bar takes a click `now` (tick counts): not during the system's double-click
-// time after the window first showed. The next alert appears under the pointer at once, and the
-// second click of a double click on the previous close bar must not close it unseen.
-bool CloseBarTakesClick(DWORD now, DWORD shownAt, UINT doubleClickMs);
+// Whether the close bar takes a click made at `clickedAt` (the message's own time, a tick count):
+// not before the window first showed, nor during the system's double-click time after it. The
+// next alert appears under the pointer at once, and the second click of a double click on the
+// previous close bar must not close it unseen, however long its first paint took to handle it.
+bool CloseBarTakesClick(DWORD clickedAt, DWORD shownAt, UINT doubleClickMs);
 
 // "CIERRE_ARCHIVAR_ZIP;" + candidate + ";" + outcome, paths narrowed to their low 8 bits.
 enum class CloseArchiveOutcome { Archived, Failed, Missing };
@@ -34,8 +35,8 @@ std::string CloseLineText(const std::wstring& candidate, CloseArchiveOutcome out
 // to "descargas.csv". Does not touch the window.
 void ArchiveSetAsideProgram();
 
-// "YYYY-MM-DD hh:mm:ss;" + link + "\n": one line of the acceptance record, a CR or LF inside the
-// link written as a space.
+// "YYYY-MM-DD hh:mm:ss;" + link + "\n": one line of the acceptance record, a CR, LF or zero byte
+// inside the link written as a space.
 std::string AcceptanceLine(const SYSTEMTIME& when, const std::string& link);
 
 // Appends the acceptance of the alert's terms (its first entry's link) to the record.

@@ -103,19 +103,36 @@ void DrawWindow(HDC dc, const AlertLayout& layout, const AlertWindowState* state
   if (IsUpdateWindow(state)) DrawUpdatePicture(graphics, layout, state->updatePicture.get());
 }
 
+// The update workers started in this run: the program must not end while one still installs.
+std::vector<UniqueHandle> updateWorkers;
+
+void WaitForUpdateWorkers() {
+  for (UniqueHandle& worker : updateWorkers) ::WaitForSingleObject(worker.get(), INFINITE);
+  updateWorkers.clear();
+}
+
 // At the first paint of an update window: the worker. A window that has nothing to install, or
 // whose worker cannot start, ends as if its update had finished: nothing else could ever close it.
 void StartUpdate(HWND window, AlertWindowState& state) {
   state.updateStarted = true;
-  if (currentAlert->contenido.empty()) {
-    ::PostMessageW(window, WM_UPDATE_FINISHED, 0, 0);
-    return;
-  }
-  ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
   state.progress = std::make_shared<UpdateProgressCell>();
-  if (!StartUpdateWorker(window, currentAlert->contenido.front().enlace, state.progress)) {
-    ::PostMessageW(window, WM_UPDATE_FINISHED, 0, 0);
+  if (!currentAlert->contenido.empty()) {
+    ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
+    UniqueHandle worker = StartUpdateWorker(window, currentAlert->contenido.front().enlace, state.progress);
+    if (worker) {
+      updateWorkers.push_back(std::move(worker));
+      return;
+    }
   }
+  state.progress->Finish();
+  ::PostMessageW(window, WM_UPDATE_FINISHED, 0, 0);
+}
+
+// Only the window's own run ends it: the message alone can come from any process, and ending the
+// window mid-install would let the program end, or the next update alert start beside it.
+void OnUpdateFinished(HWND window, const AlertWindowState* state) {
+  if (!IsUpdateWindow(state) || !state->progress || !state->progress->Finished()) return;
+  ::DestroyWindow(window);
 }
 
 // Only the strip is drawn again. The message carries nothing: the report is read from the cell
@@ -160,10 +177,28 @@ bool IsOnAcceptButton(HWND window, const AlertWindowState* state, int32_t x, int
   return x >= button.left && x < button.right && y >= button.top && y < button.bottom;
 }
 
+// A tool window has no taskbar button and no Alt+Tab entry. That suits a topmost alert; one that
+// stands behind other programs needs both, under its title, or a person who switched away could
+// never bring it back, nor the alerts after it, and every later start would meet this one.
+void SetTaskbarEntry(HWND window, bool entry) {
+  const LONG_PTR style = ::GetWindowLongPtrW(window, GWL_EXSTYLE);
+  const LONG_PTR wanted = entry ? (style & ~static_cast<LONG_PTR>(WS_EX_TOOLWINDOW)) | WS_EX_APPWINDOW
+                                : (style & ~static_cast<LONG_PTR>(WS_EX_APPWINDOW)) | WS_EX_TOOLWINDOW;
+  if (wanted == style) return;
+  // The taskbar takes a window in only as it shows: hidden for the change, shown again unactivated.
+  const bool reshow = entry && ::IsWindowVisible(window);
+  if (reshow) ::ShowWindow(window, SW_HIDE);
+  ::SetWindowLongPtrW(window, GWL_EXSTYLE, wanted);
+  ::SetWindowPos(window, nullptr, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+  if (reshow) ::ShowWindow(window, SW_SHOWNA);
+}
+
 // A topmost window covering the screen would hide the browser the link starts, and the person
 // would click again and again: the alert steps back, still open, until it is activated again.
 void StepBackForBrowser(HWND window, AlertWindowState* state) {
   ::AllowSetForegroundWindow(ASFW_ANY);
+  SetTaskbarEntry(window, true);
   ::SetWindowPos(window, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   if (state) state->steppedBack = true;
 }
@@ -172,6 +207,7 @@ void OnActivate(HWND window, AlertWindowState* state, WPARAM wParam) {
   if (LOWORD(wParam) == WA_INACTIVE || !state || !state->steppedBack) return;
   state->steppedBack = false;
   ::SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  SetTaskbarEntry(window, false);
 }
 
 void OnLeftButtonDown(HWND window, AlertWindowState* state, LPARAM lParam) {
@@ -189,7 +225,10 @@ void OnLeftButtonDown(HWND window, AlertWindowState* state, LPARAM lParam) {
     return;
   }
   if (IsOnAcceptButton(window, state, x, y)) return;
-  if (state && !CloseBarTakesClick(::GetTickCount(), state->shownAt, ::GetDoubleClickTime())) return;
+  // The click's own time, not the time it is handled: a first paint that took long (terms still
+  // downloading) leaves the second click of a double click waiting in the queue.
+  if (state && !CloseBarTakesClick(static_cast<DWORD>(::GetMessageTime()), state->shownAt, ::GetDoubleClickTime()))
+    return;
   ArchiveSetAsideProgram();
   ::DestroyWindow(window);
 }
@@ -252,7 +291,7 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
       OnUpdateProgress(window, state);
       return 0;
     case WM_UPDATE_FINISHED:
-      ::DestroyWindow(window);
+      OnUpdateFinished(window, state);
       return 0;
     case WM_DISPLAYCHANGE:  // another depth or size: what was drawn no longer fits
       if (state) state->drawn.Drop();
@@ -349,11 +388,13 @@ int RunAlertWindows(HINSTANCE instance, int showCommand) {
       ShowOneAlert(instance, showCommand);
     }
     currentAlert = nullptr;
+    WaitForUpdateWorkers();
     // Pictures must go while GDI+ still runs.
     alertDocument.ReleaseImages();
     return 0;
   } catch (...) {
     currentAlert = nullptr;
+    WaitForUpdateWorkers();
     alertDocument.ReleaseImages();
     return -1;
   }

@@ -22,7 +22,7 @@ bool DownloadBody(const std::string& address, const wchar_t* userAgent, std::str
   if (url.empty()) return false;
   HttpGetOptions options;
   options.userAgent = userAgent;
-  options.accessType = INTERNET_OPEN_TYPE_DIRECT;
+  options.accessType = INTERNET_OPEN_TYPE_PRECONFIG;  // an office's proxy; direct where none is set
   options.flags = INTERNET_FLAG_RELOAD;  // always from the server, never from the cache
   options.chunkSize = 4096;
   options.maxBytes = kMaxRemoteBodyBytes;

@@ -35,20 +35,18 @@ DWORD WINAPI UpdateWorker(LPVOID parameter) {
   } catch (...) {
     // The window must close whatever happened to the run.
   }
+  request->progress->Finish();
   ::PostMessageW(window, WM_UPDATE_FINISHED, 0, 0);
   return 0;
 }
 
-bool StartUpdateWorker(HWND window, const std::string& packageUrl, std::shared_ptr<UpdateProgressCell> progress) {
-  if (!progress) return false;
+UniqueHandle StartUpdateWorker(HWND window, const std::string& packageUrl,
+                               std::shared_ptr<UpdateProgressCell> progress) {
+  if (!progress) return {};
   auto* request = new UpdateRequest{window, packageUrl, std::move(progress)};
-  HANDLE thread = ::CreateThread(nullptr, 0, UpdateWorker, request, 0, nullptr);
-  if (!thread) {
-    delete request;
-    return false;
-  }
-  ::CloseHandle(thread);  // runs detached
-  return true;
+  UniqueHandle thread(::CreateThread(nullptr, 0, UpdateWorker, request, 0, nullptr));
+  if (!thread) delete request;
+  return thread;
 }
 
 }  // namespace brivon

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "common/unique_handle.h"
 #include "update/update_run.h"
 
 namespace brivon {
@@ -29,11 +30,22 @@ class UpdateProgressCell {
     if (reported_) *progress = value_;
     return reported_;
   }
+  // Set once the run is over, before WM_UPDATE_FINISHED is posted: the window ends only on this,
+  // never on the message alone, which any process can post.
+  void Finish() {
+    std::lock_guard<std::mutex> hold(lock_);
+    finished_ = true;
+  }
+  bool Finished() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return finished_;
+  }
 
  private:
   mutable std::mutex lock_;
   UpdateProgress value_;
   bool reported_ = false;
+  bool finished_ = false;
 };
 
 // Handed to the worker, which owns and frees it.
@@ -55,8 +67,9 @@ bool ProgressReportDue(DWORD now, DWORD lastReport, bool reportedBefore, bool ne
 
 DWORD WINAPI UpdateWorker(LPVOID request);
 
-// Starts the worker for window, reporting into progress. False when no thread could be started;
-// the request is freed then.
-bool StartUpdateWorker(HWND window, const std::string& packageUrl, std::shared_ptr<UpdateProgressCell> progress);
+// Starts the worker for window, reporting into progress. Gives the thread, which the caller waits
+// for before the program may end; none when no thread could be started (the request is freed then).
+UniqueHandle StartUpdateWorker(HWND window, const std::string& packageUrl,
+                               std::shared_ptr<UpdateProgressCell> progress);
 
 }  // namespace brivon
