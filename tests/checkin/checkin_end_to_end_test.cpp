@@ -5,11 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
 #include "checkin/product_detection.h"
+#include "servers/loopback_http_proxy.h"
 #include "servers/loopback_http_server.h"
+#include "common/text.h"
+#include "support/alert_window_driver.h"
 #include "support/program_run.h"
 #include "support/test_env.h"
 
@@ -60,7 +64,10 @@ size_t CountLines(const std::string& text) {
 // A program folder with brivon.exe and 7za.exe (so no download is tried) and chosen siblings.
 class ProgramFolder {
  public:
-  ProgramFolder() : exe_(testing::InstallBrivon(folder_.path())) {
+  // program: another build of brivon.exe among the test tools, installed under its name.
+  explicit ProgramFolder(const wchar_t* program = nullptr)
+      : exe_(program ? folder_ / L"brivon.exe" : testing::InstallBrivon(folder_.path())) {
+    if (program) ::CopyFileW(testing::TestToolPath(program).c_str(), exe_.c_str(), FALSE);
     ::CopyFileW(testing::ArchiveToolPath().c_str(), (folder_ / L"7za.exe").c_str(), FALSE);
   }
   // Copies a sibling fixture under the executable name of a product-table row.
@@ -75,8 +82,7 @@ class ProgramFolder {
   std::wstring CheckinLog() const { return Log(L"ComprobadorOrvane_log.csv"); }
   const TempFolder& folder() const { return folder_; }
 
-  ProgramRun Run() const {
-    testing::RunOptions options;
+  ProgramRun Run(testing::RunOptions options = {}) const {
     options.timeoutMs = 120000;
     return testing::RunProgram(exe_, options);
   }
@@ -166,11 +172,17 @@ TEST(CheckinEndToEndTest, EveryKindOfAnswerIsStoredAsTheAlertDocumentAndLogged) 
   endless.repeatedSize = uint64_t(1) << 40;
   endless.sendContentLength = false;
 
+  // A document this start could not store must not be replaced by the earlier one: its alerts,
+  // an old update among them, would show again at every start.
+  enum class Blocked { No, ReadOnly, Folder };
+  const std::string withAlert =
+      R"({"alertas":[{"tipo":"solo_mensaje","contenido":[{"texto":"Aviso","color_fondo":"#C00000"}]}]})";
   struct Case {
     const char* name;
     bool serviceUp;
     HttpReply reply;
     std::string stored;  // bytes of recibido.txt and recibido.json
+    Blocked blocked = Blocked::No;  // recibido.json cannot be written: it holds an earlier document
   } cases[] = {
       {"service down", false, {}, "{\"error\": \"No se pudo enviar la petici\xf3n\"}"},
       {"empty body", true, Reply(200, "", "application/json"),
@@ -182,6 +194,9 @@ TEST(CheckinEndToEndTest, EveryKindOfAnswerIsStoredAsTheAlertDocumentAndLogged) 
       {"zero byte in the answer", true, Reply(200, std::string("{}\n\0resto", 9), "application/json"), "{}\r\n"},
       {"one byte over 8 MiB", true, overCap, "{\"error\": \"Respuesta demasiado grande del servidor\"}"},
       {"endless answer", true, endless, "{\"error\": \"Respuesta demasiado grande del servidor\"}"},
+      {"document read-only", true, Reply(200, withAlert, "application/json"), withAlert, Blocked::ReadOnly},
+      {"a folder in the document's place", true, Reply(200, withAlert, "application/json"), withAlert,
+       Blocked::Folder},
   };
 
   // One program folder for all: the check-in log keeps growing by one line per start.
@@ -196,11 +211,25 @@ TEST(CheckinEndToEndTest, EveryKindOfAnswerIsStoredAsTheAlertDocumentAndLogged) 
       ASSERT_TRUE(server->Start());
       server->Serve(kCheckinPath, c.reply);
     }
+    if (c.blocked == Blocked::ReadOnly) {
+      ASSERT_TRUE(WriteBytes(program.AlertDocument(), withAlert));
+      ASSERT_TRUE(::SetFileAttributesW(program.AlertDocument().c_str(), FILE_ATTRIBUTE_READONLY));
+    } else if (c.blocked == Blocked::Folder) {
+      ASSERT_TRUE(::DeleteFileW(program.AlertDocument().c_str()));
+      ASSERT_TRUE(::CreateDirectoryW(program.AlertDocument().c_str(), nullptr));
+    }
     std::string logBefore = ReadBytes(program.CheckinLog());
 
-    ProgramRun run = program.Run();
+    int windows = 0;
+    testing::RunOptions options;
+    options.whileRunning = [&](DWORD processId) {
+      if (!testing::VisibleAlertWindows(processId).empty()) ++windows;
+      testing::CloseAlertWindowsThroughCloseBar(processId);
+    };
+    ProgramRun run = program.Run(options);
     ExpectFinished(run);
     EXPECT_TRUE(run.boxes.empty());
+    EXPECT_EQ(windows, 0);
 
     if (server) {
       auto requests = server->Requests();
@@ -211,8 +240,22 @@ TEST(CheckinEndToEndTest, EveryKindOfAnswerIsStoredAsTheAlertDocumentAndLogged) 
     std::string stored = ReadBytes(program.ReplyText());
     EXPECT_EQ(stored.size(), c.stored.size());
     EXPECT_TRUE(stored == c.stored) << stored.substr(0, 200);
-    EXPECT_TRUE(ReadBytes(program.AlertDocument()) == c.stored);
-    ExpectOneMoreLogLine(logBefore, ReadBytes(program.CheckinLog()));
+    if (c.blocked == Blocked::No) {
+      EXPECT_TRUE(ReadBytes(program.AlertDocument()) == c.stored);
+      ExpectOneMoreLogLine(logBefore, ReadBytes(program.CheckinLog()));
+      continue;
+    }
+    // Why nothing was shown, then the check-in's own line.
+    const std::string log = ReadBytes(program.CheckinLog());
+    const std::string why = ";ERROR_GUARDAR_RESPUESTA;" + NarrowLow8(program.AlertDocument()) + ";err=5\r\n";
+    ASSERT_GT(log.size(), logBefore.size() + kTimeStampLength);
+    const std::string added = log.substr(logBefore.size());
+    EXPECT_EQ(added.substr(kTimeStampLength, why.size()), why) << added;
+    ExpectOneMoreLogLine(logBefore + added.substr(0, kTimeStampLength + why.size()), log);
+    ::SetFileAttributesW(program.AlertDocument().c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (c.blocked == Blocked::ReadOnly) EXPECT_EQ(ReadBytes(program.AlertDocument()), withAlert);
+    ::DeleteFileW(program.AlertDocument().c_str());
+    ::RemoveDirectoryW(program.AlertDocument().c_str());
   }
 }
 
@@ -260,6 +303,47 @@ TEST(CheckinEndToEndTest, WithoutAKnownSiblingOnlyTheWarningIsShown) {
     EXPECT_EQ(ReadBytes(program.CheckinLog()), earlierLog);
   }
   EXPECT_TRUE(server.Requests().empty());
+}
+
+// An office that reaches the web only through its proxy: the check-in, an entry's picture and an
+// update package all go through the system's proxy setting. The program's check-in host and the
+// document's hosts resolve nowhere; only the proxy knows the way.
+TEST(CheckinEndToEndTest, BehindTheSystemsProxyEverySessionGoesThroughIt) {
+  LoopbackHttpServer server(testing::BuiltInPort());
+  ASSERT_TRUE(server.Start());
+  testing::LoopbackHttpProxy proxy(server.port());
+  ASSERT_TRUE(proxy.Start());
+  testing::SystemProxySetting setting(L"127.0.0.1:" + std::to_wstring(proxy.port()));
+
+  const std::string package = ReadBytes(testing::TestToolPath(L"fixture_sibling_3_0_0_0.exe"));
+  ASSERT_FALSE(package.empty());
+  server.Serve("/pkg/facturaorva.exe", Reply(200, package, "application/octet-stream"));
+  server.Serve("/foto.png", Reply(200, ReadBytes(testing::SourcePath("tests/fixtures/alerts/picture_37x23.png")),
+                                  "image/png"));
+  server.Serve(kCheckinPath,
+               Reply(200,
+                     R"({"titulo":"Avisos","alertas":[{"tipo":"url_actualizar","titulo":"Actualizando","contenido":[)"
+                     R"({"texto":"","imagen":"http://fotos.brivon.invalid/foto.png",)"
+                     R"("enlace":"http://paquetes.brivon.invalid/pkg/facturaorva.exe"}]}]})",
+                     "application/json"));
+
+  ProgramFolder program(L"brivon_behind_proxy.exe");
+  ASSERT_TRUE(program.AddSibling(L"fixture_sibling_10_2_0_15.exe", 0));
+  ProgramRun run = program.Run();
+  ExpectFinished(run);
+  EXPECT_TRUE(run.boxes.empty());
+
+  const std::vector<std::string> through = proxy.Requests();
+  auto went = [&](const std::string& request) {
+    return std::find(through.begin(), through.end(), request) != through.end();
+  };
+  EXPECT_TRUE(went("POST http://comprobador.brivon.invalid/comprobador/checkin"));
+  EXPECT_TRUE(went("GET http://fotos.brivon.invalid/foto.png"));
+  EXPECT_TRUE(went("GET http://paquetes.brivon.invalid/pkg/facturaorva.exe"));
+  EXPECT_EQ(ReadBytes(program.folder() / L"facturaorva.exe"), package);
+  EXPECT_NE(ReadBytes(program.Log(L"descargas.csv")).find(";DESCARGA;http://paquetes.brivon.invalid/pkg/facturaorva.exe;"),
+            std::string::npos)
+      << ReadBytes(program.Log(L"descargas.csv"));
 }
 
 }  // namespace

@@ -101,6 +101,9 @@ TEST(AlertWindowsActions, CloseBarIgnoresClicksForADoubleClickTimeAfterShowing) 
       {200, 0xFFFFFF00u, 500, false},  // across the tick count's wrap
       {300, 0xFFFFFF00u, 500, true},
       {1000, 1000, 0, true},
+      {990, 1000, 500, false},  // clicked before the window showed, handled after its first paint
+      {990, 1000, 0, false},
+      {0xFFFFFFF0u, 5, 500, false},  // the same, across the wrap
   };
   for (const Case& c : cases) EXPECT_EQ(CloseBarTakesClick(c.now, c.shownAt, c.doubleClickMs), c.takes) << c.now;
 }
@@ -117,6 +120,7 @@ TEST(AlertWindowsActions, AcceptanceLine) {
   EXPECT_EQ(AcceptanceLine(when, ""), "2026-03-07 09:05:01;\n");
   EXPECT_EQ(AcceptanceLine(when, "http://x/t.rtf#\r\n2026-03-07 09:05:02;http://falso/"),
             "2026-03-07 09:05:01;http://x/t.rtf#  2026-03-07 09:05:02;http://falso/\n");
+  EXPECT_EQ(AcceptanceLine(when, std::string("http://x/t.rtf\0\r\n", 17)), "2026-03-07 09:05:01;http://x/t.rtf   \n");
 }
 
 // Only terms that were really shown may be accepted.

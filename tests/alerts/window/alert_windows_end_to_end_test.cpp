@@ -152,6 +152,9 @@ std::vector<HWND> DialogsOf(DWORD processId) {
   return found.second;
 }
 
+// WM_UPDATE_FINISHED, as any process of the desk can post it.
+constexpr UINT kUpdateFinishedMessage = WM_APP + 100;
+
 size_t CountOf(const std::string& text, const std::string& part) {
   size_t count = 0;
   for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
@@ -187,6 +190,7 @@ TEST_F(AlertWindowsEndToEnd, ThreeAlertsOneAfterAnotherEachClosedOnlyByItsBar) {
           testing::PressAltF4();
           ::PostMessageW(window, WM_CLOSE, 0, 0);
           ::PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+          ::PostMessageW(window, kUpdateFinishedMessage, 0, 0);  // forged: no update runs here
           ::Sleep(800);
           survivedClose = ::IsWindow(window) && ::IsWindowVisible(window);
         }
@@ -267,9 +271,16 @@ TEST_F(AlertWindowsEndToEnd, PictureClickOpensOnlyWellFormedWebLinksAndStepsBack
   auto lines = [&] { return CountOf(testing::ReadBytes(browserLog), "\n"); };
   std::vector<size_t> afterEachClick;
   bool topmostBefore = false, steppedBack = false, browserAbove = false, topmostAgain = false, alertAbove = false;
+  // A tool window has no taskbar button and no Alt+Tab entry: one behind other programs needs both.
+  auto taskbarEntry = [](HWND window) {
+    const LONG style = ::GetWindowLongW(window, GWL_EXSTYLE);
+    return (style & WS_EX_APPWINDOW) && !(style & WS_EX_TOOLWINDOW) && testing::TextOf(window) == L"ESTO ES UNA ALERTA";
+  };
+  bool entryBefore = true, entryWhileBack = false, entryAgain = true;
   testing::ProgramRun run = Run([&](int index, HWND window) {
     if (index == 0) {
       topmostBefore = IsTopmost(window);
+      entryBefore = taskbarEntry(window);
       for (size_t i = 0; i < links.size(); ++i) {
         const PixelRect p = GridCellFor(layout, grid, i, 800, 600).picture;
         testing::ClickAt(p.x + p.w / 2, p.y + p.h / 2);
@@ -280,12 +291,14 @@ TEST_F(AlertWindowsEndToEnd, PictureClickOpensOnlyWellFormedWebLinksAndStepsBack
           // The browser comes in front of the alert, which stays open behind it until the person
           // comes back to it.
           steppedBack = !IsTopmost(window) && ::IsWindowVisible(window);
+          entryWhileBack = taskbarEntry(window);
           HWND other = ShowBrowserWindow();
           PumpMessages(300);
           browserAbove = IsAbove(other, window);
           testing::ClickAt(screenW_ / 2, 40);  // back to the alert, on its title band
           PumpMessages(300);
           topmostAgain = IsTopmost(window);
+          entryAgain = taskbarEntry(window);
           alertAbove = IsAbove(window, other);
           ::DestroyWindow(other);
         }
@@ -304,7 +317,10 @@ TEST_F(AlertWindowsEndToEnd, PictureClickOpensOnlyWellFormedWebLinksAndStepsBack
   });
   EXPECT_FALSE(run.timedOut);
   EXPECT_TRUE(topmostBefore);
+  EXPECT_FALSE(entryBefore);
   EXPECT_TRUE(steppedBack);
+  EXPECT_TRUE(entryWhileBack);
+  EXPECT_FALSE(entryAgain);
   EXPECT_TRUE(browserAbove);
   EXPECT_TRUE(topmostAgain);
   EXPECT_TRUE(alertAbove);
@@ -563,6 +579,30 @@ TEST_F(AlertWindowsEndToEnd, HiddenOrMinimisedStartStillShowsTheAlert) {
       ADD_FAILURE() << "brivon.exe did not end after its alert, show command " << show;
     }
   }
+}
+
+// Only the window's own run ends an update window: a WM_UPDATE_FINISHED forged mid-download
+// leaves it open, the run completes, and only then does the window go and the program end.
+TEST_F(AlertWindowsEndToEnd, AForgedUpdateFinishedLeavesTheUpdateWindowOpenUntilItsRunEnds) {
+  HttpReply slow{200, std::string(400 * 1024, 'n'), "text/plain"};
+  slow.chunkSize = 16 * 1024;
+  slow.chunkDelayMs = 200;  // about five seconds
+  server_.Serve("/pkg/novedades.txt", slow);
+  const std::string url = Url("/pkg/novedades.txt");
+  Store(R"({"tipo":"url_actualizar","titulo":"Actualizando","contenido":[{"texto":"","enlace":")" + url + R"("}]})");
+  bool openAfterForgery = false, downloadedWhenClosed = false;
+  testing::ProgramRun run = Run([&](int, HWND window) {
+    ::PostMessageW(window, kUpdateFinishedMessage, 0, 0);
+    ::Sleep(800);
+    openAfterForgery = ::IsWindow(window) && Log(L"descargas.csv").find("DESCARGA;") == std::string::npos;
+    testing::WaitUntil([&] { return !::IsWindow(window); }, 60000);
+    downloadedWhenClosed = Log(L"descargas.csv").find("DESCARGA;" + url + ";") != std::string::npos;
+  });
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_TRUE(openAfterForgery);
+  EXPECT_TRUE(downloadedWhenClosed) << Log(L"descargas.csv");
+  EXPECT_EQ(testing::ReadBytes(folder_ / L"novedades.txt").size(), 400u * 1024);
 }
 
 }  // namespace
