@@ -13,6 +13,7 @@
 #include "servers/loopback_http_proxy.h"
 #include "servers/loopback_http_server.h"
 #include "common/text.h"
+#include "common/unique_handle.h"
 #include "support/alert_window_driver.h"
 #include "support/program_run.h"
 #include "support/test_env.h"
@@ -174,7 +175,10 @@ TEST(CheckinEndToEndTest, EveryKindOfAnswerIsStoredAsTheAlertDocumentAndLogged) 
 
   // A document this start could not store must not be replaced by the earlier one: its alerts,
   // an old update among them, would show again at every start.
-  enum class Blocked { No, ReadOnly, Folder };
+  // Held: another program has the earlier document open for reading only (err=32). Folder: a
+  // folder under its name stands in for a program folder the user may not write (err=5; Wine lets
+  // root write a read-only file).
+  enum class Blocked { No, Held, Folder };
   const std::string withAlert =
       R"({"alertas":[{"tipo":"solo_mensaje","contenido":[{"texto":"Aviso","color_fondo":"#C00000"}]}]})";
   struct Case {
@@ -194,7 +198,8 @@ TEST(CheckinEndToEndTest, EveryKindOfAnswerIsStoredAsTheAlertDocumentAndLogged) 
       {"zero byte in the answer", true, Reply(200, std::string("{}\n\0resto", 9), "application/json"), "{}\r\n"},
       {"one byte over 8 MiB", true, overCap, "{\"error\": \"Respuesta demasiado grande del servidor\"}"},
       {"endless answer", true, endless, "{\"error\": \"Respuesta demasiado grande del servidor\"}"},
-      {"document read-only", true, Reply(200, withAlert, "application/json"), withAlert, Blocked::ReadOnly},
+      {"document held by another program", true, Reply(200, withAlert, "application/json"), withAlert,
+       Blocked::Held},
       {"a folder in the document's place", true, Reply(200, withAlert, "application/json"), withAlert,
        Blocked::Folder},
   };
@@ -211,11 +216,14 @@ TEST(CheckinEndToEndTest, EveryKindOfAnswerIsStoredAsTheAlertDocumentAndLogged) 
       ASSERT_TRUE(server->Start());
       server->Serve(kCheckinPath, c.reply);
     }
-    if (c.blocked == Blocked::ReadOnly) {
+    UniqueHandle holder;
+    if (c.blocked == Blocked::Held) {
       ASSERT_TRUE(WriteBytes(program.AlertDocument(), withAlert));
-      ASSERT_TRUE(::SetFileAttributesW(program.AlertDocument().c_str(), FILE_ATTRIBUTE_READONLY));
+      holder.reset(::CreateFileW(program.AlertDocument().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, 0, nullptr));
+      ASSERT_TRUE(holder);
     } else if (c.blocked == Blocked::Folder) {
-      ASSERT_TRUE(::DeleteFileW(program.AlertDocument().c_str()));
+      ::DeleteFileW(program.AlertDocument().c_str());
       ASSERT_TRUE(::CreateDirectoryW(program.AlertDocument().c_str(), nullptr));
     }
     std::string logBefore = ReadBytes(program.CheckinLog());
@@ -247,15 +255,19 @@ TEST(CheckinEndToEndTest, EveryKindOfAnswerIsStoredAsTheAlertDocumentAndLogged) 
     }
     // Why nothing was shown, then the check-in's own line.
     const std::string log = ReadBytes(program.CheckinLog());
-    const std::string why = ";ERROR_GUARDAR_RESPUESTA;" + NarrowLow8(program.AlertDocument()) + ";err=5\r\n";
+    const std::string why = ";ERROR_GUARDAR_RESPUESTA;" + NarrowLow8(program.AlertDocument()) +
+                            (c.blocked == Blocked::Held ? ";err=32\r\n" : ";err=5\r\n");
     ASSERT_GT(log.size(), logBefore.size() + kTimeStampLength);
     const std::string added = log.substr(logBefore.size());
     EXPECT_EQ(added.substr(kTimeStampLength, why.size()), why) << added;
     ExpectOneMoreLogLine(logBefore + added.substr(0, kTimeStampLength + why.size()), log);
-    ::SetFileAttributesW(program.AlertDocument().c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (c.blocked == Blocked::ReadOnly) EXPECT_EQ(ReadBytes(program.AlertDocument()), withAlert);
-    ::DeleteFileW(program.AlertDocument().c_str());
-    ::RemoveDirectoryW(program.AlertDocument().c_str());
+    holder.reset();
+    if (c.blocked == Blocked::Held) {
+      EXPECT_EQ(ReadBytes(program.AlertDocument()), withAlert);
+      EXPECT_TRUE(::DeleteFileW(program.AlertDocument().c_str()));
+    } else {
+      EXPECT_TRUE(::RemoveDirectoryW(program.AlertDocument().c_str()));
+    }
   }
 }
 
@@ -334,12 +346,17 @@ TEST(CheckinEndToEndTest, BehindTheSystemsProxyEverySessionGoesThroughIt) {
   EXPECT_TRUE(run.boxes.empty());
 
   const std::vector<std::string> through = proxy.Requests();
-  auto went = [&](const std::string& request) {
-    return std::find(through.begin(), through.end(), request) != through.end();
+  // Wine's WinINet names the default port in the target, as "host:80".
+  auto went = [&](const std::string& method, const std::string& host, const std::string& path) {
+    for (const std::string& request : through) {
+      if (request == method + " http://" + host + path || request == method + " http://" + host + ":80" + path)
+        return true;
+    }
+    return false;
   };
-  EXPECT_TRUE(went("POST http://comprobador.brivon.invalid/comprobador/checkin"));
-  EXPECT_TRUE(went("GET http://fotos.brivon.invalid/foto.png"));
-  EXPECT_TRUE(went("GET http://paquetes.brivon.invalid/pkg/facturaorva.exe"));
+  EXPECT_TRUE(went("POST", "comprobador.brivon.invalid", "/comprobador/checkin"));
+  EXPECT_TRUE(went("GET", "fotos.brivon.invalid", "/foto.png"));
+  EXPECT_TRUE(went("GET", "paquetes.brivon.invalid", "/pkg/facturaorva.exe"));
   EXPECT_EQ(ReadBytes(program.folder() / L"facturaorva.exe"), package);
   EXPECT_NE(ReadBytes(program.Log(L"descargas.csv")).find(";DESCARGA;http://paquetes.brivon.invalid/pkg/facturaorva.exe;"),
             std::string::npos)

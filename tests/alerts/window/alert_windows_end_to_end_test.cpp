@@ -398,9 +398,10 @@ TEST_F(AlertWindowsEndToEnd, TricklingAndEnormousPicturesAreShownAsNoneAndAnFtpO
 TEST_F(AlertWindowsEndToEnd, AcceptanceButtonWaitsFiveSecondsThenRecordsTheAcceptance) {
   server_.Serve("/terminos.rtf", HttpReply{200, testing::ReadBytes(testing::SourcePath("tests/fixtures/alerts/terms.rtf")),
                                            "application/rtf"});
-  // A line break in the link, as the service may send it, must not split or forge a record line.
-  Store(Terms(Url("/terminos.rtf") + "#\\r\\n2026-01-01 00:00:00;http://falso/"));
-  const std::string recordedLink = "#  2026-01-01 00:00:00;http://falso/";
+  // A line break or a zero byte in the link, as the service may send them, must not split, end or
+  // forge a record line.
+  Store(Terms(Url("/terminos.rtf") + "#\\r\\n2026-01-01 00:00:00;http://falso/\\u0000fin"));
+  const std::string recordedLink = "#  2026-01-01 00:00:00;http://falso/ fin";
   bool disabledAtFirst = false, disabledAt4500 = false, clickWhileDisabledIgnored = false;
   DWORD enabledAfter = 0;
   std::wstring boxText;
