@@ -65,6 +65,20 @@ class EntrySequenceTest : public ::testing::Test {
   testing::LoopbackHttpServer server_{testing::BuiltInPort()};
 };
 
+// The same path through drive Z:, which Wine maps to the Unix root: another path to one folder, as
+// a mapped drive and its UNC path are at a desk.
+std::wstring ThroughDriveZ(const std::wstring& path) {
+  using UnixName = char*(CDECL*)(const wchar_t*);
+  auto unixName = reinterpret_cast<UnixName>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (!unixName) return {};
+  char* name = unixName(path.c_str());
+  if (!name) return {};
+  const std::wstring z = testing::HostPathToWindows(name);
+  ::HeapFree(::GetProcessHeap(), 0, name);
+  return z;
+}
+
 TEST_F(EntrySequenceTest, ASecondStartInTheSameFolderEndsAtOnceAndDoesNothing) {
   TempFolder root(L"brivon-inst");
   const std::wstring first = root / L"Programa A";
@@ -101,7 +115,8 @@ TEST_F(EntrySequenceTest, ASecondStartInTheSameFolderEndsAtOnceAndDoesNothing) {
       testing::RunOptions quick;
       quick.timeoutMs = 30000;
       const DWORD start = ::GetTickCount();
-      seen.second = testing::RunProgram(firstExe, quick);
+      // Through another path to the same folder: a mutex named from the path would not see it.
+      seen.second = testing::RunProgram(ThroughDriveZ(firstExe), quick);
       seen.secondMs = ::GetTickCount() - start;
       seen.checkinsAfterSecond = server_.CountRequests(kCheckinPath);
       seen.checkinLogAfter = ReadBytes(checkinLog);
@@ -126,6 +141,8 @@ TEST_F(EntrySequenceTest, ASecondStartInTheSameFolderEndsAtOnceAndDoesNothing) {
   EXPECT_TRUE(seen.second.boxes.empty());
   EXPECT_EQ(seen.checkinsAfterSecond, seen.checkinsBefore);
   EXPECT_EQ(seen.checkinLogAfter, seen.checkinLogBefore);
+  EXPECT_NE(ReadBytes(first + L"\\actualizador_registros\\descargas.csv").find(";INICIO_OMITIDO;OTRA_EJECUCION_EN_CURSO;"),
+            std::string::npos);
   EXPECT_EQ(ReadBytes(leftover + L"\\FacturaOrva.exe"), "MZ old");
   EXPECT_FALSE(Exists(leftover + L".zip"));
   std::printf("second start in the same folder ended after %lu ms\n", static_cast<unsigned long>(seen.secondMs));

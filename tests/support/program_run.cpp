@@ -101,4 +101,24 @@ ProgramRun RunProgram(const std::wstring& exePath, const RunOptions& options) {
   return run;
 }
 
+BackgroundProgram::BackgroundProgram(const std::wstring& exePath, const std::wstring& arguments) {
+  std::wstring line = L"\"" + exePath + L"\" " + arguments;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info{};
+  if (::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+    ::CloseHandle(info.hThread);
+    process_ = info.hProcess;
+  }
+}
+
+BackgroundProgram::~BackgroundProgram() {
+  if (!process_) return;
+  ::TerminateProcess(process_, 0);
+  ::WaitForSingleObject(process_, 10000);
+  ::CloseHandle(process_);
+}
+
+bool BackgroundProgram::running() const { return process_ && ::WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
+
 }  // namespace brivon::testing
