@@ -6,6 +6,7 @@
 
 #include "common/durable_file.h"
 #include "common/file_waits.h"
+#include "common/long_path.h"
 #include "common/test_hooks.h"
 #include "common/unique_handle.h"
 
@@ -26,7 +27,7 @@ bool RemoveLink(const std::wstring& path) {
 }  // namespace
 
 bool IsExistingFile(const std::wstring& path) {
-  DWORD attributes = ::GetFileAttributesW(path.c_str());
+  DWORD attributes = ::GetFileAttributesW(ForFileSystem(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
@@ -41,7 +42,7 @@ bool IsExistingFileByLongName(const std::wstring& path) {
 }
 
 bool IsTaken(const std::wstring& path) {
-  if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+  if (::GetFileAttributesW(ForFileSystem(path).c_str()) != INVALID_FILE_ATTRIBUTES) return true;
   const DWORD error = ::GetLastError();
   return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;  // unknown: not free
 }

@@ -105,13 +105,14 @@ bool Fetch(Run& run) {
     LogError(run, "ERROR_GUARDAR", ::GetLastError());
     return false;
   }
+  // The strip says so before the log does: what the log shows has already been said.
+  run.Report(UpdateStage::Extracting);
   run.Downloads("DESCARGA;" + run.url + ";" + N(run.plan.target));
 
   const std::wstring& extractionFolder = run.plan.extractionFolder;
   if (extractionFolder != StripExtension(run.plan.target)) {
     run.Downloads("CARPETA_EXTRACCION_LIBRE;" + N(StripExtension(run.plan.target)) + ";->;" + N(extractionFolder));
   }
-  run.Report(UpdateStage::Extracting);
   std::function<void(int)> extracting;
   if (run.progress) {
     extracting = [&](int percent) { run.Report(UpdateStage::Extracting, static_cast<uint64_t>(percent), 100); };
