@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "common/folder_tree.h"  // ListSubfolders, DeleteFolderTree
+
 namespace brivon {
 
 // True when path exists and is not a folder.
@@ -25,13 +27,6 @@ std::wstring FreeNameBeside(const std::wstring& path, bool isFolder = false);
 // True when the file is at the destination and gone from the source; on false GetLastError() holds
 // the error of the last failed call.
 bool MoveFileWithRetry(const std::wstring& source, const std::wstring& destination);
-
-// Immediate sub-folders, full paths, in listing order (links to folders included).
-std::vector<std::wstring> ListSubfolders(const std::wstring& folder);
-
-// Removes folder and all it holds, clearing read-only attributes. Links (junctions, directory
-// symbolic links) are removed themselves; what they point at is never touched.
-bool DeleteFolderTree(const std::wstring& folder);
 
 inline constexpr int kMoveAttempts = 10;
 inline constexpr unsigned long kMoveRetryPauseMs = 120;

@@ -1,13 +1,16 @@
 #include "update/previous_versions.h"
 
 #include <initializer_list>
+#include <map>
 
 #include "common/text.h"
 #include "common/activity_log.h"
 #include "update/archive_time_stamp.h"
 #include "update/file_moves.h"
-#include "update/folder_archive.h"
-#include "update/powershell_command.h"
+#include "archive/archive_listing.h"
+#include "archive/zip_archive.h"
+#include "common/durable_file.h"
+#include "common/file_waits.h"
 
 namespace brivon {
 namespace {
@@ -40,6 +43,12 @@ std::wstring FreeStampedBase(const std::wstring& base, std::initializer_list<con
     if (free) return candidate;
   }
   return {};
+}
+
+uint64_t FileBytes(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return UINT64_MAX;
+  return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
 }  // namespace
@@ -97,17 +106,25 @@ bool ArchiveToVersionsFolderAt(const std::wstring& programFolder, const std::wst
   std::wstring archive = name + L".zip";
   if (!MoveOrCopyAndDelete(file, moved)) return false;
 
-  ArchiveBefore before = LookAtArchive(archive);
+  // Written under a name of its own and put in place only once 7-Zip's listing shows the file in
+  // it whole: the unpacked copy is the only one left until then.
+  const std::wstring fresh = FreshArchiveName(archive);
   unsigned long code = 0;
-  bool ran =
-      RunHiddenProcess(FileArchiveCommandLine(PowerShellPathFromEnvironment(), moved, archive), &code, timeoutMs);
+  bool archived = ZipOneFile(programFolder, moved, fresh, &code, timeoutMs);
   if (exitCode) *exitCode = code;
-  // The unpacked copy is the only one left until an archive proves it holds it.
-  if (ran && code == 0 && ArchiveWasWritten(archive, before)) {
-    ::DeleteFileW(moved.c_str());
+  if (archived) {
+    std::map<std::wstring, uint64_t> stored;
+    const size_t nameStart = moved.find_last_of(L"\\/") + 1;
+    archived = ListArchiveFiles(programFolder, fresh, stored, nullptr, timeoutMs) &&
+               CountMissingFiles({{moved.substr(nameStart), FileBytes(moved)}}, stored) == 0 &&
+               PublishByRename(fresh, archive);
+  }
+  if (archived) {
+    DeleteFileWaiting(moved);
     if (archivePath) *archivePath = archive;
     return true;
   }
+  DeleteFileWaiting(fresh);
   ::MoveFileExW(moved.c_str(), file.c_str(), kReplaceOrCopy);
   return false;
 }

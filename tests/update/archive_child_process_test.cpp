@@ -1,4 +1,4 @@
-#include "update/child_process.h"
+#include "archive/child_process.h"
 
 #include <windows.h>
 

@@ -12,9 +12,9 @@
 #include "common/text.h"
 #include "support/powershell_standin.h"
 #include "support/test_env.h"
-#include "update/archive_listing.h"
+#include "archive/archive_listing.h"
 #include "update/archive_test_log.h"
-#include "update/child_process.h"
+#include "archive/child_process.h"
 
 namespace brivon {
 namespace {

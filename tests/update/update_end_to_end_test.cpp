@@ -26,7 +26,7 @@
 #include "support/powershell_standin.h"
 #include "support/program_run.h"
 #include "support/test_env.h"
-#include "update/child_process.h"
+#include "archive/child_process.h"
 
 namespace brivon {
 namespace {
