@@ -16,9 +16,14 @@ bool IsNonEmptyFile(const std::wstring& path) {
          !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && (data.nFileSizeHigh != 0 || data.nFileSizeLow != 0);
 }
 
-// Removes what stands at path unless nothing does.
+// Removes a file standing at path; a folder there is never removed (ERROR_ALREADY_EXISTS).
 bool ClearArchivePath(const std::wstring& path) {
-  if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    ::SetLastError(ERROR_ALREADY_EXISTS);
+    return false;
+  }
   ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   return DeleteFileWaiting(path);
 }

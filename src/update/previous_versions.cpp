@@ -26,7 +26,7 @@ bool EnsureFolder(const std::wstring& folder) {
 
 // Moves, or copies and deletes; a half-done fallback removes its copy so the file stays in one place.
 bool MoveOrCopyAndDelete(const std::wstring& from, const std::wstring& to) {
-  if (::MoveFileExW(from.c_str(), to.c_str(), kReplaceOrCopy)) return true;
+  if (MoveFileWaiting(from, to, kReplaceOrCopy)) return true;
   if (::CopyFileW(from.c_str(), to.c_str(), FALSE) && ::DeleteFileW(from.c_str())) return true;
   ::DeleteFileW(to.c_str());
   return false;
@@ -118,14 +118,14 @@ bool ArchiveToVersionsFolderAt(const std::wstring& programFolder, const std::wst
     archived = ListArchiveFiles(programFolder, fresh, stored, nullptr, timeoutMs) &&
                CountMissingFiles({{moved.substr(nameStart), FileBytes(moved)}}, stored) == 0 &&
                PublishByRename(fresh, archive);
+    if (!archived) DeleteFileWaiting(fresh);  // a failed ZipOneFile leaves none
   }
   if (archived) {
     DeleteFileWaiting(moved);
     if (archivePath) *archivePath = archive;
     return true;
   }
-  DeleteFileWaiting(fresh);
-  ::MoveFileExW(moved.c_str(), file.c_str(), kReplaceOrCopy);
+  MoveFileWaiting(moved, file, kReplaceOrCopy);
   return false;
 }
 

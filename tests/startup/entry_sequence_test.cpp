@@ -248,7 +248,9 @@ TEST_F(EntrySequenceTest, LeftoverUpdateFoldersAreArchivedAndRemovedBeforeTheChe
     ASSERT_FALSE(base.empty()) << "no directory links: the startup_unix_links test makes them";
     const std::wstring folder = base + (row.links ? L"\\programa" : L"\\Programas Orvane");
     const std::wstring exe = MakeProgramFolder(folder);
-    if (row.noTool) ASSERT_TRUE(::DeleteFileW((folder + L"\\7za.exe").c_str()));
+    if (row.noTool) {
+      ASSERT_TRUE(::DeleteFileW((folder + L"\\7za.exe").c_str()));
+    }
     const std::wstring updates = folder + L"\\actualizaciones";
     const std::wstring outside = base + L"\\fuera";
     if (!row.links) {
