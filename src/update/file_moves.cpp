@@ -5,6 +5,7 @@
 #include <cwchar>
 
 #include "common/durable_file.h"
+#include "common/file_waits.h"
 #include "common/test_hooks.h"
 #include "common/unique_handle.h"
 
@@ -31,8 +32,9 @@ bool IsTaken(const std::wstring& path) {
   return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;  // unknown: not free
 }
 
-std::wstring FreeNameBeside(const std::wstring& path, bool isFolder) {
-  if (!IsTaken(path)) return path;
+std::wstring FreeNameBeside(const std::wstring& path, bool isFolder, const PathTest& isTakenGiven) {
+  const PathTest& isTaken = isTakenGiven ? isTakenGiven : PathTest(IsTaken);
+  if (!isTaken(path)) return path;
   const size_t separator = path.find_last_of(L"\\/");
   const size_t dot = path.find_last_of(L'.');
   const bool hasExtension =
@@ -41,7 +43,7 @@ std::wstring FreeNameBeside(const std::wstring& path, bool isFolder) {
   const std::wstring extension = hasExtension ? path.substr(dot) : std::wstring();
   for (int n = 1; n < 10000; ++n) {
     std::wstring candidate = base + L"_" + std::to_wstring(n) + extension;
-    if (!IsTaken(candidate)) return candidate;
+    if (!isTaken(candidate)) return candidate;
   }
   return {};
 }
@@ -50,22 +52,26 @@ bool MoveFileWithRetry(const std::wstring& source, const std::wstring& destinati
   // What 7-Zip has just written may still sit in the cache: on the disk before the rename
   // publishes it (best effort: a file held without write sharing cannot be flushed here).
   FlushFileToDisk(source);
-  // A file just written by 7-Zip or held for a moment by a scanner frees up soon: retry first.
-  for (int attempt = 0; attempt < kMoveAttempts; ++attempt) {
-    ::SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (::MoveFileExW(source.c_str(), destination.c_str(),
-                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) {
-      TestTraceFileEvent("rename", source, destination);
-      return true;
-    }
-    ::Sleep(kMoveRetryPauseMs);
+  ::SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (MoveFileWaiting(source, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) {
+    TestTraceFileEvent("rename", source, destination);
+    return true;
   }
   // A source that can be read but not renamed (shared for reading only) can still be copied.
   ::SetFileAttributesW(destination.c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (!::CopyFileW(source.c_str(), destination.c_str(), FALSE)) return false;
+  if (!WithFileWaits([&] { return ::CopyFileW(source.c_str(), destination.c_str(), FALSE) != FALSE; })) return false;
   FlushFileToDisk(destination);
-  ::SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_NORMAL);
-  return ::DeleteFileW(source.c_str()) != FALSE;
+  return DeleteFileWaiting(source);
+}
+
+bool PutBackFile(const std::wstring& from, const std::wstring& to, bool keepSource) {
+  auto rename = [&] {
+    if (!MoveFileWaiting(from, to, MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) return false;
+    TestTraceFileEvent("rename-unflushed", from, to);
+    return true;
+  };
+  if (keepSource) return CopyFileDurably(from, to) || rename();
+  return rename() || CopyFileDurably(from, to);
 }
 
 }  // namespace brivon
