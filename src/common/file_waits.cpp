@@ -70,4 +70,14 @@ bool SetAttributesWaiting(const std::wstring& path, DWORD attributes) {
   return WithFileWaits([&] { return ::SetFileAttributesW(path.c_str(), attributes) != FALSE; });
 }
 
+bool WaitUntilMovable(const std::wstring& path) {
+  return WithFileWaits([&] {
+    HANDLE file = ::CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    ::CloseHandle(file);
+    return true;
+  });
+}
+
 }  // namespace brivon

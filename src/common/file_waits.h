@@ -38,5 +38,8 @@ bool MoveFileWaiting(const std::wstring& from, const std::wstring& to, DWORD fla
 bool DeleteFileWaiting(const std::wstring& path);
 bool RemoveFolderWaiting(const std::wstring& path);
 bool SetAttributesWaiting(const std::wstring& path, DWORD attributes);
+// Waits until no one else holds path in a way that stops a rename (a scanner shares reading and
+// writing, not deletion). False when it is still held at the limit, or is not there.
+bool WaitUntilMovable(const std::wstring& path);
 
 }  // namespace brivon

@@ -5,7 +5,9 @@
 //                                  line's marker once written, or a point named in the code
 //   BRIVON_TEST_PAUSE_AT=NAME      waits a second and a half at every point named NAME, so that a
 //                                  test sees what the program shows at that moment
-//   BRIVON_TEST_FILE_TRACE=PATH    appends "flush;<path>" and "rename;<from>;<to>" lines
+//   BRIVON_TEST_FILE_TRACE=PATH    appends "flush;<path>", "rename;<from>;<to>" and the like: a
+//                                  rename without a flush ("rename-unflushed"), a program put
+//                                  back under its name ("put-back")
 #pragma once
 
 #include <string>

@@ -67,7 +67,7 @@ bool MoveFileWithRetry(const std::wstring& source, const std::wstring& destinati
 bool PutBackFile(const std::wstring& from, const std::wstring& to, bool keepSource) {
   auto rename = [&] {
     if (!MoveFileWaiting(from, to, MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) return false;
-    TestTraceFileEvent("rename-unflushed", from, to);
+    TestTraceFileEvent("put-back", from, to);
     return true;
   };
   if (keepSource) return CopyFileDurably(from, to) || rename();

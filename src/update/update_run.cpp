@@ -188,8 +188,13 @@ void SwapExecutable(Run& run) {
   const std::wstring& target = run.plan.target;
   run.Report(UpdateStage::Installing);  // a large program takes a moment to check
   if (!NewProgramAllowed(run.folder, target, run.partial, target)) return;
-  // On the disk before the program is set aside: the flush of a large program takes seconds.
+  // On the disk, and free of a scanner's hold, before the program is set aside: the program is
+  // then missing only between two renames.
   FlushFileToDisk(run.partial);
+  if (!WaitUntilMovable(run.partial)) {
+    LogError(run, "ERROR_GUARDAR", ::GetLastError());
+    return;
+  }
   if (!SetAside(run, target, run.plan.setAside, "ERROR_RENOMBRAR_A_2;")) {
     // A program that is not set aside has no copy: nothing may replace it.
     run.Downloads("DESCARGA_OMITIDA;" + N(target) + ";motivo=EJECUTABLE_NO_APARTADO");
@@ -216,6 +221,10 @@ void SwapFromZip(Run& run) {
       continue;
     }
     if (!NewProgramAllowed(run.folder, root, candidate, root)) continue;
+    if (!WaitUntilMovable(candidate)) {
+      LogError(run, "ERROR_MOVER_EXE_NUEVO_A_RAIZ;" + N(candidate) + ";->;" + N(root), ::GetLastError());
+      return;
+    }
     FlushFileToDisk(candidate);
     if (!SetAside(run, root, run.folder + L"\\" + StripExtension(name) + L"2.exe", "ERROR_RENOMBRAR_A_2_ZIP;")) {
       continue;
