@@ -1,0 +1,299 @@
+// The fault matrix: one row per fault, each held to the same promise.
+// Whatever goes wrong, the sibling program stays: its executable is the old one or the new one,
+// byte for byte.
+#include <windows.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "common/text.h"
+#include "common/unique_handle.h"
+#include "support/log_lines.h"
+#include "support/powershell_standin.h"
+#include "update/update_end_to_end_support.h"
+
+namespace brivon {
+namespace update_e2e {
+namespace {
+
+struct FaultRow {
+  const char* name;
+  std::string packagePath;  // "" for an update alert without entries
+  HttpReply reply;
+  bool nobodyListens = false;     // the package address has no server at all
+  bool withoutTool = false;       // 7za.exe missing (and not downloadable)
+  bool holdInstalled = false;     // the installed executable held open without sharing
+  bool holdNewOnceExtracted = false;  // the new executable held once 7-Zip has unpacked it
+  const wchar_t* powershell = nullptr;  // the stand-in's misbehaviour
+  bool expectNew = false;
+  std::vector<std::string> downloads;  // markers of descargas.csv, in order and complete
+  std::string extraction;              // "OK", "ERROR" or "" (no extraction line)
+  std::string archiveLine = "";        // the end of the "ZIP_CARPETA;" line, when there is one
+  std::string downloadError = "";      // the end of the "ERROR_DESCARGA;" line, when known
+  // The user's own files, put in the program folder before the run (their folders made as
+  // needed), and where each must be afterwards, byte for byte ("*": the only time-stamped folder).
+  std::vector<std::pair<std::wstring, std::string>> userFiles = {};
+  std::vector<std::pair<std::wstring, std::string>> userFilesAfter = {};
+  const wchar_t* holdUserFile = nullptr;  // one of them held open without sharing
+};
+
+HttpReply Status(int status) {
+  HttpReply reply;
+  reply.status = status;
+  reply.body = "<html>" + std::to_string(status) + "</html>";
+  reply.contentType = "text/html";
+  return reply;
+}
+
+std::vector<FaultRow> FaultRows(const std::string& newExe, const std::string& zipAtTop, const std::string& zipNoExe,
+                                const std::string& zipWithClient) {
+  HttpReply exe{200, newExe};
+  HttpReply zip{200, zipAtTop};
+  HttpReply empty{200, ""};
+  HttpReply cut{200, newExe};
+  cut.cutAfter = static_cast<int64_t>(newExe.size() / 2);
+  HttpReply noAnswer;
+  noAnswer.closeWithoutAnswer = true;
+  HttpReply silent;  // takes the request, then says nothing: the receive limit ends the wait
+  silent.neverAnswer = true;
+  HttpReply corrupt{200, zipAtTop.substr(0, zipAtTop.size() / 2) + std::string(64, 'U')};
+  HttpReply noExe{200, zipNoExe};
+  const std::vector<std::string> putBack = {"RENOMBRADO_A_2", "ERROR_DESCARGA", "RESTAURADO_EJECUTABLE_ANTERIOR"};
+  const std::string exePath = "/descargas/FacturaOrva.exe";
+  const std::string zipPath = "/descargas/Paquete.zip";
+  std::vector<FaultRow> rows = {
+      {"package server answers 404", exePath, Status(404)},
+      {"package server answers 500", exePath, Status(500)},
+      {"empty body", exePath, empty},
+      {"body cut in the middle", exePath, cut},
+      {"no answer", exePath, noAnswer},
+      {"nobody listens", exePath, exe},
+      {"installed executable held open", exePath, exe},
+      {"7za.exe missing", zipPath, zip},
+      {"ZIP corrupt", zipPath, corrupt},
+      {"ZIP without an executable", zipPath, noExe},
+      {"new executable cannot be moved in", zipPath, zip},
+      {"PowerShell fails", exePath, exe},
+      {"PowerShell exits 0 without an archive", zipPath, zip},
+      {"update alert without entries", "", exe},
+      {"package server silent", exePath, silent},
+  };
+  rows[14].downloads = putBack;
+  for (int i = 0; i < 6; ++i) rows[i].downloads = putBack;
+  rows[0].downloadError = ";err=404";
+  rows[4].downloadError = ";err=12152";  // no status line: ERROR_HTTP_INVALID_SERVER_RESPONSE
+  rows[5].nobodyListens = true;
+  rows[5].downloadError = ";err=12029";
+  rows[6].holdInstalled = true;
+  rows[6].downloads = {"ERROR_RENOMBRAR_A_2", "DESCARGA_OMITIDA"};
+  rows[7].withoutTool = true;
+  rows[7].downloads = {"DESCARGA"};
+  rows[7].extraction = "ERROR";
+  rows[8].downloads = {"DESCARGA"};
+  rows[8].extraction = "ERROR";
+  rows[9].downloads = {"DESCARGA", "ZIP_SIN_EXE", "ZIP_EXE_SIN_MATCH_EN_RAIZ", "LIMPIEZA_OK"};
+  rows[9].extraction = "OK";
+  rows[10].holdNewOnceExtracted = true;
+  rows[10].downloads = {"DESCARGA",     "EJECUTABLE_NO_VERIFICADO", "RENOMBRADO_A_2_ZIP",           "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP",
+                        "COPIA_OK",     "COPIA_OK",                     "COPIA_PATRONES_RESUMEN_ZIP",
+                        "ZIP_CARPETA",  "ERROR_MOVER_EXE_NUEVO_A_RAIZ", "RESTAURADO_EJECUTABLE_ANTERIOR",
+                        "LIMPIEZA_OK"};
+  rows[10].extraction = "OK";
+  rows[10].archiveLine = ";estado=OK;ec=0";
+  rows[11].powershell = L"fail";
+  rows[11].expectNew = true;
+  rows[11].downloads = {"RENOMBRADO_A_2", "EJECUTABLE_NO_VERIFICADO", "DESCARGA", "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES", "COPIA_OK",
+                        "COPIA_OK",       "COPIA_PATRONES_RESUMEN", "ZIP_CARPETA"};
+  rows[11].archiveLine = ";estado=ERROR;ec=1";
+  rows[12].powershell = L"silent";
+  rows[12].expectNew = true;
+  rows[12].downloads = {"DESCARGA",    "EJECUTABLE_NO_VERIFICADO", "RENOMBRADO_A_2_ZIP",  "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP",
+                        "COPIA_OK",    "COPIA_OK",            "COPIA_PATRONES_RESUMEN_ZIP",
+                        "ZIP_CARPETA", "EXE_NUEVO_EN_RAIZ_OK", "LIMPIEZA_OK",
+                        "LIMPIEZA_OK"};
+  rows[12].extraction = "OK";
+  rows[12].archiveLine = ";estado=ERROR;ec=0";
+  // The user's files under the names the run uses.
+  const std::string other = "otro programa del usuario";
+  // (The executable package's case is the worked example above.)
+  FaultRow keptZip{"an earlier FacturaOrva2.exe is kept (ZIP package)", zipPath, zip};
+  keptZip.userFiles = {{L"FacturaOrva2.exe", other}};
+  keptZip.userFilesAfter = {{L"FacturaOrva2_1.exe", other}};
+  keptZip.expectNew = true;
+  keptZip.downloads = {"DESCARGA",           "EJECUTABLE_NO_VERIFICADO", "CONSERVADO_2_EXISTENTE", "RENOMBRADO_A_2_ZIP",
+                       "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP", "COPIA_OK", "COPIA_OK",
+                       "COPIA_PATRONES_RESUMEN_ZIP", "ZIP_CARPETA", "EXE_NUEVO_EN_RAIZ_OK",
+                       "LIMPIEZA_OK",        "LIMPIEZA_OK"};
+  keptZip.extraction = "OK";
+  keptZip.archiveLine = ";estado=OK;ec=0";
+  rows.push_back(keptZip);
+  FaultRow heldLeftover{"an earlier FacturaOrva2.exe held open: the program is not replaced", exePath, exe};
+  heldLeftover.userFiles = keptZip.userFiles;
+  heldLeftover.userFilesAfter = keptZip.userFiles;
+  heldLeftover.holdUserFile = L"FacturaOrva2.exe";
+  heldLeftover.downloads = {"ERROR_CONSERVAR_2_EXISTENTE", "DESCARGA_OMITIDA"};
+  rows.push_back(heldLeftover);
+  FaultRow dataName{"a package named like a data file is stored beside it", "/descargas/Datos.MDB", exe};
+  dataName.userFilesAfter = {{L"Datos_1.MDB", newExe}};
+  dataName.downloads = {"PAQUETE_NOMBRE_LIBRE", "DESCARGA"};
+  rows.push_back(dataName);
+  FaultRow otherFile{"a file a package replaces is kept in the updates folder", "/descargas/ayuda.dll", exe};
+  otherFile.userFiles = {{L"ayuda.dll", "ayuda del usuario"}};
+  otherFile.userFilesAfter = {{L"ayuda.dll", newExe}, {L"actualizaciones\\*\\ayuda.dll", "ayuda del usuario"}};
+  otherFile.downloads = {"ARCHIVO_REEMPLAZADO_A_ACTUALIZACIONES", "DESCARGA", "COPIA_OK", "COPIA_OK",
+                         "COPIA_PATRONES_RESUMEN", "ZIP_CARPETA"};
+  otherFile.archiveLine = ";estado=OK;ec=0";
+  rows.push_back(otherFile);
+  FaultRow folderTaken{"a ZIP named like a folder of the user's unpacks beside it", "/descargas/Datos.zip",
+                       HttpReply{200, zipWithClient}};
+  folderTaken.userFiles = {{L"Datos\\cliente.txt", "cliente del usuario"}};
+  folderTaken.userFilesAfter = {{L"Datos\\cliente.txt", "cliente del usuario"},
+                                {L"Datos_1\\cliente.txt", "cliente del paquete"}};
+  folderTaken.expectNew = true;
+  folderTaken.downloads = {"DESCARGA",    "CARPETA_EXTRACCION_LIBRE", "EJECUTABLE_NO_VERIFICADO", "RENOMBRADO_A_2_ZIP",
+                           "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP", "COPIA_OK", "COPIA_OK",
+                           "COPIA_PATRONES_RESUMEN_ZIP", "ZIP_CARPETA", "EXE_NUEVO_EN_RAIZ_OK", "LIMPIEZA_OK"};
+  folderTaken.extraction = "OK";
+  folderTaken.archiveLine = ";estado=OK;ec=0";
+  rows.push_back(folderTaken);
+  // As on a full disk, the copy back from the updates folder fails (a folder stands where the copy
+  // is written first): the previous version is moved back instead.
+  FaultRow copyFails = rows[10];
+  copyFails.name = "new executable cannot be moved in, and the copy back fails";
+  copyFails.userFiles = {{L"FacturaOrva.exe.escribiendo\\ocupado", "x"}};
+  copyFails.userFilesAfter = copyFails.userFiles;
+  rows.push_back(copyFails);
+  // A hung PowerShell is ended by the installer's child-process bound (ten minutes in brivon.exe);
+  // the archive tests run it with a short bound.
+  return rows;
+}
+
+TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) {
+  const std::string zipAtTop = MakeZip({{L"FacturaOrva.exe", newExe_}});
+  const std::string zipNoExe = MakeZip({{L"leeme.txt", "sin ejecutable"}});
+  const std::string zipWithClient = MakeZip({{L"FacturaOrva.exe", newExe_}, {L"cliente.txt", "cliente del paquete"}});
+  uint16_t deadPort = 0;
+  {
+    LoopbackHttpServer probe;
+    ASSERT_TRUE(probe.Start());
+    deadPort = probe.port();
+  }
+
+  for (const FaultRow& row : FaultRows(newExe_, zipAtTop, zipNoExe, zipWithClient)) {
+    SCOPED_TRACE(row.name);
+    TempFolder root(L"brivon-fault");
+    const std::wstring folder = MakeProgramFolder(root, !row.withoutTool);
+    const std::wstring sibling = folder + L"\\" + kSibling;
+    const std::string port = std::to_string(row.nobodyListens ? deadPort : server_.port());
+    const std::string url = "http://127.0.0.1:" + port + row.packagePath;
+    if (!row.packagePath.empty()) server_.Serve(row.packagePath, row.reply);
+    server_.Serve(kCheckinPath, HttpReply{200,
+                                          Document(row.packagePath.empty() ? kUpdateAlertWithoutEntries
+                                                                           : UpdateAlert(url)),
+                                          "application/json"});
+    server_.ClearRequests();
+
+    for (const auto& [name, bytes] : row.userFiles) {
+      const std::wstring path = folder + L"\\" + name;
+      std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+      ASSERT_TRUE(WriteBytes(path, bytes));
+    }
+    UniqueFile heldInstalled;
+    if (row.holdInstalled || row.holdUserFile) {
+      const std::wstring held = row.holdInstalled ? sibling : folder + L"\\" + row.holdUserFile;
+      heldInstalled.reset(::CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+      ASSERT_TRUE(heldInstalled);
+    }
+    std::unique_ptr<testing::PowerShellMode> mode;
+    if (row.powershell) mode = std::make_unique<testing::PowerShellMode>(row.powershell);
+
+    // Holds the new executable between its extraction and its move into the program folder.
+    UniqueFile heldNew;
+    auto holdNew = [&](DWORD) {
+      if (!row.holdNewOnceExtracted || heldNew) return;
+      const std::wstring extractions = folder + L"\\actualizador_registros\\extracciones.csv";
+      if (ReadBytes(folder + L"\\actualizador_registros\\descargas.csv").find("DESCARGA;") == std::string::npos) return;
+      testing::WaitUntil([&] { return ReadBytes(extractions).find("UNZIP_7ZA;") != std::string::npos; }, 30000);
+      heldNew.reset(::CreateFileW((folder + L"\\Paquete\\FacturaOrva.exe").c_str(), GENERIC_READ, 0, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    };
+
+    WindowsSeen seen = Run(folder, holdNew);
+    const bool heldInTime = static_cast<bool>(heldNew);
+    heldInstalled.reset();
+    heldNew.reset();
+    mode.reset();
+
+    EXPECT_FALSE(seen.run.timedOut);
+    EXPECT_EQ(seen.run.exitCode, 0u);
+    EXPECT_LE(seen.count, 1);  // the update window, which closed by itself (quick ones can pass unseen)
+    if (!row.packagePath.empty()) EXPECT_EQ(server_.CountRequests(kPicturePath), 1u);  // its first paint
+    if (row.holdNewOnceExtracted) EXPECT_TRUE(heldInTime);
+
+    // The promise.
+    EXPECT_EQ(ReadBytes(sibling), row.expectNew ? newExe_ : oldExe_);
+    bool leftoverStays = false;
+    for (auto [name, bytes] : row.userFilesAfter) {
+      const size_t star = name.find(L'*');  // the only time-stamped folder of the updates folder
+      if (star != std::wstring::npos) {
+        const auto stamps = testing::EntryNames(folder + L"\\actualizaciones", true);
+        ASSERT_EQ(stamps.size(), 1u);
+        name.replace(star, 1, stamps[0]);
+      }
+      EXPECT_EQ(ReadBytes(folder + L"\\" + name), bytes) << NarrowLow8(name);
+      leftoverStays = leftoverStays || name == L"FacturaOrva2.exe";
+    }
+    if (!leftoverStays) EXPECT_FALSE(Exists(folder + L"\\FacturaOrva2.exe"));
+    EXPECT_EQ(ReadBytes(folder + L"\\Datos.MDB"), kMdb);
+    EXPECT_EQ(ReadBytes(folder + L"\\Empresa.BDORVA"), kBd);
+    if (row.expectNew) {  // the replaced version is kept
+      const auto stamps = testing::EntryNames(folder + L"\\actualizaciones", true);
+      ASSERT_EQ(stamps.size(), 1u);
+      EXPECT_EQ(ReadBytes(folder + L"\\actualizaciones\\" + stamps[0] + L"\\FacturaOrva.exe"), oldExe_);
+    }
+
+    // The logs say what happened.
+    const auto downloads = testing::LogTexts(folder + L"\\actualizador_registros\\descargas.csv");
+    EXPECT_EQ(testing::MarkersOf(downloads), row.downloads);
+    const auto extractions = testing::LogTexts(folder + L"\\actualizador_registros\\extracciones.csv");
+    if (row.extraction.empty()) {
+      EXPECT_TRUE(extractions.empty());
+    } else {
+      ASSERT_EQ(extractions.size(), 1u);
+      EXPECT_NE(extractions[0].find(";" + row.extraction + ";ec="), std::string::npos) << extractions[0];
+    }
+    if (!row.archiveLine.empty()) {
+      auto line = std::find_if(downloads.begin(), downloads.end(),
+                               [](const std::string& t) { return t.rfind("ZIP_CARPETA;", 0) == 0; });
+      ASSERT_NE(line, downloads.end());
+      EXPECT_EQ(line->substr(line->size() - row.archiveLine.size()), row.archiveLine);
+    }
+    for (const std::string& line : downloads) {  // a failed download always tells its code
+      if (line.rfind("ERROR_DESCARGA", 0) != 0 && line.rfind("ERROR_GUARDAR", 0) != 0) continue;
+      EXPECT_NE(line.find(";err="), std::string::npos) << line;
+      EXPECT_EQ(line.find(";err=0"), std::string::npos) << line;
+      if (!row.downloadError.empty()) {
+        EXPECT_EQ(line.substr(line.find(";err=")), row.downloadError);
+      }
+    }
+    if (row.withoutTool) {
+      ASSERT_EQ(seen.run.boxes.size(), 1u);  // the failed bootstrap says so; the update goes on
+      EXPECT_EQ(seen.run.boxes[0].title, L"Brivon - Error descargando 7za.exe");
+    } else {
+      EXPECT_TRUE(seen.run.boxes.empty());
+    }
+    if (row.packagePath.empty()) {
+      EXPECT_EQ(server_.CountRequests(kPicturePath), 0u);  // nothing to install: no update started
+      EXPECT_FALSE(Exists(folder + L"\\actualizaciones"));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace update_e2e
+}  // namespace brivon

@@ -1,0 +1,290 @@
+// The kill matrix: the run ends at one instant, as End task, a logoff or a power cut would end
+// it; the next start puts the folder right before its check-in, and the one after finds nothing
+// left to repair. The test build ends itself at a named point; other rows end it from outside.
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "common/text.h"
+#include "common/unique_handle.h"
+#include "support/log_lines.h"
+#include "support/powershell_standin.h"
+#include "update/update_end_to_end_support.h"
+
+namespace brivon {
+namespace update_e2e {
+namespace {
+
+void Terminate(DWORD processId) {
+  UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId));
+  if (!process) return;
+  ::TerminateProcess(process.get(), 9);
+  ::WaitForSingleObject(process.get(), 10000);
+}
+
+// Ends the program and the children it was running (7-Zip, PowerShell). On Windows the job the
+// program puts them in ends them with it; Wine does not honour that, and a 7-Zip left running
+// would go on writing into the folder the next start repairs. No one else runs them in this
+// prefix while a test runs.
+void EndProcess(DWORD processId) {
+  Terminate(processId);
+  ::Sleep(300);  // a child being started as the program ended
+  UniqueFile again(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));  // INVALID_HANDLE_VALUE on failure
+  if (!again) return;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = ::Process32FirstW(again.get(), &entry); more; more = ::Process32NextW(again.get(), &entry)) {
+    if (_wcsicmp(entry.szExeFile, L"7za.exe") == 0 || _wcsicmp(entry.szExeFile, L"powershell.exe") == 0) {
+      Terminate(entry.th32ProcessID);
+    }
+  }
+}
+
+// Every rename the program made published a file it had flushed first (what a power cut needs),
+// but a ZIP package's, which is only unpacked and then deleted, by the run or by the repair.
+// Returns the names the renames published, as the trace has them (UTF-8).
+std::vector<std::string> ExpectFlushedBeforeRenamed(const std::wstring& tracePath) {
+  std::vector<std::string> flushed;
+  std::vector<std::string> renames;
+  std::string text = ReadBytes(tracePath);
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(start, end - start);
+    start = end + 1;
+    if (line.rfind("flush;", 0) == 0) {
+      flushed.push_back(line.substr(6));
+    } else if (line.rfind("rename-unflushed;", 0) == 0) {
+      const std::string from = line.substr(17, line.find(';', 17) - 17);
+      EXPECT_TRUE(from.size() > 12 && from.substr(from.size() - 12) == ".zip.parcial") << line;
+    } else if (line.rfind("rename;", 0) == 0) {
+      const std::string from = line.substr(7, line.find(';', 7) - 7);
+      renames.push_back(line.substr(7 + from.size() + 1));
+      EXPECT_NE(std::find(flushed.begin(), flushed.end(), from), flushed.end()) << "renamed unflushed: " << line;
+    }
+  }
+  return renames;
+}
+
+// Names anywhere in the folder's first two levels that only a run in progress makes.
+std::vector<std::wstring> HalfMadeFiles(const std::wstring& folder) {
+  std::vector<std::wstring> found;
+  for (const std::wstring& where : {folder, folder + L"\\actualizaciones", folder + L"\\actualizador_registros"}) {
+    for (const std::wstring& name : testing::EntryNames(where, false)) {
+      for (const wchar_t* tail : {L".parcial", L".escribiendo", L".nuevo.zip", L"actualizacion_en_curso.txt"}) {
+        const std::wstring t(tail);
+        if (name.size() >= t.size() && name.compare(name.size() - t.size(), t.size(), t) == 0) found.push_back(name);
+      }
+    }
+  }
+  return found;
+}
+
+size_t CountLines(const std::string& text, const std::string& marker) {
+  size_t count = 0;
+  for (size_t at = text.find(marker); at != std::string::npos; at = text.find(marker, at + 1)) ++count;
+  return count;
+}
+
+struct KillRow {
+  const char* name;
+  bool zip = false;
+  std::wstring killAt;  // a kill point of the test build; empty: ended from outside
+  // From outside: true once the moment has come (looked at on every poll).
+  std::function<bool(const std::wstring& folder)> due;
+  bool expectNew = false;
+  bool repairs = true;   // the next start finds a record to act on
+  bool withoutTool = false;
+  bool slowPackage = false;
+  bool hangingPowerShell = false;
+  bool bigZip = false;
+  bool leftoverUpdateFolder = false;  // an earlier update's folder for the housekeeping to archive
+};
+
+bool IsFolderThere(const std::wstring& path) { return testing::IsDirectory(path); }
+
+TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
+  const std::string zipAtTop = MakeZip({{L"FacturaOrva.exe", newExe_}});
+  std::string noise(96 * 1024 * 1024, '\0');
+  for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((i * 2654435761u) >> 13);
+  const std::string bigZip = MakeZip({{L"FacturaOrva.exe", newExe_}, {L"datos\\grande.bin", noise}}, true);
+  noise.clear();
+  const std::string tool = ReadBytes(testing::ArchiveToolPath());
+
+  auto logHas = [](const char* marker) {
+    return [marker](const std::wstring& folder) {
+      return ReadBytes(folder + L"\\actualizador_registros\\descargas.csv").find(marker) != std::string::npos;
+    };
+  };
+  std::vector<KillRow> rows;
+  for (const wchar_t* point : {L"REGISTRO_ACTUALIZACION", L"RENOMBRADO_A_2", L"DESCARGA",
+                               L"ARCHIVO_ANTERIOR_A_ACTUALIZACIONES", L"COPIA_OK", L"COPIA_PATRONES_RESUMEN",
+                               L"ZIP_CARPETA"}) {
+    KillRow row{"executable package, ended at a point"};
+    row.killAt = point;
+    row.expectNew = std::wstring(point) != L"REGISTRO_ACTUALIZACION" && std::wstring(point) != L"RENOMBRADO_A_2";
+    rows.push_back(row);
+  }
+  for (const wchar_t* point : {L"DESCARGA", L"UNZIP_7ZA", L"REGISTRO_ACTUALIZACION#2", L"RENOMBRADO_A_2_ZIP",
+                               L"ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP", L"COPIA_PATRONES_RESUMEN_ZIP",
+                               L"ZIP_CARPETA", L"EXE_NUEVO_EN_RAIZ_OK", L"LIMPIEZA_OK"}) {
+    KillRow row{"ZIP package, ended at a point"};
+    row.zip = true;
+    row.killAt = point;
+    row.expectNew = std::wstring(point) == L"EXE_NUEVO_EN_RAIZ_OK" || std::wstring(point) == L"LIMPIEZA_OK";
+    rows.push_back(row);
+  }
+  KillRow stalled{"executable package, ended mid-download on a stalled server"};
+  stalled.slowPackage = true;
+  stalled.due = [](const std::wstring& folder) { return Exists(folder + L"\\FacturaOrva.exe.parcial"); };
+  rows.push_back(stalled);
+  KillRow unpacking{"ZIP package, ended mid-extraction"};
+  unpacking.zip = unpacking.bigZip = true;
+  unpacking.due = [](const std::wstring& folder) { return IsFolderThere(folder + L"\\Paquete"); };
+  rows.push_back(unpacking);
+  KillRow archiving{"executable package, ended mid-archiving"};
+  archiving.hangingPowerShell = true;
+  archiving.expectNew = true;
+  archiving.due = logHas("COPIA_PATRONES_RESUMEN;");
+  rows.push_back(archiving);
+  KillRow housekeeping{"the housekeeping, ended mid-archiving an earlier update's folder"};
+  housekeeping.leftoverUpdateFolder = housekeeping.hangingPowerShell = true;
+  housekeeping.repairs = false;
+  housekeeping.due = [started = DWORD(0)](const std::wstring&) mutable {
+    if (!started) started = ::GetTickCount();
+    return ::GetTickCount() - started > 2000;  // PowerShell hangs over the archive meanwhile
+  };
+  rows.push_back(housekeeping);
+  KillRow toolDownload{"the archive tool, ended mid-download"};
+  toolDownload.withoutTool = true;
+  toolDownload.repairs = false;
+  toolDownload.due = [](const std::wstring& folder) { return Exists(folder + L"\\7za.exe.parcial"); };
+  rows.push_back(toolDownload);
+
+  const std::string exePath = "/descargas/FacturaOrva.exe";
+  const std::string zipPath = "/descargas/Paquete.zip";
+  for (const KillRow& row : rows) {
+    const std::string label = std::string(row.name) + (row.killAt.empty() ? "" : " " + NarrowLow8(row.killAt));
+    SCOPED_TRACE(label);
+    TempFolder root(L"brivon-kill");
+    const std::wstring folder = MakeProgramFolder(root, !row.withoutTool);
+    const std::wstring trace = root / L"traza.txt";
+    if (row.leftoverUpdateFolder) {
+      const std::wstring earlier = folder + L"\\actualizaciones\\251206_093015";
+      std::filesystem::create_directories(std::filesystem::path(earlier));
+      ASSERT_TRUE(WriteBytes(earlier + L"\\" + kSibling, oldExe_));
+      ASSERT_TRUE(WriteBytes(earlier + L"\\Datos.MDB", kMdb));
+    }
+    ScopedVariable traceFile(L"BRIVON_TEST_FILE_TRACE", trace);
+
+    HttpReply package{200, row.zip ? (row.bigZip ? bigZip : zipAtTop) : newExe_};
+    if (row.slowPackage) {  // a first chunk larger than one read of the program's, then a stall
+      package.body += std::string(600 * 1024, 'x');
+      package.chunkSize = 320 * 1024;
+      package.chunkDelayMs = 60000;
+    }
+    server_.Serve(row.zip ? zipPath : exePath, package);
+    HttpReply slowTool{200, tool};
+    slowTool.chunkSize = 64 * 1024;
+    slowTool.chunkDelayMs = 2000;
+    server_.Serve("/parches/7za.exe", slowTool);
+    const bool update = !row.withoutTool && !row.leftoverUpdateFolder;
+    server_.Serve(kCheckinPath, HttpReply{200, Document(update ? UpdateAlert(Url(row.zip ? zipPath : exePath)) : ""),
+                                          "application/json"});
+
+    // The start that is cut off.
+    {
+      ScopedVariable killAt(L"BRIVON_TEST_KILL_AT", row.killAt);
+      std::unique_ptr<testing::PowerShellMode> mode;
+      if (row.hangingPowerShell) mode = std::make_unique<testing::PowerShellMode>(L"hang");
+      bool ended = false;
+      WindowsSeen cut = Run(folder, [&](DWORD processId) {
+        if (!row.due || ended) return;
+        // Looked at closely: the moment may be short.
+        if (testing::WaitUntil([&] { return row.due(folder); }, 500)) {
+          EndProcess(processId);
+          ended = true;
+        }
+      });
+      EXPECT_FALSE(cut.run.timedOut);
+      EXPECT_EQ(cut.run.exitCode, 9u) << "the run was not cut off";
+    }
+
+    // The next start, as normal: the check-in finds no update.
+    server_.Serve("/parches/7za.exe", HttpReply{200, tool});
+    server_.Serve(kCheckinPath, HttpReply{200, Document(""), "application/json"});
+    server_.ClearRequests();
+    const std::string logBefore = ReadBytes(folder + L"\\actualizador_registros\\descargas.csv");
+    WindowsSeen next = Run(folder);
+    EXPECT_FALSE(next.run.timedOut);
+    EXPECT_EQ(next.run.exitCode, 0u);
+    const std::string log = ReadBytes(folder + L"\\actualizador_registros\\descargas.csv").substr(logBefore.size());
+    EXPECT_EQ(CountLines(log, ";REPARACION_ACTUALIZACION_INTERRUMPIDA;"), row.repairs ? 1u : 0u) << log;
+    EXPECT_EQ(CountLines(log, ";REPARACION_FIN"), row.repairs ? 1u : 0u) << log;
+    EXPECT_EQ(CountLines(log, ";ERROR_REPARACION"), 0u) << log;
+
+    // The promise.
+    const std::wstring sibling = folder + L"\\" + kSibling;
+    const std::string program = ReadBytes(sibling);
+    EXPECT_TRUE(program == (row.expectNew ? newExe_ : oldExe_))
+        << (program.empty() ? "no program" : program == oldExe_ ? "the old program" : program == newExe_ ? "the new program" : "another file");
+    EXPECT_FALSE(Exists(folder + L"\\FacturaOrva2.exe"));
+    EXPECT_EQ(ReadBytes(folder + L"\\Datos.MDB"), kMdb);
+    EXPECT_EQ(ReadBytes(folder + L"\\Empresa.BDORVA"), kBd);
+    EXPECT_FALSE(Exists(folder + L"\\Paquete.zip"));
+    EXPECT_FALSE(Exists(folder + L"\\Paquete"));
+    EXPECT_EQ(HalfMadeFiles(folder), std::vector<std::wstring>{});
+    EXPECT_TRUE(ReadBytes(folder + L"\\7za.exe") == tool);
+    // Every previous version that left the program folder is in an archive of the updates folder.
+    EXPECT_TRUE(testing::EntryNames(folder + L"\\actualizaciones", true).empty());
+    for (const std::wstring& zip : testing::EntryNames(folder + L"\\actualizaciones", false)) {
+      const auto listing = testing::ListArchive(folder + L"\\actualizaciones\\" + zip);
+      EXPECT_NE(std::find(listing.begin(), listing.end(), std::wstring(kSibling)), listing.end()) << NarrowLow8(zip);
+    }
+    if (row.expectNew || row.leftoverUpdateFolder) {
+      EXPECT_FALSE(testing::EntryNames(folder + L"\\actualizaciones", false).empty());
+    }
+    // Its check-in reports the sibling in the version it now has.
+    const auto requests = server_.Requests();
+    auto checkin = std::find_if(requests.begin(), requests.end(),
+                                [](const testing::RecordedRequest& r) { return r.target == kCheckinPath; });
+    EXPECT_NE(checkin, requests.end()) << "no check-in";
+    if (checkin != requests.end()) {
+      EXPECT_NE(checkin->body.find(row.expectNew ? "65535.0.65535.1" : "10.2.0.15"), std::string::npos)
+          << checkin->body;
+    }
+    const std::vector<std::string> published = ExpectFlushedBeforeRenamed(trace);
+    auto publishedAs = [&](const std::string& tail) {
+      return std::any_of(published.begin(), published.end(), [&](const std::string& name) {
+        return name.size() >= tail.size() && name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
+      });
+    };
+    // Among them what a power cut must find whole: the tool, an archive, the new program.
+    EXPECT_EQ(publishedAs("\\7za.exe"), row.withoutTool);
+    EXPECT_EQ(publishedAs("\\251206_093015.zip"), row.leftoverUpdateFolder);
+    if (row.expectNew) {
+      EXPECT_TRUE(publishedAs("\\FacturaOrva.exe"));
+    }
+
+    // And the start after that finds nothing left to repair.
+    const std::string logAfter = ReadBytes(folder + L"\\actualizador_registros\\descargas.csv");
+    WindowsSeen third = Run(folder);
+    EXPECT_EQ(third.run.exitCode, 0u);
+    EXPECT_EQ(ReadBytes(folder + L"\\actualizador_registros\\descargas.csv").substr(logAfter.size()).find("REPARACION"),
+              std::string::npos);
+    EXPECT_TRUE(ReadBytes(sibling) == program);
+  }
+}
+
+}  // namespace
+}  // namespace update_e2e
+}  // namespace brivon

@@ -1,0 +1,204 @@
+// The progress strip during a slow download, seen on the screen.
+// And each stage of a slow ZIP update, named in words.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "common/text.h"
+#include "update/update_end_to_end_support.h"
+
+namespace brivon {
+namespace update_e2e {
+namespace {
+
+int CountColourInRow(const ScreenShot& shot, int y, COLORREF rgb) {
+  int count = 0;
+  for (int x = 0; x < shot.width; ++x) count += shot.At(x, y) == rgb ? 1 : 0;
+  return count;
+}
+
+int CountBrightPixels(const ScreenShot& shot, int y0, int y1) {
+  int count = 0;
+  for (int y = y0; y < y1; ++y) {
+    for (int x = 0; x < shot.width; ++x) count += Near(shot.At(x, y), 0xFFFFFF, 0x30) ? 1 : 0;
+  }
+  return count;
+}
+
+TEST_F(UpdateEndToEnd, ProgressStripShowsTheSlowDownloadBelowTheUpdatePicture) {
+  const int w = ::GetSystemMetrics(SM_CXSCREEN);
+  const int h = ::GetSystemMetrics(SM_CYSCREEN);
+  const std::wstring artifacts = ArtifactsFolder();
+  std::string package(3 * 1024 * 1024, '\0');
+  for (size_t i = 0; i < package.size(); ++i) package[i] = static_cast<char>((i * 2654435761u) >> 11);
+  package[0] = 'M';
+  package[1] = 'Z';
+
+  for (bool announced : {true, false}) {
+    SCOPED_TRACE(announced ? "with Content-Length" : "without Content-Length");
+    TempFolder root(L"brivon-strip");
+    const std::wstring folder = MakeProgramFolder(root);
+    HttpReply slow{200, package};
+    slow.sendContentLength = announced;
+    slow.chunkSize = 64 * 1024;
+    slow.chunkDelayMs = 120;  // about six seconds for the whole package
+    server_.Serve("/descargas/FacturaOrva.exe", slow);
+    server_.Serve(kCheckinPath,
+                  HttpReply{200, Document(UpdateAlert(Url("/descargas/FacturaOrva.exe"))), "application/json"});
+
+    struct Probe {
+      bool taken = false;
+      COLORREF pictureCentre = 0;
+      COLORREF stripCorner = 0;
+      int filled = 0;     // pixels of the bar's filled colour across the track
+      int textPixels = 0; // white pixels in the strip
+    };
+    Probe early, late;
+    auto look = [&](Probe& probe, const wchar_t* name) {
+      const ScreenShot shot = TakeScreenShot();
+      ASSERT_EQ(shot.width, w);
+      probe.taken = true;
+      probe.pictureCentre = shot.At(w / 2, (80 + h - 50) / 2);  // centred between title band and strip
+      probe.stripCorner = shot.At(3, h - 3);
+      probe.filled = CountColourInRow(shot, h - 50 + 10, 0x4CC2FF);
+      probe.textPixels = CountBrightPixels(shot, h - 50, h);
+      const std::wstring file = artifacts + L"\\" + name + (announced ? L"_con_tamano.png" : L"_sin_tamano.png");
+      EXPECT_TRUE(SaveAsPng(shot, file)) << NarrowLow8(file);
+    };
+    DWORD appeared = 0;
+    bool forged = false;
+    auto watch = [&](DWORD processId) {
+      if (late.taken || testing::VisibleAlertWindows(processId).empty()) return;
+      if (!appeared) appeared = ::GetTickCount();
+      const DWORD since = ::GetTickCount() - appeared;
+      if (!forged) {
+        // Progress messages from elsewhere, with what a pointer would be: the window frees nothing.
+        forged = true;
+        const HWND window = testing::VisibleAlertWindows(processId).front();
+        for (LPARAM junk : {LPARAM{0x12345678}, LPARAM{-1}, reinterpret_cast<LPARAM>(&package)}) {
+          ::PostMessageW(window, WM_APP + 101, 0, junk);
+          ::PostMessageW(window, WM_APP + 101, 0, junk);
+        }
+      }
+      if (!early.taken && since >= 1500) {
+        look(early, L"descarga_temprana");
+        // Painted again as when a window passes over it: the picture must come back with the strip.
+        ::RedrawWindow(testing::VisibleAlertWindows(processId).front(), nullptr, nullptr,
+                       RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+      }
+      if (early.taken && since >= 4000) look(late, L"descarga_avanzada");
+    };
+    WindowsSeen seen = Run(folder, watch);
+
+    EXPECT_FALSE(seen.run.timedOut);
+    EXPECT_EQ(seen.run.exitCode, 0u);
+    EXPECT_TRUE(forged);
+    EXPECT_EQ(ReadBytes(folder + L"\\" + kSibling), package);
+    ASSERT_TRUE(early.taken);
+    ASSERT_TRUE(late.taken);
+    for (const Probe* probe : {&early, &late}) {
+      EXPECT_TRUE(Near(probe->pictureCentre, 0xF09020, 8)) << std::hex << probe->pictureCentre;  // it stays
+      EXPECT_EQ(probe->stripCorner, 0x202020u);
+      EXPECT_GT(probe->textPixels, 50);
+    }
+    if (announced) {
+      EXPECT_GT(early.filled, 0);
+      EXPECT_GT(late.filled, early.filled);  // the bar grows
+    } else {
+      EXPECT_EQ(early.filled, 0);  // no bar without a known size, only the bytes so far
+      EXPECT_EQ(late.filled, 0);
+    }
+  }
+}
+
+// A ZIP update slow enough to watch: the strip names each stage in words, and during the
+// extraction its bar follows 7-Zip's own percentage. Screenshots of each stage stay as artifacts.
+TEST_F(UpdateEndToEnd, ProgressStripNamesEachStageOfASlowZipUpdate) {
+  const int w = ::GetSystemMetrics(SM_CXSCREEN);
+  const int h = ::GetSystemMetrics(SM_CYSCREEN);
+  const std::wstring artifacts = ArtifactsFolder();
+  // Many files: each one costs 7-Zip its own creation, so the extraction lasts a few seconds.
+  std::string noise(48 * 1024 * 1024, '\0');
+  for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((i * 2654435761u) >> 13);
+  std::vector<std::pair<std::wstring, std::string>> files{{kSibling, newExe_}};
+  for (size_t i = 0; i < 1500; ++i) {
+    files.emplace_back(L"datos\\" + std::to_wstring(i % 30) + L"\\archivo_" + std::to_wstring(i) + L".bin",
+                       noise.substr(i * 32 * 1024, 32 * 1024));
+  }
+  HttpReply slow{200, MakeZip(files, true)};
+  files.clear();
+  slow.chunkSize = 512 * 1024;
+  slow.chunkDelayMs = 15;  // about two seconds of download
+
+  TempFolder root(L"brivon-stages");
+  const std::wstring folder = MakeProgramFolder(root);
+  ASSERT_TRUE(WriteBytes(folder + L"\\Datos.MDB", noise));
+  server_.Serve("/descargas/Paquete.zip", slow);
+  server_.Serve(kCheckinPath, HttpReply{200, Document(UpdateAlert(Url("/descargas/Paquete.zip"))), "application/json"});
+
+  // The stage each screenshot was taken in, told by the log lines written before it.
+  enum Stage { kDownloading, kExtracting, kInstalling, kKeeping, kStages };
+  const wchar_t* names[kStages] = {L"zip_descargando", L"zip_descomprimiendo", L"zip_instalando", L"zip_guardando"};
+  auto stageNow = [&]() {
+    const std::string log = ReadBytes(folder + L"\\actualizador_registros\\descargas.csv");
+    const std::string extractions = ReadBytes(folder + L"\\actualizador_registros\\extracciones.csv");
+    if (log.find("ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP;") != std::string::npos) return kKeeping;
+    if (extractions.find("UNZIP_7ZA;") != std::string::npos) return kInstalling;
+    if (log.find("DESCARGA;") != std::string::npos) return kExtracting;
+    return kDownloading;
+  };
+  struct Shot {
+    Stage stage;
+    int filled;
+    int textPixels;
+    COLORREF corner;
+  };
+  std::vector<Shot> shots;
+  for (const wchar_t* name : names) {  // none left from an earlier run
+    for (int i = 1; i <= 6; ++i) ::DeleteFileW((artifacts + L"\\" + name + L"_" + std::to_wstring(i) + L".png").c_str());
+  }
+  int saved[kStages] = {};
+  int savedFilled[kStages] = {};
+  auto watch = [&](DWORD processId) {
+    if (testing::VisibleAlertWindows(processId).empty()) return;
+    const Stage before = stageNow();
+    const ScreenShot shot = TakeScreenShot();
+    if (shot.width != w || stageNow() != before) return;  // only shots wholly inside one stage
+    Shot s{before, CountColourInRow(shot, h - 50 + 10, 0x4CC2FF), CountBrightPixels(shot, h - 50, h),
+           shot.At(3, h - 3)};
+    if (s.textPixels == 0) return;  // the first paint, before the first report
+    shots.push_back(s);
+    // The first two of each stage, then one for each further quarter of the bar.
+    if (saved[before] < 2 || (saved[before] < 6 && s.filled >= savedFilled[before] + 240)) {
+      SaveAsPng(shot, artifacts + L"\\" + names[before] + L"_" + std::to_wstring(++saved[before]) + L".png");
+      savedFilled[before] = s.filled;
+    }
+  };
+  // Set aside, the new program not yet in: "Instalando…" stays long enough to be seen.
+  ScopedVariable pause(L"BRIVON_TEST_PAUSE_AT", L"RENOMBRADO_A_2_ZIP");
+  WindowsSeen seen = Run(folder, watch);
+
+  EXPECT_FALSE(seen.run.timedOut);
+  EXPECT_EQ(ReadBytes(folder + L"\\" + kSibling), newExe_);
+  std::vector<int> extracting;
+  bool downloadBar = false;
+  for (const Shot& s : shots) {
+    EXPECT_EQ(s.corner, 0x202020u);
+    EXPECT_GT(s.textPixels, 50);
+    if (s.stage == kDownloading && s.filled > 0) downloadBar = true;
+    if (s.stage == kExtracting) extracting.push_back(s.filled);
+    if (s.stage == kKeeping) EXPECT_EQ(s.filled, 0);  // words only
+  }
+  EXPECT_TRUE(downloadBar);
+  EXPECT_GT(saved[kInstalling], 0);  // seen while paused
+  ASSERT_GE(extracting.size(), 2u);
+  for (size_t i = 1; i < extracting.size(); ++i) EXPECT_GE(extracting[i], extracting[i - 1]);  // never back
+  EXPECT_GT(extracting.back(), extracting.front());  // 7-Zip's percentage grows
+}
+
+}  // namespace
+}  // namespace update_e2e
+}  // namespace brivon
