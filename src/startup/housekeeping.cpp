@@ -15,6 +15,7 @@
 #include "common/activity_log.h"
 #include "common/durable_file.h"
 #include "common/file_waits.h"
+#include "common/test_hooks.h"
 #include "common/text.h"
 #include "update/previous_versions.h"  // kUpdatesFolderName
 
@@ -181,6 +182,7 @@ bool ArchiveLeftoverFolder(const std::wstring& programFolder, const std::wstring
                            std::wstring* placedAt) {
   const std::wstring fresh = FreshArchiveName(archivePath);
   if (!ZipFolderContents(programFolder, folder, fresh, code, timeoutMs)) return false;
+  TestKillPoint("ARCHIVO_NUEVO_ESCRITO");
   uint64_t freshSize = 0, earlierSize = 0;
   FileSize(fresh, freshSize);
   const bool earlierExists = FileSize(archivePath, earlierSize);

@@ -14,7 +14,6 @@
 #include "common/text.h"
 #include "common/unique_handle.h"
 #include "support/log_lines.h"
-#include "support/powershell_standin.h"
 #include "update/update_end_to_end_support.h"
 
 namespace brivon {
@@ -29,7 +28,6 @@ struct FaultRow {
   bool withoutTool = false;       // 7za.exe missing (and not downloadable)
   bool holdInstalled = false;     // the installed executable held open without sharing
   bool holdNewOnceExtracted = false;  // the new executable held once 7-Zip has unpacked it
-  const wchar_t* powershell = nullptr;  // the stand-in's misbehaviour
   bool expectNew = false;
   std::vector<std::string> downloads;  // markers of descargas.csv, in order and complete
   std::string extraction;              // "OK", "ERROR" or "" (no extraction line)
@@ -78,12 +76,10 @@ std::vector<FaultRow> FaultRows(const std::string& newExe, const std::string& zi
       {"ZIP corrupt", zipPath, corrupt},
       {"ZIP without an executable", zipPath, noExe},
       {"new executable cannot be moved in", zipPath, zip},
-      {"PowerShell fails", exePath, exe},
-      {"PowerShell exits 0 without an archive", zipPath, zip},
       {"update alert without entries", "", exe},
       {"package server silent", exePath, silent},
   };
-  rows[14].downloads = putBack;
+  rows[12].downloads = putBack;
   for (int i = 0; i < 6; ++i) rows[i].downloads = putBack;
   rows[0].downloadError = ";err=404";
   rows[4].downloadError = ";err=12152";  // no status line: ERROR_HTTP_INVALID_SERVER_RESPONSE
@@ -105,19 +101,6 @@ std::vector<FaultRow> FaultRows(const std::string& newExe, const std::string& zi
                         "LIMPIEZA_OK"};
   rows[10].extraction = "OK";
   rows[10].archiveLine = ";estado=OK;ec=0";
-  rows[11].powershell = L"fail";
-  rows[11].expectNew = true;
-  rows[11].downloads = {"RENOMBRADO_A_2", "EJECUTABLE_NO_VERIFICADO", "DESCARGA", "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES", "COPIA_OK",
-                        "COPIA_OK",       "COPIA_PATRONES_RESUMEN", "ZIP_CARPETA"};
-  rows[11].archiveLine = ";estado=ERROR;ec=1";
-  rows[12].powershell = L"silent";
-  rows[12].expectNew = true;
-  rows[12].downloads = {"DESCARGA",    "EJECUTABLE_NO_VERIFICADO", "RENOMBRADO_A_2_ZIP",  "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP",
-                        "COPIA_OK",    "COPIA_OK",            "COPIA_PATRONES_RESUMEN_ZIP",
-                        "ZIP_CARPETA", "EXE_NUEVO_EN_RAIZ_OK", "LIMPIEZA_OK",
-                        "LIMPIEZA_OK"};
-  rows[12].extraction = "OK";
-  rows[12].archiveLine = ";estado=ERROR;ec=0";
   // The user's files under the names the run uses.
   const std::string other = "otro programa del usuario";
   // (The executable package's case is the worked example above.)
@@ -168,8 +151,8 @@ std::vector<FaultRow> FaultRows(const std::string& newExe, const std::string& zi
   copyFails.userFiles = {{L"FacturaOrva.exe.escribiendo\\ocupado", "x"}};
   copyFails.userFilesAfter = copyFails.userFiles;
   rows.push_back(copyFails);
-  // A hung PowerShell is ended by the installer's child-process bound (ten minutes in brivon.exe);
-  // the archive tests run it with a short bound.
+  // A hung 7-Zip is ended by the installer's child-process bound (ten minutes in brivon.exe); the
+  // archive tests run it with a short bound.
   return rows;
 }
 
@@ -209,8 +192,6 @@ TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) 
       heldInstalled.reset(::CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
       ASSERT_TRUE(heldInstalled);
     }
-    std::unique_ptr<testing::PowerShellMode> mode;
-    if (row.powershell) mode = std::make_unique<testing::PowerShellMode>(row.powershell);
 
     // Holds the new executable between its extraction and its move into the program folder.
     UniqueFile heldNew;
@@ -227,7 +208,6 @@ TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) 
     const bool heldInTime = static_cast<bool>(heldNew);
     heldInstalled.reset();
     heldNew.reset();
-    mode.reset();
 
     EXPECT_FALSE(seen.run.timedOut);
     EXPECT_EQ(seen.run.exitCode, 0u);
