@@ -3,35 +3,41 @@
 namespace brivon {
 namespace {
 
-// Room for what a caller appends to a folder it was given ("\<name>.escribiendo").
-constexpr size_t kShortEnough = 248;
+bool IsDriveLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
 
-bool HasDotStep(std::wstring_view path) {
+// No part the system would have cleaned up: empty (a doubled separator), "." or "..", and no "/".
+bool IsClean(const std::wstring& rest) {
+  if (rest.find(L'/') != std::wstring::npos) return false;
   size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find(L'\\', start);
-    if (end == std::wstring_view::npos) end = path.size();
-    const std::wstring_view step = path.substr(start, end - start);
-    if (step == L"." || step == L"..") return true;
+  for (;;) {
+    const size_t end = rest.find(L'\\', start);
+    const std::wstring part = rest.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+    // A trailing separator leaves one empty last part, which the system ignores as well.
+    if ((part.empty() && end != std::wstring::npos) || part == L"." || part == L"..") return false;
+    if (end == std::wstring::npos) return true;
     start = end + 1;
   }
-  return false;
 }
 
 }  // namespace
 
-std::wstring ForFileSystem(std::wstring_view path) {
-  if (path.size() < kShortEnough || path.find(L'/') != std::wstring_view::npos || HasDotStep(path)) {
-    return std::wstring(path);
+std::wstring LongPathForm(const std::wstring& path) {
+  if (path.rfind(L"\\\\?\\", 0) == 0 || path.rfind(L"\\\\.\\", 0) == 0) return path;
+  if (path.size() >= 3 && IsDriveLetter(path[0]) && path[1] == L':' && path[2] == L'\\') {
+    return IsClean(path.substr(3)) ? L"\\\\?\\" + path : path;
   }
-  if (path.rfind(L"\\\\?\\", 0) == 0) return std::wstring(path);
-  const bool drive = path.size() >= 3 && path[1] == L':' && path[2] == L'\\' &&
-                     ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z'));
-  if (drive) return L"\\\\?\\" + std::wstring(path);
-  if (path.rfind(L"\\\\", 0) == 0 && path.size() > 2 && path[2] != L'.' && path[2] != L'?') {
-    return L"\\\\?\\UNC\\" + std::wstring(path.substr(2));
+  if (path.size() > 2 && path[0] == L'\\' && path[1] == L'\\') {
+    const std::wstring rest = path.substr(2);
+    const size_t share = rest.find(L'\\');
+    if (share == std::wstring::npos || share == 0) return path;  // a server without a share
+    return IsClean(rest) ? L"\\\\?\\UNC\\" + rest : path;
   }
-  return std::wstring(path);
+  return path;
+}
+
+std::wstring ForFileSystem(const std::wstring& path) {
+  constexpr size_t kShortEnough = 248;
+  return path.size() < kShortEnough ? path : LongPathForm(path);
 }
 
 }  // namespace brivon

@@ -1,17 +1,21 @@
-// Deep program folders: a path of MAX_PATH (260) characters or more reaches the file system only
-// in its extended-length form ("\\?\C:\...", "\\?\UNC\server\share\..."), which the wide file
-// functions take without the limit. Shorter paths are left as they are, so that nothing changes
-// for the usual folder.
+// Paths past MAX_PATH: a program folder deep in a user's documents, plus a time-stamped folder and
+// an archive's own folders, passes 260 characters. The "\\?\" form lifts the limit for the file
+// calls, but it also turns off the system's clean-up of the path, so only a path that needs none
+// is given it.
 #pragma once
 
 #include <string>
-#include <string_view>
 
 namespace brivon {
 
-// The path as the file functions should be given it. Only an absolute path with backslashes and
-// no "." or ".." steps is extended (the extended form takes every name literally); anything else,
-// and a path already extended, is returned unchanged.
-std::wstring ForFileSystem(std::wstring_view path);
+// "C:\a\b" -> "\\?\C:\a\b"; "\\server\share\a" -> "\\?\UNC\server\share\a". A path already in
+// that form, a relative one, or one holding "/", "." or ".." parts, or "\\" past its start, is
+// returned as it is.
+std::wstring LongPathForm(const std::wstring& path);
+
+// The path as a single file call should be given it: LongPathForm from 248 characters on (room
+// for what a caller appends, such as ".escribiendo"), otherwise unchanged, so that nothing
+// changes for the usual folder.
+std::wstring ForFileSystem(const std::wstring& path);
 
 }  // namespace brivon

@@ -11,7 +11,7 @@
 #include "common/program_folder.h"
 #include "common/text.h"
 #include "update/executable_search.h"
-#include "update/extraction.h"
+#include "archive/extraction.h"
 #include "update/file_moves.h"
 #include "update/folder_archive.h"
 #include "update/new_program_check.h"

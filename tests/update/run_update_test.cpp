@@ -9,7 +9,7 @@
 
 #include "servers/loopback_http_server.h"
 #include "support/log_lines.h"
-#include "support/powershell_standin.h"
+#include "support/archive_reading.h"
 #include "support/test_env.h"
 #include "update/update_record.h"
 #include "update/update_repair.h"
@@ -26,7 +26,6 @@ const std::string kOld = "MZ old Programa";
 const std::string kNew = "MZ new package";
 
 TEST(RunUpdateTest, ThePackageNameDecidesWhatIsReplaced) {
-  ASSERT_TRUE(testing::InstallPowerShellStandIn());
   struct Case {
     const char* name;
     std::string path;          // the package URL's path; empty: an empty URL

@@ -1,6 +1,6 @@
 // The real brivon.exe installs an update from start to end: its check-in fetches an update alert
 // from the loopback service, the update window downloads and installs the package with the real
-// 7za.exe and the PowerShell stand-in, closes by itself, and the next alert follows. Whatever goes
+// 7za.exe, closes by itself, and the next alert follows. Whatever goes
 // wrong, the sibling program stays: its executable is the old one or the new one, byte for byte.
 // The worked examples: an executable package, then a ZIP package.
 #include <windows.h>
