@@ -50,7 +50,7 @@ HttpReply Status(int status) {
 }
 
 std::vector<FaultRow> FaultRows(const std::string& newExe, const std::string& zipAtTop, const std::string& zipNoExe,
-                                const std::string& zipWithClient) {
+                                const std::string& zipWithClient, const std::string& zipBomb) {
   HttpReply exe{200, newExe};
   HttpReply zip{200, zipAtTop};
   HttpReply empty{200, ""};
@@ -148,6 +148,16 @@ std::vector<FaultRow> FaultRows(const std::string& newExe, const std::string& zi
   folderTaken.extraction = "OK";
   folderTaken.archiveLine = ";estado=OK;ec=0";
   rows.push_back(folderTaken);
+  // A web filter answers the package request with its own page and status 200: no Windows
+  // program, so it never takes the program's name.
+  FaultRow filterPage{"a web filter's page instead of the program", exePath,
+                      HttpReply{200, "<html><body>Sitio bloqueado</body></html>", "text/html"}};
+  filterPage.downloads = {"EJECUTABLE_RECHAZADO"};
+  rows.push_back(filterPage);
+  // A small ZIP that unpacks to far more than its size is refused before anything is unpacked.
+  FaultRow bomb{"a ZIP that unpacks to a thousand times its size", zipPath, HttpReply{200, zipBomb}};
+  bomb.downloads = {"DESCARGA", "EXTRACCION_RECHAZADA", "LIMPIEZA_OK"};
+  rows.push_back(bomb);
   // An on-access virus scanner holds every new file of the folder for 2.5 s: the download, what
   // 7-Zip unpacks, the set-aside program, the copies and archives. Each step waits it out.
   FaultRow scannedExe{"a virus scanner holds every new file (executable package)", exePath, exe};
@@ -177,7 +187,8 @@ TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) 
     deadPort = probe.port();
   }
 
-  for (const FaultRow& row : FaultRows(newExe_, zipAtTop, zipNoExe, zipWithClient)) {
+  const std::string zipBomb = MakeZip({{L"FacturaOrva.exe", newExe_}, {L"relleno.bin", std::string(64 << 20, '\0')}});
+  for (const FaultRow& row : FaultRows(newExe_, zipAtTop, zipNoExe, zipWithClient, zipBomb)) {
     SCOPED_TRACE(row.name);
     TempFolder root(L"brivon-fault");
     const std::wstring folder = MakeProgramFolder(root, !row.withoutTool);

@@ -111,6 +111,7 @@ struct KillRow {
   bool bigZip = false;
   bool leftoverUpdateFolder = false;  // an earlier update's folder for the housekeeping to archive
   bool programRunning = false;  // the business program runs from the folder throughout
+  bool replacesUserFile = false;  // the package is "ayuda.dll", a file of the user's
 };
 
 bool IsFolderThere(const std::wstring& path) { return testing::IsDirectory(path); }
@@ -167,6 +168,12 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
   running.killAt = L"RENOMBRADO_A_2";
   running.programRunning = true;
   rows.push_back(running);
+  // A package that replaces a file of the user's, cut off once that file was kept in the updates
+  // folder: the next start puts it back under its name.
+  KillRow userFile{"a package replacing a file of the user's, ended once the file was kept"};
+  userFile.killAt = L"ARCHIVO_REEMPLAZADO_A_ACTUALIZACIONES";
+  userFile.replacesUserFile = true;
+  rows.push_back(userFile);
   KillRow stalled{"executable package, ended mid-download on a stalled server"};
   stalled.slowPackage = true;
   stalled.due = [](const std::wstring& folder) { return Exists(folder + L"\\FacturaOrva.exe.parcial"); };
@@ -205,6 +212,8 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
       ASSERT_TRUE(WriteBytes(earlier + L"\\Datos.MDB", kMdb));
     }
     ScopedVariable traceFile(L"BRIVON_TEST_FILE_TRACE", trace);
+    const std::string userHelp = "ayuda del usuario";
+    if (row.replacesUserFile) ASSERT_TRUE(WriteBytes(folder + L"\\ayuda.dll", userHelp));
     std::unique_ptr<testing::BackgroundProgram> business;
     if (row.programRunning) {
       business = std::make_unique<testing::BackgroundProgram>(folder + L"\\" + kSibling, L"/abierto");
@@ -217,13 +226,14 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
       package.chunkSize = 320 * 1024;
       package.chunkDelayMs = 60000;
     }
-    server_.Serve(row.zip ? zipPath : exePath, package);
+    const std::string packagePath = row.replacesUserFile ? "/descargas/ayuda.dll" : row.zip ? zipPath : exePath;
+    server_.Serve(packagePath, package);
     HttpReply slowTool{200, tool};
     slowTool.chunkSize = 64 * 1024;
     slowTool.chunkDelayMs = 2000;
     server_.Serve("/parches/7za.exe", slowTool);
     const bool update = !row.withoutTool && !row.leftoverUpdateFolder;
-    server_.Serve(kCheckinPath, HttpReply{200, Document(update ? UpdateAlert(Url(row.zip ? zipPath : exePath)) : ""),
+    server_.Serve(kCheckinPath, HttpReply{200, Document(update ? UpdateAlert(Url(packagePath)) : ""),
                                           "application/json"});
 
     // The start that is cut off.
@@ -262,6 +272,7 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
         << (program.empty() ? "no program" : program == oldExe_ ? "the old program" : program == newExe_ ? "the new program" : "another file");
     EXPECT_FALSE(Exists(folder + L"\\FacturaOrva2.exe"));
     if (business) EXPECT_TRUE(business->running()) << "put back while it runs, not after";
+    if (row.replacesUserFile) EXPECT_EQ(ReadBytes(folder + L"\\ayuda.dll"), userHelp);
     EXPECT_EQ(ReadBytes(folder + L"\\Datos.MDB"), kMdb);
     EXPECT_EQ(ReadBytes(folder + L"\\Empresa.BDORVA"), kBd);
     EXPECT_FALSE(Exists(folder + L"\\Paquete.zip"));
