@@ -1,6 +1,7 @@
 #include "common/durable_file.h"
 
 #include "common/file_waits.h"
+#include "common/long_path.h"
 #include "common/test_hooks.h"
 #include "common/unique_handle.h"
 
@@ -12,7 +13,8 @@ std::wstring StagingName(const std::wstring& path) { return path + L".escribiend
 
 }  // namespace
 
-bool FlushFileToDisk(const std::wstring& path) {
+bool FlushFileToDisk(const std::wstring& given) {
+  const std::wstring path = ForFileSystem(given);
   // A read-only file (as an archive may store one) opens for writing only without the flag, and
   // its refusal is no file held by someone else to wait for.
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
@@ -50,7 +52,7 @@ bool RenameUnflushed(const std::wstring& from, const std::wstring& to, DWORD fla
 }
 
 bool WriteFileDurably(const std::wstring& path, std::string_view bytes) {
-  const std::wstring staging = StagingName(path);
+  const std::wstring staging = ForFileSystem(StagingName(path));
   {
     UniqueFile file;
     if (!WithFileWaits([&] {
@@ -76,8 +78,8 @@ bool WriteFileDurably(const std::wstring& path, std::string_view bytes) {
 }
 
 bool CopyFileDurably(const std::wstring& from, const std::wstring& to) {
-  const std::wstring staging = StagingName(to);
-  if (!WithFileWaits([&] { return ::CopyFileW(from.c_str(), staging.c_str(), FALSE) != FALSE; })) return false;
+  const std::wstring staging = ForFileSystem(StagingName(to)), source = ForFileSystem(from);
+  if (!WithFileWaits([&] { return ::CopyFileW(source.c_str(), staging.c_str(), FALSE) != FALSE; })) return false;
   ::SetFileAttributesW(staging.c_str(), FILE_ATTRIBUTE_NORMAL);
   if (PublishByRename(staging, to)) return true;
   const DWORD error = ::GetLastError();

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "common/long_path.h"
+
 namespace brivon {
 namespace {
 
@@ -55,24 +57,29 @@ bool WithFileWaits(const std::function<bool()>& operation, const WaitClock& cloc
 }
 
 bool MoveFileWaiting(const std::wstring& from, const std::wstring& to, DWORD flags) {
-  return WithFileWaits([&] { return ::MoveFileExW(from.c_str(), to.c_str(), flags) != FALSE; });
+  const std::wstring source = ForFileSystem(from), destination = ForFileSystem(to);
+  return WithFileWaits([&] { return ::MoveFileExW(source.c_str(), destination.c_str(), flags) != FALSE; });
 }
 
 bool DeleteFileWaiting(const std::wstring& path) {
-  return WithFileWaits([&] { return ::DeleteFileW(path.c_str()) != FALSE; });
+  const std::wstring file = ForFileSystem(path);
+  return WithFileWaits([&] { return ::DeleteFileW(file.c_str()) != FALSE; });
 }
 
 bool RemoveFolderWaiting(const std::wstring& path) {
-  return WithFileWaits([&] { return ::RemoveDirectoryW(path.c_str()) != FALSE; });
+  const std::wstring folder = ForFileSystem(path);
+  return WithFileWaits([&] { return ::RemoveDirectoryW(folder.c_str()) != FALSE; });
 }
 
 bool SetAttributesWaiting(const std::wstring& path, DWORD attributes) {
-  return WithFileWaits([&] { return ::SetFileAttributesW(path.c_str(), attributes) != FALSE; });
+  const std::wstring file = ForFileSystem(path);
+  return WithFileWaits([&] { return ::SetFileAttributesW(file.c_str(), attributes) != FALSE; });
 }
 
 bool WaitUntilMovable(const std::wstring& path) {
+  const std::wstring name = ForFileSystem(path);
   return WithFileWaits([&] {
-    HANDLE file = ::CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+    HANDLE file = ::CreateFileW(name.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     ::CloseHandle(file);

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <utility>
 
+#include "common/long_path.h"
 #include "common/unique_handle.h"
 
 namespace brivon {
@@ -42,7 +43,7 @@ FolderLock::FolderLock(const std::wstring& programFolder) : key_(KeyOf(programFo
   }
   // No sharing at all: any other open of the file, from any process or machine, is refused.
   // A file a power cut left behind is simply opened again.
-  UniqueFile file(::CreateFileW(FolderLockPath(programFolder).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0,
+  UniqueFile file(::CreateFileW(ForFileSystem(FolderLockPath(programFolder)).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0,
                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
   if (!file) {
     error_ = ::GetLastError();

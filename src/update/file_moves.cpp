@@ -6,27 +6,14 @@
 
 #include "common/durable_file.h"
 #include "common/file_waits.h"
+#include "common/long_path.h"
 #include "common/test_hooks.h"
 #include "common/unique_handle.h"
 
 namespace brivon {
-namespace {
-
-bool IsDots(const wchar_t* name) { return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0; }
-
-bool IsLink(DWORD attributes) {
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
-// Removes a link to a folder without entering it.
-bool RemoveLink(const std::wstring& path) {
-  return ::RemoveDirectoryW(path.c_str()) || ::DeleteFileW(path.c_str());
-}
-
-}  // namespace
 
 bool IsExistingFile(const std::wstring& path) {
-  DWORD attributes = ::GetFileAttributesW(path.c_str());
+  DWORD attributes = ::GetFileAttributesW(ForFileSystem(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
@@ -41,7 +28,7 @@ bool IsExistingFileByLongName(const std::wstring& path) {
 }
 
 bool IsTaken(const std::wstring& path) {
-  if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+  if (::GetFileAttributesW(ForFileSystem(path).c_str()) != INVALID_FILE_ATTRIBUTES) return true;
   const DWORD error = ::GetLastError();
   return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;  // unknown: not free
 }
@@ -60,19 +47,6 @@ std::wstring FreeNameBeside(const std::wstring& path, bool isFolder, const PathT
     if (!isTaken(candidate)) return candidate;
   }
   return {};
-}
-
-std::vector<std::wstring> ListSubfolders(const std::wstring& folder) {
-  std::vector<std::wstring> found;
-  WIN32_FIND_DATAW entry;
-  UniqueFind listing(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
-  if (!listing) return found;
-  do {
-    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsDots(entry.cFileName)) {
-      found.push_back(folder + L"\\" + entry.cFileName);
-    }
-  } while (::FindNextFileW(listing.get(), &entry));
-  return found;
 }
 
 bool MoveFileWithRetry(const std::wstring& source, const std::wstring& destination) {
@@ -99,37 +73,6 @@ bool PutBackFile(const std::wstring& from, const std::wstring& to, bool keepSour
   };
   if (keepSource) return CopyFileDurably(from, to) || rename();
   return rename() || CopyFileDurably(from, to);
-}
-
-bool DeleteFolderTree(const std::wstring& folder) {
-  {
-    WIN32_FIND_DATAW entry;
-    UniqueFind listing(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
-    if (!listing) {
-      DWORD error = ::GetLastError();
-      return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-    }
-    do {
-      if (IsDots(entry.cFileName)) continue;
-      std::wstring path = folder + L"\\" + entry.cFileName;
-      bool isFolder = entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
-      if (isFolder && IsLink(entry.dwFileAttributes)) {
-        if (!RemoveLink(path)) return false;
-      } else if (isFolder) {
-        if (!DeleteFolderTree(path)) return false;
-      } else {
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
-          ::SetFileAttributesW(path.c_str(), entry.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
-        }
-        if (!DeleteFileWaiting(path)) return false;
-      }
-    } while (::FindNextFileW(listing.get(), &entry));
-  }  // the listing is closed before the folder goes
-  DWORD attributes = ::GetFileAttributesW(folder.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-    ::SetFileAttributesW(folder.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-  }
-  return RemoveFolderWaiting(folder);
 }
 
 }  // namespace brivon

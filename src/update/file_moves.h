@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "common/folder_tree.h"  // ListSubfolders, DeleteFolderTree
+
 namespace brivon {
 
 // True when path exists and is not a folder.
@@ -35,12 +37,5 @@ bool MoveFileWithRetry(const std::wstring& source, const std::wstring& destinati
 // for a held file; a copy as the last resort. keepSource: copy first (the updates folder keeps its
 // copy of the previous version), a rename only when the copy fails (a full disk).
 bool PutBackFile(const std::wstring& from, const std::wstring& to, bool keepSource = false);
-
-// Immediate sub-folders, full paths, in listing order (links to folders included).
-std::vector<std::wstring> ListSubfolders(const std::wstring& folder);
-
-// Removes folder and all it holds, clearing read-only attributes. Links (junctions, directory
-// symbolic links) are removed themselves; what they point at is never touched.
-bool DeleteFolderTree(const std::wstring& folder);
 
 }  // namespace brivon

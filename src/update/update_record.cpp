@@ -11,6 +11,7 @@
 #include "common/activity_log.h"
 #include "common/durable_file.h"
 #include "common/file_waits.h"
+#include "common/long_path.h"
 #include "common/unique_handle.h"
 #include "common/test_hooks.h"
 #include "common/text.h"
@@ -78,7 +79,7 @@ std::wstring NameOf(const std::wstring& path) { return path.substr(path.find_las
 
 FileIdentity IdentityOf(const std::wstring& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+  if (!::GetFileAttributesExW(ForFileSystem(path).c_str(), GetFileExInfoStandard, &data) ||
       (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
     return {};
   }

@@ -10,8 +10,10 @@
 #include "common/folder_lock.h"
 #include "common/program_folder.h"
 #include "common/text.h"
+#include "archive/archive_listing.h"
+#include "archive/extraction.h"
+#include "update/disk_space.h"
 #include "update/executable_search.h"
-#include "update/extraction.h"
 #include "update/file_moves.h"
 #include "update/folder_archive.h"
 #include "update/new_program_check.h"
@@ -80,6 +82,25 @@ void PutBack(const Run& run, const std::wstring& from, const std::wstring& to, b
 // ---------------------------------------------------------------------------------------------
 // Fetch: the whole package on the disk, the program untouched; a ZIP unpacked beside it.
 
+// A ZIP is unpacked only when what it holds fits on the drive with room to spare, and is not far
+// larger than the package (a bomb, or nothing an update needs). A listing 7-Zip cannot make is
+// left to the extraction, which fails with 7-Zip's own code.
+bool RoomToUnpack(const Run& run) {
+  uint64_t unpacked = 0, freeBytes = 0;
+  unsigned long code = 0;
+  if (!ReadUnpackedSize(run.folder, run.plan.target, &unpacked, &code)) return true;
+  const uint64_t packed = IdentityOf(run.plan.target).size;
+  std::string refusal;
+  if (!WithinExpansionCap(packed, unpacked)) {
+    refusal = "EXPANSION;paquete=" + std::to_string(packed) + ";descomprimido=" + std::to_string(unpacked);
+  } else if (ReadFreeBytes(run.folder, &freeBytes) && !LeavesEnoughSpace(freeBytes, unpacked)) {
+    refusal = "SIN_ESPACIO;necesario=" + std::to_string(unpacked) + ";libre=" + std::to_string(freeBytes);
+  }
+  if (refusal.empty()) return true;
+  run.Downloads("EXTRACCION_RECHAZADA;" + N(run.plan.target) + ";motivo=" + refusal);
+  return false;
+}
+
 bool Fetch(Run& run) {
   run.Report(UpdateStage::Downloading);
   HttpProgressFn downloaded;
@@ -105,13 +126,15 @@ bool Fetch(Run& run) {
     LogError(run, "ERROR_GUARDAR", ::GetLastError());
     return false;
   }
+  // The strip says so before the log does: what the log shows has already been said.
+  run.Report(UpdateStage::Extracting);
   run.Downloads("DESCARGA;" + run.url + ";" + N(run.plan.target));
 
   const std::wstring& extractionFolder = run.plan.extractionFolder;
   if (extractionFolder != StripExtension(run.plan.target)) {
     run.Downloads("CARPETA_EXTRACCION_LIBRE;" + N(StripExtension(run.plan.target)) + ";->;" + N(extractionFolder));
   }
-  run.Report(UpdateStage::Extracting);
+  if (!RoomToUnpack(run)) return false;
   std::function<void(int)> extracting;
   if (run.progress) {
     extracting = [&](int percent) { run.Report(UpdateStage::Extracting, static_cast<uint64_t>(percent), 100); };

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/file_waits.h"
+#include "common/long_path.h"
 
 namespace brivon {
 namespace {
@@ -67,6 +68,27 @@ TEST(FileWaitsTest, PausesGrowThenHoldAtOneSecondAndEndAtTheLimit) {
   for (const Row& row : rows) {
     EXPECT_EQ(NextFilePause(ERROR_SHARING_VIOLATION, row.attempt, row.waited), row.pause) << row.attempt;
   }
+}
+
+}  // namespace
+}  // namespace brivon
+
+namespace brivon {
+namespace {
+
+// Deep folders: only a path from 248 characters on goes to the file system in its extended form
+// (which form, the long-path table of the housekeeping says).
+TEST(LongPathTest, OnlyLongPathsTakeTheExtendedForm) {
+  const std::wstring deep(250, L'c');
+  struct Row {
+    std::wstring path;
+    std::wstring expected;
+  } rows[] = {
+      {L"C:\\App\\Programa.exe", L"C:\\App\\Programa.exe"},
+      {L"C:\\" + deep, L"\\\\?\\C:\\" + deep},
+      {L"\\\\servidor\\datos\\" + deep, L"\\\\?\\UNC\\servidor\\datos\\" + deep},
+  };
+  for (const Row& row : rows) EXPECT_EQ(ForFileSystem(row.path), row.expected) << row.path.size();
 }
 
 }  // namespace

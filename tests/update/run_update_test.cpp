@@ -9,7 +9,7 @@
 
 #include "servers/loopback_http_server.h"
 #include "support/log_lines.h"
-#include "support/powershell_standin.h"
+#include "support/archive_reading.h"
 #include "support/test_env.h"
 #include "update/update_record.h"
 #include "update/update_repair.h"
@@ -22,17 +22,30 @@ using testing::HttpReply;
 using testing::ReadBytes;
 using testing::WriteBytes;
 
-const std::string kOld = "MZ old Programa";
-const std::string kNew = "MZ new package";
+// Real Windows programs: only such a file takes the program's name.
+const std::string& OldProgram() {
+  static const std::string bytes = ReadBytes(testing::TestToolPath(L"fixture_sibling_10_2_0_15.exe"));
+  return bytes;
+}
+const std::string& NewProgram() {
+  static const std::string bytes = ReadBytes(testing::TestToolPath(L"fixture_sibling_65535_0_65535_1.exe"));
+  return bytes;
+}
 
 TEST(RunUpdateTest, ThePackageNameDecidesWhatIsReplaced) {
-  ASSERT_TRUE(testing::InstallPowerShellStandIn());
+  const std::string& kOld = OldProgram();
+  const std::string& kNew = NewProgram();
+  ASSERT_FALSE(kOld.empty());
+  ASSERT_FALSE(kNew.empty());
+  const std::string tool = ReadBytes(testing::ArchiveToolPath());
+  const std::string filterPage = "<html><body>Sitio bloqueado por la empresa</body></html>";
   struct Case {
     const char* name;
     std::string path;          // the package URL's path; empty: an empty URL
     const wchar_t* stored;     // where the package lands; null: nowhere
     bool replacesProgram;      // Programa.exe becomes the package
     std::vector<std::string> markers;
+    const std::string* body = nullptr;  // what the server answers; the new program unless given
   } cases[] = {
       {"empty URL", "", nullptr, false, {"URL_VACIA"}},
       {"no file name", "/descargas/", L"descarga.bin", false, {"DESCARGA"}},
@@ -42,27 +55,31 @@ TEST(RunUpdateTest, ThePackageNameDecidesWhatIsReplaced) {
         "COPIA_PATRON_SIN_RESULTADOS", "COPIA_PATRONES_RESUMEN", "ZIP_CARPETA"}},
       // The archive tool is checked against its pin when fetched: no package takes its place.
       {"named like the archive tool", "/pkg/7za.exe", L"7za_1.exe", false, {"PAQUETE_NOMBRE_LIBRE", "DESCARGA"}},
+      // A web filter's own page, answered with status 200, is no Windows program.
+      {"a filter's page instead of the program", "/descargas/Programa.exe", nullptr, false, {"EJECUTABLE_RECHAZADO"},
+       &filterPage},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     testing::TempFolder program(L"brivon-run");
     ASSERT_TRUE(WriteBytes(program / L"Programa.exe", kOld));
     ASSERT_TRUE(WriteBytes(program / L"Datos.MDB", "datos"));
-    ASSERT_TRUE(WriteBytes(program / L"7za.exe", "MZ 7-Zip"));
+    ASSERT_TRUE(WriteBytes(program / L"7za.exe", tool));
     testing::LoopbackHttpServer server;
     ASSERT_TRUE(server.Start());
     HttpReply reply;
-    reply.body = kNew;
+    reply.body = c.body ? *c.body : kNew;
     server.ServeDefault(reply);
 
     RunUpdateIn(program.path(), c.path.empty() ? "" : "http://127.0.0.1:" + std::to_string(server.port()) + c.path);
 
-    EXPECT_EQ(ReadBytes(program / L"Programa.exe"), c.replacesProgram ? kNew : kOld);
+    EXPECT_TRUE(ReadBytes(program / L"Programa.exe") == (c.replacesProgram ? kNew : kOld));
     EXPECT_FALSE(Exists(program / L"Programa2.exe"));
     EXPECT_EQ(ReadBytes(program / L"Datos.MDB"), "datos");
-    EXPECT_EQ(ReadBytes(program / L"7za.exe"), "MZ 7-Zip");
+    EXPECT_TRUE(ReadBytes(program / L"7za.exe") == tool);
+    EXPECT_FALSE(Exists(program / L"Programa.exe.parcial"));
     if (c.stored) {
-      EXPECT_EQ(ReadBytes(program / c.stored), kNew);
+      EXPECT_TRUE(ReadBytes(program / c.stored) == kNew);
     }
     EXPECT_EQ(testing::MarkersOf(testing::LogTexts(program / L"actualizador_registros\\descargas.csv")), c.markers);
     EXPECT_EQ(server.Requests().size(), c.path.empty() ? 0u : 1u);

@@ -19,7 +19,7 @@
 #include "common/text.h"
 #include "common/unique_handle.h"
 #include "support/log_lines.h"
-#include "support/powershell_standin.h"
+#include "support/archive_reading.h"
 #include "update/update_end_to_end_support.h"
 
 namespace brivon {
@@ -33,7 +33,7 @@ void Terminate(DWORD processId) {
   ::WaitForSingleObject(process.get(), 10000);
 }
 
-// Ends the program and the children it was running (7-Zip, PowerShell). On Windows the job the
+// Ends the program and the children it was running (7-Zip). On Windows the job the
 // program puts them in ends them with it; Wine does not honour that, and a 7-Zip left running
 // would go on writing into the folder the next start repairs. No one else runs them in this
 // prefix while a test runs.
@@ -45,7 +45,7 @@ void EndProcess(DWORD processId) {
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof(entry);
   for (BOOL more = ::Process32FirstW(again.get(), &entry); more; more = ::Process32NextW(again.get(), &entry)) {
-    if (_wcsicmp(entry.szExeFile, L"7za.exe") == 0 || _wcsicmp(entry.szExeFile, L"powershell.exe") == 0) {
+    if (_wcsicmp(entry.szExeFile, L"7za.exe") == 0) {
       Terminate(entry.th32ProcessID);
     }
   }
@@ -108,10 +108,10 @@ struct KillRow {
   bool repairs = true;   // the next start finds a record to act on
   bool withoutTool = false;
   bool slowPackage = false;
-  bool hangingPowerShell = false;
   bool bigZip = false;
   bool leftoverUpdateFolder = false;  // an earlier update's folder for the housekeeping to archive
   bool programRunning = false;  // the business program runs from the folder throughout
+  bool replacesUserFile = false;  // the package is "ayuda.dll", a file of the user's
 };
 
 bool IsFolderThere(const std::wstring& path) { return testing::IsDirectory(path); }
@@ -168,6 +168,12 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
   running.killAt = L"RENOMBRADO_A_2";
   running.programRunning = true;
   rows.push_back(running);
+  // A package that replaces a file of the user's, cut off once that file was kept in the updates
+  // folder: the next start puts it back under its name.
+  KillRow userFile{"a package replacing a file of the user's, ended once the file was kept"};
+  userFile.killAt = L"ARCHIVO_REEMPLAZADO_A_ACTUALIZACIONES";
+  userFile.replacesUserFile = true;
+  rows.push_back(userFile);
   KillRow stalled{"executable package, ended mid-download on a stalled server"};
   stalled.slowPackage = true;
   stalled.due = [](const std::wstring& folder) { return Exists(folder + L"\\FacturaOrva.exe.parcial"); };
@@ -177,17 +183,13 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
   unpacking.due = [](const std::wstring& folder) { return IsFolderThere(folder + L"\\Paquete"); };
   rows.push_back(unpacking);
   KillRow archiving{"executable package, ended mid-archiving"};
-  archiving.hangingPowerShell = true;
   archiving.expectNew = true;
   archiving.due = logHas("COPIA_PATRONES_RESUMEN;");
   rows.push_back(archiving);
   KillRow housekeeping{"the housekeeping, ended mid-archiving an earlier update's folder"};
-  housekeeping.leftoverUpdateFolder = housekeeping.hangingPowerShell = true;
+  housekeeping.leftoverUpdateFolder = true;
   housekeeping.repairs = false;
-  housekeeping.due = [started = DWORD(0)](const std::wstring&) mutable {
-    if (!started) started = ::GetTickCount();
-    return ::GetTickCount() - started > 2000;  // PowerShell hangs over the archive meanwhile
-  };
+  housekeeping.killAt = L"ARCHIVO_NUEVO_ESCRITO";  // 7-Zip's archive written, not yet in place
   rows.push_back(housekeeping);
   KillRow toolDownload{"the archive tool, ended mid-download"};
   toolDownload.withoutTool = true;
@@ -210,6 +212,8 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
       ASSERT_TRUE(WriteBytes(earlier + L"\\Datos.MDB", kMdb));
     }
     ScopedVariable traceFile(L"BRIVON_TEST_FILE_TRACE", trace);
+    const std::string userHelp = "ayuda del usuario";
+    if (row.replacesUserFile) ASSERT_TRUE(WriteBytes(folder + L"\\ayuda.dll", userHelp));
     std::unique_ptr<testing::BackgroundProgram> business;
     if (row.programRunning) {
       business = std::make_unique<testing::BackgroundProgram>(folder + L"\\" + kSibling, L"/abierto");
@@ -222,20 +226,19 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
       package.chunkSize = 320 * 1024;
       package.chunkDelayMs = 60000;
     }
-    server_.Serve(row.zip ? zipPath : exePath, package);
+    const std::string packagePath = row.replacesUserFile ? "/descargas/ayuda.dll" : row.zip ? zipPath : exePath;
+    server_.Serve(packagePath, package);
     HttpReply slowTool{200, tool};
     slowTool.chunkSize = 64 * 1024;
     slowTool.chunkDelayMs = 2000;
     server_.Serve("/parches/7za.exe", slowTool);
     const bool update = !row.withoutTool && !row.leftoverUpdateFolder;
-    server_.Serve(kCheckinPath, HttpReply{200, Document(update ? UpdateAlert(Url(row.zip ? zipPath : exePath)) : ""),
+    server_.Serve(kCheckinPath, HttpReply{200, Document(update ? UpdateAlert(Url(packagePath)) : ""),
                                           "application/json"});
 
     // The start that is cut off.
     {
       ScopedVariable killAt(L"BRIVON_TEST_KILL_AT", row.killAt);
-      std::unique_ptr<testing::PowerShellMode> mode;
-      if (row.hangingPowerShell) mode = std::make_unique<testing::PowerShellMode>(L"hang");
       bool ended = false;
       WindowsSeen cut = Run(folder, [&](DWORD processId) {
         if (!row.due || ended) return;
@@ -269,6 +272,7 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
         << (program.empty() ? "no program" : program == oldExe_ ? "the old program" : program == newExe_ ? "the new program" : "another file");
     EXPECT_FALSE(Exists(folder + L"\\FacturaOrva2.exe"));
     if (business) EXPECT_TRUE(business->running()) << "put back while it runs, not after";
+    if (row.replacesUserFile) EXPECT_EQ(ReadBytes(folder + L"\\ayuda.dll"), userHelp);
     EXPECT_EQ(ReadBytes(folder + L"\\Datos.MDB"), kMdb);
     EXPECT_EQ(ReadBytes(folder + L"\\Empresa.BDORVA"), kBd);
     EXPECT_FALSE(Exists(folder + L"\\Paquete.zip"));
