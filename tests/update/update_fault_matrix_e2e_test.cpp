@@ -98,7 +98,7 @@ std::vector<FaultRow> FaultRows(const std::string& newExe, const std::string& zi
   rows[9].extraction = "OK";
   rows[10].holdNewOnceExtracted = true;
   // Held before the swap: the program is never set aside.
-  rows[10].downloads = {"DESCARGA", "EJECUTABLE_NO_VERIFICADO", "ERROR_MOVER_EXE_NUEVO_A_RAIZ", "LIMPIEZA_OK"};
+  rows[10].downloads = {"DESCARGA", "ERROR_MOVER_EXE_NUEVO_A_RAIZ", "LIMPIEZA_OK"};
   rows[10].extraction = "OK";
   const std::vector<std::string> exeInstalled = {"EJECUTABLE_NO_VERIFICADO", "RENOMBRADO_A_2", "DESCARGA",
                                                 "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES", "COPIA_OK", "COPIA_OK",
