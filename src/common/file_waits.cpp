@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/long_path.h"
+#include "common/test_hooks.h"
 
 namespace brivon {
 namespace {
@@ -26,12 +27,12 @@ bool IsWaitableFileError(DWORD error) {
   }
 }
 
-unsigned long NextFilePause(DWORD error, int attempt, unsigned long waitedMs) {
-  if (!IsWaitableFileError(error) || waitedMs >= kFileWaitLimitMs) return 0;
+unsigned long NextFilePause(DWORD error, int attempt, unsigned long waitedMs, unsigned long limitMs) {
+  if (!IsWaitableFileError(error) || waitedMs >= limitMs) return 0;
   unsigned long pause = kFirstPauseMs;
   for (int i = 1; i < attempt && pause < kLongestPauseMs; ++i) pause *= 2;
   pause = std::min(pause, kLongestPauseMs);
-  return std::min(pause, kFileWaitLimitMs - waitedMs);
+  return std::min(pause, limitMs - waitedMs);
 }
 
 const WaitClock& SystemWaitClock() {
@@ -42,12 +43,13 @@ const WaitClock& SystemWaitClock() {
 
 bool WithFileWaits(const std::function<bool()>& operation, const WaitClock& clock) {
   const uint64_t start = clock.nowMs();
+  const unsigned long limit = TestFileWaitLimitMs(kFileWaitLimitMs);
   for (int attempt = 1;; ++attempt) {
     if (operation()) return true;
     const DWORD error = ::GetLastError();
     const uint64_t waited = clock.nowMs() - start;
     const unsigned long pause =
-        NextFilePause(error, attempt, static_cast<unsigned long>(std::min<uint64_t>(waited, kFileWaitLimitMs)));
+        NextFilePause(error, attempt, static_cast<unsigned long>(std::min<uint64_t>(waited, limit)), limit);
     if (pause == 0) {
       ::SetLastError(error);
       return false;

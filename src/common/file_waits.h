@@ -20,7 +20,8 @@ bool IsWaitableFileError(DWORD error);
 
 // The pause before attempt number `attempt` (1 for the first retry), given the time already spent
 // waiting; 0 when the operation has failed for good (an error waiting does not cure, or the limit).
-unsigned long NextFilePause(DWORD error, int attempt, unsigned long waitedMs);
+unsigned long NextFilePause(DWORD error, int attempt, unsigned long waitedMs,
+                            unsigned long limitMs = kFileWaitLimitMs);
 
 // Time and sleep, replaceable by a test's clock.
 struct WaitClock {

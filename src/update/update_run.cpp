@@ -210,14 +210,14 @@ bool MoveIn(Run& run, const std::wstring& incoming) {
 void SwapExecutable(Run& run) {
   const std::wstring& target = run.plan.target;
   run.Report(UpdateStage::Installing);  // a large program takes a moment to check
-  if (!NewProgramAllowed(run.folder, target, run.partial, target)) return;
-  // On the disk, and free of a scanner's hold, before the program is set aside: the program is
-  // then missing only between two renames.
-  FlushFileToDisk(run.partial);
+  // Free of a scanner's hold, checked, and on the disk before the program is set aside: the
+  // program is then missing only between two renames.
   if (!WaitUntilMovable(run.partial)) {
     LogError(run, "ERROR_GUARDAR", ::GetLastError());
     return;
   }
+  if (!NewProgramAllowed(run.folder, target, run.partial, target)) return;
+  FlushFileToDisk(run.partial);
   if (!SetAside(run, target, run.plan.setAside, "ERROR_RENOMBRAR_A_2;")) {
     // A program that is not set aside has no copy: nothing may replace it.
     run.Downloads("DESCARGA_OMITIDA;" + N(target) + ";motivo=EJECUTABLE_NO_APARTADO");
@@ -243,11 +243,11 @@ void SwapFromZip(Run& run) {
       run.Downloads("EJECUTABLE_OMITIDO;" + N(candidate) + ";motivo=HERRAMIENTA_DE_ARCHIVO");
       continue;
     }
-    if (!NewProgramAllowed(run.folder, root, candidate, root)) continue;
     if (!WaitUntilMovable(candidate)) {
       LogError(run, "ERROR_MOVER_EXE_NUEVO_A_RAIZ;" + N(candidate) + ";->;" + N(root), ::GetLastError());
       return;
     }
+    if (!NewProgramAllowed(run.folder, root, candidate, root)) continue;
     FlushFileToDisk(candidate);
     if (!SetAside(run, root, run.folder + L"\\" + StripExtension(name) + L"2.exe", "ERROR_RENOMBRAR_A_2_ZIP;")) {
       continue;
@@ -272,12 +272,13 @@ void Store(Run& run) {
   std::wstring replacedKept, replacedFolder;
   if (run.plan.keepsReplaced) {
     const bool kept = MoveReplacedFile(run.folder, target, &replacedKept, &replacedFolder);
-    run.Downloads("ARCHIVO_REEMPLAZADO_A_ACTUALIZACIONES;" + N(target) + ";->;" +
-                  (kept ? N(replacedKept) : std::string("ERROR")));
-    if (kept) {
+    if (kept) {  // until the package is in, the file exists only there
       run.record.replacedKept = replacedKept;
       WriteUpdateRecord(run.record);
-    } else {  // not kept, not replaced: the package goes beside it
+    }
+    run.Downloads("ARCHIVO_REEMPLAZADO_A_ACTUALIZACIONES;" + N(target) + ";->;" +
+                  (kept ? N(replacedKept) : std::string("ERROR")));
+    if (!kept) {  // not kept, not replaced: the package goes beside it
       const std::wstring free = FreeNameBeside(target);
       if (free.empty()) return;
       run.Downloads("PAQUETE_NOMBRE_LIBRE;" + N(target) + ";->;" + N(free));

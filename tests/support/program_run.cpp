@@ -81,7 +81,12 @@ ProgramRun RunProgram(const std::wstring& exePath, const RunOptions& options) {
   std::set<HWND> answered;
   DWORD waited = 0;
   const DWORD slice = 50;
-  while (::WaitForSingleObject(process.get(), slice) == WAIT_TIMEOUT) {
+  for (;;) {
+    // Only the process's end ends the watch: a wait that fails (Wine has been seen to return
+    // early once) is not taken for it.
+    const DWORD wait = ::WaitForSingleObject(process.get(), slice);
+    if (wait == WAIT_OBJECT_0) break;
+    if (wait != WAIT_TIMEOUT) ::Sleep(slice);
     waited += slice;
     for (HWND box : FindMessageBoxes(info.dwProcessId)) {
       if (answered.count(box)) continue;
