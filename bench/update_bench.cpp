@@ -22,10 +22,9 @@
 
 #include "servers/loopback_http_server.h"
 #include "support/alert_window_driver.h"
-#include "support/powershell_standin.h"
 #include "support/program_run.h"
 #include "support/test_env.h"
-#include "update/child_process.h"
+#include "archive/child_process.h"
 #include "update/update_run.h"
 
 namespace {
@@ -223,10 +222,6 @@ int wmain(int argc, wchar_t** argv) {
   if (argc == 4) handshake = argv[3];
   const std::wstring package = argv[1];
   const std::wstring work = argv[2];
-  if (!brivon::testing::InstallPowerShellStandIn()) {
-    std::fprintf(stderr, "cannot install the PowerShell stand-in\n");
-    return 1;
-  }
   brivon::testing::LoopbackHttpServer server;
   brivon::testing::HttpReply reply;
   reply.bodyFile = package;

@@ -16,7 +16,7 @@ files="${1:-1000}"
 kib="${2:-200}"
 work="$BRIVON_BUILD_DIR/bench-update"
 mkdir -p "$work"
-BRIVON_BUILD_TARGETS="${BRIVON_BUILD_TARGETS:-brivon brivon_update_bench brivon_powershell_standin}" "$root/scripts/build.sh" "$BRIVON_BUILD_DIR" >/dev/null
+BRIVON_BUILD_TARGETS="${BRIVON_BUILD_TARGETS:-brivon brivon_update_bench}" "$root/scripts/build.sh" "$BRIVON_BUILD_DIR" >/dev/null
 
 package="$work/Paquete_${files}x${kib}k.zip"
 if [ ! -f "$package" ]; then

@@ -18,7 +18,8 @@ else
   export BRIVON_WINE=wine
   unset WINELOADER WINESERVER
 fi
-wine() { "$BRIVON_WINE" "$@"; }
+# command: BRIVON_WINE may be the name "wine" itself, which would call this function again.
+wine() { command "$BRIVON_WINE" "$@"; }
 wineserver() { "${WINESERVER:-/usr/bin/wineserver}" "$@"; }
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="

@@ -42,12 +42,6 @@ cp "$tools/fixture_sibling_3_0_0_0.exe" "$program/facturaorva.exe"
 printf 'datos de la empresa\r\n' >"$program/Datos.MDB"
 printf 'base de datos BDORVA\r\n' >"$program/Empresa.BDORVA"
 
-# Windows PowerShell is a stub under Wine: the project's stand-in writes the real archives.
-powershell_dir="$WINEPREFIX/drive_c/windows/system32/WindowsPowerShell/v1.0"
-mkdir -p "$powershell_dir"
-cp "$tools/brivon_powershell_standin.exe" "$powershell_dir/powershell.exe"
-cp "$tool" "$powershell_dir/7za.exe"
-
 # What the service serves: the update picture, the two packages, the demo document's files.
 convert -size 960x540 xc:'#0078D7' -fill white -pointsize 56 -gravity center \
   -annotate 0 'Actualizando FacturaOrva...' "$site/fotoactualizacion.png" 2>/dev/null ||

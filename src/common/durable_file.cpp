@@ -1,5 +1,7 @@
 #include "common/durable_file.h"
 
+#include "common/file_waits.h"
+#include "common/long_path.h"
 #include "common/test_hooks.h"
 #include "common/unique_handle.h"
 
@@ -11,16 +13,19 @@ std::wstring StagingName(const std::wstring& path) { return path + L".escribiend
 
 }  // namespace
 
-bool FlushFileToDisk(const std::wstring& path) {
-  auto open = [&] {
-    return UniqueFile(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  };
-  UniqueFile file = open();
-  // A read-only file (as an archive may store one) opens for writing only without the flag.
+bool FlushFileToDisk(const std::wstring& given) {
+  const std::wstring path = ForFileSystem(given);
+  // A read-only file (as an archive may store one) opens for writing only without the flag, and
+  // its refusal is no file held by someone else to wait for.
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
-  const bool readOnly = !file && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
-  if (readOnly && ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) file = open();
+  const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+                        ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  UniqueFile file;
+  WithFileWaits([&] {
+    file.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return static_cast<bool>(file);
+  });
   const bool flushed = file && ::FlushFileBuffers(file.get());
   const DWORD error = ::GetLastError();
   file.reset();
@@ -35,45 +40,50 @@ bool FlushFileToDisk(const std::wstring& path) {
 
 bool PublishByRename(const std::wstring& from, const std::wstring& to, DWORD flags) {
   if (!FlushFileToDisk(from)) return false;
-  if (!::MoveFileExW(from.c_str(), to.c_str(), flags | MOVEFILE_WRITE_THROUGH)) return false;
+  if (!MoveFileWaiting(from, to, flags | MOVEFILE_WRITE_THROUGH)) return false;
   TestTraceFileEvent("rename", from, to);
   return true;
 }
 
 bool RenameUnflushed(const std::wstring& from, const std::wstring& to, DWORD flags) {
-  if (!::MoveFileExW(from.c_str(), to.c_str(), flags | MOVEFILE_WRITE_THROUGH)) return false;
+  if (!MoveFileWaiting(from, to, flags | MOVEFILE_WRITE_THROUGH)) return false;
   TestTraceFileEvent("rename-unflushed", from, to);
   return true;
 }
 
 bool WriteFileDurably(const std::wstring& path, std::string_view bytes) {
-  const std::wstring staging = StagingName(path);
+  const std::wstring staging = ForFileSystem(StagingName(path));
   {
-    UniqueFile file(::CreateFileW(staging.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr));
-    if (!file) return false;
+    UniqueFile file;
+    if (!WithFileWaits([&] {
+          file.reset(::CreateFileW(staging.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                   nullptr));
+          return static_cast<bool>(file);
+        })) {
+      return false;
+    }
     DWORD written = 0;
     if (!::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
         written != bytes.size()) {
       file.reset();
-      ::DeleteFileW(staging.c_str());
+      DeleteFileWaiting(staging);
       return false;
     }
   }
   if (PublishByRename(staging, path)) return true;
   const DWORD error = ::GetLastError();
-  ::DeleteFileW(staging.c_str());
+  DeleteFileWaiting(staging);
   ::SetLastError(error);
   return false;
 }
 
 bool CopyFileDurably(const std::wstring& from, const std::wstring& to) {
-  const std::wstring staging = StagingName(to);
-  if (!::CopyFileW(from.c_str(), staging.c_str(), FALSE)) return false;
+  const std::wstring staging = ForFileSystem(StagingName(to)), source = ForFileSystem(from);
+  if (!WithFileWaits([&] { return ::CopyFileW(source.c_str(), staging.c_str(), FALSE) != FALSE; })) return false;
   ::SetFileAttributesW(staging.c_str(), FILE_ATTRIBUTE_NORMAL);
   if (PublishByRename(staging, to)) return true;
   const DWORD error = ::GetLastError();
-  ::DeleteFileW(staging.c_str());
+  DeleteFileWaiting(staging);
   ::SetLastError(error);
   return false;
 }

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 
 #include "common/text.h"
 
@@ -23,6 +24,11 @@ std::wstring Environment(const wchar_t* name) {
 std::atomic<int> matches{0};
 
 }  // namespace
+
+unsigned long TestFileWaitLimitMs(unsigned long normal) {
+  const std::wstring value = Environment(L"BRIVON_TEST_FILE_WAIT_MS");
+  return value.empty() ? normal : std::wcstoul(value.c_str(), nullptr, 10);
+}
 
 void TestKillPoint(std::string_view name) {
   static const std::string pause = WideToUtf8(Environment(L"BRIVON_TEST_PAUSE_AT"));

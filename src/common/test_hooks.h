@@ -5,7 +5,11 @@
 //                                  line's marker once written, or a point named in the code
 //   BRIVON_TEST_PAUSE_AT=NAME      waits a second and a half at every point named NAME, so that a
 //                                  test sees what the program shows at that moment
-//   BRIVON_TEST_FILE_TRACE=PATH    appends "flush;<path>" and "rename;<from>;<to>" lines
+//   BRIVON_TEST_FILE_TRACE=PATH    appends "flush;<path>", "rename;<from>;<to>" and the like: a
+//                                  rename without a flush ("rename-unflushed"), a program put
+//                                  back under its name ("put-back")
+//   BRIVON_TEST_FILE_WAIT_MS=MS    waits at most MS for a file another process holds, for rows
+//                                  that hold one for good and only need the outcome
 #pragma once
 
 #include <string>
@@ -16,9 +20,11 @@ namespace brivon {
 #ifdef BRIVON_TEST_HOOKS
 void TestKillPoint(std::string_view name);
 void TestTraceFileEvent(std::string_view event, const std::wstring& path, const std::wstring& other = {});
+unsigned long TestFileWaitLimitMs(unsigned long normal);
 #else
 inline void TestKillPoint(std::string_view) {}
 inline void TestTraceFileEvent(std::string_view, const std::wstring&, const std::wstring& = {}) {}
+inline unsigned long TestFileWaitLimitMs(unsigned long normal) { return normal; }
 #endif
 
 }  // namespace brivon

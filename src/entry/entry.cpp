@@ -5,8 +5,10 @@
 #include "checkin/checkin.h"
 #include "startup/archive_tool.h"
 #include "startup/housekeeping.h"
+#include "common/activity_log.h"
+#include "common/folder_lock.h"
 #include "common/program_folder.h"
-#include "startup/single_instance.h"
+#include "common/text.h"
 #include "update/update_repair.h"
 
 namespace {
@@ -17,16 +19,23 @@ void RunStartupSequence(HINSTANCE instance, int showCommand) {
   // whatever folder the program was started from.
   if (!programFolder.empty()) ::SetCurrentDirectoryW(brivon::AsCurrentDirectory(programFolder).c_str());
 
-  // A second start in the same folder would race this one over the same files (one run could
-  // delete the other's set-aside executable): it leaves at once.
-  brivon::SingleInstanceGuard instanceGuard(programFolder);
-  if (!instanceGuard.held()) return;
+  // A second start in the same folder, through any path or from another machine, would race this
+  // one over the same files (a repair could undo a live run's set-aside): it leaves at once.
+  brivon::FolderLock folderLock(programFolder);
+  if (folderLock.state() == brivon::FolderLockState::TakenElsewhere) {
+    brivon::AppendActivityLog(programFolder, brivon::kDownloadsLog,
+                              "INICIO_OMITIDO;OTRA_EJECUCION_EN_CURSO;" +
+                                  brivon::NarrowLow8(brivon::FolderLockPath(programFolder)) +
+                                  ";err=" + std::to_string(folderLock.error()));
+    return;
+  }
 
   // An update cut off from outside (End task, a logoff, a power cut) is put right before
-  // anything else touches the folder, and only while no other instance works in it.
-  brivon::RunStartupRepair(programFolder);
+  // anything else touches the folder. Without the lock (a folder the user may not write) the
+  // repair, the housekeeping and the update do nothing; the check-in and the alerts still run.
+  if (folderLock.held()) brivon::RunStartupRepair(programFolder);
   brivon::EnsureArchiveTool(programFolder);
-  brivon::RunStartupHousekeeping(programFolder);
+  if (folderLock.held()) brivon::RunStartupHousekeeping(programFolder);
   brivon::RunCheckin();
   brivon::RunAlertWindows(instance, showCommand);
 }

@@ -1,8 +1,11 @@
 // File tests and moves shared by the update installer's stages.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "common/folder_tree.h"  // ListSubfolders, DeleteFolderTree
 
 namespace brivon {
 
@@ -16,24 +19,23 @@ bool IsExistingFileByLongName(const std::wstring& path);
 // Whether anything (file, folder, link) stands at path.
 bool IsTaken(const std::wstring& path);
 
+using PathTest = std::function<bool(const std::wstring&)>;
+
 // path itself when nothing stands there, otherwise the first free "<base>_N<extension>" beside it
 // (N from 1; a folder's whole name is the base); empty when none of the first 9999 is free.
-std::wstring FreeNameBeside(const std::wstring& path, bool isFolder = false);
+// isTaken tells what stands where (the folder itself unless given).
+std::wstring FreeNameBeside(const std::wstring& path, bool isFolder = false, const PathTest& isTaken = {});
 
-// Moves source to destination, replacing a file there. A move that keeps failing (the file is held
-// by another process) is retried 10 times, 120 ms apart, then done as copy and delete.
+// Moves source to destination, replacing a file there. A move that meets a file held by another
+// process waits for it (common/file_waits.h), then is done as copy and delete.
 // True when the file is at the destination and gone from the source; on false GetLastError() holds
 // the error of the last failed call.
 bool MoveFileWithRetry(const std::wstring& source, const std::wstring& destination);
 
-// Immediate sub-folders, full paths, in listing order (links to folders included).
-std::vector<std::wstring> ListSubfolders(const std::wstring& folder);
-
-// Removes folder and all it holds, clearing read-only attributes. Links (junctions, directory
-// symbolic links) are removed themselves; what they point at is never touched.
-bool DeleteFolderTree(const std::wstring& folder);
-
-inline constexpr int kMoveAttempts = 10;
-inline constexpr unsigned long kMoveRetryPauseMs = 120;
+// Puts a program back under its name, where nothing stands: a plain rename, since its bytes are
+// already on the disk (a running program refuses the write open a flush needs), with the waits
+// for a held file; a copy as the last resort. keepSource: copy first (the updates folder keeps its
+// copy of the previous version), a rename only when the copy fails (a full disk).
+bool PutBackFile(const std::wstring& from, const std::wstring& to, bool keepSource = false);
 
 }  // namespace brivon

@@ -1,93 +1,148 @@
 #include "update/folder_archive.h"
 
+#include <vector>
+
+#include "archive/zip_archive.h"
+#include "common/activity_log.h"
 #include "common/durable_file.h"
+#include "common/file_waits.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
-#include "common/activity_log.h"
 #include "update/executable_search.h"
-#include "update/powershell_command.h"
 
 namespace brivon {
 namespace {
 
-bool ReadArchiveFacts(const std::wstring& path, WIN32_FILE_ATTRIBUTE_DATA* data) {
-  return ::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, data) &&
-         !(data->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+constexpr DWORD kCopyChunkBytes = 1024 * 1024;
+
+// Calls each file of folder matching pattern, folders left out.
+template <typename Visit>
+bool ForEachMatch(const std::wstring& folder, const std::wstring& pattern, Visit visit) {
+  WIN32_FIND_DATAW entry = {};
+  UniqueFind listing(::FindFirstFileW((folder + L"\\" + pattern).c_str(), &entry));
+  if (!listing) return false;
+  do {
+    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) visit(entry);
+  } while (::FindNextFileW(listing.get(), &entry));
+  return true;
+}
+
+bool CopyBytes(HANDLE in, HANDLE out) {
+  std::vector<char> buffer(kCopyChunkBytes);
+  for (;;) {
+    DWORD got = 0;
+    if (!::ReadFile(in, buffer.data(), kCopyChunkBytes, &got, nullptr)) return false;
+    if (got == 0) return true;
+    DWORD written = 0;
+    if (!::WriteFile(out, buffer.data(), got, &written, nullptr)) return false;
+    if (written != got) {
+      ::SetLastError(ERROR_DISK_FULL);
+      return false;
+    }
+  }
 }
 
 }  // namespace
 
+bool CopySharedFile(const std::wstring& source, const std::wstring& destination) {
+  UniqueFile in;
+  if (!WithFileWaits([&] {
+        in.reset(::CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        return static_cast<bool>(in);
+      })) {
+    return false;
+  }
+  // An earlier copy left hidden or read-only refuses to be overwritten.
+  ::SetFileAttributesW(destination.c_str(), FILE_ATTRIBUTE_NORMAL);
+  bool copied = false;
+  {
+    UniqueFile out;
+    if (!WithFileWaits([&] {
+          out.reset(::CreateFileW(destination.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+          return static_cast<bool>(out);
+        })) {
+      return false;
+    }
+    copied = CopyBytes(in.get(), out.get()) && ::FlushFileBuffers(out.get());
+  }
+  if (copied) return true;
+  const DWORD error = ::GetLastError();
+  DeleteFileWaiting(destination);
+  ::SetLastError(error);
+  return false;
+}
+
 int CopyFilesByPattern(const std::wstring& sourceFolder, const std::wstring& pattern,
                        const std::wstring& destinationFolder, const std::wstring& programFolder) {
-  std::wstring search = sourceFolder + L"\\" + pattern;
-  WIN32_FIND_DATAW entry = {};
-  UniqueFind listing(::FindFirstFileW(search.c_str(), &entry));
-  if (!listing) {
-    AppendActivityLog(programFolder, kDownloadsLog,
-                      "COPIA_PATRON_SIN_RESULTADOS;" + NarrowLow8(pattern) + ";src=" + NarrowLow8(sourceFolder) +
-                          ";dest=" + NarrowLow8(destinationFolder));
-    return 0;
-  }
   int copied = 0;
-  do {
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    std::wstring source = sourceFolder + L"\\" + entry.cFileName;
-    std::wstring destination = destinationFolder + L"\\" + entry.cFileName;
-    std::string both = NarrowLow8(source) + ";->;" + NarrowLow8(destination);
-    ::SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (::CopyFileW(source.c_str(), destination.c_str(), FALSE)) {
+  const bool matched = ForEachMatch(sourceFolder, pattern, [&](const WIN32_FIND_DATAW& entry) {
+    const std::wstring source = sourceFolder + L"\\" + entry.cFileName;
+    const std::wstring destination = destinationFolder + L"\\" + entry.cFileName;
+    const std::string both = NarrowLow8(source) + ";->;" + NarrowLow8(destination);
+    if (CopySharedFile(source, destination)) {
       ++copied;
       AppendActivityLog(programFolder, kDownloadsLog, "COPIA_OK;" + both);
     } else {
-      DWORD error = ::GetLastError();
+      const DWORD error = ::GetLastError();
       AppendActivityLog(programFolder, kDownloadsLog, "COPIA_ERROR;" + both + ";err=" + std::to_string(error));
     }
-  } while (::FindNextFileW(listing.get(), &entry));
+  });
+  if (!matched) {
+    AppendActivityLog(programFolder, kDownloadsLog,
+                      "COPIA_PATRON_SIN_RESULTADOS;" + NarrowLow8(pattern) + ";src=" + NarrowLow8(sourceFolder) +
+                          ";dest=" + NarrowLow8(destinationFolder));
+  }
   return copied;
 }
 
-ArchiveBefore LookAtArchive(const std::wstring& archivePath) {
-  ArchiveBefore before;
-  WIN32_FILE_ATTRIBUTE_DATA data = {};
-  if (ReadArchiveFacts(archivePath, &data)) {
-    before.existed = true;
-    before.written = data.ftLastWriteTime;
-  }
-  return before;
-}
-
-bool ArchiveWasWritten(const std::wstring& archivePath, const ArchiveBefore& before) {
-  WIN32_FILE_ATTRIBUTE_DATA data = {};
-  if (!ReadArchiveFacts(archivePath, &data)) return false;
-  if (data.nFileSizeHigh == 0 && data.nFileSizeLow == 0) return false;
-  // An exit code 0 over an archive left by an earlier run is no proof of this one.
-  return !before.existed || ::CompareFileTime(&data.ftLastWriteTime, &before.written) != 0;
+uint64_t PatternBytes(const std::wstring& folder, const std::wstring& pattern) {
+  uint64_t total = 0;
+  ForEachMatch(folder, pattern, [&](const WIN32_FIND_DATAW& entry) {
+    total += (static_cast<uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+  });
+  return total;
 }
 
 bool ArchiveFolder(const std::wstring& folder, std::wstring* archivePath, const std::wstring& programFolder,
                    unsigned long timeoutMs) {
   if (archivePath) archivePath->clear();
-  std::wstring archive = folder + L".zip";
-  ArchiveBefore before = LookAtArchive(archive);
+  const std::wstring archive = folder + L".zip";
+  // Written under a name of its own, then put in place: 7-Zip adds to an archive that exists.
+  const std::wstring fresh = FreshArchiveName(archive);
   unsigned long exitCode = 0;
-  bool ran = RunHiddenProcess(FolderArchiveCommandLine(PowerShellPathFromEnvironment(), folder, archive), &exitCode,
-                              timeoutMs);
-  // A PowerShell that ends with 0 yet writes nothing (Wine's stub does) has not archived anything.
-  bool ok = ran && exitCode == 0 && ArchiveWasWritten(archive, before);
+  bool ok = ZipFolderContents(programFolder, folder, fresh, &exitCode, timeoutMs);
+  std::string renameError;
+  if (ok && !PublishByRename(fresh, archive)) {
+    renameError = ";err=" + std::to_string(::GetLastError());
+    DeleteFileWaiting(fresh);
+    ok = false;
+  }
   AppendActivityLog(programFolder, kDownloadsLog,
                     "ZIP_CARPETA;" + NarrowLow8(folder) + ";->;" + NarrowLow8(archive) +
-                        ";estado=" + (ok ? "OK" : "ERROR") + ";ec=" + std::to_string(exitCode));
-  // PowerShell wrote it directly; on the disk before anything counts on it.
-  if (ok) FlushFileToDisk(archive);
+                        ";estado=" + (ok ? "OK" : "ERROR") + ";ec=" + std::to_string(exitCode) + renameError);
   if (ok && archivePath) *archivePath = archive;
   return ok;
 }
 
 void CopyDataFilesAndArchive(const std::wstring& programFolder, const std::wstring& destinationFolder,
-                             const char* summaryMarker) {
+                             const char* summaryMarker, uint64_t margin) {
   if (IsFolderEmpty(destinationFolder)) return;
-  int mdb = CopyFilesByPattern(programFolder, L"*.MDB", destinationFolder, programFolder);
-  int bd = CopyFilesByPattern(programFolder, L"*.BDORVA", destinationFolder, programFolder);
+  // The copies, and then their archive at worst as large again.
+  const uint64_t data = PatternBytes(programFolder, L"*.MDB") + PatternBytes(programFolder, L"*.BDORVA");
+  uint64_t freeBytes = 0;
+  const bool room = !ReadFreeBytes(destinationFolder, &freeBytes) || LeavesEnoughSpace(freeBytes, 2 * data, margin);
+  int mdb = 0, bd = 0;
+  if (room) {
+    mdb = CopyFilesByPattern(programFolder, L"*.MDB", destinationFolder, programFolder);
+    bd = CopyFilesByPattern(programFolder, L"*.BDORVA", destinationFolder, programFolder);
+  } else {
+    AppendActivityLog(programFolder, kDownloadsLog,
+                      "COPIA_SIN_ESPACIO;dest=" + NarrowLow8(destinationFolder) + ";necesarios=" +
+                          std::to_string(2 * data) + ";libres=" + std::to_string(freeBytes) +
+                          ";margen=" + std::to_string(margin));
+  }
   AppendActivityLog(programFolder, kDownloadsLog,
                     std::string(summaryMarker) + "dest=" + NarrowLow8(destinationFolder) + ";MDB=" +
                         std::to_string(mdb) + ";BDORVA=" + std::to_string(bd));

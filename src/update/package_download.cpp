@@ -3,20 +3,19 @@
 #include <wininet.h>
 
 #include "common/durable_file.h"
+#include "common/file_waits.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
 
 namespace brivon {
 
-DownloadResult DownloadPackage(const std::string& url, const std::wstring& targetPath, DownloadDetail* detail,
-                               DWORD readSize, const HttpProgressFn& progress, const DownloadCheckFn& check,
-                               bool keptAfterRun) {
+DownloadResult FetchPackage(const std::string& url, const std::wstring& partialPath, DownloadDetail* detail,
+                            DWORD readSize, const HttpProgressFn& progress) {
   DownloadDetail local;
   DownloadDetail& out = detail ? *detail : local;
   out = DownloadDetail{};
   if (url.empty()) return DownloadResult::DownloadFailed;
 
-  const std::wstring partialPath = targetPath + kPartialSuffix;
   UniqueFile partial;
   bool writeFailed = false;
 
@@ -61,7 +60,7 @@ DownloadResult DownloadPackage(const std::string& url, const std::wstring& targe
   const bool created = static_cast<bool>(partial);
   partial.reset();
   auto discard = [&](DownloadResult result) {
-    if (created) ::DeleteFileW(partialPath.c_str());
+    if (created) DeleteFileWaiting(partialPath);
     return result;
   };
 
@@ -72,6 +71,21 @@ DownloadResult DownloadPackage(const std::string& url, const std::wstring& targe
     out.error = ERROR_NO_DATA;
     return discard(DownloadResult::DownloadFailed);
   }
+  return DownloadResult::Stored;
+}
+
+DownloadResult DownloadPackage(const std::string& url, const std::wstring& targetPath, DownloadDetail* detail,
+                               DWORD readSize, const HttpProgressFn& progress, const DownloadCheckFn& check,
+                               bool keptAfterRun) {
+  DownloadDetail local;
+  DownloadDetail& out = detail ? *detail : local;
+  const std::wstring partialPath = targetPath + kPartialSuffix;
+  const DownloadResult fetched = FetchPackage(url, partialPath, &out, readSize, progress);
+  if (fetched != DownloadResult::Stored) return fetched;
+  auto discard = [&](DownloadResult result) {
+    DeleteFileWaiting(partialPath);
+    return result;
+  };
   // Flushed, then renamed: after a power cut the name holds the whole package or what it held.
   // Flushing hundreds of megabytes takes seconds on a slow disk, for nothing when the package
   // is deleted anyway.

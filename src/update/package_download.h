@@ -37,6 +37,10 @@ struct DownloadDetail {
 // Suffix of the file the body is streamed into, beside the target.
 inline constexpr wchar_t kPartialSuffix[] = L".parcial";
 
+// Streams the package at url (8-bit, as the alert document holds it) into partialPath. Stored: the
+// whole body is there. On any failure no partial file is left.
+DownloadResult FetchPackage(const std::string& url, const std::wstring& partialPath, DownloadDetail* detail = nullptr,
+                            DWORD readSize = kPackageReadSize, const HttpProgressFn& progress = {});
 // Streams the package at url (8-bit, as the alert document holds it) into targetPath + ".parcial"
 // and puts it in place of targetPath only when the whole body arrived and was written: a failed
 // download never creates, truncates or leaves a partial target.

@@ -83,10 +83,17 @@ bool IsNeverReplacedByPackage(std::wstring_view name) {
   if (HasExtension(name, L"mdb") || HasExtension(name, L"bdorva")) return true;
   std::wstring lower(name);
   for (wchar_t& c : lower) c = static_cast<wchar_t>(std::towlower(c));
-  for (const wchar_t* own : {L"brivon.exe", L"7za.exe", L"actualizador_registros", L"actualizaciones", L"versiones"}) {
+  for (const wchar_t* own : {L"brivon.exe", L"7za.exe", L"actualizador_registros", L"actualizaciones", L"versiones",
+                             L"brivon_en_uso.bloqueo"}) {
     if (lower == own) return true;
   }
   return false;
+}
+
+bool IsArchiveToolName(std::wstring_view name) {
+  std::wstring lower(name);
+  for (wchar_t& c : lower) c = static_cast<wchar_t>(std::towlower(c));
+  return lower == L"7za.exe";
 }
 
 }  // namespace brivon

@@ -26,6 +26,9 @@ bool IsZipPackage(std::wstring_view nameOrPath);
 // neither an executable nor a ZIP never replaces.
 bool IsNeverReplacedByPackage(std::wstring_view name);
 
+// "7za.exe" in any letter case: the archive tool is checked against its pin when it is fetched,
+// so no package, nor an executable inside one, ever takes its place.
+bool IsArchiveToolName(std::wstring_view name);
 // True when the text after the last dot, lower-cased, is exactly `extension` (given lower-case).
 bool HasExtension(std::wstring_view name, std::wstring_view extension);
 

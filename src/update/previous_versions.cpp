@@ -1,13 +1,16 @@
 #include "update/previous_versions.h"
 
 #include <initializer_list>
+#include <map>
 
 #include "common/text.h"
 #include "common/activity_log.h"
 #include "update/archive_time_stamp.h"
 #include "update/file_moves.h"
-#include "update/folder_archive.h"
-#include "update/powershell_command.h"
+#include "archive/archive_listing.h"
+#include "archive/zip_archive.h"
+#include "common/durable_file.h"
+#include "common/file_waits.h"
 
 namespace brivon {
 namespace {
@@ -23,7 +26,7 @@ bool EnsureFolder(const std::wstring& folder) {
 
 // Moves, or copies and deletes; a half-done fallback removes its copy so the file stays in one place.
 bool MoveOrCopyAndDelete(const std::wstring& from, const std::wstring& to) {
-  if (::MoveFileExW(from.c_str(), to.c_str(), kReplaceOrCopy)) return true;
+  if (MoveFileWaiting(from, to, kReplaceOrCopy)) return true;
   if (::CopyFileW(from.c_str(), to.c_str(), FALSE) && ::DeleteFileW(from.c_str())) return true;
   ::DeleteFileW(to.c_str());
   return false;
@@ -40,6 +43,12 @@ std::wstring FreeStampedBase(const std::wstring& base, std::initializer_list<con
     if (free) return candidate;
   }
   return {};
+}
+
+uint64_t FileBytes(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return UINT64_MAX;
+  return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
 }  // namespace
@@ -97,18 +106,26 @@ bool ArchiveToVersionsFolderAt(const std::wstring& programFolder, const std::wst
   std::wstring archive = name + L".zip";
   if (!MoveOrCopyAndDelete(file, moved)) return false;
 
-  ArchiveBefore before = LookAtArchive(archive);
+  // Written under a name of its own and put in place only once 7-Zip's listing shows the file in
+  // it whole: the unpacked copy is the only one left until then.
+  const std::wstring fresh = FreshArchiveName(archive);
   unsigned long code = 0;
-  bool ran =
-      RunHiddenProcess(FileArchiveCommandLine(PowerShellPathFromEnvironment(), moved, archive), &code, timeoutMs);
+  bool archived = ZipOneFile(programFolder, moved, fresh, &code, timeoutMs);
   if (exitCode) *exitCode = code;
-  // The unpacked copy is the only one left until an archive proves it holds it.
-  if (ran && code == 0 && ArchiveWasWritten(archive, before)) {
-    ::DeleteFileW(moved.c_str());
+  if (archived) {
+    std::map<std::wstring, uint64_t> stored;
+    const size_t nameStart = moved.find_last_of(L"\\/") + 1;
+    archived = ListArchiveFiles(programFolder, fresh, stored, nullptr, timeoutMs) &&
+               CountMissingFiles({{moved.substr(nameStart), FileBytes(moved)}}, stored) == 0 &&
+               PublishByRename(fresh, archive);
+    if (!archived) DeleteFileWaiting(fresh);  // a failed ZipOneFile leaves none
+  }
+  if (archived) {
+    DeleteFileWaiting(moved);
     if (archivePath) *archivePath = archive;
     return true;
   }
-  ::MoveFileExW(moved.c_str(), file.c_str(), kReplaceOrCopy);
+  MoveFileWaiting(moved, file, kReplaceOrCopy);
   return false;
 }
 

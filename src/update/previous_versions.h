@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "update/child_process.h"
+#include "archive/child_process.h"
 
 namespace brivon {
 
@@ -29,12 +29,11 @@ bool MoveReplacedFile(const std::wstring& programFolder, const std::wstring& fil
                       std::wstring* destinationFolder);
 
 // Moves file into programFolder\versiones\<time stamp>_brivon.exe, packs it into the .zip of the
-// same name with PowerShell and deletes the unpacked copy. The copy is deleted only when the archive
-// is there, written by this run and not empty; otherwise (PowerShell failed, hung past timeoutMs or
-// wrote nothing) the file goes back to its place and the result is false. archivePath receives the
-// archive on success only. exitCode, for the caller's log, receives PowerShell's exit code (the
-// system error when it could not start, kChildTimedOutExitCode when it was ended), 0 when it was
-// not run.
+// same name with 7-Zip and deletes the unpacked copy. The copy is deleted only when 7-Zip's listing
+// of the archive shows the file whole; otherwise (7-Zip missing, failed or hung past timeoutMs) the
+// file goes back to its place and the result is false. archivePath receives the archive on success
+// only. exitCode, for the caller's log, receives 7-Zip's exit code (2 without 7za.exe, the system
+// error when it could not start, kChildTimedOutExitCode when it was ended), 0 when it was not run.
 bool ArchiveToVersionsFolder(const std::wstring& programFolder, const std::wstring& file, std::wstring* archivePath,
                              unsigned long* exitCode = nullptr, unsigned long timeoutMs = kChildProcessTimeoutMs);
 bool ArchiveToVersionsFolderAt(const std::wstring& programFolder, const std::wstring& file,

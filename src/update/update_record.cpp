@@ -10,6 +10,9 @@
 
 #include "common/activity_log.h"
 #include "common/durable_file.h"
+#include "common/file_waits.h"
+#include "common/long_path.h"
+#include "common/unique_handle.h"
 #include "common/test_hooks.h"
 #include "common/text.h"
 #include "update/package_naming.h"
@@ -76,7 +79,7 @@ std::wstring NameOf(const std::wstring& path) { return path.substr(path.find_las
 
 FileIdentity IdentityOf(const std::wstring& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+  if (!::GetFileAttributesExW(ForFileSystem(path).c_str(), GetFileExInfoStandard, &data) ||
       (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
     return {};
   }
@@ -99,6 +102,8 @@ std::string FormatUpdateRecord(const UpdateRecord& r) {
   put("extraccion", WideToUtf8(r.extractionFolder));
   put("extraccion_existia", r.extractionFolderExisted ? "1" : "0");
   put("copia_guardada", WideToUtf8(r.keptCopy));
+  if (!r.replacedKept.empty()) put("reemplazado_guardado", WideToUtf8(r.replacedKept));
+  if (!r.folderId.empty()) put("carpeta_id", r.folderId);
   return text + kEnd + "\n";
 }
 
@@ -106,6 +111,8 @@ bool ParseUpdateRecord(std::string_view text, UpdateRecord& r) {
   static const std::set<std::string> keys = {"carpeta",       "url",        "paquete",          "paquete_antes",
                                              "tipo",          "programa",   "programa_antes",   "apartado",
                                              "apartado_antes", "extraccion", "extraccion_existia", "copia_guardada"};
+  // Later additions, absent from the records of earlier versions.
+  static const std::set<std::string> optionalKeys = {"reemplazado_guardado", "carpeta_id"};
   std::istringstream lines{std::string(text)};
   std::string line;
   if (!std::getline(lines, line) || line != kHeader) return false;
@@ -120,9 +127,13 @@ bool ParseUpdateRecord(std::string_view text, UpdateRecord& r) {
     const size_t equals = line.find('=');
     if (equals == std::string::npos) return false;
     const std::string key = line.substr(0, equals);
-    if (!keys.count(key) || !values.emplace(key, line.substr(equals + 1)).second) return false;
+    if ((!keys.count(key) && !optionalKeys.count(key)) || !values.emplace(key, line.substr(equals + 1)).second) {
+      return false;
+    }
   }
-  if (!ended || values.size() != keys.size()) return false;
+  size_t optionalFound = 0;
+  for (const std::string& key : optionalKeys) optionalFound += values.count(key);
+  if (!ended || values.size() != keys.size() + optionalFound) return false;
   if (values["tipo"] != "exe" && values["tipo"] != "zip") return false;
   if (values["extraccion_existia"] != "0" && values["extraccion_existia"] != "1") return false;
   UpdateRecord parsed;
@@ -135,6 +146,8 @@ bool ParseUpdateRecord(std::string_view text, UpdateRecord& r) {
   parsed.extractionFolder = Utf8ToWide(values["extraccion"]);
   parsed.extractionFolderExisted = values["extraccion_existia"] == "1";
   parsed.keptCopy = Utf8ToWide(values["copia_guardada"]);
+  if (values.count("reemplazado_guardado")) parsed.replacedKept = Utf8ToWide(values["reemplazado_guardado"]);
+  if (values.count("carpeta_id")) parsed.folderId = values["carpeta_id"];
   if (!ParseIdentity(values["paquete_antes"], parsed.packageBefore) ||
       !ParseIdentity(values["programa_antes"], parsed.installedBefore) ||
       !ParseIdentity(values["apartado_antes"], parsed.setAsideBefore)) {
@@ -150,6 +163,15 @@ bool IsRecordOfFolder(const UpdateRecord& r, const std::wstring& folder) {
     if (!IsExtractionFolderOf(r.extractionFolder, r.package)) return false;
   } else if ((!r.installed.empty() && !SamePath(r.installed, r.package)) || !r.extractionFolder.empty()) {
     return false;  // an executable package replaces the program of its own name, or none
+  }
+  if (!r.replacedKept.empty()) {
+    // <folder>\actualizaciones\<time stamp>\<the package's name>, for a package replacing no program
+    const size_t cut = r.replacedKept.find_last_of(L'\\');
+    if (r.isZip || !r.installed.empty() || cut == std::wstring::npos ||
+        !IsDirectlyIn(r.replacedKept.substr(0, cut), folder + kUpdatesFolderName) ||
+        !SamePath(NameOf(r.replacedKept), NameOf(r.package))) {
+      return false;
+    }
   }
   if (r.installed.empty()) return r.setAside.empty() && r.keptCopy.empty();
   if (!IsDirectlyIn(r.installed, folder)) return false;
@@ -167,15 +189,44 @@ std::wstring UpdateRecordPath(const std::wstring& programFolder) {
   return programFolder + kLogFolderName + L"\\" + kUpdateRecordName;
 }
 
-bool WriteUpdateRecord(const UpdateRecord& record) {
+std::string FolderIdOf(const std::wstring& folder) {
+  UniqueFile handle(::CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!handle || !::GetFileInformationByHandle(handle.get(), &info)) return {};
+  char text[32];
+  std::snprintf(text, sizeof(text), "%08lx-%08lx%08lx", static_cast<unsigned long>(info.dwVolumeSerialNumber),
+                static_cast<unsigned long>(info.nFileIndexHigh), static_cast<unsigned long>(info.nFileIndexLow));
+  return text;
+}
+
+bool RebaseUpdateRecord(UpdateRecord& r, const std::wstring& folder, const std::string& folderId) {
+  if (r.folderId.empty() || folderId.empty() || r.folderId != folderId || folder.empty()) return false;
+  const std::wstring old = r.programFolder;
+  UpdateRecord moved = r;
+  for (std::wstring* path : {&moved.package, &moved.installed, &moved.setAside, &moved.extractionFolder,
+                             &moved.keptCopy, &moved.replacedKept}) {
+    if (path->empty()) continue;
+    if (path->size() <= old.size() || !SamePath(path->substr(0, old.size()), old) || (*path)[old.size()] != L'\\') {
+      return false;
+    }
+    *path = folder + path->substr(old.size());
+  }
+  moved.programFolder = folder;
+  r = moved;
+  return true;
+}
+
+bool WriteUpdateRecord(const UpdateRecord& given) {
+  UpdateRecord record = given;
+  if (record.folderId.empty()) record.folderId = FolderIdOf(record.programFolder);
   EnsureDirectoryTree(record.programFolder + kLogFolderName);
   const bool written = WriteFileDurably(UpdateRecordPath(record.programFolder), FormatUpdateRecord(record));
   TestKillPoint("REGISTRO_ACTUALIZACION");
   return written;
 }
 
-void RemoveUpdateRecord(const std::wstring& programFolder) {
-  ::DeleteFileW(UpdateRecordPath(programFolder).c_str());
-}
+void RemoveUpdateRecord(const std::wstring& programFolder) { DeleteFileWaiting(UpdateRecordPath(programFolder)); }
 
 }  // namespace brivon

@@ -37,6 +37,8 @@ struct UpdateRecord {
   std::wstring extractionFolder;
   bool extractionFolderExisted = false;
   std::wstring keptCopy;         // the previous version inside the updates folder, once moved there
+  std::wstring replacedKept;     // a file of the user's the package replaces, kept in the updates folder
+  std::string folderId;          // the program folder's volume and file number, whatever path reached it
 };
 
 // "key=value" lines between a header and an end line; paths in UTF-8.
@@ -45,12 +47,21 @@ std::string FormatUpdateRecord(const UpdateRecord& record);
 // no end line.
 bool ParseUpdateRecord(std::string_view text, UpdateRecord& record);
 
+// The folder's volume serial number and file index as text, empty when it cannot be opened: the
+// same for every path that reaches it (letter case, an 8.3 name, a mapped drive, a UNC path).
+std::string FolderIdOf(const std::wstring& folder);
+
+// A record written through another path of this same folder (folderId matches), its paths moved
+// onto programFolder; false, the record untouched, for anything else.
+bool RebaseUpdateRecord(UpdateRecord& record, const std::wstring& programFolder, const std::string& folderId);
+
 // Whether a parsed record can only describe an update of this program folder: every path lies
 // where the run would have put it. A record failing this is never acted on.
 bool IsRecordOfFolder(const UpdateRecord& record, const std::wstring& programFolder);
 
 std::wstring UpdateRecordPath(const std::wstring& programFolder);
-// Written beside, flushed and renamed into place: the record on disk is always whole.
+// Written beside, flushed and renamed into place: the record on disk is always whole. The folder's
+// identity is added when the record has none yet.
 bool WriteUpdateRecord(const UpdateRecord& record);
 void RemoveUpdateRecord(const std::wstring& programFolder);
 

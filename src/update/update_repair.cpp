@@ -8,6 +8,8 @@
 
 #include "common/activity_log.h"
 #include "common/durable_file.h"
+#include "common/file_waits.h"
+#include "common/folder_lock.h"
 #include "common/text.h"
 #include "update/executable_search.h"
 #include "update/file_moves.h"
@@ -77,6 +79,7 @@ RepairFacts LookAt(const UpdateRecord& record, std::wstring& keptCopyPath) {
     }
   }
   facts.extractionFolderExists = record.isZip && IsFolder(record.extractionFolder);
+  if (!record.replacedKept.empty()) facts.replacedKept = IdentityOf(record.replacedKept);
   return facts;
 }
 
@@ -84,17 +87,24 @@ void Carry(const std::wstring& folder, const UpdateRecord& record, const std::ws
   switch (step) {
     case RepairStep::DeletePartial: {
       const std::wstring partial = record.package + kPartialSuffix;
-      LogOutcome(folder, ::DeleteFileW(partial.c_str()) != 0, "REPARACION_PARCIAL_ELIMINADO", N(partial));
+      LogOutcome(folder, DeleteFileWaiting(partial), "REPARACION_PARCIAL_ELIMINADO", N(partial));
       break;
     }
     case RepairStep::RestoreFromSetAside:
-      LogOutcome(folder, PublishByRename(record.setAside, record.installed), "REPARACION_RESTAURADO",
+      // A plain rename: the program may be running under its set-aside name, and a running
+      // program refuses the write open a flush would need.
+      LogOutcome(folder, PutBackFile(record.setAside, record.installed), "REPARACION_RESTAURADO",
                  N(record.setAside) + ";->;" + N(record.installed));
       break;
     case RepairStep::RestoreFromKeptCopy:
-      // A copy: the updates folder keeps the previous version, as a whole run would.
-      LogOutcome(folder, CopyFileDurably(keptCopyPath, record.installed), "REPARACION_RESTAURADO",
+      // A copy first: the updates folder keeps the previous version, as a whole run would.
+      LogOutcome(folder, PutBackFile(keptCopyPath, record.installed, /*keepSource=*/true), "REPARACION_RESTAURADO",
                  N(keptCopyPath) + ";->;" + N(record.installed));
+      break;
+    case RepairStep::RestoreReplacedFile:
+      LogOutcome(folder, PutBackFile(record.replacedKept, record.package), "REPARACION_RESTAURADO",
+                 N(record.replacedKept) + ";->;" + N(record.package));
+      ::RemoveDirectoryW(record.replacedKept.substr(0, record.replacedKept.find_last_of(L'\\')).c_str());
       break;
     case RepairStep::KeepSetAsideAsPrevious: {
       const std::wstring name = record.installed.substr(record.installed.find_last_of(L'\\') + 1);
@@ -111,7 +121,7 @@ void Carry(const std::wstring& folder, const UpdateRecord& record, const std::ws
     }
     case RepairStep::DeletePackage:
       ::SetFileAttributesW(record.package.c_str(), FILE_ATTRIBUTE_NORMAL);
-      LogOutcome(folder, ::DeleteFileW(record.package.c_str()) != 0, "REPARACION_PAQUETE_ELIMINADO",
+      LogOutcome(folder, DeleteFileWaiting(record.package), "REPARACION_PAQUETE_ELIMINADO",
                  N(record.package));
       break;
     case RepairStep::RemoveExtractionFolder:
@@ -120,7 +130,7 @@ void Carry(const std::wstring& folder, const UpdateRecord& record, const std::ws
       break;
     case RepairStep::RemoveExtractionFolderIfEmpty:
       if (IsFolderEmpty(record.extractionFolder)) {
-        LogOutcome(folder, ::RemoveDirectoryW(record.extractionFolder.c_str()) != 0,
+        LogOutcome(folder, RemoveFolderWaiting(record.extractionFolder),
                    "REPARACION_CARPETA_VACIA_ELIMINADA", N(record.extractionFolder));
       }
       break;
@@ -152,6 +162,13 @@ std::vector<RepairStep> PlanRepair(const UpdateRecord& record, const RepairFacts
     }
   }
 
+  // A file of the user's the package was to replace, kept in the updates folder, goes back where
+  // the package never arrived.
+  if (!record.replacedKept.empty() && !facts.package.exists && facts.replacedKept.exists &&
+      facts.replacedKept == record.packageBefore) {
+    steps.push_back(RepairStep::RestoreReplacedFile);
+  }
+
   if (record.isZip) {
     // The package is the run's own download when it differs from what stood there before.
     if (facts.package.exists && facts.package != record.packageBefore) steps.push_back(RepairStep::DeletePackage);
@@ -166,10 +183,17 @@ void RunStartupRepair(const std::wstring& programFolder) {
   if (programFolder.empty()) return;
   const std::wstring path = UpdateRecordPath(programFolder);
   if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return;  // the usual start
+  // Never beside a live run: its set-aside is not a leftover to undo.
+  FolderLock lock(programFolder);
+  if (!lock.held()) return;
 
   std::string text;
   UpdateRecord record;
-  if (!ReadRecordText(path, text) || !ParseUpdateRecord(text, record) || !IsRecordOfFolder(record, programFolder)) {
+  bool whole = ReadRecordText(path, text) && ParseUpdateRecord(text, record);
+  // Written through another path of this folder (a mapped drive, its UNC path, an 8.3 name):
+  // its paths are moved onto this start's.
+  if (whole && !IsRecordOfFolder(record, programFolder)) RebaseUpdateRecord(record, programFolder, FolderIdOf(programFolder));
+  if (!whole || !IsRecordOfFolder(record, programFolder)) {
     // Damaged, foreign or of another folder: nothing in it can be trusted to delete anything by.
     Log(programFolder, "REPARACION_REGISTRO_DESCARTADO;" + N(path));
     RemoveUpdateRecord(programFolder);
@@ -179,6 +203,11 @@ void RunStartupRepair(const std::wstring& programFolder) {
   std::wstring keptCopyPath;
   const RepairFacts facts = LookAt(record, keptCopyPath);
   for (RepairStep step : PlanRepair(record, facts)) Carry(programFolder, record, keptCopyPath, step);
+  // The record goes only once the program is under its own name: otherwise the next start tries again.
+  if (!record.installed.empty() && record.installedBefore.exists && !IsExistingFile(record.installed)) {
+    Log(programFolder, "REPARACION_PENDIENTE;" + N(record.installed) + ";motivo=PROGRAMA_AUSENTE");
+    return;
+  }
   RemoveUpdateRecord(programFolder);
   Log(programFolder, "REPARACION_FIN");
 }

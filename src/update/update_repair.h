@@ -19,6 +19,7 @@ struct RepairFacts {
   FileIdentity setAside;
   FileIdentity keptCopy;
   bool extractionFolderExists = false;
+  FileIdentity replacedKept;  // a file of the user's the package replaces, in the updates folder
 };
 
 enum class RepairStep {
@@ -29,6 +30,7 @@ enum class RepairStep {
   DeletePackage,
   RemoveExtractionFolder,         // unpacked by the cut-off run, never installed from
   RemoveExtractionFolderIfEmpty,  // as a whole run leaves it
+  RestoreReplacedFile,            // the user's file back under its name, where the package never came
 };
 
 // The steps, in order. An interrupted update is rolled back unless its new executable was
@@ -37,7 +39,9 @@ enum class RepairStep {
 std::vector<RepairStep> PlanRepair(const UpdateRecord& record, const RepairFacts& facts);
 
 // Reads the record (one file lookup when there is none), repairs, logs what it found and did in
-// descargas.csv, and removes the record.
+// descargas.csv, and removes the record once the program is under its own name; a repair that
+// could not finish logs why and is tried again at the next start. Acts only while this process
+// holds the folder's lock.
 void RunStartupRepair(const std::wstring& programFolder);
 
 }  // namespace brivon

@@ -2,21 +2,25 @@
 
 #include <windows.h>
 
-#include <cwctype>
 #include <vector>
 
-#include "common/text.h"
 #include "common/activity_log.h"
 #include "common/durable_file.h"
+#include "common/file_waits.h"
+#include "common/folder_lock.h"
 #include "common/program_folder.h"
-#include "update/folder_archive.h"
+#include "common/text.h"
+#include "archive/archive_listing.h"
+#include "archive/extraction.h"
+#include "update/disk_space.h"
 #include "update/executable_search.h"
-#include "update/extraction.h"
 #include "update/file_moves.h"
+#include "update/folder_archive.h"
+#include "update/new_program_check.h"
 #include "update/package_download.h"
 #include "update/package_naming.h"
 #include "update/previous_versions.h"
-#include "update/signature_check.h"
+#include "update/update_plan.h"
 #include "update/update_record.h"
 
 namespace brivon {
@@ -31,360 +35,401 @@ constexpr DWORD kSetAsideFlags = MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
 // what they cost.
 constexpr DWORD kWatchedReadSize = 256 * 1024;
 
-class RunLog {
- public:
-  explicit RunLog(const std::wstring& programFolder) : folder_(programFolder) {}
-  void Downloads(const std::string& text) const { AppendActivityLog(folder_, kDownloadsLog, text); }
-  void Extractions(const std::string& text) const { AppendActivityLog(folder_, kExtractionsLog, text); }
-
- private:
-  std::wstring folder_;
-};
-
 std::string N(const std::wstring& path) { return NarrowLow8(path); }
-
-// Tells the watcher what the run does now; a run nobody watches reports to no one.
-void Report(const UpdateProgressFn& progress, UpdateStage stage, uint64_t soFar = 0, uint64_t total = 0) {
-  if (progress) progress(UpdateProgress{stage, soFar, total});
-}
 std::string Code(unsigned long code) { return std::to_string(code); }
-
-bool EndsWithExe(const std::wstring& name) {
-  if (name.size() < 4) return false;
-  std::wstring tail = name.substr(name.size() - 4);
-  for (wchar_t& c : tail) c = static_cast<wchar_t>(std::towlower(c));
-  return tail == L".exe";
-}
 
 std::wstring NameAfterLastSeparator(const std::wstring& path) {
   size_t cut = path.find_last_of(L"\\/");
   return cut == std::wstring::npos ? path : path.substr(cut + 1);
 }
 
-// A file already under the set-aside name may be another program or a version an interrupted run
-// left: it is kept under a free name beside, never deleted. False when it could not be kept (the
-// program is then not set aside).
-bool KeepEarlierSetAside(const std::wstring& setAside, UpdateRecord& record, const RunLog& log) {
-  if (!IsExistingFile(setAside)) return true;
-  const std::wstring kept = FreeNameBeside(setAside);
-  if (kept.empty() || !::MoveFileExW(setAside.c_str(), kept.c_str(), MOVEFILE_WRITE_THROUGH)) {
-    DWORD error = kept.empty() ? static_cast<DWORD>(ERROR_FILE_EXISTS) : ::GetLastError();
-    log.Downloads("ERROR_CONSERVAR_2_EXISTENTE;" + N(setAside) + ";err=" + Code(error));
-    return false;
+// What the stages share: the plan made before anything was touched, the record a repair reads,
+// and what each stage leaves for the next.
+struct Run {
+  std::wstring folder;
+  std::string url;
+  UpdateProgressFn progress;
+  UpdatePlan plan;
+  UpdateRecord record;
+  std::wstring partial;                  // the download, before it takes its name
+  bool extracted = false;
+  std::vector<std::wstring> candidates;  // a ZIP's executables, in search order
+  // The swap: the program replaced, its set-aside name, and whether the new one took its name.
+  std::wstring installed, setAside, stem;
+  bool swapped = false;
+
+  void Downloads(const std::string& text) const { AppendActivityLog(folder, kDownloadsLog, text); }
+  void Extractions(const std::string& text) const { AppendActivityLog(folder, kExtractionsLog, text); }
+  // Tells the watcher what the run does now; a run nobody watches reports to no one.
+  void Report(UpdateStage stage, uint64_t soFar = 0, uint64_t total = 0) const {
+    if (progress) progress(UpdateProgress{stage, soFar, total});
   }
-  log.Downloads("CONSERVADO_2_EXISTENTE;" + N(setAside) + ";->;" + N(kept));
-  record.setAsideBefore = IdentityOf(setAside);  // nothing there now: what appears is the run's own
-  WriteUpdateRecord(record);
-  return true;
+};
+
+void LogError(const Run& run, const std::string& markerAndFields, DWORD error) {
+  run.Downloads(markerAndFields + ";err=" + Code(error));
 }
 
-// Puts a set-aside executable back under its name: the program folder must never lack the program.
-void PutBack(const std::wstring& from, const std::wstring& to, bool copy, const RunLog& log) {
-  // A file held for a moment (a virus scanner) frees up soon: the move is retried.
-  bool ok = copy ? CopyFileDurably(from, to) : MoveFileWithRetry(from, to);
-  // Just after the data-file copies the disk is most likely full: a rename needs no space.
-  if (!ok && copy) ok = MoveFileWithRetry(from, to);
-  if (ok) {
-    log.Downloads("RESTAURADO_EJECUTABLE_ANTERIOR;" + N(from) + ";->;" + N(to));
+// Puts a set-aside program back under its name: the program folder must never lack the program.
+void PutBack(const Run& run, const std::wstring& from, const std::wstring& to, bool keepSource = false) {
+  if (PutBackFile(from, to, keepSource)) {
+    run.Downloads("RESTAURADO_EJECUTABLE_ANTERIOR;" + N(from) + ";->;" + N(to));
   } else {
-    DWORD error = ::GetLastError();
-    log.Downloads("ERROR_RESTAURAR_EJECUTABLE_ANTERIOR;" + N(from) + ";->;" + N(to) + ";err=" + Code(error));
+    LogError(run, "ERROR_RESTAURAR_EJECUTABLE_ANTERIOR;" + N(from) + ";->;" + N(to), ::GetLastError());
   }
 }
 
-// Only a new executable of the installed program's own publisher takes its place. An installed
-// program without a valid signature has no publisher to compare with: the update goes on as ever
-// and the log says the new executable was not verified.
-std::string RefusalReason(const SignatureFacts& installed, const SignatureFacts& fresh) {
-  switch (fresh.state) {
-    case SignatureState::Unsigned:
-      return "SIN_FIRMA";
-    case SignatureState::Invalid:
-      return "FIRMA_NO_VALIDA;estado=" + Code(static_cast<unsigned long>(fresh.status));
-    case SignatureState::Valid:
-      break;
-  }
-  return fresh.subject != installed.subject ? "OTRO_FIRMANTE" : "OTRO_EMISOR";
-}
+// ---------------------------------------------------------------------------------------------
+// Fetch: the whole package on the disk, the program untouched; a ZIP unpacked beside it.
 
-bool PublisherAllows(const std::wstring& installed, const std::wstring& candidate, const std::wstring& shownAs,
-                     const RunLog& log) {
-  const SignatureFacts old = ReadSignature(installed);
-  const SignatureFacts fresh = ReadSignature(candidate);
-  const std::string signer = ";firmante=" + N(fresh.subject);
-  switch (JudgePublisher(old, fresh)) {
-    case PublisherVerdict::SamePublisher:
-      log.Downloads("EJECUTABLE_VERIFICADO;" + N(shownAs) + signer);
-      return true;
-    case PublisherVerdict::Unverified:
-      log.Downloads("EJECUTABLE_NO_VERIFICADO;" + N(shownAs) + signer);
-      return true;
-    case PublisherVerdict::Refused:
-      break;
+// A ZIP is unpacked only when what it holds fits on the drive with room to spare, and is not far
+// larger than the package (a bomb, or nothing an update needs). A listing 7-Zip cannot make is
+// left to the extraction, which fails with 7-Zip's own code.
+bool RoomToUnpack(const Run& run) {
+  uint64_t unpacked = 0, freeBytes = 0;
+  unsigned long code = 0;
+  if (!ReadUnpackedSize(run.folder, run.plan.target, &unpacked, &code)) return true;
+  const uint64_t packed = IdentityOf(run.plan.target).size;
+  std::string refusal;
+  if (!WithinExpansionCap(packed, unpacked)) {
+    refusal = "EXPANSION;paquete=" + std::to_string(packed) + ";descomprimido=" + std::to_string(unpacked);
+  } else if (ReadFreeBytes(run.folder, &freeBytes) && !LeavesEnoughSpace(freeBytes, unpacked)) {
+    refusal = "SIN_ESPACIO;necesario=" + std::to_string(unpacked) + ";libre=" + std::to_string(freeBytes);
   }
-  log.Downloads("EJECUTABLE_RECHAZADO;" + N(shownAs) + ";" + RefusalReason(old, fresh) + signer +
-                ";esperado=" + N(old.subject) + ";emisor_esperado=" + N(old.issuer));
+  if (refusal.empty()) return true;
+  run.Downloads("EXTRACCION_RECHAZADA;" + N(run.plan.target) + ";motivo=" + refusal);
   return false;
 }
 
-void InstallFromZip(const std::wstring& programFolder, const std::wstring& targetPath, UpdateRecord& record,
-                    const RunLog& log, const UpdateProgressFn& progress) {
-  // Stage 7: extraction, into a folder that did not exist: never over the user's files, and the
-  // search below sees the package alone.
-  const std::wstring extractionFolder = record.extractionFolder;
-  if (extractionFolder != StripExtension(targetPath)) {
-    log.Downloads("CARPETA_EXTRACCION_LIBRE;" + N(StripExtension(targetPath)) + ";->;" + N(extractionFolder));
+bool Fetch(Run& run) {
+  run.Report(UpdateStage::Downloading);
+  HttpProgressFn downloaded;
+  if (run.progress) {
+    downloaded = [&](uint64_t soFar, uint64_t total) { run.Report(UpdateStage::Downloading, soFar, total); };
+  }
+  run.partial = run.plan.target + kPartialSuffix;
+  DownloadDetail detail;
+  const DownloadResult result =
+      FetchPackage(run.url, run.partial, &detail, run.progress ? kWatchedReadSize : kPackageReadSize, downloaded);
+  if (result != DownloadResult::Stored) {
+    // The marker first, as ever; the code after it tells support why (an HTTP status or a system
+    // or WinINet error, never 0).
+    LogError(run, result == DownloadResult::SaveFailed ? "ERROR_GUARDAR" : "ERROR_DESCARGA",
+             detail.error != 0 ? detail.error : ERROR_HTTP_INVALID_SERVER_RESPONSE);
+    return false;
+  }
+  if (run.plan.kind != PackageKind::Zip) return true;
+
+  // A ZIP is only unpacked and then deleted, by the run or by the repair: it takes its name
+  // without waiting for a flush.
+  if (!RenameUnflushed(run.partial, run.plan.target)) {
+    LogError(run, "ERROR_GUARDAR", ::GetLastError());
+    return false;
+  }
+  // The strip says so before the log does: what the log shows has already been said.
+  run.Report(UpdateStage::Extracting);
+  run.Downloads("DESCARGA;" + run.url + ";" + N(run.plan.target));
+
+  const std::wstring& extractionFolder = run.plan.extractionFolder;
+  if (extractionFolder != StripExtension(run.plan.target)) {
+    run.Downloads("CARPETA_EXTRACCION_LIBRE;" + N(StripExtension(run.plan.target)) + ";->;" + N(extractionFolder));
+  }
+  if (!RoomToUnpack(run)) return false;
+  std::function<void(int)> extracting;
+  if (run.progress) {
+    extracting = [&](int percent) { run.Report(UpdateStage::Extracting, static_cast<uint64_t>(percent), 100); };
   }
   unsigned long exitCode = 0;
-  Report(progress, UpdateStage::Extracting);
-  std::function<void(int)> extracting;
-  if (progress) {
-    extracting = [&](int percent) { Report(progress, UpdateStage::Extracting, static_cast<uint64_t>(percent), 100); };
+  run.extracted =
+      ExtractArchive(run.folder, run.plan.target, extractionFolder, &exitCode, kChildProcessTimeoutMs, extracting);
+  run.Extractions("UNZIP_7ZA;" + N(run.plan.target) + ";->;" + N(extractionFolder) + ";" +
+                  (run.extracted ? "OK" : "ERROR") + ";ec=" + Code(exitCode));
+  if (!run.extracted) return false;
+  CollectExecutables(extractionFolder, run.candidates);
+  if (run.candidates.empty()) run.Downloads("ZIP_SIN_EXE");
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Swap: the installed program set aside and the new one moved in, back to back, so that the
+// program is missing from its name only for the moment between two renames.
+
+// A file already under the set-aside name may be another program or a version an interrupted run
+// left: it is kept under a free name beside, never deleted. False when it could not be kept.
+bool KeepEarlierSetAside(Run& run, const std::wstring& setAside) {
+  if (!IsExistingFile(setAside)) return true;
+  const std::wstring kept = FreeNameBeside(setAside);
+  if (kept.empty() || !MoveFileWaiting(setAside, kept, MOVEFILE_WRITE_THROUGH)) {
+    LogError(run, "ERROR_CONSERVAR_2_EXISTENTE;" + N(setAside),
+             kept.empty() ? static_cast<DWORD>(ERROR_FILE_EXISTS) : ::GetLastError());
+    return false;
   }
-  bool extracted =
-      ExtractArchive(programFolder, targetPath, extractionFolder, &exitCode, kChildProcessTimeoutMs, extracting);
-  log.Extractions("UNZIP_7ZA;" + N(targetPath) + ";->;" + N(extractionFolder) + ";" + (extracted ? "OK" : "ERROR") +
-                  ";ec=" + Code(exitCode));
-  if (!extracted) return;
+  run.Downloads("CONSERVADO_2_EXISTENTE;" + N(setAside) + ";->;" + N(kept));
+  run.record.setAsideBefore = IdentityOf(setAside);  // nothing there now: what appears is the run's own
+  return WriteUpdateRecord(run.record);
+}
 
-  // Stage 8: candidates.
-  std::vector<std::wstring> candidates;
-  CollectExecutables(extractionFolder, candidates);
-  if (candidates.empty()) log.Downloads("ZIP_SIN_EXE");
-
-  // Stage 9: the first candidate whose namesake in the program folder could be set aside.
-  Report(progress, UpdateStage::Installing);
-  const std::wstring* chosen = nullptr;
-  std::wstring rootPath, previous;
-  for (const std::wstring& candidate : candidates) {
-    std::wstring name = NameAfterLastSeparator(candidate);
-    std::wstring root = programFolder + L"\\" + name;
-    if (!IsExistingFileByLongName(root)) continue;
-    if (!PublisherAllows(root, candidate, root, log)) continue;
-    std::wstring setAside = programFolder + L"\\" + StripExtension(name) + L"2.exe";
-    // Known before it is set aside: a repair tells the old program by these facts.
-    record.installed = root;
-    record.installedBefore = IdentityOf(root);
-    record.setAside = setAside;
-    record.setAsideBefore = IdentityOf(setAside);
-    WriteUpdateRecord(record);
-    if (!KeepEarlierSetAside(setAside, record, log)) continue;
-    if (::MoveFileExW(root.c_str(), setAside.c_str(), kSetAsideFlags)) {
-      chosen = &candidate;
-      rootPath = root;
-      previous = setAside;
-      break;
-    }
-    DWORD error = ::GetLastError();
-    log.Downloads("ERROR_RENOMBRAR_A_2_ZIP;" + N(root) + ";err=" + Code(error));
+// Sets installed aside under setAside, once the record names both. False when the program stays
+// where it is, with its line logged (errorMarker for a refused rename).
+bool SetAside(Run& run, const std::wstring& installed, const std::wstring& setAside, const char* errorMarker) {
+  // Known before it is set aside: a repair tells the old program by these facts.
+  run.record.installed = installed;
+  run.record.installedBefore = IdentityOf(installed);
+  run.record.setAside = setAside;
+  run.record.setAsideBefore = IdentityOf(setAside);
+  if (!WriteUpdateRecord(run.record)) {
+    LogError(run, "ERROR_REGISTRO_ACTUALIZACION;" + N(UpdateRecordPath(run.folder)), ::GetLastError());
+    return false;
   }
+  if (!KeepEarlierSetAside(run, setAside)) return false;
+  if (!MoveFileWaiting(installed, setAside, kSetAsideFlags)) {
+    LogError(run, errorMarker + N(installed), ::GetLastError());
+    return false;
+  }
+  run.installed = installed;
+  run.setAside = setAside;
+  return true;
+}
 
-  if (!chosen) {
-    log.Downloads("ZIP_EXE_SIN_MATCH_EN_RAIZ");
-  } else {
-    // Stage 10: the previous version goes to the updates folder with copies of the data files.
-    log.Downloads("RENOMBRADO_A_2_ZIP;" + N(rootPath) + ";->;" + N(previous));
-    Report(progress, UpdateStage::KeepingPrevious);
-    std::wstring destination, destinationFolder;
-    bool moved = MovePreviousVersion(programFolder, previous, StripExtension(NameAfterLastSeparator(*chosen)),
-                                     &destination, &destinationFolder);
-    if (moved) {  // until the new one is in, the program exists only there
-      record.keptCopy = destination;
-      WriteUpdateRecord(record);
-    }
-    log.Downloads("ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP;" + N(previous) + ";->;" +
-                  (moved ? N(destination) : std::string("ERROR")));
-    if (moved) CopyDataFilesAndArchive(programFolder, destinationFolder, "COPIA_PATRONES_RESUMEN_ZIP;");
-
-    // Stage 11: the new executable into the program folder.
-    Report(progress, UpdateStage::Installing);
-    if (MoveFileWithRetry(*chosen, rootPath)) {
-      log.Downloads("EXE_NUEVO_EN_RAIZ_OK;" + N(*chosen) + ";->;" + N(rootPath));
-    } else {
-      DWORD error = ::GetLastError();
-      log.Downloads("ERROR_MOVER_EXE_NUEVO_A_RAIZ;" + N(*chosen) + ";->;" + N(rootPath) + ";err=" + Code(error));
-    }
+// Moves the new executable (already on the disk) under the program's name; puts the old one back
+// when that fails.
+bool MoveIn(Run& run, const std::wstring& incoming) {
+  run.swapped = MoveFileWithRetry(incoming, run.installed);
+  if (!run.swapped) {
+    const DWORD error = ::GetLastError();
     // Decided by existence, not by the move's result (a move can fail after its copy was made).
-    if (!IsExistingFile(rootPath)) {
-      if (moved) {
-        PutBack(destination, rootPath, /*copy=*/true, log);  // the updates folder keeps its copy
-      } else {
-        PutBack(previous, rootPath, /*copy=*/false, log);
-      }
+    if (IsExistingFile(run.installed)) {
+      run.swapped = true;
+      return true;
     }
+    ::SetLastError(error);
   }
+  return run.swapped;
+}
 
-  // Stage 12: clean-up.
-  if (IsExistingFile(targetPath)) {
-    if (::DeleteFileW(targetPath.c_str())) {
-      log.Downloads("LIMPIEZA_OK;ZIP_ELIMINADO;" + N(targetPath));
+void SwapExecutable(Run& run) {
+  const std::wstring& target = run.plan.target;
+  run.Report(UpdateStage::Installing);  // a large program takes a moment to check
+  // Free of a scanner's hold, checked, and on the disk before the program is set aside: the
+  // program is then missing only between two renames.
+  if (!WaitUntilMovable(run.partial)) {
+    LogError(run, "ERROR_GUARDAR", ::GetLastError());
+    return;
+  }
+  if (!NewProgramAllowed(run.folder, target, run.partial, target)) return;
+  FlushFileToDisk(run.partial);
+  if (!SetAside(run, target, run.plan.setAside, "ERROR_RENOMBRAR_A_2;")) {
+    // A program that is not set aside has no copy: nothing may replace it.
+    run.Downloads("DESCARGA_OMITIDA;" + N(target) + ";motivo=EJECUTABLE_NO_APARTADO");
+    return;
+  }
+  run.Downloads("RENOMBRADO_A_2;" + N(target) + ";" + N(run.setAside));
+  run.stem = StripExtension(NameAfterLastSeparator(target));
+  if (MoveIn(run, run.partial)) {
+    run.Downloads("DESCARGA;" + run.url + ";" + N(target));
+  } else {
+    LogError(run, "ERROR_GUARDAR", ::GetLastError());
+    PutBack(run, run.setAside, target);
+  }
+}
+
+void SwapFromZip(Run& run) {
+  run.Report(UpdateStage::Installing);
+  for (const std::wstring& candidate : run.candidates) {
+    const std::wstring name = NameAfterLastSeparator(candidate);
+    const std::wstring root = run.folder + L"\\" + name;
+    if (!IsExistingFileByLongName(root)) continue;
+    if (!MayReplaceFromPackage(name)) {
+      run.Downloads("EJECUTABLE_OMITIDO;" + N(candidate) + ";motivo=HERRAMIENTA_DE_ARCHIVO");
+      continue;
+    }
+    if (!WaitUntilMovable(candidate)) {
+      LogError(run, "ERROR_MOVER_EXE_NUEVO_A_RAIZ;" + N(candidate) + ";->;" + N(root), ::GetLastError());
+      return;
+    }
+    if (!NewProgramAllowed(run.folder, root, candidate, root)) continue;
+    FlushFileToDisk(candidate);
+    if (!SetAside(run, root, run.folder + L"\\" + StripExtension(name) + L"2.exe", "ERROR_RENOMBRAR_A_2_ZIP;")) {
+      continue;
+    }
+    run.Downloads("RENOMBRADO_A_2_ZIP;" + N(root) + ";->;" + N(run.setAside));
+    run.stem = StripExtension(name);
+    if (MoveIn(run, candidate)) {
+      run.Downloads("EXE_NUEVO_EN_RAIZ_OK;" + N(candidate) + ";->;" + N(root));
     } else {
-      DWORD error = ::GetLastError();
-      log.Downloads("LIMPIEZA_ERROR;ZIP_NO_ELIMINADO;" + N(targetPath) + ";err=" + Code(error));
+      LogError(run, "ERROR_MOVER_EXE_NUEVO_A_RAIZ;" + N(candidate) + ";->;" + N(root), ::GetLastError());
+      PutBack(run, run.setAside, root);
+    }
+    return;
+  }
+  run.Downloads("ZIP_EXE_SIN_MATCH_EN_RAIZ");
+}
+
+// A package that replaces no program: stored under its name, a file of the user's it replaces
+// kept first in the updates folder.
+void Store(Run& run) {
+  std::wstring& target = run.plan.target;
+  std::wstring replacedKept, replacedFolder;
+  if (run.plan.keepsReplaced) {
+    const bool kept = MoveReplacedFile(run.folder, target, &replacedKept, &replacedFolder);
+    if (kept) {  // until the package is in, the file exists only there
+      run.record.replacedKept = replacedKept;
+      WriteUpdateRecord(run.record);
+    }
+    run.Downloads("ARCHIVO_REEMPLAZADO_A_ACTUALIZACIONES;" + N(target) + ";->;" +
+                  (kept ? N(replacedKept) : std::string("ERROR")));
+    if (!kept) {  // not kept, not replaced: the package goes beside it
+      const std::wstring free = FreeNameBeside(target);
+      if (free.empty()) return;
+      run.Downloads("PAQUETE_NOMBRE_LIBRE;" + N(target) + ";->;" + N(free));
+      target = free;
+      run.record.package = free;
+      run.record.packageBefore = IdentityOf(free);
+      WriteUpdateRecord(run.record);
     }
   }
-  if (IsFolderEmpty(extractionFolder)) {
-    if (::RemoveDirectoryW(extractionFolder.c_str())) {
-      log.Downloads("LIMPIEZA_OK;CARPETA_VACIA_ELIMINADA;" + N(extractionFolder));
+  if (PublishByRename(run.partial, target)) {
+    run.Downloads("DESCARGA;" + run.url + ";" + N(target));
+  } else {
+    LogError(run, "ERROR_GUARDAR", ::GetLastError());
+    if (!replacedKept.empty() && !IsExistingFile(target)) {
+      PutBack(run, replacedKept, target);
+      RemoveFolderWaiting(replacedFolder);  // only when emptied
+    }
+    return;
+  }
+  if (!replacedKept.empty()) {
+    run.Report(UpdateStage::KeepingPrevious);
+    CopyDataFilesAndArchive(run.folder, replacedFolder, "COPIA_PATRONES_RESUMEN;");
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Keep the previous version: with the new program in, the old one goes to the updates folder
+// with copies of the data files, and the folder is archived.
+
+void KeepPrevious(Run& run) {
+  const bool zip = run.plan.kind == PackageKind::Zip;
+  run.Report(UpdateStage::KeepingPrevious);
+  std::wstring destination, destinationFolder;
+  const bool moved = MovePreviousVersion(run.folder, run.setAside, run.stem, &destination, &destinationFolder);
+  if (moved) {
+    run.record.keptCopy = destination;
+    WriteUpdateRecord(run.record);
+  }
+  run.Downloads((zip ? "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP;" : "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES;") +
+                N(run.setAside) + ";->;" + (moved ? N(destination) : std::string("ERROR")));
+  if (moved) {
+    CopyDataFilesAndArchive(run.folder, destinationFolder,
+                            zip ? "COPIA_PATRONES_RESUMEN_ZIP;" : "COPIA_PATRONES_RESUMEN;");
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Clean up what the run made, on every way out.
+
+void CleanUp(Run& run) {
+  if (!run.partial.empty() && IsExistingFile(run.partial)) DeleteFileWaiting(run.partial);
+  if (run.plan.kind != PackageKind::Zip) return;
+  const std::wstring& package = run.plan.target;
+  if (IsExistingFile(package) && IdentityOf(package) != run.record.packageBefore) {
+    if (DeleteFileWaiting(package)) {
+      run.Downloads("LIMPIEZA_OK;ZIP_ELIMINADO;" + N(package));
     } else {
-      DWORD error = ::GetLastError();
-      log.Downloads("LIMPIEZA_ERROR;CARPETA_NO_ELIMINADA;" + N(extractionFolder) + ";err=" + Code(error));
+      LogError(run, "LIMPIEZA_ERROR;ZIP_NO_ELIMINADO;" + N(package), ::GetLastError());
+    }
+  }
+  const std::wstring& folder = run.plan.extractionFolder;
+  if (run.record.extractionFolderExisted || ::GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+  if (!run.extracted) {  // half unpacked, never installed from: all of it goes
+    if (DeleteFolderTree(folder)) {
+      run.Downloads("LIMPIEZA_OK;CARPETA_EXTRACCION_ELIMINADA;" + N(folder));
+    } else {
+      LogError(run, "LIMPIEZA_ERROR;CARPETA_EXTRACCION_NO_ELIMINADA;" + N(folder), ::GetLastError());
+    }
+  } else if (IsFolderEmpty(folder)) {
+    if (RemoveFolderWaiting(folder)) {
+      run.Downloads("LIMPIEZA_OK;CARPETA_VACIA_ELIMINADA;" + N(folder));
+    } else {
+      LogError(run, "LIMPIEZA_ERROR;CARPETA_NO_ELIMINADA;" + N(folder), ::GetLastError());
     }
   }
 }
+
+// However the run ends (its last stage, a failure, an exception): the program is under its own
+// name, and only then is the record removed. Otherwise it stays for the next start's repair.
+void EndRun(Run& run) noexcept {
+  try {
+    if (!run.installed.empty() && !IsExistingFile(run.installed)) {
+      if (IsExistingFile(run.setAside)) {
+        PutBack(run, run.setAside, run.installed);
+      } else if (!run.record.keptCopy.empty()) {
+        PutBack(run, run.record.keptCopy, run.installed, /*keepSource=*/true);
+      }
+    }
+    if (run.installed.empty() || IsExistingFile(run.installed)) {
+      RemoveUpdateRecord(run.folder);
+    } else {
+      run.Downloads("REGISTRO_CONSERVADO;" + N(run.installed) + ";motivo=PROGRAMA_AUSENTE");
+    }
+  } catch (...) {
+    // The record stays: the next start puts the program back.
+  }
+}
+
+struct RunEnd {
+  Run& run;
+  ~RunEnd() { EndRun(run); }
+};
 
 }  // namespace
 
 void RunUpdateIn(const std::wstring& programFolder, const std::string& packageUrl, const UpdateProgressFn& progress) {
-  RunLog log(programFolder);
+  Run run{programFolder, packageUrl, progress};
   if (packageUrl.empty()) {
-    log.Downloads("URL_VACIA");
+    run.Downloads("URL_VACIA");
     return;
   }
+  // Only one start at a time works in the folder (any path, any machine).
+  FolderLock lock(programFolder);
+  if (!lock.held()) {
+    LogError(run, "ACTUALIZACION_OMITIDA;CARPETA_EN_USO;" + N(FolderLockPath(programFolder)), lock.error());
+    return;
+  }
+
+  // Plan: where the package goes and what it replaces, before anything is touched.
   const std::wstring fileName = PackageFileNameFromUrl(packageUrl);
-  std::wstring targetPath = programFolder + L"\\" + fileName;
-  const bool isExe = EndsWithExe(fileName);
-
-  // A package replaces nothing of the user's or of the program's own: an executable replaces only
-  // its namesake, which is set aside; a ZIP (removed after the run) or such a name is stored under
-  // a free name beside; any other file it replaces is kept first in the updates folder, as a
-  // replaced executable is.
-  // Namesakes go by the long name: a short 8.3 name ("FACTUR~1.EXE") reaches another file.
-  bool keepReplaced = false;
-  const bool namesake = isExe && IsExistingFileByLongName(targetPath);
-  if (!namesake && IsTaken(targetPath)) {
-    keepReplaced = !isExe && !IsZipPackage(targetPath) && !IsNeverReplacedByPackage(fileName) &&
-                   IsExistingFileByLongName(targetPath);
-    if (!keepReplaced) {
-      const std::wstring free = FreeNameBeside(targetPath);
-      if (free.empty()) {
-        log.Downloads("ERROR_PAQUETE_NOMBRE_LIBRE;" + N(targetPath) + ";err=" + Code(ERROR_FILE_EXISTS));
-        return;
-      }
-      log.Downloads("PAQUETE_NOMBRE_LIBRE;" + N(targetPath) + ";->;" + N(free));
-      targetPath = free;
-    }
-  }
-
-  const std::wstring previous = StripExtension(targetPath) + L"2.exe";
-
-  // Before the first change to the folder: what a repair needs if the run is cut off.
-  UpdateRecord record;
-  record.programFolder = programFolder;
-  record.packageUrl = packageUrl;
-  record.package = targetPath;
-  record.packageBefore = IdentityOf(targetPath);
-  record.isZip = IsZipPackage(targetPath);
-  if (isExe) {
-    record.installed = targetPath;
-    record.installedBefore = record.packageBefore;
-    record.setAside = previous;
-    record.setAsideBefore = IdentityOf(previous);
-  }
-  if (record.isZip) {
-    record.extractionFolder = FreeNameBeside(StripExtension(targetPath), /*isFolder=*/true);
-    if (record.extractionFolder.empty()) {
-      log.Downloads("ERROR_CARPETA_EXTRACCION_LIBRE;" + N(StripExtension(targetPath)) + ";err=" +
-                    Code(ERROR_ALREADY_EXISTS));
-      return;
-    }
-    record.extractionFolderExisted = IsTaken(record.extractionFolder);
-  }
-  WriteUpdateRecord(record);
-  // Removed after the run's last step, whichever it is; a run cut off leaves it for the repair.
-  struct RecordRemoval {
-    const std::wstring& folder;
-    ~RecordRemoval() { RemoveUpdateRecord(folder); }
-  } recordRemoval{programFolder};
-
-  // Stage 4: set the installed executable aside.
-  bool setAside = false;
-  if (namesake) {
-    if (KeepEarlierSetAside(previous, record, log)) {
-      if (::MoveFileExW(targetPath.c_str(), previous.c_str(), kSetAsideFlags)) {
-        setAside = true;
-        log.Downloads("RENOMBRADO_A_2;" + N(targetPath) + ";" + N(previous));
-      } else {
-        DWORD error = ::GetLastError();
-        log.Downloads("ERROR_RENOMBRAR_A_2;" + N(targetPath) + ";err=" + Code(error));
-      }
-    }
-    // A program that is not set aside has no copy: nothing may replace it.
-    if (!setAside) {
-      log.Downloads("DESCARGA_OMITIDA;" + N(targetPath) + ";motivo=EJECUTABLE_NO_APARTADO");
-      return;
-    }
-  }
-
-  std::wstring replacedKept, replacedFolder;
-  if (keepReplaced) {
-    const bool kept = MoveReplacedFile(programFolder, targetPath, &replacedKept, &replacedFolder);
-    log.Downloads("ARCHIVO_REEMPLAZADO_A_ACTUALIZACIONES;" + N(targetPath) + ";->;" +
-                  (kept ? N(replacedKept) : std::string("ERROR")));
-    if (!kept) {  // not kept, not replaced: the package goes beside it
-      const std::wstring free = FreeNameBeside(targetPath);
-      if (free.empty()) return;
-      log.Downloads("PAQUETE_NOMBRE_LIBRE;" + N(targetPath) + ";->;" + N(free));
-      targetPath = free;
-      record.package = free;
-      record.packageBefore = IdentityOf(free);
-      WriteUpdateRecord(record);
-    }
-  }
-
-  // Stage 5: download.
-  DownloadDetail detail;
-  DownloadCheckFn publisher;
-  if (setAside) {  // the installed program, now under its set-aside name, against the download
-    publisher = [&](const std::wstring& partial) {
-      Report(progress, UpdateStage::Installing);  // a large program takes a moment to check
-      return PublisherAllows(previous, partial, targetPath, log);
-    };
-  }
-  HttpProgressFn downloaded;
-  if (progress) {
-    downloaded = [&](uint64_t soFar, uint64_t total) { Report(progress, UpdateStage::Downloading, soFar, total); };
-  }
-  DownloadResult result = DownloadPackage(packageUrl, targetPath, &detail,
-                                          progress ? kWatchedReadSize : kPackageReadSize, downloaded, publisher,
-                                          /*keptAfterRun=*/!record.isZip);
-  if (result == DownloadResult::Refused) {  // never took the name: the installed program goes back
-    if (!IsExistingFile(targetPath)) PutBack(previous, targetPath, /*copy=*/false, log);
+  run.plan = PlanUpdate(programFolder, fileName, IsTaken, IsExistingFileByLongName);
+  if (run.plan.refusal) {
+    LogError(run, std::string(run.plan.refusal) + ";" + N(programFolder + L"\\" + fileName),
+             run.plan.kind == PackageKind::Zip ? ERROR_ALREADY_EXISTS : ERROR_FILE_EXISTS);
     return;
   }
-  if (result != DownloadResult::Stored) {
-    // The marker first, as ever; the code after it tells support why (an HTTP status or a system
-    // or WinINet error, never 0).
-    log.Downloads(std::string(result == DownloadResult::SaveFailed ? "ERROR_GUARDAR" : "ERROR_DESCARGA") +
-                  ";err=" + Code(detail.error != 0 ? detail.error : ERROR_HTTP_INVALID_SERVER_RESPONSE));
-    if (setAside && !IsExistingFile(targetPath)) PutBack(previous, targetPath, /*copy=*/false, log);
-    if (!replacedKept.empty() && !IsExistingFile(targetPath)) {
-      PutBack(replacedKept, targetPath, /*copy=*/false, log);
-      ::RemoveDirectoryW(replacedFolder.c_str());  // only when emptied
+  if (!run.plan.ownName.empty()) run.Downloads("PAQUETE_NOMBRE_LIBRE;" + N(run.plan.ownName) + ";->;" + N(run.plan.target));
+
+  // The record, before the first change to the folder: what a repair needs if the run is cut off.
+  // An update it cannot protect does not start.
+  run.record = RecordOfPlan(run.plan, programFolder, packageUrl, IsTaken, IdentityOf);
+  run.record.folderId = FolderIdOf(programFolder);
+  if (!WriteUpdateRecord(run.record)) {
+    LogError(run, "ERROR_REGISTRO_ACTUALIZACION;" + N(UpdateRecordPath(programFolder)), ::GetLastError());
+    RemoveUpdateRecord(programFolder);
+    return;
+  }
+  RunEnd end{run};
+
+  // Fetch, check and swap, keep the previous version, clean up.
+  if (Fetch(run)) {
+    if (run.plan.kind == PackageKind::Zip) {
+      SwapFromZip(run);
+    } else if (run.plan.replacesProgram) {
+      SwapExecutable(run);
+    } else {
+      Store(run);
     }
-    return;
+    if (run.swapped) KeepPrevious(run);
   }
-  log.Downloads("DESCARGA;" + packageUrl + ";" + N(targetPath));
-
-  // Stage 6: branch on the name.
-  if (record.isZip) {
-    InstallFromZip(programFolder, targetPath, record, log, progress);
-    return;
-  }
-  if (!replacedKept.empty()) {
-    Report(progress, UpdateStage::KeepingPrevious);
-    CopyDataFilesAndArchive(programFolder, replacedFolder, "COPIA_PATRONES_RESUMEN;");
-  }
-  if (!isExe) return;
-
-  // Stage 13: archive the previous version of an executable package.
-  if (!IsExistingFile(previous)) return;
-  Report(progress, UpdateStage::KeepingPrevious);
-  std::wstring destination, destinationFolder;
-  bool moved = MovePreviousVersion(programFolder, previous, StripExtension(fileName), &destination, &destinationFolder);
-  log.Downloads("ARCHIVO_ANTERIOR_A_ACTUALIZACIONES;" + N(previous) + ";->;" +
-                (moved ? N(destination) : std::string("ERROR")));
-  if (moved) CopyDataFilesAndArchive(programFolder, destinationFolder, "COPIA_PATRONES_RESUMEN;");
+  CleanUp(run);
 }
 
 void RunUpdate(const std::string& packageUrl, const UpdateProgressFn& progress) {

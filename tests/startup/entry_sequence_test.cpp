@@ -12,10 +12,11 @@
 #include <vector>
 
 #include "common/text.h"
+#include "support/log_lines.h"
 #include "servers/loopback_http_server.h"
 #include "startup/unix_link.h"
 #include "support/alert_window_driver.h"
-#include "support/powershell_standin.h"
+#include "support/archive_reading.h"
 #include "support/program_run.h"
 #include "support/test_env.h"
 
@@ -41,7 +42,15 @@ std::vector<std::wstring> Sorted(std::vector<std::wstring> entries) {
 
 class EntrySequenceTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { ASSERT_TRUE(testing::InstallPowerShellStandIn()); }
+  // No powershell.exe at all, as on a desk where it is missing or blocked: nothing needs it.
+  static void SetUpTestSuite() {
+    wchar_t windows[MAX_PATH] = {};
+    ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    const std::wstring powershell = std::wstring(windows) + L"\\System32\\WindowsPowerShell\\v1.0\\powershell.exe";
+    ::SetFileAttributesW(powershell.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileW(powershell.c_str());
+    ASSERT_FALSE(Exists(powershell));
+  }
   void SetUp() override {
     sibling_ = ReadBytes(testing::TestToolPath(L"fixture_sibling_10_2_0_15.exe"));
     ASSERT_FALSE(sibling_.empty());
@@ -64,6 +73,20 @@ class EntrySequenceTest : public ::testing::Test {
   std::string sibling_;
   testing::LoopbackHttpServer server_{testing::BuiltInPort()};
 };
+
+// The same path through drive Z:, which Wine maps to the Unix root: another path to one folder, as
+// a mapped drive and its UNC path are at a desk.
+std::wstring ThroughDriveZ(const std::wstring& path) {
+  using UnixName = char*(CDECL*)(const wchar_t*);
+  auto unixName = reinterpret_cast<UnixName>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (!unixName) return {};
+  char* name = unixName(path.c_str());
+  if (!name) return {};
+  const std::wstring z = testing::HostPathToWindows(name);
+  ::HeapFree(::GetProcessHeap(), 0, name);
+  return z;
+}
 
 TEST_F(EntrySequenceTest, ASecondStartInTheSameFolderEndsAtOnceAndDoesNothing) {
   TempFolder root(L"brivon-inst");
@@ -101,7 +124,8 @@ TEST_F(EntrySequenceTest, ASecondStartInTheSameFolderEndsAtOnceAndDoesNothing) {
       testing::RunOptions quick;
       quick.timeoutMs = 30000;
       const DWORD start = ::GetTickCount();
-      seen.second = testing::RunProgram(firstExe, quick);
+      // Through another path to the same folder: a mutex named from the path would not see it.
+      seen.second = testing::RunProgram(ThroughDriveZ(firstExe), quick);
       seen.secondMs = ::GetTickCount() - start;
       seen.checkinsAfterSecond = server_.CountRequests(kCheckinPath);
       seen.checkinLogAfter = ReadBytes(checkinLog);
@@ -126,6 +150,8 @@ TEST_F(EntrySequenceTest, ASecondStartInTheSameFolderEndsAtOnceAndDoesNothing) {
   EXPECT_TRUE(seen.second.boxes.empty());
   EXPECT_EQ(seen.checkinsAfterSecond, seen.checkinsBefore);
   EXPECT_EQ(seen.checkinLogAfter, seen.checkinLogBefore);
+  EXPECT_NE(ReadBytes(first + L"\\actualizador_registros\\descargas.csv").find(";INICIO_OMITIDO;OTRA_EJECUCION_EN_CURSO;"),
+            std::string::npos);
   EXPECT_EQ(ReadBytes(leftover + L"\\FacturaOrva.exe"), "MZ old");
   EXPECT_FALSE(Exists(leftover + L".zip"));
   std::printf("second start in the same folder ended after %lu ms\n", static_cast<unsigned long>(seen.secondMs));
@@ -192,7 +218,9 @@ struct HousekeepingRow {
   bool readOnlyInside = false;               // a read-only folder holding a read-only file in the first
   bool hiddenCopy = false;  // the first's data-file copy hidden, as its original was
   bool links = false;  // the first holds a Unix link to an outside folder; "enlace" is such a link
-  const wchar_t* powershell = nullptr;
+  bool heldFile = false;  // the first's DATOS.MDB held open without sharing while the program runs
+  bool noTool = false;    // no 7za.exe, and none to download
+  std::vector<std::string> log;              // descargas.csv's texts; "<first>" stands for the first's path
   std::vector<std::wstring> archived;        // archives expected, with the leftover's files
   std::vector<std::wstring> remaining;       // sub-folders still there afterwards
 };
@@ -206,13 +234,14 @@ std::vector<HousekeepingRow> HousekeepingRows() {
   rows[1].leftovers = {L"251206_093015"};
   rows[1].readOnlyInside = true;
   rows[1].archived = rows[1].leftovers;
-  rows[2].name = "archiving fails";
+  rows[2].name = "7-Zip cannot read a file: a warning, a strike";
   rows[2].leftovers = {L"251206_093015"};
-  rows[2].powershell = L"fail";
+  rows[2].heldFile = true;
   rows[2].remaining = rows[2].leftovers;
-  rows[3].name = "PowerShell exits 0 without an archive";
+  rows[2].log = {"ARCHIVADO_ERROR;<first>;ec=1;intentos=1"};
+  rows[3].name = "no 7za.exe";
   rows[3].leftovers = {L"251206_093015"};
-  rows[3].powershell = L"silent";
+  rows[3].noTool = true;
   rows[3].remaining = rows[3].leftovers;
   rows[4].name = "directory links";
   rows[4].leftovers = {L"251206_093015"};
@@ -220,15 +249,20 @@ std::vector<HousekeepingRow> HousekeepingRows() {
   rows[4].archived = rows[4].leftovers;
   rows[5].name = "no updates folder";
   rows[5].updatesFolder = false;
-  rows[6].name = "a hidden data-file copy PowerShell leaves out";
+  rows[6].name = "a hidden data-file copy";
   rows[6].leftovers = {L"251206_093015"};
   rows[6].hiddenCopy = true;
-  rows[6].archived = rows[6].leftovers;  // without the hidden copy: the folder stays whole
-  rows[6].remaining = rows[6].leftovers;
+  rows[6].archived = rows[6].leftovers;  // whole, the hidden copy too
   return rows;
 }
 
 TEST_F(EntrySequenceTest, LeftoverUpdateFoldersAreArchivedAndRemovedBeforeTheCheckin) {
+  // Files here are held for good (a link Wine cannot remove, a file held open): the outcome is the
+  // same after a shorter wait. brivon.exe inherits the variable.
+  ::SetEnvironmentVariableW(L"BRIVON_TEST_FILE_WAIT_MS", L"300");
+  struct Unset {
+    ~Unset() { ::SetEnvironmentVariableW(L"BRIVON_TEST_FILE_WAIT_MS", nullptr); }
+  } unset;
   for (const HousekeepingRow& row : HousekeepingRows()) {
     SCOPED_TRACE(row.name);
     TempFolder root(L"brivon-hk-start");
@@ -237,6 +271,9 @@ TEST_F(EntrySequenceTest, LeftoverUpdateFoldersAreArchivedAndRemovedBeforeTheChe
     ASSERT_FALSE(base.empty()) << "no directory links: the startup_unix_links test makes them";
     const std::wstring folder = base + (row.links ? L"\\programa" : L"\\Programas Orvane");
     const std::wstring exe = MakeProgramFolder(folder);
+    if (row.noTool) {
+      ASSERT_TRUE(::DeleteFileW((folder + L"\\7za.exe").c_str()));
+    }
     const std::wstring updates = folder + L"\\actualizaciones";
     const std::wstring outside = base + L"\\fuera";
     if (!row.links) {
@@ -266,7 +303,11 @@ TEST_F(EntrySequenceTest, LeftoverUpdateFoldersAreArchivedAndRemovedBeforeTheChe
     }
     if (row.hiddenCopy) {
       ASSERT_TRUE(::SetFileAttributesW((first + L"\\DATOS.MDB").c_str(), FILE_ATTRIBUTE_HIDDEN));
-      expectedEntries = {L"FacturaOrva.exe"};
+    }
+    HANDLE held = INVALID_HANDLE_VALUE;
+    if (row.heldFile) {
+      held = ::CreateFileW((first + L"\\DATOS.MDB").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+      ASSERT_NE(held, INVALID_HANDLE_VALUE);
     }
 
     std::mutex mutex;
@@ -280,18 +321,28 @@ TEST_F(EntrySequenceTest, LeftoverUpdateFoldersAreArchivedAndRemovedBeforeTheChe
       }
       return false;
     });
-    const std::wstring calls = root / L"llamadas.txt";
-    testing::PowerShellCallLog callLog(calls);
-    std::unique_ptr<testing::PowerShellMode> mode;
-    if (row.powershell) mode = std::make_unique<testing::PowerShellMode>(row.powershell);
 
     testing::ProgramRun run = testing::RunProgram(exe);
-    mode.reset();
+    if (held != INVALID_HANDLE_VALUE) ::CloseHandle(held);
     server_.OnRequest(nullptr);
 
     EXPECT_FALSE(run.timedOut);
     EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_TRUE(run.boxes.empty());
+    EXPECT_EQ(run.boxes.size(), row.noTool ? 1u : 0u);  // the tool's failed download
+    const std::wstring logPath = folder + L"\\actualizador_registros\\descargas.csv";
+    std::vector<std::string> expectedLog;
+    for (std::string line : row.log) {
+      const size_t at = line.find("<first>");
+      if (at != std::string::npos) line.replace(at, 7, NarrowLow8(first));
+      expectedLog.push_back(line);
+    }
+    if (row.links) {  // Wine cannot remove the Unix link inside it (below): the folder stays
+      expectedLog = {"CARPETA_NO_ELIMINADA;" + NarrowLow8(first) + ";err=5"};
+    }
+    if (row.noTool) {
+      expectedLog = {"ARCHIVADO_SIN_7ZA;" + NarrowLow8(folder) + "\\7za.exe;carpetas=1"};
+    }
+    EXPECT_EQ(testing::LogTexts(logPath), expectedLog);
     const std::vector<std::wstring> remaining = testing::EntryNames(updates, true);
     std::vector<std::wstring> expectedRemaining = row.remaining;
     if (row.links) {
@@ -322,14 +373,13 @@ TEST_F(EntrySequenceTest, LeftoverUpdateFoldersAreArchivedAndRemovedBeforeTheChe
     }
     std::vector<std::wstring> files = {L"antiguo.zip", L"nota.txt"};
     for (const std::wstring& name : row.archived) files.push_back(name + L".zip");
-    if (row.hiddenCopy) files.push_back(row.leftovers.front() + L".intentos");  // no longer tried
+    if (row.heldFile) files.push_back(row.leftovers.front() + L".intentos");  // one strike
     if (row.updatesFolder) {
       EXPECT_EQ(testing::EntryNames(updates, false), Sorted(files));  // no other archive, no partial one
       EXPECT_EQ(ReadBytes(updates + L"\\antiguo.zip"), "earlier archive");
       EXPECT_EQ(ReadBytes(updates + L"\\nota.txt"), "x");
     } else {
       EXPECT_FALSE(Exists(updates));
-      EXPECT_FALSE(Exists(calls));  // no PowerShell started at all
     }
     EXPECT_EQ(testing::EntryNames(outside, false), std::vector<std::wstring>{L"importante.MDB"});
     EXPECT_EQ(ReadBytes(outside + L"\\importante.MDB"), "keep me");

@@ -1,4 +1,4 @@
-#include "startup/single_instance.h"
+#include "common/folder_lock.h"
 
 #include <windows.h>
 
@@ -9,42 +9,48 @@
 namespace brivon {
 namespace {
 
-TEST(SingleInstanceTest, OneNamePerFolderWhateverItsSpelling) {
-  const std::wstring a = SingleInstanceMutexName(L"C:\\Programas\\Orvane");
-  EXPECT_EQ(a.rfind(L"Global\\Brivon-", 0), 0u);  // every signed-in user's instance meets it
-  EXPECT_EQ(a.find(L'\\', 7), std::wstring::npos);  // no backslash after the namespace
-  EXPECT_EQ(SingleInstanceMutexName(L"C:\\Programas\\Orvane", L"Local"), L"Local" + a.substr(6));
-  EXPECT_EQ(SingleInstanceMutexName(L"c:\\programas\\ORVANE"), a);
-  EXPECT_EQ(SingleInstanceMutexName(L"C:\\Programas\\Orvane\\"), a);
-  EXPECT_NE(SingleInstanceMutexName(L"C:\\Programas\\Orvane2"), a);
-  EXPECT_NE(SingleInstanceMutexName(L"D:\\Programas\\Orvane"), a);
-}
+using testing::Exists;
 
-TEST(SingleInstanceTest, ASecondGuardForTheSameFolderIsRefused) {
-  SingleInstanceGuard first(L"C:\\brivon-test-instancia");
-  EXPECT_TRUE(first.held());
-  UniqueHandle global(::OpenMutexW(SYNCHRONIZE, FALSE, SingleInstanceMutexName(L"C:\\brivon-test-instancia").c_str()));
-  EXPECT_TRUE(global);  // held in the global namespace
-  // Another process would see the same; within one process a second create finds it too.
-  SingleInstanceGuard second(L"c:\\BRIVON-TEST-INSTANCIA");
-  EXPECT_FALSE(second.held());
-  SingleInstanceGuard other(L"C:\\brivon-test-otra");
-  EXPECT_TRUE(other.held());
-}
-
-TEST(SingleInstanceTest, AFolderStartedByItsShortNameIsTheSameFolder) {
-  testing::TempFolder root;
+// Another spelling of the folder opens the same file, as another machine would: it is refused.
+// The same spelling within this process joins the hold (the update worker, the repair).
+TEST(FolderLockTest, OneHolderPerFolderWhateverPathReachesIt) {
+  testing::TempFolder root(L"brivon-lock");
   const std::wstring folder = root / L"Carpeta del programa de gestion";
+  const std::wstring other = root / L"Otra";
   ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+  ASSERT_TRUE(::CreateDirectoryW(other.c_str(), nullptr));
   wchar_t shortName[MAX_PATH] = {};
-  const DWORD length = ::GetShortPathNameW(folder.c_str(), shortName, MAX_PATH);
-  ASSERT_GT(length, 0u);
-  ASSERT_LT(length, static_cast<DWORD>(MAX_PATH));
-  EXPECT_NE(std::wstring(shortName), folder);  // the system gave it an 8.3 name
-  SingleInstanceGuard first(folder);
-  EXPECT_TRUE(first.held());
-  SingleInstanceGuard second(shortName);
-  EXPECT_FALSE(second.held());
+  ASSERT_GT(::GetShortPathNameW(folder.c_str(), shortName, MAX_PATH), 0u);
+  ASSERT_NE(std::wstring(shortName), folder);  // the system gave it an 8.3 name
+  {
+    FolderLock first(folder);
+    ASSERT_TRUE(first.held());
+    EXPECT_TRUE(Exists(FolderLockPath(folder)));
+    struct Row {
+      const char* name;
+      std::wstring path;
+      FolderLockState state;
+    } rows[] = {
+        {"the same path joins", folder, FolderLockState::Held},
+        {"its 8.3 name", shortName, FolderLockState::TakenElsewhere},
+        {"a trailing separator", folder + L"\\.", FolderLockState::TakenElsewhere},
+        {"another folder", other, FolderLockState::Held},
+        {"a folder that is not there", root / L"falta", FolderLockState::Unavailable},
+    };
+    for (const Row& row : rows) {
+      FolderLock second(row.path);
+      EXPECT_EQ(second.state(), row.state) << row.name;
+    }
+    EXPECT_TRUE(first.held());  // a joiner's end does not end the hold
+    // The file is opened by no one else meanwhile, as from another machine.
+    HANDLE raw = ::CreateFileW(FolderLockPath(folder).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(raw, INVALID_HANDLE_VALUE);
+    if (raw != INVALID_HANDLE_VALUE) ::CloseHandle(raw);
+  }
+  EXPECT_FALSE(Exists(FolderLockPath(folder)));  // deleted with the last holder
+  FolderLock again(shortName);
+  EXPECT_TRUE(again.held());
 }
 
 }  // namespace

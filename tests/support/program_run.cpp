@@ -81,7 +81,12 @@ ProgramRun RunProgram(const std::wstring& exePath, const RunOptions& options) {
   std::set<HWND> answered;
   DWORD waited = 0;
   const DWORD slice = 50;
-  while (::WaitForSingleObject(process.get(), slice) == WAIT_TIMEOUT) {
+  for (;;) {
+    // Only the process's end ends the watch: a wait that fails (Wine has been seen to return
+    // early once) is not taken for it.
+    const DWORD wait = ::WaitForSingleObject(process.get(), slice);
+    if (wait == WAIT_OBJECT_0) break;
+    if (wait != WAIT_TIMEOUT) ::Sleep(slice);
     waited += slice;
     for (HWND box : FindMessageBoxes(info.dwProcessId)) {
       if (answered.count(box)) continue;
@@ -100,5 +105,25 @@ ProgramRun RunProgram(const std::wstring& exePath, const RunOptions& options) {
   ::GetExitCodeProcess(process.get(), &run.exitCode);
   return run;
 }
+
+BackgroundProgram::BackgroundProgram(const std::wstring& exePath, const std::wstring& arguments) {
+  std::wstring line = L"\"" + exePath + L"\" " + arguments;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info{};
+  if (::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+    ::CloseHandle(info.hThread);
+    process_ = info.hProcess;
+  }
+}
+
+BackgroundProgram::~BackgroundProgram() {
+  if (!process_) return;
+  ::TerminateProcess(process_, 0);
+  ::WaitForSingleObject(process_, 10000);
+  ::CloseHandle(process_);
+}
+
+bool BackgroundProgram::running() const { return process_ && ::WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
 
 }  // namespace brivon::testing

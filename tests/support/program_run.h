@@ -30,6 +30,20 @@ struct RunOptions {
 
 ProgramRun RunProgram(const std::wstring& exePath, const RunOptions& options = {});
 
+// A program the tests keep running beside brivon.exe (a stand-in scanner, the business program);
+// ended, and waited for, when the object goes.
+class BackgroundProgram {
+ public:
+  BackgroundProgram(const std::wstring& exePath, const std::wstring& arguments);
+  ~BackgroundProgram();
+  BackgroundProgram(const BackgroundProgram&) = delete;
+  BackgroundProgram& operator=(const BackgroundProgram&) = delete;
+  bool running() const;
+
+ private:
+  HANDLE process_ = nullptr;
+};
+
 // Top-level dialog boxes ("#32770") of a process that are visible now.
 std::vector<HWND> FindMessageBoxes(DWORD processId);
 SeenMessageBox ReadMessageBox(HWND box);

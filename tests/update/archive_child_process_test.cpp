@@ -1,4 +1,4 @@
-#include "update/child_process.h"
+#include "archive/child_process.h"
 
 #include <windows.h>
 
@@ -92,7 +92,7 @@ TEST(ChildProcessTest, AHungChildIsEndedAtTheLimitAndReleasesItsFiles) {
 }
 
 TEST(ChildProcessTest, TheTimedOutCodeIsNoToolsOwnCode) {
-  // 7-Zip uses 0..8 and 255; PowerShell 0, 1 and small codes; system errors stay below 0x10000.
+  // 7-Zip uses 0..8 and 255; system errors stay below 0x10000.
   EXPECT_GT(kChildTimedOutExitCode, 0xFFFFu);
   EXPECT_NE(kChildTimedOutExitCode, STILL_ACTIVE);
 }

@@ -2,9 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "support/powershell_standin_parse.h"
+#include "archive/seven_zip_command.h"
 #include "update/archive_time_stamp.h"
-#include "update/powershell_command.h"
 
 namespace brivon {
 namespace {
@@ -32,120 +31,26 @@ TEST(ArchiveTimeStampTest, TwoDigitFieldsWithTheYearModuloAHundred) {
   }
 }
 
-TEST(PowerShellCommandTest, PowerShellLivesUnderTheWindowsFolder) {
-  EXPECT_EQ(PowerShellPath(L"C:\\Windows"), L"C:\\Windows\\System32\\WindowsPowerShell\\v1.0\\powershell.exe");
-
-  wchar_t saved[MAX_PATH] = {};
-  ::GetEnvironmentVariableW(L"SystemRoot", saved, MAX_PATH);
-  ::SetEnvironmentVariableW(L"SystemRoot", L"D:\\Sistema");
-  EXPECT_EQ(PowerShellPathFromEnvironment(), L"D:\\Sistema\\System32\\WindowsPowerShell\\v1.0\\powershell.exe");
-  ::SetEnvironmentVariableW(L"SystemRoot", nullptr);  // unset: the system's own Windows folder
-  wchar_t windows[MAX_PATH] = {};
-  ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
-  EXPECT_EQ(PowerShellPathFromEnvironment(), PowerShellPath(windows));
-  ::SetEnvironmentVariableW(L"SystemRoot", saved);
-}
-
-TEST(PowerShellCommandTest, WorkedExamplesGiveTheseExactLines) {
-  const std::wstring ps = L"C:\\Windows\\System32\\WindowsPowerShell\\v1.0\\powershell.exe";
-  EXPECT_EQ(FolderArchiveCommandLine(ps, L"C:\\App\\actualizaciones\\251206_093015",
-                                     L"C:\\App\\actualizaciones\\251206_093015.zip"),
-            L"\"" + ps +
-                L"\" -NoProfile -NonInteractive -Command Compress-Archive -Path "
-                L"\"'C:\\App\\actualizaciones\\251206_093015\\*'\" -DestinationPath "
-                L"\"'C:\\App\\actualizaciones\\251206_093015.zip'\" -Force");
-  EXPECT_EQ(FileArchiveCommandLine(ps, L"C:\\App\\versiones\\251206_093015_brivon.exe",
-                                   L"C:\\App\\versiones\\251206_093015_brivon.zip"),
-            L"\"" + ps +
-                L"\" -NoProfile -NonInteractive -Command Compress-Archive -LiteralPath "
-                L"\"'C:\\App\\versiones\\251206_093015_brivon.exe'\" -DestinationPath "
-                L"\"'C:\\App\\versiones\\251206_093015_brivon.zip'\" -Force");
-  EXPECT_EQ(LeftoverFolderArchiveCommandLine(ps, L"C:\\Program Files\\App\\actualizaciones\\251206_093015",
-                                             L"C:\\Program Files\\App\\actualizaciones\\251206_093015.zip"),
-            L"\"" + ps + L"\" -NoProfile -ExecutionPolicy Bypass -Command \"Compress-Archive -Path "
-            L"'C:\\Program Files\\App\\actualizaciones\\251206_093015\\*' -DestinationPath "
-            L"'C:\\Program Files\\App\\actualizaciones\\251206_093015.zip' -Force\"");
-  // Characters PowerShell would read: quote doubled, wildcards escaped only where they are wildcards.
-  EXPECT_EQ(FolderArchiveCommandLine(ps, L"C:\\O'Neil [1]", L"C:\\O'Neil [1].zip"),
-            L"\"" + ps +
-                L"\" -NoProfile -NonInteractive -Command Compress-Archive -Path \"'C:\\O''Neil `[1`]\\*'\" "
-                L"-DestinationPath \"'C:\\O''Neil [1].zip'\" -Force");
-}
-
-TEST(PowerShellCommandTest, QuotingPieces) {
+// Every path reaches 7-Zip whole, inside its quotes; "-o" takes its folder joined to it.
+TEST(SevenZipCommandTest, WorkedExamplesGiveTheseExactLines) {
+  const std::wstring tool = L"C:\\Program Files\\Mi App\\7za.exe";
   struct Case {
-    const wchar_t* text;
-    const wchar_t* literal;
-    const wchar_t* escaped;
-    const wchar_t* word;
+    std::wstring line, expected;
   } cases[] = {
-      {L"C:\\a b", L"'C:\\a b'", L"C:\\a b", L"\"C:\\a b\""},
-      {L"it's", L"'it''s'", L"it's", L"\"it's\""},
-      {L"it\x2019s", L"'it\x2019\x2019s'", L"it\x2019s", L"\"it\x2019s\""},
-      {L"$x`y", L"'$x`y'", L"$x``y", L"\"$x`y\""},
-      {L"[a]*?", L"'[a]*?'", L"`[a`]`*`?", L"\"[a]*?\""},
-      {L"tail\\", L"'tail\\'", L"tail\\", L"\"tail\\\\\""},
-      {L"a\"b\\\"c", L"'a\"b\\\"c'", L"a\"b\\\"c", L"\"a\\\"b\\\\\\\"c\""},
-      {L"", L"''", L"", L"\"\""},
+      {ExtractCommandLine(tool, L"C:\\Program Files\\Mi App\\Paquete.zip", L"C:\\Program Files\\Mi App\\Paquete"),
+       L"\"C:\\Program Files\\Mi App\\7za.exe\" x \"C:\\Program Files\\Mi App\\Paquete.zip\" "
+       L"-o\"C:\\Program Files\\Mi App\\Paquete\" -y"},
+      {ListCommandLine(tool, L"C:\\A\\x.zip"), L"\"C:\\Program Files\\Mi App\\7za.exe\" l -slt -sccUTF-8 \"C:\\A\\x.zip\""},
+      {FolderArchiveCommandLine(tool, L"C:\\A\\actualizaciones\\251206_093015",
+                                L"C:\\A\\actualizaciones\\251206_093015.nuevo.zip"),
+       L"\"C:\\Program Files\\Mi App\\7za.exe\" a -tzip -mx1 -ssw -y \"C:\\A\\actualizaciones\\251206_093015.nuevo.zip\" "
+       L"\"C:\\A\\actualizaciones\\251206_093015\\*\""},
+      {FileArchiveCommandLine(tool, L"C:\\A\\versiones\\251206_093015_brivon.exe",
+                              L"C:\\A\\versiones\\251206_093015_brivon.nuevo.zip"),
+       L"\"C:\\Program Files\\Mi App\\7za.exe\" a -tzip -mx1 -ssw -y \"C:\\A\\versiones\\251206_093015_brivon.nuevo.zip\" "
+       L"\"C:\\A\\versiones\\251206_093015_brivon.exe\""},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(PowerShellLiteral(c.text), c.literal) << c.text;
-    EXPECT_EQ(EscapeWildcards(c.text), c.escaped) << c.text;
-    EXPECT_EQ(QuoteCommandLineWord(c.text), c.word) << c.text;
-    auto words = testing::SplitCommandLine(L"x " + QuoteCommandLineWord(c.text));
-    ASSERT_EQ(words.size(), 2u) << c.text;
-    EXPECT_EQ(words[1], c.text);
-  }
-}
-
-// Every path reaches Compress-Archive whole: read back by the same rules powershell.exe and
-// PowerShell apply (the stand-in's reader), each command gives the cmdlet exactly the paths it was built from.
-TEST(PowerShellCommandTest, EveryPathReachesCompressArchiveWhole) {
-  const wchar_t* folders[] = {
-      L"C:\\Program Files\\App\\actualizaciones\\251206_093015",
-      L"C:\\Two  spaces\\ and   more",
-      L"C:\\O'Neil's \x2018" L"App\x2019",
-      L"C:\\$env:windir\\$(calc)\\${x}\\$",
-      L"C:\\back`tick\\``\\tail`",
-      L"C:\\brackets [1]\\x[a-z]y\\]\\[",
-      L"C:\\Programa Contabilidad\\Espa\x00f1" L"a \x65e5\x672c",
-      L"C:\\semi;colon\\a&b\\(p)\\{c}\\@at,comma\\%PATH%",
-      L"C:\\quotes \x201c" L"x\x201d" L"\\end",
-  };
-  for (const wchar_t* folder : folders) {
-    std::wstring archive = std::wstring(folder) + L".zip";
-    struct Line {
-      std::wstring text;
-      bool literal;
-      std::wstring path;
-    } lines[] = {
-        {FolderArchiveCommandLine(L"C:\\W\\powershell.exe", folder, archive), false, std::wstring(folder) + L"\\*"},
-        {FileArchiveCommandLine(L"C:\\W\\powershell.exe", std::wstring(folder) + L"\\a.exe", archive), true,
-         std::wstring(folder) + L"\\a.exe"},
-        {LeftoverFolderArchiveCommandLine(L"C:\\W\\powershell.exe", folder, archive), false, std::wstring(folder) + L"\\*"},
-    };
-    for (const auto& line : lines) {
-      auto words = testing::SplitCommandLine(line.text);
-      ASSERT_FALSE(words.empty());
-      words.erase(words.begin());
-      std::wstring command, why;
-      ASSERT_TRUE(testing::ReadPowerShellSwitches(words, &command, &why)) << line.text << " " << why;
-      testing::CompressArchiveCall call;
-      ASSERT_TRUE(testing::ParseCompressArchive(command, &call, &why)) << line.text << " " << why;
-      EXPECT_EQ(call.literalPath, line.literal) << line.text;
-      EXPECT_TRUE(call.force) << line.text;
-      EXPECT_EQ(call.destination, archive) << line.text;
-      if (line.literal) {
-        EXPECT_EQ(call.path, line.path) << line.text;
-      } else {
-        // The folder matches only itself; the last level is the one wildcard.
-        std::wstring pattern = call.path.substr(0, call.path.size() - 2);
-        EXPECT_EQ(call.path.substr(call.path.size() - 2), L"\\*") << line.text;
-        EXPECT_FALSE(testing::HasWildcard(pattern)) << line.text;
-        EXPECT_EQ(testing::RemoveWildcardEscapes(pattern), folder) << line.text;
-      }
-    }
-  }
+  for (const auto& c : cases) EXPECT_EQ(c.line, c.expected);
 }
 
 }  // namespace

@@ -10,11 +10,13 @@
 #include <map>
 
 #include "common/text.h"
-#include "support/powershell_standin.h"
+#include "common/unique_handle.h"
+#include "support/archive_reading.h"
 #include "support/test_env.h"
-#include "update/archive_listing.h"
+#include "archive/archive_listing.h"
+#include "update/disk_space.h"
 #include "update/archive_test_log.h"
-#include "update/child_process.h"
+#include "archive/child_process.h"
 
 namespace brivon {
 namespace {
@@ -60,15 +62,97 @@ TEST_F(CopyFilesByPatternTest, NothingMatchingLogsThePatternAndBothFolders) {
   }
 }
 
-TEST_F(CopyFilesByPatternTest, MatchesAnyCaseSkipsFoldersAndClearsReadOnly) {
-  ASSERT_TRUE(testing::WriteBytes(program_ / L"datos.mdb", "lower"));
-  ASSERT_TRUE(::SetFileAttributesW((program_ / L"datos.mdb").c_str(), FILE_ATTRIBUTE_READONLY));
-  ASSERT_TRUE(::CreateDirectoryW((program_ / L"Carpeta.MDB").c_str(), nullptr));
-  ASSERT_TRUE(testing::WriteBytes(destination_ + L"\\datos.mdb", "older copy"));
-  EXPECT_EQ(CopyFilesByPattern(program_.path(), L"*.MDB", destination_, program_.path()), 1);
-  EXPECT_EQ(testing::ReadBytes(destination_ + L"\\datos.mdb"), "lower");
-  EXPECT_FALSE(testing::Attributes(program_ / L"datos.mdb") & FILE_ATTRIBUTE_READONLY);
-  EXPECT_FALSE(testing::Exists(destination_ + L"\\Carpeta.MDB"));
+// The database engine keeps an open data file open for reading and writing, sharing both; the
+// system's copy opens it without write sharing and fails with 32 on Windows (Wine lets it pass).
+// The user's file keeps its attributes; the copy has neither hidden nor read-only.
+TEST_F(CopyFilesByPatternTest, CopiesAnOpenDataFileAndLeavesItsAttributesAlone) {
+  const DWORD hiddenReadOnly = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY;
+  struct Case {
+    const char* name;
+    DWORD sourceAttributes;
+    DWORD heldAccess, heldSharing;  // 0: not held
+    const char* earlierCopy;        // a copy already at the destination; null: none
+    DWORD earlierCopyAttributes;
+  } cases[] = {
+      {"held by the engine", 0, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, 0},
+      {"held by the engine, hidden and read-only", hiddenReadOnly, GENERIC_READ | GENERIC_WRITE,
+       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, 0},
+      {"read-only over a hidden read-only copy", FILE_ATTRIBUTE_READONLY, 0, 0, "older copy", hiddenReadOnly},
+      {"hidden, archive bit", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE, 0, 0, nullptr, 0},
+  };
+  for (const auto& c : cases) {
+    TempFolder program;
+    const std::wstring destination = program / L"251206_093015";
+    ASSERT_TRUE(::CreateDirectoryW(destination.c_str(), nullptr));
+    const std::wstring source = program / L"datos.mdb";
+    ASSERT_TRUE(testing::WriteBytes(source, std::string(3 * 1024 * 1024 + 7, 'd')));
+    ASSERT_TRUE(::CreateDirectoryW((program / L"Carpeta.MDB").c_str(), nullptr));
+    if (c.earlierCopy) {
+      ASSERT_TRUE(testing::WriteBytes(destination + L"\\datos.mdb", c.earlierCopy));
+      ASSERT_TRUE(::SetFileAttributesW((destination + L"\\datos.mdb").c_str(), c.earlierCopyAttributes));
+    }
+    if (c.sourceAttributes) {
+      ASSERT_TRUE(::SetFileAttributesW(source.c_str(), c.sourceAttributes));
+    }
+    const DWORD before = testing::Attributes(source);
+    UniqueFile held;
+    if (c.heldAccess) {
+      held.reset(::CreateFileW(source.c_str(), c.heldAccess, c.heldSharing, nullptr, OPEN_EXISTING, 0, nullptr));
+      ASSERT_TRUE(held) << c.name;
+    }
+    EXPECT_EQ(CopyFilesByPattern(program.path(), L"*.MDB", destination, program.path()), 1) << c.name;
+    held.reset();
+    EXPECT_EQ(testing::ReadBytes(destination + L"\\datos.mdb"), std::string(3 * 1024 * 1024 + 7, 'd')) << c.name;
+    EXPECT_EQ(testing::Attributes(source), before) << c.name;
+    EXPECT_EQ(testing::Attributes(destination + L"\\datos.mdb") & hiddenReadOnly, 0u) << c.name;
+    EXPECT_FALSE(testing::Exists(destination + L"\\Carpeta.MDB")) << c.name;
+  }
+}
+
+// Copies that would leave less than the margin free are not made; the folder is archived all the same.
+TEST_F(CopyFilesByPatternTest, NoCopiesWhenTheyWouldFillTheDrive) {
+  ASSERT_TRUE(::CopyFileW(testing::ArchiveToolPath().c_str(), (program_ / L"7za.exe").c_str(), FALSE));
+  ASSERT_TRUE(testing::WriteBytes(program_ / L"Datos.MDB", "mdb"));
+  ASSERT_TRUE(testing::WriteBytes(destination_ + L"\\Programa.exe", "MZ previous"));
+  uint64_t freeBytes = 0;
+  ASSERT_TRUE(ReadFreeBytes(program_.path(), &freeBytes));
+  CopyDataFilesAndArchive(program_.path(), destination_, "RESUMEN;", freeBytes);
+  const auto texts = DownloadLogTexts(program_.path());
+  ASSERT_EQ(texts.size(), 3u);
+  EXPECT_EQ(texts[0].rfind("COPIA_SIN_ESPACIO;dest=" + N(destination_) + ";necesarios=6;libres=", 0), 0u) << texts[0];
+  EXPECT_EQ(texts[1], "RESUMEN;dest=" + N(destination_) + ";MDB=0;BDORVA=0");
+  EXPECT_EQ(texts[2].rfind("ZIP_CARPETA;", 0), 0u);
+  EXPECT_FALSE(testing::Exists(destination_ + L"\\Datos.MDB"));
+  EXPECT_EQ(testing::ListArchive(destination_ + L".zip"), std::vector<std::wstring>{L"Programa.exe"});
+}
+
+TEST(DiskSpaceTest, AStepMayNotLeaveLessThanTheMarginNorUnpackPastTheCap) {
+  constexpr uint64_t MiB = 1024 * 1024;
+  struct Case {
+    uint64_t freeBytes, needed;
+    bool leaves;
+  } space[] = {
+      {1000 * MiB, 100 * MiB, true},
+      {1000 * MiB, 1000 * MiB - kFreeSpaceMarginBytes, true},  // exactly the margin left
+      {1000 * MiB, 1000 * MiB - kFreeSpaceMarginBytes + 1, false},
+      {100 * MiB, 0, false},  // already below the margin
+      {1000 * MiB, 2000 * MiB, false},
+      {UINT64_MAX, UINT64_MAX, false},
+  };
+  for (const auto& c : space) EXPECT_EQ(LeavesEnoughSpace(c.freeBytes, c.needed), c.leaves) << c.freeBytes << " " << c.needed;
+  struct Ratio {
+    uint64_t package, unpacked;
+    bool within;
+  } ratios[] = {
+      {10 * MiB, 40 * MiB, true},
+      {10 * MiB, 10 * MiB * kMaxExpansionRatio, true},
+      {10 * MiB, 10 * MiB * kMaxExpansionRatio + 1, false},
+      {42000, 4500ull * 1000 * 1000 * 1000, false},  // a bomb: 42 kB to 4.5 PB
+      {0, 0, true},
+      {0, 1, false},
+      {UINT64_MAX / 2, UINT64_MAX, true},  // no overflow
+  };
+  for (const auto& c : ratios) EXPECT_EQ(WithinExpansionCap(c.package, c.unpacked), c.within) << c.package << " " << c.unpacked;
 }
 
 TEST_F(CopyFilesByPatternTest, AFailedCopyLogsItsErrorAndTheOthersGoOn) {
@@ -85,10 +169,13 @@ TEST_F(CopyFilesByPatternTest, AFailedCopyLogsItsErrorAndTheOthersGoOn) {
   }
 }
 
-// ArchiveFolder with the PowerShell stand-in in place of Wine's stub.
+// ArchiveFolder with the real 7za.exe in the program folder.
 class ArchiveFolderTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(testing::InstallPowerShellStandIn()); }
+  static bool AddTool(const std::wstring& folder) {
+    return ::CopyFileW(testing::ArchiveToolPath().c_str(), (folder + L"\\7za.exe").c_str(), FALSE);
+  }
+  void SetUp() override { ASSERT_TRUE(AddTool(root_.path())); }
 
   // A folder as an update run leaves it: the previous executable, the data files, a subfolder.
   std::wstring MakeUpdateFolder(const std::wstring& programFolder) {
@@ -116,7 +203,11 @@ TEST_F(ArchiveFolderTest, PacksTheFolderContentAtTheArchiveRoot) {
   for (const wchar_t* name : programFolders) {
     std::wstring program = root_ / name;
     ASSERT_EQ(::SHCreateDirectoryExW(nullptr, program.c_str(), nullptr), ERROR_SUCCESS);
+    ASSERT_TRUE(AddTool(program));
     std::wstring folder = MakeUpdateFolder(program);
+    // A hidden data-file copy and a read-only one go in like the others.
+    ASSERT_TRUE(::SetFileAttributesW((folder + L"\\Datos.MDB").c_str(), FILE_ATTRIBUTE_HIDDEN));
+    ASSERT_TRUE(::SetFileAttributesW((folder + L"\\Empresa.BDORVA").c_str(), FILE_ATTRIBUTE_READONLY));
     std::wstring archive = L"unchanged";
     EXPECT_TRUE(ArchiveFolder(folder, &archive, program)) << N(name);
     EXPECT_EQ(archive, folder + L".zip");
@@ -127,6 +218,7 @@ TEST_F(ArchiveFolderTest, PacksTheFolderContentAtTheArchiveRoot) {
         << N(name);
     EXPECT_EQ(DownloadLogTexts(program), std::vector<std::string>{ZipLine(folder, "OK", 0)}) << N(name);
     EXPECT_EQ(testing::ReadBytes(folder + L"\\Programa.exe"), "MZ previous");  // the folder stays as it was
+    EXPECT_FALSE(testing::Exists(folder + L".nuevo.zip"));
   }
 }
 
@@ -142,39 +234,41 @@ TEST_F(ArchiveFolderTest, ReplacesAnEarlierArchive) {
 
 TEST_F(ArchiveFolderTest, FailuresAreLoggedWithTheirCode) {
   struct Case {
-    const wchar_t* mode;
-    unsigned long timeoutMs;
+    const char* name;
+    bool held;    // a file held without sharing: 7-Zip's warning, the file left out
+    bool noTool;
+    bool huge;    // past the time limit
     unsigned long code;
   } cases[] = {
-      {L"fail", 60000, 1},
-      {L"silent", 60000, 0},  // ends with 0 but writes nothing: not an archive
-      {L"hang", 2000, kChildTimedOutExitCode},
+      {"a file 7-Zip cannot read", true, false, false, 1},
+      {"no 7za.exe", false, true, false, 2},
+      {"past the time limit", false, false, true, kChildTimedOutExitCode},
   };
-  std::wstring folder = MakeUpdateFolder(root_.path());
   for (const auto& c : cases) {
-    testing::PowerShellMode mode(c.mode);
+    TempFolder program;
+    ASSERT_TRUE(c.noTool || AddTool(program.path()));
+    std::wstring folder = MakeUpdateFolder(program.path());
+    UniqueFile held;
+    if (c.held) {
+      held.reset(::CreateFileW((folder + L"\\Datos.MDB").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+      ASSERT_TRUE(held);
+    }
+    if (c.huge) {  // 20 GB, sparse
+      UniqueFile file(::CreateFileW((folder + L"\\GRANDE.MDB").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
+                                    nullptr));
+      LARGE_INTEGER size;
+      size.QuadPart = 20LL * 1000 * 1000 * 1000;
+      ASSERT_TRUE(::SetFilePointerEx(file.get(), size, nullptr, FILE_BEGIN) && ::SetEndOfFile(file.get()));
+    }
     std::wstring archive = L"unchanged";
-    EXPECT_FALSE(ArchiveFolder(folder, &archive, root_.path(), c.timeoutMs)) << N(c.mode);
-    EXPECT_EQ(archive, L"") << N(c.mode);
-    EXPECT_EQ(DownloadLogTexts(root_.path()).back(), ZipLine(folder, "ERROR", c.code)) << N(c.mode);
-    EXPECT_FALSE(testing::Exists(folder + L".zip")) << N(c.mode);
-    EXPECT_EQ(testing::ReadBytes(folder + L"\\Datos.MDB"), "mdb") << N(c.mode);
+    EXPECT_FALSE(ArchiveFolder(folder, &archive, program.path(), 1500)) << c.name;
+    EXPECT_EQ(archive, L"") << c.name;
+    EXPECT_EQ(DownloadLogTexts(program.path()).back(), ZipLine(folder, "ERROR", c.code)) << c.name;
+    EXPECT_FALSE(testing::Exists(folder + L".zip")) << c.name;
+    EXPECT_FALSE(testing::Exists(folder + L".nuevo.zip")) << c.name;
+    held.reset();
+    EXPECT_EQ(testing::ReadBytes(folder + L"\\Datos.MDB"), "mdb") << c.name;
   }
-}
-
-TEST_F(ArchiveFolderTest, WithoutPowerShellTheSystemErrorIsLogged) {
-  std::wstring folder = MakeUpdateFolder(root_.path());
-  wchar_t saved[MAX_PATH] = {};
-  ::GetEnvironmentVariableW(L"SystemRoot", saved, MAX_PATH);
-  ::SetEnvironmentVariableW(L"SystemRoot", (root_ / L"no windows").c_str());
-  std::wstring archive;
-  bool result = ArchiveFolder(folder, &archive, root_.path());
-  ::SetEnvironmentVariableW(L"SystemRoot", saved);
-  EXPECT_FALSE(result);
-  std::string line = DownloadLogTexts(root_.path()).back();
-  EXPECT_TRUE(line == ZipLine(folder, "ERROR", ERROR_PATH_NOT_FOUND) ||
-              line == ZipLine(folder, "ERROR", ERROR_FILE_NOT_FOUND))
-      << line;
 }
 
 // 7-Zip's technical listing: the archive's own block, a line of dashes, then one block per entry.
@@ -185,20 +279,30 @@ TEST(ArchiveListingTest, ReadsEachFileWithItsSizeAndLeavesFoldersOut) {
     std::string text;
     bool listing;
     std::map<std::wstring, uint64_t> files;
+    uint64_t total;  // unpacked
   } cases[] = {
       {"files and a folder",
        head + "Path = sub\r\nFolder = +\r\nSize = 0\r\n\r\nPath = sub\\solo.txt\r\nFolder = -\r\nSize = 2\r\n"
               "\r\nPath = Espa\xc3\xb1" "a.MDB\r\nSize = 5\r\nAttributes = A\r\n",
        true,
-       {{L"sub\\solo.txt", 2}, {L"Espa\u00f1" L"a.MDB", 5}}},
-      {"a folder by its attributes", head + "Path = d\r\nSize = 0\r\nAttributes = D\r\n", true, {}},
-      {"an empty archive", head, true, {}},
-      {"no listing (an error)", "ERROR: A.zip\r\nCannot open the file as archive\r\n", false, {}},
+       {{L"sub\\solo.txt", 2}, {L"Espa\u00f1" L"a.MDB", 5}},
+       7},
+      {"a folder by its attributes", head + "Path = d\r\nSize = 4096\r\nAttributes = D\r\n", true, {}, 0},
+      {"a bomb's sizes",
+       head + "Path = a\r\nSize = 18446744073709551000\r\n\r\nPath = b\r\nSize = 18446744073709551000\r\n",
+       true,
+       {{L"a", 18446744073709551000ull}, {L"b", 18446744073709551000ull}},
+       UINT64_MAX},  // no overflow
+      {"an empty archive", head, true, {}, 0},
+      {"no listing (an error)", "ERROR: A.zip\r\nCannot open the file as archive\r\n", false, {}, 0},
   };
   for (const auto& c : cases) {
     std::map<std::wstring, uint64_t> files{{L"stale", 1}};
     EXPECT_EQ(ParseArchiveListing(c.text, files), c.listing) << c.name;
     EXPECT_EQ(files, c.files) << c.name;
+    uint64_t total = 1;
+    EXPECT_EQ(ParseUnpackedTotal(c.text, &total), c.listing) << c.name;
+    EXPECT_EQ(total, c.total) << c.name;
   }
 }
 

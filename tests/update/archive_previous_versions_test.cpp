@@ -10,10 +10,10 @@
 
 #include "common/text.h"
 #include "common/unique_handle.h"
-#include "support/powershell_standin.h"
+#include "support/archive_reading.h"
 #include "support/test_env.h"
 #include "update/archive_test_log.h"
-#include "update/child_process.h"
+#include "archive/child_process.h"
 
 namespace brivon {
 namespace {
@@ -112,10 +112,13 @@ TEST(MovePreviousVersionTest, AHeldFileIsLoggedAndStays) {
   EXPECT_FALSE(testing::Exists(target));
 }
 
-// ArchiveToVersionsFolder with the PowerShell stand-in in place of Wine's stub.
+// ArchiveToVersionsFolder with the real 7za.exe in the program folder.
 class ArchiveToVersionsFolderTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(testing::InstallPowerShellStandIn()); }
+  void SetUp() override { ASSERT_TRUE(AddTool(root_.path())); }
+  static bool AddTool(const std::wstring& folder) {
+    return ::CopyFileW(testing::ArchiveToolPath().c_str(), (folder + L"\\7za.exe").c_str(), FALSE);
+  }
   TempFolder root_;
 };
 
@@ -125,6 +128,7 @@ TEST_F(ArchiveToVersionsFolderTest, LeavesOnlyTheArchiveHoldingTheFileUnderItsNe
   for (const wchar_t* name : programFolders) {
     std::wstring app = root_ / name;
     ASSERT_EQ(::SHCreateDirectoryExW(nullptr, app.c_str(), nullptr), ERROR_SUCCESS);
+    ASSERT_TRUE(AddTool(app));
     std::wstring file = app + L"\\brivon2.exe";
     ASSERT_TRUE(testing::WriteBytes(file, "MZ brivon previous"));
     std::wstring archive = L"unchanged";
@@ -161,40 +165,42 @@ TEST_F(ArchiveToVersionsFolderTest, ASecondClosingInTheSameSecondKeepsTheFirstAr
   }
 }
 
-// The file is the only copy of the replaced version: whatever PowerShell does wrong, it ends up
-// back where it was.
+// The file is the only copy of the replaced version: whatever goes wrong with its archive, it ends
+// up back where it was.
 TEST_F(ArchiveToVersionsFolderTest, AFailedArchivingPutsTheFileBack) {
   struct Case {
-    const wchar_t* mode;
-    unsigned long timeoutMs;
-    bool earlierArchive;  // an archive of the same name from an earlier closing
+    const char* name;
+    bool noTool;
+    bool freshNameTaken;  // a folder where 7-Zip would write the archive: never removed
     unsigned long code;
   } cases[] = {
-      {L"fail", 60000, false, 1},
-      {L"silent", 60000, false, 0},  // exit 0, nothing written: Wine's own stub does this
-      {L"silent", 60000, true, 0},   // exit 0 over an earlier archive is no proof either
-      {L"hang", 2000, false, kChildTimedOutExitCode},  // ended at the limit; it held the file until then
+      {"no 7za.exe", true, false, 2},
+      {"a folder where the archive is written", false, true, ERROR_ALREADY_EXISTS},
   };
   std::wstring file = root_ / L"brivon2.exe";
   std::wstring versions = root_.path() + L"\\versiones";
+  std::wstring fresh = versions + L"\\251206_093015_brivon.nuevo.zip";
   for (const auto& c : cases) {
     ASSERT_TRUE(testing::WriteBytes(file, "MZ only copy"));
-    if (c.earlierArchive) {
-      ASSERT_TRUE(::CreateDirectoryW(versions.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS);
-      ASSERT_TRUE(testing::WriteBytes(versions + L"\\251206_093015_brivon.zip", "earlier archive"));
+    if (c.noTool) {
+      ASSERT_TRUE(::DeleteFileW((root_ / L"7za.exe").c_str()));
     }
-    testing::PowerShellMode mode(c.mode);
+    if (c.freshNameTaken) {
+      ASSERT_TRUE(::CreateDirectoryW(versions.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS);
+      ASSERT_TRUE(::CreateDirectoryW(fresh.c_str(), nullptr));
+      ASSERT_TRUE(testing::WriteBytes(fresh + L"\\dentro", "x"));
+    }
     std::wstring archive = L"unchanged";
-    DWORD start = ::GetTickCount();
     unsigned long code = 12345;
-    EXPECT_FALSE(ArchiveToVersionsFolderAt(root_.path(), file, &archive, kWorkedExample, &code, c.timeoutMs))
-        << NarrowLow8(c.mode);
-    EXPECT_EQ(code, c.code) << NarrowLow8(c.mode);
-    EXPECT_LT(::GetTickCount() - start, 30000u);
+    EXPECT_FALSE(ArchiveToVersionsFolderAt(root_.path(), file, &archive, kWorkedExample, &code)) << c.name;
     EXPECT_EQ(archive, L"");
-    EXPECT_EQ(testing::ReadBytes(file), "MZ only copy") << NarrowLow8(c.mode);
-    EXPECT_FALSE(testing::Exists(versions + L"\\251206_093015_brivon.exe")) << NarrowLow8(c.mode);
-    ::DeleteFileW((versions + L"\\251206_093015_brivon.zip").c_str());
+    EXPECT_EQ(testing::ReadBytes(file), "MZ only copy") << c.name;
+    EXPECT_FALSE(testing::Exists(versions + L"\\251206_093015_brivon.exe")) << c.name;
+    EXPECT_FALSE(testing::Exists(versions + L"\\251206_093015_brivon.zip")) << c.name;
+    EXPECT_EQ(code, c.code) << c.name;
+    if (c.noTool) {
+      ASSERT_TRUE(AddTool(root_.path()));
+    }
   }
 }
 

@@ -1,4 +1,4 @@
-#include "update/extraction.h"
+#include "archive/extraction.h"
 
 #include <windows.h>
 
@@ -11,7 +11,7 @@
 #include "common/text.h"
 #include "install_support.h"
 #include "support/test_env.h"
-#include "update/extraction_progress.h"
+#include "archive/extraction_progress.h"
 
 namespace brivon {
 namespace {

@@ -1,7 +1,10 @@
 #include "update/package_naming.h"
+#include "update/update_plan.h"
 
 #include <gtest/gtest.h>
 
+#include <cwctype>
+#include <set>
 #include <string>
 
 namespace brivon {
@@ -109,6 +112,58 @@ TEST(PackageNamingTest, DataFilesAndTheProgramsOwnAreNeverReplacedByAPackage) {
       {L"Datos.MDB.txt", false},  {L"descarga.bin", false},      {L"brivon2.exe", false},
   };
   for (const auto& c : cases) EXPECT_EQ(IsNeverReplacedByPackage(c.name), c.kept) << c.name;
+}
+
+}  // namespace
+}  // namespace brivon
+
+namespace brivon {
+namespace {
+
+// Where a package goes and what it replaces, from its name and what stands in the folder.
+TEST(UpdatePlanTest, APackageReplacesOnlyWhatItMay) {
+  const std::wstring app = L"C:\\App";
+  // Files by their long names; FACTUR~1.EXE is FacturaOrva.exe's short name.
+  const std::set<std::wstring> files = {L"c:\\app\\facturaorva.exe", L"c:\\app\\7za.exe", L"c:\\app\\datos.mdb",
+                                        L"c:\\app\\ayuda.pdf", L"c:\\app\\paquete.zip", L"c:\\app\\paquete_1.zip"};
+  const std::set<std::wstring> taken = {L"c:\\app\\factur~1.exe", L"c:\\app\\paquete", L"c:\\app\\otro.zip"};
+  auto lower = [](std::wstring p) {
+    for (wchar_t& c : p) c = static_cast<wchar_t>(std::towlower(c));
+    return p;
+  };
+  PathTest isNamesake = [&](const std::wstring& p) { return files.count(lower(p)) > 0; };
+  PathTest isTaken = [&](const std::wstring& p) { return files.count(lower(p)) > 0 || taken.count(lower(p)) > 0; };
+  struct Row {
+    const wchar_t* name;
+    PackageKind kind;
+    const wchar_t* target;
+    bool replacesProgram, keepsReplaced;
+    const wchar_t* extractionFolder;
+  } rows[] = {
+      {L"FacturaOrva.exe", PackageKind::Executable, L"C:\\App\\FacturaOrva.exe", true, false, L""},
+      {L"FACTURAORVA.EXE", PackageKind::Executable, L"C:\\App\\FACTURAORVA.EXE", true, false, L""},
+      {L"Nuevo.exe", PackageKind::Executable, L"C:\\App\\Nuevo.exe", false, false, L""},
+      {L"FACTUR~1.EXE", PackageKind::Executable, L"C:\\App\\FACTUR~1_1.EXE", false, false, L""},
+      {L"7za.exe", PackageKind::Executable, L"C:\\App\\7za_1.exe", false, false, L""},
+      {L"Paquete.zip", PackageKind::Zip, L"C:\\App\\Paquete_2.zip", false, false, L"C:\\App\\Paquete_2"},
+      {L"Otro.zip", PackageKind::Zip, L"C:\\App\\Otro_1.zip", false, false, L"C:\\App\\Otro_1"},
+      {L"Nuevo.zip", PackageKind::Zip, L"C:\\App\\Nuevo.zip", false, false, L"C:\\App\\Nuevo"},
+      {L"Datos.MDB", PackageKind::Other, L"C:\\App\\Datos_1.MDB", false, false, L""},
+      {L"ayuda.pdf", PackageKind::Other, L"C:\\App\\ayuda.pdf", false, true, L""},
+      {L"descarga.bin", PackageKind::Other, L"C:\\App\\descarga.bin", false, false, L""},
+  };
+  for (const Row& row : rows) {
+    const UpdatePlan plan = PlanUpdate(app, row.name, isTaken, isNamesake);
+    EXPECT_EQ(plan.refusal, nullptr) << row.name;
+    EXPECT_EQ(plan.kind, row.kind) << row.name;
+    EXPECT_EQ(plan.target, row.target) << row.name;
+    EXPECT_EQ(plan.replacesProgram, row.replacesProgram) << row.name;
+    EXPECT_EQ(plan.keepsReplaced, row.keepsReplaced) << row.name;
+    EXPECT_EQ(plan.extractionFolder, row.extractionFolder) << row.name;
+    EXPECT_EQ(plan.setAside, StripExtension(plan.target) + L"2.exe") << row.name;
+  }
+  PathTest everything = [](const std::wstring&) { return true; };
+  EXPECT_STREQ(PlanUpdate(app, L"Paquete.zip", everything, isNamesake).refusal, "ERROR_PAQUETE_NOMBRE_LIBRE");
 }
 
 }  // namespace

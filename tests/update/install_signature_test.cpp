@@ -1,11 +1,15 @@
 // Whose program it is: signatures of fixtures signed at test time (tests/update/sign_fixtures.sh)
 // as Wine's WinVerifyTrust reads them, and the rule that lets a new executable replace a signed one.
 #include "update/signature_check.h"
+#include "update/windows_image.h"
 
 #include <gtest/gtest.h>
 
 #include "common/text.h"
 #include "support/test_env.h"
+
+#include <optional>
+#include <string>
 
 namespace brivon {
 namespace {
@@ -58,6 +62,63 @@ TEST(SignatureTest, OnlyTheSamePublisherReplacesASignedProgram) {
       {"installed with a broken signature", broken, none, PublisherVerdict::Unverified},
   };
   for (const Case& c : cases) EXPECT_EQ(JudgePublisher(c.installed, c.candidate), c.verdict) << c.name;
+}
+
+// A Windows image's head: "MZ", e_lfanew at 0x3C, then "PE\0\0", the machine and (18 bytes on) the
+// characteristics.
+std::string ImageHead(uint32_t lfanew, uint16_t machine, uint16_t characteristics, const char* signature = "PE") {
+  std::string head(lfanew + 24, '\0');
+  head[0] = 'M', head[1] = 'Z';
+  for (int i = 0; i < 4; ++i) head[0x3C + i] = static_cast<char>(lfanew >> (8 * i));
+  head[lfanew] = signature[0], head[lfanew + 1] = signature[1];
+  head[lfanew + 4] = static_cast<char>(machine), head[lfanew + 5] = static_cast<char>(machine >> 8);
+  head[lfanew + 22] = static_cast<char>(characteristics), head[lfanew + 23] = static_cast<char>(characteristics >> 8);
+  return head;
+}
+
+// Only a Windows program replaces the program: a filter's page served with status 200 is none.
+TEST(WindowsImageTest, OnlyAnExecutableImageOfTheSameMachineReplacesTheProgram) {
+  const uint16_t exe = 0x0102, dll = 0x2102;
+  struct Case {
+    const char* name;
+    std::string head;
+    std::optional<uint16_t> machine;
+  } cases[] = {
+      {"32-bit program", ImageHead(0x80, kMachineI386, exe), kMachineI386},
+      {"64-bit program", ImageHead(0xF8, kMachineAmd64, 0x0022), kMachineAmd64},
+      {"a filter's page", "<html><head><title>Sitio bloqueado</title></head><body>Sitio bloqueado</body></html>",
+       std::nullopt},
+      {"empty", "", std::nullopt},
+      {"MZ alone", "MZ", std::nullopt},
+      {"cut before the PE header", ImageHead(0x80, kMachineI386, exe).substr(0, 0x84), std::nullopt},
+      {"e_lfanew past the file's first pages", ImageHead(0x80, kMachineI386, exe).replace(0x3E, 1, 1, '\x7F'),
+       std::nullopt},
+      {"no PE signature (an old DOS program)", ImageHead(0x80, kMachineI386, exe, "NE"), std::nullopt},
+      {"a DLL", ImageHead(0x80, kMachineI386, dll), std::nullopt},
+      {"not marked executable", ImageHead(0x80, kMachineI386, 0x0100), std::nullopt},
+      {"machine unknown", ImageHead(0x80, 0, exe), std::nullopt},
+      {"e_lfanew inside the MZ header", ImageHead(0x10, kMachineI386, exe), std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ExecutableImageMachine(c.head), c.machine) << c.name;
+
+  struct Replace {
+    std::optional<uint16_t> candidate, installed;
+    bool may;
+  } replaces[] = {
+      {kMachineI386, kMachineI386, true},
+      {kMachineAmd64, kMachineI386, false},  // a 64-bit build on a 32-bit desk does not start
+      {kMachineI386, kMachineAmd64, false},
+      {kMachineI386, std::nullopt, true},  // nothing installed to compare to
+      {std::nullopt, kMachineI386, false},
+      {std::nullopt, std::nullopt, false},
+  };
+  for (const auto& c : replaces) {
+    EXPECT_EQ(MayReplaceProgram(c.candidate, c.installed), c.may) << c.candidate.value_or(0) << " over "
+                                                                 << c.installed.value_or(0);
+  }
+  // The test build's own fixtures, read from their files.
+  EXPECT_EQ(ReadExecutableImageMachine(Signed(L"old_firmado_A.exe")),
+            sizeof(void*) == 8 ? kMachineAmd64 : kMachineI386);
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 
 #include "servers/loopback_http_server.h"
 #include "support/log_lines.h"
-#include "support/powershell_standin.h"
+#include "support/archive_reading.h"
 #include "support/test_env.h"
 #include "update/update_record.h"
 #include "update/update_repair.h"
@@ -22,43 +22,64 @@ using testing::HttpReply;
 using testing::ReadBytes;
 using testing::WriteBytes;
 
-const std::string kOld = "MZ old Programa";
-const std::string kNew = "MZ new package";
+// Real Windows programs: only such a file takes the program's name.
+const std::string& OldProgram() {
+  static const std::string bytes = ReadBytes(testing::TestToolPath(L"fixture_sibling_10_2_0_15.exe"));
+  return bytes;
+}
+const std::string& NewProgram() {
+  static const std::string bytes = ReadBytes(testing::TestToolPath(L"fixture_sibling_65535_0_65535_1.exe"));
+  return bytes;
+}
 
 TEST(RunUpdateTest, ThePackageNameDecidesWhatIsReplaced) {
-  ASSERT_TRUE(testing::InstallPowerShellStandIn());
+  const std::string& kOld = OldProgram();
+  const std::string& kNew = NewProgram();
+  ASSERT_FALSE(kOld.empty());
+  ASSERT_FALSE(kNew.empty());
+  const std::string tool = ReadBytes(testing::ArchiveToolPath());
+  const std::string filterPage = "<html><body>Sitio bloqueado por la empresa</body></html>";
   struct Case {
     const char* name;
     std::string path;          // the package URL's path; empty: an empty URL
     const wchar_t* stored;     // where the package lands; null: nowhere
     bool replacesProgram;      // Programa.exe becomes the package
     std::vector<std::string> markers;
+    const std::string* body = nullptr;  // what the server answers; the new program unless given
   } cases[] = {
       {"empty URL", "", nullptr, false, {"URL_VACIA"}},
       {"no file name", "/descargas/", L"descarga.bin", false, {"DESCARGA"}},
       {"executable without a namesake", "/descargas/Otro.exe", L"Otro.exe", false, {"DESCARGA"}},
       {"upper-case extension", "/descargas/Programa.EXE", L"Programa.exe", true,
-       {"RENOMBRADO_A_2", "EJECUTABLE_NO_VERIFICADO", "DESCARGA", "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES", "COPIA_OK",
+       {"EJECUTABLE_NO_VERIFICADO", "RENOMBRADO_A_2", "DESCARGA", "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES", "COPIA_OK",
         "COPIA_PATRON_SIN_RESULTADOS", "COPIA_PATRONES_RESUMEN", "ZIP_CARPETA"}},
+      // The archive tool is checked against its pin when fetched: no package takes its place.
+      {"named like the archive tool", "/pkg/7za.exe", L"7za_1.exe", false, {"PAQUETE_NOMBRE_LIBRE", "DESCARGA"}},
+      // A web filter's own page, answered with status 200, is no Windows program.
+      {"a filter's page instead of the program", "/descargas/Programa.exe", nullptr, false, {"EJECUTABLE_RECHAZADO"},
+       &filterPage},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     testing::TempFolder program(L"brivon-run");
     ASSERT_TRUE(WriteBytes(program / L"Programa.exe", kOld));
     ASSERT_TRUE(WriteBytes(program / L"Datos.MDB", "datos"));
+    ASSERT_TRUE(WriteBytes(program / L"7za.exe", tool));
     testing::LoopbackHttpServer server;
     ASSERT_TRUE(server.Start());
     HttpReply reply;
-    reply.body = kNew;
+    reply.body = c.body ? *c.body : kNew;
     server.ServeDefault(reply);
 
     RunUpdateIn(program.path(), c.path.empty() ? "" : "http://127.0.0.1:" + std::to_string(server.port()) + c.path);
 
-    EXPECT_EQ(ReadBytes(program / L"Programa.exe"), c.replacesProgram ? kNew : kOld);
+    EXPECT_TRUE(ReadBytes(program / L"Programa.exe") == (c.replacesProgram ? kNew : kOld));
     EXPECT_FALSE(Exists(program / L"Programa2.exe"));
     EXPECT_EQ(ReadBytes(program / L"Datos.MDB"), "datos");
+    EXPECT_TRUE(ReadBytes(program / L"7za.exe") == tool);
+    EXPECT_FALSE(Exists(program / L"Programa.exe.parcial"));
     if (c.stored) {
-      EXPECT_EQ(ReadBytes(program / c.stored), kNew);
+      EXPECT_TRUE(ReadBytes(program / c.stored) == kNew);
     }
     EXPECT_EQ(testing::MarkersOf(testing::LogTexts(program / L"actualizador_registros\\descargas.csv")), c.markers);
     EXPECT_EQ(server.Requests().size(), c.path.empty() ? 0u : 1u);
@@ -104,6 +125,11 @@ TEST(StartupRepairTest, AnInterruptedUpdateIsRolledBackUnlessTheNewProgramIsIn) 
   folderOfBefore.extractionFolderExisted = true;
   UpdateRecord namedLikeAFile = ZipRecord(false);
   namedLikeAFile.packageBefore = kLeftover;
+  UpdateRecord replacing;  // a package replacing a file of the user's, which was kept first
+  replacing.programFolder = L"C:\\App";
+  replacing.package = L"C:\\App\\ayuda.pdf";
+  replacing.packageBefore = kLeftover;
+  replacing.replacedKept = L"C:\\App\\actualizaciones\\251206_093015\\ayuda.pdf";
   struct Case {
     const char* name;
     UpdateRecord record;
@@ -133,6 +159,10 @@ TEST(StartupRepairTest, AnInterruptedUpdateIsRolledBackUnlessTheNewProgramIsIn) 
       {"zip whose folder was there before", folderOfBefore, {false, kLeftover, kNone, kNone, kNone, true},
        {S::DeletePackage}},
       {"zip under the name of a file that was there", namedLikeAFile, {false, kLeftover, kNone, kNone, kNone, false},
+       {}},
+      {"cut before the package took the place of the user's file", replacing,
+       {true, kNone, kNone, kNone, kNone, false, kLeftover}, {S::DeletePartial, S::RestoreReplacedFile}},
+      {"cut after the package took its place", replacing, {false, kNewProgram, kNone, kNone, kNone, false, kLeftover},
        {}},
   };
   for (const Case& c : cases) EXPECT_EQ(PlanRepair(c.record, c.facts), c.steps) << c.name;
@@ -191,6 +221,31 @@ TEST(StartupRepairTest, OnlyAWholeRecordOfThisFolderIsActedOn) {
        changed([](UpdateRecord& r) { r.keptCopy = L"C:\\App\\Programa.exe"; })},
   };
   for (const Foreign& f : foreign) EXPECT_FALSE(IsRecordOfFolder(f.record, L"C:\\App")) << f.name;
+
+  // Written through a mapped drive, read through the folder's own path: the same folder by its
+  // volume and file number, so its paths move over; any other folder's record stays foreign.
+  UpdateRecord mapped = record;
+  mapped.folderId = "1234abcd-0000000000000042";
+  ASSERT_TRUE(ParseUpdateRecord(FormatUpdateRecord(mapped), back));
+  EXPECT_EQ(back.folderId, mapped.folderId);
+  struct Rebase {
+    const char* name;
+    std::string id;  // the folder's here
+    bool rebased;
+  } rebases[] = {{"the same folder", mapped.folderId, true},
+                 {"another folder", "1234abcd-0000000000000043", false},
+                 {"a folder that cannot be opened", "", false}};
+  for (const Rebase& r : rebases) {
+    UpdateRecord moved = mapped;
+    moved.programFolder = L"Q:\\Datos\\App";
+    for (std::wstring* path : {&moved.package, &moved.installed, &moved.setAside, &moved.extractionFolder, &moved.keptCopy}) {
+      *path = L"Q:\\Datos" + path->substr(2);
+    }
+    EXPECT_FALSE(IsRecordOfFolder(moved, L"C:\\App")) << r.name;
+    EXPECT_EQ(RebaseUpdateRecord(moved, L"C:\\App", r.id), r.rebased) << r.name;
+    EXPECT_EQ(IsRecordOfFolder(moved, L"C:\\App"), r.rebased) << r.name;
+    if (r.rebased) EXPECT_EQ(moved.keptCopy, record.keptCopy) << r.name;
+  }
 }
 
 }  // namespace

@@ -17,10 +17,10 @@
 
 #include "servers/loopback_http_server.h"
 #include "support/alert_window_driver.h"
-#include "support/powershell_standin.h"
+#include "support/archive_reading.h"
 #include "support/program_run.h"
 #include "support/test_env.h"
-#include "update/child_process.h"
+#include "archive/child_process.h"
 
 namespace brivon {
 namespace update_e2e {
@@ -85,7 +85,13 @@ struct WindowsSeen {
 class UpdateEndToEnd : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    ASSERT_TRUE(testing::InstallPowerShellStandIn());
+    // No powershell.exe at all, as on a desk where it is missing or blocked: nothing needs it.
+    wchar_t windows[MAX_PATH] = {};
+    ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    const std::wstring powershell = std::wstring(windows) + L"\\System32\\WindowsPowerShell\\v1.0\\powershell.exe";
+    ::SetFileAttributesW(powershell.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileW(powershell.c_str());
+    ASSERT_FALSE(testing::Exists(powershell));
     oldExe_ = ReadBytes(testing::TestToolPath(L"fixture_sibling_10_2_0_15.exe"));
     newExe_ = ReadBytes(testing::TestToolPath(L"fixture_sibling_65535_0_65535_1.exe"));
     picture_ = FramedPicturePng(480, 320);
@@ -100,7 +106,7 @@ class UpdateEndToEnd : public ::testing::Test {
     server_.Serve(kPicturePath, HttpReply{200, picture_, "image/png"});
   }
 
-  // The folder's name holds a space: every path reaches 7-Zip and PowerShell whole.
+  // The folder's name holds a space: every path reaches 7-Zip whole.
   std::wstring MakeProgramFolder(const TempFolder& root, bool withTool = true) {
     const std::wstring folder = root / L"Programas Orvane";
     EXPECT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));

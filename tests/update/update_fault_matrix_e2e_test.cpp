@@ -14,7 +14,6 @@
 #include "common/text.h"
 #include "common/unique_handle.h"
 #include "support/log_lines.h"
-#include "support/powershell_standin.h"
 #include "update/update_end_to_end_support.h"
 
 namespace brivon {
@@ -29,7 +28,7 @@ struct FaultRow {
   bool withoutTool = false;       // 7za.exe missing (and not downloadable)
   bool holdInstalled = false;     // the installed executable held open without sharing
   bool holdNewOnceExtracted = false;  // the new executable held once 7-Zip has unpacked it
-  const wchar_t* powershell = nullptr;  // the stand-in's misbehaviour
+  bool scanner = false;               // a virus scanner stand-in watches the program folder
   bool expectNew = false;
   std::vector<std::string> downloads;  // markers of descargas.csv, in order and complete
   std::string extraction;              // "OK", "ERROR" or "" (no extraction line)
@@ -51,7 +50,7 @@ HttpReply Status(int status) {
 }
 
 std::vector<FaultRow> FaultRows(const std::string& newExe, const std::string& zipAtTop, const std::string& zipNoExe,
-                                const std::string& zipWithClient) {
+                                const std::string& zipWithClient, const std::string& zipBomb) {
   HttpReply exe{200, newExe};
   HttpReply zip{200, zipAtTop};
   HttpReply empty{200, ""};
@@ -63,7 +62,8 @@ std::vector<FaultRow> FaultRows(const std::string& newExe, const std::string& zi
   silent.neverAnswer = true;
   HttpReply corrupt{200, zipAtTop.substr(0, zipAtTop.size() / 2) + std::string(64, 'U')};
   HttpReply noExe{200, zipNoExe};
-  const std::vector<std::string> putBack = {"RENOMBRADO_A_2", "ERROR_DESCARGA", "RESTAURADO_EJECUTABLE_ANTERIOR"};
+  // The package is fetched with the program untouched: a failed download changes nothing.
+  const std::vector<std::string> putBack = {"ERROR_DESCARGA"};
   const std::string exePath = "/descargas/FacturaOrva.exe";
   const std::string zipPath = "/descargas/Paquete.zip";
   std::vector<FaultRow> rows = {
@@ -78,46 +78,35 @@ std::vector<FaultRow> FaultRows(const std::string& newExe, const std::string& zi
       {"ZIP corrupt", zipPath, corrupt},
       {"ZIP without an executable", zipPath, noExe},
       {"new executable cannot be moved in", zipPath, zip},
-      {"PowerShell fails", exePath, exe},
-      {"PowerShell exits 0 without an archive", zipPath, zip},
       {"update alert without entries", "", exe},
       {"package server silent", exePath, silent},
   };
-  rows[14].downloads = putBack;
+  rows[12].downloads = putBack;
   for (int i = 0; i < 6; ++i) rows[i].downloads = putBack;
   rows[0].downloadError = ";err=404";
   rows[4].downloadError = ";err=12152";  // no status line: ERROR_HTTP_INVALID_SERVER_RESPONSE
   rows[5].nobodyListens = true;
   rows[5].downloadError = ";err=12029";
   rows[6].holdInstalled = true;
-  rows[6].downloads = {"ERROR_RENOMBRAR_A_2", "DESCARGA_OMITIDA"};
+  rows[6].downloads = {"EJECUTABLE_NO_VERIFICADO", "ERROR_RENOMBRAR_A_2", "DESCARGA_OMITIDA"};
   rows[7].withoutTool = true;
-  rows[7].downloads = {"DESCARGA"};
+  rows[7].downloads = {"DESCARGA", "LIMPIEZA_OK", "LIMPIEZA_OK"};  // nothing of the run stays
   rows[7].extraction = "ERROR";
-  rows[8].downloads = {"DESCARGA"};
+  rows[8].downloads = rows[7].downloads;
   rows[8].extraction = "ERROR";
   rows[9].downloads = {"DESCARGA", "ZIP_SIN_EXE", "ZIP_EXE_SIN_MATCH_EN_RAIZ", "LIMPIEZA_OK"};
   rows[9].extraction = "OK";
   rows[10].holdNewOnceExtracted = true;
-  rows[10].downloads = {"DESCARGA",     "EJECUTABLE_NO_VERIFICADO", "RENOMBRADO_A_2_ZIP",           "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP",
-                        "COPIA_OK",     "COPIA_OK",                     "COPIA_PATRONES_RESUMEN_ZIP",
-                        "ZIP_CARPETA",  "ERROR_MOVER_EXE_NUEVO_A_RAIZ", "RESTAURADO_EJECUTABLE_ANTERIOR",
-                        "LIMPIEZA_OK"};
+  // Held before the swap: the program is never set aside.
+  rows[10].downloads = {"DESCARGA", "ERROR_MOVER_EXE_NUEVO_A_RAIZ", "LIMPIEZA_OK"};
   rows[10].extraction = "OK";
-  rows[10].archiveLine = ";estado=OK;ec=0";
-  rows[11].powershell = L"fail";
-  rows[11].expectNew = true;
-  rows[11].downloads = {"RENOMBRADO_A_2", "EJECUTABLE_NO_VERIFICADO", "DESCARGA", "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES", "COPIA_OK",
-                        "COPIA_OK",       "COPIA_PATRONES_RESUMEN", "ZIP_CARPETA"};
-  rows[11].archiveLine = ";estado=ERROR;ec=1";
-  rows[12].powershell = L"silent";
-  rows[12].expectNew = true;
-  rows[12].downloads = {"DESCARGA",    "EJECUTABLE_NO_VERIFICADO", "RENOMBRADO_A_2_ZIP",  "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP",
-                        "COPIA_OK",    "COPIA_OK",            "COPIA_PATRONES_RESUMEN_ZIP",
-                        "ZIP_CARPETA", "EXE_NUEVO_EN_RAIZ_OK", "LIMPIEZA_OK",
-                        "LIMPIEZA_OK"};
-  rows[12].extraction = "OK";
-  rows[12].archiveLine = ";estado=ERROR;ec=0";
+  const std::vector<std::string> exeInstalled = {"EJECUTABLE_NO_VERIFICADO", "RENOMBRADO_A_2", "DESCARGA",
+                                                "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES", "COPIA_OK", "COPIA_OK",
+                                                "COPIA_PATRONES_RESUMEN", "ZIP_CARPETA"};
+  const std::vector<std::string> zipInstalled = {"DESCARGA", "EJECUTABLE_NO_VERIFICADO", "RENOMBRADO_A_2_ZIP",
+                                                "EXE_NUEVO_EN_RAIZ_OK", "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP",
+                                                "COPIA_OK", "COPIA_OK", "COPIA_PATRONES_RESUMEN_ZIP", "ZIP_CARPETA",
+                                                "LIMPIEZA_OK", "LIMPIEZA_OK"};
   // The user's files under the names the run uses.
   const std::string other = "otro programa del usuario";
   // (The executable package's case is the worked example above.)
@@ -125,10 +114,8 @@ std::vector<FaultRow> FaultRows(const std::string& newExe, const std::string& zi
   keptZip.userFiles = {{L"FacturaOrva2.exe", other}};
   keptZip.userFilesAfter = {{L"FacturaOrva2_1.exe", other}};
   keptZip.expectNew = true;
-  keptZip.downloads = {"DESCARGA",           "EJECUTABLE_NO_VERIFICADO", "CONSERVADO_2_EXISTENTE", "RENOMBRADO_A_2_ZIP",
-                       "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP", "COPIA_OK", "COPIA_OK",
-                       "COPIA_PATRONES_RESUMEN_ZIP", "ZIP_CARPETA", "EXE_NUEVO_EN_RAIZ_OK",
-                       "LIMPIEZA_OK",        "LIMPIEZA_OK"};
+  keptZip.downloads = zipInstalled;
+  keptZip.downloads.insert(keptZip.downloads.begin() + 2, "CONSERVADO_2_EXISTENTE");
   keptZip.extraction = "OK";
   keptZip.archiveLine = ";estado=OK;ec=0";
   rows.push_back(keptZip);
@@ -136,7 +123,7 @@ std::vector<FaultRow> FaultRows(const std::string& newExe, const std::string& zi
   heldLeftover.userFiles = keptZip.userFiles;
   heldLeftover.userFilesAfter = keptZip.userFiles;
   heldLeftover.holdUserFile = L"FacturaOrva2.exe";
-  heldLeftover.downloads = {"ERROR_CONSERVAR_2_EXISTENTE", "DESCARGA_OMITIDA"};
+  heldLeftover.downloads = {"EJECUTABLE_NO_VERIFICADO", "ERROR_CONSERVAR_2_EXISTENTE", "DESCARGA_OMITIDA"};
   rows.push_back(heldLeftover);
   FaultRow dataName{"a package named like a data file is stored beside it", "/descargas/Datos.MDB", exe};
   dataName.userFilesAfter = {{L"Datos_1.MDB", newExe}};
@@ -155,21 +142,37 @@ std::vector<FaultRow> FaultRows(const std::string& newExe, const std::string& zi
   folderTaken.userFilesAfter = {{L"Datos\\cliente.txt", "cliente del usuario"},
                                 {L"Datos_1\\cliente.txt", "cliente del paquete"}};
   folderTaken.expectNew = true;
-  folderTaken.downloads = {"DESCARGA",    "CARPETA_EXTRACCION_LIBRE", "EJECUTABLE_NO_VERIFICADO", "RENOMBRADO_A_2_ZIP",
-                           "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP", "COPIA_OK", "COPIA_OK",
-                           "COPIA_PATRONES_RESUMEN_ZIP", "ZIP_CARPETA", "EXE_NUEVO_EN_RAIZ_OK", "LIMPIEZA_OK"};
+  folderTaken.downloads = zipInstalled;
+  folderTaken.downloads.insert(folderTaken.downloads.begin() + 1, "CARPETA_EXTRACCION_LIBRE");
+  folderTaken.downloads.pop_back();  // the folder keeps the package's other file
   folderTaken.extraction = "OK";
   folderTaken.archiveLine = ";estado=OK;ec=0";
   rows.push_back(folderTaken);
-  // As on a full disk, the copy back from the updates folder fails (a folder stands where the copy
-  // is written first): the previous version is moved back instead.
-  FaultRow copyFails = rows[10];
-  copyFails.name = "new executable cannot be moved in, and the copy back fails";
-  copyFails.userFiles = {{L"FacturaOrva.exe.escribiendo\\ocupado", "x"}};
-  copyFails.userFilesAfter = copyFails.userFiles;
-  rows.push_back(copyFails);
-  // A hung PowerShell is ended by the installer's child-process bound (ten minutes in brivon.exe);
-  // the archive tests run it with a short bound.
+  // A web filter answers the package request with its own page and status 200: no Windows
+  // program, so it never takes the program's name.
+  FaultRow filterPage{"a web filter's page instead of the program", exePath,
+                      HttpReply{200, "<html><body>Sitio bloqueado</body></html>", "text/html"}};
+  filterPage.downloads = {"EJECUTABLE_RECHAZADO"};
+  rows.push_back(filterPage);
+  // A small ZIP that unpacks to far more than its size is refused before anything is unpacked.
+  FaultRow bomb{"a ZIP that unpacks to a thousand times its size", zipPath, HttpReply{200, zipBomb}};
+  bomb.downloads = {"DESCARGA", "EXTRACCION_RECHAZADA", "LIMPIEZA_OK"};
+  rows.push_back(bomb);
+  // An on-access virus scanner holds every new file of the folder for 2.5 s: the download, what
+  // 7-Zip unpacks, the set-aside program, the copies and archives. Each step waits it out.
+  FaultRow scannedExe{"a virus scanner holds every new file (executable package)", exePath, exe};
+  scannedExe.scanner = true;
+  scannedExe.expectNew = true;
+  scannedExe.downloads = exeInstalled;
+  scannedExe.archiveLine = ";estado=OK;ec=0";
+  rows.push_back(scannedExe);
+  FaultRow scannedZip{"a virus scanner holds every new file (ZIP package)", zipPath, zip};
+  scannedZip.scanner = true;
+  scannedZip.expectNew = true;
+  scannedZip.downloads = zipInstalled;
+  scannedZip.extraction = "OK";
+  scannedZip.archiveLine = ";estado=OK;ec=0";
+  rows.push_back(scannedZip);
   return rows;
 }
 
@@ -184,7 +187,8 @@ TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) 
     deadPort = probe.port();
   }
 
-  for (const FaultRow& row : FaultRows(newExe_, zipAtTop, zipNoExe, zipWithClient)) {
+  const std::string zipBomb = MakeZip({{L"FacturaOrva.exe", newExe_}, {L"relleno.bin", std::string(64 << 20, '\0')}});
+  for (const FaultRow& row : FaultRows(newExe_, zipAtTop, zipNoExe, zipWithClient, zipBomb)) {
     SCOPED_TRACE(row.name);
     TempFolder root(L"brivon-fault");
     const std::wstring folder = MakeProgramFolder(root, !row.withoutTool);
@@ -209,8 +213,12 @@ TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) 
       heldInstalled.reset(::CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
       ASSERT_TRUE(heldInstalled);
     }
-    std::unique_ptr<testing::PowerShellMode> mode;
-    if (row.powershell) mode = std::make_unique<testing::PowerShellMode>(row.powershell);
+    std::unique_ptr<testing::BackgroundProgram> scanner;
+    if (row.scanner) {
+      scanner = std::make_unique<testing::BackgroundProgram>(testing::TestToolPath(L"brivon_scanner_standin.exe"),
+                                                             L"\"" + folder + L"\" 2500");
+      ASSERT_TRUE(testing::WaitUntil([&] { return Exists(root / L"escaner_listo"); }, 20000));
+    }
 
     // Holds the new executable between its extraction and its move into the program folder.
     UniqueFile heldNew;
@@ -223,11 +231,19 @@ TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) 
                                   OPEN_EXISTING, 0, nullptr));
     };
 
+    // The new executable is swapped in right after its check: the run pauses once it is
+    // unpacked, so that the test can take hold of it first.
+    if (row.holdNewOnceExtracted) ::SetEnvironmentVariableW(L"BRIVON_TEST_PAUSE_AT", L"UNZIP_7ZA");
+    // A file held for good: the outcome is the same after any wait, so the test build waits less.
+    const bool heldForGood = row.holdInstalled || row.holdUserFile || row.holdNewOnceExtracted;
+    if (heldForGood) ::SetEnvironmentVariableW(L"BRIVON_TEST_FILE_WAIT_MS", L"500");
     WindowsSeen seen = Run(folder, holdNew);
+    ::SetEnvironmentVariableW(L"BRIVON_TEST_PAUSE_AT", nullptr);
+    ::SetEnvironmentVariableW(L"BRIVON_TEST_FILE_WAIT_MS", nullptr);
     const bool heldInTime = static_cast<bool>(heldNew);
     heldInstalled.reset();
     heldNew.reset();
-    mode.reset();
+    scanner.reset();
 
     EXPECT_FALSE(seen.run.timedOut);
     EXPECT_EQ(seen.run.exitCode, 0u);
@@ -249,6 +265,10 @@ TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) 
       leftoverStays = leftoverStays || name == L"FacturaOrva2.exe";
     }
     if (!leftoverStays) EXPECT_FALSE(Exists(folder + L"\\FacturaOrva2.exe"));
+    // Nothing of the run is left beside the program, whatever happened.
+    EXPECT_FALSE(Exists(folder + L"\\FacturaOrva.exe.parcial"));
+    EXPECT_FALSE(Exists(folder + L"\\Paquete.zip"));
+    EXPECT_FALSE(Exists(folder + L"\\actualizador_registros\\actualizacion_en_curso.txt"));
     EXPECT_EQ(ReadBytes(folder + L"\\Datos.MDB"), kMdb);
     EXPECT_EQ(ReadBytes(folder + L"\\Empresa.BDORVA"), kBd);
     if (row.expectNew) {  // the replaced version is kept

@@ -1,6 +1,6 @@
 // The real brivon.exe installs an update from start to end: its check-in fetches an update alert
 // from the loopback service, the update window downloads and installs the package with the real
-// 7za.exe and the PowerShell stand-in, closes by itself, and the next alert follows. Whatever goes
+// 7za.exe, closes by itself, and the next alert follows. Whatever goes
 // wrong, the sibling program stays: its executable is the old one or the new one, byte for byte.
 // The worked examples: an executable package, then a ZIP package.
 #include <windows.h>
@@ -61,9 +61,9 @@ TEST_F(UpdateEndToEnd, ExecutablePackageThenTheNextStartArchivesWhatItLeft) {
   const std::string p = NarrowLow8(folder);
   const std::string k = NarrowLow8(kept);
   const std::vector<std::string> update = {
+      "EJECUTABLE_NO_VERIFICADO;" + p + "\\FacturaOrva.exe;firmante=",  // the installed program is unsigned
       "CONSERVADO_2_EXISTENTE;" + p + "\\FacturaOrva2.exe;->;" + p + "\\FacturaOrva2_1.exe",
       "RENOMBRADO_A_2;" + p + "\\FacturaOrva.exe;" + p + "\\FacturaOrva2.exe",
-      "EJECUTABLE_NO_VERIFICADO;" + p + "\\FacturaOrva.exe;firmante=",  // the installed program is unsigned
       "DESCARGA;" + url + ";" + p + "\\FacturaOrva.exe",
       "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES;" + p + "\\FacturaOrva2.exe;->;" + k + "\\FacturaOrva.exe",
       "COPIA_OK;" + p + "\\Datos.MDB;->;" + k + "\\Datos.MDB",
@@ -132,12 +132,12 @@ TEST_F(UpdateEndToEnd, ZipPackageInstallsItsExecutableAndKeepsTheRestOfThePackag
       "DESCARGA;" + url + ";" + p + "\\Paquete.zip",
       "EJECUTABLE_NO_VERIFICADO;" + p + "\\FacturaOrva.exe;firmante=",
       "RENOMBRADO_A_2_ZIP;" + p + "\\FacturaOrva.exe;->;" + p + "\\FacturaOrva2.exe",
+      "EXE_NUEVO_EN_RAIZ_OK;" + p + "\\Paquete\\bin\\FacturaOrva.exe;->;" + p + "\\FacturaOrva.exe",
       "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP;" + p + "\\FacturaOrva2.exe;->;" + k + "\\FacturaOrva.exe",
       "COPIA_OK;" + p + "\\Datos.MDB;->;" + k + "\\Datos.MDB",
       "COPIA_OK;" + p + "\\Empresa.BDORVA;->;" + k + "\\Empresa.BDORVA",
       "COPIA_PATRONES_RESUMEN_ZIP;dest=" + k + ";MDB=1;BDORVA=1",
       "ZIP_CARPETA;" + k + ";->;" + k + ".zip;estado=OK;ec=0",
-      "EXE_NUEVO_EN_RAIZ_OK;" + p + "\\Paquete\\bin\\FacturaOrva.exe;->;" + p + "\\FacturaOrva.exe",
       "LIMPIEZA_OK;ZIP_ELIMINADO;" + p + "\\Paquete.zip",
   };
   std::vector<std::string> whole = update;

@@ -19,7 +19,6 @@
 #include "servers/loopback_http_server.h"
 #include "solid_picture.h"
 #include "support/alert_window_driver.h"
-#include "support/powershell_standin.h"
 #include "support/program_run.h"
 #include "support/test_env.h"
 
@@ -486,7 +485,6 @@ TEST_F(AlertWindowsEndToEnd, EveryTermsAlertShowsItsOwnDocument) {
 }
 
 TEST_F(AlertWindowsEndToEnd, CloseBarArchivesASetAsideProgram) {
-  ASSERT_TRUE(testing::InstallPowerShellStandIn());
   ASSERT_TRUE(testing::WriteBytes(folder_ / L"brivon2.exe", "MZ la version anterior"));
   Store(SoloMensaje("Cerrar", "#C00000"));
   testing::ProgramRun run = Run([&](int, HWND window) { CloseThroughBar(window); });

@@ -4,21 +4,14 @@
 #include <functional>
 #include <string>
 
-#include "update/child_process.h"
+#include "archive/child_process.h"
+#include "archive/seven_zip_command.h"
 
 namespace brivon {
 
-inline constexpr wchar_t kArchiveToolName[] = L"7za.exe";
 // Exit codes of ExtractArchive's own failures (7-Zip's own codes pass through unchanged).
 inline constexpr unsigned long kExtractFolderFailed = 0xFFFFFFFF;  // destination not creatable
 inline constexpr unsigned long kExtractToolMissing = 2;            // no 7za.exe: nothing started
-
-// "<tool>" x "<archive>" -o"<destination>" -y
-std::wstring ExtractCommandLine(const std::wstring& toolPath, const std::wstring& archivePath,
-                                const std::wstring& destinationFolder);
-// The same with 7-Zip's progress output switched on: ... -y -bsp1
-std::wstring ExtractCommandLineWithProgress(const std::wstring& toolPath, const std::wstring& archivePath,
-                                            const std::wstring& destinationFolder);
 
 // 7-Zip's own verdict: 0 is success, 1 a warning (the files are out); anything else failed.
 inline bool IsExtractionSuccess(unsigned long exitCode) { return exitCode == 0 || exitCode == 1; }

@@ -1,23 +1,12 @@
-#include "update/extraction.h"
+#include "archive/extraction.h"
 
 #include <windows.h>
 
 #include <optional>
 
-#include "update/extraction_progress.h"
-#include "update/file_moves.h"
+#include "archive/extraction_progress.h"
 
 namespace brivon {
-
-std::wstring ExtractCommandLine(const std::wstring& toolPath, const std::wstring& archivePath,
-                                const std::wstring& destinationFolder) {
-  return L"\"" + toolPath + L"\" x \"" + archivePath + L"\" -o\"" + destinationFolder + L"\" -y";
-}
-
-std::wstring ExtractCommandLineWithProgress(const std::wstring& toolPath, const std::wstring& archivePath,
-                                            const std::wstring& destinationFolder) {
-  return ExtractCommandLine(toolPath, archivePath, destinationFolder) + L" -bsp1";
-}
 
 bool ExtractArchive(const std::wstring& programFolder, const std::wstring& archivePath,
                     const std::wstring& destinationFolder, unsigned long* exitCode, unsigned long timeoutMs,
@@ -35,8 +24,9 @@ bool ExtractArchive(const std::wstring& programFolder, const std::wstring& archi
     }
   }
 
-  std::wstring toolPath = programFolder + L"\\" + kArchiveToolName;
-  if (!IsExistingFile(toolPath)) {
+  std::wstring toolPath = ArchiveToolPath(programFolder);
+  attributes = ::GetFileAttributesW(toolPath.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     code = kExtractToolMissing;
     return report(false);
   }

@@ -1,4 +1,4 @@
-// Hidden child processes (7za.exe, PowerShell) with a bounded wait.
+// Hidden child processes (7za.exe) with a bounded wait.
 #pragma once
 
 #include <cstddef>

@@ -1,9 +1,6 @@
-#include "support/powershell_standin.h"
+#include "support/archive_reading.h"
 
 #include <windows.h>
-
-#include <filesystem>
-#include <system_error>
 
 #include "common/text.h"
 #include "common/unique_handle.h"
@@ -11,16 +8,6 @@
 
 namespace brivon::testing {
 namespace {
-
-constexpr wchar_t kModeVariable[] = L"BRIVON_POWERSHELL_STANDIN";
-constexpr wchar_t kLogVariable[] = L"BRIVON_POWERSHELL_STANDIN_LOG";
-
-std::wstring SystemRoot() {
-  wchar_t buffer[MAX_PATH] = {};
-  DWORD length = ::GetEnvironmentVariableW(L"SystemRoot", buffer, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) length = ::GetSystemWindowsDirectoryW(buffer, MAX_PATH);
-  return std::wstring(buffer, length);
-}
 
 // Runs a program with its standard output gathered; false when it cannot start or ends non-zero.
 bool RunCapturing(std::wstring commandLine, std::string* output) {
@@ -51,27 +38,6 @@ bool RunCapturing(std::wstring commandLine, std::string* output) {
 }
 
 }  // namespace
-
-std::wstring SystemPowerShellPath() {
-  return SystemRoot() + L"\\System32\\WindowsPowerShell\\v1.0\\powershell.exe";
-}
-
-bool InstallPowerShellStandIn() {
-  std::wstring target = SystemPowerShellPath();
-  std::wstring folder = target.substr(0, target.find_last_of(L'\\'));
-  std::error_code ignored;
-  std::filesystem::create_directories(std::filesystem::path(folder), ignored);
-  return ::CopyFileW(TestToolPath(L"brivon_powershell_standin.exe").c_str(), target.c_str(), FALSE) &&
-         ::CopyFileW(ArchiveToolPath().c_str(), (folder + L"\\7za.exe").c_str(), FALSE);
-}
-
-PowerShellMode::PowerShellMode(const std::wstring& mode) { ::SetEnvironmentVariableW(kModeVariable, mode.c_str()); }
-PowerShellMode::~PowerShellMode() { ::SetEnvironmentVariableW(kModeVariable, nullptr); }
-
-PowerShellCallLog::PowerShellCallLog(const std::wstring& logPath) {
-  ::SetEnvironmentVariableW(kLogVariable, logPath.c_str());
-}
-PowerShellCallLog::~PowerShellCallLog() { ::SetEnvironmentVariableW(kLogVariable, nullptr); }
 
 std::vector<std::wstring> ListArchive(const std::wstring& archivePath, bool* ok) {
   std::string output;

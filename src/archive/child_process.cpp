@@ -1,4 +1,4 @@
-#include "update/child_process.h"
+#include "archive/child_process.h"
 
 #include <windows.h>
 
@@ -15,8 +15,8 @@ namespace {
 // in practice; the bound only keeps a wedged kernel object from hanging the caller instead.
 constexpr DWORD kTerminationWaitMs = 30 * 1000;
 
-// A job holds the child and whatever it starts itself (PowerShell or a stand-in may start
-// helpers), so ending it at the limit ends all of them and no helper keeps files open.
+// A job holds the child and whatever it starts itself (a tool may start helpers), so ending it
+// at the limit ends all of them and no helper keeps files open.
 UniqueHandle CreateKillOnCloseJob() {
   UniqueHandle job(::CreateJobObjectW(nullptr, nullptr));
   if (!job) return job;

@@ -1,4 +1,4 @@
-#include "update/extraction_progress.h"
+#include "archive/extraction_progress.h"
 
 namespace brivon {
 namespace {

@@ -1,0 +1,46 @@
+// A file another process holds for a moment (an on-access virus scanner opening every new file, a
+// backup agent, the search indexer) frees up soon. Every file operation of an update, the repair
+// and the housekeeping that meets a sharing violation or an access refusal is tried again, with
+// growing pauses, for a bounded time; only then does it count as failed.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace brivon {
+
+// How long a held file is waited for, in all.
+inline constexpr unsigned long kFileWaitLimitMs = 10000;
+
+// Errors that a file held by someone else gives, and that pass when it is let go.
+bool IsWaitableFileError(DWORD error);
+
+// The pause before attempt number `attempt` (1 for the first retry), given the time already spent
+// waiting; 0 when the operation has failed for good (an error waiting does not cure, or the limit).
+unsigned long NextFilePause(DWORD error, int attempt, unsigned long waitedMs,
+                            unsigned long limitMs = kFileWaitLimitMs);
+
+// Time and sleep, replaceable by a test's clock.
+struct WaitClock {
+  std::function<uint64_t()> nowMs;
+  std::function<void(unsigned long)> sleepMs;
+};
+const WaitClock& SystemWaitClock();
+
+// Runs `operation` (true on success, GetLastError() set on failure) until it succeeds or waiting
+// no longer helps. On false GetLastError() holds the last failure's error.
+bool WithFileWaits(const std::function<bool()>& operation, const WaitClock& clock = SystemWaitClock());
+
+// The plain operations, each with the waits above.
+bool MoveFileWaiting(const std::wstring& from, const std::wstring& to, DWORD flags);
+bool DeleteFileWaiting(const std::wstring& path);
+bool RemoveFolderWaiting(const std::wstring& path);
+bool SetAttributesWaiting(const std::wstring& path, DWORD attributes);
+// Waits until no one else holds path in a way that stops a rename (a scanner shares reading and
+// writing, not deletion). False when it is still held at the limit, or is not there.
+bool WaitUntilMovable(const std::wstring& path);
+
+}  // namespace brivon

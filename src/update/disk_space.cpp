@@ -1,0 +1,33 @@
+#include "update/disk_space.h"
+
+#include <windows.h>
+
+namespace brivon {
+
+bool LeavesEnoughSpace(uint64_t freeBytes, uint64_t neededBytes, uint64_t margin) {
+  if (neededBytes > freeBytes) return false;
+  return freeBytes - neededBytes >= margin;
+}
+
+bool WithinExpansionCap(uint64_t packageBytes, uint64_t unpackedBytes, uint64_t ratio) {
+  if (ratio != 0 && packageBytes > UINT64_MAX / ratio) return true;  // the cap is past any size
+  return unpackedBytes <= packageBytes * ratio;
+}
+
+bool ReadFreeBytes(const std::wstring& path, uint64_t* freeBytes) {
+  *freeBytes = 0;
+  // The call takes a folder: a file's own folder stands for it.
+  std::wstring folder = path;
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    const size_t cut = path.find_last_of(L"\\/");
+    if (cut != std::wstring::npos) folder = path.substr(0, cut + 1);
+  }
+  if (!folder.empty() && folder.back() != L'\\' && folder.back() != L'/') folder += L'\\';
+  ULARGE_INTEGER available = {};
+  if (!::GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) return false;
+  *freeBytes = available.QuadPart;
+  return true;
+}
+
+}  // namespace brivon

@@ -1,0 +1,95 @@
+// A file held for a moment by someone else is waited for, for a bounded time, with growing
+// pauses; an error waiting does not cure fails at once. The clock is the test's own.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "common/file_waits.h"
+#include "common/long_path.h"
+
+namespace brivon {
+namespace {
+
+struct FakeClock {
+  uint64_t now = 0;
+  WaitClock clock() {
+    return WaitClock{[this] { return now; }, [this](unsigned long ms) { now += ms; }};
+  }
+};
+
+TEST(FileWaitsTest, HeldFilesAreWaitedForWithinTheLimit) {
+  struct Row {
+    const char* what;
+    DWORD error;           // what each failed attempt gives
+    unsigned long freeAt;  // the operation succeeds from this fake time on; ~0ul: never
+    bool succeeds;
+    int attempts;
+    unsigned long waitedAtMost;
+  } rows[] = {
+      {"free at once", ERROR_SHARING_VIOLATION, 0, true, 1, 0},
+      {"a scanner for 0.3 s", ERROR_SHARING_VIOLATION, 300, true, 4, 350},
+      {"a scanner for 2.5 s", ERROR_SHARING_VIOLATION, 2500, true, 7, 2550},
+      {"held past the limit", ERROR_SHARING_VIOLATION, ~0ul, false, 15, kFileWaitLimitMs},
+      {"access refused for a moment", ERROR_ACCESS_DENIED, 900, true, 6, 1550},
+      {"a lock on a range", ERROR_LOCK_VIOLATION, 100, true, 3, 150},
+      {"missing: no wait", ERROR_FILE_NOT_FOUND, ~0ul, false, 1, 0},
+      {"disk full: no wait", ERROR_DISK_FULL, ~0ul, false, 1, 0},
+      {"name taken: no wait", ERROR_ALREADY_EXISTS, ~0ul, false, 1, 0},
+  };
+  for (const Row& row : rows) {
+    FakeClock fake;
+    int attempts = 0;
+    const bool ok = WithFileWaits(
+        [&] {
+          ++attempts;
+          if (fake.now >= row.freeAt) return true;
+          ::SetLastError(row.error);
+          return false;
+        },
+        fake.clock());
+    EXPECT_EQ(ok, row.succeeds) << row.what;
+    EXPECT_EQ(attempts, row.attempts) << row.what;
+    EXPECT_LE(fake.now, row.waitedAtMost) << row.what;
+    if (!ok) EXPECT_EQ(::GetLastError(), row.error) << row.what;  // the caller logs the real cause
+  }
+}
+
+TEST(FileWaitsTest, PausesGrowThenHoldAtOneSecondAndEndAtTheLimit) {
+  struct Row {
+    int attempt;
+    unsigned long waited;
+    unsigned long pause;
+  } rows[] = {
+      {1, 0, 50},       {2, 50, 100},     {3, 150, 200},   {5, 750, 800},
+      {6, 1550, 1000},  {12, 7550, 1000}, {13, 9550, 450}, {14, kFileWaitLimitMs, 0},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(NextFilePause(ERROR_SHARING_VIOLATION, row.attempt, row.waited), row.pause) << row.attempt;
+  }
+}
+
+}  // namespace
+}  // namespace brivon
+
+namespace brivon {
+namespace {
+
+// Deep folders: only a path from 248 characters on goes to the file system in its extended form
+// (which form, the long-path table of the housekeeping says).
+TEST(LongPathTest, OnlyLongPathsTakeTheExtendedForm) {
+  const std::wstring deep(250, L'c');
+  struct Row {
+    std::wstring path;
+    std::wstring expected;
+  } rows[] = {
+      {L"C:\\App\\Programa.exe", L"C:\\App\\Programa.exe"},
+      {L"C:\\" + deep, L"\\\\?\\C:\\" + deep},
+      {L"\\\\servidor\\datos\\" + deep, L"\\\\?\\UNC\\servidor\\datos\\" + deep},
+  };
+  for (const Row& row : rows) EXPECT_EQ(ForFileSystem(row.path), row.expected) << row.path.size();
+}
+
+}  // namespace
+}  // namespace brivon
