@@ -7,16 +7,70 @@
 
 #include <vector>
 
+#include "common/unique_handle.h"
+
 namespace brivon {
 namespace {
+
+#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
+constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x00000800;
+#endif
+
+// The check's libraries load with the first check, not with the program: most starts hold no
+// update, and loading them cost each start about as much as its check-in's POST.
+struct TrustLibrary {
+  UniqueModule wintrust;
+  UniqueModule crypt32;
+  decltype(&::WinVerifyTrust) verify = nullptr;
+  decltype(&::WTHelperProvDataFromStateData) providerData = nullptr;
+  decltype(&::WTHelperGetProvSignerFromChain) signer = nullptr;
+  decltype(&::WTHelperGetProvCertFromChain) certificate = nullptr;
+  decltype(&::CertNameToStrW) nameToString = nullptr;
+  bool loaded() const { return verify && providerData && signer && certificate && nameToString; }
+};
+
+// Only from the system folder: the program folder is writable by the signed-in user.
+UniqueModule LoadSystemLibrary(const wchar_t* name) {
+  HMODULE module = ::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (module == nullptr) {
+    wchar_t system[MAX_PATH] = {};
+    const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) {
+      module = ::LoadLibraryExW((std::wstring(system) + L"\\" + name).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    }
+  }
+  return UniqueModule(module);
+}
+
+template <typename Function>
+void Bind(const UniqueModule& module, const char* name, Function* function) {
+  FARPROC address = module ? ::GetProcAddress(module.get(), name) : nullptr;
+  *function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
+}
+
+// Loaded once, by whichever thread checks first; kept until the program ends.
+const TrustLibrary& Trust() {
+  static const TrustLibrary library = [] {
+    TrustLibrary l;
+    l.wintrust = LoadSystemLibrary(L"wintrust.dll");
+    l.crypt32 = LoadSystemLibrary(L"crypt32.dll");
+    Bind(l.wintrust, "WinVerifyTrust", &l.verify);
+    Bind(l.wintrust, "WTHelperProvDataFromStateData", &l.providerData);
+    Bind(l.wintrust, "WTHelperGetProvSignerFromChain", &l.signer);
+    Bind(l.wintrust, "WTHelperGetProvCertFromChain", &l.certificate);
+    Bind(l.crypt32, "CertNameToStrW", &l.nameToString);
+    return l;
+  }();
+  return library;
+}
 
 std::wstring NameText(const CERT_NAME_BLOB& name) {
   CERT_NAME_BLOB copy = name;
   const DWORD flags = CERT_X500_NAME_STR | CERT_NAME_STR_REVERSE_FLAG;
-  DWORD length = ::CertNameToStrW(X509_ASN_ENCODING, &copy, flags, nullptr, 0);
+  DWORD length = Trust().nameToString(X509_ASN_ENCODING, &copy, flags, nullptr, 0);
   if (length <= 1) return {};
   std::vector<wchar_t> text(length);
-  ::CertNameToStrW(X509_ASN_ENCODING, &copy, flags, text.data(), length);
+  Trust().nameToString(X509_ASN_ENCODING, &copy, flags, text.data(), length);
   return std::wstring(text.data());
 }
 
@@ -24,6 +78,12 @@ std::wstring NameText(const CERT_NAME_BLOB& name) {
 
 SignatureFacts ReadSignature(const std::wstring& path) {
   SignatureFacts facts;
+  const TrustLibrary& trust = Trust();
+  if (!trust.loaded()) {  // no check possible: never taken for a valid signature
+    facts.status = ERROR_MOD_NOT_FOUND;
+    facts.state = SignatureState::Invalid;
+    return facts;
+  }
   WINTRUST_FILE_INFO file{};
   file.cbStruct = sizeof(file);
   file.pcwszFilePath = path.c_str();
@@ -36,12 +96,12 @@ SignatureFacts ReadSignature(const std::wstring& path) {
   data.dwStateAction = WTD_STATEACTION_VERIFY;
   data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL | WTD_REVOCATION_CHECK_NONE;
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-  facts.status = ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+  facts.status = trust.verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
   if (facts.status == ERROR_SUCCESS) {
     facts.state = SignatureState::Valid;
-    CRYPT_PROVIDER_DATA* provider = ::WTHelperProvDataFromStateData(data.hWVTStateData);
-    CRYPT_PROVIDER_SGNR* signer = provider ? ::WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
-    CRYPT_PROVIDER_CERT* certificate = signer ? ::WTHelperGetProvCertFromChain(signer, 0) : nullptr;
+    CRYPT_PROVIDER_DATA* provider = trust.providerData(data.hWVTStateData);
+    CRYPT_PROVIDER_SGNR* signer = provider ? trust.signer(provider, 0, FALSE, 0) : nullptr;
+    CRYPT_PROVIDER_CERT* certificate = signer ? trust.certificate(signer, 0) : nullptr;
     if (certificate && certificate->pCert && certificate->pCert->pCertInfo) {
       facts.subject = NameText(certificate->pCert->pCertInfo->Subject);
       facts.issuer = NameText(certificate->pCert->pCertInfo->Issuer);
@@ -55,7 +115,7 @@ SignatureFacts ReadSignature(const std::wstring& path) {
     facts.state = SignatureState::Invalid;
   }
   data.dwStateAction = WTD_STATEACTION_CLOSE;
-  ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+  trust.verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
   return facts;
 }
 
