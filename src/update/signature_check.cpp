@@ -7,14 +7,10 @@
 
 #include <vector>
 
-#include "common/unique_handle.h"
+#include "common/system_library.h"
 
 namespace brivon {
 namespace {
-
-#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
-constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x00000800;
-#endif
 
 // The check's libraries load with the first check, not with the program: most starts hold no
 // update, and loading them cost each start about as much as its check-in's POST.
@@ -29,36 +25,17 @@ struct TrustLibrary {
   bool loaded() const { return verify && providerData && signer && certificate && nameToString; }
 };
 
-// Only from the system folder: the program folder is writable by the signed-in user.
-UniqueModule LoadSystemLibrary(const wchar_t* name) {
-  HMODULE module = ::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (module == nullptr) {
-    wchar_t system[MAX_PATH] = {};
-    const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
-    if (length > 0 && length < MAX_PATH) {
-      module = ::LoadLibraryExW((std::wstring(system) + L"\\" + name).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    }
-  }
-  return UniqueModule(module);
-}
-
-template <typename Function>
-void Bind(const UniqueModule& module, const char* name, Function* function) {
-  FARPROC address = module ? ::GetProcAddress(module.get(), name) : nullptr;
-  *function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
-}
-
 // Loaded once, by whichever thread checks first; kept until the program ends.
 const TrustLibrary& Trust() {
   static const TrustLibrary library = [] {
     TrustLibrary l;
     l.wintrust = LoadSystemLibrary(L"wintrust.dll");
     l.crypt32 = LoadSystemLibrary(L"crypt32.dll");
-    Bind(l.wintrust, "WinVerifyTrust", &l.verify);
-    Bind(l.wintrust, "WTHelperProvDataFromStateData", &l.providerData);
-    Bind(l.wintrust, "WTHelperGetProvSignerFromChain", &l.signer);
-    Bind(l.wintrust, "WTHelperGetProvCertFromChain", &l.certificate);
-    Bind(l.crypt32, "CertNameToStrW", &l.nameToString);
+    l.verify = SystemFunction<decltype(l.verify)>(l.wintrust, "WinVerifyTrust");
+    l.providerData = SystemFunction<decltype(l.providerData)>(l.wintrust, "WTHelperProvDataFromStateData");
+    l.signer = SystemFunction<decltype(l.signer)>(l.wintrust, "WTHelperGetProvSignerFromChain");
+    l.certificate = SystemFunction<decltype(l.certificate)>(l.wintrust, "WTHelperGetProvCertFromChain");
+    l.nameToString = SystemFunction<decltype(l.nameToString)>(l.crypt32, "CertNameToStrW");
     return l;
   }();
   return library;
