@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Package download benchmark: DownloadPackage under Wine against curl, both fetching the same file
 # from a loopback HTTP server in the same run, for several read sizes and two package sizes (peak
-# memory must not grow with the package).
+# memory must not grow with the package). The program flushes the package before it renames it, so
+# two floors: curl alone, and curl followed by an fsync of its file (`sync -d FILE`).
 #   bash bench/download_bench.sh [SIZE_MIB] [READ_SIZES...]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/arch.sh"
 arch_choose
+# A fresh clone has no tools yet: fetch what the build needs, as the test command does.
+"$root/scripts/deps.sh" "${BRIVON_BUILD_ROOT:-$root/build}"
 export BRIVON_BUILD_DIR="${BRIVON_BUILD_DIR:-$root/build/$BRIVON_ARCH}"
 size_mib="${1:-1024}"
 shift || true
@@ -71,6 +74,9 @@ for mib in 64 "$size_mib"; do
     s=$(/usr/bin/time -f '%M' -o "$work/time.txt" curl -sf -o "$work/curl.out" -w '%{time_total}' "$url")
     times[$mib,curl]+="$s "
     rss[$mib,curl]=$(cat "$work/time.txt")
+    start=$(date +%s.%N)
+    sync -d "$work/curl.out"
+    times[$mib,synced]+="$(echo "$s + $(date +%s.%N) - $start" | bc -l) "
     # Flushed outside the timing, so one client's write-back does not slow the next one down.
     rm -f "$work/curl.out" && sync
     for size in "${read_sizes[@]}"; do
@@ -92,13 +98,17 @@ done
 printf '%-26s %6s %9s %9s %9s %10s %12s\n' "client" "MiB" "seconds" "fastest" "MiB/s" "peak_KiB" "private_KiB"
 for mib in 64 "$size_mib"; do
   curl_s=$(median "${times[$mib,curl]}")
+  synced_s=$(median "${times[$mib,synced]}")
   printf '%-26s %6s %9.3f %9.3f %9.1f %10s %12s\n' "curl" "$mib" "$curl_s" "$(fastest "${times[$mib,curl]}")" \
     "$(echo "$mib / $curl_s" | bc -l)" \
     "${rss[$mib,curl]}" "-"
+  printf '%-26s %6s %9.3f %9.3f %9.1f %10s %12s\n' "curl + sync -d" "$mib" "$synced_s" \
+    "$(fastest "${times[$mib,synced]}")" "$(echo "$mib / $synced_s" | bc -l)" "${rss[$mib,curl]}" "-"
   for size in "${read_sizes[@]}"; do
     s=$(median "${times[$mib,$size]}")
-    printf '%-26s %6s %9.3f %9.3f %9.1f %10s %12s   x%.2f curl\n' "DownloadPackage ${size}B" "$mib" "$s" \
-      "$(fastest "${times[$mib,$size]}")" \
-      "$(echo "$mib / $s" | bc -l)" "${rss[$mib,$size]}" "${private[$mib,$size]}" "$(echo "$s / $curl_s" | bc -l)"
+    printf '%-26s %6s %9.3f %9.3f %9.1f %10s %12s   x%.2f curl  x%.2f curl + sync -d\n' "DownloadPackage ${size}B" \
+      "$mib" "$s" "$(fastest "${times[$mib,$size]}")" \
+      "$(echo "$mib / $s" | bc -l)" "${rss[$mib,$size]}" "${private[$mib,$size]}" "$(echo "$s / $curl_s" | bc -l)" \
+      "$(echo "$s / $synced_s" | bc -l)"
   done
 done

@@ -11,7 +11,7 @@ mapfile -t arches < <(arch_for_tests)
 if [ -n "${BRIVON_ARCH:-}" ]; then
   arch_choose
 elif [ ${#arches[@]} -gt 1 ]; then
-  echo "architectures: i686 and x86_64, one after the other (this kernel runs 32- and 64-bit programs)"
+  echo "architectures: i686 and x86_64, side by side (this kernel runs 32- and 64-bit programs)"
 else
   arch_choose
 fi
@@ -29,16 +29,65 @@ if [[ " ${arches[*]} " != *" i686 "* ]]; then
     ctest --test-dir "$BRIVON_BUILD_ROOT/i686" --output-on-failure -R '^brivon_executable_image$'
   ) || status=1
 fi
-for arch in "${arches[@]}"; do
-  echo "== tests for $arch"
+
+# Two architectures test side by side: the second on the next port and on a display of its own
+# (the first free one from :<display + 100>), so neither sees the other's service or windows.
+# The tests mostly wait on Wine, the network and the screen, so its build overlaps the first's tests.
+base_port="${BRIVON_TEST_PORT:-47321}"
+base_display="${BRIVON_XVFB_DISPLAY:-:77}"
+free_display() {
+  local n=$((${base_display#:} + 100))
+  while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
+  echo ":$n"
+}
+# Within one architecture, tests run side by side too; the ones that share the built-in port,
+# the display or the archive tools in the prefix hold a lock (tests/CMakeLists.txt).
+jobs="${BRIVON_TEST_JOBS:-4}"
+
+build_arch() {  # arch
+  BRIVON_ARCH=$1 "$root/scripts/build.sh" "$BRIVON_BUILD_ROOT/$1"
+}
+test_arch() {  # arch [ctest args...]
+  local arch=$1
+  shift
   (
     export BRIVON_ARCH=$arch BRIVON_BUILD_DIR="$BRIVON_BUILD_ROOT/$arch"
-    # (set -e does not hold inside a subshell tested by ||: each step says so itself)
-    "$root/scripts/build.sh" "$BRIVON_BUILD_DIR" || exit 1
     source "$root/scripts/bench.sh"
     bench_ensure || exit 1
     trap bench_stop EXIT
-    ctest --test-dir "$BRIVON_BUILD_DIR" --output-on-failure "$@"
-  ) || status=1
-done
+    ctest --test-dir "$BRIVON_BUILD_DIR" --output-on-failure -j "$jobs" "$@"
+  )
+}
+
+if [ ${#arches[@]} -eq 1 ]; then
+  arch=${arches[0]}
+  echo "== tests for $arch"
+  # (set -e does not hold inside a subshell tested by ||: each step says so itself)
+  { build_arch "$arch" && test_arch "$arch" "$@"; } || status=1
+  exit $status
+fi
+
+first=${arches[0]} second=${arches[1]}
+log="$BRIVON_BUILD_ROOT/tests-$first.log"
+echo "== building for $first"
+if build_arch "$first"; then
+  echo "== tests for $first (output below once they end), while $second builds"
+  test_arch "$first" "$@" >"$log" 2>&1 &
+  first_tests=$!
+else
+  status=1
+  first_tests=
+fi
+echo "== tests for $second"
+(
+  export BRIVON_TEST_PORT=$((base_port + 1)) BRIVON_XVFB_DISPLAY
+  BRIVON_XVFB_DISPLAY=$(free_display)
+  unset DISPLAY BRIVON_OWN_DISPLAY
+  build_arch "$second" && test_arch "$second" "$@"
+) || status=1
+if [ -n "$first_tests" ]; then
+  wait "$first_tests" || status=1
+  echo "== tests for $first"
+  cat "$log"
+fi
 exit $status

@@ -5,7 +5,6 @@
 #include <shlobj.h>
 
 #include <cstdio>
-#include <ctime>
 
 #include "common/test_hooks.h"
 
@@ -56,12 +55,9 @@ void AppendCheckinLog(const std::wstring& programFolder, std::string_view text) 
   EnsureDirectoryTree(folder);
   std::wstring path = folder + L"\\" + kCheckinLog;
 
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  if (std::tm* converted = std::localtime(&now)) local = *converted;
-  LocalTime when{static_cast<unsigned>(local.tm_year + 1900), static_cast<unsigned>(local.tm_mon + 1),
-                 static_cast<unsigned>(local.tm_mday), static_cast<unsigned>(local.tm_hour),
-                 static_cast<unsigned>(local.tm_min), static_cast<unsigned>(local.tm_sec)};
+  // The same clock as the other logs: the C runtime's time_t is 32 bits in the 32-bit build and
+  // would stop in January 2038.
+  const LocalTime when = Now();
 
   // The log stays read-only + system between check-ins; clear that for the write.
   ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);

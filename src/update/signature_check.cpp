@@ -7,16 +7,47 @@
 
 #include <vector>
 
+#include "common/system_library.h"
+
 namespace brivon {
 namespace {
+
+// The check's libraries load with the first check, not with the program: most starts hold no
+// update, and loading them cost each start about as much as its check-in's POST.
+struct TrustLibrary {
+  UniqueModule wintrust;
+  UniqueModule crypt32;
+  decltype(&::WinVerifyTrust) verify = nullptr;
+  decltype(&::WTHelperProvDataFromStateData) providerData = nullptr;
+  decltype(&::WTHelperGetProvSignerFromChain) signer = nullptr;
+  decltype(&::WTHelperGetProvCertFromChain) certificate = nullptr;
+  decltype(&::CertNameToStrW) nameToString = nullptr;
+  bool loaded() const { return verify && providerData && signer && certificate && nameToString; }
+};
+
+// Loaded once, by whichever thread checks first; kept until the program ends.
+const TrustLibrary& Trust() {
+  static const TrustLibrary library = [] {
+    TrustLibrary l;
+    l.wintrust = LoadSystemLibrary(L"wintrust.dll");
+    l.crypt32 = LoadSystemLibrary(L"crypt32.dll");
+    l.verify = SystemFunction<decltype(l.verify)>(l.wintrust, "WinVerifyTrust");
+    l.providerData = SystemFunction<decltype(l.providerData)>(l.wintrust, "WTHelperProvDataFromStateData");
+    l.signer = SystemFunction<decltype(l.signer)>(l.wintrust, "WTHelperGetProvSignerFromChain");
+    l.certificate = SystemFunction<decltype(l.certificate)>(l.wintrust, "WTHelperGetProvCertFromChain");
+    l.nameToString = SystemFunction<decltype(l.nameToString)>(l.crypt32, "CertNameToStrW");
+    return l;
+  }();
+  return library;
+}
 
 std::wstring NameText(const CERT_NAME_BLOB& name) {
   CERT_NAME_BLOB copy = name;
   const DWORD flags = CERT_X500_NAME_STR | CERT_NAME_STR_REVERSE_FLAG;
-  DWORD length = ::CertNameToStrW(X509_ASN_ENCODING, &copy, flags, nullptr, 0);
+  DWORD length = Trust().nameToString(X509_ASN_ENCODING, &copy, flags, nullptr, 0);
   if (length <= 1) return {};
   std::vector<wchar_t> text(length);
-  ::CertNameToStrW(X509_ASN_ENCODING, &copy, flags, text.data(), length);
+  Trust().nameToString(X509_ASN_ENCODING, &copy, flags, text.data(), length);
   return std::wstring(text.data());
 }
 
@@ -24,6 +55,12 @@ std::wstring NameText(const CERT_NAME_BLOB& name) {
 
 SignatureFacts ReadSignature(const std::wstring& path) {
   SignatureFacts facts;
+  const TrustLibrary& trust = Trust();
+  if (!trust.loaded()) {  // no check possible: never taken for a valid signature
+    facts.status = ERROR_MOD_NOT_FOUND;
+    facts.state = SignatureState::Invalid;
+    return facts;
+  }
   WINTRUST_FILE_INFO file{};
   file.cbStruct = sizeof(file);
   file.pcwszFilePath = path.c_str();
@@ -36,12 +73,12 @@ SignatureFacts ReadSignature(const std::wstring& path) {
   data.dwStateAction = WTD_STATEACTION_VERIFY;
   data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL | WTD_REVOCATION_CHECK_NONE;
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-  facts.status = ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+  facts.status = trust.verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
   if (facts.status == ERROR_SUCCESS) {
     facts.state = SignatureState::Valid;
-    CRYPT_PROVIDER_DATA* provider = ::WTHelperProvDataFromStateData(data.hWVTStateData);
-    CRYPT_PROVIDER_SGNR* signer = provider ? ::WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
-    CRYPT_PROVIDER_CERT* certificate = signer ? ::WTHelperGetProvCertFromChain(signer, 0) : nullptr;
+    CRYPT_PROVIDER_DATA* provider = trust.providerData(data.hWVTStateData);
+    CRYPT_PROVIDER_SGNR* signer = provider ? trust.signer(provider, 0, FALSE, 0) : nullptr;
+    CRYPT_PROVIDER_CERT* certificate = signer ? trust.certificate(signer, 0) : nullptr;
     if (certificate && certificate->pCert && certificate->pCert->pCertInfo) {
       facts.subject = NameText(certificate->pCert->pCertInfo->Subject);
       facts.issuer = NameText(certificate->pCert->pCertInfo->Issuer);
@@ -55,7 +92,7 @@ SignatureFacts ReadSignature(const std::wstring& path) {
     facts.state = SignatureState::Invalid;
   }
   data.dwStateAction = WTD_STATEACTION_CLOSE;
-  ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+  trust.verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
   return facts;
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <regex>
 
 #include "common/text.h"
@@ -16,6 +17,16 @@ using testing::ReadBytes;
 using testing::TempFolder;
 
 const std::regex kStampedLine(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2};)");
+
+// The system's local time as the logs stamp it.
+std::string StampNow() {
+  SYSTEMTIME t;
+  ::GetLocalTime(&t);
+  char text[32];
+  std::snprintf(text, sizeof(text), "%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
+                t.wSecond);
+  return text;
+}
 
 // Splits a log file's bytes into lines ended by CR LF; a line left without CR LF fails the test.
 std::vector<std::string> CrLfLines(const std::string& bytes) {
@@ -96,7 +107,9 @@ TEST(ActivityLogTest, MissingProgramFolderMakesEveryCallASilentNoOp) {
 TEST(CheckinLogTest, StaysReadOnlyAndSystemBetweenWritesAndStillAppends) {
   TempFolder program;
   const std::wstring log = program.path() + L"\\actualizador_registros\\ComprobadorOrvane_log.csv";
+  const std::string before = StampNow();
   AppendCheckinLog(program.path(), "ABIERTO - JSON enviado y respuesta recibida");
+  const std::string after = StampNow();
   EXPECT_EQ(Attributes(log) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM),
             static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM));
   AppendCheckinLog(program.path(), "segunda");
@@ -105,6 +118,9 @@ TEST(CheckinLogTest, StaysReadOnlyAndSystemBetweenWritesAndStillAppends) {
   auto lines = CrLfLines(ReadBytes(log));
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_TRUE(std::regex_match(lines[0].substr(0, 20), kStampedLine));
+  // Stamped by the same clock as the other logs (the C runtime's 32-bit one stops in 2038).
+  EXPECT_LE(before, lines[0].substr(0, 19));
+  EXPECT_LE(lines[0].substr(0, 19), after);
   EXPECT_EQ(lines[0].substr(20), "ABIERTO - JSON enviado y respuesta recibida");
   EXPECT_EQ(lines[1].substr(20), "segunda");
 }

@@ -1,5 +1,7 @@
 """Checks brivon.exe's make-up: PE32 for i386, GUI subsystem, only system DLLs imported,
-the asInvoker manifest and the file version 1.25.1112.0 (read by pefile, independently of Windows)."""
+the asInvoker manifest, the file version 1.25.1112.0, the hardening flags set by the build itself
+(ASLR, DEP, large-address-aware, terminal-server aware), no symbols or debug sections, and no
+32-bit C runtime clock (read by pefile, independently of Windows)."""
 import sys
 
 import pefile
@@ -21,6 +23,30 @@ imports = {entry.dll.decode().lower() for entry in pe.DIRECTORY_ENTRY_IMPORT}
 if not imports <= SYSTEM_DLLS:
     failures.append("imports beyond the system: %s" % sorted(imports - SYSTEM_DLLS))
 
+# Set by the build, not left to the linker's defaults: an older binutils drops some silently.
+characteristics = pe.OPTIONAL_HEADER.DllCharacteristics
+for flag, what in ((0x0040, "DYNAMIC_BASE (ASLR)"), (0x0100, "NX_COMPAT (DEP)"),
+                   (0x8000, "TERMINAL_SERVER_AWARE")):
+    if not characteristics & flag:
+        failures.append("not %s" % what)
+if not pe.FILE_HEADER.Characteristics & 0x0020:  # 4 GiB instead of 2 GiB on 64-bit Windows
+    failures.append("not LARGE_ADDRESS_AWARE")
+if not hasattr(pe, "DIRECTORY_ENTRY_BASERELOC"):
+    failures.append("no relocations for ASLR to move it by")
+# Stripped: no COFF symbols, and none of the sections a debug build leaves (long names such as
+# .debug_info are stored as "/<offset>").
+names = [section.Name.rstrip(b"\0").decode(errors="replace") for section in pe.sections]
+leftovers = [name for name in names if name.startswith(".debug") or name.startswith("/")]
+if pe.FILE_HEADER.NumberOfSymbols or leftovers:
+    failures.append("not stripped: %d symbols, sections %s" % (pe.FILE_HEADER.NumberOfSymbols, leftovers))
+# The C runtime's time and localtime are the 32-bit ones in msvcrt.dll on i386: they stop in 2038.
+clock = sorted(imported.name.decode() for entry in pe.DIRECTORY_ENTRY_IMPORT
+               if entry.dll.decode().lower() == "msvcrt.dll" for imported in entry.imports
+               if imported.name and imported.name.decode() in ("time", "_time32", "localtime", "_localtime32",
+                                                              "mktime", "_mktime32", "gmtime", "_gmtime32"))
+if clock:
+    failures.append("32-bit C runtime clock imported: %s" % clock)
+
 manifest = b""
 for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries:
     if kind.id == 24:  # RT_MANIFEST
@@ -41,5 +67,6 @@ print("imports:", ", ".join(sorted(imports)))
 print("file version:", version)
 for failure in failures:
     print("FAIL:", failure)
-print("%d passed, %d failed" % (5 - len(failures), len(failures)))
+checks = 13
+print("%d passed, %d failed" % (checks - len(failures), len(failures)))
 sys.exit(1 if failures else 0)

@@ -1,6 +1,6 @@
 // Update runs whose package name alone decides what happens, against the loopback server, and
 // what the start-up repair makes of a run cut off. The worked examples, the fault matrix and the
-// kill matrix run through brivon.exe in update_end_to_end_test.cpp.
+// kill matrix run through brivon.exe in the update_*_e2e_test.cpp files.
 #include "update/update_run.h"
 
 #include <gtest/gtest.h>

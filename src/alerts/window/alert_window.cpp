@@ -1,6 +1,7 @@
 #include "alerts/window/alert_window.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -363,17 +364,29 @@ LRESULT CALLBACK AlertWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 }
 
 int RunAlertWindows(HINSTANCE instance, int showCommand) {
-  GdiplusSession gdiplus;
-  if (!gdiplus.started()) return -1;
+  // Most starts have nothing to show: GDI+ starts with the first picture or the first alert, and
+  // the rich-edit libraries with the first alert, so a document without one costs neither.
+  std::optional<GdiplusSession> gdiplus;  // outlives every picture
+  const auto startGdiplus = [&gdiplus] {
+    if (!gdiplus) gdiplus.emplace();
+    return gdiplus->started();
+  };
   try {
-    // "RICHEDIT50W" comes from the second; both stay loaded until the last window is gone.
-    UniqueModule richEdit20 = LoadSystemLibrary(L"Riched20.dll");
-    UniqueModule richEdit41 = LoadSystemLibrary(L"Msftedit.dll");
     if (!EnsureLogFolder()) return -1;
     // One budget for all the pictures of the document.
     PictureBudget pictures;
-    const ImageFetch fetch = [&pictures](const std::string& address) { return FetchImage(address, &pictures); };
+    const ImageFetch fetch = [&](const std::string& address) {
+      return startGdiplus() ? FetchImage(address, &pictures) : UniqueBitmap();
+    };
     if (!ParseAlertDocument(kAlertDocumentPath, alertDocument, fetch)) return -1;
+    if (alertDocument.alertas.empty()) return 0;
+    if (!startGdiplus()) {
+      alertDocument.ReleaseImages();
+      return -1;
+    }
+    // "RICHEDIT50W" comes from the second; both stay loaded until the last window is gone.
+    UniqueModule richEdit20 = LoadSystemLibrary(L"Riched20.dll");
+    UniqueModule richEdit41 = LoadSystemLibrary(L"Msftedit.dll");
 
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof(windowClass);

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "common/http_get.h"
+#include "common/system_library.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
 
@@ -57,6 +58,15 @@ bool DownloadBody(const std::string& address, const wchar_t* userAgent, std::str
   return !body.empty();
 }
 
+// COM's stream over memory, bound at the first picture: ole32.dll comes with GDI+, which loads
+// with the first picture or alert, not with the program.
+HRESULT CreateMemoryStream(HGLOBAL block, IStream** stream) {
+  using Create = HRESULT(WINAPI*)(HGLOBAL, BOOL, IStream**);
+  static const UniqueModule ole32 = LoadSystemLibrary(L"ole32.dll");
+  static const Create create = SystemFunction<Create>(ole32, "CreateStreamOnHGlobal");
+  return create ? create(block, TRUE, stream) : E_NOINTERFACE;
+}
+
 UniqueBitmap BitmapFromBytes(std::string bytes) {
   if (bytes.empty()) return nullptr;
   UniqueGlobal block(::GlobalAlloc(GMEM_MOVEABLE, bytes.size()));
@@ -68,7 +78,7 @@ UniqueBitmap BitmapFromBytes(std::string bytes) {
   std::string().swap(bytes);  // one copy is enough while the picture is decoded
 
   IStream* rawStream = nullptr;
-  if (FAILED(::CreateStreamOnHGlobal(block.get(), TRUE, &rawStream)) || rawStream == nullptr) return nullptr;
+  if (FAILED(CreateMemoryStream(block.get(), &rawStream)) || rawStream == nullptr) return nullptr;
   block.release();  // the stream frees the block now
   UniqueStream stream(rawStream);
 

@@ -1,0 +1,26 @@
+#include "common/system_library.h"
+
+#include <string>
+
+namespace brivon {
+namespace {
+
+#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
+constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x00000800;
+#endif
+
+}  // namespace
+
+UniqueModule LoadSystemLibrary(const wchar_t* name) {
+  HMODULE module = ::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (module == nullptr) {  // a Windows 7 without the search flags
+    wchar_t system[MAX_PATH] = {};
+    const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) {
+      module = ::LoadLibraryExW((std::wstring(system) + L"\\" + name).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    }
+  }
+  return UniqueModule(module);
+}
+
+}  // namespace brivon

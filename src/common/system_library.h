@@ -1,0 +1,21 @@
+// Windows libraries loaded when first needed instead of with the program, only from the system
+// folder: the program folder is writable by the signed-in user, and a library of the same name
+// dropped there must never be loaded.
+#pragma once
+
+#include <windows.h>
+
+#include "common/unique_handle.h"
+
+namespace brivon {
+
+UniqueModule LoadSystemLibrary(const wchar_t* name);
+
+// The function `name` of module as the pointer type Function, or null.
+template <typename Function>
+Function SystemFunction(const UniqueModule& module, const char* name) {
+  FARPROC address = module ? ::GetProcAddress(module.get(), name) : nullptr;
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
+}
+
+}  // namespace brivon
