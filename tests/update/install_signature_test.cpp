@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "common/text.h"
 #include "support/test_env.h"
 
@@ -67,7 +69,7 @@ TEST(SignatureTest, OnlyTheSamePublisherReplacesASignedProgram) {
 // A Windows image's head: "MZ", e_lfanew at 0x3C, then "PE\0\0", the machine and (18 bytes on) the
 // characteristics.
 std::string ImageHead(uint32_t lfanew, uint16_t machine, uint16_t characteristics, const char* signature = "PE") {
-  std::string head(lfanew + 24, '\0');
+  std::string head(std::max<size_t>(lfanew + 24, 64), '\0');  // e_lfanew itself lies at 0x3C
   head[0] = 'M', head[1] = 'Z';
   for (int i = 0; i < 4; ++i) head[0x3C + i] = static_cast<char>(lfanew >> (8 * i));
   head[lfanew] = signature[0], head[lfanew + 1] = signature[1];
