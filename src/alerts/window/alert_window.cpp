@@ -14,6 +14,7 @@
 #include "alerts/window/update_worker.h"
 #include "build_config.h"
 #include "common/gdiplus_owners.h"
+#include "common/system_library.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
 
@@ -23,31 +24,12 @@ Alert* currentAlert = nullptr;
 
 namespace {
 
-#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
-constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x00000800;
-#endif
-
 constexpr wchar_t kLogFolderRelative[] = L"actualizador_registros";
 constexpr DWORD kRichEditBoxStyle = WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY;
 constexpr DWORD kAcceptButtonStyle = WS_CHILD | WS_VISIBLE | WS_DISABLED;
 
 AlertWindowState* StateOf(HWND window) {
   return reinterpret_cast<AlertWindowState*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
-}
-
-// Only from the system folder: the program folder is writable by the signed-in user, and a
-// library of the same name dropped there must never be loaded.
-UniqueModule LoadSystemLibrary(const wchar_t* name) {
-  HMODULE module = ::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (module == nullptr) {
-    wchar_t system[MAX_PATH] = {};
-    const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
-    if (length > 0 && length < MAX_PATH) {
-      module = ::LoadLibraryExW((std::wstring(system) + L"\\" + name).c_str(), nullptr,
-                                LOAD_WITH_ALTERED_SEARCH_PATH);
-    }
-  }
-  return UniqueModule(module);
 }
 
 bool EnsureLogFolder() {

@@ -4,17 +4,11 @@
 
 #include "alerts/window/remote_resources.h"
 #include "common/http_get.h"
+#include "common/system_library.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
 
 namespace brivon {
-namespace {
-
-#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
-constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x00000800;
-#endif
-
-}  // namespace
 
 bool IsTermsDocument(unsigned long httpStatus, uint64_t bodyBytes) {
   return httpStatus >= 200 && httpStatus <= 299 && bodyBytes > 0;
@@ -32,7 +26,7 @@ bool LoadTermsDocument(HWND box, const std::string& address) {
 std::wstring TermsDocumentText(const std::string& address) {
   if (address.empty()) return {};
   // From the system folder only, as the window loads it.
-  UniqueModule library(::LoadLibraryExW(L"Msftedit.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+  UniqueModule library = LoadSystemLibrary(L"Msftedit.dll");
   if (!library) return {};
   const std::string document = FetchText(address);
   if (document.empty()) return {};
