@@ -52,7 +52,9 @@ TEST(FileWaitsTest, HeldFilesAreWaitedForWithinTheLimit) {
     EXPECT_EQ(ok, row.succeeds) << row.what;
     EXPECT_EQ(attempts, row.attempts) << row.what;
     EXPECT_LE(fake.now, row.waitedAtMost) << row.what;
-    if (!ok) EXPECT_EQ(::GetLastError(), row.error) << row.what;  // the caller logs the real cause
+    if (!ok) {  // the caller logs the real cause
+      EXPECT_EQ(::GetLastError(), row.error) << row.what;
+    }
   }
 }
 

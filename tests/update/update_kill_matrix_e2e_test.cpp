@@ -271,8 +271,12 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
     EXPECT_TRUE(program == (row.expectNew ? newExe_ : oldExe_))
         << (program.empty() ? "no program" : program == oldExe_ ? "the old program" : program == newExe_ ? "the new program" : "another file");
     EXPECT_FALSE(Exists(folder + L"\\FacturaOrva2.exe"));
-    if (business) EXPECT_TRUE(business->running()) << "put back while it runs, not after";
-    if (row.replacesUserFile) EXPECT_EQ(ReadBytes(folder + L"\\ayuda.dll"), userHelp);
+    if (business) {
+      EXPECT_TRUE(business->running()) << "put back while it runs, not after";
+    }
+    if (row.replacesUserFile) {
+      EXPECT_EQ(ReadBytes(folder + L"\\ayuda.dll"), userHelp);
+    }
     EXPECT_EQ(ReadBytes(folder + L"\\Datos.MDB"), kMdb);
     EXPECT_EQ(ReadBytes(folder + L"\\Empresa.BDORVA"), kBd);
     EXPECT_FALSE(Exists(folder + L"\\Paquete.zip"));
