@@ -8,6 +8,7 @@
 : "${BRIVON_BUILD_DIR:?BRIVON_BUILD_DIR must name the build folder}"
 : "${BRIVON_ARCH:?BRIVON_ARCH must name the architecture of the build: i686 or x86_64}"
 
+BRIVON_BENCH_SCRIPTS="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 export WINEPREFIX="$BRIVON_BUILD_DIR/wineprefix"
 if [ "$BRIVON_ARCH" = x86_64 ]; then
   # The wrapper 'wine' picks the 32-bit loader whenever wine32 is installed: name the 64-bit pair.
@@ -44,7 +45,9 @@ bench_display() {
 bench_window_manager() {
   xprop -display "$DISPLAY" -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
   command -v openbox >/dev/null 2>&1 || return 0
-  (openbox --sm-disable >/dev/null 2>&1 </dev/null &)
+  # New windows are not handed the focus: a window Windows shows without activating it (the alert
+  # that steps back for the browser and comes back to the taskbar) stays inactive here too.
+  (openbox --sm-disable --config-file "$BRIVON_BENCH_SCRIPTS/openbox-rc.xml" >/dev/null 2>&1 </dev/null &)
   for _ in $(seq 1 50); do
     xprop -display "$DISPLAY" -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
     sleep 0.1

@@ -289,6 +289,8 @@ TEST_F(AlertWindowsEndToEnd, PictureClickOpensOnlyWellFormedWebLinksAndStepsBack
         if (i == 0) {
           // The browser comes in front of the alert, which stays open behind it until the person
           // comes back to it.
+          // The browser's line can come before the alert has stepped back (a loaded machine).
+          testing::WaitUntil([&] { return !IsTopmost(window) && taskbarEntry(window); }, 5000);
           steppedBack = !IsTopmost(window) && ::IsWindowVisible(window);
           entryWhileBack = taskbarEntry(window);
           HWND other = ShowBrowserWindow();
@@ -296,6 +298,7 @@ TEST_F(AlertWindowsEndToEnd, PictureClickOpensOnlyWellFormedWebLinksAndStepsBack
           browserAbove = IsAbove(other, window);
           testing::ClickAt(screenW_ / 2, 40);  // back to the alert, on its title band
           PumpMessages(300);
+          testing::WaitUntil([&] { return IsTopmost(window) && !taskbarEntry(window); }, 5000);
           topmostAgain = IsTopmost(window);
           entryAgain = taskbarEntry(window);
           alertAbove = IsAbove(window, other);
