@@ -62,7 +62,13 @@ while kill -0 "$program" 2>/dev/null; do
   sleep 1.5  # its first paint, and a terms document's download
   shown=$((shown + 1))
   shot="$out/alerta_$shown.png"
-  xwd -root -silent -display "$DISPLAY" | convert xwd:- "$shot"
+  # A loaded machine's X server can show the window later than Wine does: until its title band is
+  # on the screen, the root (black) is.
+  for _ in $(seq 1 25); do
+    xwd -root -silent -display "$DISPLAY" | convert xwd:- "$shot"
+    [ "$(convert "$shot" -format '%[hex:p{5,5}]' info: 2>/dev/null)" != "000000" ] && break
+    sleep 0.2
+  done
   echo "alerta $shown: captura en $shot"
   xdotool mousemove "$close_x" "$close_y" click 1
   for _ in $(seq 1 100); do

@@ -100,8 +100,14 @@ class AlertWindowsEndToEnd : public ::testing::Test {
       most = std::max(most, static_cast<int>(windows.size()));
       if (windows.size() != 1) return;
       HWND window = windows.front();
-      // Let it paint, and let its close bar take clicks.
-      if (settle_) ::Sleep(::GetDoubleClickTime() + 100);
+      // Let it paint, and let its close bar take clicks. On a loaded machine the X server may show
+      // it later than Wine does: wait until its title band is on the screen (the root is black).
+      if (settle_) {
+        ::Sleep(::GetDoubleClickTime() + 100);
+        RECT r{};
+        ::GetWindowRect(window, &r);
+        testing::WaitUntil([&] { return testing::ScreenPixel(r.left + 5, r.top + 5) != 0; }, 5000);
+      }
       drive(handled++, window);
       testing::WaitUntil([&] { return !::IsWindow(window); }, 10000);
     };
