@@ -90,10 +90,6 @@ bool IsNeverReplacedByPackage(std::wstring_view name) {
   return false;
 }
 
-bool IsArchiveToolName(std::wstring_view name) {
-  std::wstring lower(name);
-  for (wchar_t& c : lower) c = static_cast<wchar_t>(std::towlower(c));
-  return lower == L"7za.exe";
-}
+bool IsArchiveToolName(std::wstring_view name) { return EqualsIgnoringCase(name, L"7za.exe"); }
 
 }  // namespace brivon

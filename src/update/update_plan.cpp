@@ -1,27 +1,15 @@
 #include "update/update_plan.h"
 
-#include <cwctype>
-
 #include "update/package_naming.h"
 
 namespace brivon {
-namespace {
-
-bool EndsWithExe(const std::wstring& name) {
-  if (name.size() < 4) return false;
-  std::wstring tail = name.substr(name.size() - 4);
-  for (wchar_t& c : tail) c = static_cast<wchar_t>(std::towlower(c));
-  return tail == L".exe";
-}
-
-}  // namespace
 
 bool MayReplaceFromPackage(const std::wstring& name) { return !IsArchiveToolName(name); }
 
 UpdatePlan PlanUpdate(const std::wstring& programFolder, const std::wstring& fileName, const PathTest& isTaken,
                       const PathTest& isNamesake) {
   UpdatePlan plan;
-  const bool isExe = EndsWithExe(fileName);
+  const bool isExe = HasExtension(fileName, L"exe");
   plan.kind = IsZipPackage(fileName) ? PackageKind::Zip : isExe ? PackageKind::Executable : PackageKind::Other;
   plan.target = programFolder + L"\\" + fileName;
 
