@@ -13,6 +13,7 @@
 #include <string>
 
 #include "common/internet_timeouts.h"
+#include "common/test_hooks.h"
 
 namespace brivon {
 
@@ -35,7 +36,8 @@ struct HttpGetOptions {
   DWORD chunkSize = 64 * 1024;
   uint64_t maxBytes = 0;  // 0: no cap
   bool acceptAnyStatus = false;
-  DWORD receiveTimeoutMs = kReceiveTimeoutMs;  // a server silent this long fails the transfer
+  // A server silent this long fails the transfer.
+  DWORD receiveTimeoutMs = TestReceiveLimitMs(kReceiveTimeoutMs);
   DWORD deadlineMs = 0;  // the whole transfer, from opening the address to the last byte; 0: none
 };
 

@@ -23,11 +23,17 @@ std::wstring Environment(const wchar_t* name) {
 
 std::atomic<int> matches{0};
 
+unsigned long LimitMs(const wchar_t* variable, unsigned long normal) {
+  const std::wstring value = Environment(variable);
+  return value.empty() ? normal : std::wcstoul(value.c_str(), nullptr, 10);
+}
+
 }  // namespace
 
-unsigned long TestFileWaitLimitMs(unsigned long normal) {
-  const std::wstring value = Environment(L"BRIVON_TEST_FILE_WAIT_MS");
-  return value.empty() ? normal : std::wcstoul(value.c_str(), nullptr, 10);
+unsigned long TestFileWaitLimitMs(unsigned long normal) { return LimitMs(L"BRIVON_TEST_FILE_WAIT_MS", normal); }
+unsigned long TestReceiveLimitMs(unsigned long normal) { return LimitMs(L"BRIVON_TEST_RECEIVE_LIMIT_MS", normal); }
+unsigned long TestPictureDeadlineMs(unsigned long normal) {
+  return LimitMs(L"BRIVON_TEST_PICTURE_DEADLINE_MS", normal);
 }
 
 void TestKillPoint(std::string_view name) {

@@ -10,6 +10,9 @@
 //                                  back under its name ("put-back")
 //   BRIVON_TEST_FILE_WAIT_MS=MS    waits at most MS for a file another process holds, for rows
 //                                  that hold one for good and only need the outcome
+//   BRIVON_TEST_RECEIVE_LIMIT_MS=MS  gives up on a silent server after MS (downloads, pictures)
+//   BRIVON_TEST_PICTURE_DEADLINE_MS=MS  ends a picture's or a document's whole transfer after MS
+// The last three shorten rows that only need the outcome of a limit, not its length.
 #pragma once
 
 #include <string>
@@ -21,10 +24,14 @@ namespace brivon {
 void TestKillPoint(std::string_view name);
 void TestTraceFileEvent(std::string_view event, const std::wstring& path, const std::wstring& other = {});
 unsigned long TestFileWaitLimitMs(unsigned long normal);
+unsigned long TestReceiveLimitMs(unsigned long normal);
+unsigned long TestPictureDeadlineMs(unsigned long normal);
 #else
 inline void TestKillPoint(std::string_view) {}
 inline void TestTraceFileEvent(std::string_view, const std::wstring&, const std::wstring& = {}) {}
 inline unsigned long TestFileWaitLimitMs(unsigned long normal) { return normal; }
+inline unsigned long TestReceiveLimitMs(unsigned long normal) { return normal; }
+inline unsigned long TestPictureDeadlineMs(unsigned long normal) { return normal; }
 #endif
 
 }  // namespace brivon

@@ -99,6 +99,7 @@ TEST(MovePreviousVersionTest, AHeldFileIsLoggedAndStays) {
   ASSERT_TRUE(testing::WriteBytes(file, "MZ held"));
   UniqueFile held(::CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   ASSERT_TRUE(held);
+  testing::ScopedVariable shortWait(L"BRIVON_TEST_FILE_WAIT_MS", L"300");  // held for good
   std::wstring destination, folder;
   EXPECT_FALSE(MovePreviousVersionAt(app.path(), file, L"Programa", &destination, &folder, kWorkedExample));
   held.reset();

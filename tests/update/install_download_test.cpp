@@ -153,6 +153,7 @@ TEST_F(DownloadPackageTest, UnreachableServerAndEmptyUrlFailToDownload) {
 TEST_F(DownloadPackageTest, UnwritableTargetsFailToSave) {
   server_.Serve("/p/Programa.exe", Reply(200, "MZ new"));
   ASSERT_TRUE(WriteBytes(target_, "installed"));
+  testing::ScopedVariable shortWait(L"BRIVON_TEST_FILE_WAIT_MS", L"300");  // none of them ever gives way
   {
     // Held open without sharing, as a running program's file may be.
     UniqueFile locked(::CreateFileW(target_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));

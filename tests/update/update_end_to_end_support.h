@@ -29,6 +29,7 @@ using testing::Exists;
 using testing::HttpReply;
 using testing::LoopbackHttpServer;
 using testing::ReadBytes;
+using testing::ScopedVariable;
 using testing::TempFolder;
 using testing::WriteBytes;
 
@@ -175,20 +176,6 @@ class UpdateEndToEnd : public ::testing::Test {
   static std::string oldExe_, newExe_, picture_;
   LoopbackHttpServer server_{testing::BuiltInPort()};
   std::wstring exe_;
-};
-
-// While alive, the variable is set for this process and the programs it starts.
-class ScopedVariable {
- public:
-  ScopedVariable(const wchar_t* name, const std::wstring& value) : name_(name) {
-    ::SetEnvironmentVariableW(name, value.empty() ? nullptr : value.c_str());
-  }
-  ~ScopedVariable() { ::SetEnvironmentVariableW(name_, nullptr); }
-  ScopedVariable(const ScopedVariable&) = delete;
-  ScopedVariable& operator=(const ScopedVariable&) = delete;
-
- private:
-  const wchar_t* name_;
 };
 
 // The time-stamped folder an update run made in "\actualizaciones", checked against the run's times.

@@ -29,6 +29,7 @@ struct FaultRow {
   bool holdInstalled = false;     // the installed executable held open without sharing
   bool holdNewOnceExtracted = false;  // the new executable held once 7-Zip has unpacked it
   bool scanner = false;               // a virus scanner stand-in watches the program folder
+  bool silentServer = false;          // the package server says nothing (the test build waits 2 s)
   bool expectNew = false;
   std::vector<std::string> downloads;  // markers of descargas.csv, in order and complete
   std::string extraction;              // "OK", "ERROR" or "" (no extraction line)
@@ -81,6 +82,7 @@ std::vector<FaultRow> FaultRows(const std::string& newExe, const std::string& zi
       {"update alert without entries", "", exe},
       {"package server silent", exePath, silent},
   };
+  rows[12].silentServer = true;
   rows[12].downloads = putBack;
   for (int i = 0; i < 6; ++i) rows[i].downloads = putBack;
   rows[0].downloadError = ";err=404";
@@ -237,9 +239,11 @@ TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) 
     // A file held for good: the outcome is the same after any wait, so the test build waits less.
     const bool heldForGood = row.holdInstalled || row.holdUserFile || row.holdNewOnceExtracted;
     if (heldForGood) ::SetEnvironmentVariableW(L"BRIVON_TEST_FILE_WAIT_MS", L"500");
+    if (row.silentServer) ::SetEnvironmentVariableW(L"BRIVON_TEST_RECEIVE_LIMIT_MS", L"2000");
     WindowsSeen seen = Run(folder, holdNew);
     ::SetEnvironmentVariableW(L"BRIVON_TEST_PAUSE_AT", nullptr);
     ::SetEnvironmentVariableW(L"BRIVON_TEST_FILE_WAIT_MS", nullptr);
+    ::SetEnvironmentVariableW(L"BRIVON_TEST_RECEIVE_LIMIT_MS", nullptr);
     const bool heldInTime = static_cast<bool>(heldNew);
     heldInstalled.reset();
     heldNew.reset();

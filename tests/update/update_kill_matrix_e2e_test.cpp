@@ -35,8 +35,8 @@ void Terminate(DWORD processId) {
 
 // Ends the program and the children it was running (7-Zip). On Windows the job the
 // program puts them in ends them with it; Wine does not honour that, and a 7-Zip left running
-// would go on writing into the folder the next start repairs. No one else runs them in this
-// prefix while a test runs.
+// would go on writing into the folder the next start repairs. Only the program's own: other tests
+// of the prefix may be running 7-Zip meanwhile.
 void EndProcess(DWORD processId) {
   Terminate(processId);
   ::Sleep(300);  // a child being started as the program ended
@@ -45,7 +45,7 @@ void EndProcess(DWORD processId) {
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof(entry);
   for (BOOL more = ::Process32FirstW(again.get(), &entry); more; more = ::Process32NextW(again.get(), &entry)) {
-    if (_wcsicmp(entry.szExeFile, L"7za.exe") == 0) {
+    if (entry.th32ParentProcessID == processId && _wcsicmp(entry.szExeFile, L"7za.exe") == 0) {
       Terminate(entry.th32ProcessID);
     }
   }

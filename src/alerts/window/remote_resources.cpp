@@ -10,6 +10,7 @@
 
 #include "common/http_get.h"
 #include "common/system_library.h"
+#include "common/test_hooks.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
 
@@ -28,7 +29,7 @@ bool DownloadBody(const std::string& address, const wchar_t* userAgent, std::str
   options.chunkSize = 4096;
   options.maxBytes = kMaxRemoteBodyBytes;
   options.acceptAnyStatus = true;
-  options.deadlineMs = kRemoteTransferDeadlineMs;
+  options.deadlineMs = TestPictureDeadlineMs(kRemoteTransferDeadlineMs);
   HttpGetOutcome outcome;
   try {
     outcome = HttpGet(
