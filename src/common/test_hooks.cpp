@@ -35,6 +35,7 @@ unsigned long TestReceiveLimitMs(unsigned long normal) { return LimitMs(L"BRIVON
 unsigned long TestPictureDeadlineMs(unsigned long normal) {
   return LimitMs(L"BRIVON_TEST_PICTURE_DEADLINE_MS", normal);
 }
+unsigned long TestAcceptDelayMs(unsigned long normal) { return LimitMs(L"BRIVON_TEST_ACCEPT_DELAY_MS", normal); }
 
 void TestKillPoint(std::string_view name) {
   static const std::string pause = WideToUtf8(Environment(L"BRIVON_TEST_PAUSE_AT"));

@@ -12,7 +12,8 @@
 //                                  that hold one for good and only need the outcome
 //   BRIVON_TEST_RECEIVE_LIMIT_MS=MS  gives up on a silent server after MS (downloads, pictures)
 //   BRIVON_TEST_PICTURE_DEADLINE_MS=MS  ends a picture's or a document's whole transfer after MS
-// The last three shorten rows that only need the outcome of a limit, not its length.
+//   BRIVON_TEST_ACCEPT_DELAY_MS=MS  enables the terms' acceptance button after MS
+// The last four shorten rows that only need the outcome of a limit, not its length.
 #pragma once
 
 #include <string>
@@ -26,12 +27,14 @@ void TestTraceFileEvent(std::string_view event, const std::wstring& path, const 
 unsigned long TestFileWaitLimitMs(unsigned long normal);
 unsigned long TestReceiveLimitMs(unsigned long normal);
 unsigned long TestPictureDeadlineMs(unsigned long normal);
+unsigned long TestAcceptDelayMs(unsigned long normal);
 #else
 inline void TestKillPoint(std::string_view) {}
 inline void TestTraceFileEvent(std::string_view, const std::wstring&, const std::wstring& = {}) {}
 inline unsigned long TestFileWaitLimitMs(unsigned long normal) { return normal; }
 inline unsigned long TestReceiveLimitMs(unsigned long normal) { return normal; }
 inline unsigned long TestPictureDeadlineMs(unsigned long normal) { return normal; }
+inline unsigned long TestAcceptDelayMs(unsigned long normal) { return normal; }
 #endif
 
 }  // namespace brivon

@@ -125,6 +125,8 @@ TEST_F(StartupEndToEndTest, FailedDownloadsShowTheErrorBoxAndLeaveNoTool) {
       {"directory named 7za.exe", true, whole, true, ERROR_ACCESS_DENIED},
       {"unreachable", false, HttpReply{}, false, ERROR_INTERNET_CANNOT_CONNECT},
   };
+  // The directory never gives way: the test build waits for it less long.
+  testing::ScopedVariable shortWait(L"BRIVON_TEST_FILE_WAIT_MS", L"300");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     if (c.serverUp) {

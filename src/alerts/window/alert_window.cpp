@@ -15,6 +15,7 @@
 #include "build_config.h"
 #include "common/gdiplus_owners.h"
 #include "common/system_library.h"
+#include "common/test_hooks.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
 
@@ -57,7 +58,7 @@ void SetUpTerms(HWND window, AlertWindowState& state, const AlertLayout& layout)
                                            instance, nullptr);
   }
   if (!state.acceptTimerStarted) {
-    ::SetTimer(window, IDT_ACCEPT_DELAY, kAcceptDelayMs, nullptr);
+    ::SetTimer(window, IDT_ACCEPT_DELAY, TestAcceptDelayMs(kAcceptDelayMs), nullptr);
     state.acceptTimerStarted = true;
   }
   if (!state.rtfRequested && state.richEdit && currentAlert && !currentAlert->contenido.empty()) {

@@ -456,13 +456,14 @@ TEST_F(AlertWindowsEndToEnd, AcceptanceButtonWaitsFiveSecondsThenRecordsTheAccep
 TEST_F(AlertWindowsEndToEnd, TermsThatCannotBeFetchedCanNeverBeAccepted) {
   server_.Serve("/faltan.rtf", HttpReply{404, "<html>No encontrado</html>", "text/html"});
   Store(Terms(Url("/faltan.rtf")));
+  testing::ScopedVariable delay(L"BRIVON_TEST_ACCEPT_DELAY_MS", L"1000");
   bool stillDisabled = false;
   std::wstring boxText;
   testing::ProgramRun run = Run([&](int, HWND window) {
     HWND button = nullptr;
     testing::WaitUntil([&] { return (button = testing::FindChild(window, L"Button")) != nullptr; }, 3000);
     ASSERT_NE(button, nullptr);
-    ::Sleep(6500);
+    ::Sleep(2500);  // well past the delay
     stillDisabled = !::IsWindowEnabled(button);
     boxText = testing::TextOf(testing::FindChild(window, L"RICHEDIT50W"));
     RECT b{};
@@ -488,6 +489,7 @@ TEST_F(AlertWindowsEndToEnd, EveryTermsAlertShowsItsOwnDocument) {
   longDocument += "Fin del documento\\par}";
   server_.Serve("/segundo.rtf", HttpReply{200, longDocument, "application/rtf"});
   Store(Terms(Url("/primero.rtf")) + "," + Terms(Url("/segundo.rtf")));
+  testing::ScopedVariable delay(L"BRIVON_TEST_ACCEPT_DELAY_MS", L"1000");  // the delay has its own test
   std::vector<std::wstring> texts;
   LRESULT longLimit = 0;
   testing::ProgramRun run = Run([&](int index, HWND window) {
