@@ -188,6 +188,8 @@ void LoopbackHttpServer::AcceptLoop() {
       if (stopping_) break;
       continue;
     }
+    const DWORD pollMs = 200;  // how soon a blocked Receive() sees the server stopping
+    ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&pollMs), sizeof(pollMs));
     std::lock_guard<std::mutex> lock(mutex_);
     openSockets_.push_back(client);
     workers_.emplace_back([this, client] { HandleConnection(client); });
@@ -203,13 +205,20 @@ bool LoopbackHttpServer::Pause(int milliseconds) {
   return !stopping_;
 }
 
+int LoopbackHttpServer::Receive(SOCKET client, char* buffer, int size) {
+  for (;;) {
+    const int got = ::recv(client, buffer, size, 0);
+    if (got >= 0 || ::WSAGetLastError() != WSAETIMEDOUT || stopping_) return got;
+  }
+}
+
 void LoopbackHttpServer::HandleConnection(SOCKET client) {
   // One request per connection: every answer says "Connection: close".
   std::string data;
   char buffer[16384];
   size_t headerEnd = std::string::npos;
   while ((headerEnd = data.find("\r\n\r\n")) == std::string::npos) {
-    int got = ::recv(client, buffer, sizeof(buffer), 0);
+    int got = Receive(client, buffer, sizeof(buffer));
     if (got <= 0) break;
     data.append(buffer, static_cast<size_t>(got));
   }
@@ -228,7 +237,7 @@ void LoopbackHttpServer::HandleConnection(SOCKET client) {
     size_t bodyLength = lengthText.empty() ? 0 : std::stoul(lengthText);
     request.body = data.substr(headerEnd + 4);
     while (request.body.size() < bodyLength) {
-      int got = ::recv(client, buffer, sizeof(buffer), 0);
+      int got = Receive(client, buffer, sizeof(buffer));
       if (got <= 0) break;
       request.body.append(buffer, static_cast<size_t>(got));
     }

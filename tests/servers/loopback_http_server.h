@@ -71,6 +71,9 @@ class LoopbackHttpServer {
   HttpReply ReplyFor(const std::string& path) const;
   bool SendReply(SOCKET client, const HttpReply& reply, bool headOnly);
   bool Pause(int milliseconds);  // false when the server is stopping
+  // recv() that gives up once the server is stopping: Wine's shutdown() does not wake a blocked
+  // recv(), and a client that never closes (a killed program's socket) would hold Stop() for good.
+  int Receive(SOCKET client, char* buffer, int size);
 
   uint16_t port_;
   SOCKET listener_ = INVALID_SOCKET;
