@@ -188,8 +188,6 @@ void LoopbackHttpServer::AcceptLoop() {
       if (stopping_) break;
       continue;
     }
-    const DWORD pollMs = 200;  // how soon a blocked Receive() sees the server stopping
-    ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&pollMs), sizeof(pollMs));
     std::lock_guard<std::mutex> lock(mutex_);
     openSockets_.push_back(client);
     workers_.emplace_back([this, client] { HandleConnection(client); });
@@ -206,9 +204,17 @@ bool LoopbackHttpServer::Pause(int milliseconds) {
 }
 
 int LoopbackHttpServer::Receive(SOCKET client, char* buffer, int size) {
+  // Waits with select(), which takes no bytes: a recv() that times out (SO_RCVTIMEO) leaves the
+  // connection in an undefined state, and under Wine it has lost a request's first bytes.
   for (;;) {
-    const int got = ::recv(client, buffer, size, 0);
-    if (got >= 0 || ::WSAGetLastError() != WSAETIMEDOUT || stopping_) return got;
+    if (stopping_) return -1;
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(client, &readable);
+    timeval poll{0, 200 * 1000};
+    const int ready = ::select(0, &readable, nullptr, nullptr, &poll);
+    if (ready < 0) return -1;
+    if (ready > 0) return ::recv(client, buffer, size, 0);
   }
 }
 

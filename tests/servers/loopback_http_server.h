@@ -73,6 +73,7 @@ class LoopbackHttpServer {
   bool Pause(int milliseconds);  // false when the server is stopping
   // recv() that gives up once the server is stopping: Wine's shutdown() does not wake a blocked
   // recv(), and a client that never closes (a killed program's socket) would hold Stop() for good.
+  // -1 once stopping.
   int Receive(SOCKET client, char* buffer, int size);
 
   uint16_t port_;

@@ -200,122 +200,136 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
   const std::string exePath = "/descargas/FacturaOrva.exe";
   const std::string zipPath = "/descargas/Paquete.zip";
   for (const KillRow& row : rows) {
-    const std::string label = std::string(row.name) + (row.killAt.empty() ? "" : " " + NarrowLow8(row.killAt));
-    SCOPED_TRACE(label);
-    TempFolder root(L"brivon-kill");
-    const std::wstring folder = MakeProgramFolder(root, !row.withoutTool);
-    const std::wstring trace = root / L"traza.txt";
-    if (row.leftoverUpdateFolder) {
-      const std::wstring earlier = folder + L"\\actualizaciones\\251206_093015";
-      std::filesystem::create_directories(std::filesystem::path(earlier));
-      ASSERT_TRUE(WriteBytes(earlier + L"\\" + kSibling, oldExe_));
-      ASSERT_TRUE(WriteBytes(earlier + L"\\Datos.MDB", kMdb));
-    }
-    ScopedVariable traceFile(L"BRIVON_TEST_FILE_TRACE", trace);
-    const std::string userHelp = "ayuda del usuario";
-    if (row.replacesUserFile) ASSERT_TRUE(WriteBytes(folder + L"\\ayuda.dll", userHelp));
-    std::unique_ptr<testing::BackgroundProgram> business;
-    if (row.programRunning) {
-      business = std::make_unique<testing::BackgroundProgram>(folder + L"\\" + kSibling, L"/abierto");
-      ASSERT_TRUE(business->running());
-    }
+    // Under Wine a program that ends itself at a kill point has been seen, rarely, to end with
+    // STILL_ACTIVE (259) rather than its own code, and with nothing left to repair: that run was
+    // not cut where the row says. The row is then run again, once, in a fresh folder.
+    for (int attempt = 1;; ++attempt) {
+      const std::string label = std::string(row.name) + (row.killAt.empty() ? "" : " " + NarrowLow8(row.killAt));
+      SCOPED_TRACE(label);
+      TempFolder root(L"brivon-kill");
+      const std::wstring folder = MakeProgramFolder(root, !row.withoutTool);
+      const std::wstring trace = root / L"traza.txt";
+      if (row.leftoverUpdateFolder) {
+        const std::wstring earlier = folder + L"\\actualizaciones\\251206_093015";
+        std::filesystem::create_directories(std::filesystem::path(earlier));
+        ASSERT_TRUE(WriteBytes(earlier + L"\\" + kSibling, oldExe_));
+        ASSERT_TRUE(WriteBytes(earlier + L"\\Datos.MDB", kMdb));
+      }
+      ScopedVariable traceFile(L"BRIVON_TEST_FILE_TRACE", trace);
+      const std::string userHelp = "ayuda del usuario";
+      if (row.replacesUserFile) ASSERT_TRUE(WriteBytes(folder + L"\\ayuda.dll", userHelp));
+      std::unique_ptr<testing::BackgroundProgram> business;
+      if (row.programRunning) {
+        business = std::make_unique<testing::BackgroundProgram>(folder + L"\\" + kSibling, L"/abierto");
+        ASSERT_TRUE(business->running());
+      }
 
-    HttpReply package{200, row.zip ? (row.bigZip ? bigZip : zipAtTop) : newExe_};
-    if (row.slowPackage) {  // a first chunk larger than one read of the program's, then a stall
-      package.body += std::string(600 * 1024, 'x');
-      package.chunkSize = 320 * 1024;
-      package.chunkDelayMs = 60000;
-    }
-    const std::string packagePath = row.replacesUserFile ? "/descargas/ayuda.dll" : row.zip ? zipPath : exePath;
-    server_.Serve(packagePath, package);
-    HttpReply slowTool{200, tool};
-    slowTool.chunkSize = 64 * 1024;
-    slowTool.chunkDelayMs = 2000;
-    server_.Serve("/parches/7za.exe", slowTool);
-    const bool update = !row.withoutTool && !row.leftoverUpdateFolder;
-    server_.Serve(kCheckinPath, HttpReply{200, Document(update ? UpdateAlert(Url(packagePath)) : ""),
-                                          "application/json"});
+      HttpReply package{200, row.zip ? (row.bigZip ? bigZip : zipAtTop) : newExe_};
+      if (row.slowPackage) {  // a first chunk larger than one read of the program's, then a stall
+        package.body += std::string(600 * 1024, 'x');
+        package.chunkSize = 320 * 1024;
+        package.chunkDelayMs = 60000;
+      }
+      const std::string packagePath = row.replacesUserFile ? "/descargas/ayuda.dll" : row.zip ? zipPath : exePath;
+      server_.Serve(packagePath, package);
+      HttpReply slowTool{200, tool};
+      slowTool.chunkSize = 64 * 1024;
+      slowTool.chunkDelayMs = 2000;
+      server_.Serve("/parches/7za.exe", slowTool);
+      const bool update = !row.withoutTool && !row.leftoverUpdateFolder;
+      server_.Serve(kCheckinPath, HttpReply{200, Document(update ? UpdateAlert(Url(packagePath)) : ""),
+                                            "application/json"});
 
-    // The start that is cut off.
-    {
-      ScopedVariable killAt(L"BRIVON_TEST_KILL_AT", row.killAt);
-      bool ended = false;
-      WindowsSeen cut = Run(folder, [&](DWORD processId) {
-        if (!row.due || ended) return;
-        // Looked at closely: the moment may be short.
-        if (testing::WaitUntil([&] { return row.due(folder); }, 500)) {
-          EndProcess(processId);
-          ended = true;
+      // The start that is cut off.
+      {
+        ScopedVariable killAt(L"BRIVON_TEST_KILL_AT", row.killAt);
+        bool ended = false;
+        WindowsSeen cut = Run(folder, [&](DWORD processId) {
+          if (!row.due || ended) return;
+          // Looked at closely: the moment may be short.
+          if (testing::WaitUntil([&] { return row.due(folder); }, 500)) {
+            EndProcess(processId);
+            ended = true;
+          }
+        });
+        EXPECT_FALSE(cut.run.timedOut);
+        if (cut.run.exitCode == STILL_ACTIVE && attempt == 1) {
+          std::printf("%s: the cut-off run ended with 259; run again. Its log:\n%s\n", label.c_str(),
+                      ReadBytes(folder + L"\\actualizador_registros\\descargas.csv").c_str());
+          continue;
         }
-      });
-      EXPECT_FALSE(cut.run.timedOut);
-      EXPECT_EQ(cut.run.exitCode, 9u) << "the run was not cut off";
-    }
+        EXPECT_EQ(cut.run.exitCode, 9u) << "the run was not cut off";
+      }
 
-    // The next start, as normal: the check-in finds no update.
-    server_.Serve("/parches/7za.exe", HttpReply{200, tool});
-    server_.Serve(kCheckinPath, HttpReply{200, Document(""), "application/json"});
-    server_.ClearRequests();
-    const std::string logBefore = ReadBytes(folder + L"\\actualizador_registros\\descargas.csv");
-    WindowsSeen next = Run(folder);
-    EXPECT_FALSE(next.run.timedOut);
-    EXPECT_EQ(next.run.exitCode, 0u);
-    const std::string log = ReadBytes(folder + L"\\actualizador_registros\\descargas.csv").substr(logBefore.size());
-    EXPECT_EQ(CountLines(log, ";REPARACION_ACTUALIZACION_INTERRUMPIDA;"), row.repairs ? 1u : 0u) << log;
-    EXPECT_EQ(CountLines(log, ";REPARACION_FIN"), row.repairs ? 1u : 0u) << log;
-    EXPECT_EQ(CountLines(log, ";ERROR_REPARACION"), 0u) << log;
+      // The next start, as normal: the check-in finds no update.
+      server_.Serve("/parches/7za.exe", HttpReply{200, tool});
+      server_.Serve(kCheckinPath, HttpReply{200, Document(""), "application/json"});
+      server_.ClearRequests();
+      const std::string logBefore = ReadBytes(folder + L"\\actualizador_registros\\descargas.csv");
+      WindowsSeen next = Run(folder);
+      EXPECT_FALSE(next.run.timedOut);
+      EXPECT_EQ(next.run.exitCode, 0u);
+      const std::string log = ReadBytes(folder + L"\\actualizador_registros\\descargas.csv").substr(logBefore.size());
+      EXPECT_EQ(CountLines(log, ";REPARACION_ACTUALIZACION_INTERRUMPIDA;"), row.repairs ? 1u : 0u) << log;
+      EXPECT_EQ(CountLines(log, ";REPARACION_FIN"), row.repairs ? 1u : 0u) << log;
+      EXPECT_EQ(CountLines(log, ";ERROR_REPARACION"), 0u) << log;
 
-    // The promise.
-    const std::wstring sibling = folder + L"\\" + kSibling;
-    const std::string program = ReadBytes(sibling);
-    EXPECT_TRUE(program == (row.expectNew ? newExe_ : oldExe_))
-        << (program.empty() ? "no program" : program == oldExe_ ? "the old program" : program == newExe_ ? "the new program" : "another file");
-    EXPECT_FALSE(Exists(folder + L"\\FacturaOrva2.exe"));
-    if (business) {
-      EXPECT_TRUE(business->running()) << "put back while it runs, not after";
-    }
-    if (row.replacesUserFile) {
-      EXPECT_EQ(ReadBytes(folder + L"\\ayuda.dll"), userHelp);
-    }
-    EXPECT_EQ(ReadBytes(folder + L"\\Datos.MDB"), kMdb);
-    EXPECT_EQ(ReadBytes(folder + L"\\Empresa.BDORVA"), kBd);
-    EXPECT_FALSE(Exists(folder + L"\\Paquete.zip"));
-    EXPECT_FALSE(Exists(folder + L"\\Paquete"));
-    EXPECT_EQ(HalfMadeFiles(folder), std::vector<std::wstring>{});
-    EXPECT_TRUE(ReadBytes(folder + L"\\7za.exe") == tool);
-    // Every previous version that left the program folder is in an archive of the updates folder.
-    EXPECT_TRUE(testing::EntryNames(folder + L"\\actualizaciones", true).empty());
-    for (const std::wstring& zip : testing::EntryNames(folder + L"\\actualizaciones", false)) {
-      const auto listing = testing::ListArchive(folder + L"\\actualizaciones\\" + zip);
-      EXPECT_NE(std::find(listing.begin(), listing.end(), std::wstring(kSibling)), listing.end()) << NarrowLow8(zip);
-    }
-    if (row.expectNew || row.leftoverUpdateFolder) {
-      EXPECT_FALSE(testing::EntryNames(folder + L"\\actualizaciones", false).empty());
-    }
-    // Its check-in reports the sibling in the version it now has.
-    const auto requests = server_.Requests();
-    auto checkin = std::find_if(requests.begin(), requests.end(),
-                                [](const testing::RecordedRequest& r) { return r.target == kCheckinPath; });
-    EXPECT_NE(checkin, requests.end()) << "no check-in";
-    if (checkin != requests.end()) {
-      EXPECT_NE(checkin->body.find(row.expectNew ? "65535.0.65535.1" : "10.2.0.15"), std::string::npos)
-          << checkin->body;
-    }
-    const std::vector<std::string> published = ExpectFlushedBeforeRenamed(trace);
-    auto publishedAs = [&](const std::string& tail) {
-      return std::any_of(published.begin(), published.end(), [&](const std::string& name) {
-        return name.size() >= tail.size() && name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
-      });
-    };
-    // Among them what a power cut must find whole: the tool, an archive, the new program.
-    EXPECT_EQ(publishedAs("\\7za.exe"), row.withoutTool);
-    EXPECT_EQ(publishedAs("\\251206_093015.zip"), row.leftoverUpdateFolder);
-    if (row.expectNew) {
-      EXPECT_TRUE(publishedAs("\\FacturaOrva.exe"));
-    }
+      // The promise.
+      const std::wstring sibling = folder + L"\\" + kSibling;
+      const std::string program = ReadBytes(sibling);
+      EXPECT_TRUE(program == (row.expectNew ? newExe_ : oldExe_))
+          << (program.empty()         ? "no program"
+              : program == oldExe_    ? "the old program"
+              : program == newExe_    ? "the new program"
+                                      : "another file");
+      EXPECT_FALSE(Exists(folder + L"\\FacturaOrva2.exe"));
+      if (business) {
+        EXPECT_TRUE(business->running()) << "put back while it runs, not after";
+      }
+      if (row.replacesUserFile) {
+        EXPECT_EQ(ReadBytes(folder + L"\\ayuda.dll"), userHelp);
+      }
+      EXPECT_EQ(ReadBytes(folder + L"\\Datos.MDB"), kMdb);
+      EXPECT_EQ(ReadBytes(folder + L"\\Empresa.BDORVA"), kBd);
+      EXPECT_FALSE(Exists(folder + L"\\Paquete.zip"));
+      EXPECT_FALSE(Exists(folder + L"\\Paquete"));
+      EXPECT_EQ(HalfMadeFiles(folder), std::vector<std::wstring>{});
+      EXPECT_TRUE(ReadBytes(folder + L"\\7za.exe") == tool);
+      // Every previous version that left the program folder is in an archive of the updates folder.
+      EXPECT_TRUE(testing::EntryNames(folder + L"\\actualizaciones", true).empty());
+      for (const std::wstring& zip : testing::EntryNames(folder + L"\\actualizaciones", false)) {
+        const auto listing = testing::ListArchive(folder + L"\\actualizaciones\\" + zip);
+        EXPECT_NE(std::find(listing.begin(), listing.end(), std::wstring(kSibling)), listing.end()) << NarrowLow8(zip);
+      }
+      if (row.expectNew || row.leftoverUpdateFolder) {
+        EXPECT_FALSE(testing::EntryNames(folder + L"\\actualizaciones", false).empty());
+      }
+      // Its check-in reports the sibling in the version it now has.
+      const auto requests = server_.Requests();
+      auto checkin = std::find_if(requests.begin(), requests.end(),
+                                  [](const testing::RecordedRequest& r) { return r.target == kCheckinPath; });
+      EXPECT_NE(checkin, requests.end()) << "no check-in";
+      if (checkin != requests.end()) {
+        EXPECT_NE(checkin->body.find(row.expectNew ? "65535.0.65535.1" : "10.2.0.15"), std::string::npos)
+            << checkin->body;
+      }
+      const std::vector<std::string> published = ExpectFlushedBeforeRenamed(trace);
+      auto publishedAs = [&](const std::string& tail) {
+        return std::any_of(published.begin(), published.end(), [&](const std::string& name) {
+          return name.size() >= tail.size() && name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
+        });
+      };
+      // Among them what a power cut must find whole: the tool, an archive, the new program.
+      EXPECT_EQ(publishedAs("\\7za.exe"), row.withoutTool);
+      EXPECT_EQ(publishedAs("\\251206_093015.zip"), row.leftoverUpdateFolder);
+      if (row.expectNew) {
+        EXPECT_TRUE(publishedAs("\\FacturaOrva.exe"));
+      }
 
-    // And nothing is left to repair: a start repairs only while the update record is there.
-    EXPECT_FALSE(Exists(folder + L"\\actualizador_registros\\actualizacion_en_curso.txt"));
+      // And nothing is left to repair: a start repairs only while the update record is there.
+      EXPECT_FALSE(Exists(folder + L"\\actualizador_registros\\actualizacion_en_curso.txt"));
+      break;
+    }
   }
 }
 
