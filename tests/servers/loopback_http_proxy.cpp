@@ -43,58 +43,16 @@ LoopbackHttpProxy::~LoopbackHttpProxy() {
 }
 
 bool LoopbackHttpProxy::Start() {
-  listener_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (listener_ == INVALID_SOCKET) return false;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
-  if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-      ::listen(listener_, SOMAXCONN) != 0) {
-    ::closesocket(listener_);
-    listener_ = INVALID_SOCKET;
-    return false;
-  }
-  int length = sizeof(address);
-  ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-  port_ = ntohs(address.sin_port);
-  stopping_ = false;
-  acceptThread_ = std::thread([this] { AcceptLoop(); });
+  if (!acceptor_.Start(0, [this](SOCKET client) { Relay(client); })) return false;
+  port_ = acceptor_.port();
   return true;
 }
 
-void LoopbackHttpProxy::Stop() {
-  stopping_ = true;
-  if (listener_ != INVALID_SOCKET) {
-    ::closesocket(listener_);
-    listener_ = INVALID_SOCKET;
-  }
-  if (acceptThread_.joinable()) acceptThread_.join();
-  std::vector<std::thread> workers;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (SOCKET s : openSockets_) ::shutdown(s, SD_BOTH);
-    workers.swap(workers_);
-  }
-  for (auto& worker : workers) worker.join();
-}
+void LoopbackHttpProxy::Stop() { acceptor_.Stop(); }
 
 std::vector<std::string> LoopbackHttpProxy::Requests() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return requests_;
-}
-
-void LoopbackHttpProxy::AcceptLoop() {
-  while (!stopping_) {
-    SOCKET client = ::accept(listener_, nullptr, nullptr);
-    if (client == INVALID_SOCKET) {
-      if (stopping_) break;
-      continue;
-    }
-    std::lock_guard<std::mutex> lock(mutex_);
-    openSockets_.push_back(client);
-    workers_.emplace_back([this, client] { Relay(client); });
-  }
 }
 
 // One request per connection, as the loopback server answers each with "Connection: close": the
@@ -142,9 +100,6 @@ void LoopbackHttpProxy::Relay(SOCKET client) {
   }
   if (upstream != INVALID_SOCKET) ::closesocket(upstream);
   ::shutdown(client, SD_BOTH);
-  ::closesocket(client);
-  std::lock_guard<std::mutex> lock(mutex_);
-  openSockets_.erase(std::remove(openSockets_.begin(), openSockets_.end(), client), openSockets_.end());
 }
 
 SystemProxySetting::SystemProxySetting(const std::wstring& server) {

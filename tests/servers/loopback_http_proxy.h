@@ -6,12 +6,12 @@
 
 #include <winsock2.h>
 
-#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "servers/loopback_acceptor.h"
 
 namespace brivon::testing {
 
@@ -30,18 +30,13 @@ class LoopbackHttpProxy {
   std::vector<std::string> Requests() const;
 
  private:
-  void AcceptLoop();
   void Relay(SOCKET client);
 
   uint16_t upstreamPort_;
   uint16_t port_ = 0;
-  SOCKET listener_ = INVALID_SOCKET;
-  std::atomic<bool> stopping_{false};
-  std::thread acceptThread_;
   mutable std::mutex mutex_;
   std::vector<std::string> requests_;
-  std::vector<std::thread> workers_;
-  std::vector<SOCKET> openSockets_;
+  LoopbackAcceptor acceptor_;  // last: its handlers use the members above until it stops
 };
 
 // Sets the prefix's system proxy (the current user's Internet Settings) for as long as it lives,

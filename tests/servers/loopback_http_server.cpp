@@ -95,50 +95,12 @@ LoopbackHttpServer::LoopbackHttpServer(uint16_t port) : port_(port) {
 LoopbackHttpServer::~LoopbackHttpServer() { Stop(); }
 
 bool LoopbackHttpServer::Start() {
-  listener_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (listener_ == INVALID_SOCKET) return false;
-  BOOL exclusive = TRUE;
-  ::setsockopt(listener_, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
-               sizeof(exclusive));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port_);
-  // A port just freed by an earlier test may linger a moment: retry the bind briefly.
-  bool bound = false;
-  for (int attempt = 0; attempt < 50 && !bound; ++attempt) {
-    bound = ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
-    if (!bound) ::Sleep(100);
-  }
-  if (!bound || ::listen(listener_, SOMAXCONN) != 0) {
-    ::closesocket(listener_);
-    listener_ = INVALID_SOCKET;
-    return false;
-  }
-  int length = sizeof(address);
-  ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-  port_ = ntohs(address.sin_port);
-  stopping_ = false;
-  acceptThread_ = std::thread([this] { AcceptLoop(); });
+  if (!acceptor_.Start(port_, [this](SOCKET client) { HandleConnection(client); })) return false;
+  port_ = acceptor_.port();
   return true;
 }
 
-void LoopbackHttpServer::Stop() {
-  if (listener_ == INVALID_SOCKET && !acceptThread_.joinable()) return;
-  stopping_ = true;
-  if (listener_ != INVALID_SOCKET) {
-    ::closesocket(listener_);
-    listener_ = INVALID_SOCKET;
-  }
-  if (acceptThread_.joinable()) acceptThread_.join();
-  std::vector<std::thread> workers;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (SOCKET s : openSockets_) ::shutdown(s, SD_BOTH);
-    workers.swap(workers_);
-  }
-  for (auto& worker : workers) worker.join();
-}
+void LoopbackHttpServer::Stop() { acceptor_.Stop(); }
 
 std::wstring LoopbackHttpServer::Url(const std::string& path) const {
   return L"http://127.0.0.1:" + std::to_wstring(port_) + std::wstring(path.begin(), path.end());
@@ -181,33 +143,20 @@ HttpReply LoopbackHttpServer::ReplyFor(const std::string& path) const {
   return found != replies_.end() ? found->second : defaultReply_;
 }
 
-void LoopbackHttpServer::AcceptLoop() {
-  while (!stopping_) {
-    SOCKET client = ::accept(listener_, nullptr, nullptr);
-    if (client == INVALID_SOCKET) {
-      if (stopping_) break;
-      continue;
-    }
-    std::lock_guard<std::mutex> lock(mutex_);
-    openSockets_.push_back(client);
-    workers_.emplace_back([this, client] { HandleConnection(client); });
-  }
-}
-
 bool LoopbackHttpServer::Pause(int milliseconds) {
   auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
   while (std::chrono::steady_clock::now() < until) {
-    if (stopping_) return false;
+    if (acceptor_.stopping()) return false;
     ::Sleep(10);
   }
-  return !stopping_;
+  return !acceptor_.stopping();
 }
 
 int LoopbackHttpServer::Receive(SOCKET client, char* buffer, int size) {
   // Waits with select(), which takes no bytes: a recv() that times out (SO_RCVTIMEO) leaves the
   // connection in an undefined state, and under Wine it has lost a request's first bytes.
   for (;;) {
-    if (stopping_) return -1;
+    if (acceptor_.stopping()) return -1;
     fd_set readable;
     FD_ZERO(&readable);
     FD_SET(client, &readable);
@@ -271,17 +220,7 @@ void LoopbackHttpServer::HandleConnection(SOCKET client) {
     if (hook) stopAfter = hook(request);
   }
   ::shutdown(client, SD_SEND);
-  ::closesocket(client);
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    openSockets_.erase(std::remove(openSockets_.begin(), openSockets_.end(), client), openSockets_.end());
-  }
-  if (stopAfter) {
-    stopping_ = true;
-    SOCKET listener = listener_;
-    if (listener != INVALID_SOCKET) ::closesocket(listener);  // wakes the accept loop
-    listener_ = INVALID_SOCKET;
-  }
+  if (stopAfter) acceptor_.StopListening();
 }
 
 bool LoopbackHttpServer::SendReply(SOCKET client, const HttpReply& reply, bool headOnly) {

@@ -5,15 +5,15 @@
 
 #include <winsock2.h>
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
+
+#include "servers/loopback_acceptor.h"
 
 namespace brivon::testing {
 
@@ -66,7 +66,6 @@ class LoopbackHttpServer {
   void ClearRequests();
 
  private:
-  void AcceptLoop();
   void HandleConnection(SOCKET client);
   HttpReply ReplyFor(const std::string& path) const;
   bool SendReply(SOCKET client, const HttpReply& reply, bool headOnly);
@@ -77,16 +76,12 @@ class LoopbackHttpServer {
   int Receive(SOCKET client, char* buffer, int size);
 
   uint16_t port_;
-  SOCKET listener_ = INVALID_SOCKET;
-  std::atomic<bool> stopping_{false};
-  std::thread acceptThread_;
   mutable std::mutex mutex_;
   std::map<std::string, HttpReply> replies_;
   HttpReply defaultReply_;
   std::vector<RecordedRequest> requests_;
-  std::vector<std::thread> workers_;
-  std::vector<SOCKET> openSockets_;
   std::function<bool(const RecordedRequest&)> hook_;
+  LoopbackAcceptor acceptor_;  // last: its handlers use the members above until it stops
 };
 
 }  // namespace brivon::testing
