@@ -204,24 +204,24 @@ enum class OpenWait { Opened, Failed, DeadlinePassed };
 OpenWait OpenWithin(UniqueInternet& session, const std::wstring& url, const HttpGetOptions& options,
                     DWORD receiveLimitMs, DWORD waitMs, bool& web, UniqueInternet& connection,
                     UniqueInternet& request, DWORD& error) {
+  // Without a thread of its own, the opening runs here, bounded by the receive limit alone.
+  const auto openHere = [&] {
+    if (OpenUrl(session.get(), url, options, receiveLimitMs, web, connection, request)) return OpenWait::Opened;
+    error = ::GetLastError();
+    return OpenWait::Failed;
+  };
   auto pending = std::make_shared<PendingOpen>();
   pending->url = url;
   pending->options = options;
   pending->receiveLimitMs = receiveLimitMs;
   pending->done.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!pending->done) {
-    if (OpenUrl(session.get(), url, options, receiveLimitMs, web, connection, request)) return OpenWait::Opened;
-    error = ::GetLastError();
-    return OpenWait::Failed;
-  }
+  if (!pending->done) return openHere();
   pending->session = session.get();
   auto* parameter = new std::shared_ptr<PendingOpen>(pending);
   UniqueHandle thread(::CreateThread(nullptr, 0, OpenOnItsOwn, parameter, 0, nullptr));
   if (!thread) {
     delete parameter;
-    if (OpenUrl(session.get(), url, options, receiveLimitMs, web, connection, request)) return OpenWait::Opened;
-    error = ::GetLastError();
-    return OpenWait::Failed;
+    return openHere();
   }
   ::WaitForSingleObject(pending->done.get(), waitMs);
   std::lock_guard<std::mutex> hold(pending->lock);
