@@ -6,12 +6,9 @@
 #include "common/unique_handle.h"
 
 namespace brivon {
-namespace {
 
 // Beside the final name, so that the rename stays on one volume.
-std::wstring StagingName(const std::wstring& path) { return path + L".escribiendo"; }
-
-}  // namespace
+std::wstring StagingNameOf(const std::wstring& path) { return path + L".escribiendo"; }
 
 bool FlushFileToDisk(const std::wstring& given) {
   const std::wstring path = ForFileSystem(given);
@@ -21,11 +18,19 @@ bool FlushFileToDisk(const std::wstring& given) {
   const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
                         ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
   UniqueFile file;
-  WithFileWaits([&] {
-    file.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    return static_cast<bool>(file);
-  });
+  bool running = false;
+  WithFileWaitsUnless(
+      [&] {
+        file.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        return static_cast<bool>(file);
+      },
+      [&](DWORD) { return running = FileHoldOf(path) == FileHold::RunningImage; });
+  if (running) {
+    if (readOnly) ::SetFileAttributesW(path.c_str(), attributes);
+    TestTraceFileEvent("running-image", path);
+    return true;
+  }
   const bool flushed = file && ::FlushFileBuffers(file.get());
   const DWORD error = ::GetLastError();
   file.reset();
@@ -39,7 +44,10 @@ bool FlushFileToDisk(const std::wstring& given) {
 }
 
 bool PublishByRename(const std::wstring& from, const std::wstring& to, DWORD flags) {
-  if (!FlushFileToDisk(from)) return false;
+  return FlushFileToDisk(from) && RenameFlushed(from, to, flags);
+}
+
+bool RenameFlushed(const std::wstring& from, const std::wstring& to, DWORD flags) {
   if (!MoveFileWaiting(from, to, flags | MOVEFILE_WRITE_THROUGH)) return false;
   TestTraceFileEvent("rename", from, to);
   return true;
@@ -52,7 +60,7 @@ bool RenameUnflushed(const std::wstring& from, const std::wstring& to, DWORD fla
 }
 
 bool WriteFileDurably(const std::wstring& path, std::string_view bytes) {
-  const std::wstring staging = ForFileSystem(StagingName(path));
+  const std::wstring staging = ForFileSystem(StagingNameOf(path));
   {
     UniqueFile file;
     if (!WithFileWaits([&] {
@@ -77,11 +85,19 @@ bool WriteFileDurably(const std::wstring& path, std::string_view bytes) {
   return false;
 }
 
-bool CopyFileDurably(const std::wstring& from, const std::wstring& to) {
-  const std::wstring staging = ForFileSystem(StagingName(to)), source = ForFileSystem(from);
-  if (!WithFileWaits([&] { return ::CopyFileW(source.c_str(), staging.c_str(), FALSE) != FALSE; })) return false;
+bool CopyFileDurably(const std::wstring& from, const std::wstring& to, DWORD flags) {
+  const std::wstring staging = ForFileSystem(StagingNameOf(to)), source = ForFileSystem(from);
+  if (!WithFileWaits([&] { return ::CopyFileW(source.c_str(), staging.c_str(), FALSE) != FALSE; })) {
+    const DWORD error = ::GetLastError();
+    ::DeleteFileW(staging.c_str());  // a copy cut short by a full disk
+    ::SetLastError(error);
+    return false;
+  }
   ::SetFileAttributesW(staging.c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (PublishByRename(staging, to)) return true;
+  if (FlushFileToDisk(staging)) {
+    TestKillPoint("COPIA_TEMPORAL_ESCRITA");  // the whole copy on the disk, not yet under its name
+    if (RenameFlushed(staging, to, flags)) return true;
+  }
   const DWORD error = ::GetLastError();
   DeleteFileWaiting(staging);
   ::SetLastError(error);

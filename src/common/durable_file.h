@@ -10,18 +10,27 @@
 namespace brivon {
 
 // Writes the file's data and metadata through to the disk. False when it cannot be opened or
-// flushed (GetLastError() tells why).
+// flushed (GetLastError() tells why). A running program's image cannot be opened for writing, and
+// needs no flush: it was read from the disk to run. It counts as flushed at once, without the
+// waits for a held file.
 bool FlushFileToDisk(const std::wstring& path);
 
 // Flushes `from`, then renames it to `to` with MOVEFILE_WRITE_THROUGH added to `flags`.
 bool PublishByRename(const std::wstring& from, const std::wstring& to, DWORD flags = MOVEFILE_REPLACE_EXISTING);
+// The rename alone, for a file flushed already.
+bool RenameFlushed(const std::wstring& from, const std::wstring& to, DWORD flags);
 // The same rename without the flush, for a file whose content nobody relies on after a power cut.
 bool RenameUnflushed(const std::wstring& from, const std::wstring& to, DWORD flags = MOVEFILE_REPLACE_EXISTING);
 
 // The whole of `bytes` under `path`, written beside it first and published by rename.
 bool WriteFileDurably(const std::wstring& path, std::string_view bytes);
 
-// A copy of `from` under `to`, made beside `to` and published by rename.
-bool CopyFileDurably(const std::wstring& from, const std::wstring& to);
+// A copy of `from` under `to`, made beside `to` ("<to>.escribiendo"), flushed and published by a
+// rename with `flags`: the name holds the whole copy or what it held before, never part of one.
+// Without MOVEFILE_REPLACE_EXISTING a name taken meanwhile fails with ERROR_ALREADY_EXISTS.
+bool CopyFileDurably(const std::wstring& from, const std::wstring& to, DWORD flags = MOVEFILE_REPLACE_EXISTING);
+
+// Where CopyFileDurably makes its copy before it takes the name.
+std::wstring StagingNameOf(const std::wstring& path);
 
 }  // namespace brivon

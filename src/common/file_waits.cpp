@@ -35,6 +35,26 @@ unsigned long NextFilePause(DWORD error, int attempt, unsigned long waitedMs, un
   return std::min(pause, limitMs - waitedMs);
 }
 
+FileHold ClassifyFileHold(DWORD writeOpenError, DWORD deleteOpenError) {
+  const bool writeRefused = writeOpenError == ERROR_SHARING_VIOLATION || writeOpenError == ERROR_USER_MAPPED_FILE;
+  if (writeRefused && deleteOpenError == 0) return FileHold::RunningImage;
+  if (IsWaitableFileError(writeOpenError) || IsWaitableFileError(deleteOpenError)) return FileHold::Passing;
+  return FileHold::Free;
+}
+
+FileHold FileHoldOf(const std::wstring& path) {
+  const std::wstring name = ForFileSystem(path);
+  auto openError = [&](DWORD access) -> DWORD {
+    HANDLE file = ::CreateFileW(name.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return ::GetLastError();
+    ::CloseHandle(file);
+    return 0;
+  };
+  const DWORD writeError = openError(GENERIC_WRITE);
+  return ClassifyFileHold(writeError, writeError == 0 ? 0 : openError(DELETE));
+}
+
 const WaitClock& SystemWaitClock() {
   static const WaitClock clock{[] { return static_cast<uint64_t>(::GetTickCount64()); },
                                [](unsigned long ms) { ::Sleep(ms); }};
@@ -42,14 +62,20 @@ const WaitClock& SystemWaitClock() {
 }
 
 bool WithFileWaits(const std::function<bool()>& operation, const WaitClock& clock) {
+  return WithFileWaitsUnless(operation, {}, clock);
+}
+
+bool WithFileWaitsUnless(const std::function<bool()>& operation, const std::function<bool(DWORD)>& willNotClear,
+                         const WaitClock& clock) {
   const uint64_t start = clock.nowMs();
   const unsigned long limit = TestFileWaitLimitMs(kFileWaitLimitMs);
   for (int attempt = 1;; ++attempt) {
     if (operation()) return true;
     const DWORD error = ::GetLastError();
     const uint64_t waited = clock.nowMs() - start;
-    const unsigned long pause =
+    unsigned long pause =
         NextFilePause(error, attempt, static_cast<unsigned long>(std::min<uint64_t>(waited, limit)), limit);
+    if (pause != 0 && willNotClear && willNotClear(error)) pause = 0;
     if (pause == 0) {
       ::SetLastError(error);
       return false;
@@ -60,12 +86,19 @@ bool WithFileWaits(const std::function<bool()>& operation, const WaitClock& cloc
 
 bool MoveFileWaiting(const std::wstring& from, const std::wstring& to, DWORD flags) {
   const std::wstring source = ForFileSystem(from), destination = ForFileSystem(to);
-  return WithFileWaits([&] { return ::MoveFileExW(source.c_str(), destination.c_str(), flags) != FALSE; });
+  // A running program's image renames (the source), but is never replaced (the destination).
+  return WithFileWaitsUnless([&] { return ::MoveFileExW(source.c_str(), destination.c_str(), flags) != FALSE; },
+                             [&](DWORD) {
+                               return (flags & MOVEFILE_REPLACE_EXISTING) &&
+                                      FileHoldOf(destination) == FileHold::RunningImage;
+                             });
 }
 
 bool DeleteFileWaiting(const std::wstring& path) {
   const std::wstring file = ForFileSystem(path);
-  return WithFileWaits([&] { return ::DeleteFileW(file.c_str()) != FALSE; });
+  // A program still running from an old folder: its file goes once it ends, at a later start.
+  return WithFileWaitsUnless([&] { return ::DeleteFileW(file.c_str()) != FALSE; },
+                             [&](DWORD) { return FileHoldOf(file) == FileHold::RunningImage; });
 }
 
 bool RemoveFolderWaiting(const std::wstring& path) {

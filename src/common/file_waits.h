@@ -23,6 +23,16 @@ bool IsWaitableFileError(DWORD error);
 unsigned long NextFilePause(DWORD error, int attempt, unsigned long waitedMs,
                             unsigned long limitMs = kFileWaitLimitMs);
 
+// What holds a file, told by what an open for writing and an open for deletion (with every
+// sharing) answer. A running program's image can be renamed but never written, and stays so for
+// as long as the program runs: no wait clears it. Any other holder refusing a write open (a
+// scanner or backup agent reading without write sharing) refuses deletion too, and lets go soon.
+// 0 stands for an open that succeeded.
+enum class FileHold { Free, Passing, RunningImage };
+FileHold ClassifyFileHold(DWORD writeOpenError, DWORD deleteOpenError);
+// The same, looked up on the file itself.
+FileHold FileHoldOf(const std::wstring& path);
+
 // Time and sleep, replaceable by a test's clock.
 struct WaitClock {
   std::function<uint64_t()> nowMs;
@@ -33,8 +43,13 @@ const WaitClock& SystemWaitClock();
 // Runs `operation` (true on success, GetLastError() set on failure) until it succeeds or waiting
 // no longer helps. On false GetLastError() holds the last failure's error.
 bool WithFileWaits(const std::function<bool()>& operation, const WaitClock& clock = SystemWaitClock());
+// As WithFileWaits, but fails at once, the error kept, when willNotClear(error) tells that the
+// holder will not let go (a running program).
+bool WithFileWaitsUnless(const std::function<bool()>& operation, const std::function<bool(DWORD)>& willNotClear,
+                         const WaitClock& clock = SystemWaitClock());
 
-// The plain operations, each with the waits above.
+// The plain operations, each with the waits above. None waits for a running program: its image
+// is never deleted nor replaced while it runs (it can be renamed).
 bool MoveFileWaiting(const std::wstring& from, const std::wstring& to, DWORD flags);
 bool DeleteFileWaiting(const std::wstring& path);
 bool RemoveFolderWaiting(const std::wstring& path);

@@ -33,6 +33,15 @@ bool IsTaken(const std::wstring& path) {
   return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;  // unknown: not free
 }
 
+bool IsMissingAnswer(DWORD attributes, DWORD error) {
+  return attributes == INVALID_FILE_ATTRIBUTES && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND);
+}
+
+bool IsMissing(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(ForFileSystem(path).c_str());
+  return IsMissingAnswer(attributes, attributes == INVALID_FILE_ATTRIBUTES ? ::GetLastError() : ERROR_SUCCESS);
+}
+
 std::wstring FreeNameBeside(const std::wstring& path, bool isFolder, const PathTest& isTakenGiven) {
   const PathTest& isTaken = isTakenGiven ? isTakenGiven : PathTest(IsTaken);
   if (!isTaken(path)) return path;
@@ -53,26 +62,44 @@ bool MoveFileWithRetry(const std::wstring& source, const std::wstring& destinati
   // What 7-Zip has just written may still sit in the cache: on the disk before the rename
   // publishes it (best effort: a file held without write sharing cannot be flushed here).
   FlushFileToDisk(source);
-  ::SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (MoveFileWaiting(source, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) {
+  ::SetFileAttributesW(ForFileSystem(source).c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (MoveFileWaiting(source, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     TestTraceFileEvent("rename", source, destination);
     return true;
   }
-  // A source that can be read but not renamed (shared for reading only) can still be copied.
-  ::SetFileAttributesW(destination.c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (!WithFileWaits([&] { return ::CopyFileW(source.c_str(), destination.c_str(), FALSE) != FALSE; })) return false;
-  FlushFileToDisk(destination);
-  return DeleteFileWaiting(source);
+  // A source that can be read but not renamed (shared for reading only), or one on another
+  // volume, is copied; never straight onto the name, which a copy cut short would leave half made.
+  const DWORD error = ::GetLastError();
+  if (!IsWaitableFileError(error) && error != ERROR_NOT_SAME_DEVICE) return false;
+  ::SetFileAttributesW(ForFileSystem(destination).c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (!CopyFileDurably(source, destination)) return false;
+  DeleteFileWaiting(source);
+  ::SetLastError(ERROR_SUCCESS);
+  return true;
 }
 
-bool PutBackFile(const std::wstring& from, const std::wstring& to, bool keepSource) {
-  auto rename = [&] {
-    if (!MoveFileWaiting(from, to, MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) return false;
-    TestTraceFileEvent("put-back", from, to);
-    return true;
-  };
-  if (keepSource) return CopyFileDurably(from, to) || rename();
-  return rename() || CopyFileDurably(from, to);
+bool PutBackFile(const std::wstring& from, const std::wstring& to, bool keepSource, std::wstring* placedAt) {
+  // Twice at most: a name taken between the look and the rename is met once more with a free one.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const std::wstring name = FreeNameBeside(to);
+    if (name.empty()) {
+      ::SetLastError(ERROR_FILE_EXISTS);
+      return false;
+    }
+    auto rename = [&] {
+      if (!MoveFileWaiting(from, name, MOVEFILE_WRITE_THROUGH)) return false;
+      TestTraceFileEvent("put-back", from, name);
+      return true;
+    };
+    auto copy = [&] { return CopyFileDurably(from, name, 0); };
+    if (keepSource ? copy() || rename() : rename() || copy()) {
+      if (placedAt) *placedAt = name;
+      return true;
+    }
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return false;
+  }
+  return false;
 }
 
 }  // namespace brivon

@@ -1,6 +1,8 @@
 // File tests and moves shared by the update installer's stages.
 #pragma once
 
+#include <windows.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -19,6 +21,12 @@ bool IsExistingFileByLongName(const std::wstring& path);
 // Whether anything (file, folder, link) stands at path.
 bool IsTaken(const std::wstring& path);
 
+// Whether a lookup's answer (GetFileAttributesW's result and, when it failed, its error) proves
+// that nothing stands at the path: only "file not found" or "path not found" do. Any other failure
+// (a share reconnecting, a refused access) proves nothing, and nothing is put back on it.
+bool IsMissingAnswer(DWORD attributes, DWORD error);
+bool IsMissing(const std::wstring& path);
+
 using PathTest = std::function<bool(const std::wstring&)>;
 
 // path itself when nothing stands there, otherwise the first free "<base>_N<extension>" beside it
@@ -27,15 +35,20 @@ using PathTest = std::function<bool(const std::wstring&)>;
 std::wstring FreeNameBeside(const std::wstring& path, bool isFolder = false, const PathTest& isTaken = {});
 
 // Moves source to destination, replacing a file there. A move that meets a file held by another
-// process waits for it (common/file_waits.h), then is done as copy and delete.
-// True when the file is at the destination and gone from the source; on false GetLastError() holds
-// the error of the last failed call.
+// process waits for it (common/file_waits.h); a source still held then (read, not renamed) or on
+// another volume is copied beside the destination, flushed, and takes the name by a rename
+// (CopyFileDurably), and the source is deleted where it can be (otherwise it stays for the
+// caller's clean-up). True only when the file took the destination's name; on false
+// GetLastError() holds the error of the last failed call, and the destination is as it was.
 bool MoveFileWithRetry(const std::wstring& source, const std::wstring& destination);
 
-// Puts a program back under its name, where nothing stands: a plain rename, since its bytes are
-// already on the disk (a running program refuses the write open a flush needs), with the waits
-// for a held file; a copy as the last resort. keepSource: copy first (the updates folder keeps its
-// copy of the previous version), a rename only when the copy fails (a full disk).
-bool PutBackFile(const std::wstring& from, const std::wstring& to, bool keepSource = false);
+// Puts a program back under its name: a plain rename, since its bytes are already on the disk (a
+// running program refuses the write open a flush needs), with the waits for a held file; a copy
+// made beside and renamed in as the last resort. Never over a file: where the name is taken, the
+// program goes under the first free name beside it. keepSource: copy first (the updates folder
+// keeps its copy of the previous version), a rename only when the copy fails (a full disk).
+// placedAt receives where it went (to, or the free name).
+bool PutBackFile(const std::wstring& from, const std::wstring& to, bool keepSource = false,
+                 std::wstring* placedAt = nullptr);
 
 }  // namespace brivon

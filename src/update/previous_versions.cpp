@@ -11,24 +11,27 @@
 #include "archive/zip_archive.h"
 #include "common/durable_file.h"
 #include "common/file_waits.h"
+#include "common/long_path.h"
 
 namespace brivon {
 namespace {
 
-constexpr DWORD kReplaceOrCopy = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED;
-
 // Makes the last level of folder when it is missing; its parent must exist.
-bool EnsureFolder(const std::wstring& folder) {
+bool EnsureFolder(const std::wstring& given) {
+  const std::wstring folder = ForFileSystem(given);
   DWORD attributes = ::GetFileAttributesW(folder.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
   return ::CreateDirectoryW(folder.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
-// Moves, or copies and deletes; a half-done fallback removes its copy so the file stays in one place.
+// Moves, or copies (beside `to`, flushed, renamed in) and deletes; a half-done fallback removes its
+// copy so the file stays in one place. A running program renames, so it never needs the copy.
 bool MoveOrCopyAndDelete(const std::wstring& from, const std::wstring& to) {
-  if (MoveFileWaiting(from, to, kReplaceOrCopy)) return true;
-  if (::CopyFileW(from.c_str(), to.c_str(), FALSE) && ::DeleteFileW(from.c_str())) return true;
-  ::DeleteFileW(to.c_str());
+  if (MoveFileWaiting(from, to, MOVEFILE_WRITE_THROUGH)) return true;
+  if (CopyFileDurably(from, to, 0)) {
+    if (DeleteFileWaiting(from)) return true;
+    DeleteFileWaiting(to);
+  }
   return false;
 }
 
@@ -67,7 +70,7 @@ bool MoveIntoUpdatesFolderAt(const std::wstring& programFolder, const std::wstri
   if (!EnsureFolder(updates)) return false;
   // A folder of its own, whose archive name is free as well.
   std::wstring folder = FreeStampedBase(updates + L"\\" + ArchiveTimeStamp(now), {L"", L".zip"});
-  if (folder.empty() || !::CreateDirectoryW(folder.c_str(), nullptr)) return false;
+  if (folder.empty() || !::CreateDirectoryW(ForFileSystem(folder).c_str(), nullptr)) return false;
   std::wstring target = folder + L"\\" + name;
   if (!MoveFileWithRetry(file, target)) {
     DWORD error = ::GetLastError();
@@ -125,7 +128,8 @@ bool ArchiveToVersionsFolderAt(const std::wstring& programFolder, const std::wst
     if (archivePath) *archivePath = archive;
     return true;
   }
-  MoveFileWaiting(moved, file, kReplaceOrCopy);
+  // Back where it was, never over a file that took the name meanwhile.
+  PutBackFile(moved, file);
   return false;
 }
 

@@ -10,6 +10,7 @@
 #include "common/durable_file.h"
 #include "common/file_waits.h"
 #include "common/folder_lock.h"
+#include "common/long_path.h"
 #include "common/text.h"
 #include "update/executable_search.h"
 #include "update/file_moves.h"
@@ -56,15 +57,19 @@ RepairFacts LookAt(const UpdateRecord& record, std::wstring& keptCopyPath) {
   RepairFacts facts;
   facts.partialExists = IsExistingFile(record.package + kPartialSuffix);
   facts.package = IdentityOf(record.package);
+  facts.packageMissing = IsMissing(record.package);
+  facts.stagingCopyExists = IsExistingFile(StagingNameOf(record.package));
   if (!record.installed.empty()) {
     facts.installed = IdentityOf(record.installed);
+    facts.installedMissing = IsMissing(record.installed);
     facts.setAside = IdentityOf(record.setAside);
+    facts.stagingCopyExists = facts.stagingCopyExists || IsExistingFile(StagingNameOf(record.installed));
   }
   keptCopyPath = record.keptCopy;
   if (!record.keptCopy.empty()) facts.keptCopy = IdentityOf(record.keptCopy);
   // Cut off between the previous version's move and the record of where it went: it is in one
   // of the updates folder's time-stamped folders, known by its identity.
-  if (!record.installed.empty() && record.installedBefore.exists && !facts.installed.exists &&
+  if (!record.installed.empty() && record.installedBefore.exists && facts.installedMissing &&
       facts.setAside != record.installedBefore && facts.keptCopy != record.installedBefore) {
     const std::wstring updates = record.programFolder + kUpdatesFolderName;
     const std::wstring name = record.installed.substr(record.installed.find_last_of(L'\\') + 1);
@@ -83,28 +88,52 @@ RepairFacts LookAt(const UpdateRecord& record, std::wstring& keptCopyPath) {
   return facts;
 }
 
+// Logs a put-back that found its name taken and went beside it.
+void LogFreeName(const std::wstring& folder, const std::wstring& to, const std::wstring& placed) {
+  if (!placed.empty() && placed != to) Log(folder, "REPARACION_NOMBRE_LIBRE;" + N(to) + ";->;" + N(placed));
+}
+
 void Carry(const std::wstring& folder, const UpdateRecord& record, const std::wstring& keptCopyPath, RepairStep step) {
+  std::wstring placed;
   switch (step) {
     case RepairStep::DeletePartial: {
       const std::wstring partial = record.package + kPartialSuffix;
       LogOutcome(folder, DeleteFileWaiting(partial), "REPARACION_PARCIAL_ELIMINADO", N(partial));
       break;
     }
-    case RepairStep::RestoreFromSetAside:
+    case RepairStep::RestoreFromSetAside: {
       // A plain rename: the program may be running under its set-aside name, and a running
       // program refuses the write open a flush would need.
-      LogOutcome(folder, PutBackFile(record.setAside, record.installed), "REPARACION_RESTAURADO",
-                 N(record.setAside) + ";->;" + N(record.installed));
+      const bool ok = PutBackFile(record.setAside, record.installed, false, &placed);
+      LogFreeName(folder, record.installed, placed);
+      LogOutcome(folder, ok, "REPARACION_RESTAURADO",
+                 N(record.setAside) + ";->;" + N(ok ? placed : record.installed));
       break;
-    case RepairStep::RestoreFromKeptCopy:
+    }
+    case RepairStep::RestoreFromKeptCopy: {
       // A copy first: the updates folder keeps the previous version, as a whole run would.
-      LogOutcome(folder, PutBackFile(keptCopyPath, record.installed, /*keepSource=*/true), "REPARACION_RESTAURADO",
-                 N(keptCopyPath) + ";->;" + N(record.installed));
+      const bool ok = PutBackFile(keptCopyPath, record.installed, /*keepSource=*/true, &placed);
+      LogFreeName(folder, record.installed, placed);
+      LogOutcome(folder, ok, "REPARACION_RESTAURADO",
+                 N(keptCopyPath) + ";->;" + N(ok ? placed : record.installed));
       break;
-    case RepairStep::RestoreReplacedFile:
-      LogOutcome(folder, PutBackFile(record.replacedKept, record.package), "REPARACION_RESTAURADO",
-                 N(record.replacedKept) + ";->;" + N(record.package));
-      ::RemoveDirectoryW(record.replacedKept.substr(0, record.replacedKept.find_last_of(L'\\')).c_str());
+    }
+    case RepairStep::RestoreReplacedFile: {
+      const bool ok = PutBackFile(record.replacedKept, record.package, false, &placed);
+      LogFreeName(folder, record.package, placed);
+      LogOutcome(folder, ok, "REPARACION_RESTAURADO",
+                 N(record.replacedKept) + ";->;" + N(ok ? placed : record.package));
+      const std::wstring keptFolder = record.replacedKept.substr(0, record.replacedKept.find_last_of(L'\\'));
+      ::RemoveDirectoryW(ForFileSystem(keptFolder).c_str());  // only when emptied
+      break;
+    }
+    case RepairStep::DeleteStagingCopy:
+      for (const std::wstring& named : {record.installed, record.package}) {
+        const std::wstring staging = StagingNameOf(named);
+        if (named.empty() || !IsExistingFile(staging)) continue;  // gone: an executable package is both
+        SetAttributesWaiting(staging, FILE_ATTRIBUTE_NORMAL);
+        LogOutcome(folder, DeleteFileWaiting(staging), "REPARACION_COPIA_TEMPORAL_ELIMINADA", N(staging));
+      }
       break;
     case RepairStep::KeepSetAsideAsPrevious: {
       const std::wstring name = record.installed.substr(record.installed.find_last_of(L'\\') + 1);
@@ -142,12 +171,14 @@ void Carry(const std::wstring& folder, const UpdateRecord& record, const std::ws
 std::vector<RepairStep> PlanRepair(const UpdateRecord& record, const RepairFacts& facts) {
   std::vector<RepairStep> steps;
   if (facts.partialExists) steps.push_back(RepairStep::DeletePartial);
+  // First: a copy of the old program put back by a copy takes the same beside name.
+  if (facts.stagingCopyExists) steps.push_back(RepairStep::DeleteStagingCopy);
 
   // The program: its old version is known by the identity it had before the run.
   bool newInPlace = false;
   const FileIdentity& old = record.installedBefore;
   if (!record.installed.empty() && old.exists) {
-    if (!facts.installed.exists) {
+    if (facts.installedMissing) {
       if (facts.setAside == old) {
         steps.push_back(RepairStep::RestoreFromSetAside);
       } else if (facts.keptCopy == old) {
@@ -164,7 +195,7 @@ std::vector<RepairStep> PlanRepair(const UpdateRecord& record, const RepairFacts
 
   // A file of the user's the package was to replace, kept in the updates folder, goes back where
   // the package never arrived.
-  if (!record.replacedKept.empty() && !facts.package.exists && facts.replacedKept.exists &&
+  if (!record.replacedKept.empty() && facts.packageMissing && facts.replacedKept.exists &&
       facts.replacedKept == record.packageBefore) {
     steps.push_back(RepairStep::RestoreReplacedFile);
   }

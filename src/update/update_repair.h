@@ -16,10 +16,13 @@ struct RepairFacts {
   bool partialExists = false;        // the package's ".parcial" download
   FileIdentity package;
   FileIdentity installed;
+  bool installedMissing = false;     // proved absent ("not found"), not merely unreadable
+  bool packageMissing = false;
   FileIdentity setAside;
   FileIdentity keptCopy;
   bool extractionFolderExists = false;
   FileIdentity replacedKept;  // a file of the user's the package replaces, in the updates folder
+  bool stagingCopyExists = false;  // "<program or package>.escribiendo": a copy cut off before its rename
 };
 
 enum class RepairStep {
@@ -31,11 +34,14 @@ enum class RepairStep {
   RemoveExtractionFolder,         // unpacked by the cut-off run, never installed from
   RemoveExtractionFolderIfEmpty,  // as a whole run leaves it
   RestoreReplacedFile,            // the user's file back under its name, where the package never came
+  DeleteStagingCopy,              // a copy that never took its name
 };
 
 // The steps, in order. An interrupted update is rolled back unless its new executable was
 // already in place, in which case what the run had left to do is done. Only files the record
-// proves to be the run's own are ever deleted.
+// proves to be the run's own are ever deleted (a copy beside the program or package under the
+// name only this program gives its copies before their rename). Nothing is put back under a name
+// not proved free.
 std::vector<RepairStep> PlanRepair(const UpdateRecord& record, const RepairFacts& facts);
 
 // Reads the record (one file lookup when there is none), repairs, logs what it found and did in

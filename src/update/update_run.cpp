@@ -71,9 +71,12 @@ void LogError(const Run& run, const std::string& markerAndFields, DWORD error) {
 }
 
 // Puts a set-aside program back under its name: the program folder must never lack the program.
+// Never over a file: one found under the name keeps it, and what goes back takes a free name beside.
 void PutBack(const Run& run, const std::wstring& from, const std::wstring& to, bool keepSource = false) {
-  if (PutBackFile(from, to, keepSource)) {
-    run.Downloads("RESTAURADO_EJECUTABLE_ANTERIOR;" + N(from) + ";->;" + N(to));
+  std::wstring placed;
+  if (PutBackFile(from, to, keepSource, &placed)) {
+    if (placed != to) run.Downloads("RESTAURADO_NOMBRE_LIBRE;" + N(to) + ";->;" + N(placed));
+    run.Downloads("RESTAURADO_EJECUTABLE_ANTERIOR;" + N(from) + ";->;" + N(placed));
   } else {
     LogError(run, "ERROR_RESTAURAR_EJECUTABLE_ANTERIOR;" + N(from) + ";->;" + N(to), ::GetLastError());
   }
@@ -191,19 +194,10 @@ bool SetAside(Run& run, const std::wstring& installed, const std::wstring& setAs
   return true;
 }
 
-// Moves the new executable (already on the disk) under the program's name; puts the old one back
-// when that fails.
+// Moves the new executable (already on the disk) under the program's name. Its own rename says
+// whether it is in: a copy (a held source) takes the name whole or not at all.
 bool MoveIn(Run& run, const std::wstring& incoming) {
   run.swapped = MoveFileWithRetry(incoming, run.installed);
-  if (!run.swapped) {
-    const DWORD error = ::GetLastError();
-    // Decided by existence, not by the move's result (a move can fail after its copy was made).
-    if (IsExistingFile(run.installed)) {
-      run.swapped = true;
-      return true;
-    }
-    ::SetLastError(error);
-  }
   return run.swapped;
 }
 
@@ -269,6 +263,12 @@ void SwapFromZip(Run& run) {
 // kept first in the updates folder.
 void Store(Run& run) {
   std::wstring& target = run.plan.target;
+  // On the disk first (seconds for a large package): the user's file then leaves its name only
+  // for the moment before one rename, and a file the user's program writes meanwhile is kept.
+  if (!FlushFileToDisk(run.partial)) {
+    LogError(run, "ERROR_GUARDAR", ::GetLastError());
+    return;
+  }
   std::wstring replacedKept, replacedFolder;
   if (run.plan.keepsReplaced) {
     const bool kept = MoveReplacedFile(run.folder, target, &replacedKept, &replacedFolder);
@@ -288,11 +288,24 @@ void Store(Run& run) {
       WriteUpdateRecord(run.record);
     }
   }
-  if (PublishByRename(run.partial, target)) {
+  // Never over a file: one that appeared under the name since stays, and the package goes beside.
+  bool stored = RenameFlushed(run.partial, target, 0);
+  if (!stored && (::GetLastError() == ERROR_ALREADY_EXISTS || ::GetLastError() == ERROR_FILE_EXISTS)) {
+    const std::wstring free = FreeNameBeside(target);
+    if (!free.empty()) {
+      run.Downloads("PAQUETE_NOMBRE_LIBRE;" + N(target) + ";->;" + N(free));
+      target = free;
+      run.record.package = free;
+      run.record.packageBefore = IdentityOf(free);
+      WriteUpdateRecord(run.record);
+      stored = RenameFlushed(run.partial, target, 0);
+    }
+  }
+  if (stored) {
     run.Downloads("DESCARGA;" + run.url + ";" + N(target));
   } else {
     LogError(run, "ERROR_GUARDAR", ::GetLastError());
-    if (!replacedKept.empty() && !IsExistingFile(target)) {
+    if (!replacedKept.empty() && IsMissing(target)) {
       PutBack(run, replacedKept, target);
       RemoveFolderWaiting(replacedFolder);  // only when emptied
     }
@@ -360,7 +373,9 @@ void CleanUp(Run& run) {
 // name, and only then is the record removed. Otherwise it stays for the next start's repair.
 void EndRun(Run& run) noexcept {
   try {
-    if (!run.installed.empty() && !IsExistingFile(run.installed)) {
+    // Only a name proved free is put back to: a lookup that failed otherwise (a share
+    // reconnecting) proves nothing, and the record stays for the next start.
+    if (!run.installed.empty() && IsMissing(run.installed)) {
       if (IsExistingFile(run.setAside)) {
         PutBack(run, run.setAside, run.installed);
       } else if (!run.record.keptCopy.empty()) {
