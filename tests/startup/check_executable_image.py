@@ -1,7 +1,7 @@
 """Checks brivon.exe's make-up: PE32 for i386, GUI subsystem, only system DLLs imported,
 the asInvoker manifest, the file version 1.25.1112.0, the hardening flags set by the build itself
-(ASLR, DEP, large-address-aware, terminal-server aware), no symbols or debug sections, and no
-32-bit C runtime clock (read by pefile, independently of Windows)."""
+(ASLR, DEP, large-address-aware, terminal-server aware), no symbols or debug sections, no build
+time, and no 32-bit C runtime clock (read by pefile, independently of Windows)."""
 import sys
 
 import pefile
@@ -39,6 +39,9 @@ names = [section.Name.rstrip(b"\0").decode(errors="replace") for section in pe.s
 leftovers = [name for name in names if name.startswith(".debug") or name.startswith("/")]
 if pe.FILE_HEADER.NumberOfSymbols or leftovers:
     failures.append("not stripped: %d symbols, sections %s" % (pe.FILE_HEADER.NumberOfSymbols, leftovers))
+# Reproducible: no build time in the header (a rebuild of the same commit gives the same bytes).
+if pe.FILE_HEADER.TimeDateStamp != 0:
+    failures.append("build time in the header: %#x" % pe.FILE_HEADER.TimeDateStamp)
 # The C runtime's time and localtime are the 32-bit ones in msvcrt.dll on i386: they stop in 2038.
 clock = sorted(imported.name.decode() for entry in pe.DIRECTORY_ENTRY_IMPORT
                if entry.dll.decode().lower() == "msvcrt.dll" for imported in entry.imports
