@@ -41,12 +41,20 @@ bool NewProgramAllowed(const std::wstring& programFolder, const std::wstring& in
   auto log = [&](const std::string& text) { AppendActivityLog(programFolder, kDownloadsLog, text); };
   // Only a Windows program for the installed one's processor: a web filter's page served with
   // status 200, a truncated download or a DLL never takes the program's name.
-  const std::optional<uint16_t> freshMachine = ReadExecutableImageMachine(candidate);
+  const ImageFacts freshImage = ReadImage(candidate);
+  const std::optional<uint16_t>& freshMachine = freshImage.machine;
   const std::optional<uint16_t> oldMachine = ReadExecutableImageMachine(installed);
   if (!MayReplaceProgram(freshMachine, oldMachine)) {
     log("EJECUTABLE_RECHAZADO;" + N(shownAs) + ";" +
         (freshMachine ? "OTRA_ARQUITECTURA;maquina=" + Hex(*freshMachine) + ";esperada=" + Hex(*oldMachine)
                       : std::string("NO_ES_PROGRAMA_WINDOWS")));
+    return false;
+  }
+  // Whole: an image cut short at its source keeps its headers, and its signature goes unread when
+  // the installed program has none to compare with.
+  if (!freshImage.layout || !ImageIsWhole(*freshImage.layout, freshImage.fileSize)) {
+    log("EJECUTABLE_RECHAZADO;" + N(shownAs) + ";IMAGEN_INCOMPLETA;tamano=" + std::to_string(freshImage.fileSize) +
+        ";necesario=" + std::to_string(ImageBytesNeeded(freshImage)));
     return false;
   }
   const SignatureFacts old = ReadSignature(installed);

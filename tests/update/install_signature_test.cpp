@@ -12,6 +12,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace brivon {
 namespace {
@@ -121,6 +122,107 @@ TEST(WindowsImageTest, OnlyAnExecutableImageOfTheSameMachineReplacesTheProgram) 
   // The test build's own fixtures, read from their files.
   EXPECT_EQ(ReadExecutableImageMachine(Signed(L"old_firmado_A.exe")),
             sizeof(void*) == 8 ? kMachineAmd64 : kMachineI386);
+}
+
+// An image's headers through its section table: PE32 or PE32+, each section's raw data, and the
+// security directory's entry when the optional header holds one.
+std::string ImageHeaders(bool plus, const std::vector<FileRange>& sections, FileRange certificates,
+                         uint32_t directories = 16) {
+  const uint32_t lfanew = 0x80;
+  const size_t optionalBytes = (plus ? 112 : 96) + size_t{directories} * 8;
+  std::string headers = ImageHead(lfanew, plus ? kMachineAmd64 : kMachineI386, 0x0102);
+  headers.resize(lfanew + 24 + optionalBytes + sections.size() * 40, '\0');
+  auto put16 = [&](size_t at, uint32_t value) {
+    headers[at] = static_cast<char>(value), headers[at + 1] = static_cast<char>(value >> 8);
+  };
+  auto put32 = [&](size_t at, uint32_t value) { put16(at, value), put16(at + 2, value >> 16); };
+  put16(lfanew + 6, static_cast<uint32_t>(sections.size()));
+  put16(lfanew + 20, static_cast<uint32_t>(optionalBytes));
+  const size_t optional = lfanew + 24;
+  put16(optional, plus ? 0x020B : 0x010B);
+  put32(optional + (plus ? 108 : 92), directories);
+  if (directories > 4) {
+    put32(optional + (plus ? 112 : 96) + 4 * 8, static_cast<uint32_t>(certificates.offset));
+    put32(optional + (plus ? 112 : 96) + 4 * 8 + 4, static_cast<uint32_t>(certificates.size));
+  }
+  for (size_t i = 0; i < sections.size(); ++i) {
+    const size_t header = optional + optionalBytes + i * 40;
+    put32(header + 16, static_cast<uint32_t>(sections[i].size));
+    put32(header + 20, static_cast<uint32_t>(sections[i].offset));
+  }
+  return headers;
+}
+
+// An image replaces the program only when the file holds all of it: an image cut short at its
+// source keeps its headers, and nothing else tells it from a whole one.
+TEST(WindowsImageTest, OnlyAWholeImageReplacesTheProgram) {
+  const std::vector<FileRange> sections = {{0x400, 0x1000}, {0x1400, 0x200}, {0, 0} /* .bss: no raw data */,
+                                           {0x1600, 0x200}};
+  const FileRange certificates{0x1800, 0x310};
+  struct Case {
+    const char* name;
+    std::string headers;
+    uint64_t fileSize;
+    bool whole;
+  } cases[] = {
+      {"whole, certificate table last", ImageHeaders(false, sections, certificates), 0x1B10, true},
+      {"whole, with data past its end", ImageHeaders(false, sections, certificates), 0x9000, true},
+      {"one byte short of the certificate table's end", ImageHeaders(false, sections, certificates), 0x1B0F, false},
+      {"cut where the certificate table begins", ImageHeaders(false, sections, certificates), 0x1800, false},
+      {"one byte short of the last section's end", ImageHeaders(false, sections, {}), 0x17FF, false},
+      {"whole without a certificate table", ImageHeaders(false, sections, {}), 0x1800, true},
+      {"one byte short of the second section's end", ImageHeaders(false, sections, {}), 0x15FF, false},
+      {"one byte short of the first section's end", ImageHeaders(false, sections, {}), 0x13FF, false},
+      {"64-bit, one byte short of the certificate table's end", ImageHeaders(true, sections, certificates), 0x1B0F,
+       false},
+      {"64-bit, whole", ImageHeaders(true, sections, certificates), 0x1B10, true},
+      // Four data directories end before the security directory: whatever lies there is no table.
+      {"no security directory", ImageHeaders(false, sections, certificates, 4), 0x1800, true},
+      {"a section after the certificate table", ImageHeaders(false, {{0x400, 0x200}, {0x900, 0x100}}, {0x600, 0x100}),
+       0x9FF, false},
+  };
+  for (const auto& c : cases) {
+    const std::optional<ImageLayout> layout = ImageLayoutOf(c.headers);
+    ASSERT_TRUE(layout) << c.name;
+    EXPECT_EQ(ImageIsWhole(*layout, c.fileSize), c.whole) << c.name;
+  }
+
+  // Headers the layout cannot be read from.
+  std::string otherMagic = ImageHeaders(false, sections, certificates);
+  otherMagic[0x80 + 24] = 0x07;
+  const std::string full = ImageHeaders(false, sections, certificates);
+  EXPECT_FALSE(ImageLayoutOf(full.substr(0, full.size() - 1))) << "section table cut";
+  EXPECT_FALSE(ImageLayoutOf(otherMagic)) << "no PE32 or PE32+ optional header";
+  EXPECT_FALSE(ImageLayoutOf("<html>Sitio bloqueado</html>")) << "no image";
+  EXPECT_EQ(ImageHeadersBytesNeeded(full), full.size());
+
+  // A real image, signed, cut at every boundary: one byte short of each part's end, and whole.
+  const std::string image = testing::ReadBytes(Signed(L"old_firmado_A.exe"));
+  const ImageFacts facts = ReadImage(Signed(L"old_firmado_A.exe"));
+  ASSERT_TRUE(facts.layout);
+  ASSERT_NE(facts.layout->certificates.size, 0u);
+  EXPECT_EQ(facts.fileSize, image.size());
+  EXPECT_EQ(ImageBytesNeeded(facts), image.size());  // the certificate table ends the file
+  std::vector<uint64_t> ends = {facts.layout->certificates.offset + facts.layout->certificates.size};
+  for (const FileRange& section : facts.layout->sections) {
+    if (section.size != 0) ends.push_back(section.offset + section.size);
+  }
+  testing::TempFolder folder;
+  for (uint64_t end : ends) {
+    for (uint64_t size : {end - 1, end}) {
+      const std::wstring cut = folder / L"cortado.exe";
+      ASSERT_TRUE(testing::WriteBytes(cut, image.substr(0, static_cast<size_t>(size))));
+      const ImageFacts read = ReadImage(cut);
+      ASSERT_TRUE(read.layout) << size;
+      EXPECT_EQ(ImageIsWhole(*read.layout, read.fileSize), size == image.size()) << size << " of " << image.size();
+    }
+  }
+  // Cut inside its headers: no layout, and the size they need.
+  ASSERT_TRUE(testing::WriteBytes(folder / L"cabecera.exe", image.substr(0, static_cast<size_t>(facts.headersSize - 1))));
+  const ImageFacts head = ReadImage(folder / L"cabecera.exe");
+  EXPECT_TRUE(head.machine);
+  EXPECT_FALSE(head.layout);
+  EXPECT_EQ(ImageBytesNeeded(head), facts.headersSize);
 }
 
 }  // namespace
