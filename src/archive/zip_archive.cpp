@@ -6,33 +6,36 @@
 
 #include "archive/seven_zip_command.h"
 #include "common/file_waits.h"
+#include "common/long_path.h"
 
 namespace brivon {
 namespace {
 
 bool IsNonEmptyFile(const std::wstring& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
-  return ::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) &&
+  return ::GetFileAttributesExW(ForFileSystem(path).c_str(), GetFileExInfoStandard, &data) &&
          !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && (data.nFileSizeHigh != 0 || data.nFileSizeLow != 0);
 }
 
 // Removes a file standing at path; a folder there is never removed (ERROR_ALREADY_EXISTS).
 bool ClearArchivePath(const std::wstring& path) {
-  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  const DWORD attributes = ::GetFileAttributesW(ForFileSystem(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return true;
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
     ::SetLastError(ERROR_ALREADY_EXISTS);
     return false;
   }
-  ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  ::SetFileAttributesW(ForFileSystem(path).c_str(), FILE_ATTRIBUTE_NORMAL);
   return DeleteFileWaiting(path);
 }
 
 bool Zip(const std::wstring& programFolder, const std::wstring& commandLine, const std::wstring& archivePath,
-         unsigned long* code, unsigned long timeoutMs) {
+         unsigned long* code, unsigned long timeoutMs, bool* started) {
   unsigned long exitCode = kArchiveToolMissing;
+  bool ran = false;
   auto report = [&](bool result) {
     if (code) *code = exitCode;
+    if (started) *started = ran;
     return result;
   };
   if (!IsArchiveToolPresent(programFolder)) return report(false);
@@ -40,7 +43,7 @@ bool Zip(const std::wstring& programFolder, const std::wstring& commandLine, con
     exitCode = ::GetLastError();
     return report(false);
   }
-  const bool ran = RunHiddenProcess(commandLine, &exitCode, timeoutMs);
+  ran = RunHiddenProcess(commandLine, &exitCode, timeoutMs);
   // 1 is 7-Zip's warning: some file could not be read and is not in the archive.
   if (ran && exitCode == 0 && IsNonEmptyFile(archivePath)) return report(true);
   DeleteFileWaiting(archivePath);
@@ -50,7 +53,7 @@ bool Zip(const std::wstring& programFolder, const std::wstring& commandLine, con
 }  // namespace
 
 bool IsArchiveToolPresent(const std::wstring& programFolder) {
-  const DWORD attributes = ::GetFileAttributesW(ArchiveToolPath(programFolder).c_str());
+  const DWORD attributes = ::GetFileAttributesW(ForFileSystem(ArchiveToolPath(programFolder)).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -62,15 +65,15 @@ std::wstring FreshArchiveName(const std::wstring& archivePath) {
 }
 
 bool ZipFolderContents(const std::wstring& programFolder, const std::wstring& folder, const std::wstring& archivePath,
-                       unsigned long* code, unsigned long timeoutMs) {
+                       unsigned long* code, unsigned long timeoutMs, bool* started) {
   return Zip(programFolder, FolderArchiveCommandLine(ArchiveToolPath(programFolder), folder, archivePath),
-             archivePath, code, timeoutMs);
+             archivePath, code, timeoutMs, started);
 }
 
 bool ZipOneFile(const std::wstring& programFolder, const std::wstring& file, const std::wstring& archivePath,
                 unsigned long* code, unsigned long timeoutMs) {
   return Zip(programFolder, FileArchiveCommandLine(ArchiveToolPath(programFolder), file, archivePath), archivePath,
-             code, timeoutMs);
+             code, timeoutMs, nullptr);
 }
 
 }  // namespace brivon

@@ -22,9 +22,11 @@ std::wstring FreshArchiveName(const std::wstring& archivePath);
 // from folder's contents (its files and subfolders at the archive's top level) or from one file.
 // True when 7-Zip ended with 0 and the archive is there and not empty. code: 7-Zip's exit code,
 // kArchiveToolMissing, the system error when it could not start, or kChildTimedOutExitCode when it
-// ran past timeoutMs. A failed run leaves no archive behind.
+// ran past timeoutMs. A failed run leaves no archive behind. started (optional): whether 7-Zip ran
+// at all, so that a tool the system will not start (code: its error) is told from 7-Zip's own codes.
 bool ZipFolderContents(const std::wstring& programFolder, const std::wstring& folder, const std::wstring& archivePath,
-                       unsigned long* code, unsigned long timeoutMs = kChildProcessTimeoutMs);
+                       unsigned long* code, unsigned long timeoutMs = kChildProcessTimeoutMs,
+                       bool* started = nullptr);
 bool ZipOneFile(const std::wstring& programFolder, const std::wstring& file, const std::wstring& archivePath,
                 unsigned long* code, unsigned long timeoutMs = kChildProcessTimeoutMs);
 

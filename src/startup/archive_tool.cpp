@@ -9,7 +9,9 @@
 #include "common/durable_file.h"
 #include "common/file_hash.h"
 #include "common/http_get.h"
+#include "common/long_path.h"
 #include "common/unique_handle.h"
+#include "update/windows_image.h"
 
 namespace brivon {
 namespace {
@@ -18,44 +20,47 @@ constexpr DWORD kArchiveToolFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACH
                                     INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_PRAGMA_NOCACHE;
 
 bool IsFile(const std::wstring& path) {
-  DWORD attributes = ::GetFileAttributesW(path.c_str());
+  DWORD attributes = ::GetFileAttributesW(ForFileSystem(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 }  // namespace
 
-bool StartsWithExecutableSignature(std::string_view firstBytes) {
-  return firstBytes.size() >= 2 && firstBytes[0] == 'M' && firstBytes[1] == 'Z';
-}
-
-bool IsUsableArchiveTool(const std::wstring& path) {
+bool IsUsableArchiveTool(const std::wstring& path, std::wstring_view pinnedSha256) {
   if (!IsFile(path)) return false;
-  UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return true;  // present but locked: leave it alone rather than fight over it
-  char head[2] = {};
-  DWORD read = 0;
-  if (!::ReadFile(file.get(), head, sizeof(head), &read, nullptr)) return false;
-  return StartsWithExecutableSignature(std::string_view(head, read));
+  {
+    UniqueFile file(::CreateFileW(ForFileSystem(path).c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return true;  // present but locked: leave it alone rather than fight over it
+  }
+  const ImageFacts image = ReadImage(ForFileSystem(path));
+  if (!image.machine || !image.layout || !ImageIsWhole(*image.layout, image.fileSize)) return false;
+  return MatchesArchiveToolPin(path, pinnedSha256);
 }
 
 std::wstring ArchiveToolFailureText(const std::wstring& url, unsigned long error) {
   return L"No se pudo descargar 7za.exe desde:\n" + url + L"\n\nError: " + std::to_wstring(error);
 }
 
+std::string ArchiveToolIdentity(const std::wstring& path) {
+  std::string digest;
+  if (!Sha256OfFile(ForFileSystem(path), digest)) return {};
+  static const char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned char byte : digest) {
+    hex += kHex[byte >> 4];
+    hex += kHex[byte & 0xF];
+  }
+  return hex;
+}
+
 bool MatchesArchiveToolPin(const std::wstring& path, std::wstring_view pinnedSha256) {
   if (pinnedSha256.empty()) return true;
-  std::string digest;
-  if (!Sha256OfFile(path, digest)) return false;
-  static const char kHex[] = "0123456789abcdef";
-  std::wstring hex;
-  for (unsigned char byte : digest) {
-    hex += static_cast<wchar_t>(kHex[byte >> 4]);
-    hex += static_cast<wchar_t>(kHex[byte & 0xF]);
-  }
-  if (hex.size() != pinnedSha256.size()) return false;
+  const std::string hex = ArchiveToolIdentity(path);
+  if (hex.empty() || hex.size() != pinnedSha256.size()) return false;
   for (size_t i = 0; i < hex.size(); ++i) {
-    if (hex[i] != static_cast<wchar_t>(std::towlower(pinnedSha256[i]))) return false;
+    if (static_cast<wchar_t>(hex[i]) != std::towlower(pinnedSha256[i])) return false;
   }
   return true;
 }

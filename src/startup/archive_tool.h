@@ -15,13 +15,17 @@ inline constexpr wchar_t kArchiveToolSha256[] = BRIVON_ARCHIVE_TOOL_SHA256;
 // The box's code for a downloaded tool that is not the pinned one: ERROR_INVALID_IMAGE_HASH.
 inline constexpr unsigned long kArchiveToolNotPinned = 577;
 
+// The tool's identity: the SHA-256 of the file in lower-case hex; empty when it cannot be read.
+std::string ArchiveToolIdentity(const std::wstring& path);
+
 // True when the pin is empty, or the file's SHA-256 is the pinned one (hex, any letter case).
 bool MatchesArchiveToolPin(const std::wstring& path, std::wstring_view pinnedSha256);
 
-// A usable tool is a file that starts with the executable signature "MZ"; an empty or damaged
-// file counts as missing, since a present file is never fetched again.
-bool StartsWithExecutableSignature(std::string_view firstBytes);
-bool IsUsableArchiveTool(const std::wstring& path);
+// A usable tool is a whole Windows image (the raw data of every section and its certificate table
+// lie within the file), and with a pin the pinned tool. Anything else present (empty, an error page,
+// a copy cut short that still begins with "MZ", a scanner's stub) is fetched again. A tool another
+// program holds without sharing is left alone.
+bool IsUsableArchiveTool(const std::wstring& path, std::wstring_view pinnedSha256 = kArchiveToolSha256);
 
 // The failure box's text: URL and the error code (the HTTP status for an error answer).
 std::wstring ArchiveToolFailureText(const std::wstring& url, unsigned long error);

@@ -4,9 +4,6 @@
 
 #include <algorithm>
 #include <cwchar>
-#include <filesystem>
-#include <fstream>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -15,14 +12,16 @@
 #include "common/activity_log.h"
 #include "common/durable_file.h"
 #include "common/file_waits.h"
+#include "common/long_path.h"
 #include "common/test_hooks.h"
 #include "common/text.h"
+#include "common/unique_handle.h"
+#include "startup/archive_tool.h"      // ArchiveToolIdentity
+#include "update/disk_space.h"         // LeavesEnoughSpace, ReadFreeBytes, kFreeSpaceMarginBytes
 #include "update/previous_versions.h"  // kUpdatesFolderName
 
 namespace brivon {
 namespace {
-
-using FileSizes = std::map<std::wstring, uint64_t>;
 
 bool IsLink(DWORD attributes) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
@@ -30,7 +29,7 @@ bool IsLink(DWORD attributes) {
 
 bool FileSize(const std::wstring& path, uint64_t& size) {
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
+  if (!::GetFileAttributesExW(ForFileSystem(path).c_str(), GetFileExInfoStandard, &data)) return false;
   if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
   size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   return true;
@@ -54,41 +53,83 @@ std::wstring Stem(const std::wstring& archivePath) {
   return archivePath;
 }
 
-int ReadStrikes(const std::wstring& path) {
-  std::ifstream in{std::filesystem::path(path)};
-  int count = 0;
-  if (!(in >> count) || count < 0) return 0;
-  return count;
+StrikeRecord ReadStrikeRecord(const std::wstring& path) {
+  UniqueFile file(::CreateFileW(ForFileSystem(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return {};
+  char text[256];
+  DWORD read = 0;
+  if (!::ReadFile(file.get(), text, sizeof(text), &read, nullptr)) return {};
+  return ParseStrikeRecord(std::string_view(text, read));
+}
+
+uint64_t TotalSize(const FileStamps& files) {
+  uint64_t total = 0;
+  for (const auto& [path, stamp] : files) total = stamp.size > UINT64_MAX - total ? UINT64_MAX : total + stamp.size;
+  return total;
 }
 
 // One start's walk over the leftover folders, within its budget.
 class Housekeeping {
  public:
-  Housekeeping(const std::wstring& programFolder, unsigned long budgetMs, unsigned long folderLimitMs)
-      : program_(programFolder), updates_(programFolder + kUpdatesFolderName), budgetMs_(budgetMs),
-        folderLimitMs_(folderLimitMs), start_(::GetTickCount64()) {}
+  Housekeeping(const std::wstring& programFolder, std::string tool, unsigned long budgetMs,
+               unsigned long folderLimitMs)
+      : program_(programFolder), updates_(programFolder + kUpdatesFolderName), tool_(std::move(tool)),
+        budgetMs_(budgetMs), folderLimitMs_(folderLimitMs), start_(::GetTickCount64()) {}
 
+  void RunAll(const std::vector<std::wstring>& folders) {
+    for (size_t i = 0; i < folders.size(); ++i) {
+      Run(folders[i]);
+      if (toolRefused_) {
+        // Every other folder would meet the same refusal: they all wait for a start whose tool runs.
+        Log("ARCHIVADO_7ZA_NO_ARRANCA;" + NarrowLow8(ArchiveToolPath(program_)) + ";err=" +
+            std::to_string(toolError_) + ";carpetas=" + std::to_string(folders.size() - i));
+        return;
+      }
+    }
+  }
+
+ private:
   void Run(const std::wstring& folder) {
     const std::wstring strikesPath = folder + kStrikeCountSuffix;
-    const int strikes = ReadStrikes(strikesPath);
-    if (strikes >= kHousekeepingStrikesBeforeSkip) {
-      Log("ARCHIVADO_OMITIDO;" + NarrowLow8(folder) + ";intentos=" + std::to_string(strikes));
+    const StrikeRecord strikes = ReadStrikeRecord(strikesPath);
+    if (!ShouldTryLeftover(strikes, tool_)) {
+      Log("ARCHIVADO_OMITIDO;" + NarrowLow8(folder) + ";intentos=" + std::to_string(strikes.count));
       return;
     }
     if (Left() == 0) {  // the start goes on; a later one archives the rest
       Log("ARCHIVADO_APLAZADO;" + NarrowLow8(folder));
       return;
     }
+    FileStamps files;
+    if (!ReadFolder(folder, files)) return;
     const std::wstring archive = updates_ + L"\\" + NameOf(folder) + L".zip";
-    FileSizes files = FolderFiles(folder);
-    // An archive the update or an earlier start made may hold the folder whole already (its
-    // deletion was cut short, or a program still ran from it): then it is not made again.
-    FileSizes stored;
+    // An archive the update or an earlier start made may hold the folder as it stands already (its
+    // deletion was cut short, or a program still ran from it): then it is not made again. One that
+    // differs (a person restored it here and edited a file) is kept, and the folder archived anew.
+    bool alreadyArchived = files.empty();
     uint64_t size = 0;
-    const bool alreadyArchived = files.empty() || (FileSize(archive, size) &&
-                                                   ListArchiveFiles(program_, archive, stored, nullptr, Left()) &&
-                                                   CountMissingFiles(files, stored) == 0);
-    if (!alreadyArchived && !ArchiveAndCheck(folder, archive, strikesPath, strikes)) return;
+    if (!alreadyArchived && FileSize(archive, size)) {
+      FileStamps stored;
+      unsigned long code = 0;
+      bool started = false;
+      const unsigned long given = Left();
+      if (ListArchiveStamps(program_, archive, stored, &code, given, &started)) {
+        alreadyArchived = CountFilesNotArchived(files, stored) == 0;
+      } else {
+        const LeftoverFailure failure =
+            ClassifyLeftoverFailure(LeftoverStep::List, started, code, given, folderLimitMs_, false);
+        if (failure == LeftoverFailure::ToolNotStarted) {
+          RefusedTool(code);
+          return;
+        }
+        if (failure == LeftoverFailure::CutByBudget) {
+          Log("ARCHIVADO_APLAZADO;" + NarrowLow8(folder));
+          return;
+        }
+      }  // an archive that cannot be listed proves nothing: a fresh one goes beside it
+    }
+    if (!alreadyArchived && !ArchiveAndCheck(folder, archive, files, strikesPath, strikes)) return;
 
     if (!DeleteFolderTree(folder)) {
       // A file in use stays with its folder for a later start, which finds it in the archive.
@@ -98,7 +139,6 @@ class Housekeeping {
     DeleteFileWaiting(strikesPath);
   }
 
- private:
   // What is left of the budget for the next child, at most the folder's own limit.
   unsigned long Left() const {
     const ULONGLONG spent = ::GetTickCount64() - start_;
@@ -106,116 +146,207 @@ class Housekeeping {
     return static_cast<unsigned long>(std::min<ULONGLONG>(folderLimitMs_, budgetMs_ - spent));
   }
 
-  // Archives folder and proves the archive holds it whole. False when it is to stay.
-  bool ArchiveAndCheck(const std::wstring& folder, const std::wstring& archive, const std::wstring& strikesPath,
-                       int strikes) {
-    unsigned long code = 0;
+  // A folder that cannot be listed whole (a share reconnecting) is neither archived nor deleted:
+  // what was not seen would be lost. No strike: it is the listing's fault, not the folder's.
+  bool ReadFolder(const std::wstring& folder, FileStamps& files) {
+    unsigned long error = 0;
+    if (ReadFolderStamps(folder, files, &error)) return true;
+    Log("ERROR_LISTAR_CARPETA;" + NarrowLow8(folder) + ";err=" + std::to_string(error));
+    return false;
+  }
+
+  // Archives folder and proves the archive holds it as it stands. False when it is to stay.
+  bool ArchiveAndCheck(const std::wstring& folder, const std::wstring& archive, const FileStamps& files,
+                       const std::wstring& strikesPath, const StrikeRecord& strikes) {
+    // The folder's size bounds its archive: 7-Zip may not take the drive below the margin.
+    const uint64_t needed = TotalSize(files);
+    uint64_t freeBytes = 0;
+    if (ReadFreeBytes(updates_, &freeBytes) && !LeavesEnoughSpace(freeBytes, needed)) {
+      Log("ARCHIVADO_SIN_ESPACIO;" + NarrowLow8(folder) + ";necesarios=" + std::to_string(needed) + ";libres=" +
+          std::to_string(freeBytes) + ";margen=" + std::to_string(kFreeSpaceMarginBytes));
+      return false;
+    }
     unsigned long given = Left();
-    std::wstring placed;
-    if (!ArchiveLeftoverFolder(program_, folder, archive, &code, given, &placed)) {
-      Failed("ARCHIVADO_ERROR;" + NarrowLow8(folder), folder, code, given, strikesPath, strikes);
+    const LeftoverArchiving archiving = ArchiveLeftoverFolder(program_, folder, archive, given);
+    if (!archiving.ok) {
+      Failed(archiving.failedAt, archiving.started, archiving.code, given, "ARCHIVADO_ERROR;" + NarrowLow8(folder),
+             folder, strikesPath, strikes);
       return false;
     }
-    // Deleted only once 7-Zip's listing shows every file in the archive.
+    // Deleted only once 7-Zip's listing shows every file in the archive as it stands.
     given = Left();
-    FileSizes stored;
-    if (given == 0 || !ListArchiveFiles(program_, placed, stored, &code, given)) {
-      if (given == 0) code = kChildTimedOutExitCode;
-      Failed("ERROR_LISTAR_ARCHIVO;" + NarrowLow8(placed) + ";" + NarrowLow8(folder), folder, code, given,
-             strikesPath, strikes);
+    FileStamps stored;
+    unsigned long code = kChildTimedOutExitCode;
+    bool started = true;
+    if (given == 0 || !ListArchiveStamps(program_, archiving.placedAt, stored, &code, given, &started)) {
+      Failed(LeftoverStep::List, started, code, given,
+             "ERROR_LISTAR_ARCHIVO;" + NarrowLow8(archiving.placedAt) + ";" + NarrowLow8(folder), folder, strikesPath,
+             strikes);
       return false;
     }
-    const size_t missing = CountMissingFiles(FolderFiles(folder), stored);
+    FileStamps now;
+    if (!ReadFolder(folder, now)) return false;
+    const size_t missing = CountFilesNotArchived(now, stored);
     if (missing != 0) {
-      // Archiving it again would leave the same files out: it is no longer tried.
-      WriteFileDurably(strikesPath, std::to_string(kHousekeepingStrikesBeforeSkip));
-      Log("ARCHIVO_INCOMPLETO;" + NarrowLow8(folder) + ";" + NarrowLow8(placed) + ";faltan=" +
+      // Archiving it again would leave the same files out: not tried again with this tool.
+      WriteFileDurably(strikesPath, StrikeRecordText({std::max(strikes.count, kHousekeepingStrikesBeforeSkip), tool_}));
+      Log("ARCHIVO_INCOMPLETO;" + NarrowLow8(folder) + ";" + NarrowLow8(archiving.placedAt) + ";faltan=" +
           std::to_string(missing));
       return false;
     }
     return true;
   }
 
-  void Failed(const std::string& line, const std::wstring& folder, unsigned long code, unsigned long given,
-              const std::wstring& strikesPath, int strikes) {
-    const LeftoverFailure failure = ClassifyLeftoverFailure(code, given, folderLimitMs_);
-    if (failure == LeftoverFailure::CutByBudget) {
-      Log("ARCHIVADO_APLAZADO;" + NarrowLow8(folder));
-      return;
+  void Failed(LeftoverStep step, bool started, unsigned long code, unsigned long given, const std::string& line,
+              const std::wstring& folder, const std::wstring& strikesPath, const StrikeRecord& strikes) {
+    uint64_t freeBytes = 0;
+    const bool belowMargin = ReadFreeBytes(updates_, &freeBytes) && !LeavesEnoughSpace(freeBytes, 0);
+    switch (ClassifyLeftoverFailure(step, started, code, given, folderLimitMs_, belowMargin)) {
+      case LeftoverFailure::CutByBudget:
+        Log("ARCHIVADO_APLAZADO;" + NarrowLow8(folder));
+        return;
+      case LeftoverFailure::ToolNotStarted:
+        RefusedTool(code);
+        return;
+      case LeftoverFailure::ToolFault:
+        Log("ARCHIVADO_ERROR_7ZA;" + NarrowLow8(folder) + ";ec=" + std::to_string(code));
+        return;
+      case LeftoverFailure::DriveFull:
+        Log("ARCHIVADO_DISCO_LLENO;" + NarrowLow8(folder) + ";ec=" + std::to_string(code) + ";libres=" +
+            std::to_string(freeBytes));
+        return;
+      case LeftoverFailure::TimedOut: {
+        const int count = strikes.count + 1;
+        WriteFileDurably(strikesPath, StrikeRecordText({count, tool_}));
+        Log("ARCHIVADO_AGOTADO;" + NarrowLow8(folder) + ";intentos=" + std::to_string(count));
+        return;
+      }
+      case LeftoverFailure::Failed: {
+        const int count = strikes.count + 1;
+        WriteFileDurably(strikesPath, StrikeRecordText({count, tool_}));
+        Log(line + ";ec=" + std::to_string(code) + ";intentos=" + std::to_string(count));
+        return;
+      }
     }
-    const std::string count = ";intentos=" + std::to_string(strikes + 1);
-    WriteFileDurably(strikesPath, std::to_string(strikes + 1));
-    if (failure == LeftoverFailure::TimedOut) {
-      Log("ARCHIVADO_AGOTADO;" + NarrowLow8(folder) + count);
-    } else {
-      Log(line + ";ec=" + std::to_string(code) + count);
-    }
+  }
+
+  void RefusedTool(unsigned long error) {
+    toolRefused_ = true;
+    toolError_ = error;
   }
 
   void Log(const std::string& text) const { AppendActivityLog(program_, kDownloadsLog, text); }
 
   const std::wstring program_;
   const std::wstring updates_;
+  const std::string tool_;
   const unsigned long budgetMs_;
   const unsigned long folderLimitMs_;
   const ULONGLONG start_;
+  bool toolRefused_ = false;  // 7-Zip would not start: the walk ends
+  unsigned long toolError_ = 0;
 };
 
 }  // namespace
 
-ArchivePlacement ChooseArchivePlacement(bool earlierExists, uint64_t earlierSize, uint64_t freshSize) {
-  if (!earlierExists) return ArchivePlacement::Take;
-  return freshSize >= earlierSize ? ArchivePlacement::Replace : ArchivePlacement::Beside;
+ArchivePlacement ChooseArchivePlacement(bool earlierExists) {
+  return earlierExists ? ArchivePlacement::Beside : ArchivePlacement::Take;
 }
 
 std::wstring BesideArchiveName(const std::wstring& archivePath, unsigned number) {
   return Stem(archivePath) + L" (" + std::to_wstring(number) + L").zip";
 }
 
-LeftoverFailure ClassifyLeftoverFailure(unsigned long code, unsigned long givenMs, unsigned long folderLimitMs) {
-  if (code != kChildTimedOutExitCode) return LeftoverFailure::Failed;
-  return givenMs < folderLimitMs ? LeftoverFailure::CutByBudget : LeftoverFailure::TimedOut;
+LeftoverFailure ClassifyLeftoverFailure(LeftoverStep step, bool started, unsigned long code, unsigned long givenMs,
+                                        unsigned long folderLimitMs, bool driveBelowMargin) {
+  if (step != LeftoverStep::Place && !started) return LeftoverFailure::ToolNotStarted;
+  if (step != LeftoverStep::Place && code == kChildTimedOutExitCode) {
+    return givenMs < folderLimitMs ? LeftoverFailure::CutByBudget : LeftoverFailure::TimedOut;
+  }
+  if (driveBelowMargin) return LeftoverFailure::DriveFull;
+  if (step == LeftoverStep::Place) {
+    return code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL ? LeftoverFailure::DriveFull
+                                                                     : LeftoverFailure::Failed;
+  }
+  // 7-Zip's own answers about the folder's files: 1, a file it could not read; 2, a fatal error.
+  return code == 1 || code == 2 ? LeftoverFailure::Failed : LeftoverFailure::ToolFault;
 }
 
-bool ArchiveLeftoverFolder(const std::wstring& programFolder, const std::wstring& folder,
-                           const std::wstring& archivePath, unsigned long* code, unsigned long timeoutMs,
-                           std::wstring* placedAt) {
+bool IsStrike(LeftoverFailure failure) {
+  return failure == LeftoverFailure::Failed || failure == LeftoverFailure::TimedOut;
+}
+
+StrikeRecord ParseStrikeRecord(std::string_view text) {
+  StrikeRecord record;
+  size_t at = 0;
+  while (at < text.size() && (text[at] == ' ' || text[at] == '\t')) ++at;
+  const size_t digits = at;
+  long long count = 0;
+  while (at < text.size() && text[at] >= '0' && text[at] <= '9' && count < 1000000) {
+    count = count * 10 + (text[at] - '0');
+    ++at;
+  }
+  if (at == digits) return {};
+  record.count = static_cast<int>(count);
+  const std::string_view tag = ";7za=";
+  if (text.substr(at, tag.size()) == tag) {
+    at += tag.size();
+    const size_t end = text.find_first_of("\r\n \t;", at);
+    const std::string_view hex = text.substr(at, end == std::string_view::npos ? std::string_view::npos : end - at);
+    if (hex.find_first_not_of("0123456789abcdef") == std::string_view::npos) record.tool = std::string(hex);
+  }
+  return record;
+}
+
+std::string StrikeRecordText(const StrikeRecord& record) {
+  // The number first: an older program reading the file still finds its count.
+  return std::to_string(record.count) + ";7za=" + record.tool + "\r\n";
+}
+
+bool ShouldTryLeftover(const StrikeRecord& record, std::string_view tool) {
+  if (record.count < kHousekeepingStrikesBeforeSkip) return true;
+  return !tool.empty() && record.tool != tool;
+}
+
+LeftoverArchiving ArchiveLeftoverFolder(const std::wstring& programFolder, const std::wstring& folder,
+                                        const std::wstring& archivePath, unsigned long timeoutMs) {
+  LeftoverArchiving result;
   const std::wstring fresh = FreshArchiveName(archivePath);
-  if (!ZipFolderContents(programFolder, folder, fresh, code, timeoutMs)) return false;
+  if (!ZipFolderContents(programFolder, folder, fresh, &result.code, timeoutMs, &result.started)) return result;
   TestKillPoint("ARCHIVO_NUEVO_ESCRITO");
-  uint64_t freshSize = 0, earlierSize = 0;
-  FileSize(fresh, freshSize);
-  const bool earlierExists = FileSize(archivePath, earlierSize);
+  result.failedAt = LeftoverStep::Place;
+  uint64_t earlierSize = 0;
   bool placed = false;
-  switch (ChooseArchivePlacement(earlierExists, earlierSize, freshSize)) {
+  switch (ChooseArchivePlacement(FileSize(archivePath, earlierSize))) {
     case ArchivePlacement::Take:
-    case ArchivePlacement::Replace:
-      placed = PublishByRename(fresh, archivePath);
-      if (placed && placedAt) *placedAt = archivePath;
+      placed = PublishByRename(fresh, archivePath, 0);
+      if (placed) result.placedAt = archivePath;
       break;
     case ArchivePlacement::Beside:
       for (unsigned number = 2; number < 1000 && !placed; ++number) {
         placed = PublishByRename(fresh, BesideArchiveName(archivePath, number), 0);
-        if (placed && placedAt) *placedAt = BesideArchiveName(archivePath, number);
+        if (placed) result.placedAt = BesideArchiveName(archivePath, number);
       }
       break;
   }
   if (!placed) {
-    if (code) *code = ::GetLastError();
+    result.code = ::GetLastError();
     DeleteFileWaiting(fresh);
+    return result;
   }
-  return placed;
+  result.ok = true;
+  return result;
 }
 
 void RunStartupHousekeeping(const std::wstring& programFolder, unsigned long budgetMs, unsigned long folderLimitMs) {
   if (programFolder.empty()) return;
   const std::wstring updates = programFolder + kUpdatesFolderName;
-  DWORD attributes = ::GetFileAttributesW(updates.c_str());
+  DWORD attributes = ::GetFileAttributesW(ForFileSystem(updates).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
 
   std::vector<std::wstring> folders;
   for (const std::wstring& folder : ListSubfolders(updates)) {
-    if (IsLink(::GetFileAttributesW(folder.c_str()))) {
+    if (IsLink(::GetFileAttributesW(ForFileSystem(folder).c_str()))) {
       RemoveLink(folder);  // never archive or delete through a link
     } else {
       folders.push_back(folder);
@@ -229,8 +360,9 @@ void RunStartupHousekeeping(const std::wstring& programFolder, unsigned long bud
                           ";carpetas=" + std::to_string(folders.size()));
     return;
   }
-  Housekeeping housekeeping(programFolder, budgetMs, folderLimitMs);
-  for (const std::wstring& folder : folders) housekeeping.Run(folder);
+  Housekeeping housekeeping(programFolder, ArchiveToolIdentity(ArchiveToolPath(programFolder)), budgetMs,
+                            folderLimitMs);
+  housekeeping.RunAll(folders);
 }
 
 }  // namespace brivon

@@ -17,12 +17,40 @@ using testing::HttpReply;
 using testing::LoopbackHttpServer;
 using testing::TempFolder;
 
-TEST(ArchiveToolTest, OnlyFilesStartingWithMzCountAsTheTool) {
+// A present tool is kept only when it is a whole Windows image, and with a pin the pinned one; a
+// copy cut short keeps its "MZ" and its headers, and the system refuses to start it.
+TEST(ArchiveToolTest, OnlyAWholeImageCountsAsTheTool) {
+  const std::string tool = testing::ReadBytes(testing::ArchiveToolPath());
+  ASSERT_GT(tool.size(), 100000u);
+  std::string flipped = tool;
+  flipped[tool.size() / 2] = static_cast<char>(flipped[tool.size() / 2] ^ 0x55);
   struct Case {
-    std::string head;
+    const char* name;
+    std::string bytes;
+    std::wstring pin;
     bool usable;
-  } cases[] = {{"MZ", true}, {"MZ\x90", true}, {"", false}, {"M", false}, {"<html>", false}, {"mz", false}};
-  for (const auto& c : cases) EXPECT_EQ(StartsWithExecutableSignature(c.head), c.usable) << c.head;
+  } cases[] = {
+      {"the tool", tool, L"", true},
+      {"the tool with something after its image", tool + std::string(5000, 'x'), L"", true},
+      {"the tool, pinned", tool, BRIVON_TEST_7ZA_SHA256, true},
+      {"the tool, pinned to another", tool, std::wstring(64, L'0'), false},
+      {"one byte changed", flipped, L"", true},  // whole all the same: only a pin tells
+      {"one byte changed, pinned", flipped, BRIVON_TEST_7ZA_SHA256, false},
+      {"cut to 60 %", tool.substr(0, tool.size() * 6 / 10), L"", false},
+      {"one byte short", tool.substr(0, tool.size() - 1), L"", false},
+      {"its headers alone", tool.substr(0, 1024), L"", false},
+      {"MZ and no more", "MZ", L"", false},
+      {"an error page", "<html>error</html>", L"", false},
+      {"empty", "", L"", false},
+  };
+  TempFolder folder;
+  const std::wstring path = folder / L"7za.exe";
+  for (const auto& c : cases) {
+    ASSERT_TRUE(testing::WriteBytes(path, c.bytes));
+    EXPECT_EQ(IsUsableArchiveTool(path, c.pin), c.usable) << c.name;
+  }
+  ::DeleteFileW(path.c_str());
+  EXPECT_FALSE(IsUsableArchiveTool(path, L"")) << "missing";
 }
 
 TEST(ArchiveToolTest, FailureTextNamesTheUrlAndTheCode) {

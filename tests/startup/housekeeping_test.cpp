@@ -10,6 +10,7 @@
 #include "archive/archive_listing.h"
 #include "common/long_path.h"
 #include "common/text.h"
+#include "common/unique_handle.h"
 #include "startup/unix_link.h"
 #include "support/archive_reading.h"
 #include "support/log_lines.h"
@@ -25,56 +26,155 @@ using testing::ReadBytes;
 using testing::TempFolder;
 using testing::WriteBytes;
 
-TEST(HousekeepingNamesTest, NeverReplacesAnEarlierArchiveWithASmallerOne) {
-  struct Case {
-    bool earlierExists;
-    uint64_t earlierSize, freshSize;
-    ArchivePlacement expected;
-  } cases[] = {
-      {false, 0, 10, ArchivePlacement::Take},
-      {true, 100, 100, ArchivePlacement::Replace},  // the same folder archived again
-      {true, 100, 150, ArchivePlacement::Replace},
-      {true, 100, 40, ArchivePlacement::Beside},    // the rest of a partly deleted folder
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(ChooseArchivePlacement(c.earlierExists, c.earlierSize, c.freshSize), c.expected) << c.freshSize;
-  }
+// An archive already there may be the only copy of the folder's earlier state: a fresh one goes beside it.
+TEST(HousekeepingNamesTest, NeverReplacesAnEarlierArchive) {
+  EXPECT_EQ(ChooseArchivePlacement(false), ArchivePlacement::Take);
+  EXPECT_EQ(ChooseArchivePlacement(true), ArchivePlacement::Beside);
   EXPECT_EQ(BesideArchiveName(L"C:\\p\\actualizaciones\\251206_093015.zip", 2),
             L"C:\\p\\actualizaciones\\251206_093015 (2).zip");
   EXPECT_EQ(FreshArchiveName(L"C:\\p\\actualizaciones\\A.zip"), L"C:\\p\\actualizaciones\\A.nuevo.zip");
 }
 
-// Only a folder's own failures count toward its strikes; a start whose budget ran out is none.
+// Only a folder's own failures count toward its strikes: not the tool's, the drive's or the
+// start's budget.
 TEST(HousekeepingNamesTest, WhatAFailureCountsAs) {
+  using F = LeftoverFailure;
+  using S = LeftoverStep;
+  constexpr unsigned long kOut = kChildTimedOutExitCode;
   struct Case {
-    unsigned long code, givenMs, folderLimitMs;
+    const char* name;
+    LeftoverStep step;
+    bool started;
+    unsigned long code, givenMs;
+    bool driveBelowMargin;
     LeftoverFailure expected;
+    bool strike;
   } cases[] = {
-      {kChildTimedOutExitCode, 120000, 120000, LeftoverFailure::TimedOut},
-      {kChildTimedOutExitCode, 45000, 120000, LeftoverFailure::CutByBudget},  // the budget's end came first
-      {1, 45000, 120000, LeftoverFailure::Failed},                            // a warning: a file left out
-      {2, 120000, 120000, LeftoverFailure::Failed},
-      {0, 120000, 120000, LeftoverFailure::Failed},  // ended 0 yet no archive
-      {ERROR_ACCESS_DENIED, 120000, 120000, LeftoverFailure::Failed},
+      {"its own limit ran out", S::Archive, true, kOut, 120000, false, F::TimedOut, true},
+      {"the budget's end came first", S::Archive, true, kOut, 45000, false, F::CutByBudget, false},
+      {"the listing's limit", S::List, true, kOut, 120000, false, F::TimedOut, true},
+      {"the listing cut by the budget", S::List, true, kOut, 0, false, F::CutByBudget, false},
+      {"a file 7-Zip could not read", S::Archive, true, 1, 45000, false, F::Failed, true},
+      {"7-Zip's fatal error", S::Archive, true, 2, 120000, false, F::Failed, true},
+      {"7-Zip cannot read its archive", S::List, true, 2, 120000, false, F::Failed, true},
+      {"7-Zip's fatal error on a full drive", S::Archive, true, 2, 120000, true, F::DriveFull, false},
+      {"no 7za.exe", S::Archive, false, ERROR_FILE_NOT_FOUND, 120000, false, F::ToolNotStarted, false},
+      {"a damaged image", S::Archive, false, ERROR_BAD_EXE_FORMAT, 120000, false, F::ToolNotStarted, false},
+      {"a 64-bit tool on 32-bit Windows", S::Archive, false, ERROR_EXE_MACHINE_TYPE_MISMATCH, 120000, false,
+       F::ToolNotStarted, false},
+      {"blocked by policy", S::List, false, ERROR_ACCESS_DISABLED_BY_POLICY, 120000, false, F::ToolNotStarted, false},
+      {"an antivirus refusal (ERROR_VIRUS_INFECTED)", S::Archive, false, 225, 120000, false, F::ToolNotStarted, false},
+      {"no right to run it", S::Archive, false, ERROR_ACCESS_DENIED, 120000, true, F::ToolNotStarted, false},
+      {"the tool crashed", S::Archive, true, 0xC0000005, 120000, false, F::ToolFault, false},
+      {"ended 0 yet no archive", S::Archive, true, 0, 120000, false, F::ToolFault, false},
+      {"no listing in its output", S::List, true, 0, 120000, false, F::ToolFault, false},
+      {"7-Zip's command-line error", S::Archive, true, 7, 120000, false, F::ToolFault, false},
+      {"the archive cannot take its name", S::Place, true, ERROR_ACCESS_DENIED, 120000, false, F::Failed, true},
+      {"the disk filled as it took its name", S::Place, true, ERROR_DISK_FULL, 120000, false, F::DriveFull, false},
+      {"the drive fell below the margin", S::Place, true, ERROR_SHARING_VIOLATION, 120000, true, F::DriveFull,
+       false},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(ClassifyLeftoverFailure(c.code, c.givenMs, c.folderLimitMs), c.expected) << c.code << " " << c.givenMs;
+    const LeftoverFailure failure = ClassifyLeftoverFailure(c.step, c.started, c.code, c.givenMs, 120000,
+                                                            c.driveBelowMargin);
+    EXPECT_EQ(failure, c.expected) << c.name;
+    EXPECT_EQ(IsStrike(failure), c.strike) << c.name;
   }
 }
 
-TEST(HousekeepingNamesTest, CountsFilesTheArchiveLacksOrHoldsWithAnotherSize) {
-  const std::map<std::wstring, uint64_t> folder = {{L"a.exe", 10}, {L"sub\\b.MDB", 0}, {L".oculto", 5}};
+// "<folder>.intentos": what older programs wrote (the number alone) reads as struck with another
+// tool; a struck folder is tried again once the tool changed.
+TEST(HousekeepingNamesTest, WhenAStruckFolderIsTriedAgain) {
+  const std::string tool(64, 'a'), other(64, 'b');
   struct Case {
-    std::map<std::wstring, uint64_t> stored;
+    const char* name;
+    std::string text;
+    int count;
+    std::string recordedTool;
+    std::string presentTool;
+    bool tried;
+  } cases[] = {
+      {"no file", "", 0, "", tool, true},
+      {"two strikes", "2;7za=" + tool + "\r\n", 2, tool, tool, true},
+      {"struck with this tool", "3;7za=" + tool + "\r\n", 3, tool, tool, false},
+      {"struck with another tool", "3;7za=" + other + "\r\n", 3, other, tool, true},
+      {"an older program's file", "3", 3, "", tool, true},
+      {"an older program's file with its line end", "3\r\n", 3, "", tool, true},
+      {"incomplete archive, struck with this tool", "4;7za=" + tool, 4, tool, tool, false},
+      {"the present tool unknown", "3;7za=" + other, 3, other, "", false},
+      {"damaged", "tres", 0, "", tool, true},
+      {"a damaged identity", "3;7za=<html>", 3, "", tool, true},
+      {"negative", "-5", 0, "", tool, true},
+  };
+  for (const auto& c : cases) {
+    const StrikeRecord record = ParseStrikeRecord(c.text);
+    EXPECT_EQ(record.count, c.count) << c.name;
+    EXPECT_EQ(record.tool, c.recordedTool) << c.name;
+    EXPECT_EQ(ShouldTryLeftover(record, c.presentTool), c.tried) << c.name;
+    const StrikeRecord again = ParseStrikeRecord(StrikeRecordText(record));
+    EXPECT_EQ(again.count, record.count) << c.name;
+    EXPECT_EQ(again.tool, record.tool) << c.name;
+  }
+  EXPECT_EQ(StrikeRecordText({3, tool}), "3;7za=" + tool + "\r\n");  // the number first, for older programs
+}
+
+// A folder is "already archived" only when the archive holds each of its files with its size and
+// its last change: a person who restored the folder from its archive and edited a database (which
+// keeps its size) has a folder that differs.
+TEST(HousekeepingNamesTest, WhatCountsAsTheArchivedFile) {
+  constexpr int64_t kSecond = 10000000;
+  constexpr int64_t t = 133500000000000000;  // a moment in 2024, local time
+  const FileStamps folder = {{L"a.exe", {10, t}}, {L"sub\\b.MDB", {0, t + 7 * kSecond}}, {L".oculto", {5, t}}};
+  struct Case {
+    const char* name;
+    FileStamps stored;
     size_t missing;
   } cases[] = {
-      {folder, 0},
-      {{{L"a.exe", 10}, {L"sub\\b.MDB", 0}, {L".oculto", 5}, {L"extra", 1}}, 0},
-      {{{L"a.exe", 10}, {L"sub\\b.MDB", 0}}, 1},
-      {{{L"a.exe", 9}, {L"sub\\b.MDB", 0}, {L".oculto", 5}}, 1},
-      {{}, 3},
+      {"the same", folder, 0},
+      {"an extra file in the archive",
+       {{L"a.exe", {10, t}}, {L"sub\\b.MDB", {0, t + 7 * kSecond}}, {L".oculto", {5, t}}, {L"extra", {1, t}}},
+       0},
+      {"a file left out", {{L"a.exe", {10, t}}, {L"sub\\b.MDB", {0, t + 7 * kSecond}}}, 1},
+      {"another size", {{L"a.exe", {9, t}}, {L"sub\\b.MDB", {0, t + 7 * kSecond}}, {L".oculto", {5, t}}}, 1},
+      {"another name's case", {{L"A.exe", {10, t}}, {L"sub\\b.MDB", {0, t + 7 * kSecond}}, {L".oculto", {5, t}}}, 1},
+      {"the NTFS time cut to the second",
+       {{L"a.exe", {10, t - kSecond + 1}}, {L"sub\\b.MDB", {0, t + 7 * kSecond}}, {L".oculto", {5, t}}},
+       0},
+      {"the DOS time rounded up to an even second",
+       {{L"a.exe", {10, t + 2 * kSecond}}, {L"sub\\b.MDB", {0, t + 7 * kSecond}}, {L".oculto", {5, t}}},
+       0},
+      {"edited after the restore, same size",
+       {{L"a.exe", {10, t - 2 * kSecond - 1}}, {L"sub\\b.MDB", {0, t + 7 * kSecond}}, {L".oculto", {5, t}}},
+       1},
+      {"an hour apart (edited, or the clock's zone changed)",
+       {{L"a.exe", {10, t - 3600 * kSecond}}, {L"sub\\b.MDB", {0, t + 7 * kSecond}}, {L".oculto", {5, t}}},
+       1},
+      {"no time in the listing", {{L"a.exe", {10, 0}}, {L"sub\\b.MDB", {0, t + 7 * kSecond}}, {L".oculto", {5, t}}},
+       1},
+      {"nothing", {}, 3},
   };
-  for (const auto& c : cases) EXPECT_EQ(CountMissingFiles(folder, c.stored), c.missing) << c.stored.size();
+  for (const auto& c : cases) EXPECT_EQ(CountFilesNotArchived(folder, c.stored), c.missing) << c.name;
+}
+
+// A folder listing that stops before its end (a share reconnecting) proves nothing of the folder.
+TEST(HousekeepingNamesTest, AFolderListingIsWholeOnlyAtItsEnd) {
+  struct Case {
+    unsigned long error;
+    bool first, whole;
+  } cases[] = {
+      {ERROR_NO_MORE_FILES, false, true},
+      {ERROR_FILE_NOT_FOUND, true, true},  // a folder without even "." and ".."
+      {ERROR_FILE_NOT_FOUND, false, false},
+      {ERROR_PATH_NOT_FOUND, true, false},  // gone meanwhile
+      {ERROR_NETNAME_DELETED, false, false},
+      {ERROR_NETNAME_DELETED, true, false},
+      {ERROR_UNEXP_NET_ERR, false, false},
+      {ERROR_ACCESS_DENIED, true, false},
+      {ERROR_SUCCESS, false, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ListingEndedWhole(c.error, c.first), c.whole) << c.error << (c.first ? " first" : " next");
+  }
 }
 
 // Deep folders reach the file calls in the "\\?\" form; a path the system would have to clean up
@@ -261,17 +361,146 @@ TEST_F(HousekeepingTest, AFileInUseKeepsItsFolderWithoutArchivingItAgain) {
   EXPECT_EQ(log[1].rfind(line, 0), 0u) << log[1];
 }
 
-TEST_F(HousekeepingTest, ACompleteEarlierArchiveIsNotReplacedByTheRest) {
-  MakeProgramFolder(L"p");
-  Leftover(L"A");
-  std::string big(200000, '\0');
-  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 2654435761u) >> 13);
-  ASSERT_TRUE(WriteBytes(updates_ + L"\\A.zip", big));  // stands for the complete, larger archive
-  RunStartupHousekeeping(program_);
-  EXPECT_EQ(ReadBytes(updates_ + L"\\A.zip"), big);
-  EXPECT_EQ(Sorted(ListArchive(updates_ + L"\\A (2).zip")),
-            (std::vector<std::wstring>{L"DATOS.MDB", L"Orvane.exe"}));
-  EXPECT_FALSE(Exists(updates_ + L"\\A"));
+// An archive already there is kept whatever the folder holds; the folder is deleted on its word
+// only when it holds every file as the folder has it. "Extract all" proposes exactly the folder's
+// place: a person who restores it there and edits a database (its size unchanged) keeps the edits.
+TEST_F(HousekeepingTest, AnEarlierArchiveIsKeptAndTrustedOnlyForTheFolderAsItStands) {
+  struct Row {
+    const char* name;
+    bool earlierIsNoZip;    // a larger file that is no archive; otherwise the folder's own archive
+    const char* editAfter;  // written into DATOS.MDB after the archive was made; null: untouched
+    bool archivedAgain;
+  } rows[] = {
+      {"a larger file that is no archive", true, nullptr, true},
+      {"restored and a database edited, same size", false, "DATA", true},
+      {"restored and left as it was", false, nullptr, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempFolder root(L"brivon-hk-earlier");
+    program_ = root / L"p";
+    ASSERT_TRUE(::CreateDirectoryW(program_.c_str(), nullptr));
+    ASSERT_TRUE(::CopyFileW(testing::ArchiveToolPath().c_str(), (program_ + L"\\7za.exe").c_str(), FALSE));
+    updates_ = program_ + L"\\actualizaciones";
+    Leftover(L"A");
+    const std::wstring folder = updates_ + L"\\A";
+    // As "Extract all" leaves them: the times the archive holds, long before any edit.
+    for (const wchar_t* name : {L"Orvane.exe", L"DATOS.MDB"}) {
+      UniqueFile file(::CreateFileW((folder + L"\\" + name).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                                    0, nullptr));
+      SYSTEMTIME january = {2024, 1, 0, 15, 10, 30, 0, 0};
+      FILETIME restored = {};
+      ASSERT_TRUE(::SystemTimeToFileTime(&january, &restored));
+      ASSERT_TRUE(::SetFileTime(file.get(), nullptr, nullptr, &restored));
+    }
+    std::string earlier;
+    if (row.earlierIsNoZip) {
+      earlier.resize(200000);
+      for (size_t i = 0; i < earlier.size(); ++i) earlier[i] = static_cast<char>((i * 2654435761u) >> 13);
+      ASSERT_TRUE(WriteBytes(updates_ + L"\\A.zip", earlier));
+    } else {
+      unsigned long code = 0;
+      ASSERT_TRUE(ZipFolderContents(program_, folder, updates_ + L"\\A.zip", &code));
+      earlier = ReadBytes(updates_ + L"\\A.zip");
+    }
+    if (row.editAfter) {
+      ASSERT_TRUE(WriteBytes(folder + L"\\DATOS.MDB", row.editAfter));
+    }
+
+    RunStartupHousekeeping(program_);
+
+    EXPECT_EQ(ReadBytes(updates_ + L"\\A.zip"), earlier);
+    EXPECT_FALSE(Exists(folder));
+    EXPECT_EQ(Log(), std::vector<std::string>{});
+    EXPECT_EQ(Exists(updates_ + L"\\A (2).zip"), row.archivedAgain);
+    if (row.archivedAgain) {
+      const std::wstring out = root / L"fuera";
+      ASSERT_TRUE(testing::ExtractWithSevenZip(updates_ + L"\\A (2).zip", out));
+      EXPECT_EQ(ReadBytes(out + L"\\DATOS.MDB"), row.editAfter ? row.editAfter : "data");
+    }
+  }
+}
+
+// The tool's faults (cut short, the system will not start it) and the drive's (too little room for
+// the folder) are no strikes, and a folder struck with another tool (or by an
+// older program, which recorded none) is tried again.
+TEST_F(HousekeepingTest, OnlyTheFolderOwnFaultsStrikeAndAStruckFolderIsTriedWithANewTool) {
+  const std::string tool = ReadBytes(testing::ArchiveToolPath());
+  const std::string toolHash = NarrowLow8(BRIVON_TEST_7ZA_SHA256);
+  const std::string otherHash(64, '0');
+  enum class Tool { Real, CutShort };
+  enum Huge { kNormal, kPastTheDrive };
+  struct Row {
+    const char* name;
+    Tool tool;
+    int folders;                // A, and B
+    std::string strikesBefore;  // A.intentos; "": none
+    bool held;                  // a file of A held without sharing: 7-Zip's own error on it
+    Huge size;
+    std::vector<std::string> log;  // "<A>" for A's path, "<tool>" for 7za.exe's
+    bool stays;
+    std::string strikesAfter;  // "": none
+  } rows[] = {
+      {"a tool cut short", Tool::CutShort, 2, "3", false, kNormal,
+       {"ARCHIVADO_7ZA_NO_ARRANCA;<tool>;err=193;carpetas=2"}, true, "3"},
+      {"struck by an older program", Tool::Real, 1, "3", false, kNormal, {}, false, ""},
+      {"struck with another tool", Tool::Real, 1, "3;7za=" + otherHash, false, kNormal, {}, false, ""},
+      {"struck with this tool", Tool::Real, 1, "3;7za=" + toolHash + "\r\n", false, kNormal,
+       {"ARCHIVADO_OMITIDO;<A>;intentos=3"}, true, "3;7za=" + toolHash + "\r\n"},
+      {"struck with another tool, and 7-Zip fails on it again", Tool::Real, 1, "3", true, kNormal,
+       {"ARCHIVADO_ERROR;<A>;ec=1;intentos=4"}, true, "4;7za=" + toolHash + "\r\n"},
+      {"larger than the drive's free space", Tool::Real, 1, "", false, kPastTheDrive,
+       {"ARCHIVADO_SIN_ESPACIO;<A>;necesarios=8796093022226;libres="}, true, ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempFolder root(L"brivon-hk-strikes");
+    program_ = root / L"p";
+    ASSERT_TRUE(::CreateDirectoryW(program_.c_str(), nullptr));
+    const std::string toolBytes = row.tool == Tool::Real ? tool : tool.substr(0, tool.size() * 6 / 10);
+    ASSERT_TRUE(WriteBytes(program_ + L"\\7za.exe", toolBytes));
+    updates_ = program_ + L"\\actualizaciones";
+    Leftover(L"A");
+    if (row.folders > 1) Leftover(L"B");
+    const std::wstring a = updates_ + L"\\A";
+    if (!row.strikesBefore.empty()) {
+      ASSERT_TRUE(WriteBytes(a + L".intentos", row.strikesBefore));
+    }
+    if (row.size == kPastTheDrive) {  // 8 TiB and 14 bytes, sparse: past any test machine's drive
+      UniqueFile file(::CreateFileW((a + L"\\GRANDE.MDB").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+      LARGE_INTEGER size;
+      size.QuadPart = 8LL << 40;
+      ASSERT_TRUE(::SetFilePointerEx(file.get(), size, nullptr, FILE_BEGIN) && ::SetEndOfFile(file.get()));
+    }
+    UniqueFile held;
+    if (row.held) {
+      held.reset(::CreateFileW((a + L"\\DATOS.MDB").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+      ASSERT_TRUE(held);
+    }
+
+    RunStartupHousekeeping(program_);
+    held.reset();
+
+    std::vector<std::string> log = Log();
+    ASSERT_EQ(log.size(), row.log.size());
+    for (size_t i = 0; i < log.size(); ++i) {
+      std::string expected = row.log[i];
+      for (const auto& [mark, path] : {std::pair<std::string, std::wstring>{"<A>", a},
+                                      {"<tool>", program_ + L"\\7za.exe"}}) {
+        const size_t at = expected.find(mark);
+        if (at != std::string::npos) expected.replace(at, mark.size(), NarrowLow8(path));
+      }
+      EXPECT_EQ(log[i].substr(0, expected.size()), expected);
+    }
+    EXPECT_EQ(Exists(a), row.stays);
+    if (row.stays) {
+      EXPECT_EQ(ReadBytes(a + L"\\DATOS.MDB"), "data");
+    } else {
+      EXPECT_EQ(Sorted(ListArchive(updates_ + L"\\A.zip")), (std::vector<std::wstring>{L"DATOS.MDB", L"Orvane.exe"}));
+    }
+    EXPECT_EQ(Exists(a + L".intentos") ? ReadBytes(a + L".intentos") : "", row.strikesAfter);
+    EXPECT_EQ(ReadBytes(program_ + L"\\7za.exe"), toolBytes);
+  }
 }
 
 TEST_F(HousekeepingTest, NoUpdatesFolderDoesNothing) {

@@ -5,9 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "common/text.h"
 #include "servers/loopback_http_server.h"
 #include "startup/archive_tool.h"
+#include "support/archive_reading.h"
+#include "support/log_lines.h"
 #include "support/program_run.h"
 #include "support/test_env.h"
 
@@ -55,23 +59,54 @@ TEST_F(StartupEndToEndTest, PresentToolIsNotFetched) {
   EXPECT_EQ(testing::ReadBytes(toolPath_), tool_);
 }
 
+// A present tool that is no whole Windows image is fetched again: an error page, an empty file, a
+// copy cut short that keeps its "MZ" and its headers. Its leftover folders are then archived, not
+// struck off for the damaged tool's failures (three strikes an older program counted included).
 TEST_F(StartupEndToEndTest, MissingOrDamagedToolIsDownloadedByteForByte) {
   ASSERT_TRUE(StartServer());
   HttpReply reply;
   reply.body = tool_;
   server_.Serve(kToolPath, reply);
-  // Missing, holding an error page, empty.
-  for (const char* before : std::initializer_list<const char*>{nullptr, "<html>error page</html>", ""}) {
-    if (before) {
-      ASSERT_TRUE(testing::WriteBytes(toolPath_, before));
+  struct Row {
+    const char* name;
+    bool present;
+    std::string before;
+    bool leftover;  // a leftover folder with three strikes beside it
+  } rows[] = {
+      {"missing", false, "", false},
+      {"an error page", true, "<html>error page</html>", false},
+      {"empty", true, "", false},
+      {"cut to 60 %, with a struck leftover folder", true, tool_.substr(0, tool_.size() * 6 / 10), true},
+  };
+  const std::wstring updates = folder_ / L"actualizaciones";
+  const std::wstring leftover = updates + L"\\251206_093015";
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    if (row.present) {
+      ASSERT_TRUE(testing::WriteBytes(toolPath_, row.before));
+    }
+    if (row.leftover) {
+      ASSERT_TRUE(::CreateDirectoryW(updates.c_str(), nullptr));
+      ASSERT_TRUE(::CreateDirectoryW(leftover.c_str(), nullptr));
+      ASSERT_TRUE(testing::WriteBytes(leftover + L"\\FacturaOrva.exe", "MZ old version"));
+      ASSERT_TRUE(testing::WriteBytes(leftover + L"\\DATOS.MDB", "data"));
+      ASSERT_TRUE(testing::WriteBytes(leftover + L".intentos", "3"));
     }
     ProgramRun run = testing::RunProgram(exe_);
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_TRUE(BoxesTitled(run, kArchiveToolErrorTitle).empty());
     EXPECT_EQ(testing::ReadBytes(toolPath_), tool_);
+    if (row.leftover) {
+      EXPECT_FALSE(testing::Exists(leftover));
+      EXPECT_FALSE(testing::Exists(leftover + L".intentos"));
+      std::vector<std::wstring> archived = testing::ListArchive(leftover + L".zip");
+      std::sort(archived.begin(), archived.end());
+      EXPECT_EQ(archived, (std::vector<std::wstring>{L"DATOS.MDB", L"FacturaOrva.exe"}));
+      EXPECT_EQ(testing::LogTexts(folder_ / L"actualizador_registros\\descargas.csv"), std::vector<std::string>{});
+    }
     ::DeleteFileW(toolPath_.c_str());
   }
-  EXPECT_EQ(server_.CountRequests(kToolPath), 3u);
+  EXPECT_EQ(server_.CountRequests(kToolPath), 4u);
 }
 
 // A release built with a pin keeps only the pinned tool; any other is gone and the box says 577.

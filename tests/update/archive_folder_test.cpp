@@ -272,29 +272,38 @@ TEST_F(ArchiveFolderTest, FailuresAreLoggedWithTheirCode) {
 }
 
 // 7-Zip's technical listing: the archive's own block, a line of dashes, then one block per entry.
-TEST(ArchiveListingTest, ReadsEachFileWithItsSizeAndLeavesFoldersOut) {
+TEST(ArchiveListingTest, ReadsEachFileWithItsSizeAndTimeAndLeavesFoldersOut) {
   const std::string head = "Listing archive: A.zip\r\n\r\n--\r\nPath = A.zip\r\nType = zip\r\n\r\n----------\r\n";
+  constexpr int64_t kDay = 24 * 3600 * 10000000LL;
+  const int64_t march5 = *ParseListingTime("2024-03-05 00:00:00");
   struct Case {
     const char* name;
     std::string text;
     bool listing;
     std::map<std::wstring, uint64_t> files;
     uint64_t total;  // unpacked
+    std::map<std::wstring, int64_t> modified;
   } cases[] = {
       {"files and a folder",
-       head + "Path = sub\r\nFolder = +\r\nSize = 0\r\n\r\nPath = sub\\solo.txt\r\nFolder = -\r\nSize = 2\r\n"
-              "\r\nPath = Espa\xc3\xb1" "a.MDB\r\nSize = 5\r\nAttributes = A\r\n",
+       head + "Path = sub\r\nFolder = +\r\nSize = 0\r\nModified = 2024-03-05 10:11:12\r\n\r\n"
+              "Path = sub\\solo.txt\r\nFolder = -\r\nSize = 2\r\nModified = 2024-03-05 10:11:13\r\n"
+              "\r\nPath = Espa\xc3\xb1" "a.MDB\r\nSize = 5\r\nModified = 2024-03-06 00:00:00.5\r\nAttributes = A\r\n",
        true,
        {{L"sub\\solo.txt", 2}, {L"Espa\u00f1" L"a.MDB", 5}},
-       7},
-      {"a folder by its attributes", head + "Path = d\r\nSize = 4096\r\nAttributes = D\r\n", true, {}, 0},
-      {"a bomb's sizes",
+       7,
+       {{L"sub\\solo.txt", march5 + (10 * 3600 + 11 * 60 + 13) * 10000000LL},
+        {L"Espa\u00f1" L"a.MDB", march5 + kDay + 5000000}}},
+      {"a folder by its attributes", head + "Path = d\r\nSize = 4096\r\nAttributes = D\r\n", true, {}, 0, {}},
+      {"a bomb's sizes, no times",
        head + "Path = a\r\nSize = 18446744073709551000\r\n\r\nPath = b\r\nSize = 18446744073709551000\r\n",
        true,
        {{L"a", 18446744073709551000ull}, {L"b", 18446744073709551000ull}},
-       UINT64_MAX},  // no overflow
-      {"an empty archive", head, true, {}, 0},
-      {"no listing (an error)", "ERROR: A.zip\r\nCannot open the file as archive\r\n", false, {}, 0},
+       UINT64_MAX,  // no overflow
+       {{L"a", 0}, {L"b", 0}}},
+      {"a damaged time", head + "Path = a\r\nSize = 1\r\nModified = 2024-13-05 10:11:12\r\n", true, {{L"a", 1}}, 1,
+       {{L"a", 0}}},
+      {"an empty archive", head, true, {}, 0, {}},
+      {"no listing (an error)", "ERROR: A.zip\r\nCannot open the file as archive\r\n", false, {}, 0, {}},
   };
   for (const auto& c : cases) {
     std::map<std::wstring, uint64_t> files{{L"stale", 1}};
@@ -303,7 +312,35 @@ TEST(ArchiveListingTest, ReadsEachFileWithItsSizeAndLeavesFoldersOut) {
     uint64_t total = 1;
     EXPECT_EQ(ParseUnpackedTotal(c.text, &total), c.listing) << c.name;
     EXPECT_EQ(total, c.total) << c.name;
+    FileStamps stamps{{L"stale", {1, 1}}};
+    EXPECT_EQ(ParseArchiveStamps(c.text, stamps), c.listing) << c.name;
+    std::map<std::wstring, int64_t> modified;
+    for (const auto& [path, stamp] : stamps) modified[path] = stamp.modified;
+    EXPECT_EQ(modified, c.modified) << c.name;
   }
+}
+
+// "Modified = " in local time, to the second or with a fraction down to 100 ns.
+TEST(ArchiveListingTest, ReadsTheListingsTimes) {
+  constexpr int64_t kSecond = 10000000;
+  struct Case {
+    const char* text;
+    std::optional<int64_t> units;  // since 1601-01-01 00:00:00
+  } cases[] = {
+      {"1601-01-01 00:00:00", 0},
+      {"1601-01-02 00:00:01", (24 * 3600 + 1) * kSecond},
+      {"1970-01-01 00:00:00", 11644473600 * kSecond},
+      {"2024-02-29 23:59:59", 13353724799 * kSecond},  // a leap day
+      {"2024-03-01 00:00:00.1234567", 13353724800 * kSecond + 1234567},
+      {"2024-03-01 00:00:00.5", 13353724800 * kSecond + 5000000},
+      {"2024-03-01 00:00:00.", std::nullopt},
+      {"2024-03-01 00:00", std::nullopt},
+      {"2024-03-01T00:00:00", std::nullopt},
+      {"2024-00-01 00:00:00", std::nullopt},
+      {"2024-03-01 24:00:00", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ParseListingTime(c.text), c.units) << c.text;
 }
 
 }  // namespace
