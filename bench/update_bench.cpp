@@ -57,9 +57,13 @@ void Fresh(const std::wstring& folder) {
   ::CreateDirectoryW(folder.c_str(), nullptr);
 }
 
+// The installed program: a real Windows image of the build's processor, as the package's new one
+// is, so that the update installs and every stage below runs.
+const wchar_t kOldProgram[] = L"fixture_sibling_10_2_0_15.exe";
+
 void MakeProgramFolder(const std::wstring& program) {
   Fresh(program);
-  brivon::testing::WriteBytes(program + L"\\Programa.exe", "MZ old version");
+  ::CopyFileW(brivon::testing::TestToolPath(kOldProgram).c_str(), (program + L"\\Programa.exe").c_str(), FALSE);
   brivon::testing::WriteBytes(program + L"\\Datos.MDB", std::string(4 << 20, 'd'));
   ::CopyFileW(brivon::testing::ArchiveToolPath().c_str(), (program + L"\\7za.exe").c_str(), FALSE);
 }
@@ -204,6 +208,23 @@ WindowTimes TimeThroughTheWindow(const std::wstring& program, const std::wstring
   return times;
 }
 
+// A stage that never logged its line was not timed: the figures would be those of another
+// update (a refused one, say), so the bench says so and fails.
+bool EveryStageLogged(const char* run, const RunTimes& times, const std::wstring& program) {
+  bool all = true;
+  for (size_t i = 0; i < kMarkerCount; ++i) {
+    if (times.markers[i] >= 0) continue;
+    std::printf("%s: the stage %s was never logged: not the update this bench times\n", run, kMarkers[i]);
+    all = false;
+  }
+  const std::string log = brivon::testing::ReadBytes(program + L"\\actualizador_registros\\descargas.csv");
+  if (log.find("EJECUTABLE_RECHAZADO") != std::string::npos) {
+    std::printf("%s: the new program was refused (EJECUTABLE_RECHAZADO): the package holds no real image\n", run);
+    all = false;
+  }
+  return all;
+}
+
 void PrintSeconds(double s) {
   if (s < 0) {
     std::printf(" %10s", "-");
@@ -272,6 +293,10 @@ int wmain(int argc, wchar_t** argv) {
                 window.finished ? "yes" : "no");
     return 1;
   }
+  const bool whole = EveryStageLogged("run alone", alone, work + L"\\programa") &
+                     EveryStageLogged("watched", watched, work + L"\\vigilada") &
+                     EveryStageLogged("window", window.shown, work + L"\\ventana");
+  if (!whole) return 1;
   std::printf("brivon.exe, start to window %.2f s, whole process %.2f s\n", window.toWindow, window.processWhole);
   std::printf("extraction alone: %.3f\nwindow: %.3f\n", extract, window.hidden);  // for the script
   return 0;
