@@ -51,8 +51,7 @@ FileHold FileHoldOf(const std::wstring& path) {
     ::CloseHandle(file);
     return 0;
   };
-  const DWORD writeError = openError(GENERIC_WRITE);
-  return ClassifyFileHold(writeError, writeError == 0 ? 0 : openError(DELETE));
+  return ClassifyFileHold(openError(GENERIC_WRITE), openError(DELETE));
 }
 
 const WaitClock& SystemWaitClock() {

@@ -184,7 +184,7 @@ std::vector<RepairStep> PlanRepair(const UpdateRecord& record, const RepairFacts
       } else if (facts.keptCopy == old) {
         steps.push_back(RepairStep::RestoreFromKeptCopy);
       }
-    } else if (facts.installed != old) {
+    } else if (facts.installed.exists && facts.installed != old) {
       newInPlace = true;
       // The set-aside is the run's own only if it is the old program, not a leftover of before.
       if (facts.setAside == old && facts.setAside != record.setAsideBefore) {

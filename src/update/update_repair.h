@@ -16,12 +16,13 @@ struct RepairFacts {
   bool partialExists = false;        // the package's ".parcial" download
   FileIdentity package;
   FileIdentity installed;
-  bool installedMissing = false;     // proved absent ("not found"), not merely unreadable
-  bool packageMissing = false;
   FileIdentity setAside;
   FileIdentity keptCopy;
   bool extractionFolderExists = false;
   FileIdentity replacedKept;  // a file of the user's the package replaces, in the updates folder
+  // Proved absent ("not found"); a name whose lookup failed otherwise is neither there nor missing.
+  bool installedMissing = false;
+  bool packageMissing = false;
   bool stagingCopyExists = false;  // "<program or package>.escribiendo": a copy cut off before its rename
 };
 

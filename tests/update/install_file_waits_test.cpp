@@ -58,6 +58,47 @@ TEST(FileWaitsTest, HeldFilesAreWaitedForWithinTheLimit) {
   }
 }
 
+// Only a hold that passes is waited for. A running program's image refuses a write open for as
+// long as it runs, yet opens for deletion (a rename): it is told apart from a scanner or a backup
+// agent, which refuse deletion too, and the operation fails at once with its own error.
+TEST(FileWaitsTest, ARunningProgramIsNeverWaitedFor) {
+  struct Row {
+    const char* what;
+    DWORD writeOpen;   // what an open for writing gives (0: it opened)
+    DWORD deleteOpen;  // what an open for deletion gives
+    FileHold hold;
+  } rows[] = {
+      {"nobody holds it", 0, 0, FileHold::Free},
+      {"a scanner sharing reading and writing", 0, ERROR_SHARING_VIOLATION, FileHold::Passing},
+      {"a backup agent sharing reading only", ERROR_SHARING_VIOLATION, ERROR_SHARING_VIOLATION, FileHold::Passing},
+      {"a running program", ERROR_SHARING_VIOLATION, 0, FileHold::RunningImage},
+      {"a mapped view of it", ERROR_USER_MAPPED_FILE, 0, FileHold::RunningImage},
+      {"a deletion pending", ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, FileHold::Passing},
+      {"missing", ERROR_FILE_NOT_FOUND, ERROR_FILE_NOT_FOUND, FileHold::Free},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(ClassifyFileHold(row.writeOpen, row.deleteOpen), row.hold) << row.what;
+    // An operation refused by it: a hold that passes is waited out, any other fails at once.
+    FakeClock fake;
+    int attempts = 0;
+    const bool ok = WithFileWaitsUnless(
+        [&] {
+          ++attempts;
+          if (fake.now >= 300) return true;
+          ::SetLastError(ERROR_SHARING_VIOLATION);
+          return false;
+        },
+        [&](DWORD) { return ClassifyFileHold(row.writeOpen, row.deleteOpen) == FileHold::RunningImage; },
+        fake.clock());
+    const bool waited = row.hold != FileHold::RunningImage;
+    EXPECT_EQ(ok, waited) << row.what;
+    EXPECT_EQ(attempts, waited ? 4 : 1) << row.what;
+    if (!ok) {
+      EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << row.what;
+    }
+  }
+}
+
 TEST(FileWaitsTest, PausesGrowThenHoldAtOneSecondAndEndAtTheLimit) {
   struct Row {
     int attempt;

@@ -13,6 +13,7 @@
 #include "install_support.h"
 #include "support/test_env.h"
 #include "update/executable_search.h"
+#include "common/text.h"
 #include "update/file_moves.h"
 
 namespace brivon {
@@ -40,6 +41,79 @@ TEST(InstallFilesTest, IsExistingFileOnlyForFiles) {
   };
   for (const auto& c : cases) EXPECT_EQ(IsExistingFile(c.path), c.file) << c.path;
   ::SetFileAttributesW((folder / L"oculto.exe").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// Only "not found" proves a program missing, and only then is anything put back under its name:
+// a share that hiccups answers with other errors while the program is there.
+TEST(InstallFilesTest, OnlyNotFoundProvesAFileMissing) {
+  struct Case {
+    const char* what;
+    DWORD attributes;
+    DWORD error;
+    bool missing;
+  } cases[] = {
+      {"a file", FILE_ATTRIBUTE_ARCHIVE, ERROR_SUCCESS, false},
+      {"a folder", FILE_ATTRIBUTE_DIRECTORY, ERROR_SUCCESS, false},
+      {"file not found", INVALID_FILE_ATTRIBUTES, ERROR_FILE_NOT_FOUND, true},
+      {"path not found", INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND, true},
+      {"the share reconnecting", INVALID_FILE_ATTRIBUTES, ERROR_UNEXP_NET_ERR, false},
+      {"the network name gone for a moment", INVALID_FILE_ATTRIBUTES, ERROR_NETNAME_DELETED, false},
+      {"the network path unreachable", INVALID_FILE_ATTRIBUTES, ERROR_BAD_NETPATH, false},
+      {"access refused", INVALID_FILE_ATTRIBUTES, ERROR_ACCESS_DENIED, false},
+      {"in use", INVALID_FILE_ATTRIBUTES, ERROR_SHARING_VIOLATION, false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsMissingAnswer(c.attributes, c.error), c.missing) << c.what;
+  TempFolder folder;
+  ASSERT_TRUE(WriteBytes(folder / L"Programa.exe", "x"));
+  EXPECT_FALSE(IsMissing(folder / L"Programa.exe"));
+  EXPECT_TRUE(IsMissing(folder / L"falta.exe"));
+  EXPECT_TRUE(IsMissing(folder / L"falta\\Programa.exe"));
+}
+
+// A put-back never replaces a file under the name: it goes under the first free name beside it.
+// A source held past the wait (a scanner: reading shared, deletion not) is copied beside the name,
+// flushed and renamed in.
+TEST(InstallFilesTest, APutBackNeverReplacesAFile) {
+  struct Case {
+    const char* what;
+    std::vector<const wchar_t*> taken;  // files of the user's beside the program
+    bool keepSource;
+    bool heldSource;
+    const wchar_t* placed;
+    bool sourceLeft;
+  } cases[] = {
+      {"the name free", {}, false, false, L"Programa.exe", false},
+      {"the name taken", {L"Programa.exe"}, false, false, L"Programa_1.exe", false},
+      {"the name and its first free name taken", {L"Programa.exe", L"Programa_1.exe"}, false, false,
+       L"Programa_2.exe", false},
+      {"a kept copy, the name taken", {L"Programa.exe"}, true, false, L"Programa_1.exe", true},
+      {"a held source, the name free", {}, false, true, L"Programa.exe", true},
+      {"a held source, the name taken", {L"Programa.exe"}, false, true, L"Programa_1.exe", true},
+  };
+  const std::string program = "programa anterior", users = "archivo del usuario";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempFolder folder;
+    const std::wstring from = folder / L"Programa2.exe";
+    ASSERT_TRUE(WriteBytes(from, program));
+    for (const wchar_t* name : c.taken) ASSERT_TRUE(WriteBytes(folder / name, users));
+    ScopedEnv wait(L"BRIVON_TEST_FILE_WAIT_MS", L"300");
+    UniqueFile held;
+    if (c.heldSource) {
+      held.reset(::CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+      ASSERT_TRUE(held);
+    }
+    std::wstring placed;
+    EXPECT_TRUE(PutBackFile(from, folder / L"Programa.exe", c.keepSource, &placed));
+    held.reset();
+    EXPECT_EQ(placed, folder / c.placed);
+    EXPECT_EQ(ReadBytes(placed), program);
+    for (const wchar_t* name : c.taken) EXPECT_EQ(ReadBytes(folder / name), users) << NarrowLow8(name);
+    EXPECT_EQ(Exists(from), c.sourceLeft);
+    EXPECT_EQ(testing::EntryNames(folder.path(), false).size(), c.taken.size() + 1 + (c.sourceLeft ? 1 : 0))
+        << "a copy left beside";
+  }
 }
 
 // A namesake goes by its long name: a short 8.3 name reaches another file.
@@ -98,9 +172,12 @@ TEST(InstallFilesTest, MoveOfAFileHeldByAnotherProcess) {
     bool sourceLeft;
     const char* destination;  // bytes at the destination afterwards
     DWORD minimumMs;          // the retries' pauses before the outcome
+    const wchar_t* waitMs = L"";  // the test build's wait for a held file, when shortened
   } cases[] = {
       {"let go after 500 ms", 0, 500, true, false, "payload", 400},
       {"a scanner for 2.5 s", FILE_SHARE_READ | FILE_SHARE_WRITE, 2500, true, false, "payload", 2000},
+      // Held past the wait: copied beside the destination and renamed in; the source stays, held.
+      {"a scanner past the wait", FILE_SHARE_READ | FILE_SHARE_WRITE, 5000, true, true, "payload", 300, L"300"},
   };
   for (const auto& c : cases) {
     TempFolder folder;
@@ -110,6 +187,7 @@ TEST(InstallFilesTest, MoveOfAFileHeldByAnotherProcess) {
     ScopedEnv file(L"BRIVON_HOLD_FILE", source);
     ScopedEnv share(L"BRIVON_HOLD_SHARE", std::to_wstring(c.share));
     ScopedEnv ms(L"BRIVON_HOLD_MS", std::to_wstring(c.holdMs));
+    ScopedEnv wait(L"BRIVON_TEST_FILE_WAIT_MS", c.waitMs);
     UniqueHandle holder = testing::StartRole(L"HoldFile");
     ASSERT_TRUE(holder) << c.name;
     for (int i = 0; i < 300 && !Exists(source + L".held"); ++i) ::Sleep(20);
@@ -125,6 +203,7 @@ TEST(InstallFilesTest, MoveOfAFileHeldByAnotherProcess) {
     EXPECT_EQ(Exists(source), c.sourceLeft) << c.name;
     EXPECT_EQ(ReadBytes(destination), c.destination) << c.name;
     EXPECT_GE(elapsed, c.minimumMs) << c.name;
+    EXPECT_FALSE(Exists(destination + L".escribiendo")) << c.name;
   }
 }
 

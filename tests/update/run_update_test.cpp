@@ -130,11 +130,16 @@ TEST(StartupRepairTest, AnInterruptedUpdateIsRolledBackUnlessTheNewProgramIsIn) 
   replacing.package = L"C:\\App\\ayuda.pdf";
   replacing.packageBefore = kLeftover;
   replacing.replacedKept = L"C:\\App\\actualizaciones\\251206_093015\\ayuda.pdf";
+  // A copy of the new program made beside its name, cut off before its rename.
+  RepairFacts copyCut{true, kNone, kNone, kOldProgram, kNone, false};
+  copyCut.stagingCopyExists = true;
   struct Case {
     const char* name;
     UpdateRecord record;
     RepairFacts facts;  // partial, package, installed, set-aside, kept copy, extraction folder
     std::vector<RepairStep> steps;
+    bool lookupFailed = false;  // the names absent from the facts could not be looked up (a share
+                                // reconnecting); otherwise they were not found
   } cases[] = {
       {"cut mid-download", ExeRecord(), {true, kNone, kNone, kOldProgram, kNone, false},
        {S::DeletePartial, S::RestoreFromSetAside}},
@@ -164,8 +169,21 @@ TEST(StartupRepairTest, AnInterruptedUpdateIsRolledBackUnlessTheNewProgramIsIn) 
        {true, kNone, kNone, kNone, kNone, false, kLeftover}, {S::DeletePartial, S::RestoreReplacedFile}},
       {"cut after the package took its place", replacing, {false, kNewProgram, kNone, kNone, kNone, false, kLeftover},
        {}},
+      {"cut with the new program copied beside its name", ExeRecord(), copyCut,
+       {S::DeletePartial, S::DeleteStagingCopy, S::RestoreFromSetAside}},
+      {"the program's name unreadable: nothing put back", ExeRecord(),
+       {false, kNone, kNone, kOldProgram, kNone, false}, {}, true},
+      {"the kept copy's name unreadable: nothing put back", zipKept, {false, kLeftover, kNone, kNone, kOldProgram, true},
+       {S::DeletePackage, S::RemoveExtractionFolder}, true},
+      {"the user's file's name unreadable: nothing put back", replacing,
+       {true, kNone, kNone, kNone, kNone, false, kLeftover}, {S::DeletePartial}, true},
   };
-  for (const Case& c : cases) EXPECT_EQ(PlanRepair(c.record, c.facts), c.steps) << c.name;
+  for (const Case& c : cases) {
+    RepairFacts facts = c.facts;
+    facts.installedMissing = !c.lookupFailed && !facts.installed.exists;
+    facts.packageMissing = !c.lookupFailed && !facts.package.exists;
+    EXPECT_EQ(PlanRepair(c.record, facts), c.steps) << c.name;
+  }
 }
 
 TEST(StartupRepairTest, OnlyAWholeRecordOfThisFolderIsActedOn) {
