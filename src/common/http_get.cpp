@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <cwctype>
 #include <memory>
 #include <mutex>
 #include <string_view>
@@ -23,6 +24,8 @@ DWORD NonZeroCode(HttpGetResult result, DWORD error) {
     case HttpGetResult::ReadFailed:
     case HttpGetResult::Truncated:
       return ERROR_INTERNET_CONNECTION_ABORTED;
+    case HttpGetResult::ChunkedBody:
+      return ERROR_HTTP_INVALID_HEADER;
     case HttpGetResult::TooLarge:
       return ERROR_FILE_TOO_LARGE;
     case HttpGetResult::SinkRefused:
@@ -50,6 +53,22 @@ bool QueryContentLength(HINTERNET request, uint64_t& length) {
   return true;
 }
 
+// Whether the answer's body comes in chunks (Transfer-Encoding: chunked, alone or last).
+bool IsChunked(HINTERNET request) {
+  std::wstring text(64, L'\0');
+  DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+  DWORD index = 0;
+  if (!::HttpQueryInfoW(request, HTTP_QUERY_TRANSFER_ENCODING, &text[0], &size, &index)) {
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
+    text.assign(size / sizeof(wchar_t) + 1, L'\0');
+    index = 0;
+    if (!::HttpQueryInfoW(request, HTTP_QUERY_TRANSFER_ENCODING, &text[0], &size, &index)) return true;
+  }
+  text.resize(size / sizeof(wchar_t));
+  for (wchar_t& c : text) c = static_cast<wchar_t>(::towlower(c));
+  return text.find(L"chunked") != std::wstring::npos;
+}
+
 // The status line and the announced length of an http or https answer; false, with the outcome
 // filled in, when the answer cannot be taken.
 bool CheckStatus(HINTERNET request, const HttpGetOptions& options, HttpGetOutcome& outcome) {
@@ -69,6 +88,11 @@ bool CheckStatus(HINTERNET request, const HttpGetOptions& options, HttpGetOutcom
   outcome.httpStatus = status;
   if (!options.acceptAnyStatus && (status < 200 || status > 299)) {
     outcome = Fail(outcome, HttpGetResult::BadStatus, status);
+    return false;
+  }
+  // Chunked and whole cannot be told apart once read: refused before the caller sees a byte.
+  if (IsChunked(request)) {
+    outcome = Fail(outcome, HttpGetResult::ChunkedBody, ERROR_HTTP_INVALID_HEADER);
     return false;
   }
   outcome.hasLength = QueryContentLength(request, outcome.announced);
@@ -140,7 +164,9 @@ bool OpenUrl(HINTERNET session, const std::wstring& url, const HttpGetOptions& o
   SetConnectionTimeouts(connection.get(), receiveTimeoutMs);
   DWORD flags = options.flags;
   if (parts.nScheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
-  request.reset(::HttpOpenRequestW(connection.get(), L"GET", object.c_str(), nullptr, nullptr, nullptr, flags, 0));
+  // HTTP/1.0: the body's end is then its length or the connection's clean close (see the header).
+  request.reset(
+      ::HttpOpenRequestW(connection.get(), L"GET", object.c_str(), L"HTTP/1.0", nullptr, nullptr, flags, 0));
   if (!request) return false;
   return ::HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0) != FALSE;
 }

@@ -1,8 +1,14 @@
 // One GET over WinINet, streamed chunk by chunk into a caller's sink. Any scheme WinINet opens;
 // the user name and password of an address go to the connection.
-// Checked where the bytes arrive: for http and https a non-2xx status and a body shorter than its
-// Content-Length; for every scheme a failed read, a body over the caller's cap and a transfer past
-// the caller's deadline are failures of their own. Other schemes have no status to check.
+// Checked where the bytes arrive: for http and https a non-2xx status, a body shorter than its
+// Content-Length and a body in chunks; for every scheme a failed read, a body over the caller's cap
+// and a transfer past the caller's deadline are failures of their own. Other schemes have no status
+// to check.
+// A body counts as whole only when its end is known: its Content-Length reached, or, without one,
+// the connection closed cleanly (a reset is a failed read). WinINet does not tell a chunked body
+// whose connection closed before its last chunk from a whole one (Wine's reads end with TRUE and
+// no bytes, the same as at the zero-size chunk), so requests go out as HTTP/1.0, to which a server
+// may not answer in chunks; an answer in chunks all the same is refused before its first byte.
 #pragma once
 
 #include <windows.h>
@@ -24,6 +30,7 @@ enum class HttpGetResult {
   BadStatus,      // the server answered with a status outside 200-299
   ReadFailed,     // a read failed mid-way
   Truncated,      // the transfer ended before the announced Content-Length
+  ChunkedBody,    // the body came in chunks, whose end WinINet never confirms (error 12153)
   TooLarge,       // the body passed the caller's cap
   SinkRefused,    // the caller's begin or chunk callback failed
   DeadlinePassed, // the whole transfer took longer than the caller's deadline

@@ -36,6 +36,10 @@ unsigned long TestPictureDeadlineMs(unsigned long normal) {
   return LimitMs(L"BRIVON_TEST_PICTURE_DEADLINE_MS", normal);
 }
 unsigned long TestAcceptDelayMs(unsigned long normal) { return LimitMs(L"BRIVON_TEST_ACCEPT_DELAY_MS", normal); }
+unsigned long long TestFreeSpaceMarginBytes(unsigned long long normal) {
+  const std::wstring value = Environment(L"BRIVON_TEST_FREE_MARGIN_MB");
+  return value.empty() ? normal : std::wcstoull(value.c_str(), nullptr, 10) * 1024 * 1024;
+}
 
 void TestKillPoint(std::string_view name) {
   static const std::string pause = WideToUtf8(Environment(L"BRIVON_TEST_PAUSE_AT"));

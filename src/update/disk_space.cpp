@@ -2,12 +2,22 @@
 
 #include <windows.h>
 
+#include "common/test_hooks.h"
+
 namespace brivon {
 
 bool LeavesEnoughSpace(uint64_t freeBytes, uint64_t neededBytes, uint64_t margin) {
   if (neededBytes > freeBytes) return false;
   return freeBytes - neededBytes >= margin;
 }
+
+uint64_t WritableBeforeNextCheck(uint64_t freeBytes, uint64_t margin, uint64_t checkEvery) {
+  if (freeBytes <= margin) return 0;
+  const uint64_t room = freeBytes - margin;
+  return room < checkEvery ? room : checkEvery;
+}
+
+uint64_t FreeSpaceMargin() { return TestFreeSpaceMarginBytes(kFreeSpaceMarginBytes); }
 
 bool WithinExpansionCap(uint64_t packageBytes, uint64_t unpackedBytes, uint64_t ratio) {
   if (ratio != 0 && packageBytes > UINT64_MAX / ratio) return true;  // the cap is past any size

@@ -15,8 +15,19 @@ inline constexpr uint64_t kFreeSpaceMarginBytes = 256ull * 1024 * 1024;
 // times; anything past 100 is a bomb.
 inline constexpr uint64_t kMaxExpansionRatio = 100;
 
+// A download reads the free space again after at most this many bytes: often enough that the
+// database's own growth meanwhile is seen, rarely enough to cost nothing beside the writes.
+inline constexpr uint64_t kFreeSpaceCheckBytes = 8ull * 1024 * 1024;
+
 // True when a step needing neededBytes leaves at least margin of freeBytes free.
 bool LeavesEnoughSpace(uint64_t freeBytes, uint64_t neededBytes, uint64_t margin = kFreeSpaceMarginBytes);
+
+// How many more bytes a download of any length may write before it reads the free space again:
+// what still leaves margin free, and at most checkEvery. 0 when the drive is at the margin already.
+uint64_t WritableBeforeNextCheck(uint64_t freeBytes, uint64_t margin, uint64_t checkEvery = kFreeSpaceCheckBytes);
+
+// The margin in force: kFreeSpaceMarginBytes, or the test build's smaller one (test_hooks.h).
+uint64_t FreeSpaceMargin();
 
 // True when unpackedBytes is at most ratio times packageBytes.
 bool WithinExpansionCap(uint64_t packageBytes, uint64_t unpackedBytes, uint64_t ratio = kMaxExpansionRatio);

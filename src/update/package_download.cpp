@@ -6,6 +6,7 @@
 #include "common/file_waits.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
+#include "update/disk_space.h"
 
 namespace brivon {
 
@@ -19,6 +20,25 @@ DownloadResult FetchPackage(const std::string& url, const std::wstring& partialP
   UniqueFile partial;
   bool writeFailed = false;
 
+  // Room on the drive, read where the partial file goes.
+  const size_t cut = partialPath.find_last_of(L"\\/");
+  const std::wstring folder = cut == std::wstring::npos ? partialPath : partialPath.substr(0, cut);
+  out.margin = FreeSpaceMargin();
+  bool noRoom = false;
+  uint64_t writable = 0;  // bytes that may be written before the free space is read again
+  auto refuse = [&](uint64_t freeBytes, DWORD& error) {
+    out.freeBytes = freeBytes;
+    noRoom = true;
+    error = ERROR_DISK_FULL;
+    return false;
+  };
+  // A drive whose free space cannot be read is not refused: the writes still fail on a full one.
+  auto begin = [&](uint64_t announced, bool hasLength, DWORD& error) {
+    uint64_t freeBytes = 0;
+    if (!hasLength || !ReadFreeBytes(folder, &freeBytes)) return true;
+    return LeavesEnoughSpace(freeBytes, announced, out.margin) || refuse(freeBytes, error);
+  };
+
   HttpGetOptions options;
   options.userAgent = L"UrlAct";
   options.accessType = INTERNET_OPEN_TYPE_PRECONFIG;  // an office's proxy; direct where none is set
@@ -28,6 +48,17 @@ DownloadResult FetchPackage(const std::string& url, const std::wstring& partialP
 
   // The partial file is made only once a byte arrives: an empty or refused reply touches nothing.
   auto chunk = [&](const char* data, size_t size, DWORD& error) {
+    if (size > writable) {
+      uint64_t freeBytes = 0;
+      const uint64_t checkEvery = size > kFreeSpaceCheckBytes ? size : kFreeSpaceCheckBytes;
+      if (!ReadFreeBytes(folder, &freeBytes)) {
+        writable = checkEvery;
+      } else {
+        writable = WritableBeforeNextCheck(freeBytes, out.margin, checkEvery);
+        if (size > writable) return refuse(freeBytes, error);
+      }
+    }
+    writable -= size;
     if (!partial) {
       partial.reset(::CreateFileW(partialPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -43,6 +74,7 @@ DownloadResult FetchPackage(const std::string& url, const std::wstring& partialP
       writeFailed = true;
       return false;
     }
+    out.written += written;
     if (written != size) {
       error = ERROR_WRITE_FAULT;
       writeFailed = true;
@@ -51,11 +83,13 @@ DownloadResult FetchPackage(const std::string& url, const std::wstring& partialP
     return true;
   };
 
-  HttpGetOutcome outcome = HttpGet(AnsiToWide(url), options, nullptr, chunk, progress);
+  HttpGetOutcome outcome = HttpGet(AnsiToWide(url), options, begin, chunk, progress);
   out.http = outcome.result;
   out.error = outcome.error;
   out.httpStatus = outcome.httpStatus;
   out.bytes = outcome.bytes;
+  out.announced = outcome.announced;
+  out.hasLength = outcome.hasLength;
 
   const bool created = static_cast<bool>(partial);
   partial.reset();
@@ -64,6 +98,7 @@ DownloadResult FetchPackage(const std::string& url, const std::wstring& partialP
     return result;
   };
 
+  if (noRoom) return discard(DownloadResult::NoRoom);
   if (writeFailed) return discard(DownloadResult::SaveFailed);
   if (!outcome.ok()) return discard(DownloadResult::DownloadFailed);
   if (outcome.bytes == 0) {

@@ -16,6 +16,8 @@ enum class DownloadResult {
   DownloadFailed,  // no session, no answer, a non-2xx status, an empty, cut or failed body
   SaveFailed,      // the file could not be written or put in place
   Refused,         // complete, but the caller's check refused it: it never took the name
+  NoRoom,          // it would leave less than the margin free on its drive: refused before its first
+                   // byte (its announced length) or stopped on the way, nothing of it kept
 };
 
 // Looks at the whole download, still under its partial name, before it takes the target's name.
@@ -32,13 +34,20 @@ struct DownloadDetail {
   DWORD error = 0;       // system/WinINet error of the failing step, or the HTTP status
   DWORD httpStatus = 0;  // 0 when no answer arrived
   uint64_t bytes = 0;    // body bytes received
+  uint64_t announced = 0;  // Content-Length, when the server sent one
+  bool hasLength = false;
+  uint64_t written = 0;    // bytes written to the partial file
+  uint64_t freeBytes = 0;  // NoRoom: the free space that refused it
+  uint64_t margin = 0;     // NoRoom: the free space it keeps
 };
 
 // Suffix of the file the body is streamed into, beside the target.
 inline constexpr wchar_t kPartialSuffix[] = L".parcial";
 
 // Streams the package at url (8-bit, as the alert document holds it) into partialPath. Stored: the
-// whole body is there. On any failure no partial file is left.
+// whole body is there. On any failure no partial file is left. The drive keeps FreeSpaceMargin()
+// free: an announced length that would take it below is refused before the first byte, and the
+// free space is read again every few megabytes on the way (kFreeSpaceCheckBytes).
 DownloadResult FetchPackage(const std::string& url, const std::wstring& partialPath, DownloadDetail* detail = nullptr,
                             DWORD readSize = kPackageReadSize, const HttpProgressFn& progress = {});
 // Streams the package at url (8-bit, as the alert document holds it) into targetPath + ".parcial"

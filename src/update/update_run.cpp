@@ -96,7 +96,7 @@ bool RoomToUnpack(const Run& run) {
   std::string refusal;
   if (!WithinExpansionCap(packed, unpacked)) {
     refusal = "EXPANSION;paquete=" + std::to_string(packed) + ";descomprimido=" + std::to_string(unpacked);
-  } else if (ReadFreeBytes(run.folder, &freeBytes) && !LeavesEnoughSpace(freeBytes, unpacked)) {
+  } else if (ReadFreeBytes(run.folder, &freeBytes) && !LeavesEnoughSpace(freeBytes, unpacked, FreeSpaceMargin())) {
     refusal = "SIN_ESPACIO;necesario=" + std::to_string(unpacked) + ";libre=" + std::to_string(freeBytes);
   }
   if (refusal.empty()) return true;
@@ -114,6 +114,19 @@ bool Fetch(Run& run) {
   DownloadDetail detail;
   const DownloadResult result =
       FetchPackage(run.url, run.partial, &detail, run.progress ? kWatchedReadSize : kPackageReadSize, downloaded);
+  if (result == DownloadResult::NoRoom) {
+    // Refused for its announced length before a byte was written, or stopped with the margin
+    // still free; nothing of it stays.
+    const std::string room = ";libre=" + std::to_string(detail.freeBytes) + ";margen=" + std::to_string(detail.margin);
+    if (detail.hasLength && detail.written == 0) {
+      run.Downloads("DESCARGA_RECHAZADA;" + N(run.plan.target) + ";motivo=SIN_ESPACIO;necesario=" +
+                    std::to_string(detail.announced) + room);
+    } else {
+      run.Downloads("DESCARGA_DETENIDA;" + N(run.plan.target) + ";motivo=SIN_ESPACIO;descargado=" +
+                    std::to_string(detail.written) + room);
+    }
+    return false;
+  }
   if (result != DownloadResult::Stored) {
     // The marker first, as ever; the code after it tells support why (an HTTP status or a system
     // or WinINet error, never 0).

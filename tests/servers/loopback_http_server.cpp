@@ -6,6 +6,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <filesystem>
 
@@ -187,6 +188,7 @@ void LoopbackHttpServer::HandleConnection(SOCKET client) {
     request.method = requestLine.substr(0, space1);
     request.target = requestLine.substr(space1 + 1, space2 - space1 - 1);
     request.path = request.target.substr(0, request.target.find('?'));
+    if (space2 != std::string::npos) request.version = requestLine.substr(space2 + 1);
     request.headers = data.substr(lineEnd + 2, headerEnd - lineEnd);
     std::string lengthText = request.Header("Content-Length");
     size_t bodyLength = lengthText.empty() ? 0 : std::stoul(lengthText);
@@ -237,7 +239,11 @@ bool LoopbackHttpServer::SendReply(SOCKET client, const HttpReply& reply, bool h
 
   std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " " + ReasonFor(reply.status) + "\r\n";
   head += "Content-Type: " + reply.contentType + "\r\n";
-  if (reply.sendContentLength) head += "Content-Length: " + std::to_string(total) + "\r\n";
+  if (reply.chunked) {
+    head += "Transfer-Encoding: chunked\r\n";
+  } else if (reply.sendContentLength) {
+    head += "Content-Length: " + std::to_string(total) + "\r\n";
+  }
   for (const auto& [name, value] : reply.headers) head += name + ": " + value + "\r\n";
   head += "Connection: close\r\n\r\n";
   if (reply.headByteDelayMs > 0) {
@@ -265,10 +271,17 @@ bool LoopbackHttpServer::SendReply(SOCKET client, const HttpReply& reply, bool h
     } else {
       std::copy_n(reply.body.data() + sent, size, chunk.data());
     }
+    if (reply.chunked) {
+      char sizeLine[24];
+      std::snprintf(sizeLine, sizeof(sizeLine), "%zx\r\n", size);
+      if (!SendAll(client, sizeLine, std::strlen(sizeLine))) return false;
+    }
     if (!SendAll(client, chunk.data(), size)) return false;
+    if (reply.chunked && !SendAll(client, "\r\n", 2)) return false;
     sent += size;
     if (reply.chunkDelayMs > 0 && sent < limit && !Pause(reply.chunkDelayMs)) return false;
   }
+  if (reply.chunked && reply.cutAfter < 0) return SendAll(client, "0\r\n\r\n", 5);
   return true;
 }
 

@@ -1,6 +1,6 @@
 // A real HTTP/1.1 server on 127.0.0.1 for tests and the demo. Each path gets a chosen reply,
-// which can misbehave on purpose: error statuses, bodies cut before their Content-Length,
-// empty, slow, huge or missing answers. Every request is recorded (headers and body bytes).
+// which can misbehave on purpose: error statuses, bodies cut before their Content-Length or their
+// last chunk, empty, slow, huge or missing answers. Every request is recorded (headers and body bytes).
 #pragma once
 
 #include <winsock2.h>
@@ -26,6 +26,10 @@ struct HttpReply {
   uint64_t repeatedSize = 0;       // when set, the body is `body` repeated up to this many bytes
   bool sendContentLength = true;
   int64_t cutAfter = -1;           // close after this many body bytes, the full length announced
+  // The body in chunks of chunkSize (Transfer-Encoding: chunked, no length), ended by the zero-size
+  // chunk; with cutAfter, the connection closes after that many body bytes, before the last chunk.
+  // Sent whatever the request's version, as a server that ignores it does.
+  bool chunked = false;
   int delayBeforeMs = 0;           // wait before the status line
   int chunkDelayMs = 0;            // wait between chunks of the body
   int headByteDelayMs = 0;         // send the status line and headers a byte at a time, this far apart
@@ -39,6 +43,7 @@ struct RecordedRequest {
   std::string method;
   std::string target;   // as sent, query included
   std::string path;     // target without the query
+  std::string version;  // of the request line: "HTTP/1.0" or "HTTP/1.1"
   std::string headers;  // the raw header block, request line excluded
   std::string body;
   std::string Header(const std::string& name) const;  // case-insensitive; "" when absent

@@ -1,6 +1,6 @@
 // The shared GET: a silence longer than the receive limit ends the transfer as a failure instead
 // of holding the program; a slow but steady body still arrives; a connection closed unanswered
-// is a failure with a code; a redirect is followed.
+// is a failure with a code; a body counts only when its end is known; a redirect is followed.
 #include "common/http_get.h"
 
 #include <gtest/gtest.h>
@@ -34,6 +34,22 @@ HttpReply TricklingHead() {
   return reply;
 }
 
+// The body in chunks of 1 KiB; cutAfter >= 0 closes the connection after that many bytes, before
+// the zero-size chunk that ends the body.
+HttpReply Chunked(size_t size, int64_t cutAfter) {
+  HttpReply reply = Body(size, 0);
+  reply.chunked = true;
+  reply.cutAfter = cutAfter;
+  return reply;
+}
+
+// No length and no chunks: the body ends where the connection does.
+HttpReply UntilClosed() {
+  HttpReply reply = Body(4096, 0);
+  reply.sendContentLength = false;
+  return reply;
+}
+
 HttpReply HangUp() {
   HttpReply reply;
   reply.closeWithoutAnswer = true;
@@ -60,6 +76,12 @@ TEST(HttpGetTest, SilenceEndsAsAFailureAndSlowBodiesArrive) {
       {"headers trickle past its deadline", TricklingHead(), HttpGetResult::DeadlinePassed, ERROR_INTERNET_TIMEOUT,
        2500},
       {"slow but within its deadline", Body(4096, 400), HttpGetResult::Complete, 0, 5000},
+      // WinINet ends a chunked body cut short as it ends a whole one: no body in chunks is taken.
+      {"in chunks, whole", Chunked(4096, -1), HttpGetResult::ChunkedBody, ERROR_HTTP_INVALID_HEADER, 0},
+      {"in chunks, cut mid-chunk", Chunked(4096, 2500), HttpGetResult::ChunkedBody, ERROR_HTTP_INVALID_HEADER, 0},
+      {"in chunks, cut before its last chunk", Chunked(4096, 4096), HttpGetResult::ChunkedBody,
+       ERROR_HTTP_INVALID_HEADER, 0},
+      {"no length, closed cleanly", UntilClosed(), HttpGetResult::Complete, 0, 0},
   };
   for (auto& c : cases) {
     LoopbackHttpServer server;
@@ -85,10 +107,12 @@ TEST(HttpGetTest, SilenceEndsAsAFailureAndSlowBodiesArrive) {
     if (c.result == HttpGetResult::Complete) {
       EXPECT_EQ(body.size(), 4096u) << c.name;
     }
-    // The query string reaches the server with the path.
+    // The query string reaches the server with the path, in a request no server may answer in
+    // chunks.
     auto requests = server.Requests();
     ASSERT_EQ(requests.size(), 1u) << c.name;
     EXPECT_EQ(requests[0].target, "/x?v=1");
+    EXPECT_EQ(requests[0].version, "HTTP/1.0");
     server.Stop();
   }
 }

@@ -138,8 +138,25 @@ TEST(DiskSpaceTest, AStepMayNotLeaveLessThanTheMarginNorUnpackPastTheCap) {
       {100 * MiB, 0, false},  // already below the margin
       {1000 * MiB, 2000 * MiB, false},
       {UINT64_MAX, UINT64_MAX, false},
+      {300 * MiB, 400 * MiB, false},  // a 400 MB package announced with 300 MB free
+      {1000 * MiB, 400 * MiB, true},
   };
   for (const auto& c : space) EXPECT_EQ(LeavesEnoughSpace(c.freeBytes, c.needed), c.leaves) << c.freeBytes << " " << c.needed;
+  // A download of any length: how far it may write before it reads the free space again.
+  struct Writable {
+    uint64_t freeBytes, margin, checkEvery, writable;
+  } writables[] = {
+      {1000 * MiB, 256 * MiB, 8 * MiB, 8 * MiB},                 // room to spare: the next look in 8 MiB
+      {260 * MiB, 256 * MiB, 8 * MiB, 4 * MiB},                  // only what keeps the margin
+      {256 * MiB + 1, 256 * MiB, 8 * MiB, 1},
+      {256 * MiB, 256 * MiB, 8 * MiB, 0},                        // at the margin: nothing more
+      {100 * MiB, 256 * MiB, 8 * MiB, 0},                        // below it already
+      {UINT64_MAX, 256 * MiB, 8 * MiB, 8 * MiB},
+      {1000 * MiB, 256 * MiB, 16 * MiB, 16 * MiB},               // reads larger than the usual span
+  };
+  for (const auto& c : writables) {
+    EXPECT_EQ(WritableBeforeNextCheck(c.freeBytes, c.margin, c.checkEvery), c.writable) << c.freeBytes << " " << c.margin;
+  }
   struct Ratio {
     uint64_t package, unpacked;
     bool within;

@@ -11,6 +11,7 @@
 #include "common/text.h"
 #include "common/unique_handle.h"
 #include "servers/loopback_http_server.h"
+#include "update/disk_space.h"
 #include "support/test_env.h"
 
 namespace brivon {
@@ -103,6 +104,8 @@ TEST_F(DownloadPackageTest, FailedTransfersLeaveTheTargetAsItWas) {
   cutEarly.cutAfter = 0;
   HttpReply hangUp;
   hangUp.closeWithoutAnswer = true;
+  HttpReply chunkedCut = cut;  // in chunks, the connection closed before the last one
+  chunkedCut.chunked = true;
   struct Case {
     const char* name;
     HttpReply reply;
@@ -115,6 +118,7 @@ TEST_F(DownloadPackageTest, FailedTransfersLeaveTheTargetAsItWas) {
       {"cut mid-way", cut, HttpGetResult::Truncated},
       {"cut before any byte", cutEarly, HttpGetResult::Truncated},
       {"closed without an answer", hangUp, HttpGetResult::BadStatus},  // no status line
+      {"in chunks, cut before the last one", chunkedCut, HttpGetResult::ChunkedBody},
   };
   for (bool targetBefore : {false, true}) {
     for (const auto& c : cases) {
@@ -133,6 +137,51 @@ TEST_F(DownloadPackageTest, FailedTransfersLeaveTheTargetAsItWas) {
       } else {
         EXPECT_TRUE(Listing(folder_.path()).empty()) << c.name;
       }
+    }
+  }
+}
+
+// The drive keeps its margin free: the test build's margin is set just under the free space of the
+// test folder's drive, so that a few megabytes fill it.
+TEST_F(DownloadPackageTest, ADownloadNeverTakesTheDriveBelowTheMargin) {
+  constexpr uint64_t MiB = 1024 * 1024;
+  HttpReply announced;
+  announced.repeatedSize = 64 * MiB;
+  announced.cutAfter = static_cast<int64_t>(MiB);  // refused before any byte is read: no need to send it all
+  HttpReply unannounced;
+  unannounced.repeatedSize = 128 * MiB;
+  unannounced.sendContentLength = false;
+  HttpReply small;
+  small.repeatedSize = 4 * MiB;
+  struct Case {
+    const char* name;
+    HttpReply reply;
+    uint64_t roomMiB;  // free space above the margin
+    DownloadResult result;
+    bool anyWritten;
+  } cases[] = {
+      {"an announced length past the room: refused before its first byte", announced, 8, DownloadResult::NoRoom, false},
+      {"no length: stopped at the margin", unannounced, 8, DownloadResult::NoRoom, true},
+      {"an announced length within the room", small, 64, DownloadResult::Stored, true},
+  };
+  for (const auto& c : cases) {
+    ::DeleteFileW(target_.c_str());
+    uint64_t freeBytes = 0;
+    ASSERT_TRUE(ReadFreeBytes(folder_.path(), &freeBytes));
+    ASSERT_GT(freeBytes, (c.roomMiB + 16) * MiB) << c.name;
+    const std::wstring marginMiB = std::to_wstring(freeBytes / MiB - c.roomMiB);
+    testing::ScopedVariable margin(L"BRIVON_TEST_FREE_MARGIN_MB", marginMiB.c_str());
+    server_.Serve("/p/Programa.exe", c.reply);
+    DownloadDetail detail;
+    EXPECT_EQ(FetchPackage(Url("/p/Programa.exe"), target_, &detail), c.result) << c.name;
+    EXPECT_EQ(detail.written != 0, c.anyWritten) << c.name;
+    EXPECT_EQ(detail.margin, (freeBytes / MiB - c.roomMiB) * MiB) << c.name;
+    if (c.result == DownloadResult::NoRoom) {
+      EXPECT_LE(detail.written, (c.roomMiB + 1) * MiB) << c.name;  // what the margin left, at most
+      EXPECT_GT(detail.freeBytes, 0u) << c.name;
+      EXPECT_TRUE(Listing(folder_.path()).empty()) << c.name;  // nothing of it stays
+    } else {
+      EXPECT_EQ(ReadBytes(target_).size(), c.reply.repeatedSize) << c.name;
     }
   }
 }
