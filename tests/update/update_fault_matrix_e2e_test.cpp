@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -35,11 +36,13 @@ struct FaultRow {
   std::string extraction;              // "OK", "ERROR" or "" (no extraction line)
   std::string archiveLine = "";        // the end of the "ZIP_CARPETA;" line, when there is one
   std::string downloadError = "";      // the end of the "ERROR_DESCARGA;" line, when known
+  bool onSmallDrive = false;           // the program folder on a 32 MiB drive (R:) that keeps 8 MiB free
   // The user's own files, put in the program folder before the run (their folders made as
   // needed), and where each must be afterwards, byte for byte ("*": the only time-stamped folder).
   std::vector<std::pair<std::wstring, std::string>> userFiles = {};
   std::vector<std::pair<std::wstring, std::string>> userFilesAfter = {};
   const wchar_t* holdUserFile = nullptr;  // one of them held open without sharing
+  bool businessRunning = false;           // the business program runs from the folder throughout
 };
 
 HttpReply Status(int status) {
@@ -160,6 +163,35 @@ std::vector<FaultRow> FaultRows(const std::string& newExe, const std::string& zi
   FaultRow bomb{"a ZIP that unpacks to a thousand times its size", zipPath, HttpReply{200, zipBomb}};
   bomb.downloads = {"DESCARGA", "EXTRACCION_RECHAZADA", "LIMPIEZA_OK"};
   rows.push_back(bomb);
+  // Cut short where WinINet cannot tell: a body in chunks whose connection closed before the last
+  // one reads as whole, so no body in chunks is taken...
+  FaultRow chunkedCut{"a package in chunks cut before its last chunk", exePath, exe};
+  chunkedCut.reply.chunked = true;
+  chunkedCut.reply.cutAfter = static_cast<int64_t>(newExe.size() / 2);
+  chunkedCut.downloads = {"ERROR_DESCARGA"};
+  chunkedCut.downloadError = ";err=12153";
+  rows.push_back(chunkedCut);
+  // ...and an image cut short at its source (a partial upload): its length announced and sent
+  // whole, its headers intact.
+  FaultRow cutAtSource{"an image cut short at its source (60 %)", exePath,
+                       HttpReply{200, newExe.substr(0, newExe.size() * 6 / 10)}};
+  cutAtSource.downloads = {"EJECUTABLE_RECHAZADO"};
+  rows.push_back(cutAtSource);
+  // A small drive: a package is refused for its announced length before a byte is written, and
+  // one without a length stops at the margin.
+  FaultRow tooLarge{"a package larger than the drive's free space is refused before it is written", exePath,
+                    HttpReply{}};
+  tooLarge.reply.repeatedSize = 48 << 20;
+  tooLarge.reply.cutAfter = 1 << 20;  // never read: the rest need not come
+  tooLarge.onSmallDrive = true;
+  tooLarge.downloads = {"DESCARGA_RECHAZADA"};
+  rows.push_back(tooLarge);
+  FaultRow noLength{"a package without a length stops at the drive's margin", exePath, HttpReply{}};
+  noLength.reply.repeatedSize = 48 << 20;
+  noLength.reply.sendContentLength = false;
+  noLength.onSmallDrive = true;
+  noLength.downloads = {"DESCARGA_DETENIDA"};
+  rows.push_back(noLength);
   // An on-access virus scanner holds every new file of the folder for 2.5 s: the download, what
   // 7-Zip unpacks, the set-aside program, the copies and archives. Each step waits it out.
   FaultRow scannedExe{"a virus scanner holds every new file (executable package)", exePath, exe};
@@ -175,6 +207,14 @@ std::vector<FaultRow> FaultRows(const std::string& newExe, const std::string& zi
   scannedZip.extraction = "OK";
   scannedZip.archiveLine = ";estado=OK;ec=0";
   rows.push_back(scannedZip);
+  // The business program is open at the desk: it is set aside and moved into the updates folder
+  // while it runs (renamed, never written), and the new one takes its name.
+  FaultRow running{"the business program runs from the folder (executable package)", exePath, exe};
+  running.businessRunning = true;
+  running.expectNew = true;
+  running.downloads = exeInstalled;
+  running.archiveLine = ";estado=OK;ec=0";
+  rows.push_back(running);
   return rows;
 }
 
@@ -192,7 +232,18 @@ TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) 
   const std::string zipBomb = MakeZip({{L"FacturaOrva.exe", newExe_}, {L"relleno.bin", std::string(64 << 20, '\0')}});
   for (const FaultRow& row : FaultRows(newExe_, zipAtTop, zipNoExe, zipWithClient, zipBomb)) {
     SCOPED_TRACE(row.name);
+    // On the small drive (scripts: tests/update/small_drive.sh), where the host let the test mount one.
+    ULARGE_INTEGER smallTotal{};
+    if (row.onSmallDrive &&
+        (!::GetDiskFreeSpaceExW(L"R:\\", nullptr, &smallTotal, nullptr) || smallTotal.QuadPart > (64ull << 20))) {
+      std::printf("[  SKIPPED ] %s: no small drive R: (the host does not let the test mount one)\n", row.name);
+      continue;
+    }
+    wchar_t temp[MAX_PATH] = {};
+    ::GetEnvironmentVariableW(L"TMP", temp, MAX_PATH);
+    if (row.onSmallDrive) ::SetEnvironmentVariableW(L"TMP", L"R:\\");
     TempFolder root(L"brivon-fault");
+    if (row.onSmallDrive) ::SetEnvironmentVariableW(L"TMP", *temp ? temp : nullptr);
     const std::wstring folder = MakeProgramFolder(root, !row.withoutTool);
     const std::wstring sibling = folder + L"\\" + kSibling;
     const std::string port = std::to_string(row.nobodyListens ? deadPort : server_.port());
@@ -215,6 +266,11 @@ TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) 
       heldInstalled.reset(::CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
       ASSERT_TRUE(heldInstalled);
     }
+    std::unique_ptr<testing::BackgroundProgram> business;
+    if (row.businessRunning) {
+      business = std::make_unique<testing::BackgroundProgram>(sibling, L"/abierto");
+      ASSERT_TRUE(business->running());
+    }
     std::unique_ptr<testing::BackgroundProgram> scanner;
     if (row.scanner) {
       scanner = std::make_unique<testing::BackgroundProgram>(testing::TestToolPath(L"brivon_scanner_standin.exe"),
@@ -222,9 +278,21 @@ TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) 
       ASSERT_TRUE(testing::WaitUntil([&] { return Exists(root / L"escaner_listo"); }, 20000));
     }
 
+    // The small drive's free space, sampled while the program runs.
+    uint64_t leastFree = UINT64_MAX;
+    auto sampleFree = [&] {
+      ULARGE_INTEGER available{};
+      if (row.onSmallDrive && ::GetDiskFreeSpaceExW(L"R:\\", &available, nullptr, nullptr)) {
+        leastFree = std::min<uint64_t>(leastFree, available.QuadPart);
+      }
+    };
+    sampleFree();
+    const uint64_t freeBefore = leastFree;
+
     // Holds the new executable between its extraction and its move into the program folder.
     UniqueFile heldNew;
     auto holdNew = [&](DWORD) {
+      sampleFree();
       if (!row.holdNewOnceExtracted || heldNew) return;
       const std::wstring extractions = folder + L"\\actualizador_registros\\extracciones.csv";
       if (ReadBytes(folder + L"\\actualizador_registros\\descargas.csv").find("DESCARGA;") == std::string::npos) return;
@@ -240,14 +308,18 @@ TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) 
     const bool heldForGood = row.holdInstalled || row.holdUserFile || row.holdNewOnceExtracted;
     if (heldForGood) ::SetEnvironmentVariableW(L"BRIVON_TEST_FILE_WAIT_MS", L"500");
     if (row.silentServer) ::SetEnvironmentVariableW(L"BRIVON_TEST_RECEIVE_LIMIT_MS", L"2000");
+    if (row.onSmallDrive) ::SetEnvironmentVariableW(L"BRIVON_TEST_FREE_MARGIN_MB", L"8");
     WindowsSeen seen = Run(folder, holdNew);
     ::SetEnvironmentVariableW(L"BRIVON_TEST_PAUSE_AT", nullptr);
     ::SetEnvironmentVariableW(L"BRIVON_TEST_FILE_WAIT_MS", nullptr);
     ::SetEnvironmentVariableW(L"BRIVON_TEST_RECEIVE_LIMIT_MS", nullptr);
+    ::SetEnvironmentVariableW(L"BRIVON_TEST_FREE_MARGIN_MB", nullptr);
     const bool heldInTime = static_cast<bool>(heldNew);
     heldInstalled.reset();
     heldNew.reset();
     scanner.reset();
+    if (business) EXPECT_TRUE(business->running()) << "moved while it runs";
+    business.reset();
 
     EXPECT_FALSE(seen.run.timedOut);
     EXPECT_EQ(seen.run.exitCode, 0u);
@@ -279,6 +351,13 @@ TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) 
       const auto stamps = testing::EntryNames(folder + L"\\actualizaciones", true);
       ASSERT_EQ(stamps.size(), 1u);
       EXPECT_EQ(ReadBytes(folder + L"\\actualizaciones\\" + stamps[0] + L"\\FacturaOrva.exe"), oldExe_);
+    }
+
+    if (row.onSmallDrive) {
+      sampleFree();
+      EXPECT_GE(leastFree, 8ull << 20);  // never below the margin
+      // Refused before a byte: the drive lost no more than the logs and the run's record.
+      if (row.reply.sendContentLength) EXPECT_GE(leastFree + (1 << 20), freeBefore);
     }
 
     // The logs say what happened.

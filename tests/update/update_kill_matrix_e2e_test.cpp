@@ -112,6 +112,9 @@ struct KillRow {
   bool leftoverUpdateFolder = false;  // an earlier update's folder for the housekeeping to archive
   bool programRunning = false;  // the business program runs from the folder throughout
   bool replacesUserFile = false;  // the package is "ayuda.dll", a file of the user's
+  // Once the program is set aside, the new one is held as a scanner holds it (reading shared,
+  // deletion not) past the test build's wait: it can only be copied in.
+  bool holdNewOnceSetAside = false;
 };
 
 bool IsFolderThere(const std::wstring& path) { return testing::IsDirectory(path); }
@@ -174,6 +177,13 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
   userFile.killAt = L"ARCHIVO_REEMPLAZADO_A_ACTUALIZACIONES";
   userFile.replacesUserFile = true;
   rows.push_back(userFile);
+  // The new program held past the wait goes in by a copy beside its name: cut off once the copy is
+  // whole but before its rename, the name is empty, never half a program; the next start removes
+  // the copy and puts the old program back.
+  KillRow copied{"executable package held past the wait, ended with its copy made beside the name"};
+  copied.killAt = L"COPIA_TEMPORAL_ESCRITA";
+  copied.holdNewOnceSetAside = true;
+  rows.push_back(copied);
   KillRow stalled{"executable package, ended mid-download on a stalled server"};
   stalled.slowPackage = true;
   stalled.due = [](const std::wstring& folder) { return Exists(folder + L"\\FacturaOrva.exe.parcial"); };
@@ -243,8 +253,17 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
       // The start that is cut off.
       {
         ScopedVariable killAt(L"BRIVON_TEST_KILL_AT", row.killAt);
+        // The run waits a moment once the program is set aside, for the hold to be taken first.
+        ScopedVariable pauseAt(L"BRIVON_TEST_PAUSE_AT", row.holdNewOnceSetAside ? L"RENOMBRADO_A_2" : L"");
+        ScopedVariable waitMs(L"BRIVON_TEST_FILE_WAIT_MS", row.holdNewOnceSetAside ? L"500" : L"");
+        UniqueFile heldNew;
         bool ended = false;
         WindowsSeen cut = Run(folder, [&](DWORD processId) {
+          if (row.holdNewOnceSetAside && !heldNew &&
+              logHas("RENOMBRADO_A_2;")(folder)) {
+            heldNew.reset(::CreateFileW((folder + L"\\FacturaOrva.exe.parcial").c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+          }
           if (!row.due || ended) return;
           // Looked at closely: the moment may be short.
           if (testing::WaitUntil([&] { return row.due(folder); }, 500)) {
@@ -259,6 +278,7 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
           continue;
         }
         EXPECT_EQ(cut.run.exitCode, 9u) << "the run was not cut off";
+        if (row.holdNewOnceSetAside) EXPECT_TRUE(heldNew) << "the new program was not held in time";
       }
 
       // The next start, as normal: the check-in finds no update.
