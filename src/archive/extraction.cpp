@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "archive/extraction_progress.h"
+#include "common/long_path.h"
 
 namespace brivon {
 
@@ -17,15 +18,16 @@ bool ExtractArchive(const std::wstring& programFolder, const std::wstring& archi
     return result;
   };
 
-  DWORD attributes = ::GetFileAttributesW(destinationFolder.c_str());
+  const std::wstring destination = ForFileSystem(destinationFolder);
+  DWORD attributes = ::GetFileAttributesW(destination.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-    if (!::CreateDirectoryW(destinationFolder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+    if (!::CreateDirectoryW(destination.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
       return report(false);
     }
   }
 
   std::wstring toolPath = ArchiveToolPath(programFolder);
-  attributes = ::GetFileAttributesW(toolPath.c_str());
+  attributes = ::GetFileAttributesW(ForFileSystem(toolPath).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     code = kExtractToolMissing;
     return report(false);

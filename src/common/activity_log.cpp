@@ -2,21 +2,61 @@
 
 #include <windows.h>
 #include <share.h>
-#include <shlobj.h>
 
 #include <cstdio>
 
+#include "common/long_path.h"
 #include "common/test_hooks.h"
+#include "common/unique_handle.h"
 
 namespace brivon {
 namespace {
 
-// Append, text mode, shared with every other reader and writer.
+// Where the writers' turn is taken: a byte no log ever reaches (offset 2^62).
+constexpr DWORD kTurnLockOffsetHigh = 0x40000000;
+
+// What a text-mode stream would store: each LF as CR LF.
+std::string WithCrLf(std::string_view line) {
+  std::string stored;
+  stored.reserve(line.size() + 2);
+  for (char c : line) {
+    if (c == '\n') stored += '\r';
+    stored += c;
+  }
+  return stored;
+}
+
+// Opened for appending only, so that the system puts each write at the end of the file as it
+// stands then: two writers (the update thread and the close bar, a second machine's start on a
+// share) never write over each other's line, as a seek to the end followed by a write can. The
+// lock on one byte far past any log's end makes writers take turns where appending alone is not
+// atomic (a network redirector, Wine); it lasts one write and goes with the handle. Shared with
+// every other reader and writer.
 bool AppendToTextFile(const std::wstring& path, std::string_view line) {
-  FILE* file = ::_wfsopen(path.c_str(), L"a", _SH_DENYNO);
+  UniqueFile file(::CreateFileW(ForFileSystem(path).c_str(), FILE_APPEND_DATA | FILE_READ_DATA | SYNCHRONIZE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
-  bool ok = std::fwrite(line.data(), 1, line.size(), file) == line.size();
-  return std::fclose(file) == 0 && ok;
+  OVERLAPPED turn = {};
+  turn.OffsetHigh = kTurnLockOffsetHigh;
+  const bool locked = ::LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &turn) != FALSE;
+  const std::string stored = WithCrLf(line);
+  DWORD written = 0;
+  const bool whole = ::WriteFile(file.get(), stored.data(), static_cast<DWORD>(stored.size()), &written, nullptr) &&
+                     written == stored.size();
+  if (locked) ::UnlockFileEx(file.get(), 0, 1, 0, &turn);
+  return whole;
+}
+
+// One level of a folder chain; true when it is a folder now.
+bool MakeOneFolder(const std::wstring& folder) {
+  const std::wstring path = ForFileSystem(folder);
+  if (::CreateDirectoryW(path.c_str(), nullptr)) return true;
+  const DWORD error = ::GetLastError();
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
+  ::SetLastError(error);
+  return false;
 }
 
 LocalTime Now() {
@@ -45,7 +85,8 @@ std::wstring LogFolder(const std::wstring& programFolder) { return programFolder
 
 void AppendActivityLog(const std::wstring& programFolder, const std::wstring& fileName, std::string_view text) {
   std::wstring folder = LogFolder(programFolder);
-  ::CreateDirectoryW(folder.c_str(), nullptr);  // usually there already; a failure shows at the open
+  // Usually there already; a failure shows at the open.
+  ::CreateDirectoryW(ForFileSystem(folder).c_str(), nullptr);
   AppendToTextFile(folder + L"\\" + fileName, FormatLogLine(Now(), text));
   TestKillPoint(text.substr(0, text.find(';')));  // the test build can end here, the line written
 }
@@ -60,32 +101,29 @@ void AppendCheckinLog(const std::wstring& programFolder, std::string_view text) 
   const LocalTime when = Now();
 
   // The log stays read-only + system between check-ins; clear that for the write.
-  ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  FILE* file = ::_wfsopen(path.c_str(), L"a", _SH_DENYNO);
-  if (!file) return;  // attributes stay normal
-  std::string line = FormatLogLine(when, text);
-  std::fwrite(line.data(), 1, line.size(), file);
-  std::fclose(file);
-  ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM);
+  const std::wstring file = ForFileSystem(path);
+  ::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (!AppendToTextFile(path, FormatLogLine(when, text)) && ::GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    return;
+  }
+  ::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM);
 }
 
 bool EnsureDirectoryTree(const std::wstring& folder) {
-  DWORD attributes = ::GetFileAttributesW(folder.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
-  if (::CreateDirectoryW(folder.c_str(), nullptr)) return true;
-  DWORD error = ::GetLastError();
-  if (error != ERROR_PATH_NOT_FOUND) {
-    // "Already exists" may be a file of that name: that is no folder.
-    if (error != ERROR_ALREADY_EXISTS) return false;
-    attributes = ::GetFileAttributesW(folder.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+  if (folder.empty()) return false;
+  const DWORD attributes = ::GetFileAttributesW(ForFileSystem(folder).c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  // Each missing level from the top down, on the long form where the path needs it (the shell's
+  // own helper stops at 248 characters).
+  const size_t cut = folder.find_last_of(L"\\/");
+  if (cut != std::wstring::npos && cut > 0 && folder[cut - 1] != L':' && folder[cut - 1] != L'\\') {
+    if (!EnsureDirectoryTree(folder.substr(0, cut))) return false;
   }
-  int result = ::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
-  return result == ERROR_SUCCESS || result == ERROR_FILE_EXISTS || result == ERROR_ALREADY_EXISTS;
+  return MakeOneFolder(folder);
 }
 
 bool WriteTextFile(const std::wstring& path, std::string_view text, unsigned long* error) {
-  FILE* file = ::_wfsopen(path.c_str(), L"w", _SH_DENYNO);
+  FILE* file = ::_wfsopen(ForFileSystem(path).c_str(), L"w", _SH_DENYNO);
   if (!file) {
     if (error) *error = ::GetLastError();
     return false;

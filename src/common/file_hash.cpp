@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "common/long_path.h"
 #include "common/unique_handle.h"
 
 namespace brivon {
@@ -25,7 +26,7 @@ bool Succeeded(NTSTATUS status) { return status >= 0; }
 
 bool Sha256OfFile(const std::wstring& path, std::string& digest) {
   digest.clear();
-  UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  UniqueFile file(::CreateFileW(ForFileSystem(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file) return false;
   BCRYPT_ALG_HANDLE rawAlgorithm = nullptr;

@@ -4,6 +4,7 @@
 
 #include <cwchar>
 
+#include "common/long_path.h"
 #include "common/unique_handle.h"
 #include "update/package_naming.h"
 
@@ -16,7 +17,7 @@ bool IsDotEntry(const wchar_t* name) { return std::wcscmp(name, L".") == 0 || st
 
 void CollectExecutables(const std::wstring& folder, std::vector<std::wstring>& candidates) {
   WIN32_FIND_DATAW entry = {};
-  UniqueFind listing(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
+  UniqueFind listing(::FindFirstFileW(ForFileSystem(folder + L"\\*").c_str(), &entry));
   if (!listing) return;
   do {
     if (IsDotEntry(entry.cFileName)) continue;
@@ -32,7 +33,7 @@ void CollectExecutables(const std::wstring& folder, std::vector<std::wstring>& c
 
 bool IsFolderEmpty(const std::wstring& folder) {
   WIN32_FIND_DATAW entry = {};
-  UniqueFind listing(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
+  UniqueFind listing(::FindFirstFileW(ForFileSystem(folder + L"\\*").c_str(), &entry));
   if (!listing) return true;
   do {
     if (!IsDotEntry(entry.cFileName)) return false;

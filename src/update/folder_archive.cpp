@@ -6,6 +6,7 @@
 #include "common/activity_log.h"
 #include "common/durable_file.h"
 #include "common/file_waits.h"
+#include "common/long_path.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
 #include "update/executable_search.h"
@@ -19,7 +20,7 @@ constexpr DWORD kCopyChunkBytes = 1024 * 1024;
 template <typename Visit>
 bool ForEachMatch(const std::wstring& folder, const std::wstring& pattern, Visit visit) {
   WIN32_FIND_DATAW entry = {};
-  UniqueFind listing(::FindFirstFileW((folder + L"\\" + pattern).c_str(), &entry));
+  UniqueFind listing(::FindFirstFileW(ForFileSystem(folder + L"\\" + pattern).c_str(), &entry));
   if (!listing) return false;
   do {
     if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) visit(entry);
@@ -47,19 +48,19 @@ bool CopyBytes(HANDLE in, HANDLE out) {
 bool CopySharedFile(const std::wstring& source, const std::wstring& destination) {
   UniqueFile in;
   if (!WithFileWaits([&] {
-        in.reset(::CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        in.reset(::CreateFileW(ForFileSystem(source).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
         return static_cast<bool>(in);
       })) {
     return false;
   }
   // An earlier copy left hidden or read-only refuses to be overwritten.
-  ::SetFileAttributesW(destination.c_str(), FILE_ATTRIBUTE_NORMAL);
+  ::SetFileAttributesW(ForFileSystem(destination).c_str(), FILE_ATTRIBUTE_NORMAL);
   bool copied = false;
   {
     UniqueFile out;
     if (!WithFileWaits([&] {
-          out.reset(::CreateFileW(destination.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+          out.reset(::CreateFileW(ForFileSystem(destination).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
           return static_cast<bool>(out);
         })) {

@@ -190,7 +190,7 @@ std::wstring UpdateRecordPath(const std::wstring& programFolder) {
 }
 
 std::string FolderIdOf(const std::wstring& folder) {
-  UniqueFile handle(::CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
+  UniqueFile handle(::CreateFileW(ForFileSystem(folder).c_str(), FILE_READ_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   BY_HANDLE_FILE_INFORMATION info;

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <regex>
+#include <thread>
 
 #include "common/text.h"
 #include "support/test_env.h"
@@ -74,14 +75,55 @@ TEST(LogLineTest, NarrowsWidePathsToTheLowByteOfEachCodeUnit) {
   for (const auto& c : cases) EXPECT_EQ(NarrowLow8(c.wide), c.narrow);
 }
 
-TEST(ActivityLogTest, FirstCallCreatesTheFolderAndFileWithOneCrLfLine) {
+// A program folder of exactly `length` characters under root, made level by level on the long form.
+std::wstring FolderOfLength(const std::wstring& root, size_t length) {
+  std::wstring folder = root;
+  while (folder.size() < length) {
+    const size_t part = std::min<size_t>(100, length - folder.size() - 1);
+    folder += L"\\" + std::wstring(part == 0 ? 1 : part, L'd');
+    ::CreateDirectoryW((L"\\\\?\\" + folder).c_str(), nullptr);
+  }
+  return folder;
+}
+
+// The log folder's name takes 23 characters past the program folder's: from about 225 on, the
+// folder and its files lie past the 248 and 260 characters that paths without the long form stop at.
+TEST(ActivityLogTest, FirstCallCreatesTheFolderAndFileWithOneCrLfLineAtAnyFolderLength) {
+  TempFolder root;
+  for (size_t length : {size_t{0}, size_t{230}, size_t{240}, size_t{259}}) {
+    const std::wstring program = length == 0 ? root.path() + L"\\corta" : FolderOfLength(root.path(), length);
+    if (length == 0) ::CreateDirectoryW(program.c_str(), nullptr);
+    SCOPED_TRACE(program.size());
+    AppendActivityLog(program, kDownloadsLog, "INICIO;x");
+    AppendActivityLog(program, kDownloadsLog, "FIN;y");
+    auto lines = CrLfLines(ReadBytes(L"\\\\?\\" + program + L"\\actualizador_registros\\descargas.csv"));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_TRUE(std::regex_match(lines[0].substr(0, 20), kStampedLine)) << lines[0];
+    EXPECT_EQ(lines[0].substr(20), "INICIO;x");
+    EXPECT_EQ(lines[1].substr(20), "FIN;y");
+    EXPECT_TRUE(EnsureDirectoryTree(program + L"\\a\\b"));
+  }
+}
+
+// Writers at once (the update thread and the close bar; a second machine's start on a share):
+// each line lands whole, none over another. A seek to the end and a write, as the C runtime's
+// append mode does, lose a few lines in a thousand here.
+TEST(ActivityLogTest, WritersAtOnceNeverOverwriteEachOthersLines) {
   TempFolder program;
-  AppendActivityLog(program.path(), kDownloadsLog, "INICIO;x");
-  std::string bytes = ReadBytes(program.path() + L"\\actualizador_registros\\descargas.csv");
-  auto lines = CrLfLines(bytes);
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_TRUE(std::regex_match(lines[0].substr(0, 20), kStampedLine)) << lines[0];
-  EXPECT_EQ(lines[0].substr(20), "INICIO;x");
+  constexpr int kWriters = 4;
+  constexpr int kLinesEach = 1000;
+  auto write = [&](char who) {
+    for (int i = 0; i < kLinesEach; ++i) AppendActivityLog(program.path(), kDownloadsLog, std::string(40, who));
+  };
+  std::vector<std::thread> writers;
+  for (int w = 0; w < kWriters; ++w) writers.emplace_back(write, w % 2 ? 'b' : 'a');
+  for (std::thread& writer : writers) writer.join();
+  auto lines = CrLfLines(ReadBytes(program.path() + L"\\actualizador_registros\\descargas.csv"));
+  ASSERT_EQ(lines.size(), static_cast<size_t>(kWriters * kLinesEach));
+  for (const std::string& line : lines) {
+    const std::string text = line.substr(20);
+    EXPECT_TRUE(text == std::string(40, 'a') || text == std::string(40, 'b')) << line;
+  }
 }
 
 TEST(ActivityLogTest, AppendsEmptyMultiLineAndNarrowedTextsByteForByte) {
