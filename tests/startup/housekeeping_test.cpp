@@ -482,8 +482,8 @@ TEST_F(HousekeepingTest, OnlyTheFolderOwnFaultsStrikeAndAStruckFolderIsTriedWith
     held.reset();
 
     std::vector<std::string> log = Log();
-    ASSERT_EQ(log.size(), row.log.size());
-    for (size_t i = 0; i < log.size(); ++i) {
+    EXPECT_EQ(log.size(), row.log.size());
+    for (size_t i = 0; i < std::min(log.size(), row.log.size()); ++i) {
       std::string expected = row.log[i];
       for (const auto& [mark, path] : {std::pair<std::string, std::wstring>{"<A>", a},
                                       {"<tool>", program_ + L"\\7za.exe"}}) {
@@ -499,7 +499,7 @@ TEST_F(HousekeepingTest, OnlyTheFolderOwnFaultsStrikeAndAStruckFolderIsTriedWith
       EXPECT_EQ(Sorted(ListArchive(updates_ + L"\\A.zip")), (std::vector<std::wstring>{L"DATOS.MDB", L"Orvane.exe"}));
     }
     EXPECT_EQ(Exists(a + L".intentos") ? ReadBytes(a + L".intentos") : "", row.strikesAfter);
-    EXPECT_EQ(ReadBytes(program_ + L"\\7za.exe"), toolBytes);
+    EXPECT_TRUE(ReadBytes(program_ + L"\\7za.exe") == toolBytes);  // the housekeeping never touches the tool
   }
 }
 

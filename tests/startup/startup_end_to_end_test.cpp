@@ -95,7 +95,7 @@ TEST_F(StartupEndToEndTest, MissingOrDamagedToolIsDownloadedByteForByte) {
     ProgramRun run = testing::RunProgram(exe_);
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_TRUE(BoxesTitled(run, kArchiveToolErrorTitle).empty());
-    EXPECT_EQ(testing::ReadBytes(toolPath_), tool_);
+    EXPECT_TRUE(testing::ReadBytes(toolPath_) == tool_);  // not the megabytes of a difference
     if (row.leftover) {
       EXPECT_FALSE(testing::Exists(leftover));
       EXPECT_FALSE(testing::Exists(leftover + L".intentos"));
