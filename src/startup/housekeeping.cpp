@@ -106,28 +106,21 @@ class Housekeeping {
     const std::wstring archive = updates_ + L"\\" + NameOf(folder) + L".zip";
     // An archive the update or an earlier start made may hold the folder as it stands already (its
     // deletion was cut short, or a program still ran from it): then it is not made again. One that
-    // differs (a person restored it here and edited a file) is kept, and the folder archived anew.
+    // differs (a person restored it here and edited a file) is kept, and the folder archived anew;
+    // the newest of those beside it is asked too, so that a folder kept by a file in use is not
+    // archived again at every start.
     bool alreadyArchived = files.empty();
-    uint64_t size = 0;
-    if (!alreadyArchived && FileSize(archive, size)) {
-      FileStamps stored;
-      unsigned long code = 0;
-      bool started = false;
-      const unsigned long given = Left();
-      if (ListArchiveStamps(program_, archive, stored, &code, given, &started)) {
-        alreadyArchived = CountFilesNotArchived(files, stored) == 0;
-      } else {
-        const LeftoverFailure failure =
-            ClassifyLeftoverFailure(LeftoverStep::List, started, code, given, folderLimitMs_, false);
-        if (failure == LeftoverFailure::ToolNotStarted) {
-          RefusedTool(code);
+    for (const std::wstring& earlier : {archive, NewestBesideArchive(archive)}) {
+      if (alreadyArchived || earlier.empty()) break;
+      switch (Holds(earlier, files, folder)) {
+        case Proof::Holds:
+          alreadyArchived = true;
+          break;
+        case Proof::Differs:
+          break;
+        case Proof::Stop:
           return;
-        }
-        if (failure == LeftoverFailure::CutByBudget) {
-          Log("ARCHIVADO_APLAZADO;" + NarrowLow8(folder));
-          return;
-        }
-      }  // an archive that cannot be listed proves nothing: a fresh one goes beside it
+      }
     }
     if (!alreadyArchived && !ArchiveAndCheck(folder, archive, files, strikesPath, strikes)) return;
 
@@ -137,6 +130,42 @@ class Housekeeping {
       return;
     }
     DeleteFileWaiting(strikesPath);
+  }
+
+  enum class Proof { Holds, Differs, Stop };
+
+  // Whether an earlier archive holds the folder's files as they stand. One that cannot be listed
+  // proves nothing; a tool that will not start, or the budget's end, stops the folder here.
+  Proof Holds(const std::wstring& archive, const FileStamps& files, const std::wstring& folder) {
+    uint64_t size = 0;
+    if (!FileSize(archive, size)) return Proof::Differs;
+    FileStamps stored;
+    unsigned long code = 0;
+    bool started = false;
+    const unsigned long given = Left();
+    if (ListArchiveStamps(program_, archive, stored, &code, given, &started)) {
+      return CountFilesNotArchived(files, stored) == 0 ? Proof::Holds : Proof::Differs;
+    }
+    switch (ClassifyLeftoverFailure(LeftoverStep::List, started, code, given, folderLimitMs_, false)) {
+      case LeftoverFailure::ToolNotStarted:
+        RefusedTool(code);
+        return Proof::Stop;
+      case LeftoverFailure::CutByBudget:
+        Log("ARCHIVADO_APLAZADO;" + NarrowLow8(folder));
+        return Proof::Stop;
+      default:
+        return Proof::Differs;
+    }
+  }
+
+  // The last "<stem> (N).zip" beside archive; empty when there is none.
+  static std::wstring NewestBesideArchive(const std::wstring& archive) {
+    std::wstring newest;
+    uint64_t size = 0;
+    for (unsigned number = 2; number < 1000 && FileSize(BesideArchiveName(archive, number), size); ++number) {
+      newest = BesideArchiveName(archive, number);
+    }
+    return newest;
   }
 
   // What is left of the budget for the next child, at most the folder's own limit.

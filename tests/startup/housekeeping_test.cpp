@@ -369,11 +369,13 @@ TEST_F(HousekeepingTest, AnEarlierArchiveIsKeptAndTrustedOnlyForTheFolderAsItSta
     const char* name;
     bool earlierIsNoZip;    // a larger file that is no archive; otherwise the folder's own archive
     const char* editAfter;  // written into DATOS.MDB after the archive was made; null: untouched
+    bool besideHoldsIt;     // then archived as "A (2).zip" by a start whose deletion a held file stopped
     bool archivedAgain;
   } rows[] = {
-      {"a larger file that is no archive", true, nullptr, true},
-      {"restored and a database edited, same size", false, "DATA", true},
-      {"restored and left as it was", false, nullptr, false},
+      {"a larger file that is no archive", true, nullptr, false, true},
+      {"restored and a database edited, same size", false, "DATA", false, true},
+      {"restored and left as it was", false, nullptr, false, false},
+      {"edited, and archived beside by an earlier start", false, "DATA", true, false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -406,13 +408,23 @@ TEST_F(HousekeepingTest, AnEarlierArchiveIsKeptAndTrustedOnlyForTheFolderAsItSta
     if (row.editAfter) {
       ASSERT_TRUE(WriteBytes(folder + L"\\DATOS.MDB", row.editAfter));
     }
+    std::string beside;
+    if (row.besideHoldsIt) {
+      unsigned long code = 0;
+      ASSERT_TRUE(ZipFolderContents(program_, folder, updates_ + L"\\A (2).zip", &code));
+      beside = ReadBytes(updates_ + L"\\A (2).zip");
+    }
 
     RunStartupHousekeeping(program_);
 
     EXPECT_EQ(ReadBytes(updates_ + L"\\A.zip"), earlier);
     EXPECT_FALSE(Exists(folder));
     EXPECT_EQ(Log(), std::vector<std::string>{});
-    EXPECT_EQ(Exists(updates_ + L"\\A (2).zip"), row.archivedAgain);
+    EXPECT_EQ(Exists(updates_ + L"\\A (2).zip"), row.archivedAgain || row.besideHoldsIt);
+    EXPECT_FALSE(Exists(updates_ + L"\\A (3).zip"));
+    if (row.besideHoldsIt) {
+      EXPECT_EQ(ReadBytes(updates_ + L"\\A (2).zip"), beside);
+    }
     if (row.archivedAgain) {
       const std::wstring out = root / L"fuera";
       ASSERT_TRUE(testing::ExtractWithSevenZip(updates_ + L"\\A (2).zip", out));
