@@ -308,6 +308,12 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
       }
       if (row.replacesUserFile) {
         EXPECT_EQ(ReadBytes(folder + L"\\ayuda.dll"), userHelp);
+        // The package was on the disk before the user's file left its name: no wait in between.
+        const std::string events = ReadBytes(trace);
+        const size_t flushed = events.find("flush;" + WideToUtf8(folder + L"\\ayuda.dll.parcial"));
+        const size_t keptAway = events.find("rename;" + WideToUtf8(folder + L"\\ayuda.dll;"));
+        EXPECT_NE(keptAway, std::string::npos) << events;
+        EXPECT_LT(flushed, keptAway) << events;
       }
       EXPECT_EQ(ReadBytes(folder + L"\\Datos.MDB"), kMdb);
       EXPECT_EQ(ReadBytes(folder + L"\\Empresa.BDORVA"), kBd);
