@@ -240,33 +240,39 @@ class HousekeepingTest : public ::testing::Test {
   std::wstring program_, updates_;
 };
 
+// Spaces and an apostrophe reach 7-Zip whole; a program folder of about 240 characters puts the
+// archives and the files under them past 260.
 TEST_F(HousekeepingTest, ArchivesEveryLeftoverFolderAndRemovesIt) {
-  MakeProgramFolder(L"Mi programa d'Orvane");  // spaces and an apostrophe reach 7-Zip whole
-  Leftover(L"251206_093015");
-  Leftover(L"251207_101010");
-  std::wstring nested = updates_ + L"\\251207_101010\\sub";
-  ASSERT_TRUE(::CreateDirectoryW(nested.c_str(), nullptr));
-  ASSERT_TRUE(WriteBytes(nested + L"\\solo.txt", "ro"));
-  ::SetFileAttributesW((nested + L"\\solo.txt").c_str(), FILE_ATTRIBUTE_READONLY);
-  ::SetFileAttributesW(nested.c_str(), FILE_ATTRIBUTE_READONLY);
-  // A hidden data-file copy, as the data file it was copied from: in the archive like any other.
-  ASSERT_TRUE(WriteBytes(updates_ + L"\\251206_093015\\Oculta.BDORVA", "hidden data"));
-  ASSERT_TRUE(::SetFileAttributesW((updates_ + L"\\251206_093015\\Oculta.BDORVA").c_str(), FILE_ATTRIBUTE_HIDDEN));
-  ASSERT_TRUE(WriteBytes(updates_ + L"\\antiguo.zip", "earlier archive"));
-  ASSERT_TRUE(WriteBytes(updates_ + L"\\nota.txt", "x"));
+  for (const std::wstring& name :
+       {std::wstring(L"Mi programa d'Orvane"), std::wstring(240 - root_.path().size() - 1, L'p')}) {
+    SCOPED_TRACE(NarrowLow8(name));
+    MakeProgramFolder(name);
+    Leftover(L"251206_093015");
+    Leftover(L"251207_101010");
+    std::wstring nested = updates_ + L"\\251207_101010\\sub";
+    ASSERT_TRUE(::CreateDirectoryW(nested.c_str(), nullptr));
+    ASSERT_TRUE(WriteBytes(nested + L"\\solo.txt", "ro"));
+    ::SetFileAttributesW((nested + L"\\solo.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    ::SetFileAttributesW(nested.c_str(), FILE_ATTRIBUTE_READONLY);
+    // A hidden data-file copy, as the data file it was copied from: in the archive like any other.
+    ASSERT_TRUE(WriteBytes(updates_ + L"\\251206_093015\\Oculta.BDORVA", "hidden data"));
+    ASSERT_TRUE(::SetFileAttributesW((updates_ + L"\\251206_093015\\Oculta.BDORVA").c_str(), FILE_ATTRIBUTE_HIDDEN));
+    ASSERT_TRUE(WriteBytes(updates_ + L"\\antiguo.zip", "earlier archive"));
+    ASSERT_TRUE(WriteBytes(updates_ + L"\\nota.txt", "x"));
 
-  RunStartupHousekeeping(program_);
+    RunStartupHousekeeping(program_);
 
-  EXPECT_FALSE(Exists(updates_ + L"\\251206_093015"));
-  EXPECT_FALSE(Exists(updates_ + L"\\251207_101010"));
-  EXPECT_EQ(Sorted(ListArchive(updates_ + L"\\251206_093015.zip")),
-            (std::vector<std::wstring>{L"DATOS.MDB", L"Oculta.BDORVA", L"Orvane.exe"}));
-  EXPECT_EQ(Sorted(ListArchive(updates_ + L"\\251207_101010.zip")),
-            (std::vector<std::wstring>{L"DATOS.MDB", L"Orvane.exe", L"sub", L"sub\\solo.txt"}));
-  EXPECT_EQ(ReadBytes(updates_ + L"\\antiguo.zip"), "earlier archive");  // files there are never touched
-  EXPECT_EQ(ReadBytes(updates_ + L"\\nota.txt"), "x");
-  EXPECT_EQ(Sorted(ListSubfolders(updates_)), std::vector<std::wstring>{});
-  EXPECT_EQ(Log(), std::vector<std::string>{});
+    EXPECT_FALSE(Exists(updates_ + L"\\251206_093015"));
+    EXPECT_FALSE(Exists(updates_ + L"\\251207_101010"));
+    EXPECT_EQ(Sorted(ListArchive(updates_ + L"\\251206_093015.zip")),
+              (std::vector<std::wstring>{L"DATOS.MDB", L"Oculta.BDORVA", L"Orvane.exe"}));
+    EXPECT_EQ(Sorted(ListArchive(updates_ + L"\\251207_101010.zip")),
+              (std::vector<std::wstring>{L"DATOS.MDB", L"Orvane.exe", L"sub", L"sub\\solo.txt"}));
+    EXPECT_EQ(ReadBytes(updates_ + L"\\antiguo.zip"), "earlier archive");  // files there are never touched
+    EXPECT_EQ(ReadBytes(updates_ + L"\\nota.txt"), "x");
+    EXPECT_EQ(Sorted(ListSubfolders(updates_)), std::vector<std::wstring>{});
+    EXPECT_EQ(Log(), std::vector<std::string>{});
+  }
 }
 
 // A file 7-Zip cannot read (held without sharing) is a warning, 1: the folder stays, whole, and
