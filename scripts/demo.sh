@@ -42,7 +42,8 @@ cp "$tools/fixture_sibling_3_0_0_0.exe" "$program/facturaorva.exe"
 printf 'datos de la empresa\r\n' >"$program/Datos.MDB"
 printf 'base de datos BDORVA\r\n' >"$program/Empresa.BDORVA"
 
-# What the service serves: the update picture, the two packages, the demo document's files.
+# What the service serves: the update picture, the two packages (each sent over about five seconds,
+# so that the update window's strip can be watched at work), the demo document's files.
 convert -size 960x540 xc:'#0078D7' -fill white -pointsize 56 -gravity center \
   -annotate 0 'Actualizando FacturaOrva...' "$site/fotoactualizacion.png" 2>/dev/null ||
   convert -size 960x540 xc:'#0078D7' "$site/fotoactualizacion.png"
@@ -57,8 +58,8 @@ EOF
 fixtures="$root/tests/fixtures/demo"
 routes=(--file /parches/7za.exe "$(winpath "$tool")"
         --file /borrar/fotoactualizacion.png "$(winpath "$site/fotoactualizacion.png")" image/png
-        --file /demo/facturaorva.exe "$(winpath "$site/facturaorva.exe")"
-        --file /demo/Paquete.zip "$(winpath "$site/Paquete.zip")" application/zip)
+        --file /demo/facturaorva.exe "$(winpath "$site/facturaorva.exe")" --pace 5
+        --file /demo/Paquete.zip "$(winpath "$site/Paquete.zip")" application/zip --pace 5)
 if [ -d "$fixtures" ]; then
   for file in "$fixtures"/*; do
     name=$(basename "$file")

@@ -43,6 +43,7 @@ answer_checkin_box() {
 
 deadline=$((SECONDS + ${BRIVON_DEMO_TIMEOUT:-600}))
 shown=0
+failed_shots=0
 handled=""
 while kill -0 "$program" 2>/dev/null; do
   if [ "$SECONDS" -ge "$deadline" ]; then
@@ -63,13 +64,25 @@ while kill -0 "$program" 2>/dev/null; do
   shown=$((shown + 1))
   shot="$out/alerta_$shown.png"
   # A loaded machine's X server can show the window later than Wine does: until its title band is
-  # on the screen, the root (black) is.
+  # on the screen, the root (black) is. A picture of one colour is never kept.
+  saved=""
   for _ in $(seq 1 25); do
-    xwd -root -silent -display "$DISPLAY" | convert xwd:- "$shot"
-    [ "$(convert "$shot" -format '%[hex:p{5,5}]' info: 2>/dev/null)" != "000000" ] && break
+    xwd -root -silent -display "$DISPLAY" | convert xwd:- "$shot.tmp.png"
+    if [ "$(convert "$shot.tmp.png" -format '%[hex:p{5,5}]' info: 2>/dev/null)" != "000000" ] &&
+      [ "$(convert "$shot.tmp.png" -format '%k' info: 2>/dev/null)" -gt 1 ]; then
+      mv "$shot.tmp.png" "$shot"
+      saved=yes
+      break
+    fi
     sleep 0.2
   done
-  echo "alerta $shown: captura en $shot"
+  rm -f "$shot.tmp.png"
+  if [ -z "$saved" ]; then
+    echo "alerta $shown: the screen never showed the window (no screenshot kept)" >&2
+    failed_shots=$((failed_shots + 1))
+  else
+    echo "alerta $shown: captura en $shot"
+  fi
   xdotool mousemove "$close_x" "$close_y" click 1
   for _ in $(seq 1 100); do
     alert_windows | grep -qx "$window" || break
@@ -79,4 +92,5 @@ done
 wait "$program"
 code=$?
 echo "alertas mostradas: $shown"
+[ "$code" = 0 ] && [ "$failed_shots" -gt 0 ] && code=1
 exit "$code"

@@ -1,9 +1,13 @@
 // The demo's loopback service: serves files at fixed paths until a request for /__stop.
-//   brivon_demo_service.exe --port N [--file URLPATH FILE [CONTENT-TYPE]]...
-// Each request is printed as one line, so the demo can show what the program asked for.
+//   brivon_demo_service.exe --port N [--file URLPATH FILE [CONTENT-TYPE] [--pace SECONDS]]...
+// --pace spreads the file's body over about that many seconds, in small pieces, so that a person
+// watching the update window sees each stage at work. Each request is printed as one line, so the
+// demo can show what the program asked for.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "common/text.h"
@@ -32,6 +36,15 @@ int wmain(int argc, wchar_t** argv) {
         route.reply.contentType = brivon::WideToUtf8(argv[++i]);
       }
       routes.push_back(route);
+    } else if (arg == L"--pace" && i + 1 < argc && !routes.empty()) {
+      // Ten pieces a second.
+      constexpr int kPieceMs = 100;
+      const double seconds = _wtof(argv[++i]);
+      std::error_code error;
+      const uintmax_t size = std::filesystem::file_size(std::filesystem::path(routes.back().reply.bodyFile), error);
+      const double pieces = std::max(1.0, seconds * 1000 / kPieceMs);
+      routes.back().reply.chunkSize = std::max<size_t>(1, static_cast<size_t>(error ? 1 : size / pieces + 1));
+      routes.back().reply.chunkDelayMs = kPieceMs;
     } else {
       std::fwprintf(stderr, L"unknown argument: %ls\n", argv[i]);
       return 2;
