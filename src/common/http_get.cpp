@@ -69,6 +69,17 @@ bool IsChunked(HINTERNET request) {
   return text.find(L"chunked") != std::wstring::npos;
 }
 
+// Whether the session's requests go through a proxy (the user's system settings name one).
+bool SessionUsesProxy(HINTERNET session) {
+  DWORD size = 0;
+  ::InternetQueryOptionW(session, INTERNET_OPTION_PROXY, nullptr, &size);
+  if (size == 0) return false;
+  std::vector<unsigned char> buffer(size);
+  if (!::InternetQueryOptionW(session, INTERNET_OPTION_PROXY, buffer.data(), &size)) return false;
+  const auto* info = reinterpret_cast<const INTERNET_PROXY_INFO*>(buffer.data());
+  return info->dwAccessType == INTERNET_OPEN_TYPE_PROXY && info->lpszProxy && info->lpszProxy[0] != L'\0';
+}
+
 // The status line and the announced length of an http or https answer; false, with the outcome
 // filled in, when the answer cannot be taken.
 bool CheckStatus(HINTERNET request, const HttpGetOptions& options, HttpGetOutcome& outcome) {
@@ -136,7 +147,7 @@ std::wstring RequestTarget(std::wstring_view path, std::wstring_view extra) {
 // limits apply: the user name and password of the address go to the connection. Other schemes
 // go to InternetOpenUrlW itself, with the session's limits.
 bool OpenUrl(HINTERNET session, const std::wstring& url, const HttpGetOptions& options, DWORD receiveTimeoutMs,
-             bool& web, UniqueInternet& connection, UniqueInternet& request) {
+             bool& web, UniqueInternet& connection, UniqueInternet& request, bool proxyAskedSignIn = false) {
   URL_COMPONENTSW parts{};
   parts.dwStructSize = sizeof(parts);
   parts.dwHostNameLength = 1;
@@ -148,7 +159,7 @@ bool OpenUrl(HINTERNET session, const std::wstring& url, const HttpGetOptions& o
         (parts.nScheme == INTERNET_SCHEME_HTTP || parts.nScheme == INTERNET_SCHEME_HTTPS);
   if (!web) {
     SetConnectionTimeouts(session, receiveTimeoutMs);
-    request.reset(::InternetOpenUrlW(session, url.c_str(), nullptr, 0, options.flags, 0));
+    request.reset(::InternetOpenUrlW(session, url.c_str(), nullptr, 0, RequestFlags(options, false, false), 0));
     return static_cast<bool>(request);
   }
   const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
@@ -162,7 +173,7 @@ bool OpenUrl(HINTERNET session, const std::wstring& url, const HttpGetOptions& o
                                       user.empty() ? nullptr : password.c_str(), INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection) return false;
   SetConnectionTimeouts(connection.get(), receiveTimeoutMs);
-  DWORD flags = options.flags;
+  DWORD flags = RequestFlags(options, !user.empty(), proxyAskedSignIn);
   if (parts.nScheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
   // HTTP/1.0: the body's end is then its length or the connection's clean close (see the header).
   request.reset(
@@ -188,6 +199,7 @@ struct PendingOpen {
   bool abandoned = false;
   bool opened = false;
   bool web = false;
+  bool proxyAskedSignIn = false;
   DWORD error = 0;
   UniqueInternet connection;
   UniqueInternet request;
@@ -200,8 +212,8 @@ DWORD WINAPI OpenOnItsOwn(LPVOID parameter) {
     UniqueInternet connection;
     UniqueInternet request;
     bool web = false;
-    const bool opened =
-        OpenUrl(pending.session, pending.url, pending.options, pending.receiveLimitMs, web, connection, request);
+    const bool opened = OpenUrl(pending.session, pending.url, pending.options, pending.receiveLimitMs, web, connection,
+                                request, pending.proxyAskedSignIn);
     const DWORD error = opened ? 0 : ::GetLastError();
     std::lock_guard<std::mutex> hold(pending.lock);
     if (pending.abandoned) {
@@ -229,10 +241,12 @@ enum class OpenWait { Opened, Failed, DeadlinePassed };
 // and released from its owner.
 OpenWait OpenWithin(UniqueInternet& session, const std::wstring& url, const HttpGetOptions& options,
                     DWORD receiveLimitMs, DWORD waitMs, bool& web, UniqueInternet& connection,
-                    UniqueInternet& request, DWORD& error) {
+                    UniqueInternet& request, DWORD& error, bool proxyAskedSignIn) {
   // Without a thread of its own, the opening runs here, bounded by the receive limit alone.
   const auto openHere = [&] {
-    if (OpenUrl(session.get(), url, options, receiveLimitMs, web, connection, request)) return OpenWait::Opened;
+    if (OpenUrl(session.get(), url, options, receiveLimitMs, web, connection, request, proxyAskedSignIn)) {
+      return OpenWait::Opened;
+    }
     error = ::GetLastError();
     return OpenWait::Failed;
   };
@@ -240,6 +254,7 @@ OpenWait OpenWithin(UniqueInternet& session, const std::wstring& url, const Http
   pending->url = url;
   pending->options = options;
   pending->receiveLimitMs = receiveLimitMs;
+  pending->proxyAskedSignIn = proxyAskedSignIn;
   pending->done.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!pending->done) return openHere();
   pending->session = session.get();
@@ -274,6 +289,14 @@ DWORD ReceiveLimitWithin(const HttpGetOptions& options, ULONGLONG start) {
 
 }  // namespace
 
+DWORD RequestFlags(const HttpGetOptions& options, bool addressHasUser, bool proxyAskedSignIn) {
+  DWORD flags = options.flags;
+  if (!options.namedByDocument) return flags;
+  flags |= INTERNET_FLAG_NO_COOKIES;
+  if (!addressHasUser && !proxyAskedSignIn) flags |= INTERNET_FLAG_NO_AUTH;
+  return flags;
+}
+
 HttpGetOutcome HttpGet(const std::wstring& url, const HttpGetOptions& options, const HttpBeginFn& begin,
                        const HttpChunkFn& chunk, const HttpProgressFn& progress) {
   HttpGetOutcome outcome;
@@ -291,24 +314,39 @@ HttpGetOutcome HttpGet(const std::wstring& url, const HttpGetOptions& options, c
   UniqueInternet connection;
   UniqueInternet request;
   bool web = false;
-  const DWORD openLimit = ReceiveLimitWithin(options, start);
-  DWORD openError = 0;
-  OpenWait opening = OpenWait::Opened;
-  if (options.deadlineMs != 0) {
-    const ULONGLONG spent = ::GetTickCount64() - start;
-    const DWORD left = spent < options.deadlineMs ? static_cast<DWORD>(options.deadlineMs - spent) : 0;
-    opening = OpenWithin(session, url, options, openLimit, left, web, connection, request, openError);
-  } else if (!OpenUrl(session.get(), url, options, openLimit, web, connection, request)) {
-    opening = OpenWait::Failed;
-    openError = ::GetLastError();
-  }
-  if (opening == OpenWait::DeadlinePassed) return Fail(outcome, HttpGetResult::DeadlinePassed, ERROR_INTERNET_TIMEOUT);
-  if (opening == OpenWait::Failed) {
-    if (pastDeadline(openLimit, openError)) return Fail(outcome, HttpGetResult::DeadlinePassed, ERROR_INTERNET_TIMEOUT);
-    return Fail(outcome, HttpGetResult::OpenFailed, openError);
-  }
-  if (web) {
-    if (!CheckStatus(request.get(), options, outcome)) return outcome;
+  for (bool proxyAskedSignIn = false;; proxyAskedSignIn = true) {
+    request.reset();
+    connection.reset();
+    const DWORD openLimit = ReceiveLimitWithin(options, start);
+    DWORD openError = 0;
+    OpenWait opening = OpenWait::Opened;
+    if (options.deadlineMs != 0) {
+      const ULONGLONG spent = ::GetTickCount64() - start;
+      const DWORD left = spent < options.deadlineMs ? static_cast<DWORD>(options.deadlineMs - spent) : 0;
+      opening =
+          OpenWithin(session, url, options, openLimit, left, web, connection, request, openError, proxyAskedSignIn);
+    } else if (!OpenUrl(session.get(), url, options, openLimit, web, connection, request, proxyAskedSignIn)) {
+      opening = OpenWait::Failed;
+      openError = ::GetLastError();
+    }
+    if (opening == OpenWait::DeadlinePassed) {
+      return Fail(outcome, HttpGetResult::DeadlinePassed, ERROR_INTERNET_TIMEOUT);
+    }
+    if (opening == OpenWait::Failed) {
+      if (pastDeadline(openLimit, openError)) {
+        return Fail(outcome, HttpGetResult::DeadlinePassed, ERROR_INTERNET_TIMEOUT);
+      }
+      return Fail(outcome, HttpGetResult::OpenFailed, openError);
+    }
+    if (!web) break;
+    if (CheckStatus(request.get(), options, outcome)) break;
+    // The office's proxy wants the person signed in: once more, with the system's sign-in.
+    if (!proxyAskedSignIn && options.namedByDocument && outcome.httpStatus == HTTP_STATUS_PROXY_AUTH_REQ &&
+        SessionUsesProxy(session.get())) {
+      outcome = HttpGetOutcome{};
+      continue;
+    }
+    return outcome;
   }
 
   DWORD error = 0;

@@ -46,7 +46,17 @@ struct HttpGetOptions {
   // A server silent this long fails the transfer.
   DWORD receiveTimeoutMs = TestReceiveLimitMs(kReceiveTimeoutMs);
   DWORD deadlineMs = 0;  // the whole transfer, from opening the address to the last byte; 0: none
+  // An address a downloaded document names (a picture, terms, a package): the document travels
+  // over plain HTTP, so anyone on the way may name any host. Such a request sends no stored
+  // cookies and never signs in with the person's Windows account (NTLM, Negotiate) on its own.
+  bool namedByDocument = false;
 };
+
+// The request flags of one GET: options.flags, and for an address a document names no cookies
+// and no automatic sign-in, unless the address carries its own user name (its server's challenge
+// then gets those, never the person's account) or the office's proxy asked for sign-in (407) and
+// this is the request made again for it.
+DWORD RequestFlags(const HttpGetOptions& options, bool addressHasUser, bool proxyAskedSignIn);
 
 struct HttpGetOutcome {
   HttpGetResult result = HttpGetResult::SessionFailed;

@@ -44,6 +44,7 @@ DownloadResult FetchPackage(const std::string& url, const std::wstring& partialP
   options.accessType = INTERNET_OPEN_TYPE_PRECONFIG;  // an office's proxy; direct where none is set
   // A package of hundreds of megabytes has no business in the Internet cache.
   options.flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+  options.namedByDocument = true;  // the alert document names it
   options.chunkSize = readSize;
 
   // The partial file is made only once a byte arrives: an empty or refused reply touches nothing.

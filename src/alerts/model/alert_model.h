@@ -14,7 +14,8 @@ namespace brivon {
 struct AlertItem {
   std::string texto;
   std::string enlace;
-  UniqueBitmap image;    // fetched from the entry's "imagen" while parsing; may be undrawable
+  std::string imagen;    // the picture's address; empty for none
+  UniqueBitmap image;    // fetched from imagen before the first window; none when absent
   RECT hitRect{0, 0, 0, 0};  // clickable area in client pixels, set by painting
   std::string color_fondo = "#FFFFFF";
   std::string color_texto = "#000000";

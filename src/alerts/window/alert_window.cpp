@@ -8,6 +8,7 @@
 #include "alerts/model/alert_parser.h"
 #include "alerts/window/alert_actions.h"
 #include "alerts/window/alert_painting.h"
+#include "alerts/window/document_pictures.h"
 #include "alerts/window/progress_strip.h"
 #include "alerts/window/remote_resources.h"
 #include "alerts/window/terms_document.h"
@@ -26,8 +27,10 @@ Alert* currentAlert = nullptr;
 namespace {
 
 constexpr wchar_t kLogFolderRelative[] = L"actualizador_registros";
-constexpr DWORD kRichEditBoxStyle = WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY;
-constexpr DWORD kAcceptButtonStyle = WS_CHILD | WS_VISIBLE | WS_DISABLED;
+constexpr DWORD kRichEditBoxStyle =
+    WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY;
+constexpr DWORD kAcceptButtonStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_DISABLED;
+constexpr DWORD kAcceptNoticeStyle = WS_CHILD | WS_VISIBLE | SS_LEFT;
 
 AlertWindowState* StateOf(HWND window) {
   return reinterpret_cast<AlertWindowState*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
@@ -39,6 +42,30 @@ bool EnsureLogFolder() {
   return ::CreateDirectoryW(kLogFolderRelative, nullptr) != FALSE;
 }
 
+// Where the terms controls go: the box over the content area, the button and what it says beside
+// it over the close bar.
+RECT TermsBoxRect(const AlertLayout& layout) {
+  return RECT{20, layout.contentTop, layout.width - 20, layout.contentTop + layout.contentHeight};
+}
+RECT AcceptButtonRect(const AlertLayout& layout) {
+  const LONG top = layout.contentTop + layout.contentHeight + 10;
+  return RECT{20, top, 320, top + 30};
+}
+RECT AcceptNoticeRect(const AlertLayout& layout) {
+  const RECT button = AcceptButtonRect(layout);
+  return RECT{button.right + 20, button.top, layout.width - 20, button.bottom};
+}
+
+HWND MakeChild(HWND window, const wchar_t* className, const wchar_t* text, DWORD style, const RECT& at, int id) {
+  HINSTANCE instance = reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(window, GWLP_HINSTANCE));
+  return ::CreateWindowExW(0, className, text, style, at.left, at.top, at.right - at.left, at.bottom - at.top, window,
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+}
+
+void PlaceChild(HWND child, const RECT& at) {
+  if (child) ::MoveWindow(child, at.left, at.top, at.right - at.left, at.bottom - at.top, TRUE);
+}
+
 void EnableAcceptanceWhenDue(AlertWindowState& state) {
   if (state.acceptButton && state.acceptDelayOver && state.rtfLoaded) ::EnableWindow(state.acceptButton, TRUE);
 }
@@ -46,16 +73,12 @@ void EnableAcceptanceWhenDue(AlertWindowState& state) {
 // Box and button over the content area and the close bar, the delay timer, and the document,
 // each tried again at the next paint when it could not be made.
 void SetUpTerms(HWND window, AlertWindowState& state, const AlertLayout& layout) {
-  HINSTANCE instance = reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(window, GWLP_HINSTANCE));
   if (!state.richEdit) {
-    state.richEdit = ::CreateWindowExW(0, L"RICHEDIT50W", nullptr, kRichEditBoxStyle, 20, layout.contentTop,
-                                       layout.width - 40, layout.contentHeight, window, nullptr, instance, nullptr);
+    state.richEdit = MakeChild(window, L"RICHEDIT50W", nullptr, kRichEditBoxStyle, TermsBoxRect(layout), 0);
   }
   if (!state.acceptButton) {
-    state.acceptButton = ::CreateWindowExW(0, L"BUTTON", kAcceptButtonText, kAcceptButtonStyle, 20,
-                                           layout.contentTop + layout.contentHeight + 10, 300, 30, window,
-                                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_ACCEPT_TERMS)),
-                                           instance, nullptr);
+    state.acceptButton =
+        MakeChild(window, L"BUTTON", kAcceptButtonText, kAcceptButtonStyle, AcceptButtonRect(layout), IDC_ACCEPT_TERMS);
   }
   if (!state.acceptTimerStarted) {
     ::SetTimer(window, IDT_ACCEPT_DELAY, TestAcceptDelayMs(kAcceptDelayMs), nullptr);
@@ -63,8 +86,34 @@ void SetUpTerms(HWND window, AlertWindowState& state, const AlertLayout& layout)
   }
   if (!state.rtfRequested && state.richEdit && currentAlert && !currentAlert->contenido.empty()) {
     state.rtfRequested = true;
-    state.rtfLoaded = LoadTermsDocument(state.richEdit, currentAlert->contenido.front().enlace);
-    EnableAcceptanceWhenDue(state);
+    // On a worker: the box fills when the document arrives (OnRemoteArrived).
+    const std::string& address = currentAlert->contenido.front().enlace;
+    if (!address.empty()) {
+      state.termsArrival = std::make_shared<FetchCell>();
+      if (!StartWindowFetch(window, address, kTextUserAgent, state.termsArrival)) state.termsArrival.reset();
+    }
+  }
+}
+
+// A download of the window's own has arrived: the terms go into their box, the update picture
+// is drawn where the layout puts it, on a paint of its own.
+void OnRemoteArrived(HWND window, AlertWindowState* state) {
+  if (!state) return;
+  FetchedBody arrived;
+  if (state->termsArrival && state->termsArrival->Take(&arrived)) {
+    state->termsArrival.reset();
+    const std::string address =
+        currentAlert && !currentAlert->contenido.empty() ? currentAlert->contenido.front().enlace : std::string();
+    state->rtfLoaded = ShowTermsDocument(state->richEdit, address, arrived);
+    EnableAcceptanceWhenDue(*state);
+  }
+  if (state->pictureArrival && state->pictureArrival->Take(&arrived)) {
+    state->pictureArrival.reset();
+    state->updatePicture = arrived.ok ? PictureFromBody(std::move(arrived.body)) : nullptr;
+    if (state->updatePicture) {
+      state->drawn.Forget();
+      ::InvalidateRect(window, nullptr, FALSE);
+    }
   }
 }
 
@@ -140,9 +189,14 @@ void OnPaint(HWND window, AlertWindowState* state) {
   const AlertLayout layout = MakeAlertLayout(client);
   const bool update = IsUpdateWindow(state);
   if (update && !state->updateStarted) {
-    // The run first: it does not wait for the picture, which comes over the network too.
+    // The run first; the picture comes on a worker of its own and is drawn when it arrives.
     StartUpdate(window, *state);
-    if (!currentAlert->contenido.empty()) state->updatePicture = FetchImage(WideToUtf8(BRIVON_UPDATE_PICTURE_URL));
+    if (!currentAlert->contenido.empty()) {
+      state->pictureArrival = std::make_shared<FetchCell>();
+      if (!StartWindowFetch(window, WideToUtf8(BRIVON_UPDATE_PICTURE_URL), kImageUserAgent, state->pictureArrival)) {
+        state->pictureArrival.reset();
+      }
+    }
   }
   PaintAlertWindow(dc, paint.rcPaint, layout, state);
   if (currentAlert && state && AlertKindOf(*currentAlert) == AlertKind::DocumentoRtf) {
@@ -151,14 +205,17 @@ void OnPaint(HWND window, AlertWindowState* state) {
   ::EndPaint(window, &paint);
 }
 
-// A click on the disabled acceptance button reaches the window itself; it must not count as
-// a click in the close bar around the button.
+bool IsOnChild(HWND window, HWND child, int32_t x, int32_t y) {
+  RECT at{};
+  if (!child || !::GetWindowRect(child, &at)) return false;
+  ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&at), 2);
+  return x >= at.left && x < at.right && y >= at.top && y < at.bottom;
+}
+
+// A click on the disabled acceptance button, or on the words beside it that an acceptance could
+// not be saved, reaches the window itself; it must not count as a click in the close bar around them.
 bool IsOnAcceptButton(HWND window, const AlertWindowState* state, int32_t x, int32_t y) {
-  if (!state || !state->acceptButton) return false;
-  RECT button{};
-  if (!::GetWindowRect(state->acceptButton, &button)) return false;
-  ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&button), 2);
-  return x >= button.left && x < button.right && y >= button.top && y < button.bottom;
+  return state && (IsOnChild(window, state->acceptButton, x, y) || IsOnChild(window, state->acceptNotice, x, y));
 }
 
 // A tool window has no taskbar button and no Alt+Tab entry. That suits a topmost alert; one that
@@ -217,12 +274,107 @@ void OnLeftButtonDown(HWND window, AlertWindowState* state, LPARAM lParam) {
   ::DestroyWindow(window);
 }
 
-void OnAccept(HWND window, const AlertWindowState* state) {
+// The acceptance could not be saved: the window stays, says so beside the button, and the button
+// can be pressed again.
+void ShowAcceptanceNotSaved(HWND window, AlertWindowState& state) {
+  if (!state.acceptNotice) {
+    RECT client{};
+    ::GetClientRect(window, &client);
+    state.acceptNotice = MakeChild(window, L"STATIC", kAcceptanceNotSavedText, kAcceptNoticeStyle,
+                                   AcceptNoticeRect(MakeAlertLayout(client)), IDC_ACCEPT_NOTICE);
+  }
+  ::EnableWindow(state.acceptButton, TRUE);
+  ::SetFocus(state.acceptButton);
+}
+
+void OnAccept(HWND window, AlertWindowState* state) {
   if (!currentAlert || currentAlert->contenido.empty()) return;
   // Only through the button, once it is enabled: a message sent from elsewhere records nothing.
-  if (!state || !state->acceptButton || !::IsWindowEnabled(state->acceptButton)) return;
-  RecordAcceptance(*currentAlert);
-  ::DestroyWindow(window);
+  if (!state || !state->acceptButton || !::IsWindowEnabled(state->acceptButton) || state->acceptance) return;
+  // The record may be held for seconds: written on a worker while the window answers, the button
+  // disabled meanwhile so that a second press writes no second line.
+  const std::string& link = currentAlert->contenido.front().enlace;
+  auto cell = std::make_shared<AcceptanceCell>();
+  ::EnableWindow(state->acceptButton, FALSE);
+  if (StartRecordingAcceptance(window, link, cell)) {
+    state->acceptance = std::move(cell);
+    return;
+  }
+  if (RecordAcceptance(link)) {
+    ::DestroyWindow(window);
+  } else {
+    ShowAcceptanceNotSaved(window, *state);
+  }
+}
+
+// The window closes as accepted only once the line is on the disk.
+void OnAcceptanceWritten(HWND window, AlertWindowState* state) {
+  bool saved = false;
+  if (!state || !state->acceptance || !state->acceptance->Finished(&saved)) return;
+  state->acceptance.reset();
+  if (saved) {
+    ::DestroyWindow(window);
+  } else {
+    ShowAcceptanceNotSaved(window, *state);
+  }
+}
+
+// Another screen size (a remote session reconnected from a smaller screen, a dock, another
+// primary screen): the window covers the new primary screen, its controls laid out again.
+void OnDisplayChange(HWND window, AlertWindowState* state) {
+  ::SetWindowPos(window, nullptr, 0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  if (state) {
+    state->drawn.Drop();  // another depth or size: what was drawn no longer fits
+    RECT client{};
+    ::GetClientRect(window, &client);
+    const AlertLayout layout = MakeAlertLayout(client);
+    PlaceChild(state->richEdit, TermsBoxRect(layout));
+    PlaceChild(state->acceptButton, AcceptButtonRect(layout));
+    PlaceChild(state->acceptNotice, AcceptNoticeRect(layout));
+  }
+  ::InvalidateRect(window, nullptr, FALSE);
+}
+
+AlertFocus FocusIn(const AlertWindowState* state) {
+  const HWND focus = ::GetFocus();
+  if (state && focus && focus == state->richEdit) return AlertFocus::TermsBox;
+  if (state && focus && focus == state->acceptButton) return AlertFocus::AcceptButton;
+  return AlertFocus::Window;
+}
+
+// Keys for the window and its controls, before they reach the control that has the keyboard.
+// True when the key was used.
+bool HandleAlertKey(HWND window, const MSG& message) {
+  if (message.message != WM_KEYDOWN) return false;
+  if (message.hwnd != window && !::IsChild(window, message.hwnd)) return false;
+  AlertWindowState* state = StateOf(window);
+  KeyContext context;
+  context.focus = FocusIn(state);
+  context.hasTerms = state && state->richEdit && state->acceptButton;
+  context.buttonEnabled = context.hasTerms && ::IsWindowEnabled(state->acceptButton);
+  context.closable = currentAlert && AlertKindOf(*currentAlert) != AlertKind::UrlActualizar;
+  const bool repeated = (message.lParam & (1L << 30)) != 0;
+  switch (ActionForKey(static_cast<UINT>(message.wParam), repeated, context)) {
+    case KeyAction::FocusBox:
+      ::SetFocus(state->richEdit);
+      return true;
+    case KeyAction::FocusButton:
+      ::SetFocus(state->acceptButton);
+      return true;
+    case KeyAction::PressButton:
+      ::SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_ACCEPT_TERMS, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(state->acceptButton));
+      return true;
+    case KeyAction::Close:
+      ArchiveSetAsideProgram();
+      ::DestroyWindow(window);
+      return true;
+    case KeyAction::None:
+      break;
+  }
+  // Tab never reaches the box, which would take it as text.
+  return context.hasTerms && message.wParam == VK_TAB;
 }
 
 LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -244,6 +396,7 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         std::unique_ptr<AlertWindowState> owned(state);
         if (owned->richEdit) ::DestroyWindow(owned->richEdit);
         if (owned->acceptButton) ::DestroyWindow(owned->acceptButton);
+        if (owned->acceptNotice) ::DestroyWindow(owned->acceptNotice);
         ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
       }
       return 0;
@@ -277,9 +430,14 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_UPDATE_FINISHED:
       OnUpdateFinished(window, state);
       return 0;
-    case WM_DISPLAYCHANGE:  // another depth or size: what was drawn no longer fits
-      if (state) state->drawn.Drop();
-      ::InvalidateRect(window, nullptr, FALSE);
+    case WM_REMOTE_ARRIVED:
+      OnRemoteArrived(window, state);
+      return 0;
+    case WM_ACCEPTANCE_WRITTEN:
+      OnAcceptanceWritten(window, state);
+      return 0;
+    case WM_DISPLAYCHANGE:
+      OnDisplayChange(window, state);
       return 0;
     default:
       return ::DefWindowProcW(window, message, wParam, lParam);
@@ -287,7 +445,9 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void ShowOneAlert(HINSTANCE instance, int showCommand) {
-  HWND window = ::CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kAlertWindowClass, kAlertWindowTitle, WS_POPUP,
+  // Clipping its children: a repaint from the kept copy never covers the terms box.
+  HWND window = ::CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kAlertWindowClass, kAlertWindowTitle,
+                                  WS_POPUP | WS_CLIPCHILDREN,
                                   0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN), nullptr,
                                   nullptr, instance, nullptr);
   if (!window) return;
@@ -302,6 +462,7 @@ void ShowOneAlert(HINSTANCE instance, int showCommand) {
   MSG message{};
   while (::IsWindow(window)) {
     if (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (HandleAlertKey(window, message)) continue;
       ::TranslateMessage(&message);
       ::DispatchMessageW(&message);
     } else {
@@ -356,17 +517,11 @@ int RunAlertWindows(HINSTANCE instance, int showCommand) {
   };
   try {
     if (!EnsureLogFolder()) return -1;
-    // One budget for all the pictures of the document.
-    PictureBudget pictures;
-    const ImageFetch fetch = [&](const std::string& address) {
-      return startGdiplus() ? FetchImage(address, &pictures) : UniqueBitmap();
-    };
-    if (!ParseAlertDocument(kAlertDocumentPath, alertDocument, fetch)) return -1;
+    if (!ParseAlertDocument(kAlertDocumentPath, alertDocument, {})) return -1;
     if (alertDocument.alertas.empty()) return 0;
-    if (!startGdiplus()) {
-      alertDocument.ReleaseImages();
-      return -1;
-    }
+    if (!startGdiplus()) return -1;
+    // Side by side, within one deadline for them all: the first window never waits longer.
+    FetchDocumentPictures(alertDocument);
     // "RICHEDIT50W" comes from the second; both stay loaded until the last window is gone.
     UniqueModule richEdit20 = LoadSystemLibrary(L"Riched20.dll");
     UniqueModule richEdit41 = LoadSystemLibrary(L"Msftedit.dll");
@@ -385,12 +540,16 @@ int RunAlertWindows(HINSTANCE instance, int showCommand) {
     }
     currentAlert = nullptr;
     WaitForUpdateWorkers();
+    WaitForFetchWorkers();
+    WaitForAcceptanceWriters();
     // Pictures must go while GDI+ still runs.
     alertDocument.ReleaseImages();
     return 0;
   } catch (...) {
     currentAlert = nullptr;
     WaitForUpdateWorkers();
+    WaitForFetchWorkers();
+    WaitForAcceptanceWriters();
     alertDocument.ReleaseImages();
     return -1;
   }

@@ -8,9 +8,11 @@
 #include <memory>
 
 #include "alerts/model/alert_model.h"
+#include "alerts/window/alert_actions.h"
 #include "alerts/window/alert_layout.h"
 #include "alerts/window/paint_cache.h"
 #include "alerts/window/update_worker.h"
+#include "alerts/window/window_fetch.h"
 #include "common/gdiplus_owners.h"
 
 namespace brivon {
@@ -19,6 +21,7 @@ inline constexpr wchar_t kAlertWindowClass[] = L"AlertaWindowClass";
 inline constexpr wchar_t kAlertWindowTitle[] = L"ESTO ES UNA ALERTA";
 inline constexpr wchar_t kAcceptButtonText[] = L"Acepto los terminos y condiciones";
 inline constexpr int IDC_ACCEPT_TERMS = 1001;
+inline constexpr int IDC_ACCEPT_NOTICE = 1002;
 inline constexpr UINT_PTR IDT_ACCEPT_DELAY = 1;
 inline constexpr UINT kAcceptDelayMs = 5000;
 inline constexpr UINT WM_UPDATE_FINISHED = WM_APP + 100;
@@ -36,7 +39,14 @@ struct AlertWindowState {
   bool rtfLoaded = false;         // the document itself arrived and is shown
   bool acceptDelayOver = false;   // the 5-second delay has passed
   bool steppedBack = false;       // gave up its topmost place to a browser it started
+  // The acceptance being written, and what the window says when one could not be saved.
+  std::shared_ptr<AcceptanceCell> acceptance;
+  HWND acceptNotice = nullptr;
   DWORD shownAt = 0;              // tick count when it was first shown
+  // What the window's own downloads bring, while they are on their way: its terms document, its
+  // update picture.
+  std::shared_ptr<FetchCell> termsArrival;
+  std::shared_ptr<FetchCell> pictureArrival;
   // The update of an update window: its picture, fetched once; the cell its worker writes, and
   // what was last drawn of it.
   UniqueBitmap updatePicture;

@@ -16,8 +16,10 @@
 
 namespace brivon {
 
+DWORD RemoteTransferDeadlineMs() { return TestPictureDeadlineMs(kRemoteTransferDeadlineMs); }
+
 bool DownloadBody(const std::string& address, const wchar_t* userAgent, std::string& body,
-                  HttpGetOutcome* reported) {
+                  HttpGetOutcome* reported, DWORD deadlineMs) {
   body.clear();
   // Read as the document's texts are: UTF-8, else Windows-1252; never through the ANSI code page.
   std::wstring url = DocumentTextToWide(address);
@@ -29,7 +31,8 @@ bool DownloadBody(const std::string& address, const wchar_t* userAgent, std::str
   options.chunkSize = 4096;
   options.maxBytes = kMaxRemoteBodyBytes;
   options.acceptAnyStatus = true;
-  options.deadlineMs = TestPictureDeadlineMs(kRemoteTransferDeadlineMs);
+  // Never 0, which would mean no deadline at all: a share of a deadline that has run out ends at once.
+  options.deadlineMs = deadlineMs == 0 ? 1 : deadlineMs;
   HttpGetOutcome outcome;
   try {
     outcome = HttpGet(
@@ -91,9 +94,20 @@ UniqueBitmap BitmapFromBytes(std::string bytes) {
   return UniqueBitmap(::new (memory) Gdiplus::Bitmap(stream.get(), FALSE));
 }
 
+FetchedBody FetchBody(const std::string& address, const wchar_t* userAgent, DWORD deadlineMs) {
+  FetchedBody fetched;
+  fetched.ok = DownloadBody(address, userAgent, fetched.body, &fetched.outcome, deadlineMs);
+  return fetched;
+}
+
 UniqueBitmap FetchImage(const std::string& address, PictureBudget* budget) {
   std::string body;
   if (!DownloadBody(address, kImageUserAgent, body)) return nullptr;
+  return PictureFromBody(std::move(body), budget);
+}
+
+UniqueBitmap PictureFromBody(std::string body, PictureBudget* budget) {
+  if (body.empty()) return nullptr;
   // The size is read from the header first: a few kilobytes can declare gigabytes of pixels.
   uint32_t width = 0, height = 0;
   if (!ReadPictureSize(body, width, height)) return nullptr;

@@ -18,28 +18,43 @@ namespace brivon {
 // picture), and an endless one would exhaust a 32-bit process.
 inline constexpr uint64_t kMaxRemoteBodyBytes = 32u * 1024u * 1024u;
 
-// The whole transfer of one picture or terms document, however the server paces it: pictures are
-// fetched before the first window shows, the terms and the update picture inside a first paint.
+// The whole transfer of one picture or terms document, however the server paces it. The
+// document's pictures share one such deadline before the first window shows; a window's own
+// picture or terms arrive on a worker while the window paints and answers.
 inline constexpr DWORD kRemoteTransferDeadlineMs = 15 * 1000;
+// The same, shortened by the test build's hook.
+DWORD RemoteTransferDeadlineMs();
 
 inline constexpr wchar_t kImageUserAgent[] = L"MyApp";
 inline constexpr wchar_t kTextUserAgent[] = L"RTFMod";
 
 // The whole body of `address` (any status: an error page is a body too). False when the
 // address cannot be opened, the body is empty or passes the cap. A transfer that breaks
-// off keeps what arrived; one past kRemoteTransferDeadlineMs keeps nothing. outcome, when
-// given, tells how the transfer ended and its status.
+// off keeps what arrived; one past its deadline keeps nothing. outcome, when given, tells how
+// the transfer ended and its status.
 bool DownloadBody(const std::string& address, const wchar_t* userAgent, std::string& body,
-                  HttpGetOutcome* outcome = nullptr);
+                  HttpGetOutcome* outcome = nullptr, DWORD deadlineMs = RemoteTransferDeadlineMs());
+
+// One download as a value, for a worker to hand over: ok is DownloadBody's answer.
+struct FetchedBody {
+  bool ok = false;
+  std::string body;
+  HttpGetOutcome outcome;  // stays a failure when nothing was fetched
+};
+FetchedBody FetchBody(const std::string& address, const wchar_t* userAgent,
+                      DWORD deadlineMs = RemoteTransferDeadlineMs());
 
 // A bitmap decoded from the bytes through a stream on a movable global block; undrawable
 // (0 x 0) when the bytes are no picture; none when the bytes are empty or memory runs out.
 // GDI+ must be running.
 UniqueBitmap BitmapFromBytes(std::string bytes);
 
-// The picture at `address`, decoded, or none: when nothing could be fetched, when its header
-// gives no size, when it is larger than kMaxPicturePixels or than what is left of the document's
-// budget (which it then spends), and when it does not decode.
+// The picture in a fetched body, decoded, or none: when its header gives no size, when it is
+// larger than kMaxPicturePixels or than what is left of the document's budget (which it then
+// spends), and when it does not decode. GDI+ must be running.
+UniqueBitmap PictureFromBody(std::string body, PictureBudget* budget = nullptr);
+
+// The picture at `address`: PictureFromBody of its body, or none when nothing could be fetched.
 UniqueBitmap FetchImage(const std::string& address, PictureBudget* budget = nullptr);
 
 // The bytes at `address` unchanged; "" for every failure and for an empty body.

@@ -2,25 +2,123 @@
 
 #include <richedit.h>
 
+#include <cstring>
+
 #include "alerts/window/remote_resources.h"
+#include "common/activity_log.h"
 #include "common/http_get.h"
+#include "common/program_folder.h"
 #include "common/system_library.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
 
 namespace brivon {
+namespace {
 
-bool IsTermsDocument(unsigned long httpStatus, uint64_t bodyBytes) {
-  return httpStatus >= 200 && httpStatus <= 299 && bodyBytes > 0;
+struct StreamSource {
+  std::string_view document;
+  size_t handed = 0;
+};
+
+// Hands the box the next piece of the document; never fails, an end is a piece of 0 bytes.
+DWORD CALLBACK NextPiece(DWORD_PTR cookie, LPBYTE buffer, LONG wanted, LONG* got) {
+  auto* source = reinterpret_cast<StreamSource*>(cookie);
+  const size_t left = source->document.size() - source->handed;
+  const size_t piece = wanted > 0 && static_cast<size_t>(wanted) < left ? static_cast<size_t>(wanted) : left;
+  if (piece > 0) std::memcpy(buffer, source->document.data() + source->handed, piece);
+  source->handed += piece;
+  *got = static_cast<LONG>(piece);
+  return 0;
+}
+
+// The reader stops at the document's closing brace: a line break or padding after it is never asked for.
+bool OnlyBlanks(std::string_view rest) {
+  for (char c : rest) {
+    if (c != ' ' && c != '\r' && c != '\n' && c != '\t' && c != '\0') return false;
+  }
+  return true;
+}
+
+const char* ReasonName(TermsRefusal why) {
+  switch (why) {
+    case TermsRefusal::NotFetched:
+      return "NO_DESCARGADO";
+    case TermsRefusal::Status:
+      return "ESTADO";
+    case TermsRefusal::NotRtf:
+      return "NO_ES_RTF";
+    case TermsRefusal::NotLoaded:
+      return "CARGA_INCOMPLETA";
+    case TermsRefusal::None:
+      break;
+  }
+  return "";
+}
+
+void ShowNoTerms(HWND box) {
+  ::SendMessageW(box, EM_EXLIMITTEXT, 0, TermsTextLimit(0));
+  ::SetWindowTextW(box, kTermsMissingText);
+}
+
+}  // namespace
+
+TermsRefusal JudgeTermsAnswer(bool complete, unsigned long httpStatus, std::string_view body) {
+  // The status first: an error page that broke off is still an error page.
+  if (httpStatus != 0 && (httpStatus < 200 || httpStatus > 299)) return TermsRefusal::Status;
+  if (!complete) return TermsRefusal::NotFetched;
+  // Exactly as an RTF reader needs it: no byte-order mark, no blank, no UTF-16.
+  if (body.substr(0, 5) != "{\\rtf") return TermsRefusal::NotRtf;
+  return TermsRefusal::None;
+}
+
+bool StreamRtfIntoBox(HWND box, std::string_view document, TermsLoad* load) {
+  // A rich-text box holds 32,767 characters unless told otherwise: a longer document would stop
+  // partway, with the acceptance still offered under it.
+  ::SendMessageW(box, EM_EXLIMITTEXT, 0, TermsTextLimit(document.size()));
+  StreamSource source{document, 0};
+  EDITSTREAM stream{};
+  stream.dwCookie = reinterpret_cast<DWORD_PTR>(&source);
+  stream.pfnCallback = NextPiece;
+  ::SendMessageW(box, EM_STREAMIN, SF_RTF, reinterpret_cast<LPARAM>(&stream));
+  if (load) *load = TermsLoad{source.handed, stream.dwError};
+  return stream.dwError == 0 && OnlyBlanks(document.substr(source.handed));
+}
+
+std::string TermsRefusalLine(const std::string& address, TermsRefusal why, const HttpGetOutcome& outcome,
+                             size_t bodyBytes, const TermsLoad& load) {
+  std::string line = "TERMINOS_RECHAZADOS;" + address + ";motivo=" + ReasonName(why);
+  switch (why) {
+    case TermsRefusal::NotFetched:
+      return line + ";err=" + std::to_string(outcome.error);
+    case TermsRefusal::Status:
+      return line + ";estado=" + std::to_string(outcome.httpStatus);
+    case TermsRefusal::NotRtf:
+      return line + ";bytes=" + std::to_string(bodyBytes);
+    case TermsRefusal::NotLoaded:
+      return line + ";leidos=" + std::to_string(load.taken) + ";bytes=" + std::to_string(bodyBytes) +
+             ";err=" + std::to_string(load.error);
+    case TermsRefusal::None:
+      break;
+  }
+  return line;
 }
 
 bool LoadTermsDocument(HWND box, const std::string& address) {
-  // An error page is still shown, so the person sees why there is nothing to accept.
-  HttpGetOutcome outcome;  // stays a failure when nothing was fetched
-  LoadRtfDocument(box, address, &outcome);
-  if (!outcome.ok()) return false;
-  // Schemes other than http and https (ftp) have no status: what arrived is the document.
-  return outcome.httpStatus == 0 ? outcome.bytes > 0 : IsTermsDocument(outcome.httpStatus, outcome.bytes);
+  if (box == nullptr || address.empty()) return false;
+  return ShowTermsDocument(box, address, FetchBody(address, kTextUserAgent));
+}
+
+bool ShowTermsDocument(HWND box, const std::string& address, const FetchedBody& fetched) {
+  if (box == nullptr) return false;
+  const HttpGetOutcome& outcome = fetched.outcome;
+  TermsRefusal why = JudgeTermsAnswer(fetched.ok && outcome.ok(), outcome.httpStatus, fetched.body);
+  TermsLoad load;
+  if (why == TermsRefusal::None && !StreamRtfIntoBox(box, fetched.body, &load)) why = TermsRefusal::NotLoaded;
+  if (why == TermsRefusal::None) return true;
+  ShowNoTerms(box);
+  AppendActivityLog(GetProgramFolder(), kDownloadsLog,
+                    TermsRefusalLine(address, why, outcome, fetched.body.size(), load));
+  return false;
 }
 
 std::wstring TermsDocumentText(const std::string& address) {
@@ -28,12 +126,15 @@ std::wstring TermsDocumentText(const std::string& address) {
   // From the system folder only, as the window loads it.
   UniqueModule library = LoadSystemLibrary(L"Msftedit.dll");
   if (!library) return {};
-  const std::string document = FetchText(address);
-  if (document.empty()) return {};
+  const FetchedBody fetched = FetchBody(address, kTextUserAgent);
+  if (!fetched.ok) return {};
   UniqueWindow box(::CreateWindowExW(0, L"RICHEDIT50W", nullptr, WS_POPUP | ES_MULTILINE | ES_READONLY, 0, 0, 800,
                                      600, nullptr, nullptr, nullptr, nullptr));
   if (!box) return {};
-  PutDocumentIntoBox(box.get(), document);
+  const bool terms = JudgeTermsAnswer(fetched.outcome.ok(), fetched.outcome.httpStatus, fetched.body) ==
+                         TermsRefusal::None &&
+                     StreamRtfIntoBox(box.get(), fetched.body);
+  if (!terms) return kTermsMissingText;
   const LRESULT length = ::SendMessageW(box.get(), WM_GETTEXTLENGTH, 0, 0);
   if (length <= 0) return {};
   std::wstring text(static_cast<size_t>(length) + 1, L'\0');

@@ -13,6 +13,7 @@
 
 #include "alerts/window/alert_layout.h"
 #include "alerts/window/remote_resources.h"
+#include "alerts/window/terms_document.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
 #include "servers/loopback_ftp_server.h"
@@ -406,6 +407,101 @@ TEST_F(AlertWindowsEndToEnd, TricklingAndEnormousPicturesAreShownAsNoneAndAnFtpO
   EXPECT_EQ(server_.CountRequests("/enorme.png"), 1u);
 }
 
+// No window waits on the network. The document's pictures share one deadline before the first
+// window; a window's own picture or terms document comes on a worker while the window paints and
+// answers (Windows takes a window that does not answer for 5 s as hung). Each row's host is
+// silent, for good or for a while before its picture comes, which is then drawn where the layout
+// puts it. The test build gives a transfer a few seconds instead of 15.
+TEST_F(AlertWindowsEndToEnd, NoWindowWaitsOnItsPictureOrTermsHost) {
+  LoopbackHttpServer builtIn(testing::BuiltInPort());  // the update picture's built-in address
+  ASSERT_TRUE(builtIn.Start());
+  HttpReply silent;
+  silent.neverAnswer = true;
+  HttpReply latePicture{200, SolidBmp(400, 300, 0x00, 0xA0, 0x3C), "image/bmp"};
+  latePicture.delayBeforeMs = 3000;
+  HttpReply slowPackage{200, std::string(400 * 1024, 'n'), "text/plain"};
+  slowPackage.chunkSize = 16 * 1024;
+  slowPackage.chunkDelayMs = 250;  // about six seconds: the update window stays past its picture
+  server_.Serve("/pkg/novedades.txt", slowPackage);
+  server_.Serve("/terminos.rtf", silent);
+  std::string eightSilent;
+  for (int i = 1; i <= 8; ++i) {
+    const std::string path = "/silencio" + std::to_string(i) + ".png";
+    server_.Serve(path, silent);
+    eightSilent += (i > 1 ? "," : "") + SoloMensaje("Aviso", "#00A000", Url(path));
+  }
+  const std::string update =
+      R"({"tipo":"url_actualizar","contenido":[{"texto":"","enlace":")" + Url("/pkg/novedades.txt") + R"("}]})";
+  enum class Waits { EntryPictures, UpdatePicture, Terms };
+  struct Row {
+    const char* name;
+    Waits waits;
+    std::string alertas;
+    HttpReply updatePicture;
+    DWORD deadlineMs;  // the test build's transfer deadline
+    int windows;
+  } rows[] = {
+      // One picture after another would take 8 x 3 s before the first window.
+      {"eight entry pictures from a silent host", Waits::EntryPictures, eightSilent, silent, 3000, 8},
+      {"an update picture that comes after 3 s", Waits::UpdatePicture, update, latePicture, 6000, 1},
+      {"terms from a silent host", Waits::Terms, Terms(Url("/terminos.rtf")), silent, 4000, 1},
+  };
+  testing::ScopedVariable acceptDelay(L"BRIVON_TEST_ACCEPT_DELAY_MS", L"1000");
+  const AlertLayout layout = MakeAlertLayout(screenW_, screenH_);
+  const PixelRect band = FrameFor(layout).titleBand;
+  const PixelRect picture = UpdatePictureFor(layout, 400, 300);
+  settle_ = false;  // each window is looked at as it appears
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    builtIn.Serve("/borrar/fotoactualizacion.png", row.updatePicture);
+    testing::ScopedVariable deadline(L"BRIVON_TEST_PICTURE_DEADLINE_MS", std::to_wstring(row.deadlineMs));
+    Store(row.alertas);
+    const DWORD started = ::GetTickCount();
+    DWORD firstShown = 0;
+    int answered = 0, painted = 0, pictureLate = 0, termsWithheld = 0;
+    testing::ProgramRun run = Run([&](int index, HWND window) {
+      if (index == 0) firstShown = ::GetTickCount() - started;
+      DWORD_PTR result = 0;
+      if (::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &result)) ++answered;
+      RECT r{};
+      ::GetWindowRect(window, &r);
+      if (testing::WaitUntil([&] { return testing::ScreenPixel(r.left + band.x + 3, r.top + band.y + 3) == 0x804020; },
+                             2000)) {
+        ++painted;
+      }
+      const int cx = r.left + picture.x + picture.w / 2, cy = r.top + picture.y + picture.h / 2;
+      if (row.waits == Waits::UpdatePicture) {
+        // Not there at first, drawn once it came.
+        if (testing::ScreenPixel(cx, cy) == 0x203040 &&
+            testing::WaitUntil([&] { return testing::ScreenPixel(cx, cy) == 0x00A03C; }, 8000)) {
+          ++pictureLate;
+        }
+        return;  // the window ends with its update
+      }
+      if (row.waits == Waits::Terms) {  // never came: no terms, nothing to accept, still answering
+        ::Sleep(row.deadlineMs + 1000);
+        HWND button = testing::FindChild(window, L"Button");
+        HWND box = testing::FindChild(window, L"RICHEDIT50W");
+        if (button && box && !::IsWindowEnabled(button) && testing::TextOf(box) == kTermsMissingText &&
+            ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &result)) {
+          ++termsWithheld;
+        }
+      }
+      ::Sleep(::GetDoubleClickTime() + 100);
+      CloseThroughBar(window);
+    });
+    std::printf("%s: first window after %lu ms\n", row.name, firstShown);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_LT(firstShown, 20000u);
+    EXPECT_EQ(answered, row.windows);
+    EXPECT_EQ(painted, row.windows);
+    EXPECT_EQ(pictureLate, row.waits == Waits::UpdatePicture ? 1 : 0);
+    EXPECT_EQ(termsWithheld, row.waits == Waits::Terms ? 1 : 0);
+    EXPECT_EQ(Log(L"alertas_terminos_aceptados.csv"), "");
+  }
+}
+
 TEST_F(AlertWindowsEndToEnd, AcceptanceButtonWaitsFiveSecondsThenRecordsTheAcceptance) {
   server_.Serve("/terminos.rtf", HttpReply{200, testing::ReadBytes(testing::SourcePath("tests/fixtures/alerts/terms.rtf")),
                                            "application/rtf"});
@@ -424,8 +520,8 @@ TEST_F(AlertWindowsEndToEnd, AcceptanceButtonWaitsFiveSecondsThenRecordsTheAccep
     EXPECT_EQ(testing::TextOf(button), L"Acepto los terminos y condiciones");
     HWND box = testing::FindChild(window, L"RICHEDIT50W");
     ASSERT_NE(box, nullptr);
-    boxText = testing::TextOf(box);
     disabledAtFirst = !::IsWindowEnabled(button);
+    testing::WaitUntil([&] { return !(boxText = testing::TextOf(box)).empty(); }, 3000);  // arrives on its own
     RECT b{};
     ::GetWindowRect(button, &b);
     testing::ClickAt((b.left + b.right) / 2, (b.top + b.bottom) / 2);
@@ -453,19 +549,39 @@ TEST_F(AlertWindowsEndToEnd, AcceptanceButtonWaitsFiveSecondsThenRecordsTheAccep
   EXPECT_EQ(Log(L"descargas.csv").find("CIERRE_ARCHIVAR_ZIP"), std::string::npos);
 }
 
-TEST_F(AlertWindowsEndToEnd, TermsThatCannotBeFetchedCanNeverBeAccepted) {
+// Only an RTF document is the terms: an error page, a captive portal's page with status 200 or a
+// redirect to it, and a UTF-16 text file each leave the box without terms (it says so) and the
+// button disabled, with a line that says why.
+TEST_F(AlertWindowsEndToEnd, OnlyARealTermsDocumentCanEverBeAccepted) {
+  const std::string portal = "<!DOCTYPE html><html><body>Inicie sesion en la red de invitados</body></html>";
   server_.Serve("/faltan.rtf", HttpReply{404, "<html>No encontrado</html>", "text/html"});
-  Store(Terms(Url("/faltan.rtf")));
+  server_.Serve("/portal", HttpReply{200, portal, "text/html"});
+  HttpReply redirect{302, "", "text/html"};
+  redirect.headers.push_back({"Location", Url("/portal")});
+  server_.Serve("/desviados.rtf", redirect);
+  server_.Serve("/utf16.txt", HttpReply{200, std::string("\xff\xfeT\0e\0r\0m\0s\0", 12), "text/plain"});
+  struct Row {
+    const char* path;
+    const char* line;  // after the address
+  } rows[] = {
+      {"/faltan.rtf", ";motivo=ESTADO;estado=404"},
+      {"/portal", ";motivo=NO_ES_RTF;bytes=" },
+      {"/desviados.rtf", ";motivo=NO_ES_RTF;bytes="},
+      {"/utf16.txt", ";motivo=NO_ES_RTF;bytes=12"},
+  };
+  std::string alertas;
+  for (const Row& row : rows) alertas += (alertas.empty() ? "" : ",") + Terms(Url(row.path));
+  Store(alertas);
   testing::ScopedVariable delay(L"BRIVON_TEST_ACCEPT_DELAY_MS", L"1000");
-  bool stillDisabled = false;
-  std::wstring boxText;
+  std::vector<bool> stillDisabled;
+  std::vector<std::wstring> boxTexts;
   testing::ProgramRun run = Run([&](int, HWND window) {
     HWND button = nullptr;
     testing::WaitUntil([&] { return (button = testing::FindChild(window, L"Button")) != nullptr; }, 3000);
     ASSERT_NE(button, nullptr);
     ::Sleep(2500);  // well past the delay
-    stillDisabled = !::IsWindowEnabled(button);
-    boxText = testing::TextOf(testing::FindChild(window, L"RICHEDIT50W"));
+    stillDisabled.push_back(!::IsWindowEnabled(button));
+    boxTexts.push_back(testing::TextOf(testing::FindChild(window, L"RICHEDIT50W")));
     RECT b{};
     ::GetWindowRect(button, &b);
     testing::ClickAt((b.left + b.right) / 2, (b.top + b.bottom) / 2);  // disabled: nothing
@@ -474,11 +590,18 @@ TEST_F(AlertWindowsEndToEnd, TermsThatCannotBeFetchedCanNeverBeAccepted) {
     CloseThroughBar(window);
   });
   EXPECT_FALSE(run.timedOut);
-  EXPECT_TRUE(stillDisabled);
-  EXPECT_NE(boxText.find(L"No encontrado"), std::wstring::npos);  // the person sees why
+  ASSERT_EQ(stillDisabled.size(), std::size(rows));
+  const std::string log = Log(L"descargas.csv");
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    SCOPED_TRACE(rows[i].path);
+    EXPECT_TRUE(stillDisabled[i]);
+    EXPECT_EQ(boxTexts[i], kTermsMissingText);  // the person sees why, and no page as if it were the terms
+    EXPECT_NE(log.find(";TERMINOS_RECHAZADOS;" + Url(rows[i].path) + rows[i].line), std::string::npos) << log;
+  }
   EXPECT_EQ(Log(L"alertas_terminos_aceptados.csv"), "");
-  EXPECT_EQ(CountOf(Log(L"descargas.csv"), CloseLine() + "NO_EXISTE\r\n"), 1u);
+  EXPECT_EQ(CountOf(log, CloseLine() + "NO_EXISTE\r\n"), std::size(rows));
   EXPECT_EQ(server_.CountRequests("/faltan.rtf"), 1u);
+  EXPECT_EQ(server_.CountRequests("/portal"), 2u);  // itself, and where the redirect led
 }
 
 TEST_F(AlertWindowsEndToEnd, EveryTermsAlertShowsItsOwnDocument) {
@@ -488,7 +611,10 @@ TEST_F(AlertWindowsEndToEnd, EveryTermsAlertShowsItsOwnDocument) {
   while (longDocument.size() < 204000) longDocument += "Clausula de relleno para un documento largo.\\par ";
   longDocument += "Fin del documento\\par}";
   server_.Serve("/segundo.rtf", HttpReply{200, longDocument, "application/rtf"});
-  Store(Terms(Url("/primero.rtf")) + "," + Terms(Url("/segundo.rtf")));
+  // The third holds a zero byte in binary data (\bin): all that follows it is shown too.
+  server_.Serve("/tercero.rtf", HttpReply{200, std::string("{\\rtf1\\ansi Tercer documento\\par{\\*\\datos\\bin3 a\0b}"
+                                                           "Tras el cero\\par}", 68), "application/rtf"});
+  Store(Terms(Url("/primero.rtf")) + "," + Terms(Url("/segundo.rtf")) + "," + Terms(Url("/tercero.rtf")));
   testing::ScopedVariable delay(L"BRIVON_TEST_ACCEPT_DELAY_MS", L"1000");  // the delay has its own test
   std::vector<std::wstring> texts;
   LRESULT longLimit = 0;
@@ -497,7 +623,9 @@ TEST_F(AlertWindowsEndToEnd, EveryTermsAlertShowsItsOwnDocument) {
     testing::WaitUntil([&] { return (button = testing::FindChild(window, L"Button")) != nullptr; }, 3000);
     ASSERT_NE(button, nullptr);
     HWND box = testing::FindChild(window, L"RICHEDIT50W");
-    texts.push_back(testing::TextOf(box));
+    std::wstring text;
+    testing::WaitUntil([&] { return !(text = testing::TextOf(box)).empty(); }, 3000);
+    texts.push_back(text);
     if (index == 1) longLimit = ::SendMessageW(box, EM_GETLIMITTEXT, 0, 0);
     ASSERT_TRUE(testing::WaitUntil([&] { return ::IsWindowEnabled(button) != FALSE; }, 9000));
     RECT b{};
@@ -505,14 +633,127 @@ TEST_F(AlertWindowsEndToEnd, EveryTermsAlertShowsItsOwnDocument) {
     testing::ClickAt((b.left + b.right) / 2, (b.top + b.bottom) / 2);
   });
   EXPECT_FALSE(run.timedOut);
-  ASSERT_EQ(texts.size(), 2u);
+  ASSERT_EQ(texts.size(), 3u);
+  EXPECT_NE(texts[2].find(L"Tras el cero"), std::wstring::npos) << texts[2];
   EXPECT_NE(texts[0].find(L"Primer documento"), std::wstring::npos);
   EXPECT_NE(texts[1].find(L"Segundo documento"), std::wstring::npos);
   EXPECT_NE(texts[1].find(L"Fin del documento"), std::wstring::npos);  // whole, before it can be accepted
   EXPECT_GE(longLimit, static_cast<LRESULT>(longDocument.size()));
   const std::string record = Log(L"alertas_terminos_aceptados.csv");
-  EXPECT_EQ(CountOf(record, "\r\n"), 2u);
+  EXPECT_EQ(CountOf(record, "\r\n"), 3u);
   EXPECT_LT(record.find("/primero.rtf"), record.find("/segundo.rtf"));
+}
+
+// The consent record held by another program (a spreadsheet) as the person accepts: the first
+// acceptance waits it out and is on the disk; one held past the wait keeps its window open, saying
+// so, and a press once it is free saves it.
+TEST_F(AlertWindowsEndToEnd, AnAcceptanceIsNeverLostToAHeldRecord) {
+  server_.Serve("/terminos.rtf", HttpReply{200, R"({\rtf1\ansi Terminos\par})", "application/rtf"});
+  Store(Terms(Url("/terminos.rtf") + "?uno") + "," + Terms(Url("/terminos.rtf") + "?dos"));
+  testing::ScopedVariable delay(L"BRIVON_TEST_ACCEPT_DELAY_MS", L"1000");
+  testing::ScopedVariable wait(L"BRIVON_TEST_FILE_WAIT_MS", L"5000");  // the release waits 10 s
+  const std::wstring record = folder_ / L"actualizador_registros\\alertas_terminos_aceptados.csv";
+  ASSERT_TRUE(testing::WriteBytes(record, ""));
+  const auto hold = [&] {
+    return UniqueFile(::CreateFileW(record.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  };
+  bool openWhileHeld = false, answeredWhileHeld = false, openAfterFailure = false;
+  std::wstring notice;
+  testing::ProgramRun run = Run([&](int index, HWND window) {
+    HWND button = nullptr;
+    testing::WaitUntil([&] { return (button = testing::FindChild(window, L"Button")) != nullptr; }, 3000);
+    ASSERT_NE(button, nullptr);
+    ASSERT_TRUE(testing::WaitUntil([&] { return ::IsWindowEnabled(button) != FALSE; }, 9000));
+    RECT b{};
+    ::GetWindowRect(button, &b);
+    UniqueFile held = hold();
+    ASSERT_TRUE(held);
+    testing::ClickAt((b.left + b.right) / 2, (b.top + b.bottom) / 2);
+    if (index == 0) {
+      ::Sleep(3000);
+      DWORD_PTR result = 0;
+      answeredWhileHeld = ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &result) != 0;
+      openWhileHeld = ::IsWindow(window) && testing::ReadBytes(record).empty();
+      held.reset();
+      return;  // closes once the line is written
+    }
+    HWND said = nullptr;
+    testing::WaitUntil([&] { return (said = ::GetDlgItem(window, 1002)) != nullptr; }, 9000);
+    notice = said ? testing::TextOf(said) : L"";
+    ::Sleep(500);
+    openAfterFailure = ::IsWindow(window) && ::IsWindowEnabled(button);
+    held.reset();
+    testing::ClickAt((b.left + b.right) / 2, (b.top + b.bottom) / 2);
+  });
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_TRUE(openWhileHeld);
+  EXPECT_TRUE(answeredWhileHeld);
+  EXPECT_TRUE(openAfterFailure);
+  EXPECT_NE(notice.find(L"No se pudo guardar su aceptaci\u00f3n"), std::wstring::npos) << notice.size();
+  const std::string lines = testing::ReadBytes(record);
+  EXPECT_EQ(CountOf(lines, "\r\n"), 2u) << lines;
+  EXPECT_LT(lines.find("?uno\r\n"), lines.find("?dos\r\n")) << lines;
+  EXPECT_EQ(CountOf(Log(L"descargas.csv"), ";ERROR_REGISTRAR_ACEPTACION;" + NarrowLow8(record) + ";err=32\r\n"), 1u)
+      << Log(L"descargas.csv");
+}
+
+// Without a mouse: Esc closes a message alert as its bar would; Tab reaches the accept button and
+// Space presses it; Esc never ends an update window. A display change brings a window that lost
+// its size back over the whole screen, its terms box and button laid out again and visible.
+TEST_F(AlertWindowsEndToEnd, KeysAloneCloseAMessageAndAcceptTermsButNeverEndAnUpdate) {
+  server_.Serve("/terminos.rtf", HttpReply{200, R"({\rtf1\ansi Terminos\par})", "application/rtf"});
+  HttpReply slow{200, std::string(400 * 1024, 'n'), "text/plain"};
+  slow.chunkSize = 16 * 1024;
+  slow.chunkDelayMs = 200;  // about five seconds
+  server_.Serve("/pkg/novedades.txt", slow);
+  Store(SoloMensaje("Uno", "#C00000") + "," + Terms(Url("/terminos.rtf")) + "," +
+        R"({"tipo":"url_actualizar","contenido":[{"texto":"","enlace":")" + Url("/pkg/novedades.txt") + R"("}]})");
+  testing::ScopedVariable delay(L"BRIVON_TEST_ACCEPT_DELAY_MS", L"1000");
+  const AlertLayout layout = MakeAlertLayout(screenW_, screenH_);
+  bool messageClosedByEsc = false, updateOpenAfterEsc = false, restored = false, buttonPlaced = false;
+  COLORREF boxPixel = 0;
+  testing::ProgramRun run = Run([&](int index, HWND window) {
+    testing::ClickAt(screenW_ / 2, 40);  // the title band: the keyboard to the window
+    if (index == 0) {
+      testing::PressKey(VK_ESCAPE);
+      messageClosedByEsc = testing::WaitUntil([&] { return !::IsWindow(window); }, 3000);
+      return;
+    }
+    if (index == 2) {
+      testing::PressKey(VK_ESCAPE);
+      ::Sleep(800);
+      updateOpenAfterEsc = ::IsWindow(window) && Log(L"descargas.csv").find("DESCARGA;") == std::string::npos;
+      testing::WaitUntil([&] { return !::IsWindow(window); }, 60000);
+      return;
+    }
+    HWND button = nullptr;
+    testing::WaitUntil([&] { return (button = testing::FindChild(window, L"Button")) != nullptr; }, 3000);
+    ASSERT_NE(button, nullptr);
+    ASSERT_TRUE(testing::WaitUntil([&] { return ::IsWindowEnabled(button) != FALSE; }, 9000));
+    // A remote session reconnected from a smaller screen, then back.
+    ::SetWindowPos(window, nullptr, 0, 0, 800, 600, SWP_NOZORDER | SWP_NOACTIVATE);
+    ::SendMessageW(window, WM_DISPLAYCHANGE, 24, MAKELPARAM(screenW_, screenH_));
+    ::Sleep(500);
+    RECT r{}, b{};
+    ::GetWindowRect(window, &r);
+    ::GetWindowRect(button, &b);
+    restored = r.left == 0 && r.top == 0 && r.right == screenW_ && r.bottom == screenH_;
+    buttonPlaced = b.top == layout.contentTop + layout.contentHeight + 10;
+    boxPixel = testing::ScreenPixel(screenW_ / 2, layout.contentTop + layout.contentHeight - 20);
+    testing::PressKey(VK_TAB);  // the box
+    testing::PressKey(VK_TAB);  // the button
+    testing::PressKey(VK_SPACE);
+  });
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_TRUE(messageClosedByEsc);
+  EXPECT_TRUE(updateOpenAfterEsc);
+  EXPECT_TRUE(restored);
+  EXPECT_TRUE(buttonPlaced);
+  EXPECT_EQ(boxPixel, 0xFFFFFFu);  // the box, not the frame's copy over it
+  EXPECT_EQ(CountOf(Log(L"alertas_terminos_aceptados.csv"), Url("/terminos.rtf") + "\r\n"), 1u);
+  EXPECT_EQ(CountOf(Log(L"descargas.csv"), CloseLine() + "NO_EXISTE\r\n"), 1u);  // Esc, as the bar
+  EXPECT_NE(Log(L"descargas.csv").find("DESCARGA;" + Url("/pkg/novedades.txt") + ";"), std::string::npos);
 }
 
 TEST_F(AlertWindowsEndToEnd, CloseBarArchivesASetAsideProgram) {

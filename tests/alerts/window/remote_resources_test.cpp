@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "alerts/model/alert_parser.h"
+#include "alerts/window/document_pictures.h"
 #include "alerts/window/picture_size.h"
 #include "alerts/window/terms_document.h"
 #include "servers/loopback_ftp_server.h"
@@ -345,29 +346,40 @@ TEST_F(RichTextBoxTest, FtpPicturesAndDocumentsArriveWithTheirCredentials) {
   EXPECT_NE(all.find("RETR /p.png\n"), std::string::npos) << all;
 }
 
-TEST_F(RemoteResourcesTest, EntryPicturesAreFetchedInDocumentOrderOneRequestEach) {
+// The document's pictures come side by side, each to its own entry, one request each; one from a
+// silent host is absent once the deadline they share has passed, and takes none of the others
+// with it.
+TEST_F(RemoteResourcesTest, EntryPicturesComeSideBySideEachToItsEntry) {
+  HttpReply silent;
+  silent.neverAnswer = true;
   server_.Serve("/a.png", Fixture("picture_37x23.png", "image/png"));
   server_.Serve("/b.jpg", Fixture("picture_41x19.jpg", "image/jpeg"));
   server_.Serve("/c.html", Body(kHtmlPage, 200, "text/html"));
+  server_.Serve("/silent.png", silent);
+  testing::ScopedVariable deadline(L"BRIVON_TEST_PICTURE_DEADLINE_MS", L"1500");
   const std::string json = R"({"alertas":[{"tipo":"boton_multiple","contenido":[{"imagen":")" + Url("/b.jpg") +
-                           R"("},{"imagen":5},{"imagen":")" + Url("/a.png") + R"("}]},{"tipo":"boton_unico",
-                           "contenido":[{"imagen":")" + Url("/c.html") + R"("},{"imagen":")" + Url("/b.jpg") +
-                           R"("}]}]})";
+                           R"("},{"imagen":5},{"imagen":")" + Url("/silent.png") + R"("},{"imagen":")" +
+                           Url("/a.png") + R"("},{"imagen":""}]},{"tipo":"boton_unico","contenido":[{"imagen":")" +
+                           Url("/c.html") + R"("},{"imagen":")" + Url("/silent.png") + R"("},{"imagen":")" +
+                           Url("/b.jpg") + R"("}]}]})";
   AlertDocument document;
   std::istringstream in(json);
-  ASSERT_TRUE(ParseAlertStream(in, document, [](const std::string& a) { return FetchImage(a); }));
-  std::vector<std::string> order;
-  for (const auto& r : server_.Requests()) order.push_back(r.target);
-  EXPECT_EQ(order, (std::vector<std::string>{"/b.jpg", "/a.png", "/c.html", "/b.jpg"}));
-  const auto& first = document.alertas.at(0).contenido;
-  const auto& second = document.alertas.at(1).contenido;
-  ASSERT_EQ(first.size(), 3u);
-  ASSERT_EQ(second.size(), 2u);
-  EXPECT_EQ(first[0].image->GetWidth(), 41u);
-  EXPECT_FALSE(first[1].image);
-  EXPECT_EQ(first[2].image->GetWidth(), 37u);
-  EXPECT_FALSE(second[0].image);  // no picture: nothing to draw or click, nothing to decode again
-  EXPECT_EQ(second[1].image->GetHeight(), 19u);
+  ASSERT_TRUE(ParseAlertStream(in, document, {}));
+  EXPECT_TRUE(server_.Requests().empty());  // the parser only reads
+  FetchDocumentPictures(document);
+  EXPECT_EQ(server_.CountRequests("/b.jpg"), 2u);
+  EXPECT_EQ(server_.CountRequests("/a.png"), 1u);
+  EXPECT_EQ(server_.CountRequests("/c.html"), 1u);
+  EXPECT_EQ(server_.CountRequests("/silent.png"), 2u);
+  EXPECT_EQ(server_.Requests().size(), 6u);  // no address, no request
+  struct Case {
+    size_t alert, entry;
+    UINT width;  // 0: no picture, nothing to draw or click, nothing to decode again
+  } cases[] = {{0, 0, 41}, {0, 1, 0}, {0, 2, 0}, {0, 3, 37}, {0, 4, 0}, {1, 0, 0}, {1, 1, 0}, {1, 2, 41}};
+  for (const Case& c : cases) {
+    const UniqueBitmap& image = document.alertas.at(c.alert).contenido.at(c.entry).image;
+    EXPECT_EQ(image ? image->GetWidth() : 0u, c.width) << c.alert << "," << c.entry;
+  }
   document.ReleaseImages();
 }
 

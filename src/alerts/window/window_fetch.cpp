@@ -1,0 +1,86 @@
+#include "alerts/window/window_fetch.h"
+
+#include <memory>
+#include <utility>
+#include <vector>
+
+namespace brivon {
+namespace {
+
+// A transfer gives up at its deadline; the system's calls under it may take a moment longer to
+// return once cut.
+constexpr ULONGLONG kAfterDeadlineMs = 2000;
+
+struct WindowFetch {
+  HWND window;
+  std::string address;
+  const wchar_t* userAgent;
+  DWORD deadlineMs;
+  std::shared_ptr<FetchCell> cell;
+};
+
+DWORD WINAPI WindowFetchWorker(LPVOID parameter) {
+  std::unique_ptr<WindowFetch> fetch(static_cast<WindowFetch*>(parameter));
+  try {
+    fetch->cell->Put(FetchBody(fetch->address, fetch->userAgent, fetch->deadlineMs));
+  } catch (...) {
+    // Out of memory: the window goes on without it, as after a failed download.
+    return 0;
+  }
+  // A window that has gone takes no message; the cell goes with this worker's share.
+  ::PostMessageW(fetch->window, WM_REMOTE_ARRIVED, 0, 0);
+  return 0;
+}
+
+struct KeptWorker {
+  UniqueHandle thread;
+  ULONGLONG endBy;
+};
+
+// Only the main thread starts and waits for workers.
+std::vector<KeptWorker>& KeptWorkers() {
+  static std::vector<KeptWorker> workers;
+  return workers;
+}
+
+}  // namespace
+
+bool StartWindowFetch(HWND window, const std::string& address, const wchar_t* userAgent,
+                      std::shared_ptr<FetchCell> cell) {
+  if (!cell) return false;
+  const DWORD deadlineMs = RemoteTransferDeadlineMs();
+  auto* fetch = new WindowFetch{window, address, userAgent, deadlineMs, std::move(cell)};
+  const ULONGLONG endBy = ::GetTickCount64() + deadlineMs;
+  UniqueHandle thread(::CreateThread(nullptr, 0, WindowFetchWorker, fetch, 0, nullptr));
+  if (!thread) {
+    delete fetch;
+    return false;
+  }
+  KeepFetchWorker(std::move(thread), endBy);
+  return true;
+}
+
+void KeepFetchWorker(UniqueHandle worker, ULONGLONG endBy) {
+  if (!worker) return;
+  std::vector<KeptWorker>& workers = KeptWorkers();
+  // Those that have ended need no keeping.
+  for (size_t i = workers.size(); i-- > 0;) {
+    if (::WaitForSingleObject(workers[i].thread.get(), 0) == WAIT_OBJECT_0) workers.erase(workers.begin() + i);
+  }
+  try {
+    workers.push_back(KeptWorker{std::move(worker), endBy});
+  } catch (...) {
+    // Not kept: the handle closes here and the worker still ends by itself.
+  }
+}
+
+void WaitForFetchWorkers() {
+  for (KeptWorker& worker : KeptWorkers()) {
+    const ULONGLONG now = ::GetTickCount64();
+    const ULONGLONG until = worker.endBy + kAfterDeadlineMs;
+    ::WaitForSingleObject(worker.thread.get(), now < until ? static_cast<DWORD>(until - now) : 0);
+  }
+  KeptWorkers().clear();
+}
+
+}  // namespace brivon

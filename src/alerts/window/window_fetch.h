@@ -1,0 +1,60 @@
+// A window's own download (the update picture, the terms document) on a worker thread: the
+// window paints and answers at once, and takes what arrived when the worker says so.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "alerts/window/remote_resources.h"
+#include "common/unique_handle.h"
+
+namespace brivon {
+
+// What the download brought, written once by the worker and taken once by the window. Shared by
+// both, so the window never takes a pointer out of a message (any process of the user can post
+// one), and what arrives after the window has gone is freed with the worker's share.
+class FetchCell {
+ public:
+  void Put(FetchedBody fetched) {
+    std::lock_guard<std::mutex> hold(lock_);
+    value_ = std::move(fetched);
+    arrived_ = true;
+  }
+  // False until the worker has put it, and once taken.
+  bool Take(FetchedBody* fetched) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!arrived_ || taken_) return false;
+    *fetched = std::move(value_);
+    value_ = FetchedBody();
+    taken_ = true;
+    return true;
+  }
+
+ private:
+  std::mutex lock_;
+  FetchedBody value_;
+  bool arrived_ = false;
+  bool taken_ = false;
+};
+
+// Posted by a worker once it has put its download in its cell; wParam and lParam are 0 and mean
+// nothing: the window looks into its own cells.
+inline constexpr UINT WM_REMOTE_ARRIVED = WM_APP + 102;
+
+// Starts the download of `address` for window into cell. False when no thread could be started
+// (nothing will arrive).
+bool StartWindowFetch(HWND window, const std::string& address, const wchar_t* userAgent,
+                      std::shared_ptr<FetchCell> cell);
+
+// Keeps a download worker until the program ends; it ends by itself by endBy (GetTickCount64).
+void KeepFetchWorker(UniqueHandle worker, ULONGLONG endBy);
+
+// Before the program ends: lets the workers finish, each at most until a moment after its own
+// deadline, so a worker stuck on a silent host never holds the end for longer.
+void WaitForFetchWorkers();
+
+}  // namespace brivon
