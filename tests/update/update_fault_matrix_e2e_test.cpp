@@ -28,7 +28,7 @@ struct FaultRow {
   bool nobodyListens = false;     // the package address has no server at all
   bool withoutTool = false;       // 7za.exe missing (and not downloadable)
   bool holdInstalled = false;     // the installed executable held open without sharing
-  bool holdNewOnceExtracted = false;  // the new executable held once 7-Zip has unpacked it
+  bool holdNewOnceSetAside = false;  // the new executable held once the program is set aside
   bool scanner = false;               // a virus scanner stand-in watches the program folder
   bool silentServer = false;          // the package server says nothing (the test build waits 2 s)
   bool expectNew = false;
@@ -101,9 +101,10 @@ std::vector<FaultRow> FaultRows(const std::string& newExe, const std::string& zi
   rows[8].extraction = "ERROR";
   rows[9].downloads = {"DESCARGA", "ZIP_SIN_EXE", "ZIP_EXE_SIN_MATCH_EN_RAIZ", "LIMPIEZA_OK"};
   rows[9].extraction = "OK";
-  rows[10].holdNewOnceExtracted = true;
-  // Held before the swap: the program is never set aside.
-  rows[10].downloads = {"DESCARGA", "ERROR_MOVER_EXE_NUEVO_A_RAIZ", "LIMPIEZA_OK"};
+  rows[10].holdNewOnceSetAside = true;
+  // Held once the program is set aside, neither renamed nor copied in: the program is put back.
+  rows[10].downloads = {"DESCARGA", "EJECUTABLE_NO_VERIFICADO", "RENOMBRADO_A_2_ZIP", "ERROR_MOVER_EXE_NUEVO_A_RAIZ",
+                        "RESTAURADO_EJECUTABLE_ANTERIOR", "LIMPIEZA_OK"};
   rows[10].extraction = "OK";
   const std::vector<std::string> exeInstalled = {"EJECUTABLE_NO_VERIFICADO", "RENOMBRADO_A_2", "DESCARGA",
                                                 "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES", "COPIA_OK", "COPIA_OK",
@@ -289,23 +290,22 @@ TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) 
     sampleFree();
     const uint64_t freeBefore = leastFree;
 
-    // Holds the new executable between its extraction and its move into the program folder.
+    // Holds the new executable between the program's set-aside and its own move into the folder.
     UniqueFile heldNew;
     auto holdNew = [&](DWORD) {
       sampleFree();
-      if (!row.holdNewOnceExtracted || heldNew) return;
-      const std::wstring extractions = folder + L"\\actualizador_registros\\extracciones.csv";
-      if (ReadBytes(folder + L"\\actualizador_registros\\descargas.csv").find("DESCARGA;") == std::string::npos) return;
-      testing::WaitUntil([&] { return ReadBytes(extractions).find("UNZIP_7ZA;") != std::string::npos; }, 30000);
+      if (!row.holdNewOnceSetAside || heldNew) return;
+      const std::string log = ReadBytes(folder + L"\\actualizador_registros\\descargas.csv");
+      if (log.find("RENOMBRADO_A_2_ZIP;") == std::string::npos) return;
       heldNew.reset(::CreateFileW((folder + L"\\Paquete\\FacturaOrva.exe").c_str(), GENERIC_READ, 0, nullptr,
                                   OPEN_EXISTING, 0, nullptr));
     };
 
-    // The new executable is swapped in right after its check: the run pauses once it is
-    // unpacked, so that the test can take hold of it first.
-    if (row.holdNewOnceExtracted) ::SetEnvironmentVariableW(L"BRIVON_TEST_PAUSE_AT", L"UNZIP_7ZA");
+    // The new executable is moved in right after the set-aside: the run pauses there, so that
+    // the test can take hold of it first.
+    if (row.holdNewOnceSetAside) ::SetEnvironmentVariableW(L"BRIVON_TEST_PAUSE_AT", L"RENOMBRADO_A_2_ZIP");
     // A file held for good: the outcome is the same after any wait, so the test build waits less.
-    const bool heldForGood = row.holdInstalled || row.holdUserFile || row.holdNewOnceExtracted;
+    const bool heldForGood = row.holdInstalled || row.holdUserFile || row.holdNewOnceSetAside;
     if (heldForGood) ::SetEnvironmentVariableW(L"BRIVON_TEST_FILE_WAIT_MS", L"500");
     if (row.silentServer) ::SetEnvironmentVariableW(L"BRIVON_TEST_RECEIVE_LIMIT_MS", L"2000");
     if (row.onSmallDrive) ::SetEnvironmentVariableW(L"BRIVON_TEST_FREE_MARGIN_MB", L"8");
@@ -325,7 +325,7 @@ TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) 
     EXPECT_EQ(seen.run.exitCode, 0u);
     EXPECT_LE(seen.count, 1);  // the update window, which closed by itself (quick ones can pass unseen)
     if (!row.packagePath.empty()) EXPECT_EQ(server_.CountRequests(kPicturePath), 1u);  // its first paint
-    if (row.holdNewOnceExtracted) EXPECT_TRUE(heldInTime);
+    if (row.holdNewOnceSetAside) EXPECT_TRUE(heldInTime);
 
     // The promise.
     EXPECT_EQ(ReadBytes(sibling), row.expectNew ? newExe_ : oldExe_);
