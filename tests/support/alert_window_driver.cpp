@@ -74,6 +74,13 @@ void PressAltF4() {
   SendKey(VK_MENU, true);
 }
 
+void PressKey(WORD key) {
+  SendKey(key, false);
+  ::Sleep(30);
+  SendKey(key, true);
+  ::Sleep(60);
+}
+
 bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
   const DWORD start = ::GetTickCount();
   for (;;) {

@@ -17,6 +17,8 @@ std::vector<HWND> VisibleAlertWindows(DWORD processId);
 void ClickAt(int x, int y);
 // Alt+F4 to whichever window has the keyboard.
 void PressAltF4();
+// One key pressed and released, to whichever window has the keyboard.
+void PressKey(WORD key);
 
 // Polls every 20 ms until done() or the time is up; true when done() said so.
 bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs);

@@ -7,17 +7,16 @@
 
 #include "alerts/window/alert_layout.h"
 #include "alerts/window/link_policy.h"
-#include "common/text.h"
 #include "common/activity_log.h"
+#include "common/file_waits.h"
+#include "common/long_path.h"
 #include "common/program_folder.h"
+#include "common/text.h"
+#include "common/unique_handle.h"
 #include "update/previous_versions.h"
 
 namespace brivon {
 namespace {
-
-struct FileCloser {
-  void operator()(FILE* file) const { std::fclose(file); }
-};
 
 bool IsPlainFile(const std::wstring& path) {
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
@@ -51,6 +50,24 @@ bool CloseBarTakesClick(DWORD clickedAt, DWORD shownAt, UINT doubleClickMs) {
   return since >= 0 && static_cast<DWORD>(since) >= doubleClickMs;
 }
 
+KeyAction ActionForKey(UINT key, bool repeated, const KeyContext& context) {
+  switch (key) {
+    case VK_TAB:
+      if (!context.hasTerms) return KeyAction::None;
+      if (context.focus == AlertFocus::TermsBox) return context.buttonEnabled ? KeyAction::FocusButton : KeyAction::None;
+      return KeyAction::FocusBox;
+    case VK_RETURN:
+    case VK_SPACE:
+      if (repeated || !context.hasTerms || context.focus != AlertFocus::AcceptButton || !context.buttonEnabled)
+        return KeyAction::None;
+      return KeyAction::PressButton;
+    case VK_ESCAPE:
+      return context.closable && !repeated ? KeyAction::Close : KeyAction::None;
+    default:
+      return KeyAction::None;
+  }
+}
+
 std::string CloseLineText(const std::wstring& candidate, CloseArchiveOutcome outcome, const std::wstring& archive) {
   std::string line = "CIERRE_ARCHIVAR_ZIP;" + NarrowLow8(candidate) + ";";
   switch (outcome) {
@@ -81,17 +98,85 @@ std::string AcceptanceLine(const SYSTEMTIME& when, const std::string& link) {
   return FormatLogLine(LocalTime{when.wYear, when.wMonth, when.wDay, when.wHour, when.wMinute, when.wSecond}, link);
 }
 
-bool RecordAcceptance(const Alert& alert) {
-  if (alert.contenido.empty()) return false;
+std::string AcceptanceFailureLine(const std::wstring& record, DWORD error) {
+  return "ERROR_REGISTRAR_ACEPTACION;" + NarrowLow8(record) + ";err=" + std::to_string(error);
+}
+
+bool RecordAcceptance(const std::string& link) {
   SYSTEMTIME now{};
   ::GetLocalTime(&now);
-  const std::string line = AcceptanceLine(now, alert.contenido.front().enlace);
-  ::CreateDirectoryW(L"actualizador_registros", nullptr);
-  // Text mode: the record's lines end in CR LF.
-  std::unique_ptr<FILE, FileCloser> record(std::fopen(kAcceptanceRecordPath, "a"));
-  if (!record) return false;
-  const bool written = std::fwrite(line.data(), 1, line.size(), record.get()) == line.size();
-  return std::fflush(record.get()) == 0 && written;
+  std::string line = AcceptanceLine(now, link);
+  // The record is a text file of CR LF lines.
+  if (!line.empty() && line.back() == '\n') line.insert(line.size() - 1, 1, '\r');
+  const std::wstring folder = GetProgramFolder();
+  const std::wstring record = folder + kLogFolderName + L"\\" + kAcceptanceRecordName;
+  EnsureDirectoryTree(folder + kLogFolderName);
+  const bool written = WithFileWaits([&] {
+    // Whole or not at all: a spreadsheet that holds the record refuses the open, never a write.
+    UniqueFile file(::CreateFileW(ForFileSystem(record).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    DWORD wrote = 0;
+    if (!::WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &wrote, nullptr)) return false;
+    if (wrote != line.size()) {
+      ::SetLastError(ERROR_DISK_FULL);
+      return false;
+    }
+    // Accepted only once the line is on the disk.
+    return ::FlushFileBuffers(file.get()) != FALSE;
+  });
+  if (written) return true;
+  const DWORD error = ::GetLastError();
+  AppendActivityLog(folder, kDownloadsLog, AcceptanceFailureLine(record, error));
+  return false;
+}
+
+namespace {
+
+struct AcceptanceJob {
+  HWND window;
+  std::string link;
+  std::shared_ptr<AcceptanceCell> cell;
+};
+
+DWORD WINAPI AcceptanceWriter(LPVOID parameter) {
+  std::unique_ptr<AcceptanceJob> job(static_cast<AcceptanceJob*>(parameter));
+  bool saved = false;
+  try {
+    saved = RecordAcceptance(job->link);
+  } catch (...) {
+    // Out of memory: not saved, and the window says so.
+  }
+  job->cell->Finish(saved);
+  ::PostMessageW(job->window, WM_ACCEPTANCE_WRITTEN, 0, 0);
+  return 0;
+}
+
+// Only the main thread starts and waits for writers.
+std::vector<UniqueHandle>& AcceptanceWriters() {
+  static std::vector<UniqueHandle> writers;
+  return writers;
+}
+
+}  // namespace
+
+bool StartRecordingAcceptance(HWND window, const std::string& link, std::shared_ptr<AcceptanceCell> cell) {
+  if (!cell) return false;
+  std::vector<UniqueHandle>& writers = AcceptanceWriters();
+  writers.reserve(writers.size() + 1);  // kept without a throw once started
+  auto* job = new AcceptanceJob{window, link, std::move(cell)};
+  UniqueHandle thread(::CreateThread(nullptr, 0, AcceptanceWriter, job, 0, nullptr));
+  if (!thread) {
+    delete job;
+    return false;
+  }
+  writers.push_back(std::move(thread));
+  return true;
+}
+
+void WaitForAcceptanceWriters() {
+  for (UniqueHandle& writer : AcceptanceWriters()) ::WaitForSingleObject(writer.get(), INFINITE);
+  AcceptanceWriters().clear();
 }
 
 }  // namespace brivon

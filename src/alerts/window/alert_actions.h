@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,7 +14,7 @@
 namespace brivon {
 
 inline constexpr wchar_t kSetAsideProgramName[] = L"\\brivon2.exe";
-inline constexpr char kAcceptanceRecordPath[] = "actualizador_registros/alertas_terminos_aceptados.csv";
+inline constexpr wchar_t kAcceptanceRecordName[] = L"alertas_terminos_aceptados.csv";
 
 // The links a click at x, y opens: every entry whose picture was drawn there, in entry order,
 // skipping empty links and links that are not web addresses.
@@ -27,6 +29,21 @@ void OpenLinks(const std::vector<std::string>& links);
 // previous close bar must not close it unseen, however long its first paint took to handle it.
 bool CloseBarTakesClick(DWORD clickedAt, DWORD shownAt, UINT doubleClickMs);
 
+// What a key pressed in an alert window does, for a person without a mouse. Tab moves between
+// the terms box and the accept button (the button only once it is enabled); Enter or Space
+// presses the button when it has the keyboard; Esc closes an alert as its close bar would
+// (never an update window, which has no close bar). A held key's repeats close nothing and press
+// nothing: the next alert appears under them.
+enum class AlertFocus { Window, TermsBox, AcceptButton };
+enum class KeyAction { None, FocusBox, FocusButton, PressButton, Close };
+struct KeyContext {
+  AlertFocus focus = AlertFocus::Window;
+  bool hasTerms = false;       // a terms alert with its box and button
+  bool buttonEnabled = false;
+  bool closable = false;       // its close bar closes it
+};
+KeyAction ActionForKey(UINT key, bool repeated, const KeyContext& context);
+
 // "CIERRE_ARCHIVAR_ZIP;" + candidate + ";" + outcome, paths narrowed to their low 8 bits.
 enum class CloseArchiveOutcome { Archived, Failed, Missing };
 std::string CloseLineText(const std::wstring& candidate, CloseArchiveOutcome outcome, const std::wstring& archive);
@@ -39,8 +56,44 @@ void ArchiveSetAsideProgram();
 // inside the link written as a space.
 std::string AcceptanceLine(const SYSTEMTIME& when, const std::string& link);
 
-// Appends the acceptance of the alert's terms (its first entry's link) to the record.
-// False when there is nothing to accept or the record could not be written.
-bool RecordAcceptance(const Alert& alert);
+// Appends the acceptance of the terms at `link` to the record and flushes it to the disk, waiting
+// out a record another program holds (a spreadsheet) like every file operation. False when it
+// could not be written; descargas.csv then says why (ERROR_REGISTRAR_ACEPTACION).
+bool RecordAcceptance(const std::string& link);
+
+// "ERROR_REGISTRAR_ACEPTACION;" + record + ";err=" + code.
+std::string AcceptanceFailureLine(const std::wstring& record, DWORD error);
+
+// What the window says when its acceptance could not be saved, in the program's words.
+inline constexpr wchar_t kAcceptanceNotSavedText[] =
+    L"No se pudo guardar su aceptaci\u00f3n de los t\u00e9rminos. Puede intentarlo de nuevo con el bot\u00f3n.";
+
+// The writing of one acceptance, shared by the window and the worker that writes it: the window
+// reads the outcome from here, never from a message (any process of the desk can post one).
+class AcceptanceCell {
+ public:
+  void Finish(bool saved) { state_.store(saved ? kSaved : kFailed); }
+  // False while it is being written; then whether the line is on the disk.
+  bool Finished(bool* saved) const {
+    const int state = state_.load();
+    if (state == kWriting) return false;
+    *saved = state == kSaved;
+    return true;
+  }
+
+ private:
+  static constexpr int kWriting = 0, kSaved = 1, kFailed = 2;
+  std::atomic<int> state_{kWriting};
+};
+
+// Posted by the worker once its cell holds the outcome; wParam and lParam mean nothing.
+inline constexpr UINT WM_ACCEPTANCE_WRITTEN = WM_APP + 103;
+
+// Writes the acceptance of `link` on a worker (the record may be held for seconds; the window
+// answers meanwhile). False when no worker could start: nothing is written.
+bool StartRecordingAcceptance(HWND window, const std::string& link, std::shared_ptr<AcceptanceCell> cell);
+
+// Before the program ends: every acceptance being written is on the disk, or has failed.
+void WaitForAcceptanceWriters();
 
 }  // namespace brivon

@@ -123,25 +123,97 @@ TEST(AlertWindowsActions, AcceptanceLine) {
   EXPECT_EQ(AcceptanceLine(when, std::string("http://x/t.rtf\0\r\n", 17)), "2026-03-07 09:05:01;http://x/t.rtf   \n");
 }
 
-// Only terms that were really shown may be accepted.
-TEST(AlertWindowsActions, OnlyADocumentThatArrivedCountsAsTheTerms) {
+// Only an RTF document that arrived whole with a 2xx status may be accepted.
+TEST(AlertWindowsActions, OnlyAnRtfDocumentThatArrivedCountsAsTheTerms) {
+  const std::string rtf = "{\\rtf1\\ansi Terminos\\par}";
+  const std::string portal = "<!DOCTYPE html><html><body>Inicie sesion en la red</body></html>";
+  // "{\rtf" in UTF-16 with its byte-order mark, as a text editor saves it.
+  const std::string utf16("\xff\xfe{\0\\\0r\0t\0f\0" "1\0", 14);
   struct Case {
+    bool complete;
     unsigned long status;
-    const char* body;
-    bool terms;
+    std::string body;
+    TermsRefusal refusal;
   } cases[] = {
-      {200, "{\\rtf1 Terminos}", true},
-      {204, "x", true},
-      {299, "x", true},
-      {200, "", false},                             // an empty body shows nothing
-      {404, "<html>No encontrado</html>", false},   // an error page is shown, but is no terms
-      {500, "{\\rtf1 Terminos}", false},
-      {301, "x", false},
-      {199, "x", false},
-      {300, "x", false},
-      {0, "x", false},                              // no status: the request never completed
+      {true, 200, rtf, TermsRefusal::None},
+      {true, 204, rtf, TermsRefusal::None},
+      {true, 299, rtf, TermsRefusal::None},
+      {true, 0, rtf, TermsRefusal::None},                 // ftp: no status, what arrived is the document
+      {true, 200, std::string("{\\rtf1 a\\bin1 \0 b}", 18), TermsRefusal::None},
+      {true, 200, portal, TermsRefusal::NotRtf},          // a captive portal's page, or where it redirected
+      {true, 200, utf16, TermsRefusal::NotRtf},
+      {true, 200, "\xef\xbb\xbf" + rtf, TermsRefusal::NotRtf},  // a byte-order mark first
+      {true, 200, " " + rtf, TermsRefusal::NotRtf},
+      {true, 200, "{\\rt", TermsRefusal::NotRtf},
+      {true, 200, "Terminos de uso", TermsRefusal::NotRtf},
+      {true, 200, "", TermsRefusal::NotRtf},
+      {true, 0, "", TermsRefusal::NotRtf},
+      {true, 404, "<html>No encontrado</html>", TermsRefusal::Status},
+      {true, 500, rtf, TermsRefusal::Status},
+      {true, 302, rtf, TermsRefusal::Status},             // a redirect not followed
+      {true, 199, rtf, TermsRefusal::Status},
+      {true, 300, rtf, TermsRefusal::Status},
+      {false, 404, "<html>No", TermsRefusal::Status},
+      {false, 200, rtf.substr(0, 10), TermsRefusal::NotFetched},  // broke off, or past its deadline
+      {false, 0, "", TermsRefusal::NotFetched},           // no answer at all
   };
-  for (const Case& c : cases) EXPECT_EQ(IsTermsDocument(c.status, std::string(c.body).size()), c.terms) << c.status << " " << c.body;
+  for (const Case& c : cases) {
+    EXPECT_EQ(JudgeTermsAnswer(c.complete, c.status, c.body), c.refusal) << c.complete << " " << c.status << " " << c.body;
+  }
+}
+
+TEST(AlertWindowsActions, TermsRefusalLineSaysWhy) {
+  HttpGetOutcome outcome;
+  outcome.httpStatus = 200;
+  outcome.error = 12002;
+  const std::string address = "http://x/t.rtf";
+  EXPECT_EQ(TermsRefusalLine(address, TermsRefusal::NotRtf, outcome, 512, {}),
+            "TERMINOS_RECHAZADOS;http://x/t.rtf;motivo=NO_ES_RTF;bytes=512");
+  EXPECT_EQ(TermsRefusalLine(address, TermsRefusal::NotFetched, outcome, 0, {}),
+            "TERMINOS_RECHAZADOS;http://x/t.rtf;motivo=NO_DESCARGADO;err=12002");
+  EXPECT_EQ(TermsRefusalLine(address, TermsRefusal::NotLoaded, outcome, 9000, TermsLoad{4096, 7}),
+            "TERMINOS_RECHAZADOS;http://x/t.rtf;motivo=CARGA_INCOMPLETA;leidos=4096;bytes=9000;err=7");
+  outcome.httpStatus = 404;
+  EXPECT_EQ(TermsRefusalLine(address, TermsRefusal::Status, outcome, 30, {}),
+            "TERMINOS_RECHAZADOS;http://x/t.rtf;motivo=ESTADO;estado=404");
+}
+
+// The keyboard in an alert window: Tab between the terms box and the accept button, Enter or Space
+// on the button, Esc where the close bar would close.
+TEST(AlertWindowsActions, KeysMoveBetweenTheTermsAndPressOrClose) {
+  const KeyContext message{AlertFocus::Window, false, false, true};
+  const KeyContext update{AlertFocus::Window, false, false, false};
+  const KeyContext termsInBox{AlertFocus::TermsBox, true, true, true};
+  const KeyContext termsInBoxWaiting{AlertFocus::TermsBox, true, false, true};
+  const KeyContext termsOnButton{AlertFocus::AcceptButton, true, true, true};
+  const KeyContext termsUnfocused{AlertFocus::Window, true, false, true};
+  struct Case {
+    UINT key;
+    bool repeated;
+    KeyContext context;
+    KeyAction action;
+  } cases[] = {
+      {VK_ESCAPE, false, message, KeyAction::Close},
+      {VK_ESCAPE, true, message, KeyAction::None},  // held from the previous alert
+      {VK_ESCAPE, false, update, KeyAction::None},  // an update window has no close bar
+      {VK_ESCAPE, false, termsOnButton, KeyAction::Close},
+      {VK_TAB, false, termsUnfocused, KeyAction::FocusBox},
+      {VK_TAB, false, termsInBox, KeyAction::FocusButton},
+      {VK_TAB, false, termsInBoxWaiting, KeyAction::None},  // a disabled button takes no keyboard
+      {VK_TAB, false, termsOnButton, KeyAction::FocusBox},
+      {VK_TAB, false, message, KeyAction::None},
+      {VK_SPACE, false, termsOnButton, KeyAction::PressButton},
+      {VK_RETURN, false, termsOnButton, KeyAction::PressButton},
+      {VK_RETURN, true, termsOnButton, KeyAction::None},
+      {VK_SPACE, false, termsInBox, KeyAction::None},
+      {VK_RETURN, false, termsUnfocused, KeyAction::None},
+      {VK_RETURN, false, message, KeyAction::None},
+      {VK_F4, false, message, KeyAction::None},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ActionForKey(c.key, c.repeated, c.context), c.action)
+        << c.key << " focus " << static_cast<int>(c.context.focus) << " repeated " << c.repeated;
+  }
 }
 
 TEST(AlertWindowsActions, ShowCommandNeverHidesAnAlert) {
