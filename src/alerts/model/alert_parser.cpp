@@ -27,7 +27,10 @@ AlertItem ReadItem(const Json& element, const ImageFetch& fetch) {
   item.color_fondo = TextOr(element, "color_fondo", "#FFFFFF");
   item.color_texto = TextOr(element, "color_texto", "#000000");
   auto imagen = element.find("imagen");
-  if (imagen != element.end() && imagen->is_string() && fetch) item.image = fetch(imagen->get<std::string>());
+  if (imagen != element.end() && imagen->is_string()) {
+    item.imagen = imagen->get<std::string>();
+    if (fetch) item.image = fetch(item.imagen);
+  }
   return item;
 }
 
