@@ -82,7 +82,7 @@ bool DownloadArchiveTool(const std::wstring& destination, unsigned long* error, 
   HttpGetOutcome outcome = HttpGet(
       url, options,
       [&](uint64_t, bool, DWORD& failure) {
-        file.reset(::CreateFileW(partial.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+        file.reset(::CreateFileW(ForFileSystem(partial).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) {
           failure = ::GetLastError();
@@ -117,8 +117,8 @@ bool DownloadArchiveTool(const std::wstring& destination, unsigned long* error, 
   if (error) *error = failure;
   // Half a tool or an error page would stand as 7za.exe for good; a damaged one already there
   // (the reason for this download) goes too.
-  if (created) ::DeleteFileW(partial.c_str());
-  if (IsFile(destination)) ::DeleteFileW(destination.c_str());
+  if (created) ::DeleteFileW(ForFileSystem(partial).c_str());
+  if (IsFile(destination)) ::DeleteFileW(ForFileSystem(destination).c_str());
   return false;
 }
 

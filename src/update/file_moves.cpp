@@ -20,7 +20,7 @@ bool IsExistingFile(const std::wstring& path) {
 bool IsExistingFileByLongName(const std::wstring& path) {
   if (!IsExistingFile(path)) return false;
   WIN32_FIND_DATAW entry;
-  UniqueFind found(::FindFirstFileW(path.c_str(), &entry));
+  UniqueFind found(::FindFirstFileW(ForFileSystem(path).c_str(), &entry));
   if (!found) return false;
   const size_t cut = path.find_last_of(L"\\/");
   const std::wstring name = cut == std::wstring::npos ? path : path.substr(cut + 1);

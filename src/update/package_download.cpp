@@ -4,6 +4,7 @@
 
 #include "common/durable_file.h"
 #include "common/file_waits.h"
+#include "common/long_path.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
 #include "update/disk_space.h"
@@ -61,7 +62,7 @@ DownloadResult FetchPackage(const std::string& url, const std::wstring& partialP
     }
     writable -= size;
     if (!partial) {
-      partial.reset(::CreateFileW(partialPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+      partial.reset(::CreateFileW(ForFileSystem(partialPath).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
       if (!partial) {
         error = ::GetLastError();

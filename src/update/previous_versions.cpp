@@ -50,7 +50,7 @@ std::wstring FreeStampedBase(const std::wstring& base, std::initializer_list<con
 
 uint64_t FileBytes(const std::wstring& path) {
   WIN32_FILE_ATTRIBUTE_DATA data = {};
-  if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return UINT64_MAX;
+  if (!::GetFileAttributesExW(ForFileSystem(path).c_str(), GetFileExInfoStandard, &data)) return UINT64_MAX;
   return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 

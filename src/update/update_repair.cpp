@@ -41,14 +41,14 @@ void LogOutcome(const std::wstring& folder, bool ok, const std::string& marker, 
 }
 
 bool ReadRecordText(const std::wstring& path, std::string& text) {
-  std::ifstream in(std::filesystem::path(path), std::ios::binary);
+  std::ifstream in(std::filesystem::path(ForFileSystem(path)), std::ios::binary);
   if (!in) return false;
   text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   return text.size() <= static_cast<size_t>(kMaxRecordBytes);
 }
 
 bool IsFolder(const std::wstring& path) {
-  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  const DWORD attributes = ::GetFileAttributesW(ForFileSystem(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -74,7 +74,7 @@ RepairFacts LookAt(const UpdateRecord& record, std::wstring& keptCopyPath) {
     const std::wstring updates = record.programFolder + kUpdatesFolderName;
     const std::wstring name = record.installed.substr(record.installed.find_last_of(L'\\') + 1);
     for (const std::wstring& stampFolder : ListSubfolders(updates)) {
-      if (::GetFileAttributesW(stampFolder.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) continue;  // never through a link
+      if (::GetFileAttributesW(ForFileSystem(stampFolder).c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) continue;  // never through a link
       const std::wstring candidate = stampFolder + L"\\" + StripExtension(name) + L".exe";
       if (IdentityOf(candidate) == record.installedBefore) {
         keptCopyPath = candidate;
@@ -149,7 +149,7 @@ void Carry(const std::wstring& folder, const UpdateRecord& record, const std::ws
       break;
     }
     case RepairStep::DeletePackage:
-      ::SetFileAttributesW(record.package.c_str(), FILE_ATTRIBUTE_NORMAL);
+      ::SetFileAttributesW(ForFileSystem(record.package).c_str(), FILE_ATTRIBUTE_NORMAL);
       LogOutcome(folder, DeleteFileWaiting(record.package), "REPARACION_PAQUETE_ELIMINADO",
                  N(record.package));
       break;
@@ -213,7 +213,7 @@ std::vector<RepairStep> PlanRepair(const UpdateRecord& record, const RepairFacts
 void RunStartupRepair(const std::wstring& programFolder) {
   if (programFolder.empty()) return;
   const std::wstring path = UpdateRecordPath(programFolder);
-  if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return;  // the usual start
+  if (::GetFileAttributesW(ForFileSystem(path).c_str()) == INVALID_FILE_ATTRIBUTES) return;  // the usual start
   // Never beside a live run: its set-aside is not a leftover to undo.
   FolderLock lock(programFolder);
   if (!lock.held()) return;

@@ -8,6 +8,7 @@
 #include "common/durable_file.h"
 #include "common/file_waits.h"
 #include "common/folder_lock.h"
+#include "common/long_path.h"
 #include "common/program_folder.h"
 #include "common/text.h"
 #include "archive/archive_listing.h"
@@ -366,7 +367,7 @@ void CleanUp(Run& run) {
     }
   }
   const std::wstring& folder = run.plan.extractionFolder;
-  if (run.record.extractionFolderExisted || ::GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+  if (run.record.extractionFolderExisted || ::GetFileAttributesW(ForFileSystem(folder).c_str()) == INVALID_FILE_ATTRIBUTES) return;
   if (!run.extracted) {  // half unpacked, never installed from: all of it goes
     if (DeleteFolderTree(folder)) {
       run.Downloads("LIMPIEZA_OK;CARPETA_EXTRACCION_ELIMINADA;" + N(folder));

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "common/file_waits.h"
+#include "common/long_path.h"
 #include "common/unique_handle.h"
 
 namespace brivon {
@@ -122,7 +123,7 @@ ImageFacts ReadImage(const std::wstring& path) {
   ImageFacts facts;
   UniqueFile file;
   if (!WithFileWaits([&] {
-        file.reset(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        file.reset(::CreateFileW(ForFileSystem(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         return static_cast<bool>(file);
       })) {
