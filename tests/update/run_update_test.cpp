@@ -46,6 +46,7 @@ TEST(RunUpdateTest, ThePackageNameDecidesWhatIsReplaced) {
     bool replacesProgram;      // Programa.exe becomes the package
     std::vector<std::string> markers;
     const std::string* body = nullptr;  // what the server answers; the new program unless given
+    size_t folderLength = 0;            // a program folder of that many characters; 0: a short one
   } cases[] = {
       {"empty URL", "", nullptr, false, {"URL_VACIA"}},
       {"no file name", "/descargas/", L"descarga.bin", false, {"DESCARGA"}},
@@ -58,32 +59,44 @@ TEST(RunUpdateTest, ThePackageNameDecidesWhatIsReplaced) {
       // A web filter's own page, answered with status 200, is no Windows program.
       {"a filter's page instead of the program", "/descargas/Programa.exe", nullptr, false, {"EJECUTABLE_RECHAZADO"},
        &filterPage},
+      // Past 248 characters the folder, and past 260 the files under it, need the long form on
+      // Windows (Wine needs none: these rows show that the long form is well made).
+      {"a program folder of 240 characters", "/descargas/Programa.exe", L"Programa.exe", true,
+       {"EJECUTABLE_NO_VERIFICADO", "RENOMBRADO_A_2", "DESCARGA", "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES", "COPIA_OK",
+        "COPIA_PATRON_SIN_RESULTADOS", "COPIA_PATRONES_RESUMEN", "ZIP_CARPETA"},
+       nullptr, 240},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    testing::TempFolder program(L"brivon-run");
-    ASSERT_TRUE(WriteBytes(program / L"Programa.exe", kOld));
-    ASSERT_TRUE(WriteBytes(program / L"Datos.MDB", "datos"));
-    ASSERT_TRUE(WriteBytes(program / L"7za.exe", tool));
+    testing::TempFolder root(L"brivon-run");
+    std::wstring folder = root.path();
+    if (c.folderLength > folder.size() + 1) {
+      folder += L"\\" + std::wstring(c.folderLength - folder.size() - 1, L'p');
+      ASSERT_TRUE(::CreateDirectoryW((L"\\\\?\\" + folder).c_str(), nullptr));
+    }
+    auto program = [&](const std::wstring& name) { return folder + L"\\" + name; };
+    ASSERT_TRUE(WriteBytes(program(L"Programa.exe"), kOld));
+    ASSERT_TRUE(WriteBytes(program(L"Datos.MDB"), "datos"));
+    ASSERT_TRUE(WriteBytes(program(L"7za.exe"), tool));
     testing::LoopbackHttpServer server;
     ASSERT_TRUE(server.Start());
     HttpReply reply;
     reply.body = c.body ? *c.body : kNew;
     server.ServeDefault(reply);
 
-    RunUpdateIn(program.path(), c.path.empty() ? "" : "http://127.0.0.1:" + std::to_string(server.port()) + c.path);
+    RunUpdateIn(folder, c.path.empty() ? "" : "http://127.0.0.1:" + std::to_string(server.port()) + c.path);
 
-    EXPECT_TRUE(ReadBytes(program / L"Programa.exe") == (c.replacesProgram ? kNew : kOld));
-    EXPECT_FALSE(Exists(program / L"Programa2.exe"));
-    EXPECT_EQ(ReadBytes(program / L"Datos.MDB"), "datos");
-    EXPECT_TRUE(ReadBytes(program / L"7za.exe") == tool);
-    EXPECT_FALSE(Exists(program / L"Programa.exe.parcial"));
+    EXPECT_TRUE(ReadBytes(program(L"Programa.exe")) == (c.replacesProgram ? kNew : kOld));
+    EXPECT_FALSE(Exists(program(L"Programa2.exe")));
+    EXPECT_EQ(ReadBytes(program(L"Datos.MDB")), "datos");
+    EXPECT_TRUE(ReadBytes(program(L"7za.exe")) == tool);
+    EXPECT_FALSE(Exists(program(L"Programa.exe.parcial")));
     if (c.stored) {
-      EXPECT_TRUE(ReadBytes(program / c.stored) == kNew);
+      EXPECT_TRUE(ReadBytes(program(c.stored)) == kNew);
     }
-    EXPECT_EQ(testing::MarkersOf(testing::LogTexts(program / L"actualizador_registros\\descargas.csv")), c.markers);
+    EXPECT_EQ(testing::MarkersOf(testing::LogTexts(program(L"actualizador_registros\\descargas.csv"))), c.markers);
     EXPECT_EQ(server.Requests().size(), c.path.empty() ? 0u : 1u);
-    EXPECT_FALSE(Exists(UpdateRecordPath(program.path())));  // a whole run leaves no record
+    EXPECT_FALSE(Exists(UpdateRecordPath(folder)));  // a whole run leaves no record
   }
 }
 
