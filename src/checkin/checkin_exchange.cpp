@@ -3,10 +3,14 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
+#include <mutex>
 
 #include "build_config.h"
 #include "common/internet_timeouts.h"
+#include "common/test_hooks.h"
 #include "common/unique_handle.h"
 
 namespace brivon {
@@ -15,6 +19,110 @@ namespace {
 constexpr wchar_t kUserAgent[] = L"ComprobadorOrvane/1.0";
 constexpr wchar_t kJsonHeader[] = L"Content-Type: application/json\r\n";
 constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+
+// Connection, request and send (connecting, the body out, the answer's headers in). Null when
+// sent, else the error text of the step that failed.
+const char* SendReport(HINTERNET session, const CheckinEndpoint& endpoint, std::string_view body,
+                       DWORD receiveTimeoutMs, UniqueInternet& connection, UniqueInternet& request) {
+  connection.reset(::InternetConnectW(session, endpoint.host.c_str(), endpoint.port, nullptr, nullptr,
+                                      INTERNET_SERVICE_HTTP, 0, 0));
+  if (!connection) return kErrorConnectText;
+  SetConnectionTimeouts(connection.get(), receiveTimeoutMs);
+  request.reset(::HttpOpenRequestW(connection.get(), L"POST", endpoint.path.c_str(), nullptr, nullptr, nullptr,
+                                   kRequestFlags, 0));
+  if (!request) return kErrorRequestText;
+  if (!::HttpSendRequestW(request.get(), kJsonHeader, static_cast<DWORD>(std::wcslen(kJsonHeader)),
+                          const_cast<char*>(body.data()), static_cast<DWORD>(body.size()))) {
+    return kErrorSendText;
+  }
+  return nullptr;
+}
+
+// The send on a thread of its own: a service that sends its headers a byte at a time never trips
+// a receive limit, and connecting has a limit of its own. The caller stops waiting at the deadline
+// and closes the session, which ends the thread's blocking call where WinINet allows it; where it
+// does not, the thread finishes on its own. Whoever comes second under the lock leaves the handles
+// alone: the session, once closed, took its children with it.
+struct PendingSend {
+  std::mutex lock;
+  HINTERNET session = nullptr;
+  CheckinEndpoint endpoint;
+  std::string body;
+  DWORD receiveTimeoutMs = 0;
+  UniqueHandle done;
+  bool finished = false;
+  bool abandoned = false;
+  const char* failure = nullptr;
+  UniqueInternet connection;
+  UniqueInternet request;
+};
+
+DWORD WINAPI SendOnItsOwn(LPVOID parameter) {
+  std::unique_ptr<std::shared_ptr<PendingSend>> held(static_cast<std::shared_ptr<PendingSend>*>(parameter));
+  PendingSend& pending = **held;
+  try {
+    UniqueInternet connection;
+    UniqueInternet request;
+    const char* failure =
+        SendReport(pending.session, pending.endpoint, pending.body, pending.receiveTimeoutMs, connection, request);
+    std::lock_guard<std::mutex> hold(pending.lock);
+    if (pending.abandoned) {
+      connection.release();
+      request.release();
+      return 0;
+    }
+    pending.failure = failure;
+    pending.connection = std::move(connection);
+    pending.request = std::move(request);
+    pending.finished = true;
+    ::SetEvent(pending.done.get());
+  } catch (...) {
+    // Out of memory: the caller's wait ends at its deadline.
+  }
+  return 0;
+}
+
+enum class SendWait { Sent, Failed, DeadlinePassed };
+
+// SendReport within waitMs. On DeadlinePassed the session has been closed and released from its owner.
+SendWait SendWithin(UniqueInternet& session, const CheckinEndpoint& endpoint, std::string_view body,
+                    DWORD receiveTimeoutMs, DWORD waitMs, UniqueInternet& connection, UniqueInternet& request,
+                    const char*& failure) {
+  const auto sendHere = [&] {
+    failure = SendReport(session.get(), endpoint, body, receiveTimeoutMs, connection, request);
+    return failure ? SendWait::Failed : SendWait::Sent;
+  };
+  auto pending = std::make_shared<PendingSend>();
+  pending->session = session.get();
+  pending->endpoint = endpoint;
+  pending->body.assign(body);
+  pending->receiveTimeoutMs = receiveTimeoutMs;
+  pending->done.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!pending->done) return sendHere();
+  auto* parameter = new std::shared_ptr<PendingSend>(pending);
+  UniqueHandle thread(::CreateThread(nullptr, 0, SendOnItsOwn, parameter, 0, nullptr));
+  if (!thread) {
+    delete parameter;
+    return sendHere();
+  }
+  ::WaitForSingleObject(pending->done.get(), waitMs);
+  std::lock_guard<std::mutex> hold(pending->lock);
+  if (!pending->finished) {
+    pending->abandoned = true;
+    ::InternetCloseHandle(session.release());
+    return SendWait::DeadlinePassed;
+  }
+  connection = std::move(pending->connection);
+  request = std::move(pending->request);
+  failure = pending->failure;
+  return failure ? SendWait::Failed : SendWait::Sent;
+}
+
+// Time left before the deadline; 0 once it has passed.
+DWORD TimeLeft(ULONGLONG start, DWORD deadlineMs) {
+  const ULONGLONG spent = ::GetTickCount64() - start;
+  return spent >= deadlineMs ? 0 : static_cast<DWORD>(deadlineMs - spent);
+}
 
 }  // namespace
 
@@ -27,40 +135,65 @@ void AppendReplyChunk(std::string& reply, const char* data, size_t size) {
   reply.append(data, zero ? static_cast<size_t>(static_cast<const char*>(zero) - data) : size);
 }
 
-std::string PostCheckinReport(std::string_view body) { return PostCheckinReportTo(BuiltInCheckinEndpoint(), body); }
+std::string PostCheckinReport(std::string_view body) {
+  return PostCheckinReportTo(BuiltInCheckinEndpoint(), body, kMaxReplyBytes, kReceiveTimeoutMs,
+                             TestCheckinDeadlineMs(kCheckinDeadlineMs));
+}
 
 std::string PostCheckinReportTo(const CheckinEndpoint& endpoint, std::string_view body, uint64_t maxReplyBytes,
-                                unsigned long receiveTimeoutMs) {
+                                unsigned long receiveTimeoutMs, unsigned long deadlineMs) {
+  const ULONGLONG start = ::GetTickCount64();
   // Declared in opening order: they close request, connection, session. The system's settings:
   // an office that reaches the web only through its proxy checks in through it.
   UniqueInternet session(::InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!session) return kErrorSessionText;
-
-  UniqueInternet connection(::InternetConnectW(session.get(), endpoint.host.c_str(), endpoint.port, nullptr, nullptr,
-                                               INTERNET_SERVICE_HTTP, 0, 0));
-  if (!connection) return kErrorConnectText;
-  SetConnectionTimeouts(connection.get(), receiveTimeoutMs);
-
-  UniqueInternet request(::HttpOpenRequestW(connection.get(), L"POST", endpoint.path.c_str(), nullptr, nullptr,
-                                            nullptr, kRequestFlags, 0));
-  if (!request) return kErrorRequestText;
-
-  if (!::HttpSendRequestW(request.get(), kJsonHeader, static_cast<DWORD>(std::wcslen(kJsonHeader)),
-                          const_cast<char*>(body.data()), static_cast<DWORD>(body.size()))) {
-    return kErrorSendText;
+  UniqueInternet connection;
+  UniqueInternet request;
+  const char* failure = nullptr;
+  switch (SendWithin(session, endpoint, body, receiveTimeoutMs, TimeLeft(start, deadlineMs), connection, request,
+                     failure)) {
+    case SendWait::DeadlinePassed:
+      return kErrorSendText;
+    case SendWait::Failed:
+      return failure;
+    case SendWait::Sent:
+      break;
   }
 
-  // Any status is taken: the service's error pages are stored like its documents.
+  // Any status is taken: the service's error pages are stored like its documents. Each chunk is
+  // gathered to kReplyBufferSize - 1 bytes as one blocking read would, but from what has arrived,
+  // every wait cut to the time left: a byte now and then must not stretch the exchange.
   std::string reply;
   uint64_t received = 0;
   char buffer[kReplyBufferSize];
+  DWORD filled = 0;
   for (;;) {
+    const DWORD left = TimeLeft(start, deadlineMs);
+    if (left == 0) return kErrorSendText;
+    DWORD receive = std::min<DWORD>(left, receiveTimeoutMs);
+    ::InternetSetOptionW(request.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof(receive));
+    DWORD available = 0;
+    if (!::InternetQueryDataAvailable(request.get(), &available, 0, 0)) {
+      // A wait that failed because it was cut short to the time left is the deadline's doing.
+      const DWORD error = ::GetLastError();
+      if (TimeLeft(start, deadlineMs) == 0 || (receive < receiveTimeoutMs && error == ERROR_INTERNET_TIMEOUT)) {
+        return kErrorSendText;
+      }
+      break;  // what was read so far stays the reply
+    }
+    if (available == 0) break;
     DWORD read = 0;
-    if (!::InternetReadFile(request.get(), buffer, kReplyBufferSize - 1, &read) || read == 0) break;
+    const DWORD wanted = std::min<DWORD>(available, kReplyBufferSize - 1 - filled);
+    if (!::InternetReadFile(request.get(), buffer + filled, wanted, &read) || read == 0) break;
     received += read;
     if (received > maxReplyBytes) return kErrorTooLargeText;
-    AppendReplyChunk(reply, buffer, read);
+    filled += read;
+    if (filled == kReplyBufferSize - 1) {
+      AppendReplyChunk(reply, buffer, filled);
+      filled = 0;
+    }
   }
+  AppendReplyChunk(reply, buffer, filled);
   return reply.empty() ? std::string(kErrorEmptyText) : reply;
 }
 

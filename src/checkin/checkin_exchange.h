@@ -22,6 +22,11 @@ inline constexpr char kErrorTooLargeText[] = "{\"error\": \"Respuesta demasiado 
 // 32-bit process. Real alert documents are a few kilobytes.
 inline constexpr uint64_t kMaxReplyBytes = 8u * 1024 * 1024;
 
+// The whole exchange, from connecting to the last byte of the reply, ends by then: a service (or
+// anything on the plain-HTTP path) that answers a byte at a time restarts WinINet's own limits with
+// every byte, and would hold the start, and the folder's lock, for good.
+inline constexpr unsigned long kCheckinDeadlineMs = 60 * 1000;
+
 // Each read asks for one byte less than the buffer, which keeps room for a terminating zero.
 inline constexpr unsigned long kReplyBufferSize = 4096;
 
@@ -40,9 +45,10 @@ void AppendReplyChunk(std::string& reply, const char* data, size_t size);
 std::string PostCheckinReport(std::string_view body);
 
 // receiveTimeoutMs: how long a silent service is waited for (Windows' own default unless a test
-// asks for less).
+// asks for less). Past deadlineMs the exchange is given up with the send error text.
 std::string PostCheckinReportTo(const CheckinEndpoint& endpoint, std::string_view body,
                                 uint64_t maxReplyBytes = kMaxReplyBytes,
-                                unsigned long receiveTimeoutMs = kReceiveTimeoutMs);
+                                unsigned long receiveTimeoutMs = kReceiveTimeoutMs,
+                                unsigned long deadlineMs = kCheckinDeadlineMs);
 
 }  // namespace brivon

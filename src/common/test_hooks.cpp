@@ -35,6 +35,9 @@ unsigned long TestReceiveLimitMs(unsigned long normal) { return LimitMs(L"BRIVON
 unsigned long TestPictureDeadlineMs(unsigned long normal) {
   return LimitMs(L"BRIVON_TEST_PICTURE_DEADLINE_MS", normal);
 }
+unsigned long TestCheckinDeadlineMs(unsigned long normal) {
+  return LimitMs(L"BRIVON_TEST_CHECKIN_DEADLINE_MS", normal);
+}
 unsigned long TestAcceptDelayMs(unsigned long normal) { return LimitMs(L"BRIVON_TEST_ACCEPT_DELAY_MS", normal); }
 unsigned long long TestFreeSpaceMarginBytes(unsigned long long normal) {
   const std::wstring value = Environment(L"BRIVON_TEST_FREE_MARGIN_MB");

@@ -12,10 +12,11 @@
 //                                  that hold one for good and only need the outcome
 //   BRIVON_TEST_RECEIVE_LIMIT_MS=MS  gives up on a silent server after MS (downloads, pictures)
 //   BRIVON_TEST_PICTURE_DEADLINE_MS=MS  ends a picture's or a document's whole transfer after MS
+//   BRIVON_TEST_CHECKIN_DEADLINE_MS=MS  ends the whole check-in exchange after MS
 //   BRIVON_TEST_ACCEPT_DELAY_MS=MS  enables the terms' acceptance button after MS
 //   BRIVON_TEST_FREE_MARGIN_MB=MB  keeps MB free on the drive instead of 256 MiB, so that a small
 //                                  test drive shows a full disk in a few megabytes
-// The last five shorten rows that only need the outcome of a limit, not its length.
+// The last six shorten rows that only need the outcome of a limit, not its length.
 #pragma once
 
 #include <string>
@@ -29,6 +30,7 @@ void TestTraceFileEvent(std::string_view event, const std::wstring& path, const 
 unsigned long TestFileWaitLimitMs(unsigned long normal);
 unsigned long TestReceiveLimitMs(unsigned long normal);
 unsigned long TestPictureDeadlineMs(unsigned long normal);
+unsigned long TestCheckinDeadlineMs(unsigned long normal);
 unsigned long TestAcceptDelayMs(unsigned long normal);
 unsigned long long TestFreeSpaceMarginBytes(unsigned long long normal);
 #else
@@ -37,6 +39,7 @@ inline void TestTraceFileEvent(std::string_view, const std::wstring&, const std:
 inline unsigned long TestFileWaitLimitMs(unsigned long normal) { return normal; }
 inline unsigned long TestReceiveLimitMs(unsigned long normal) { return normal; }
 inline unsigned long TestPictureDeadlineMs(unsigned long normal) { return normal; }
+inline unsigned long TestCheckinDeadlineMs(unsigned long normal) { return normal; }
 inline unsigned long TestAcceptDelayMs(unsigned long normal) { return normal; }
 inline unsigned long long TestFreeSpaceMarginBytes(unsigned long long normal) { return normal; }
 #endif

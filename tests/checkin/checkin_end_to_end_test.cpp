@@ -1,11 +1,12 @@
 // The check-in of the real brivon.exe under Wine, against the loopback service that the test
-// build's built-in check-in endpoint points at. Every reply used here holds no alert, so each run
-// ends right after the check-in without opening a window.
+// build's built-in check-in endpoint points at. Every reply used here but one holds no alert, so
+// each run ends right after the check-in without opening a window.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <vector>
 
@@ -172,6 +173,14 @@ TEST(CheckinEndToEndTest, EveryKindOfAnswerIsStoredAsTheAlertDocumentAndLogged) 
   HttpReply endless = overCap;
   endless.repeatedSize = uint64_t(1) << 40;
   endless.sendContentLength = false;
+  // A byte every 2 s: each restarts WinINet's own limits, so only the exchange's deadline ends it
+  // (the test build's, shortened); without it the run would outlast the test's two minutes.
+  HttpReply headTrickle = Reply(200, "{\"alertas\": []}", "application/json");
+  headTrickle.headByteDelayMs = 2000;
+  HttpReply bodyTrickle = Reply(200, "{\"alertas\": [], \"relleno\": \"" + std::string(100, 'x') + "\"}", "application/json");
+  bodyTrickle.chunkSize = 1;
+  bodyTrickle.chunkDelayMs = 2000;
+  constexpr DWORD kShortDeadlineMs = 6000;
 
   // A document this start could not store must not be replaced by the earlier one: its alerts,
   // an old update among them, would show again at every start.
@@ -181,20 +190,29 @@ TEST(CheckinEndToEndTest, EveryKindOfAnswerIsStoredAsTheAlertDocumentAndLogged) 
   enum class Blocked { No, Held, Folder };
   const std::string withAlert =
       R"({"alertas":[{"tipo":"solo_mensaje","contenido":[{"texto":"Aviso","color_fondo":"#C00000"}]}]})";
+  const std::string windows1252 =
+      "{\"alertas\":[{\"tipo\":\"solo_mensaje\",\"contenido\":[{\"texto\":\"Atenci\xf3n\"}]}]}";
   struct Case {
     const char* name;
     bool serviceUp;
     HttpReply reply;
     std::string stored;  // bytes of recibido.txt and recibido.json
     Blocked blocked = Blocked::No;  // recibido.json cannot be written: it holds an earlier document
+    DWORD deadlineMs = 0;           // the exchange's deadline; 0: the built-in one
+    std::string documentLine = {};  // the reading's line after the check-in's, @ for the document's path
+    bool showsAlert = false;
   } cases[] = {
       {"service down", false, {}, "{\"error\": \"No se pudo enviar la petici\xf3n\"}"},
       {"empty body", true, Reply(200, "", "application/json"),
        "{\"error\": \"Respuesta vac\xed" "a del servidor\"}"},
       {"status 500 with a page", true,
        Reply(500, "<html>\n<body>Error interno del servidor</body>\n</html>\n", "text/html"),
-       "<html>\r\n<body>Error interno del servidor</body>\r\n</html>\r\n"},
-      {"page of many reads", true, Reply(200, longPage, "text/html"), OnDisk(longPage)},
+       "<html>\r\n<body>Error interno del servidor</body>\r\n</html>\r\n", Blocked::No, 0,
+       "DOCUMENTO_ILEGIBLE;@;motivo=NO_ES_JSON;byte=1"},
+      {"page of many reads", true, Reply(200, longPage, "text/html"), OnDisk(longPage), Blocked::No, 0,
+       "DOCUMENTO_ILEGIBLE;@;motivo=NO_ES_JSON;byte=1"},
+      {"an alert in Windows-1252", true, Reply(200, windows1252, "application/json"), windows1252, Blocked::No, 0,
+       "DOCUMENTO_WINDOWS_1252;@;alertas=1", true},
       {"zero byte in the answer", true, Reply(200, std::string("{}\n\0resto", 9), "application/json"), "{}\r\n"},
       {"one byte over 8 MiB", true, overCap, "{\"error\": \"Respuesta demasiado grande del servidor\"}"},
       {"endless answer", true, endless, "{\"error\": \"Respuesta demasiado grande del servidor\"}"},
@@ -202,6 +220,10 @@ TEST(CheckinEndToEndTest, EveryKindOfAnswerIsStoredAsTheAlertDocumentAndLogged) 
        Blocked::Held},
       {"a folder in the document's place", true, Reply(200, withAlert, "application/json"), withAlert,
        Blocked::Folder},
+      {"headers a byte every 2 s", true, headTrickle, "{\"error\": \"No se pudo enviar la petici\xf3n\"}",
+       Blocked::No, kShortDeadlineMs},
+      {"body a byte every 2 s", true, bodyTrickle, "{\"error\": \"No se pudo enviar la petici\xf3n\"}",
+       Blocked::No, kShortDeadlineMs},
   };
 
   // One program folder for all: the check-in log keeps growing by one line per start.
@@ -234,10 +256,15 @@ TEST(CheckinEndToEndTest, EveryKindOfAnswerIsStoredAsTheAlertDocumentAndLogged) 
       if (!testing::VisibleAlertWindows(processId).empty()) ++windows;
       testing::CloseAlertWindowsThroughCloseBar(processId);
     };
+    testing::ScopedVariable deadline(L"BRIVON_TEST_CHECKIN_DEADLINE_MS",
+                                     c.deadlineMs ? std::to_wstring(c.deadlineMs) : std::wstring());
+    const ULONGLONG start = ::GetTickCount64();
     ProgramRun run = program.Run(options);
+    if (c.deadlineMs) std::printf("%s: the run took %llu ms\n", c.name, ::GetTickCount64() - start);
     ExpectFinished(run);
     EXPECT_TRUE(run.boxes.empty());
-    EXPECT_EQ(windows, 0);
+    EXPECT_EQ(windows > 0, c.showsAlert);
+    EXPECT_FALSE(testing::Exists(program.folder() / L"brivon_en_uso.bloqueo")) << "the folder's lock stays";
 
     if (server) {
       auto requests = server->Requests();
@@ -250,7 +277,17 @@ TEST(CheckinEndToEndTest, EveryKindOfAnswerIsStoredAsTheAlertDocumentAndLogged) 
     EXPECT_TRUE(stored == c.stored) << stored.substr(0, 200);
     if (c.blocked == Blocked::No) {
       EXPECT_TRUE(ReadBytes(program.AlertDocument()) == c.stored);
-      ExpectOneMoreLogLine(logBefore, ReadBytes(program.CheckinLog()));
+      std::string log = ReadBytes(program.CheckinLog());
+      if (!c.documentLine.empty()) {
+        // The reading of the document, after the check-in's own line.
+        std::string line = c.documentLine;
+        line.replace(line.find('@'), 1, NarrowLow8(program.AlertDocument()));
+        line = ";" + line + "\r\n";
+        ASSERT_GE(log.size(), logBefore.size() + kTimeStampLength + line.size());
+        EXPECT_EQ(log.substr(log.size() - line.size()), line) << log.substr(logBefore.size());
+        log.resize(log.size() - line.size() - kTimeStampLength);
+      }
+      ExpectOneMoreLogLine(logBefore, log);
       continue;
     }
     // Why nothing was shown, then the check-in's own line.

@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
 
+#include "common/text.h"
 #include "support/test_env.h"
 
 namespace brivon {
@@ -62,6 +64,7 @@ TEST(AlertParserTest, ValidDocumentsBecomeTheirModel) {
       {"garbage after the root", "{\"titulo\":\"x\"}\n}}}[[[\xff", "T=x"},
       {"byte-order mark", "\xEF\xBB\xBF{\"titulo\":\"bom\"}", "T=bom"},
       {"UTF-8 kept as bytes", "{\"titulo\":\"Atenci\xC3\xB3n\"}", "T=Atenci\xC3\xB3n"},
+      {"Windows-1252 letters read as such", "{\"titulo\":\"Atenci\xF3n \x80\"}", "T=Atenci\xC3\xB3n \xE2\x82\xAC"},
       {"escapes resolved", R"({"titulo":"a\u00e9\n\"q\""})", "T=a\xC3\xA9\n\"q\""},
       {"CR LF lines", "{\r\n\"titulo\": \"x\",\r\n\"alertas\": []\r\n}\r\n", "T=x"},
       {"last of a repeated key", R"({"titulo":"uno","titulo":"dos"})", "T=dos"},
@@ -100,7 +103,6 @@ TEST(AlertParserTest, MalformedDocumentsAreRejected) {
       {"line comment first", "// alertas\n{}"},
       {"block comment first", "/* alertas */{}"},
       {"comment inside", "{\"titulo\":\"x\" /* c */}"},
-      {"Windows-1252 letters", "{\"titulo\":\"Atenci\xF3n\"}"},
       {"truncated", R"({"titulo":"x","alertas":[{"tipo":"solo_)"},
       {"trailing comma", R"({"titulo":"x",})"},
       {"single quotes", "{'titulo':'x'}"},
@@ -148,6 +150,37 @@ TEST(AlertParserTest, SchemaBreaksAreAbsorbed) {
     if (c.ok) {
       EXPECT_EQ(Describe(document), c.model) << c.name;
     }
+  }
+}
+
+// What the check-in log says about a document: nothing for one that reads, why for one that does
+// not, so that support tells "no alerts" from a reply that is no alert document.
+TEST(AlertParserTest, EachReadingGivesItsLogLine) {
+  const std::string unreadable = "DOCUMENTO_ILEGIBLE;D;motivo=";
+  struct Case {
+    const char* name;
+    std::string text;
+    std::string line;
+  } cases[] = {
+      {"no alerts", R"({"alertas":[]})", ""},
+      {"empty object", "{}", ""},
+      {"UTF-8 alert", "{\"alertas\":[{\"tipo\":\"solo_mensaje\",\"titulo\":\"Atenci\xC3\xB3n\"}]}", ""},
+      {"Windows-1252 alerts", "{\"alertas\":[{\"titulo\":\"Atenci\xF3n\"},{}]}", "DOCUMENTO_WINDOWS_1252;D;alertas=2"},
+      {"the check-in's own error text", "{\"error\": \"No se pudo enviar la petici\xf3n\"}", ""},
+      {"a portal's page", "<html><body>Acceso a Internet</body></html>", unreadable + "NO_ES_JSON;byte=1"},
+      {"a portal's page in Windows-1252", "<html>Identif\xEDquese</html>", unreadable + "NO_ES_JSON;byte=1"},
+      {"cut short", R"({"alertas":[{"tipo":"solo_)", unreadable + "NO_ES_JSON;byte=27"},  // one past its end
+      {"Windows-1252 cut after its letter", "{\"titulo\":\"Atenci\xF3n\",}", unreadable + "NO_ES_JSON;byte=22"},
+      {"empty", "", unreadable + "NO_ES_JSON;byte=1"},
+      {"number beyond a double", R"({"n":1e999})", unreadable + "NO_ES_JSON"},
+      {"a list", R"([{"alertas":[]}])", unreadable + "RAIZ_NO_ES_OBJETO"},
+      {"a string", "\"alertas\"", unreadable + "RAIZ_NO_ES_OBJETO"},
+      {"alertas an object", R"({"alertas":{"tipo":"solo_mensaje"}})", unreadable + "ALERTAS_NO_ES_LISTA"},
+      {"alertas null", R"({"alertas":null})", unreadable + "ALERTAS_NO_ES_LISTA"},
+  };
+  for (const auto& c : cases) {
+    AlertDocument document;
+    EXPECT_EQ(DocumentReadingLogText("D", ParseAlertText(c.text, document, {})), c.line) << c.name;
   }
 }
 
@@ -283,18 +316,36 @@ class AlertDocumentFileTest : public ::testing::Test {
 
 TEST_F(AlertDocumentFileTest, ReadsTheDocumentUnderTheCurrentDirectory) {
   AlertDocument document;
-  EXPECT_FALSE(ParseAlertDocument(kAlertDocumentPath, document, {}));  // no file yet
+  const auto parse = [&](const std::string& path) {
+    return ParseAlertDocumentIn(folder_.path(), path, document, {});
+  };
+  const std::wstring log = folder_ / L"actualizador_registros\\ComprobadorOrvane_log.csv";
+  EXPECT_FALSE(parse(kAlertDocumentPath));  // no file yet, and no line for it
+  EXPECT_FALSE(testing::Exists(log));
   ASSERT_TRUE(::CreateDirectoryW((folder_ / L"actualizador_registros").c_str(), nullptr));
   ASSERT_TRUE(testing::WriteBytes(folder_ / L"actualizador_registros\\recibido.json",
                                   "\xEF\xBB\xBF{\r\n\"titulo\": \"Aviso\",\r\n\"alertas\": [{\"tipo\": \"solo_mensaje\","
                                   "\r\n\"contenido\": [{\"texto\": \"l\\u00ednea\"}]}]\r\n}\r\n"));
-  ASSERT_TRUE(ParseAlertDocument(kAlertDocumentPath, document, {}));
+  ASSERT_TRUE(parse(kAlertDocumentPath));
   EXPECT_EQ(Describe(document), "T=Aviso A(solo_mensaje,1)[{l\xC3\xADnea|}]");
+  EXPECT_FALSE(testing::Exists(log));
 
   ASSERT_TRUE(testing::WriteBytes(folder_ / L"actualizador_registros\\recibido.json", ""));
-  EXPECT_FALSE(ParseAlertDocument(kAlertDocumentPath, document, {}));
+  EXPECT_FALSE(parse(kAlertDocumentPath));
   EXPECT_EQ(document.titulo, "Aviso");
-  EXPECT_FALSE(ParseAlertDocument("actualizador_registros", document, {}));  // a folder
+  EXPECT_FALSE(parse("actualizador_registros"));  // a folder
+  // One line each, with the document's full path.
+  const std::string folder = NarrowLow8(folder_.path());
+  const std::string lines = testing::ReadBytes(log);
+  const std::string expected[] = {
+      ";DOCUMENTO_ILEGIBLE;" + folder + "\\actualizador_registros\\recibido.json;motivo=NO_ES_JSON;byte=1\r\n",
+      ";DOCUMENTO_ILEGIBLE;" + folder + "\\actualizador_registros;motivo=NO_SE_PUEDE_LEER;err=5\r\n"};
+  size_t at = 0;
+  for (const std::string& line : expected) {
+    at = lines.find(line, at);
+    ASSERT_NE(at, std::string::npos) << lines;
+  }
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 2) << lines;
 }
 
 }  // namespace
