@@ -15,8 +15,8 @@
 
 namespace brivon {
 
-// How many transfers run at once: WinINet itself keeps to four connections to one HTTP/1.0
-// server, so more would only wait in its queue.
+// How many transfers run at once: WinINet itself opens four to six connections to one server
+// (four through a proxy) and queues the rest.
 inline constexpr size_t kPicturesSideBySide = 4;
 // How far the transfers may run ahead of the decoding, in pictures: bodies that arrived wait in
 // memory (up to 32 MiB each) until the pictures before them are decoded.
