@@ -750,7 +750,7 @@ TEST_F(AlertWindowsEndToEnd, KeysAloneCloseAMessageAndAcceptTermsButNeverEndAnUp
   EXPECT_TRUE(updateOpenAfterEsc);
   EXPECT_TRUE(restored);
   EXPECT_TRUE(buttonPlaced);
-  EXPECT_EQ(boxPixel, 0xFFFFFFu);  // the box, not the frame's copy over it
+  EXPECT_EQ(boxPixel, 0xFFFFFFu);  // the box, laid out again and shown
   EXPECT_EQ(CountOf(Log(L"alertas_terminos_aceptados.csv"), Url("/terminos.rtf") + "\r\n"), 1u);
   EXPECT_EQ(CountOf(Log(L"descargas.csv"), CloseLine() + "NO_EXISTE\r\n"), 1u);  // Esc, as the bar
   EXPECT_NE(Log(L"descargas.csv").find("DESCARGA;" + Url("/pkg/novedades.txt") + ";"), std::string::npos);
