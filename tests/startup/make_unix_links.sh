@@ -1,7 +1,7 @@
 #!/bin/sh
-# Folders holding Unix symbolic links to folders, for the housekeeping tests: Wine 8 cannot make a
-# directory link (CreateSymbolicLinkW does nothing there), but lists one made on the Linux side as
-# a folder with a reparse point. One scene per test that uses one:
+# Folders holding Unix symbolic links to folders, for the housekeeping and package-search tests:
+# Wine 8 cannot make a directory link (CreateSymbolicLinkW does nothing there), but lists one made
+# on the Linux side as a folder with a reparse point. One scene per test that uses one:
 #   <dir>/<scene>/fuera/importante.MDB                                  what must survive
 #   <dir>/<scene>/programa/actualizaciones/251206_093015/enlace -> fuera  a link inside a leftover
 #   <dir>/<scene>/programa/actualizaciones/enlace -> fuera                a leftover that is a link
@@ -10,7 +10,7 @@ dir="${1:?usage: make_unix_links.sh DIR}"
 rm -rf "$dir"  # removes links, never what they point at
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)  # the links hold absolute paths
-for scene in unidad entrada; do
+for scene in unidad entrada paquete; do
   base="$dir/$scene"
   mkdir -p "$base/fuera" "$base/programa/actualizaciones/251206_093015"
   printf 'keep me' >"$base/fuera/importante.MDB"

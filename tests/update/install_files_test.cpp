@@ -1,16 +1,14 @@
 #include <windows.h>
-#include <winioctl.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
-
 #include <string>
 #include <vector>
 
 #include "install_support.h"
+#include "startup/unix_link.h"
 #include "support/test_env.h"
 #include "update/executable_search.h"
 #include "common/text.h"
@@ -142,15 +140,21 @@ TEST(InstallFilesTest, ANamesakeIsFoundByItsLongNameOnly) {
   }
 }
 
+// A read-only program replaced by a read-only file of the package (as an archive may store one):
+// the new program arrives writable, so that the next update can replace it in turn. Wine renames
+// over a read-only file; Windows refuses, and the move falls back to a copy that clears it first.
 TEST(InstallFilesTest, MoveReplacesAnExistingReadOnlyDestination) {
   TempFolder folder;
   std::wstring source = folder / L"nuevo.exe", destination = folder / L"Programa.exe";
   ASSERT_TRUE(WriteBytes(source, "new"));
   ASSERT_TRUE(WriteBytes(destination, "old version"));
-  ::SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_READONLY);
+  for (const std::wstring& file : {source, destination}) {
+    ASSERT_TRUE(::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY));
+  }
   EXPECT_TRUE(MoveFileWithRetry(source, destination));
   EXPECT_FALSE(Exists(source));
   EXPECT_EQ(ReadBytes(destination), "new");
+  EXPECT_EQ(::GetFileAttributesW(destination.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
 }
 
 TEST(InstallFilesTest, MoveOfAMissingSourceFailsAndCreatesNothing) {
@@ -207,32 +211,6 @@ TEST(InstallFilesTest, MoveOfAFileHeldByAnotherProcess) {
   }
 }
 
-// Makes link a junction to target (a mount-point reparse point, as "mklink /J" does).
-bool MakeJunction(const std::wstring& link, const std::wstring& target) {
-  if (!::CreateDirectoryW(link.c_str(), nullptr)) return false;
-  UniqueFile handle(::CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!handle) return false;
-  std::wstring substitute = L"\\??\\" + target;
-  const USHORT substituteBytes = static_cast<USHORT>(substitute.size() * sizeof(wchar_t));
-  const USHORT printBytes = static_cast<USHORT>(target.size() * sizeof(wchar_t));
-  // Tag, data length, reserved; then the mount-point header and both names, each zero-ended.
-  std::vector<BYTE> buffer(8 + 8 + substituteBytes + 2 + printBytes + 2);
-  auto put16 = [&](size_t at, USHORT v) { memcpy(buffer.data() + at, &v, 2); };
-  DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
-  memcpy(buffer.data(), &tag, 4);
-  put16(4, static_cast<USHORT>(buffer.size() - 8));
-  put16(8, 0);
-  put16(10, substituteBytes);
-  put16(12, static_cast<USHORT>(substituteBytes + 2));
-  put16(14, printBytes);
-  memcpy(buffer.data() + 16, substitute.data(), substituteBytes);
-  memcpy(buffer.data() + 16 + substituteBytes + 2, target.data(), printBytes);
-  DWORD returned = 0;
-  return ::DeviceIoControl(handle.get(), FSCTL_SET_REPARSE_POINT, buffer.data(), static_cast<DWORD>(buffer.size()),
-                           nullptr, 0, &returned, nullptr) != FALSE;
-}
-
 std::vector<std::wstring> Collect(const std::wstring& folder) {
   std::vector<std::wstring> found;
   CollectExecutables(folder, found);
@@ -278,21 +256,16 @@ TEST(InstallFilesTest, CollectExecutablesAppendsAndSkipsMissingFolders) {
   EXPECT_EQ(found, (std::vector<std::wstring>{L"antes", folder / L"Programa.exe"}));
 }
 
+// A folder link is not followed: it may point anywhere on the disk, or at one of its own parents.
+// Wine 8 makes no link itself: the scene's Unix links (startup_unix_links) stand in for them.
 TEST(InstallFilesTest, CollectExecutablesDoesNotFollowFolderLinks) {
-  TempFolder folder;
-  std::wstring root = folder / L"Paquete", outside = folder / L"Fuera";
-  ASSERT_TRUE(::CreateDirectoryW(root.c_str(), nullptr));
-  ASSERT_TRUE(::CreateDirectoryW(outside.c_str(), nullptr));
-  ASSERT_TRUE(WriteBytes(outside + L"\\Ajeno.exe", "MZ"));
+  const std::wstring scene = testing::UnixLinkScene("paquete");
+  ASSERT_FALSE(scene.empty()) << "no directory links: the startup_unix_links test makes them";
+  const std::wstring root = scene + L"\\programa\\actualizaciones";  // links at two levels
+  ASSERT_TRUE(WriteBytes(scene + L"\\fuera\\Ajeno.exe", "MZ"));
   ASSERT_TRUE(WriteBytes(root + L"\\Programa.exe", "MZ"));
-  if (!MakeJunction(root + L"\\enlace", outside) || !MakeJunction(root + L"\\bucle", root)) {
-    // Wine 8 answers ERROR_NOT_SUPPORTED: the test runs where reparse points exist.
-    GTEST_SKIP() << "junctions cannot be made here: " << ::GetLastError();
-  }
   ASSERT_TRUE(Exists(root + L"\\enlace\\Ajeno.exe"));
   EXPECT_EQ(Collect(root), (std::vector<std::wstring>{root + L"\\Programa.exe"}));
-  ::RemoveDirectoryW((root + L"\\enlace").c_str());
-  ::RemoveDirectoryW((root + L"\\bucle").c_str());
 }
 
 TEST(InstallFilesTest, IsFolderEmpty) {
