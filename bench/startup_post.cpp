@@ -1,6 +1,6 @@
 // The floor of a check-in: one WinINet POST of a small report to the loopback service, its reply
-// read to the end, then exit (bench/startup_bench.sh). Same session, flags and header as the
-// program's own check-in.
+// read to the end, then exit (bench/startup_bench.sh). Same session (the system's settings, so a
+// proxy where one is set), flags and header as the program's own check-in.
 #include <windows.h>
 #include <wininet.h>
 
@@ -11,7 +11,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   const int port = std::atoi(__argv[1]);
   static const char report[] = R"({"producto":"FacturaOrva","version":"10.2.0.15"})";
   static const wchar_t header[] = L"Content-Type: application/json\r\n";
-  HINTERNET session = ::InternetOpenW(L"ComprobadorOrvane/1.0", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+  HINTERNET session = ::InternetOpenW(L"ComprobadorOrvane/1.0", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
   HINTERNET connection = session ? ::InternetConnectW(session, L"127.0.0.1", static_cast<INTERNET_PORT>(port),
                                                       nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0)
                                  : nullptr;
