@@ -23,9 +23,10 @@ enum class DownloadResult {
 // Looks at the whole download, still under its partial name, before it takes the target's name.
 using DownloadCheckFn = std::function<bool(const std::wstring& partialPath)>;
 
-// Chosen by measurement (bench/download_bench.sh) under Wine on a 1 GiB body: 4 KiB reads take
-// 7 times curl's time, 64 KiB about twice, 256 KiB to 2 MiB 1 to 2.2 times from run to run, 4 MiB
-// 0.5 to 1.2 times. The buffer is the only memory that the body costs, whatever its size.
+// The read size of a download nobody watches. The update always has its window watching and reads
+// 256 KiB at a time (update_run.cpp), the path bench/download_bench.sh times beside curl + sync -d:
+// from 0.5 to 1.4 times, 4 MiB reads 0.4 to 1.1 times, from run to run on a loaded machine. The
+// buffer is the only memory that the body costs, whatever its size.
 inline constexpr DWORD kPackageReadSize = 4 * 1024 * 1024;
 
 // Why a download failed, for the caller's log and for tests.
