@@ -15,6 +15,7 @@
 #include "alerts/window/alert_layout.h"
 #include "alerts/window/alert_painting.h"
 #include "alerts/window/alert_window.h"
+#include "alerts/window/document_pictures.h"
 #include "alerts/window/remote_resources.h"
 #include "alerts/window/terms_document.h"
 #include "alerts/window/text_drawing.h"
@@ -120,15 +121,17 @@ void ReportClickableAreas(const brivon::Alert& alert) {
 bool ReadDocument(const std::wstring& path, brivon::AlertDocument& document) {
   std::ifstream in{std::filesystem::path(path)};
   if (!in.is_open()) return false;
+  if (!brivon::ParseAlertStream(in, document, {})) return false;
   // Every picture is fetched as the program fetches it; the ones that give nothing to draw are told.
-  brivon::PictureBudget budget;
-  return brivon::ParseAlertStream(in, document, [&budget](const std::string& address) {
-    brivon::UniqueBitmap picture = brivon::FetchImage(address, &budget);
-    if (!picture || picture->GetWidth() == 0 || picture->GetHeight() == 0) {
-      std::printf("picture not usable, its entry is painted without it: %s\n", address.c_str());
+  brivon::FetchDocumentPictures(document);
+  for (const brivon::Alert& alert : document.alertas) {
+    for (const brivon::AlertItem& item : alert.contenido) {
+      if (!item.imagen.empty() && !item.image) {
+        std::printf("picture not usable, its entry is painted without it: %s\n", item.imagen.c_str());
+      }
     }
-    return picture;
-  });
+  }
+  return true;
 }
 
 int Preview(int argc, wchar_t** argv) {
