@@ -7,6 +7,7 @@
 
 #include "alerts/model/alert_parser.h"
 #include "alerts/window/alert_actions.h"
+#include "alerts/window/alert_announcement.h"
 #include "alerts/window/alert_painting.h"
 #include "alerts/window/document_pictures.h"
 #include "alerts/window/progress_strip.h"
@@ -389,9 +390,11 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         ::ReleaseDC(window, dc);
       }
       ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(fresh.release()));
+      if (currentAlert) AnnounceAlert(window, AlertAnnouncement(alertDocument.titulo, *currentAlert));
       return 0;
     }
     case WM_DESTROY:
+      ForgetAnnouncement(window);
       if (state) {
         std::unique_ptr<AlertWindowState> owned(state);
         if (owned->richEdit) ::DestroyWindow(owned->richEdit);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "alerts/window/alert_actions.h"
+#include "alerts/window/alert_announcement.h"
 #include "alerts/window/alert_window.h"
 #include "alerts/window/link_policy.h"
 #include "alerts/window/terms_document.h"
@@ -214,6 +215,31 @@ TEST(AlertWindowsActions, KeysMoveBetweenTheTermsAndPressOrClose) {
     EXPECT_EQ(ActionForKey(c.key, c.repeated, c.context), c.action)
         << c.key << " focus " << static_cast<int>(c.context.focus) << " repeated " << c.repeated;
   }
+}
+
+// What a screen reader is given of an alert: the document's title and the entries' texts, as
+// sentences; a picture alone adds nothing. (Wine's annotation service answers E_NOTIMPL: only a
+// Windows desk hears it.)
+TEST(AlertWindowsActions, AnAlertIsAnnouncedByItsTitleAndTexts) {
+  auto alertOf = [](std::vector<std::string> texts) {
+    Alert alert;
+    for (std::string& text : texts) {
+      alert.contenido.emplace_back();
+      alert.contenido.back().texto = std::move(text);
+    }
+    return alert;
+  };
+  struct Case {
+    std::string title;
+    std::vector<std::string> texts;
+    std::wstring said;
+  } cases[] = {
+      {"Avisos", {"Oferta de enero", "Nuevo m\xc3\xb3" "dulo"}, L"Avisos. Oferta de enero. Nuevo m\u00f3dulo"},
+      {"Avisos", {"", "  ", "Solo texto"}, L"Avisos. Solo texto"},  // pictures alone
+      {"", {"Sin t\xedtulo"}, L"Sin t\u00edtulo"},                   // Windows-1252, as the windows read it
+      {"", {}, L""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(AlertAnnouncement(c.title, alertOf(c.texts)), c.said) << c.title;
 }
 
 TEST(AlertWindowsActions, ShowCommandNeverHidesAnAlert) {
