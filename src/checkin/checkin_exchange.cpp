@@ -5,11 +5,10 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
-#include <mutex>
 
 #include "build_config.h"
 #include "common/internet_timeouts.h"
+#include "common/opening_within.h"
 #include "common/test_hooks.h"
 #include "common/unique_handle.h"
 
@@ -36,86 +35,6 @@ const char* SendReport(HINTERNET session, const CheckinEndpoint& endpoint, std::
     return kErrorSendText;
   }
   return nullptr;
-}
-
-// The send on a thread of its own: a service that sends its headers a byte at a time never trips
-// a receive limit, and connecting has a limit of its own. The caller stops waiting at the deadline
-// and closes the session, which ends the thread's blocking call where WinINet allows it; where it
-// does not, the thread finishes on its own. Whoever comes second under the lock leaves the handles
-// alone: the session, once closed, took its children with it.
-struct PendingSend {
-  std::mutex lock;
-  HINTERNET session = nullptr;
-  CheckinEndpoint endpoint;
-  std::string body;
-  DWORD receiveTimeoutMs = 0;
-  UniqueHandle done;
-  bool finished = false;
-  bool abandoned = false;
-  const char* failure = nullptr;
-  UniqueInternet connection;
-  UniqueInternet request;
-};
-
-DWORD WINAPI SendOnItsOwn(LPVOID parameter) {
-  std::unique_ptr<std::shared_ptr<PendingSend>> held(static_cast<std::shared_ptr<PendingSend>*>(parameter));
-  PendingSend& pending = **held;
-  try {
-    UniqueInternet connection;
-    UniqueInternet request;
-    const char* failure =
-        SendReport(pending.session, pending.endpoint, pending.body, pending.receiveTimeoutMs, connection, request);
-    std::lock_guard<std::mutex> hold(pending.lock);
-    if (pending.abandoned) {
-      connection.release();
-      request.release();
-      return 0;
-    }
-    pending.failure = failure;
-    pending.connection = std::move(connection);
-    pending.request = std::move(request);
-    pending.finished = true;
-    ::SetEvent(pending.done.get());
-  } catch (...) {
-    // Out of memory: the caller's wait ends at its deadline.
-  }
-  return 0;
-}
-
-enum class SendWait { Sent, Failed, DeadlinePassed };
-
-// SendReport within waitMs. On DeadlinePassed the session has been closed and released from its owner.
-SendWait SendWithin(UniqueInternet& session, const CheckinEndpoint& endpoint, std::string_view body,
-                    DWORD receiveTimeoutMs, DWORD waitMs, UniqueInternet& connection, UniqueInternet& request,
-                    const char*& failure) {
-  const auto sendHere = [&] {
-    failure = SendReport(session.get(), endpoint, body, receiveTimeoutMs, connection, request);
-    return failure ? SendWait::Failed : SendWait::Sent;
-  };
-  auto pending = std::make_shared<PendingSend>();
-  pending->session = session.get();
-  pending->endpoint = endpoint;
-  pending->body.assign(body);
-  pending->receiveTimeoutMs = receiveTimeoutMs;
-  pending->done.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!pending->done) return sendHere();
-  auto* parameter = new std::shared_ptr<PendingSend>(pending);
-  UniqueHandle thread(::CreateThread(nullptr, 0, SendOnItsOwn, parameter, 0, nullptr));
-  if (!thread) {
-    delete parameter;
-    return sendHere();
-  }
-  ::WaitForSingleObject(pending->done.get(), waitMs);
-  std::lock_guard<std::mutex> hold(pending->lock);
-  if (!pending->finished) {
-    pending->abandoned = true;
-    ::InternetCloseHandle(session.release());
-    return SendWait::DeadlinePassed;
-  }
-  connection = std::move(pending->connection);
-  request = std::move(pending->request);
-  failure = pending->failure;
-  return failure ? SendWait::Failed : SendWait::Sent;
 }
 
 // Time left before the deadline; 0 once it has passed.
@@ -149,16 +68,18 @@ std::string PostCheckinReportTo(const CheckinEndpoint& endpoint, std::string_vie
   if (!session) return kErrorSessionText;
   UniqueInternet connection;
   UniqueInternet request;
+  // The send on a thread of its own, so that the deadline holds while connecting and while the
+  // answer's headers arrive. Copies: the send may outlive this call.
+  OpeningFn<const char*> send = [endpoint, report = std::string(body), receiveTimeoutMs](
+                                    HINTERNET sendSession, UniqueInternet& sendConnection, UniqueInternet& sendRequest) {
+    return SendReport(sendSession, endpoint, report, receiveTimeoutMs, sendConnection, sendRequest);
+  };
   const char* failure = nullptr;
-  switch (SendWithin(session, endpoint, body, receiveTimeoutMs, TimeLeft(start, deadlineMs), connection, request,
-                     failure)) {
-    case SendWait::DeadlinePassed:
-      return kErrorSendText;
-    case SendWait::Failed:
-      return failure;
-    case SendWait::Sent:
-      break;
+  if (OpenWithin(session, send, TimeLeft(start, deadlineMs), connection, request, failure) ==
+      OpeningWait::DeadlinePassed) {
+    return kErrorSendText;
   }
+  if (failure) return failure;
 
   // Any status is taken: the service's error pages are stored like its documents. Each chunk is
   // gathered to kReplyBufferSize - 1 bytes as one blocking read would, but from what has arrived,

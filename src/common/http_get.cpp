@@ -5,12 +5,11 @@
 #include <cstdio>
 #include <cwchar>
 #include <cwctype>
-#include <memory>
-#include <mutex>
 #include <string_view>
 #include <vector>
 
 #include "common/internet_timeouts.h"
+#include "common/opening_within.h"
 #include "common/unique_handle.h"
 
 namespace brivon {
@@ -182,101 +181,12 @@ bool OpenUrl(HINTERNET session, const std::wstring& url, const HttpGetOptions& o
   return ::HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0) != FALSE;
 }
 
-// The opening of an address (connect, request, the answer's headers) on a thread of its own, for a
-// transfer with a deadline: a server that sends its headers a byte at a time never trips a receive
-// limit, and connecting has a limit of its own. The caller stops waiting at the deadline and
-// closes the session, which ends the children's blocking calls where WinINet allows it; where it
-// does not, the thread finishes on its own and frees what is left. Whoever comes second under the
-// lock leaves the handles alone: the session, once closed, took its children with it.
-struct PendingOpen {
-  std::mutex lock;
-  HINTERNET session = nullptr;
-  std::wstring url;
-  HttpGetOptions options;
-  DWORD receiveLimitMs = 0;
-  UniqueHandle done;
-  bool finished = false;
-  bool abandoned = false;
+// What opening an address came to, on the thread of its own of a transfer with a deadline.
+struct Opening {
   bool opened = false;
   bool web = false;
-  bool proxyAskedSignIn = false;
   DWORD error = 0;
-  UniqueInternet connection;
-  UniqueInternet request;
 };
-
-DWORD WINAPI OpenOnItsOwn(LPVOID parameter) {
-  std::unique_ptr<std::shared_ptr<PendingOpen>> held(static_cast<std::shared_ptr<PendingOpen>*>(parameter));
-  PendingOpen& pending = **held;
-  try {
-    UniqueInternet connection;
-    UniqueInternet request;
-    bool web = false;
-    const bool opened = OpenUrl(pending.session, pending.url, pending.options, pending.receiveLimitMs, web, connection,
-                                request, pending.proxyAskedSignIn);
-    const DWORD error = opened ? 0 : ::GetLastError();
-    std::lock_guard<std::mutex> hold(pending.lock);
-    if (pending.abandoned) {
-      // Closed already, with the session.
-      connection.release();
-      request.release();
-      return 0;
-    }
-    pending.opened = opened;
-    pending.error = error;
-    pending.web = web;
-    pending.connection = std::move(connection);
-    pending.request = std::move(request);
-    pending.finished = true;
-    ::SetEvent(pending.done.get());
-  } catch (...) {
-    // Out of memory: the caller's wait ends at its deadline.
-  }
-  return 0;
-}
-
-enum class OpenWait { Opened, Failed, DeadlinePassed };
-
-// OpenUrl within the time left before the deadline. On DeadlinePassed the session has been closed
-// and released from its owner.
-OpenWait OpenWithin(UniqueInternet& session, const std::wstring& url, const HttpGetOptions& options,
-                    DWORD receiveLimitMs, DWORD waitMs, bool& web, UniqueInternet& connection,
-                    UniqueInternet& request, DWORD& error, bool proxyAskedSignIn) {
-  // Without a thread of its own, the opening runs here, bounded by the receive limit alone.
-  const auto openHere = [&] {
-    if (OpenUrl(session.get(), url, options, receiveLimitMs, web, connection, request, proxyAskedSignIn)) {
-      return OpenWait::Opened;
-    }
-    error = ::GetLastError();
-    return OpenWait::Failed;
-  };
-  auto pending = std::make_shared<PendingOpen>();
-  pending->url = url;
-  pending->options = options;
-  pending->receiveLimitMs = receiveLimitMs;
-  pending->proxyAskedSignIn = proxyAskedSignIn;
-  pending->done.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!pending->done) return openHere();
-  pending->session = session.get();
-  auto* parameter = new std::shared_ptr<PendingOpen>(pending);
-  UniqueHandle thread(::CreateThread(nullptr, 0, OpenOnItsOwn, parameter, 0, nullptr));
-  if (!thread) {
-    delete parameter;
-    return openHere();
-  }
-  ::WaitForSingleObject(pending->done.get(), waitMs);
-  std::lock_guard<std::mutex> hold(pending->lock);
-  if (!pending->finished) {
-    pending->abandoned = true;
-    ::InternetCloseHandle(session.release());
-    return OpenWait::DeadlinePassed;
-  }
-  web = pending->web;
-  connection = std::move(pending->connection);
-  request = std::move(pending->request);
-  error = pending->error;
-  return pending->opened ? OpenWait::Opened : OpenWait::Failed;
-}
 
 // Time left before the deadline, never more than the receive limit; 0 when it has passed.
 DWORD ReceiveLimitWithin(const HttpGetOptions& options, ULONGLONG start) {
@@ -319,20 +229,31 @@ HttpGetOutcome HttpGet(const std::wstring& url, const HttpGetOptions& options, c
     connection.reset();
     const DWORD openLimit = ReceiveLimitWithin(options, start);
     DWORD openError = 0;
-    OpenWait opening = OpenWait::Opened;
+    bool opened = true;
     if (options.deadlineMs != 0) {
       const ULONGLONG spent = ::GetTickCount64() - start;
       const DWORD left = spent < options.deadlineMs ? static_cast<DWORD>(options.deadlineMs - spent) : 0;
-      opening =
-          OpenWithin(session, url, options, openLimit, left, web, connection, request, openError, proxyAskedSignIn);
+      // Copies: the opening may outlive this call.
+      OpeningFn<Opening> open = [url, options, openLimit, proxyAskedSignIn](
+                                    HINTERNET openSession, UniqueInternet& openConnection, UniqueInternet& openRequest) {
+        Opening opening;
+        opening.opened =
+            OpenUrl(openSession, url, options, openLimit, opening.web, openConnection, openRequest, proxyAskedSignIn);
+        if (!opening.opened) opening.error = ::GetLastError();
+        return opening;
+      };
+      Opening opening;
+      if (OpenWithin(session, open, left, connection, request, opening) == OpeningWait::DeadlinePassed) {
+        return Fail(outcome, HttpGetResult::DeadlinePassed, ERROR_INTERNET_TIMEOUT);
+      }
+      opened = opening.opened;
+      web = opening.web;
+      openError = opening.error;
     } else if (!OpenUrl(session.get(), url, options, openLimit, web, connection, request, proxyAskedSignIn)) {
-      opening = OpenWait::Failed;
+      opened = false;
       openError = ::GetLastError();
     }
-    if (opening == OpenWait::DeadlinePassed) {
-      return Fail(outcome, HttpGetResult::DeadlinePassed, ERROR_INTERNET_TIMEOUT);
-    }
-    if (opening == OpenWait::Failed) {
+    if (!opened) {
       if (pastDeadline(openLimit, openError)) {
         return Fail(outcome, HttpGetResult::DeadlinePassed, ERROR_INTERNET_TIMEOUT);
       }

@@ -331,11 +331,13 @@ TEST(CheckinEndToEndTest, WithoutAKnownSiblingOnlyTheWarningIsShown) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ProgramFolder program;
-    if (c.folderNamedLikeASibling)
+    if (c.folderNamedLikeASibling) {
       ASSERT_TRUE(::CreateDirectoryW(ProductPath(program.folder().path(), kProductTable[0]).c_str(), nullptr));
-    if (c.unknownExecutable)
+    }
+    if (c.unknownExecutable) {
       ASSERT_TRUE(::CopyFileW(testing::TestToolPath(L"fixture_sibling_10_2_0_15.exe").c_str(),
                               (program.folder() / L"otroprograma.exe").c_str(), FALSE));
+    }
     ASSERT_TRUE(::CreateDirectoryW(program.Log(L"").c_str(), nullptr));
     ASSERT_TRUE(WriteBytes(program.Report(), earlierReport));
     ASSERT_TRUE(WriteBytes(program.ReplyText(), earlierReply));
