@@ -103,6 +103,12 @@ ProgramRun RunProgram(const std::wstring& exePath, const RunOptions& options) {
     }
   }
   ::GetExitCodeProcess(process.get(), &run.exitCode);
+  // Under load Wine has been seen to signal a process's end before its exit code is set
+  // (STILL_ACTIVE, 259): the code is read again for a moment.
+  for (int attempt = 0; run.exitCode == STILL_ACTIVE && !run.timedOut && attempt < 100; ++attempt) {
+    ::Sleep(20);
+    ::GetExitCodeProcess(process.get(), &run.exitCode);
+  }
   return run;
 }
 
