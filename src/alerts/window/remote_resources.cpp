@@ -28,6 +28,7 @@ bool DownloadBody(const std::string& address, const wchar_t* userAgent, std::str
   options.userAgent = userAgent;
   options.accessType = INTERNET_OPEN_TYPE_PRECONFIG;  // an office's proxy; direct where none is set
   options.flags = INTERNET_FLAG_RELOAD;  // always from the server, never from the cache
+  options.namedByDocument = true;        // no cookies, no sign-in with the person's account
   options.chunkSize = 4096;
   options.maxBytes = kMaxRemoteBodyBytes;
   options.acceptAnyStatus = true;
