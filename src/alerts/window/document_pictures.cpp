@@ -18,9 +18,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// A transfer cut at the deadline may take a moment longer to return from the system's calls.
-constexpr std::chrono::milliseconds kAfterDeadline{2000};
-
 DWORD MillisecondsUntil(Clock::time_point deadline) {
   const auto now = Clock::now();
   if (now >= deadline) return 0;
@@ -135,7 +132,7 @@ std::string PictureDownloads::Take(size_t index) {
   const auto isDone = [&] { return shared.done[index] != 0; };
   // One no worker took before the deadline will never arrive; one in flight gets its moment.
   if (!shared.changed.wait_until(hold, shared.deadline, isDone) && index < shared.next) {
-    shared.changed.wait_until(hold, shared.deadline + kAfterDeadline, isDone);
+    shared.changed.wait_until(hold, shared.deadline + std::chrono::milliseconds(kTransferEndsWithinMs), isDone);
   }
   std::string body;
   if (shared.done[index]) body.swap(shared.bodies[index]);

@@ -24,6 +24,9 @@ inline constexpr uint64_t kMaxRemoteBodyBytes = 32u * 1024u * 1024u;
 inline constexpr DWORD kRemoteTransferDeadlineMs = 15 * 1000;
 // The same, shortened by the test build's hook.
 DWORD RemoteTransferDeadlineMs();
+// A transfer cut at its deadline may take this much longer to return from the system's calls:
+// what waits for one waits no longer.
+inline constexpr DWORD kTransferEndsWithinMs = 2000;
 
 inline constexpr wchar_t kImageUserAgent[] = L"MyApp";
 inline constexpr wchar_t kTextUserAgent[] = L"RTFMod";

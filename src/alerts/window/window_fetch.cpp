@@ -7,10 +7,6 @@
 namespace brivon {
 namespace {
 
-// A transfer gives up at its deadline; the system's calls under it may take a moment longer to
-// return once cut.
-constexpr ULONGLONG kAfterDeadlineMs = 2000;
-
 struct WindowFetch {
   HWND window;
   std::string address;
@@ -77,7 +73,7 @@ void KeepFetchWorker(UniqueHandle worker, ULONGLONG endBy) {
 void WaitForFetchWorkers() {
   for (KeptWorker& worker : KeptWorkers()) {
     const ULONGLONG now = ::GetTickCount64();
-    const ULONGLONG until = worker.endBy + kAfterDeadlineMs;
+    const ULONGLONG until = worker.endBy + kTransferEndsWithinMs;
     ::WaitForSingleObject(worker.thread.get(), now < until ? static_cast<DWORD>(until - now) : 0);
   }
   KeptWorkers().clear();
