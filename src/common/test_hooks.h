@@ -11,7 +11,8 @@
 //   BRIVON_TEST_FILE_WAIT_MS=MS    waits at most MS for a file another process holds, for rows
 //                                  that hold one for good and only need the outcome
 //   BRIVON_TEST_RECEIVE_LIMIT_MS=MS  gives up on a silent server after MS (downloads, pictures)
-//   BRIVON_TEST_PICTURE_DEADLINE_MS=MS  ends a picture's or a document's whole transfer after MS
+//   BRIVON_TEST_PICTURE_DEADLINE_MS=MS  the document's pictures' shared deadline, and a window's own
+//                                  picture or terms transfer, after MS
 //   BRIVON_TEST_CHECKIN_DEADLINE_MS=MS  ends the whole check-in exchange after MS
 //   BRIVON_TEST_ACCEPT_DELAY_MS=MS  enables the terms' acceptance button after MS
 //   BRIVON_TEST_FREE_MARGIN_MB=MB  keeps MB free on the drive instead of 256 MiB, so that a small
