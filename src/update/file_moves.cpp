@@ -27,12 +27,6 @@ bool IsExistingFileByLongName(const std::wstring& path) {
   return ::CompareStringOrdinal(entry.cFileName, -1, name.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
-bool IsTaken(const std::wstring& path) {
-  if (::GetFileAttributesW(ForFileSystem(path).c_str()) != INVALID_FILE_ATTRIBUTES) return true;
-  const DWORD error = ::GetLastError();
-  return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;  // unknown: not free
-}
-
 bool IsMissingAnswer(DWORD attributes, DWORD error) {
   return attributes == INVALID_FILE_ATTRIBUTES && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND);
 }
@@ -41,6 +35,9 @@ bool IsMissing(const std::wstring& path) {
   const DWORD attributes = ::GetFileAttributesW(ForFileSystem(path).c_str());
   return IsMissingAnswer(attributes, attributes == INVALID_FILE_ATTRIBUTES ? ::GetLastError() : ERROR_SUCCESS);
 }
+
+// A name the system cannot answer for (a share that hiccups) is not free either.
+bool IsTaken(const std::wstring& path) { return !IsMissing(path); }
 
 std::wstring FreeNameBeside(const std::wstring& path, bool isFolder, const PathTest& isTakenGiven) {
   const PathTest& isTaken = isTakenGiven ? isTakenGiven : PathTest(IsTaken);
