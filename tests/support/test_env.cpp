@@ -24,6 +24,11 @@ std::wstring SourcePath(const std::string& relative) {
 }
 uint16_t BuiltInPort() { return BRIVON_TEST_PORT; }
 
+bool RunningUnderWine() {
+  static const bool wine = ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+  return wine;
+}
+
 TempFolder::TempFolder(const std::wstring& prefix) {
   wchar_t base[MAX_PATH] = {};
   ::GetTempPathW(MAX_PATH, base);

@@ -18,6 +18,10 @@ std::wstring TestToolPath(const std::wstring& name);  // a helper program built 
 std::wstring SourcePath(const std::string& relative); // a file of the source tree
 uint16_t BuiltInPort();           // the loopback port the test build's built-in addresses use
 
+// True under Wine (ntdll exports wine_get_version), false on Windows itself. Where the two differ
+// on purpose, a row asserts what its own platform does.
+bool RunningUnderWine();
+
 // A fresh, empty folder under the Wine user's temp folder, removed with all it holds.
 class TempFolder {
  public:
