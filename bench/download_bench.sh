@@ -3,7 +3,7 @@
 # progress callback, then the flush before the package takes its name) against curl, both fetching
 # the same file from a loopback HTTP server in the same run, for several read sizes and two package
 # sizes (peak memory must not grow with the package). Two floors: curl alone, and curl followed by
-# an fsync of its file (`sync -d FILE`). The update reads 256 KiB at a time (kWatchedReadSize).
+# an fsync of its file (`sync -d FILE`). The update reads 256 KiB at a time (kPackageReadSize).
 #   bash bench/download_bench.sh [SIZE_MIB] [READ_SIZES...]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

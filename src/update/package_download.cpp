@@ -2,7 +2,6 @@
 
 #include <wininet.h>
 
-#include "common/durable_file.h"
 #include "common/file_waits.h"
 #include "common/long_path.h"
 #include "common/text.h"
@@ -107,31 +106,6 @@ DownloadResult FetchPackage(const std::string& url, const std::wstring& partialP
     out.http = HttpGetResult::Truncated;
     out.error = ERROR_NO_DATA;
     return discard(DownloadResult::DownloadFailed);
-  }
-  return DownloadResult::Stored;
-}
-
-DownloadResult DownloadPackage(const std::string& url, const std::wstring& targetPath, DownloadDetail* detail,
-                               DWORD readSize, const HttpProgressFn& progress, const DownloadCheckFn& check,
-                               bool keptAfterRun) {
-  DownloadDetail local;
-  DownloadDetail& out = detail ? *detail : local;
-  const std::wstring partialPath = targetPath + kPartialSuffix;
-  const DownloadResult fetched = FetchPackage(url, partialPath, &out, readSize, progress);
-  if (fetched != DownloadResult::Stored) return fetched;
-  auto discard = [&](DownloadResult result) {
-    DeleteFileWaiting(partialPath);
-    return result;
-  };
-  // Flushed, then renamed: after a power cut the name holds the whole package or what it held.
-  // Flushing hundreds of megabytes takes seconds on a slow disk, for nothing when the package
-  // is deleted anyway.
-  if (check && !check(partialPath)) return discard(DownloadResult::Refused);
-  const bool published = keptAfterRun ? PublishByRename(partialPath, targetPath)
-                                      : RenameUnflushed(partialPath, targetPath);
-  if (!published) {
-    out.error = ::GetLastError();
-    return discard(DownloadResult::SaveFailed);
   }
   return DownloadResult::Stored;
 }

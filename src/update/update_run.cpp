@@ -30,12 +30,6 @@ namespace {
 // Setting the program aside never replaces anything: what stood under the name was kept first.
 constexpr DWORD kSetAsideFlags = MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
 
-// A read returns only once its buffer is full (or the body ends), so progress is heard once per
-// read: with the 4 MiB reads a slow line would show nothing for minutes, and a package smaller
-// than one read nothing at all. Someone watching gets smaller reads; a link is rarely faster than
-// what they cost.
-constexpr DWORD kWatchedReadSize = 256 * 1024;
-
 std::string N(const std::wstring& path) { return NarrowLow8(path); }
 std::string Code(unsigned long code) { return std::to_string(code); }
 
@@ -114,7 +108,7 @@ bool Fetch(Run& run) {
   run.partial = run.plan.target + kPartialSuffix;
   DownloadDetail detail;
   const DownloadResult result =
-      FetchPackage(run.url, run.partial, &detail, run.progress ? kWatchedReadSize : kPackageReadSize, downloaded);
+      FetchPackage(run.url, run.partial, &detail, kPackageReadSize, downloaded);
   if (result == DownloadResult::NoRoom) {
     // Refused for its announced length before a byte was written, or stopped with the margin
     // still free; nothing of it stays.

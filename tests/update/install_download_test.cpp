@@ -17,7 +17,6 @@
 namespace brivon {
 namespace {
 
-using testing::Exists;
 using testing::HttpReply;
 using testing::LoopbackHttpServer;
 using testing::ReadBytes;
@@ -44,17 +43,17 @@ HttpReply Reply(int status, const std::string& body) {
   return reply;
 }
 
-class DownloadPackageTest : public ::testing::Test {
+class FetchPackageTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(server_.Start()); }
   std::string Url(const std::string& path) { return WideToUtf8(server_.Url(path)); }
 
   LoopbackHttpServer server_;
   TempFolder folder_;
-  std::wstring target_ = folder_ / L"Programa.exe";
+  std::wstring partial_ = folder_ / L"Programa.exe.parcial";  // where the update streams its package
 };
 
-TEST_F(DownloadPackageTest, StoresCompleteBodiesInPlaceOfTheTarget) {
+TEST_F(FetchPackageTest, StoresCompleteBodiesInThePartialFile) {
   HttpReply big;
   big.body = "0123456789abcdef";
   big.repeatedSize = 3 * 1024 * 1024 + 7;  // several reads, the last one short
@@ -64,38 +63,38 @@ TEST_F(DownloadPackageTest, StoresCompleteBodiesInPlaceOfTheTarget) {
   struct Case {
     const char* name;
     HttpReply reply;
-    bool targetBefore;
+    bool partialBefore;  // one a cut-off run left behind
   } cases[] = {
       {"one byte", Reply(200, "M"), false},
-      {"one byte over an old file", Reply(200, "M"), true},
+      {"one byte over an old partial file", Reply(200, "M"), true},
       {"several reads", big, true},
       {"no Content-Length", unannounced, false},
       {"203 answer", Reply(203, "MZ"), false},
   };
   for (const auto& c : cases) {
-    ::DeleteFileW(target_.c_str());
-    if (c.targetBefore) {
-      ASSERT_TRUE(WriteBytes(target_, "old version, longer than the new one"));
+    ::DeleteFileW(partial_.c_str());
+    if (c.partialBefore) {
+      ASSERT_TRUE(WriteBytes(partial_, "left by an earlier run, longer than the new one"));
     }
     server_.Serve("/p/Programa.exe", c.reply);
     DownloadDetail detail;
-    EXPECT_EQ(DownloadPackage(Url("/p/Programa.exe?v=7"), target_, &detail), DownloadResult::Stored) << c.name;
+    EXPECT_EQ(FetchPackage(Url("/p/Programa.exe?v=7"), partial_, &detail), DownloadResult::Stored) << c.name;
     std::string expected = c.reply.body;
     if (c.reply.repeatedSize) {
       expected.clear();
       while (expected.size() < c.reply.repeatedSize) expected += c.reply.body;
       expected.resize(c.reply.repeatedSize);
     }
-    EXPECT_EQ(ReadBytes(target_), expected) << c.name;
+    EXPECT_EQ(ReadBytes(partial_), expected) << c.name;
     EXPECT_EQ(detail.bytes, expected.size()) << c.name;
-    EXPECT_EQ(Listing(folder_.path()), std::vector<std::wstring>{L"Programa.exe"}) << c.name;
+    EXPECT_EQ(Listing(folder_.path()), std::vector<std::wstring>{L"Programa.exe.parcial"}) << c.name;
   }
   ASSERT_FALSE(server_.Requests().empty());
   EXPECT_EQ(server_.Requests()[0].Header("User-Agent"), "UrlAct");
   EXPECT_EQ(server_.Requests()[0].target, "/p/Programa.exe?v=7");
 }
 
-TEST_F(DownloadPackageTest, FailedTransfersLeaveTheTargetAsItWas) {
+TEST_F(FetchPackageTest, FailedTransfersLeaveNothingOfThemselves) {
   HttpReply cut;
   cut.body = std::string(3 * 1024 * 1024, 'M');
   cut.cutAfter = 1536 * 1024;
@@ -120,30 +119,19 @@ TEST_F(DownloadPackageTest, FailedTransfersLeaveTheTargetAsItWas) {
       {"closed without an answer", hangUp, HttpGetResult::BadStatus},  // no status line
       {"in chunks, cut before the last one", chunkedCut, HttpGetResult::ChunkedBody},
   };
-  for (bool targetBefore : {false, true}) {
-    for (const auto& c : cases) {
-      ::DeleteFileW(target_.c_str());
-      if (targetBefore) {
-        ASSERT_TRUE(WriteBytes(target_, "installed"));
-      }
-      server_.Serve("/p/Programa.exe", c.reply);
-      DownloadDetail detail;
-      EXPECT_EQ(DownloadPackage(Url("/p/Programa.exe"), target_, &detail), DownloadResult::DownloadFailed) << c.name;
-      EXPECT_EQ(detail.http, c.why) << c.name;
-      EXPECT_NE(detail.error, 0u) << c.name;  // a failure never reads as success
-      if (targetBefore) {
-        EXPECT_EQ(ReadBytes(target_), "installed") << c.name;
-        EXPECT_EQ(Listing(folder_.path()), std::vector<std::wstring>{L"Programa.exe"}) << c.name;
-      } else {
-        EXPECT_TRUE(Listing(folder_.path()).empty()) << c.name;
-      }
-    }
+  for (const auto& c : cases) {
+    server_.Serve("/p/Programa.exe", c.reply);
+    DownloadDetail detail;
+    EXPECT_EQ(FetchPackage(Url("/p/Programa.exe"), partial_, &detail), DownloadResult::DownloadFailed) << c.name;
+    EXPECT_EQ(detail.http, c.why) << c.name;
+    EXPECT_NE(detail.error, 0u) << c.name;  // a failure never reads as success
+    EXPECT_TRUE(Listing(folder_.path()).empty()) << c.name;
   }
 }
 
 // The drive keeps its margin free: the test build's margin is set just under the free space of the
 // test folder's drive, so that a few megabytes fill it.
-TEST_F(DownloadPackageTest, ADownloadNeverTakesTheDriveBelowTheMargin) {
+TEST_F(FetchPackageTest, ADownloadNeverTakesTheDriveBelowTheMargin) {
   constexpr uint64_t MiB = 1024 * 1024;
   HttpReply announced;
   announced.repeatedSize = 64 * MiB;
@@ -165,7 +153,7 @@ TEST_F(DownloadPackageTest, ADownloadNeverTakesTheDriveBelowTheMargin) {
       {"an announced length within the room", small, 64, DownloadResult::Stored, true},
   };
   for (const auto& c : cases) {
-    ::DeleteFileW(target_.c_str());
+    ::DeleteFileW(partial_.c_str());
     uint64_t freeBytes = 0;
     ASSERT_TRUE(ReadFreeBytes(folder_.path(), &freeBytes));
     ASSERT_GT(freeBytes, (c.roomMiB + 16) * MiB) << c.name;
@@ -173,7 +161,7 @@ TEST_F(DownloadPackageTest, ADownloadNeverTakesTheDriveBelowTheMargin) {
     testing::ScopedVariable margin(L"BRIVON_TEST_FREE_MARGIN_MB", marginMiB.c_str());
     server_.Serve("/p/Programa.exe", c.reply);
     DownloadDetail detail;
-    EXPECT_EQ(FetchPackage(Url("/p/Programa.exe"), target_, &detail), c.result) << c.name;
+    EXPECT_EQ(FetchPackage(Url("/p/Programa.exe"), partial_, &detail), c.result) << c.name;
     EXPECT_EQ(detail.written != 0, c.anyWritten) << c.name;
     EXPECT_EQ(detail.margin, (freeBytes / MiB - c.roomMiB) * MiB) << c.name;
     if (c.result == DownloadResult::NoRoom) {
@@ -181,45 +169,42 @@ TEST_F(DownloadPackageTest, ADownloadNeverTakesTheDriveBelowTheMargin) {
       EXPECT_GT(detail.freeBytes, 0u) << c.name;
       EXPECT_TRUE(Listing(folder_.path()).empty()) << c.name;  // nothing of it stays
     } else {
-      EXPECT_EQ(ReadBytes(target_).size(), c.reply.repeatedSize) << c.name;
+      EXPECT_EQ(ReadBytes(partial_).size(), c.reply.repeatedSize) << c.name;
     }
   }
 }
 
-TEST_F(DownloadPackageTest, UnreachableServerAndEmptyUrlFailToDownload) {
+TEST_F(FetchPackageTest, UnreachableServerAndEmptyUrlFailToDownload) {
   LoopbackHttpServer gone;
   ASSERT_TRUE(gone.Start());
   std::string refused = WideToUtf8(gone.Url("/p/Programa.exe"));
   gone.Stop();
-  ASSERT_TRUE(WriteBytes(target_, "installed"));
   for (const std::string& url : {refused, std::string(), std::string("not a url")}) {
-    EXPECT_EQ(DownloadPackage(url, target_), DownloadResult::DownloadFailed) << url;
-    EXPECT_EQ(ReadBytes(target_), "installed") << url;
-    EXPECT_EQ(Listing(folder_.path()), std::vector<std::wstring>{L"Programa.exe"}) << url;
+    EXPECT_EQ(FetchPackage(url, partial_), DownloadResult::DownloadFailed) << url;
+    EXPECT_TRUE(Listing(folder_.path()).empty()) << url;
   }
 }
 
-TEST_F(DownloadPackageTest, UnwritableTargetsFailToSave) {
+TEST_F(FetchPackageTest, UnwritablePartialFilesFailToSave) {
   server_.Serve("/p/Programa.exe", Reply(200, "MZ new"));
-  ASSERT_TRUE(WriteBytes(target_, "installed"));
-  testing::ScopedVariable shortWait(L"BRIVON_TEST_FILE_WAIT_MS", L"300");  // none of them ever gives way
+  ASSERT_TRUE(WriteBytes(partial_, "held"));
   {
-    // Held open without sharing, as a running program's file may be.
-    UniqueFile locked(::CreateFileW(target_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    // Held open without sharing, as a scanner may hold a file a cut-off run left.
+    UniqueFile locked(::CreateFileW(partial_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(locked);
     DownloadDetail detail;
-    EXPECT_EQ(DownloadPackage(Url("/p/Programa.exe"), target_, &detail), DownloadResult::SaveFailed);
+    EXPECT_EQ(FetchPackage(Url("/p/Programa.exe"), partial_, &detail), DownloadResult::SaveFailed);
     EXPECT_NE(detail.error, 0u);
-    EXPECT_EQ(Listing(folder_.path()), std::vector<std::wstring>{L"Programa.exe"});
   }
-  EXPECT_EQ(ReadBytes(target_), "installed");
+  EXPECT_EQ(ReadBytes(partial_), "held");
 
-  // A folder in the target's place, and a target in a folder that does not exist.
-  ASSERT_TRUE(::CreateDirectoryW((folder_ / L"Carpeta.exe").c_str(), nullptr));
-  EXPECT_EQ(DownloadPackage(Url("/p/Programa.exe"), folder_ / L"Carpeta.exe"), DownloadResult::SaveFailed);
-  EXPECT_TRUE(testing::IsDirectory(folder_ / L"Carpeta.exe"));
-  EXPECT_EQ(DownloadPackage(Url("/p/Programa.exe"), folder_ / L"falta\\Programa.exe"), DownloadResult::SaveFailed);
-  EXPECT_EQ(Listing(folder_.path()), (std::vector<std::wstring>{L"Carpeta.exe", L"Programa.exe"}));
+  // A folder in the partial file's place, and a partial file in a folder that does not exist.
+  ::DeleteFileW(partial_.c_str());
+  ASSERT_TRUE(::CreateDirectoryW(partial_.c_str(), nullptr));
+  EXPECT_EQ(FetchPackage(Url("/p/Programa.exe"), partial_), DownloadResult::SaveFailed);
+  EXPECT_TRUE(testing::IsDirectory(partial_));
+  EXPECT_EQ(FetchPackage(Url("/p/Programa.exe"), folder_ / L"falta\\Programa.exe.parcial"), DownloadResult::SaveFailed);
+  EXPECT_EQ(Listing(folder_.path()), std::vector<std::wstring>{L"Programa.exe.parcial"});
 }
 
 }  // namespace
