@@ -45,11 +45,16 @@ bool CopyBytes(HANDLE in, HANDLE out) {
 
 }  // namespace
 
+UniqueFile OpenDataFileForCopy(const std::wstring& source) {
+  return UniqueFile(::CreateFileW(ForFileSystem(source).c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+}
+
 bool CopySharedFile(const std::wstring& source, const std::wstring& destination) {
   UniqueFile in;
   if (!WithFileWaits([&] {
-        in.reset(::CreateFileW(ForFileSystem(source).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        in = OpenDataFileForCopy(source);
         return static_cast<bool>(in);
       })) {
     return false;

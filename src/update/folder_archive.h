@@ -5,9 +5,16 @@
 #include <string>
 
 #include "archive/child_process.h"
+#include "common/unique_handle.h"
 #include "update/disk_space.h"
 
 namespace brivon {
+
+// Opens a data file for the copy's read, sharing reading, writing and deleting with whoever holds
+// it: the database engine keeps an open data file open for reading and writing, and the system's
+// copy, which shares less, fails there with 32 on Windows (Wine's copy shares everything, so only
+// this open shows it). Empty on failure, GetLastError() telling why.
+UniqueFile OpenDataFileForCopy(const std::wstring& source);
 
 // Copies source to destination (replacing a file there) by reading its bytes with read, write and
 // delete sharing: the database engine keeps an open data file open for reading and writing, which

@@ -62,9 +62,42 @@ TEST_F(CopyFilesByPatternTest, NothingMatchingLogsThePatternAndBothFolders) {
   }
 }
 
+// Whoever holds a data file, the copy's open shares with them unless they share no reading at all.
+// Wine's own copy shares everything, so a copy made with it would pass the row below there; this
+// table holds the copy's open to what Windows does. An open sharing reading only, as a plain copy
+// asks, is refused by the engine's hold (Wine enforces the sharing of opens).
+TEST_F(CopyFilesByPatternTest, TheCopysOpenSharesWithEveryHoldThatLetsOthersRead) {
+  struct Case {
+    const char* name;
+    DWORD heldAccess, heldSharing;
+    bool opens, opensSharingReadOnly;
+  } cases[] = {
+      {"the database engine", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, true, false},
+      {"a spreadsheet writing it", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, true, false},
+      {"a sync client, ready to rename it", GENERIC_READ | DELETE,
+       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true, false},
+      {"a reader", GENERIC_READ, FILE_SHARE_READ, true, true},
+      {"a hold that shares nothing", GENERIC_READ, 0, false, false},
+  };
+  const std::wstring source = program_ / L"datos.mdb";
+  ASSERT_TRUE(testing::WriteBytes(source, "mdb"));
+  for (const auto& c : cases) {
+    UniqueFile held(::CreateFileW(source.c_str(), c.heldAccess, c.heldSharing, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held) << c.name;
+    UniqueFile copysOpen = OpenDataFileForCopy(source);
+    EXPECT_EQ(static_cast<bool>(copysOpen), c.opens) << c.name;
+    if (!c.opens) {
+      EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << c.name;
+    }
+    UniqueFile readSharing(::CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                         nullptr));
+    EXPECT_EQ(static_cast<bool>(readSharing), c.opensSharingReadOnly) << c.name;
+  }
+}
+
 // The database engine keeps an open data file open for reading and writing, sharing both; the
-// system's copy opens it without write sharing and fails with 32 on Windows (Wine lets it pass).
-// The user's file keeps its attributes; the copy has neither hidden nor read-only.
+// copy reads it (on Windows the system's copy fails there with 32). The user's file keeps its
+// attributes; the copy has neither hidden nor read-only.
 TEST_F(CopyFilesByPatternTest, CopiesAnOpenDataFileAndLeavesItsAttributesAlone) {
   const DWORD hiddenReadOnly = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY;
   struct Case {
