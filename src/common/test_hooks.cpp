@@ -45,8 +45,9 @@ unsigned long long TestFreeSpaceMarginBytes(unsigned long long normal) {
 }
 
 void TestKillPoint(std::string_view name) {
-  static const std::string pause = WideToUtf8(Environment(L"BRIVON_TEST_PAUSE_AT"));
-  if (!pause.empty() && name == pause) ::Sleep(1500);
+  // Several points may be named, each between commas.
+  static const std::string pause = "," + WideToUtf8(Environment(L"BRIVON_TEST_PAUSE_AT")) + ",";
+  if (!name.empty() && pause.find("," + std::string(name) + ",") != std::string::npos) ::Sleep(1500);
   static const std::string wanted = WideToUtf8(Environment(L"BRIVON_TEST_KILL_AT"));
   if (wanted.empty()) return;
   std::string_view point = wanted;

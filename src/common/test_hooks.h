@@ -3,8 +3,8 @@
 // point that changes a file, then starting it again.
 //   BRIVON_TEST_KILL_AT=NAME[#N]   ends the process at the Nth (first) point named NAME: a log
 //                                  line's marker once written, or a point named in the code
-//   BRIVON_TEST_PAUSE_AT=NAME      waits a second and a half at every point named NAME, so that a
-//                                  test sees what the program shows at that moment
+//   BRIVON_TEST_PAUSE_AT=NAME[,NAME...]  waits a second and a half at every point so named, so
+//                                  that a test sees what the program shows at that moment
 //   BRIVON_TEST_FILE_TRACE=PATH    appends "flush;<path>", "rename;<from>;<to>" and the like: a
 //                                  rename without a flush ("rename-unflushed"), a program put
 //                                  back under its name ("put-back")

@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include "alerts/window/alert_layout.h"
+#include "alerts/window/progress_strip.h"
 #include "common/text.h"
+#include "common/unique_handle.h"
 #include "update/update_end_to_end_support.h"
 
 namespace brivon {
@@ -26,6 +29,44 @@ int CountBrightPixels(const ScreenShot& shot, int y0, int y1) {
     for (int x = 0; x < shot.width; ++x) count += Near(shot.At(x, y), 0xFFFFFF, 0x30) ? 1 : 0;
   }
   return count;
+}
+
+// The strip as the program paints it in a stage with nothing to measure (its words alone), drawn
+// here on a bitmap of the screen's size: the pixels a shot of that stage must show. A strip still
+// showing the last stage's words or bar differs in hundreds of them.
+ScreenShot ReferenceStrip(int width, int height, UpdateStage stage, RECT* strip) {
+  ScreenShot reference;
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;  // top row first
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  UniqueDc dc(::CreateCompatibleDC(nullptr));
+  UniqueGdiBitmap bitmap(::CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+  if (!dc || !bitmap || !bits) return reference;
+  const HGDIOBJ previous = ::SelectObject(dc.get(), bitmap.get());
+  const AlertLayout layout = MakeAlertLayout(width, height);
+  UpdateProgress progress;
+  progress.stage = stage;
+  PaintProgressStrip(dc.get(), layout, progress);
+  ::GdiFlush();
+  *strip = ProgressStripFor(layout, progress).strip;
+  reference.width = width;
+  reference.height = height;
+  const auto* first = static_cast<const uint32_t*>(bits);
+  reference.pixels.assign(first, first + static_cast<size_t>(width) * height);
+  ::SelectObject(dc.get(), previous);
+  return reference;
+}
+
+int DifferingPixels(const ScreenShot& shot, const ScreenShot& reference, const RECT& area) {
+  int differing = 0;
+  for (int y = area.top; y < area.bottom; ++y) {
+    for (int x = area.left; x < area.right; ++x) differing += shot.At(x, y) != reference.At(x, y) ? 1 : 0;
+  }
+  return differing;
 }
 
 TEST_F(UpdateEndToEnd, ProgressStripShowsTheSlowDownloadBelowTheUpdatePicture) {
@@ -154,7 +195,13 @@ TEST_F(UpdateEndToEnd, ProgressStripNamesEachStageOfASlowZipUpdate) {
     int filled;
     int textPixels;
     COLORREF corner;
+    int differing;  // pixels of the strip unlike the stage's own words (words-only stages)
   };
+  RECT installingStrip = {}, keepingStrip = {};
+  const ScreenShot installingWords = ReferenceStrip(w, h, UpdateStage::Installing, &installingStrip);
+  const ScreenShot keepingWords = ReferenceStrip(w, h, UpdateStage::KeepingPrevious, &keepingStrip);
+  ASSERT_EQ(installingWords.width, w);
+  ASSERT_EQ(keepingWords.width, w);
   std::vector<Shot> shots;
   for (const wchar_t* name : names) {  // none left from an earlier run
     for (int i = 1; i <= 6; ++i) ::DeleteFileW((artifacts + L"\\" + name + L"_" + std::to_wstring(i) + L".png").c_str());
@@ -176,7 +223,9 @@ TEST_F(UpdateEndToEnd, ProgressStripNamesEachStageOfASlowZipUpdate) {
     const ScreenShot shot = TakeScreenShot();
     if (shot.width != w || stageNow() != before) return;  // only shots wholly inside one stage
     Shot s{before, CountColourInRow(shot, h - 50 + 10, 0x4CC2FF), CountBrightPixels(shot, h - 50, h),
-           shot.At(3, h - 3)};
+           shot.At(3, h - 3), 0};
+    if (before == kInstalling) s.differing = DifferingPixels(shot, installingWords, installingStrip);
+    if (before == kKeeping) s.differing = DifferingPixels(shot, keepingWords, keepingStrip);
     if (s.textPixels == 0) return;  // the first paint, before the first report
     shots.push_back(s);
     // The first two of each stage, then one for each further quarter of the bar.
@@ -185,8 +234,9 @@ TEST_F(UpdateEndToEnd, ProgressStripNamesEachStageOfASlowZipUpdate) {
       savedFilled[before] = s.filled;
     }
   };
-  // Set aside, the new program not yet in: "Instalando…" stays long enough to be seen.
-  ScopedVariable pause(L"BRIVON_TEST_PAUSE_AT", L"RENOMBRADO_A_2_ZIP");
+  // Set aside, the new program not yet in: "Instalando…" stays long enough to be seen; and so does
+  // "Guardando la versión anterior…" once the old program is in the updates folder.
+  ScopedVariable pause(L"BRIVON_TEST_PAUSE_AT", L"RENOMBRADO_A_2_ZIP,ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP");
   WindowsSeen seen = Run(folder, watch);
 
   EXPECT_FALSE(seen.run.timedOut);
@@ -198,12 +248,15 @@ TEST_F(UpdateEndToEnd, ProgressStripNamesEachStageOfASlowZipUpdate) {
     EXPECT_GT(s.textPixels, 50);
     if (s.stage == kDownloading && s.filled > 0) downloadBar = true;
     if (s.stage == kExtracting) extracting.push_back(s.filled);
-    if (s.stage == kKeeping) {
-      EXPECT_EQ(s.filled, 0);  // words only
+    if (s.stage == kInstalling || s.stage == kKeeping) {
+      EXPECT_EQ(s.filled, 0);      // words only
+      EXPECT_EQ(s.differing, 0) << "stage " << s.stage;  // and the stage's own
     }
   }
   EXPECT_TRUE(downloadBar);
-  EXPECT_GT(saved[kInstalling], 0);  // seen while paused
+  for (int stage = kDownloading; stage < kStages; ++stage) {
+    EXPECT_GT(saved[stage], 0) << NarrowLow8(names[stage]);  // each stage seen on the screen
+  }
   ASSERT_GE(extracting.size(), 2u);
   for (size_t i = 1; i < extracting.size(); ++i) EXPECT_GE(extracting[i], extracting[i - 1]);  // never back
   EXPECT_GT(extracting.back(), extracting.front());  // 7-Zip's percentage grows
