@@ -25,14 +25,16 @@ void PictureSize(const AlertItem& item, int32_t& w, int32_t& h) {
 }
 
 // Colour under the text, the text, and the clickable picture below it.
-void PaintEntry(Gdiplus::Graphics& graphics, AlertItem& item, const EntryPlacement& place, float textSize) {
+void PaintEntry(Gdiplus::Graphics& graphics, AlertItem& item, const EntryPlacement& place, float textSize,
+                const ScaledPictures* scaled) {
   Fill(graphics, place.fill, ColorFromHex(item.color_fondo));
   DrawCenteredText(graphics, AlertTextToWide(item.texto), textSize, TextRect(place.text),
                    ColorFromHex(item.color_texto));
   item.hitRect = RECT{0, 0, 0, 0};
   if (place.hasPicture && item.image) {
     const PixelRect& p = place.picture;
-    graphics.DrawImage(item.image.get(), p.x, p.y, p.w, p.h);
+    Gdiplus::Bitmap* copy = scaled ? scaled->Find(item.image.get(), p.w, p.h) : nullptr;
+    graphics.DrawImage(copy ? copy : item.image.get(), p.x, p.y, p.w, p.h);
     item.hitRect = HitRectOf(p);
   }
 }
@@ -52,17 +54,19 @@ void PaintAlertFrame(Gdiplus::Graphics& graphics, const AlertLayout& layout, con
   }
 }
 
-void PaintBotonMultiple(Gdiplus::Graphics& graphics, const AlertLayout& layout, Alert& alert) {
+void PaintBotonMultiple(Gdiplus::Graphics& graphics, const AlertLayout& layout, Alert& alert,
+                        const ScaledPictures* scaled) {
   const GridGeometry grid = GridFor(layout, alert.contenido.size(), alert.columnas);
   for (size_t i = 0; i < alert.contenido.size(); ++i) {
     AlertItem& item = alert.contenido[i];
     int32_t w = 0, h = 0;
     PictureSize(item, w, h);
-    PaintEntry(graphics, item, GridCellFor(layout, grid, i, w, h), 18.0f);
+    PaintEntry(graphics, item, GridCellFor(layout, grid, i, w, h), 18.0f, scaled);
   }
 }
 
-void PaintBotonUnico(Gdiplus::Graphics& graphics, const AlertLayout& layout, Alert& alert) {
+void PaintBotonUnico(Gdiplus::Graphics& graphics, const AlertLayout& layout, Alert& alert,
+                     const ScaledPictures* scaled) {
   if (alert.contenido.empty()) return;
   AlertItem& item = alert.contenido.front();
   int32_t w = 0, h = 0;
@@ -71,31 +75,32 @@ void PaintBotonUnico(Gdiplus::Graphics& graphics, const AlertLayout& layout, Ale
   CenteredTextMeasure measure(26.0f);
   const EntryPlacement place = BotonUnicoFor(
       layout, w, h, [&](float width, float height) { return measure.Height(graphics, text, width, height); });
-  PaintEntry(graphics, item, place, 26.0f);
+  PaintEntry(graphics, item, place, 26.0f, scaled);
 }
 
-void PaintSoloMensaje(Gdiplus::Graphics& graphics, const AlertLayout& layout, Alert& alert) {
+void PaintSoloMensaje(Gdiplus::Graphics& graphics, const AlertLayout& layout, Alert& alert,
+                      const ScaledPictures* scaled) {
   if (alert.contenido.empty()) return;
   AlertItem& item = alert.contenido.front();
   int32_t w = 0, h = 0;
   PictureSize(item, w, h);
-  PaintEntry(graphics, item, SoloMensajeFor(layout, w, h), 22.0f);
+  PaintEntry(graphics, item, SoloMensajeFor(layout, w, h), 22.0f, scaled);
 }
 
-void PaintAlert(Gdiplus::Graphics& graphics, const AlertLayout& layout, const AlertDocument& document,
-                Alert* alert) {
+void PaintAlert(Gdiplus::Graphics& graphics, const AlertLayout& layout, const AlertDocument& document, Alert* alert,
+                const ScaledPictures* scaled) {
   PaintAlertFrame(graphics, layout, document, alert);
   if (alert == nullptr) return;
   for (AlertItem& item : alert->contenido) item.hitRect = RECT{0, 0, 0, 0};
   switch (AlertKindOf(*alert)) {
     case AlertKind::BotonMultiple:
-      PaintBotonMultiple(graphics, layout, *alert);
+      PaintBotonMultiple(graphics, layout, *alert, scaled);
       break;
     case AlertKind::BotonUnico:
-      PaintBotonUnico(graphics, layout, *alert);
+      PaintBotonUnico(graphics, layout, *alert, scaled);
       break;
     case AlertKind::SoloMensaje:
-      PaintSoloMensaje(graphics, layout, *alert);
+      PaintSoloMensaje(graphics, layout, *alert, scaled);
       break;
     default:
       break;

@@ -8,6 +8,7 @@
 
 #include "alerts/model/alert_model.h"
 #include "alerts/window/alert_layout.h"
+#include "alerts/window/scaled_pictures.h"
 
 namespace brivon {
 
@@ -20,12 +21,18 @@ inline constexpr wchar_t kCloseBarText[] = L"CERRAR";
 void PaintAlertFrame(Gdiplus::Graphics& graphics, const AlertLayout& layout, const AlertDocument& document,
                      const Alert* alert);
 
-void PaintBotonMultiple(Gdiplus::Graphics& graphics, const AlertLayout& layout, Alert& alert);
-void PaintBotonUnico(Gdiplus::Graphics& graphics, const AlertLayout& layout, Alert& alert);
-void PaintSoloMensaje(Gdiplus::Graphics& graphics, const AlertLayout& layout, Alert& alert);
+// scaled, when given, holds copies of the pictures already scaled: one of the size a picture is
+// drawn at is drawn instead of scaling the picture again, to the same pixels.
+void PaintBotonMultiple(Gdiplus::Graphics& graphics, const AlertLayout& layout, Alert& alert,
+                        const ScaledPictures* scaled = nullptr);
+void PaintBotonUnico(Gdiplus::Graphics& graphics, const AlertLayout& layout, Alert& alert,
+                     const ScaledPictures* scaled = nullptr);
+void PaintSoloMensaje(Gdiplus::Graphics& graphics, const AlertLayout& layout, Alert& alert,
+                      const ScaledPictures* scaled = nullptr);
 
 // One whole paint of what this file draws: the frame, every hitRect zeroed, then the painter of
 // the alert's kind (terms and update alerts get their controls and picture elsewhere).
-void PaintAlert(Gdiplus::Graphics& graphics, const AlertLayout& layout, const AlertDocument& document, Alert* alert);
+void PaintAlert(Gdiplus::Graphics& graphics, const AlertLayout& layout, const AlertDocument& document, Alert* alert,
+                const ScaledPictures* scaled = nullptr);
 
 }  // namespace brivon

@@ -12,6 +12,7 @@
 #include "alerts/window/document_pictures.h"
 #include "alerts/window/progress_strip.h"
 #include "alerts/window/remote_resources.h"
+#include "alerts/window/scaling_worker.h"
 #include "alerts/window/terms_document.h"
 #include "alerts/window/update_worker.h"
 #include "build_config.h"
@@ -32,6 +33,10 @@ constexpr DWORD kRichEditBoxStyle =
     WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY;
 constexpr DWORD kAcceptButtonStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_DISABLED;
 constexpr DWORD kAcceptNoticeStyle = WS_CHILD | WS_VISIBLE | SS_LEFT;
+
+// The worker that scales pictures for the windows, while RunAlertWindows runs; null otherwise
+// (the bench and the tests paint without it).
+ScalingWorker* scalingWorker = nullptr;
 
 AlertWindowState* StateOf(HWND window) {
   return reinterpret_cast<AlertWindowState*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
@@ -96,6 +101,48 @@ void SetUpTerms(HWND window, AlertWindowState& state, const AlertLayout& layout)
   }
 }
 
+void ShowUpdatePicture(HWND window, AlertWindowState& state, UniqueBitmap picture, UniqueBitmap scaled) {
+  state.updatePicture = std::move(picture);
+  state.updatePictureScaled = std::move(scaled);
+  if (state.updatePicture) {
+    state.drawn.Forget();
+    ::InvalidateRect(window, nullptr, FALSE);
+  }
+}
+
+// The update picture is decoded and scaled on the scaling worker, which says when it is done;
+// without one, here.
+void DecodeUpdatePicture(HWND window, AlertWindowState& state, std::string body) {
+  RECT client{};
+  ::GetClientRect(window, &client);
+  const AlertLayout layout = MakeAlertLayout(client);
+  const Gdiplus::ARGB background = ColorFromHex(alertDocument.color_fondo);
+  if (scalingWorker) {
+    auto cell = std::make_shared<UpdatePictureCell>();
+    auto bytes = std::make_shared<std::string>(std::move(body));
+    const uint64_t ticket = scalingWorker->Post([cell, bytes, layout, background, window] {
+      UniqueBitmap picture = PictureFromBody(std::move(*bytes));
+      UniqueBitmap scaled = picture ? ScaleUpdatePicture(*picture, layout, background) : nullptr;
+      {
+        std::lock_guard<std::mutex> hold(cell->lock);
+        cell->picture = std::move(picture);
+        cell->scaled = std::move(scaled);
+        cell->ready = true;
+      }
+      // A window that has gone takes no message; the picture goes with the cell.
+      ::PostMessageW(window, WM_REMOTE_ARRIVED, 0, 0);
+    });
+    if (ticket != 0) {
+      state.pictureScaling = std::move(cell);
+      return;
+    }
+    body = std::move(*bytes);
+  }
+  UniqueBitmap picture = PictureFromBody(std::move(body));
+  UniqueBitmap scaled = picture ? ScaleUpdatePicture(*picture, layout, background) : nullptr;
+  ShowUpdatePicture(window, state, std::move(picture), std::move(scaled));
+}
+
 // A download of the window's own has arrived: the terms go into their box, the update picture
 // is drawn where the layout puts it, on a paint of its own.
 void OnRemoteArrived(HWND window, AlertWindowState* state) {
@@ -110,18 +157,30 @@ void OnRemoteArrived(HWND window, AlertWindowState* state) {
   }
   if (state->pictureArrival && state->pictureArrival->Take(&arrived)) {
     state->pictureArrival.reset();
-    state->updatePicture = arrived.ok ? PictureFromBody(std::move(arrived.body)) : nullptr;
-    if (state->updatePicture) {
-      state->drawn.Forget();
-      ::InvalidateRect(window, nullptr, FALSE);
+    if (arrived.ok) DecodeUpdatePicture(window, *state, std::move(arrived.body));
+  }
+  if (state->pictureScaling) {
+    UniqueBitmap picture, scaled;
+    {
+      std::lock_guard<std::mutex> hold(state->pictureScaling->lock);
+      if (!state->pictureScaling->ready) return;
+      picture = std::move(state->pictureScaling->picture);
+      scaled = std::move(state->pictureScaling->scaled);
     }
+    state->pictureScaling.reset();
+    ShowUpdatePicture(window, *state, std::move(picture), std::move(scaled));
   }
 }
 
-void DrawUpdatePicture(Gdiplus::Graphics& graphics, const AlertLayout& layout, Gdiplus::Bitmap* picture) {
+// The copy scaled ahead when it has the size the layout gives the picture now.
+void DrawUpdatePicture(Gdiplus::Graphics& graphics, const AlertLayout& layout, Gdiplus::Bitmap* picture,
+                       Gdiplus::Bitmap* scaled) {
   if (!picture) return;
   const PixelRect at = UpdatePictureFor(layout, static_cast<int32_t>(picture->GetWidth()),
                                         static_cast<int32_t>(picture->GetHeight()));
+  if (scaled && static_cast<int32_t>(scaled->GetWidth()) == at.w && static_cast<int32_t>(scaled->GetHeight()) == at.h) {
+    picture = scaled;
+  }
   graphics.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
   graphics.DrawImage(picture, at.x, at.y, at.w, at.h);
 }
@@ -133,8 +192,10 @@ bool IsUpdateWindow(const AlertWindowState* state) {
 // Everything the window shows but its controls and the update strip.
 void DrawWindow(HDC dc, const AlertLayout& layout, const AlertWindowState* state) {
   Gdiplus::Graphics graphics(dc);
-  PaintAlert(graphics, layout, alertDocument, currentAlert);
-  if (IsUpdateWindow(state)) DrawUpdatePicture(graphics, layout, state->updatePicture.get());
+  PaintAlert(graphics, layout, alertDocument, currentAlert, state ? state->scaled.get() : nullptr);
+  if (IsUpdateWindow(state)) {
+    DrawUpdatePicture(graphics, layout, state->updatePicture.get(), state->updatePictureScaled.get());
+  }
 }
 
 // The update workers started in this run: the program must not end while one still installs.
@@ -447,13 +508,14 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   }
 }
 
-void ShowOneAlert(HINSTANCE instance, int showCommand) {
+void ShowOneAlert(HINSTANCE instance, int showCommand, std::shared_ptr<const ScaledPictures> scaled) {
   // Clipping its children: a repaint from the kept copy never covers the terms box.
   HWND window = ::CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kAlertWindowClass, kAlertWindowTitle,
                                   WS_POPUP | WS_CLIPCHILDREN,
                                   0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN), nullptr,
                                   nullptr, instance, nullptr);
   if (!window) return;
+  if (AlertWindowState* state = StateOf(window)) state->scaled = std::move(scaled);
   ::SetForegroundWindow(window);
   ::SetFocus(window);
   ::SetActiveWindow(window);
@@ -518,13 +580,34 @@ int RunAlertWindows(HINSTANCE instance, int showCommand) {
     if (!gdiplus) gdiplus.emplace();
     return gdiplus->started();
   };
+  ScalingWorker scaling;  // stops before GDI+ does
   try {
     if (!EnsureLogFolder()) return -1;
     if (!ParseAlertDocument(kAlertDocumentPath, alertDocument, {})) return -1;
     if (alertDocument.alertas.empty()) return 0;
     if (!startGdiplus()) return -1;
+    // Each alert's pictures are scaled on the worker as soon as they are decoded, the first two
+    // alerts' while the later pictures still arrive, each next one's while the one before shows:
+    // copies for two windows at most are held at a time.
+    scalingWorker = &scaling;
+    const size_t alertCount = alertDocument.alertas.size();
+    std::vector<uint64_t> tickets(alertCount, 0);
+    std::vector<std::shared_ptr<ScaledPictures>> scaled(alertCount);
+    std::vector<char> posted(alertCount, 0);
+    const auto prepare = [&](size_t index) {
+      if (index >= alertCount || posted[index]) return;
+      posted[index] = 1;
+      auto into = std::make_shared<ScaledPictures>();
+      const Alert* alert = &alertDocument.alertas[index];
+      const AlertLayout layout = MakeAlertLayout(::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
+      tickets[index] =
+          scaling.Post([into, alert, layout] { ScaleAlertPictures(alertDocument, *alert, layout, *into); });
+      if (tickets[index] != 0) scaled[index] = std::move(into);
+    };
     // Side by side, within one deadline for them all: the first window never waits longer.
-    FetchDocumentPictures(alertDocument);
+    FetchDocumentPictures(alertDocument, [&](size_t index) {
+      if (index < 2) prepare(index);
+    });
     // "RICHEDIT50W" comes from the second; both stay loaded until the last window is gone.
     UniqueModule richEdit20 = LoadSystemLibrary(L"Riched20.dll");
     UniqueModule richEdit41 = LoadSystemLibrary(L"Msftedit.dll");
@@ -537,15 +620,21 @@ int RunAlertWindows(HINSTANCE instance, int showCommand) {
     windowClass.lpszClassName = kAlertWindowClass;
     ::RegisterClassExW(&windowClass);
 
-    for (Alert& alert : alertDocument.alertas) {
-      currentAlert = &alert;
-      ShowOneAlert(instance, showCommand);
+    for (size_t i = 0; i < alertCount; ++i) {
+      prepare(i);
+      prepare(i + 1);
+      // The worker no longer touches this alert's pictures: the window may.
+      scaling.WaitFor(tickets[i]);
+      currentAlert = &alertDocument.alertas[i];
+      ShowOneAlert(instance, showCommand, std::move(scaled[i]));
     }
     currentAlert = nullptr;
     WaitForUpdateWorkers();
     WaitForFetchWorkers();
     WaitForAcceptanceWriters();
-    // Pictures must go while GDI+ still runs.
+    // Pictures must go while GDI+ still runs, and only once the worker has left them.
+    scaling.Stop();
+    scalingWorker = nullptr;
     alertDocument.ReleaseImages();
     return 0;
   } catch (...) {
@@ -553,6 +642,8 @@ int RunAlertWindows(HINSTANCE instance, int showCommand) {
     WaitForUpdateWorkers();
     WaitForFetchWorkers();
     WaitForAcceptanceWriters();
+    scaling.Stop();
+    scalingWorker = nullptr;
     alertDocument.ReleaseImages();
     return -1;
   }

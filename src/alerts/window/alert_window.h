@@ -6,11 +6,13 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "alerts/model/alert_model.h"
 #include "alerts/window/alert_actions.h"
 #include "alerts/window/alert_layout.h"
 #include "alerts/window/paint_cache.h"
+#include "alerts/window/scaled_pictures.h"
 #include "alerts/window/update_worker.h"
 #include "alerts/window/window_fetch.h"
 #include "common/gdiplus_owners.h"
@@ -28,6 +30,15 @@ inline constexpr UINT WM_UPDATE_FINISHED = WM_APP + 100;
 
 // The alert whose window is open; null between windows.
 extern Alert* currentAlert;
+
+// The update picture, decoded and scaled on the scaling worker; the window takes it once the
+// worker has put it (and said so with WM_REMOTE_ARRIVED).
+struct UpdatePictureCell {
+  std::mutex lock;
+  bool ready = false;
+  UniqueBitmap picture;
+  UniqueBitmap scaled;
+};
 
 struct AlertWindowState {
   HWND richEdit = nullptr;
@@ -47,12 +58,18 @@ struct AlertWindowState {
   // update picture.
   std::shared_ptr<FetchCell> termsArrival;
   std::shared_ptr<FetchCell> pictureArrival;
-  // The update of an update window: its picture, fetched once; the cell its worker writes, and
-  // what was last drawn of it.
+  // The update of an update window: its picture, fetched once, and its copy scaled where the
+  // layout puts it (both decoded and scaled off the window's thread); the cell its worker writes,
+  // and what was last drawn of it.
   UniqueBitmap updatePicture;
+  UniqueBitmap updatePictureScaled;
+  std::shared_ptr<UpdatePictureCell> pictureScaling;
   std::shared_ptr<UpdateProgressCell> progress;
   bool progressKnown = false;
   UpdateProgress progressShown;
+  // The alert's pictures, scaled before the window showed; a picture without its copy here (a
+  // screen that changed size since) is scaled by the paint itself.
+  std::shared_ptr<const ScaledPictures> scaled;
   // The window as drawn at its first paint; later paints copy it.
   PaintCache drawn;
 };

@@ -141,13 +141,15 @@ std::string PictureDownloads::Take(size_t index) {
   return body;
 }
 
-void FetchDocumentPictures(AlertDocument& document) {
+void FetchDocumentPictures(AlertDocument& document, const std::function<void(size_t alertIndex)>& alertDecoded) {
   std::vector<AlertItem*> items;
+  std::vector<size_t> alertOf;
   std::vector<std::string> addresses;
-  for (Alert& alert : document.alertas) {
-    for (AlertItem& item : alert.contenido) {
+  for (size_t a = 0; a < document.alertas.size(); ++a) {
+    for (AlertItem& item : document.alertas[a].contenido) {
       if (item.imagen.empty()) continue;
       items.push_back(&item);
+      alertOf.push_back(a);
       addresses.push_back(item.imagen);
     }
   }
@@ -155,7 +157,11 @@ void FetchDocumentPictures(AlertDocument& document) {
   PictureDownloads downloads(std::move(addresses), RemoteTransferDeadlineMs());
   // Decoded in document order, so the pixel budget is spent as if they had come one by one.
   PictureBudget budget;
-  for (size_t i = 0; i < items.size(); ++i) items[i]->image = PictureFromBody(downloads.Take(i), &budget);
+  for (size_t i = 0; i < items.size(); ++i) {
+    items[i]->image = PictureFromBody(downloads.Take(i), &budget);
+    const bool lastOfItsAlert = i + 1 == items.size() || alertOf[i + 1] != alertOf[i];
+    if (lastOfItsAlert && alertDecoded) alertDecoded(alertOf[i]);
+  }
 }
 
 }  // namespace brivon

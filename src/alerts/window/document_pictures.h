@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,6 +45,10 @@ class PictureDownloads {
 
 // Fetches and decodes every entry picture of the document, in document order within one pixel
 // budget (kMaxDocumentPicturePixels), within the transfer deadline for them all. GDI+ must run.
-void FetchDocumentPictures(AlertDocument& document);
+// alertDecoded, when given, hears the index of each alert with pictures once they are all
+// decoded (in document order, while later pictures may still be on their way); nothing here
+// touches that alert's pictures afterwards.
+void FetchDocumentPictures(AlertDocument& document,
+                           const std::function<void(size_t alertIndex)>& alertDecoded = nullptr);
 
 }  // namespace brivon

@@ -4,13 +4,17 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <vector>
 
 #include "alerts/model/alert_parser.h"
 #include "alerts/window/alert_layout.h"
 #include "alerts/window/alert_painting.h"
+#include "alerts/window/alert_window.h"
+#include "alerts/window/scaled_pictures.h"
 #include "alerts/window/remote_resources.h"
 #include "alerts/window/text_drawing.h"
 #include "common/gdiplus_owners.h"
+#include "common/unique_handle.h"
 
 namespace brivon {
 namespace {
@@ -294,6 +298,93 @@ TEST_F(AlertWindowsPainting, AlertWithoutEntriesGetsTheFrameOnly) {
     Paint(alert);
     EXPECT_TRUE(ColorAt(960, 500, kBackground)) << tipo;
     EXPECT_TRUE(ColorAt(3, 1031, kCloseBarColor)) << tipo;
+  }
+}
+
+// A picture whose scaling shows: gradients both ways and hard edges inside.
+UniqueBitmap PatternPicture(int w, int h) {
+  UniqueBitmap picture(new Gdiplus::Bitmap(w, h, PixelFormat24bppRGB));
+  Gdiplus::Graphics graphics(picture.get());
+  Gdiplus::LinearGradientBrush gradient(Gdiplus::Point(0, 0), Gdiplus::Point(w, h), Gdiplus::Color(0xFF2060A0),
+                                        Gdiplus::Color(0xFFE0A040));
+  graphics.FillRectangle(&gradient, 0, 0, w, h);
+  Gdiplus::SolidBrush spot{Gdiplus::Color(0xFFFFFFFF)};
+  for (int i = 0; i < 12; ++i) graphics.FillRectangle(&spot, (i * 97) % w, (i * 61) % h, w / 9 + 1, 1);
+  return picture;
+}
+
+// The whole window as its first paint draws it on a surface like the window's, as 0xRRGGBB.
+std::vector<uint32_t> PaintWindow(AlertWindowState& state) {
+  HDC screen = ::GetDC(nullptr);
+  UniqueDc dc(::CreateCompatibleDC(screen));
+  UniqueGdiBitmap bitmap(::CreateCompatibleBitmap(screen, 1920, 1080));
+  ::ReleaseDC(nullptr, screen);
+  std::vector<uint32_t> pixels(1920 * 1080, 0);
+  if (!dc || !bitmap) return {};
+  HGDIOBJ previous = ::SelectObject(dc.get(), bitmap.get());
+  PaintAlertWindow(dc.get(), RECT{0, 0, 1920, 1080}, MakeAlertLayout(1920, 1080), &state);
+  ::SelectObject(dc.get(), previous);
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = 1920;
+  info.bmiHeader.biHeight = -1080;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  ::GetDIBits(dc.get(), bitmap.get(), 0, 1080, pixels.data(), &info, DIB_RGB_COLORS);
+  for (uint32_t& p : pixels) p &= 0xFFFFFF;
+  return pixels;
+}
+
+// Pictures scaled ahead of the first paint, off the window's thread, come out as the painters
+// scale them themselves, pixel for pixel: placement, size, interpolation and blended edges.
+TEST_F(AlertWindowsPainting, PicturesScaledAheadDrawTheSamePixels) {
+  struct Case {
+    const char* tipo;
+    int entries;
+    int w, h;
+  } cases[] = {{"boton_multiple", 5, 800, 600},
+               {"boton_unico", 1, 800, 600},
+               {"solo_mensaje", 1, 37, 23},  // enlarged
+               {"url_actualizar", 1, 1200, 800}};
+  alertDocument.titulo = document_.titulo;
+  alertDocument.color_fondo = document_.color_fondo;
+  alertDocument.color_titulo_fondo = document_.color_titulo_fondo;
+  alertDocument.color_titulo_texto = document_.color_titulo_texto;
+  const AlertLayout layout = MakeAlertLayout(1920, 1080);
+  for (const Case& c : cases) {
+    Alert alert;
+    alert.tipo = c.tipo;
+    alert.columnas = 3;
+    const bool update = std::string(c.tipo) == "url_actualizar";
+    for (int i = 0; i < c.entries; ++i) {
+      alert.contenido.push_back(Entry("#00FF00", update ? nullptr : PatternPicture(c.w + i, c.h), "Oferta de hoy"));
+    }
+    currentAlert = &alert;
+    AlertWindowState itself, ahead;
+    auto copies = std::make_shared<ScaledPictures>();
+    ScaleAlertPictures(alertDocument, alert, layout, *copies);
+    ahead.scaled = copies;
+    if (update) {
+      itself.updatePicture = PatternPicture(c.w, c.h);
+      ahead.updatePicture = PatternPicture(c.w, c.h);
+      ahead.updatePictureScaled = ScaleUpdatePicture(*ahead.updatePicture, layout, kBackground);
+      ASSERT_TRUE(ahead.updatePictureScaled) << c.tipo;
+    }
+    const std::vector<uint32_t> expected = PaintWindow(itself);
+    const std::vector<uint32_t> got = PaintWindow(ahead);
+    currentAlert = nullptr;
+    ASSERT_EQ(expected.size(), 1920u * 1080u) << c.tipo;
+    size_t differing = 0;
+    for (size_t i = 0; i < expected.size(); ++i) differing += expected[i] != got[i] ? 1 : 0;
+    EXPECT_EQ(differing, 0u) << c.tipo << " " << c.w << "x" << c.h;
+    // Every picture had its copy at the size it was drawn at.
+    if (!update) ASSERT_EQ(copies->size(), static_cast<size_t>(c.entries)) << c.tipo;
+    for (const AlertItem& item : alert.contenido) {
+      if (!item.image) continue;
+      const RECT& r = item.hitRect;
+      EXPECT_NE(copies->Find(item.image.get(), r.right - r.left, r.bottom - r.top), nullptr) << c.tipo;
+    }
   }
 }
 

@@ -1,0 +1,54 @@
+// Pictures scaled once, ahead of the paint, to the size the layout gives them. Scaling a decoded
+// picture to a full-screen size is nearly all of a first paint (a good part of a second for a few
+// pictures): done off the window's thread before the window shows, the paint only copies them.
+#pragma once
+
+#include <windows.h>
+#include <objidl.h>
+#include <gdiplus.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "alerts/model/alert_model.h"
+#include "alerts/window/alert_layout.h"
+#include "common/gdiplus_owners.h"
+
+namespace brivon {
+
+// source drawn into `at` exactly as a paint draws it onto the window: on a surface like the
+// window's, at the same place, over the colour the painters fill beneath it (the scaling leaves
+// the edges partly covered, and they blend with what is below), with mode as the painter sets it.
+// The copy, `at`'s size, drawn unscaled at `at` then gives the window the same pixels. None when
+// the size is empty or memory runs out. Uses nothing but its arguments and the screen's format.
+UniqueBitmap ScalePicture(Gdiplus::Bitmap& source, const PixelRect& at, Gdiplus::ARGB backdrop,
+                          Gdiplus::InterpolationMode mode = Gdiplus::InterpolationModeDefault);
+
+// The update picture as an update window draws it: high-quality bicubic, where the layout puts
+// it, over the window's background.
+UniqueBitmap ScaleUpdatePicture(Gdiplus::Bitmap& picture, const AlertLayout& layout, Gdiplus::ARGB background);
+
+// Scaled copies, each found by its source picture and the size it was scaled to.
+class ScaledPictures {
+ public:
+  void Add(const Gdiplus::Bitmap* source, UniqueBitmap scaled);
+  // The copy of source scaled to exactly w x h, or null: the painter then scales source itself.
+  Gdiplus::Bitmap* Find(const Gdiplus::Bitmap* source, int32_t w, int32_t h) const;
+  size_t size() const { return entries_.size(); }
+
+ private:
+  struct Entry {
+    const Gdiplus::Bitmap* source;
+    UniqueBitmap scaled;
+  };
+  std::vector<Entry> entries_;
+};
+
+// Every entry picture of alert scaled to where its kind's painter puts it in layout (a single
+// button's block is measured as its painter measures it), over what is painted beneath it: the
+// document's background in a grid, the entry's colour otherwise. Reads the document and the
+// alert, writes only into.
+void ScaleAlertPictures(const AlertDocument& document, const Alert& alert, const AlertLayout& layout,
+                        ScaledPictures& into);
+
+}  // namespace brivon
