@@ -13,6 +13,7 @@
 #include "common/text.h"
 #include "archive/archive_listing.h"
 #include "archive/extraction.h"
+#include "archive/zip_directory.h"
 #include "update/disk_space.h"
 #include "update/executable_search.h"
 #include "update/file_moves.h"
@@ -81,12 +82,17 @@ void PutBack(const Run& run, const std::wstring& from, const std::wstring& to, b
 // Fetch: the whole package on the disk, the program untouched; a ZIP unpacked beside it.
 
 // A ZIP is unpacked only when what it holds fits on the drive with room to spare, and is not far
-// larger than the package (a bomb, or nothing an update needs). A listing 7-Zip cannot make is
-// left to the extraction, which fails with 7-Zip's own code.
+// larger than the package (a bomb, or nothing an update needs). Its size comes from the ZIP's own
+// directory; a package that does not read as one (another kind 7-Zip unpacks all the same) is
+// listed by 7-Zip. A listing 7-Zip cannot make is left to the extraction, which fails with 7-Zip's
+// own code.
 bool RoomToUnpack(const Run& run) {
   uint64_t unpacked = 0, freeBytes = 0;
   unsigned long code = 0;
-  if (!ReadUnpackedSize(run.folder, run.plan.target, &unpacked, &code)) return true;
+  if (!ReadZipUnpackedSize(run.plan.target, &unpacked) &&
+      !ReadUnpackedSize(run.folder, run.plan.target, &unpacked, &code)) {
+    return true;
+  }
   const uint64_t packed = IdentityOf(run.plan.target).size;
   std::string refusal;
   if (!WithinExpansionCap(packed, unpacked)) {
