@@ -74,9 +74,16 @@ class EntrySequenceTest : public ::testing::Test {
   testing::LoopbackHttpServer server_{testing::BuiltInPort()};
 };
 
-// The same path through drive Z:, which Wine maps to the Unix root: another path to one folder, as
-// a mapped drive and its UNC path are at a desk.
-std::wstring ThroughDriveZ(const std::wstring& path) {
+// Another path to one folder, as a mapped drive, its UNC path and an 8.3 name are at a desk: under
+// Wine the path through drive Z:, which maps the Unix root; on Windows the 8.3 name ("" where the
+// volume makes none).
+std::wstring AnotherPathTo(const std::wstring& path) {
+  if (!testing::RunningUnderWine()) {
+    wchar_t shortName[MAX_PATH] = {};
+    const DWORD length = ::GetShortPathNameW(path.c_str(), shortName, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH || std::wstring(shortName, length) == path) return {};
+    return std::wstring(shortName, length);
+  }
   using UnixName = char*(CDECL*)(const wchar_t*);
   auto unixName = reinterpret_cast<UnixName>(
       reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
@@ -94,6 +101,8 @@ TEST_F(EntrySequenceTest, ASecondStartInTheSameFolderEndsAtOnceAndDoesNothing) {
   const std::wstring other = root / L"Programa B";
   const std::wstring firstExe = MakeProgramFolder(first);
   const std::wstring otherExe = MakeProgramFolder(other);
+  const std::wstring firstAgain = AnotherPathTo(firstExe);
+  if (firstAgain.empty()) GTEST_SKIP() << "needs a second path to the program folder: this volume makes no 8.3 names";
   Serve(kOneAlert);  // the first instance waits on its alert window
 
   struct Seen {
@@ -125,7 +134,7 @@ TEST_F(EntrySequenceTest, ASecondStartInTheSameFolderEndsAtOnceAndDoesNothing) {
       quick.timeoutMs = 30000;
       const DWORD start = ::GetTickCount();
       // Through another path to the same folder: a mutex named from the path would not see it.
-      seen.second = testing::RunProgram(ThroughDriveZ(firstExe), quick);
+      seen.second = testing::RunProgram(firstAgain, quick);
       seen.secondMs = ::GetTickCount() - start;
       seen.checkinsAfterSecond = server_.CountRequests(kCheckinPath);
       seen.checkinLogAfter = ReadBytes(checkinLog);
@@ -268,6 +277,10 @@ TEST_F(EntrySequenceTest, LeftoverUpdateFoldersAreArchivedAndRemovedBeforeTheChe
   } unset;
   for (const HousekeepingRow& row : HousekeepingRows()) {
     SCOPED_TRACE(row.name);
+    if (row.links && !testing::KitRoot().empty()) {
+      std::printf("the row \"%s\" is left out: it %s\n", row.name, testing::kNeedsUnixLinks);
+      continue;
+    }
     TempFolder root(L"brivon-hk-start");
     // The link scene is laid out on the Linux side; every other row starts from an empty folder.
     const std::wstring base = row.links ? testing::UnixLinkScene("entrada") : root.path();

@@ -536,7 +536,7 @@ TEST_F(HousekeepingTest, NoUpdatesFolderDoesNothing) {
 
 TEST_F(HousekeepingTest, LinksAreNeverFollowedWhenDeleting) {
   const std::wstring scene = testing::UnixLinkScene("unidad");
-  if (scene.empty()) GTEST_SKIP() << "no directory links: the startup_unix_links test makes them";
+  if (scene.empty()) GTEST_SKIP() << testing::kNeedsUnixLinks;
   program_ = scene + L"\\programa";
   updates_ = program_ + L"\\actualizaciones";
   const std::wstring outside = scene + L"\\fuera";

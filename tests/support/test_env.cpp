@@ -1,9 +1,12 @@
 #include "support/test_env.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <fstream>
 #include <system_error>
 
+#include "common/long_path.h"
 #include "common/unique_handle.h"
 
 namespace brivon::testing {
@@ -14,13 +17,36 @@ std::wstring HostPathToWindows(const std::string& unixPath) {
   return out;
 }
 
-std::wstring BrivonExePath() { return HostPathToWindows(BRIVON_TEST_EXE); }
-std::wstring ArchiveToolPath() { return HostPathToWindows(BRIVON_TEST_7ZA); }
+const std::wstring& KitRoot() {
+  static const std::wstring root = [] {
+    wchar_t module[MAX_PATH] = {};
+    const DWORD length = ::GetModuleFileNameW(nullptr, module, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return std::wstring();
+    std::wstring folder(module, length);
+    for (int level = 0; level < 2; ++level) {
+      const size_t slash = folder.find_last_of(L'\\');
+      if (slash == std::wstring::npos) return std::wstring();
+      folder.resize(slash);
+    }
+    return Exists(folder + L"\\ejecutar_pruebas.cmd") ? folder : std::wstring();
+  }();
+  return root;
+}
+
+std::wstring BuiltPath(const std::string& hostPath, const std::wstring& inKit) {
+  if (KitRoot().empty()) return HostPathToWindows(hostPath);
+  return inKit.empty() ? KitRoot() : KitRoot() + L"\\" + inKit;
+}
+
+std::wstring BrivonExePath() { return BuiltPath(BRIVON_TEST_EXE, L"brivon.exe"); }
+std::wstring ArchiveToolPath() { return BuiltPath(BRIVON_TEST_7ZA, L"7za.exe"); }
 std::wstring TestToolPath(const std::wstring& name) {
-  return HostPathToWindows(BRIVON_TEST_TOOLS_DIR) + L"\\" + name;
+  return BuiltPath(BRIVON_TEST_TOOLS_DIR, L"herramientas") + L"\\" + name;
 }
 std::wstring SourcePath(const std::string& relative) {
-  return HostPathToWindows(std::string(BRIVON_TEST_SOURCE_DIR) + "/" + relative);
+  std::wstring inKit = L"fuentes\\";
+  for (char c : relative) inKit.push_back(c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c)));
+  return BuiltPath(std::string(BRIVON_TEST_SOURCE_DIR) + "/" + relative, inKit);
 }
 uint16_t BuiltInPort() { return BRIVON_TEST_PORT; }
 
@@ -46,6 +72,8 @@ TempFolder::TempFolder(const std::wstring& prefix) {
 
 TempFolder::~TempFolder() {
   if (path_.empty()) return;
+  // The kit's runner keeps the logs of a failed row from what it leaves under its own temp folder.
+  if (!KitRoot().empty() && ::testing::Test::HasFailure()) return;
   std::error_code ec;
   // Read-only files (the check-in log) would stop remove_all.
   for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
@@ -55,25 +83,27 @@ TempFolder::~TempFolder() {
   std::filesystem::remove_all(path_, ec);
 }
 
+// The helpers below take deep paths as the program does: Windows refuses a file call past 260
+// characters without the long form (Wine does not).
 std::string ReadBytes(const std::wstring& path) {
-  std::ifstream in(std::filesystem::path(path), std::ios::binary);
+  std::ifstream in(std::filesystem::path(ForFileSystem(path)), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 bool WriteBytes(const std::wstring& path, const std::string& bytes) {
-  std::ofstream out(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
+  std::ofstream out(std::filesystem::path(ForFileSystem(path)), std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(out);
 }
 
-bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::wstring& path) { return Attributes(path) != INVALID_FILE_ATTRIBUTES; }
 
 bool IsDirectory(const std::wstring& path) {
-  DWORD attributes = ::GetFileAttributesW(path.c_str());
+  DWORD attributes = Attributes(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-DWORD Attributes(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()); }
+DWORD Attributes(const std::wstring& path) { return ::GetFileAttributesW(ForFileSystem(path).c_str()); }
 
 std::wstring InstallBrivon(const std::wstring& folder, const std::wstring& name) {
   std::wstring target = folder + L"\\" + name;
@@ -84,7 +114,7 @@ std::wstring InstallBrivon(const std::wstring& folder, const std::wstring& name)
 std::vector<std::wstring> EntryNames(const std::wstring& folder, bool folders) {
   std::vector<std::wstring> names;
   WIN32_FIND_DATAW entry;
-  UniqueFind find(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
+  UniqueFind find(::FindFirstFileW(ForFileSystem(folder + L"\\*").c_str(), &entry));
   if (!find) return names;
   do {
     const std::wstring name = entry.cFileName;

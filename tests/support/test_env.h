@@ -12,17 +12,29 @@ namespace brivon::testing {
 // "/work/x/y" -> "Z:\work\x\y": Wine maps the Unix root to drive Z:.
 std::wstring HostPathToWindows(const std::string& unixPath);
 
+// Run from the Windows test kit (scripts/windows_test_kit.sh), everything below lies in the kit:
+// the folder above the test program's own, the one holding ejecutar_pruebas.cmd. "" under ctest.
+const std::wstring& KitRoot();
+// A file or folder the build made at hostPath, or in the kit at inKit (relative to its root).
+std::wstring BuiltPath(const std::string& hostPath, const std::wstring& inKit);
+
 std::wstring BrivonExePath();     // the built brivon.exe
 std::wstring ArchiveToolPath();   // the real 7za.exe from the 7zip-bin package
 std::wstring TestToolPath(const std::wstring& name);  // a helper program built beside the tests
-std::wstring SourcePath(const std::string& relative); // a file of the source tree
+std::wstring SourcePath(const std::string& relative); // a file of the source tree (its fixtures, in the kit)
 uint16_t BuiltInPort();           // the loopback port the test build's built-in addresses use
 
 // True under Wine (ntdll exports wine_get_version), false on Windows itself. Where the two differ
 // on purpose, a row asserts what its own platform does.
 bool RunningUnderWine();
 
-// A fresh, empty folder under the Wine user's temp folder, removed with all it holds.
+// Windows trusts a signature only up to a root certificate the user trusts (Wine trusts any): what
+// a row that needs the test publishers' signatures valid says on a desk that does not trust them.
+constexpr char kNeedsTrustedTestRoots[] =
+    "needs the test publishers' root certificates (firmados\\raiz_*.cer) among this user's trusted roots";
+
+// A fresh, empty folder under the user's temp folder, removed with all it holds (left for its logs
+// when its row failed in the kit).
 class TempFolder {
  public:
   explicit TempFolder(const std::wstring& prefix = L"brivon");

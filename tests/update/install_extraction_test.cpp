@@ -49,7 +49,7 @@ TEST(ExtractionProgressTest, TakesOnlyThePercentThatOpensAProgressLine) {
   } cases[] = {
       {"header and archive scan",
        "\r\n7-Zip (a) 21.07 (x64) : Copyright (c) 1999-2021 Igor Pavlov : 2021-12-26\r\n\r\n"
-       "Scanning the drive for archives:\r\n  0M Scan Z:\\tmp\\\r                    \r"
+       "Scanning the drive for archives:\r\n  0M Scan C:\\Temp\\\r                    \r"
        "1 file, 50347400 bytes (49 MiB)\r\n",
        -1},
       {"first figure, erased", "Physical Size = 50347400\r\n\r\n  0%\r    \r", 0},

@@ -37,5 +37,9 @@ sign a "$new" "$out/nuevo_firmado_A.exe"
 sign b "$new" "$out/nuevo_firmado_B.exe"
 sign a2 "$new" "$out/nuevo_firmado_A_otra_ca.exe"
 cp "$out/nuevo_firmado_A.exe" "$out/nuevo_alterado.exe"
+# The roots, for a Windows desk to trust while its test kit runs (Wine trusts any).
+cp a.crt "$out/raiz_A.cer"
+cp b.crt "$out/raiz_B.cer"
+cp ca.crt "$out/raiz_otra_ca.cer"
 # One byte of the code section changed after signing: the digest no longer holds.
 printf '\x90' | dd of="$out/nuevo_alterado.exe" bs=1 seek=1100 conv=notrunc status=none

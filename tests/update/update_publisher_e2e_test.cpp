@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "support/log_lines.h"
+#include "update/signature_check.h"
 #include "update/update_end_to_end_support.h"
 
 namespace brivon {
@@ -15,8 +16,11 @@ namespace update_e2e {
 namespace {
 
 TEST_F(UpdateEndToEnd, OnlyTheSamePublisherReplacesASignedProgram) {
-  const std::wstring signedDir = testing::HostPathToWindows(BRIVON_TEST_SIGNED_DIR);
+  const std::wstring signedDir = testing::BuiltPath(BRIVON_TEST_SIGNED_DIR, L"firmados");
   auto fixture = [&](const wchar_t* name) { return ReadBytes(signedDir + L"\\" + name); };
+  if (!testing::RunningUnderWine() && ReadSignature(signedDir + L"\\old_firmado_A.exe").state != SignatureState::Valid) {
+    GTEST_SKIP() << testing::kNeedsTrustedTestRoots;
+  }
   const std::string signedOld = fixture(L"old_firmado_A.exe");
   const std::string sameSigner = fixture(L"nuevo_firmado_A.exe");
   ASSERT_FALSE(signedOld.empty());

@@ -34,15 +34,40 @@ using testing::LoopbackHttpServer;
 
 using testing::SolidBmp;
 
-// Points the http and https protocols of the test prefix at the stand-in browser.
+// Points the http and https protocols at the stand-in browser: in the prefix's classes under Wine;
+// on Windows in the user's own (the machine's need an administrator), removed afterwards.
 class StandInBrowser {
  public:
+  // Why links cannot reach the stand-in here, or null: Windows opens a web address with the
+  // browser the user chose (UserChoice), which no test can replace.
+  static const char* Unavailable() {
+    if (testing::RunningUnderWine()) return nullptr;
+    HKEY choice = nullptr;
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER,
+                        L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\http\\UserChoice", 0,
+                        KEY_READ, &choice) != ERROR_SUCCESS) {
+      return nullptr;
+    }
+    ::RegCloseKey(choice);
+    return "needs the stand-in browser to open links: this account has a chosen browser (UserChoice), which a "
+           "test cannot replace";
+  }
+
   explicit StandInBrowser(const std::wstring& logPath) {
     ::SetEnvironmentVariableW(L"BRIVON_BROWSER_LOG", logPath.c_str());
     const std::wstring command = L"\"" + testing::TestToolPath(L"brivon_standin_browser.exe") + L"\" \"%1\"";
-    for (const wchar_t* key : {L"http\\shell\\open\\command", L"https\\shell\\open\\command"}) {
+    for (const wchar_t* protocol : {L"http", L"https"}) {
+      HKEY existing = nullptr;
+      if (::RegOpenKeyExW(base_, (classes_ + protocol).c_str(), 0, KEY_READ, &existing) == ERROR_SUCCESS) {
+        ::RegCloseKey(existing);
+      } else {
+        made_.push_back(classes_ + protocol);
+      }
+    }
+    for (const wchar_t* name : {L"http\\shell\\open\\command", L"https\\shell\\open\\command"}) {
+      const std::wstring key = classes_ + name;
       HKEY handle = nullptr;
-      if (::RegCreateKeyExW(HKEY_CLASSES_ROOT, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr) !=
+      if (::RegCreateKeyExW(base_, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr) !=
           ERROR_SUCCESS) {
         continue;
       }
@@ -58,14 +83,18 @@ class StandInBrowser {
   }
   ~StandInBrowser() {
     for (const auto& [key, value] : saved_) {
-      ::RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, REG_SZ, value.c_str(),
+      ::RegSetKeyValueW(base_, key.c_str(), nullptr, REG_SZ, value.c_str(),
                         static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
     }
+    for (const std::wstring& key : made_) ::RegDeleteTreeW(base_, key.c_str());
     ::SetEnvironmentVariableW(L"BRIVON_BROWSER_LOG", nullptr);
   }
 
  private:
+  const HKEY base_ = testing::RunningUnderWine() ? HKEY_CLASSES_ROOT : HKEY_CURRENT_USER;
+  const std::wstring classes_ = testing::RunningUnderWine() ? L"" : L"Software\\Classes\\";
   std::vector<std::pair<std::wstring, std::wstring>> saved_;
+  std::vector<std::wstring> made_;  // protocol keys this stand-in made, removed with it
 };
 
 // A program folder with brivon.exe, its archive tool and a stored alert document, and a
@@ -248,6 +277,7 @@ bool IsAbove(HWND upper, HWND lower) {
 }
 
 TEST_F(AlertWindowsEndToEnd, PictureClickOpensOnlyWellFormedWebLinksAndStepsBackForTheBrowser) {
+  if (const char* why = StandInBrowser::Unavailable()) GTEST_SKIP() << why;
   const std::wstring browserLog = folder_ / L"browser.log";
   StandInBrowser browser(browserLog);
   server_.Serve("/rojo.bmp", HttpReply{200, SolidBmp(800, 600, 200, 0, 0), "image/bmp"});

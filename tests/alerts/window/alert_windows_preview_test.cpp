@@ -38,9 +38,12 @@ HttpReply Reply(int status, std::string body, const std::string& type) {
   return reply;
 }
 
-std::wstring PreviewExe() { return testing::HostPathToWindows(BRIVON_TEST_PREVIEW_EXE); }
+std::wstring PreviewExe() { return testing::BuiltPath(BRIVON_TEST_PREVIEW_EXE, L"brivon_alert_preview.exe"); }
 std::wstring ArtifactsFolder(const std::wstring& name) {
-  return testing::HostPathToWindows(BRIVON_TEST_ARTIFACTS_DIR) + L"\\preview\\" + name;
+  // From the kit: the folder its runner made for this program.
+  const std::wstring base = testing::KitRoot().empty() ? testing::HostPathToWindows(BRIVON_TEST_ARTIFACTS_DIR)
+                                                       : std::filesystem::current_path().wstring();
+  return base + L"\\preview\\" + name;
 }
 
 struct ConsoleRun {
