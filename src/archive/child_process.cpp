@@ -48,6 +48,14 @@ constexpr DWORD kPipeBufferBytes = 64 * 1024;
 // cannot be waited on, so the process handle is waited on in these slices.
 constexpr DWORD kPipePollMs = 10;
 
+// The null device, inheritable: the standard handles of a child without a console. Its output is
+// dropped, and a read gives the end of input at once.
+UniqueFile OpenNullDevice() {
+  SECURITY_ATTRIBUTES inherited{sizeof(inherited), nullptr, TRUE};
+  return UniqueFile(::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  &inherited, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
 // How RunHidden waits for its child: WAIT_OBJECT_0 once it has ended; anything else (the limit
 // passed, or the wait failed) has it ended.
 using ChildWait = std::function<DWORD(HANDLE process, DWORD timeoutMs)>;
@@ -100,27 +108,31 @@ bool RunHidden(const std::wstring& commandLine, UniqueHandle output, unsigned lo
   std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
   buffer.push_back(L'\0');
 
+  // No console at all, rather than a hidden one: Wine starts a console host for each (a third of a
+  // second per 7-Zip run, more on a busy machine), and a console nobody sees would only leave a
+  // tool that asks a question waiting until the limit. The standard handles go to output, or to
+  // the null device; input ends at once.
+  UniqueFile nul = OpenNullDevice();
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
   startup.wShowWindow = SW_HIDE;
-  if (output) {
-    startup.dwFlags |= STARTF_USESTDHANDLES;
-    startup.hStdOutput = output.get();
-    startup.hStdError = output.get();
-  }
+  startup.hStdInput = nul.get();
+  startup.hStdOutput = output ? output.get() : nul.get();
+  startup.hStdError = startup.hStdOutput;
   PROCESS_INFORMATION info = {};
 
   UniqueHandle job = CreateKillOnCloseJob();
-  DWORD flags = CREATE_NO_WINDOW | (job ? CREATE_SUSPENDED : 0);
-  const BOOL inherit = output ? TRUE : FALSE;  // only the output handle is inheritable
-  if (!::CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, inherit, flags, nullptr, nullptr, &startup, &info)) {
+  DWORD flags = DETACHED_PROCESS | (job ? CREATE_SUSPENDED : 0);
+  // The program makes handles inheritable only as a child's standard handles.
+  if (!::CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr, &startup, &info)) {
     DWORD error = ::GetLastError();
     if (exitCode) *exitCode = error;
     return false;
   }
-  // The child has its own copy; a pipe's reader sees the end only once no writer is left here.
+  // The child has its own copies; a pipe's reader sees the end only once no writer is left here.
   output.reset();
+  nul.reset();
   UniqueHandle process(info.hProcess);
   UniqueHandle thread(info.hThread);
 
