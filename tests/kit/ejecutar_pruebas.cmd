@@ -11,11 +11,14 @@ set "KIT=%KIT:~0,-1%"
 set "RESULTADOS=%KIT%\resultados"
 set "TEMP_KIT=%TEMP%"
 set "TMP_KIT=%TMP%"
-if exist "%RESULTADOS%" rmdir /s /q "%RESULTADOS%"
+if exist "%RESULTADOS%" call :borrar "%RESULTADOS%"
 mkdir "%RESULTADOS%"
 set "SOLO=*"
 if not "%~1"=="" set "SOLO=%~1"
-for %%P in ("%KIT%\pruebas\%SOLO%.exe") do call :programa "%%~fP" "%%~nP"
+rem From inside the folder: a quoted pattern with a folder is not expanded everywhere (Wine's cmd).
+pushd "%KIT%\pruebas"
+for %%P in (%SOLO%.exe) do call :programa "%%~fP" "%%~nP"
+popd
 "%KIT%\herramientas\brivon_kit_summary.exe" "%RESULTADOS%" > "%RESULTADOS%\resumen.txt"
 set "FINAL=%ERRORLEVEL%"
 type "%RESULTADOS%\resumen.txt"
@@ -42,5 +45,17 @@ if not "%CODIGO%"=="0" (
   xcopy "%CARPETA%\*.txt" "%RESULTADOS%\registros\%~2\" /s /i /q /y > nul 2>&1
   xcopy "%CARPETA%\*.json" "%RESULTADOS%\registros\%~2\" /s /i /q /y > nul 2>&1
 )
-rmdir /s /q "%CARPETA%" > nul 2>&1
+call :borrar "%CARPETA%"
+goto :eof
+
+:borrar
+rem Wine's rmdir /s, meeting a path past 260 characters, deletes the files of the current folder
+rem instead: it runs from an empty folder of its own.
+set "VACIA=%TEMP_KIT%\brivon-kit-vacia-%RANDOM%"
+mkdir "%VACIA%" > nul 2>&1
+if not exist "%VACIA%\" goto :eof
+pushd "%VACIA%"
+rmdir /s /q "%~1" > nul 2>&1
+popd
+rmdir "%VACIA%" > nul 2>&1
 goto :eof
