@@ -69,3 +69,8 @@ extract=$(tr -d '\r' <"$out" | awk '/^extraction alone:/ {print $3}')
 window=$(tr -d '\r' <"$out" | awk '/^window:/ {print $2}')
 awk -v c="$curl_seconds" -v x="$extract" -v w="$window" 'BEGIN {
   printf "curl + 7za x: %.2f s; update window: %.2f s = %.2f x (goal: at most 1.15 x)\n", c + x, w, w / (c + x) }'
+# The window's run split into its stages, from the moments its lines appeared (the last column).
+tr -d '\r' <"$out" | awk '
+  /^DESCARGA;/ {d = $NF} /^UNZIP_7ZA;/ {u = $NF} /^EXE_NUEVO_EN_RAIZ_OK;/ {n = $NF} /^ZIP_CARPETA;/ {z = $NF}
+  /^end \(/ {e = $NF}
+  END { printf "window stages: download %.2f s, unpacking %.2f s, check and swap %.2f s, previous version kept and archived %.2f s, clean-up %.2f s\n", d, u - d, n - u, z - n, e - z }'
