@@ -17,7 +17,7 @@ set "SOLO=*"
 if not "%~1"=="" set "SOLO=%~1"
 rem From inside the folder: a quoted pattern with a folder is not expanded everywhere (Wine's cmd).
 pushd "%KIT%\pruebas"
-for %%P in (%SOLO%.exe) do call :programa "%%~fP" "%%~nP"
+for %%P in (%SOLO%.exe) do call :programa "%KIT%\pruebas\%%~nxP" "%%~nP"
 popd
 "%KIT%\herramientas\brivon_kit_summary.exe" "%RESULTADOS%" > "%RESULTADOS%\resumen.txt"
 set "FINAL=%ERRORLEVEL%"
