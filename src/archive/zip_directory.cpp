@@ -88,8 +88,10 @@ ZipDirectoryReading ReadZipDirectory(std::string_view tail, uint64_t fileSize) {
   const uint64_t tailStart = fileSize - tail.size();
   const std::optional<size_t> end = FindEndRecord(tail);
   if (!end) {
-    const bool sawEveryComment = tailStart == 0 || tail.size() >= kEndBytes + kMaxCommentBytes;
-    return sawEveryComment ? NotZip() : NeedsFrom(fileSize > kEndBytes + kMaxCommentBytes ? fileSize - kEndBytes - kMaxCommentBytes : 0);
+    // Not found where the longest comment could still hide it: read further back.
+    constexpr uint64_t kLongestEnd = kEndBytes + kMaxCommentBytes;
+    if (tailStart == 0 || tail.size() >= kLongestEnd) return NotZip();
+    return NeedsFrom(fileSize > kLongestEnd ? fileSize - kLongestEnd : 0);
   }
   // A ZIP64 locator, if any, stands right before the end record.
   if (*end < kLocatorBytes + kZip64EndBytes && tailStart > 0) {
@@ -110,7 +112,8 @@ ZipDirectoryReading ReadZipDirectory(std::string_view tail, uint64_t fileSize) {
     const size_t record = static_cast<size_t>(recordOffset - tailStart);
     // Its size counts what follows the first 12 bytes; the locator comes right after it.
     if (U32(tail, record) != kZip64EndSignature || U64(tail, record + 4) != locatorOffset - recordOffset - 12 ||
-        U32(tail, record + 16) != 0 || U32(tail, record + 20) != 0 || U64(tail, record + 24) != U64(tail, record + 32)) {
+        U32(tail, record + 16) != 0 || U32(tail, record + 20) != 0 ||
+        U64(tail, record + 24) != U64(tail, record + 32)) {
       return NotZip();
     }
     place = {U64(tail, record + 32), U64(tail, record + 40), U64(tail, record + 48), recordOffset};
