@@ -275,11 +275,13 @@ HttpGetOutcome HttpGet(const std::wstring& url, const HttpGetOptions& options, c
     return Fail(outcome, HttpGetResult::SinkRefused, error);
   }
 
-  std::vector<char> buffer(options.chunkSize);
+  const DWORD largest = options.largestChunkSize > options.chunkSize ? options.largestChunkSize : options.chunkSize;
+  std::vector<char> buffer(largest);
+  DWORD readSize = options.chunkSize;
   for (;;) {
     const DWORD limit = ReceiveLimitWithin(options, start);
     if (limit == 0) return Fail(outcome, HttpGetResult::DeadlinePassed, ERROR_INTERNET_TIMEOUT);
-    DWORD wanted = options.chunkSize;
+    DWORD wanted = readSize;
     if (options.deadlineMs != 0) {
       // A server that sends a byte now and then must not stretch the transfer past its deadline:
       // each wait is cut to the time left, and a read takes only what has arrived, since a
@@ -296,6 +298,7 @@ HttpGetOutcome HttpGet(const std::wstring& url, const HttpGetOptions& options, c
       if (available < wanted) wanted = available;
     }
     DWORD read = 0;
+    const ULONGLONG readStart = ::GetTickCount64();
     if (!::InternetReadFile(request.get(), buffer.data(), wanted, &read)) {
       const DWORD readError = ::GetLastError();
       if (options.deadlineMs != 0 && pastDeadline(limit, readError)) {
@@ -304,6 +307,9 @@ HttpGetOutcome HttpGet(const std::wstring& url, const HttpGetOptions& options, c
       return Fail(outcome, HttpGetResult::ReadFailed, readError);
     }
     if (read == 0) break;
+    if (read == readSize) {
+      readSize = NextReadSize(readSize, static_cast<DWORD>(::GetTickCount64() - readStart), options.chunkSize, largest);
+    }
     outcome.bytes += read;
     if (options.maxBytes != 0 && outcome.bytes > options.maxBytes) {
       return Fail(outcome, HttpGetResult::TooLarge, ERROR_FILE_TOO_LARGE);
@@ -316,6 +322,15 @@ HttpGetOutcome HttpGet(const std::wstring& url, const HttpGetOptions& options, c
   }
   outcome.result = HttpGetResult::Complete;
   return outcome;
+}
+
+DWORD NextReadSize(DWORD size, DWORD elapsedMs, DWORD least, DWORD most) {
+  uint64_t next = size;
+  if (elapsedMs < 250) next = uint64_t{size} * 2;
+  if (elapsedMs > 500) next = size / 2;
+  if (next < least) next = least;
+  if (next > most) next = most;
+  return static_cast<DWORD>(next);
 }
 
 HttpGetOutcome HttpGetToString(const std::wstring& url, const HttpGetOptions& options, std::string& body) {

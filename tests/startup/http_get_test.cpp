@@ -200,5 +200,24 @@ TEST(HttpGetTest, AnAddressADocumentNamesSendsNoCookiesAndSignsInOnlyAsAsked) {
   }
 }
 
+// Reads grow on a fast line and shrink on a slow one, within their bounds.
+TEST(HttpGetTest, ReadsGrowWhileTheyFillFastAndShrinkWhenTheySlow) {
+  constexpr DWORD KiB = 1024, MiB = 1024 * 1024;
+  struct Case {
+    const char* name;
+    DWORD size, elapsedMs, next;
+  } cases[] = {
+      {"filled at once: twice as large", 256 * KiB, 20, 512 * KiB},
+      {"at the largest already", 4 * MiB, 20, 4 * MiB},
+      {"past the largest: held to it", 3 * MiB, 20, 4 * MiB},
+      {"a steady line: as it was", 1 * MiB, 400, 1 * MiB},
+      {"slowed down: half as large", 2 * MiB, 900, 1 * MiB},
+      {"slow at the least: held to it", 256 * KiB, 5000, 256 * KiB},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(NextReadSize(c.size, c.elapsedMs, 256 * KiB, 4 * MiB), c.next) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace brivon
