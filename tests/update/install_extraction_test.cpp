@@ -169,6 +169,20 @@ TEST_F(ExtractArchiveTest, CorruptArchiveFailsWithTheToolsOwnCode) {
   }
 }
 
+// 7-Zip asks for a password on its console. It runs with none, so it fails at once instead of
+// waiting, unseen, until its time limit.
+TEST_F(ExtractArchiveTest, APackageAskingForAPasswordFailsAtOnce) {
+  const std::wstring source = folder_ / L"fuente";
+  ASSERT_TRUE(::CreateDirectoryW(source.c_str(), nullptr));
+  ASSERT_TRUE(WriteBytes(source + L"\\Programa.exe", "MZ secret"));
+  const std::wstring archive = app_ + L"\\Clave.zip";
+  ASSERT_EQ(testing::RunToEnd(L"\"" + app_ + L"\\7za.exe\" a -tzip -pclave \"" + archive + L"\" \"" + source + L"\\*\""),
+            0u);
+  unsigned long code = 0;
+  EXPECT_FALSE(ExtractArchive(app_, archive, app_ + L"\\Clave", &code, 30000));
+  EXPECT_EQ(code, 255u);  // 7-Zip's "stopped by the user": its input ended; never the time limit
+}
+
 TEST_F(ExtractArchiveTest, EntriesClimbingOutWriteNothingOutside) {
   std::wstring archive = app_ + L"\\Malo.zip", destination = app_ + L"\\Malo";
   ASSERT_TRUE(WriteBytes(archive, testing::MakeStoredZip({{"../fuera.exe", "MZ out"},
