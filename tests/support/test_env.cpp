@@ -75,14 +75,12 @@ TempFolder::~TempFolder() {
   // The kit's runner keeps the logs of a failed row from what it leaves under its own temp folder.
   if (!KitRoot().empty() && ::testing::Test::HasFailure()) return;
   std::error_code ec;
-  // The long form reaches the deep folders the long-path rows make.
-  const std::wstring whole = LongPathForm(path_);
   // Read-only files (the check-in log) would stop remove_all.
-  for (auto it = std::filesystem::recursive_directory_iterator(whole, ec);
+  for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
        !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
     ::SetFileAttributesW(it->path().c_str(), FILE_ATTRIBUTE_NORMAL);
   }
-  std::filesystem::remove_all(whole, ec);
+  std::filesystem::remove_all(path_, ec);
 }
 
 // The helpers below take deep paths as the program does: Windows refuses a file call past 260
