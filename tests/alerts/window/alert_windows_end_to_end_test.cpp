@@ -75,6 +75,8 @@ class StandInBrowser {
       DWORD size = sizeof(old);
       if (::RegQueryValueExW(handle, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(old), &size) == ERROR_SUCCESS) {
         saved_.push_back({key, old});
+      } else {
+        unset_.push_back(key);
       }
       ::RegSetValueExW(handle, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
                        static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)));
@@ -86,6 +88,7 @@ class StandInBrowser {
       ::RegSetKeyValueW(base_, key.c_str(), nullptr, REG_SZ, value.c_str(),
                         static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
     }
+    for (const std::wstring& key : unset_) ::RegDeleteKeyValueW(base_, key.c_str(), nullptr);
     for (const std::wstring& key : made_) ::RegDeleteTreeW(base_, key.c_str());
     ::SetEnvironmentVariableW(L"BRIVON_BROWSER_LOG", nullptr);
   }
@@ -94,7 +97,8 @@ class StandInBrowser {
   const HKEY base_ = testing::RunningUnderWine() ? HKEY_CLASSES_ROOT : HKEY_CURRENT_USER;
   const std::wstring classes_ = testing::RunningUnderWine() ? L"" : L"Software\\Classes\\";
   std::vector<std::pair<std::wstring, std::wstring>> saved_;
-  std::vector<std::wstring> made_;  // protocol keys this stand-in made, removed with it
+  std::vector<std::wstring> unset_;  // commands that had no value before
+  std::vector<std::wstring> made_;   // protocol keys this stand-in made, removed with it
 };
 
 // A program folder with brivon.exe, its archive tool and a stored alert document, and a
