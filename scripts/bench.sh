@@ -9,7 +9,16 @@
 : "${BRIVON_ARCH:?BRIVON_ARCH must name the architecture of the build: i686 or x86_64}"
 
 BRIVON_BENCH_SCRIPTS="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-export WINEPREFIX="$BRIVON_BUILD_DIR/wineprefix"
+BRIVON_XVFB_DISPLAY="${BRIVON_XVFB_DISPLAY:-:77}"
+# The tests' second lane (BRIVON_LANE=b) has a prefix, a wineserver and an Xvfb display of its own,
+# 50 above the first's, so that its windows, its clicks and its prefix never meet the first lane's.
+if [ "${BRIVON_LANE:-}" = b ]; then
+  export WINEPREFIX="$BRIVON_BUILD_DIR/wineprefix-b"
+  bench_xvfb=":$((${BRIVON_XVFB_DISPLAY#:} + 50))"
+else
+  export WINEPREFIX="$BRIVON_BUILD_DIR/wineprefix"
+  bench_xvfb="$BRIVON_XVFB_DISPLAY"
+fi
 if [ "$BRIVON_ARCH" = x86_64 ]; then
   # The wrapper 'wine' picks the 32-bit loader whenever wine32 is installed: name the 64-bit pair.
   export WINEARCH=win64 WINELOADER=/usr/lib/wine/wine64 WINESERVER=/usr/lib/wine/wineserver64
@@ -24,11 +33,10 @@ wine() { command "$BRIVON_WINE" "$@"; }
 wineserver() { "${WINESERVER:-/usr/bin/wineserver}" "$@"; }
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-BRIVON_XVFB_DISPLAY="${BRIVON_XVFB_DISPLAY:-:77}"
 
 bench_display() {
-  if [ -z "${DISPLAY:-}" ] || [ "${BRIVON_OWN_DISPLAY:-}" = 1 ]; then
-    export DISPLAY="$BRIVON_XVFB_DISPLAY" BRIVON_OWN_DISPLAY=1
+  if [ -z "${DISPLAY:-}" ] || [ "${BRIVON_OWN_DISPLAY:-}" = 1 ] || [ "${BRIVON_LANE:-}" = b ]; then
+    export DISPLAY="$bench_xvfb" BRIVON_OWN_DISPLAY=1
     if ! xdpyinfo -display "$DISPLAY" >/dev/null 2>&1; then
       (Xvfb "$DISPLAY" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &)
       for _ in $(seq 1 100); do
@@ -70,7 +78,7 @@ bench_prefix() {
     wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
     wineserver -w
     touch "$WINEPREFIX/.brivon-ready"
-  ) 9>"$BRIVON_BUILD_DIR/.wineprefix.lock"
+  ) 9>"$WINEPREFIX.lock"
 }
 
 bench_wineserver() {
@@ -89,7 +97,7 @@ bench_ensure() {
 
 bench_stop() {
   wineserver -k >/dev/null 2>&1 || true
-  if [ "${BRIVON_OWN_DISPLAY:-}" = 1 ]; then
-    pkill -f "Xvfb $BRIVON_XVFB_DISPLAY " >/dev/null 2>&1 || true
+  if [ "${BRIVON_OWN_DISPLAY:-}" = 1 ] || [ "${BRIVON_LANE:-}" = b ]; then
+    pkill -f "Xvfb $bench_xvfb " >/dev/null 2>&1 || true
   fi
 }

@@ -51,9 +51,15 @@ test_arch() {  # arch [ctest args...]
   shift
   (
     export BRIVON_ARCH=$arch BRIVON_BUILD_DIR="$BRIVON_BUILD_ROOT/$arch"
+    # The end-to-end tests run in two lanes side by side (tests/CMakeLists.txt): the second lane's
+    # prefix and display are made beside the first's.
+    lane_b() { (export BRIVON_LANE=b && source "$root/scripts/bench.sh" && "$@"); }
+    lane_b bench_ensure >/dev/null &
+    lane_b_made=$!
     source "$root/scripts/bench.sh"
+    trap 'bench_stop; lane_b bench_stop' EXIT
     bench_ensure || exit 1
-    trap bench_stop EXIT
+    wait "$lane_b_made" || exit 1
     ctest --test-dir "$BRIVON_BUILD_DIR" --output-on-failure -j "$jobs" "$@"
   )
 }

@@ -46,7 +46,7 @@ DWORD TimeLeft(ULONGLONG start, DWORD deadlineMs) {
 }  // namespace
 
 CheckinEndpoint BuiltInCheckinEndpoint() {
-  return {BRIVON_CHECKIN_HOST, static_cast<unsigned short>(BRIVON_CHECKIN_PORT), BRIVON_CHECKIN_PATH};
+  return {BRIVON_CHECKIN_HOST, TestBuiltInPort(static_cast<unsigned short>(BRIVON_CHECKIN_PORT)), BRIVON_CHECKIN_PATH};
 }
 
 void AppendReplyChunk(std::string& reply, const char* data, size_t size) {

@@ -44,6 +44,22 @@ unsigned long long TestFreeSpaceMarginBytes(unsigned long long normal) {
   return value.empty() ? normal : std::wcstoull(value.c_str(), nullptr, 10) * 1024 * 1024;
 }
 
+unsigned short TestBuiltInPort(unsigned short normal) {
+  return static_cast<unsigned short>(LimitMs(L"BRIVON_TEST_BUILT_IN_PORT", normal));
+}
+
+// "http://127.0.0.1:47321/x" -> "http://127.0.0.1:<PORT>/x"; an address without a port stays.
+std::wstring TestBuiltInAddress(std::wstring_view url) {
+  std::wstring address(url);
+  const std::wstring port = Environment(L"BRIVON_TEST_BUILT_IN_PORT");
+  const size_t host = address.find(L"://");
+  if (port.empty() || host == std::wstring::npos) return address;
+  const size_t path = address.find(L'/', host + 3);
+  const size_t colon = address.rfind(L':', path);
+  if (colon == std::wstring::npos || colon < host + 3) return address;
+  return address.replace(colon + 1, (path == std::wstring::npos ? address.size() : path) - colon - 1, port);
+}
+
 void TestKillPoint(std::string_view name) {
   // Several points may be named, each between commas.
   static const std::string pause = "," + WideToUtf8(Environment(L"BRIVON_TEST_PAUSE_AT")) + ",";

@@ -17,7 +17,10 @@
 //   BRIVON_TEST_ACCEPT_DELAY_MS=MS  enables the terms' acceptance button after MS
 //   BRIVON_TEST_FREE_MARGIN_MB=MB  keeps MB free on the drive instead of 256 MiB, so that a small
 //                                  test drive shows a full disk in a few megabytes
-// The last six shorten rows that only need the outcome of a limit, not its length.
+//   BRIVON_TEST_BUILT_IN_PORT=PORT  the built-in addresses (check-in, archive tool, update picture)
+//                                  on PORT instead of the build's own, so that a second set of
+//                                  end-to-end tests runs beside the first with a service of its own
+// The six after the trace shorten rows that only need the outcome of a limit, not its length.
 #pragma once
 
 #include <string>
@@ -34,6 +37,8 @@ unsigned long TestPictureDeadlineMs(unsigned long normal);
 unsigned long TestCheckinDeadlineMs(unsigned long normal);
 unsigned long TestAcceptDelayMs(unsigned long normal);
 unsigned long long TestFreeSpaceMarginBytes(unsigned long long normal);
+unsigned short TestBuiltInPort(unsigned short normal);
+std::wstring TestBuiltInAddress(std::wstring_view url);
 #else
 inline void TestKillPoint(std::string_view) {}
 inline void TestTraceFileEvent(std::string_view, const std::wstring&, const std::wstring& = {}) {}
@@ -43,6 +48,8 @@ inline unsigned long TestPictureDeadlineMs(unsigned long normal) { return normal
 inline unsigned long TestCheckinDeadlineMs(unsigned long normal) { return normal; }
 inline unsigned long TestAcceptDelayMs(unsigned long normal) { return normal; }
 inline unsigned long long TestFreeSpaceMarginBytes(unsigned long long normal) { return normal; }
+inline unsigned short TestBuiltInPort(unsigned short normal) { return normal; }
+inline std::wstring TestBuiltInAddress(std::wstring_view url) { return std::wstring(url); }
 #endif
 
 }  // namespace brivon

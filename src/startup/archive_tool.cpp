@@ -133,7 +133,7 @@ void EnsureArchiveTool(const std::wstring& programFolder) {
   // failure, so not the code 0 that means success.
   if (downloaded) error = ERROR_FILE_NOT_FOUND;
 
-  std::wstring text = ArchiveToolFailureText(kArchiveToolUrl, error);
+  std::wstring text = ArchiveToolFailureText(TestBuiltInAddress(kArchiveToolUrl), error);
   ::MessageBoxW(nullptr, text.c_str(), kArchiveToolErrorTitle, MB_OK | MB_ICONERROR);
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <fstream>
 #include <system_error>
 
@@ -48,7 +49,13 @@ std::wstring SourcePath(const std::string& relative) {
   for (char c : relative) inKit.push_back(c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c)));
   return BuiltPath(std::string(BRIVON_TEST_SOURCE_DIR) + "/" + relative, inKit);
 }
-uint16_t BuiltInPort() { return BRIVON_TEST_PORT; }
+// The second lane of end-to-end tests points the test build's built-in addresses at a port of its
+// own (BRIVON_TEST_BUILT_IN_PORT, read by brivon.exe's test hooks as well).
+uint16_t BuiltInPort() {
+  wchar_t port[16] = {};
+  const DWORD length = ::GetEnvironmentVariableW(L"BRIVON_TEST_BUILT_IN_PORT", port, 16);
+  return length > 0 && length < 16 ? static_cast<uint16_t>(std::wcstoul(port, nullptr, 10)) : BRIVON_TEST_PORT;
+}
 
 bool RunningUnderWine() {
   static const bool wine = ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;

@@ -3,13 +3,16 @@
 # scripts/demo_alert_windows.sh plays the person (Enter on the check-in's warning box, a
 # screenshot and a close-bar click per window). The screenshots stay under the build folder,
 # and a few of their pixels are checked against the colours the document asks for.
-#   alert_windows_screenshots.sh SOURCE_DIR BUILD_DIR PORT 7ZA_EXE
-# Needs the bench's environment (DISPLAY, WINEPREFIX): ctest runs it from scripts/test.sh.
+#   alert_windows_screenshots.sh SOURCE_DIR BUILD_DIR PORT 7ZA_EXE ARCH
+# Runs in the bench of its lane (scripts/bench.sh: display, prefix): ctest runs it from scripts/test.sh.
 set -uo pipefail
-src="${1:?usage: alert_windows_screenshots.sh SOURCE_DIR BUILD_DIR PORT 7ZA_EXE}"
+src="${1:?usage: alert_windows_screenshots.sh SOURCE_DIR BUILD_DIR PORT 7ZA_EXE ARCH}"
 build="${2:?}"
-port="${3:?}"
+port="${BRIVON_TEST_BUILT_IN_PORT:-${3:?}}"  # the second lane's service port, when it runs there
 tool="${4:?}"
+export BRIVON_BUILD_DIR="$build" BRIVON_ARCH="${5:?}"
+source "$src/scripts/bench.sh"
+bench_ensure >/dev/null || exit 1
 wine="$build/wine-run"  # the loader of the build's architecture
 shots="$build/artifacts/alert_windows/real"
 work="$build/alert-windows-screenshots"

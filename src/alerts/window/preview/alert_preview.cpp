@@ -22,6 +22,7 @@
 #include "build_config.h"
 #include "common/gdiplus_owners.h"
 #include "common/png_encoder.h"
+#include "common/test_hooks.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
 
@@ -170,7 +171,7 @@ int Preview(int argc, wchar_t** argv) {
   brivon::UniqueBitmap updatePicture;
   for (const brivon::Alert& alert : document.alertas) {
     if (brivon::AlertKindOf(alert) == AlertKind::UrlActualizar) {
-      const std::string address = brivon::WideToUtf8(BRIVON_UPDATE_PICTURE_URL);
+      const std::string address = brivon::WideToUtf8(brivon::TestBuiltInAddress(BRIVON_UPDATE_PICTURE_URL));
       updatePicture = brivon::FetchImage(address);
       if (!updatePicture || updatePicture->GetWidth() == 0) {
         std::printf("the update picture is not available, update alerts are painted without it: %s\n",
