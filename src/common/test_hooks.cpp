@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <share.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -44,20 +45,24 @@ unsigned long long TestFreeSpaceMarginBytes(unsigned long long normal) {
   return value.empty() ? normal : std::wcstoull(value.c_str(), nullptr, 10) * 1024 * 1024;
 }
 
+// Only what points at the test build's own port moves: a program built with other addresses (the
+// one behind a proxy, on port 80) keeps them.
 unsigned short TestBuiltInPort(unsigned short normal) {
+  if (normal != BRIVON_TEST_PORT) return normal;
   return static_cast<unsigned short>(LimitMs(L"BRIVON_TEST_BUILT_IN_PORT", normal));
 }
 
-// "http://127.0.0.1:47321/x" -> "http://127.0.0.1:<PORT>/x"; an address without a port stays.
+// "http://127.0.0.1:47321/x" -> "http://127.0.0.1:<PORT>/x"; an address on another port stays.
 std::wstring TestBuiltInAddress(std::wstring_view url) {
   std::wstring address(url);
-  const std::wstring port = Environment(L"BRIVON_TEST_BUILT_IN_PORT");
   const size_t host = address.find(L"://");
-  if (port.empty() || host == std::wstring::npos) return address;
-  const size_t path = address.find(L'/', host + 3);
+  if (host == std::wstring::npos) return address;
+  const size_t path = std::min(address.find(L'/', host + 3), address.size());
   const size_t colon = address.rfind(L':', path);
   if (colon == std::wstring::npos || colon < host + 3) return address;
-  return address.replace(colon + 1, (path == std::wstring::npos ? address.size() : path) - colon - 1, port);
+  const std::wstring port = address.substr(colon + 1, path - colon - 1);
+  const unsigned short moved = TestBuiltInPort(static_cast<unsigned short>(std::wcstoul(port.c_str(), nullptr, 10)));
+  return address.replace(colon + 1, path - colon - 1, std::to_wstring(moved));
 }
 
 void TestKillPoint(std::string_view name) {

@@ -18,7 +18,7 @@
 //   BRIVON_TEST_FREE_MARGIN_MB=MB  keeps MB free on the drive instead of 256 MiB, so that a small
 //                                  test drive shows a full disk in a few megabytes
 //   BRIVON_TEST_BUILT_IN_PORT=PORT  the built-in addresses (check-in, archive tool, update picture)
-//                                  on PORT instead of the build's own, so that a second set of
+//                                  on the test build's port move to PORT, so that a second set of
 //                                  end-to-end tests runs beside the first with a service of its own
 // The six after the trace shorten rows that only need the outcome of a limit, not its length.
 #pragma once

@@ -372,7 +372,7 @@ TEST_F(AlertWindowsEndToEnd, PictureClickOpensOnlyWellFormedWebLinksAndStepsBack
   EXPECT_TRUE(alertAbove);
   ASSERT_EQ(afterEachClick.size(), links.size() + 2);
   for (size_t i = 0; i < links.size(); ++i) EXPECT_EQ(afterEachClick[i], openedAfter[i]) << links[i];
-  EXPECT_EQ(afterEachClick[links.size()], 2u);  // beside the picture
+  EXPECT_EQ(afterEachClick[links.size()], 2u) << testing::ReadBytes(browserLog);  // beside the picture
   EXPECT_EQ(afterEachClick[links.size() + 1], 3u);
   // The closing click at bottom - 50 lay on the wide picture's last row: the bar wins there.
   ::Sleep(1500);
