@@ -1,5 +1,8 @@
 #include "support/alert_window_driver.h"
 
+#include <algorithm>
+#include <cstdint>
+
 namespace brivon::testing {
 namespace {
 
@@ -55,11 +58,18 @@ std::vector<HWND> VisibleAlertWindows(DWORD processId) {
 void ClickAt(int x, int y) {
   ::SetCursorPos(x, y);
   ::Sleep(60);
+  // Each button event carries its point as well: on a loaded machine a motion the X server reported
+  // before the move can put Wine's cursor back where it was, and a bare button event lands there.
+  const int width = std::max(1, ::GetSystemMetrics(SM_CXSCREEN));
+  const int height = std::max(1, ::GetSystemMetrics(SM_CYSCREEN));
   INPUT inputs[2] = {};
-  inputs[0].type = INPUT_MOUSE;
-  inputs[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-  inputs[1].type = INPUT_MOUSE;
-  inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  for (INPUT& input : inputs) {
+    input.type = INPUT_MOUSE;
+    input.mi.dx = static_cast<LONG>((static_cast<int64_t>(x) * 65536 + width - 1) / width);
+    input.mi.dy = static_cast<LONG>((static_cast<int64_t>(y) * 65536 + height - 1) / height);
+  }
+  inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_LEFTDOWN;
+  inputs[1].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_LEFTUP;
   ::SendInput(1, &inputs[0], sizeof(INPUT));
   ::Sleep(40);
   ::SendInput(1, &inputs[1], sizeof(INPUT));
