@@ -274,6 +274,8 @@ HttpGetOutcome HttpGet(const std::wstring& url, const HttpGetOptions& options, c
   if (begin && !begin(outcome.announced, outcome.hasLength, error)) {
     return Fail(outcome, HttpGetResult::SinkRefused, error);
   }
+  // The size is known before the first read returns, which on a slow line takes a while.
+  if (progress && outcome.hasLength) progress(0, outcome.announced);
 
   const DWORD largest = options.largestChunkSize > options.chunkSize ? options.largestChunkSize : options.chunkSize;
   std::vector<char> buffer(largest);

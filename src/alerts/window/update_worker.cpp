@@ -9,8 +9,8 @@
 namespace brivon {
 
 bool ProgressReportDue(DWORD now, DWORD lastReport, bool reportedBefore, bool newStage, uint64_t soFar,
-                       uint64_t total) {
-  if (!reportedBefore || newStage) return true;
+                       uint64_t total, uint64_t shownTotal) {
+  if (!reportedBefore || newStage || total != shownTotal) return true;
   if (total != 0 && soFar >= total) return true;
   return now - lastReport >= kProgressIntervalMs;
 }
@@ -20,15 +20,17 @@ DWORD WINAPI UpdateWorker(LPVOID parameter) {
   DWORD lastReport = 0;
   bool reported = false;
   UpdateStage lastStage = UpdateStage::Downloading;
+  uint64_t shownTotal = 0;
   HWND window = request->window;
   try {
     RunUpdate(request->packageUrl, [&](const UpdateProgress& progress) {
       DWORD now = ::GetTickCount();
       const bool newStage = progress.stage != lastStage;
-      if (!ProgressReportDue(now, lastReport, reported, newStage, progress.soFar, progress.total)) return;
+      if (!ProgressReportDue(now, lastReport, reported, newStage, progress.soFar, progress.total, shownTotal)) return;
       lastReport = now;
       reported = true;
       lastStage = progress.stage;
+      shownTotal = progress.total;
       request->progress->Write(progress);
       ::PostMessageW(window, WM_UPDATE_PROGRESS, 0, 0);
     });

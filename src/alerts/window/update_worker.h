@@ -60,10 +60,10 @@ struct UpdateRequest {
 inline constexpr UINT WM_UPDATE_PROGRESS = WM_APP + 101;
 inline constexpr DWORD kProgressIntervalMs = 100;
 
-// Whether a progress report is due: the first one, a new stage, then one per interval, and the
-// last byte.
+// Whether a progress report is due: the first one, a new stage, a size not shown yet (shownTotal:
+// the last report's), then one per interval, and the last byte.
 bool ProgressReportDue(DWORD now, DWORD lastReport, bool reportedBefore, bool newStage, uint64_t soFar,
-                       uint64_t total);
+                       uint64_t total, uint64_t shownTotal);
 
 DWORD WINAPI UpdateWorker(LPVOID request);
 

@@ -7,26 +7,28 @@
 namespace brivon {
 namespace {
 
-TEST(UpdateProgressTest, ReportsAtMostTenTimesASecondButAlwaysTheFirstTheLastAndEachStage) {
+TEST(UpdateProgressTest, ReportsAtMostTenTimesASecondButAlwaysTheFirstTheLastEachStageAndTheSize) {
   struct Case {
     const char* name;
     DWORD now, last;
     bool before, newStage;
-    uint64_t soFar, total;
+    uint64_t soFar, total, shownTotal;
     bool due;
   } cases[] = {
-      {"first report", 5000, 0, false, false, 1, 100, true},
-      {"too soon", 5050, 5000, true, false, 2, 100, false},
-      {"one interval later", 5100, 5000, true, false, 3, 100, true},
-      {"last byte, however soon", 5001, 5000, true, false, 100, 100, true},
-      {"size unknown, too soon", 5099, 5000, true, false, 500, 0, false},
-      {"size unknown, interval over", 5100, 5000, true, false, 500, 0, true},
-      {"tick counter wrapped", 20, 0xFFFFFFF0u, true, false, 4, 100, false},
-      {"a new stage, however soon", 5001, 5000, true, true, 0, 0, true},
-      {"tick counter wrapped, interval over", 200, 0xFFFFFFF0u, true, false, 4, 100, true},
+      {"first report", 5000, 0, false, false, 1, 100, 100, true},
+      {"too soon", 5050, 5000, true, false, 2, 100, 100, false},
+      {"one interval later", 5100, 5000, true, false, 3, 100, 100, true},
+      {"last byte, however soon", 5001, 5000, true, false, 100, 100, 100, true},
+      {"size unknown, too soon", 5099, 5000, true, false, 500, 0, 0, false},
+      {"size unknown, interval over", 5100, 5000, true, false, 500, 0, 0, true},
+      {"tick counter wrapped", 20, 0xFFFFFFF0u, true, false, 4, 100, 100, false},
+      {"a new stage, however soon", 5001, 5000, true, true, 0, 0, 0, true},
+      {"tick counter wrapped, interval over", 200, 0xFFFFFFF0u, true, false, 4, 100, 100, true},
+      // The package's size, known before its first read returns, is shown at once.
+      {"the size just became known, however soon", 5001, 5000, true, false, 0, 100, 0, true},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(ProgressReportDue(c.now, c.last, c.before, c.newStage, c.soFar, c.total), c.due) << c.name;
+    EXPECT_EQ(ProgressReportDue(c.now, c.last, c.before, c.newStage, c.soFar, c.total, c.shownTotal), c.due) << c.name;
   }
 }
 
