@@ -10,6 +10,7 @@
 #include "common/file_hash.h"
 #include "common/http_get.h"
 #include "common/long_path.h"
+#include "common/test_hooks.h"
 #include "common/unique_handle.h"
 #include "update/windows_image.h"
 
@@ -126,14 +127,15 @@ void EnsureArchiveTool(const std::wstring& programFolder) {
   std::wstring path = programFolder + kArchiveToolFileName;
   if (IsUsableArchiveTool(path)) return;
 
+  const std::wstring url = TestBuiltInAddress(kArchiveToolUrl);
   unsigned long error = 0;
-  bool downloaded = DownloadArchiveTool(path, &error);
+  bool downloaded = DownloadArchiveTool(path, &error, url);
   if (downloaded && IsFile(path)) return;
   // Reported success, yet the file is not there (removed at once by another program): still a
   // failure, so not the code 0 that means success.
   if (downloaded) error = ERROR_FILE_NOT_FOUND;
 
-  std::wstring text = ArchiveToolFailureText(TestBuiltInAddress(kArchiveToolUrl), error);
+  std::wstring text = ArchiveToolFailureText(url, error);
   ::MessageBoxW(nullptr, text.c_str(), kArchiveToolErrorTitle, MB_OK | MB_ICONERROR);
 }
 

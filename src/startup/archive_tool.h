@@ -5,7 +5,6 @@
 #include <string_view>
 
 #include "build_config.h"
-#include "common/test_hooks.h"
 
 namespace brivon {
 
@@ -35,7 +34,7 @@ std::wstring ArchiveToolFailureText(const std::wstring& url, unsigned long error
 // tool: on any failure no file is left at the destination. error (optional) gets 0, or the failing
 // step's code / the HTTP status / kArchiveToolNotPinned.
 bool DownloadArchiveTool(const std::wstring& destination, unsigned long* error,
-                         const std::wstring& url = TestBuiltInAddress(kArchiveToolUrl), std::wstring_view pinnedSha256 = kArchiveToolSha256);
+                         const std::wstring& url = kArchiveToolUrl, std::wstring_view pinnedSha256 = kArchiveToolSha256);
 
 // Start-up step: check, download when needed, and show the error box when the tool is still missing.
 void EnsureArchiveTool(const std::wstring& programFolder);

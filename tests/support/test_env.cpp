@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cwchar>
 #include <fstream>
 #include <system_error>
 
 #include "common/long_path.h"
+#include "common/test_hooks.h"
 #include "common/unique_handle.h"
 
 namespace brivon::testing {
@@ -49,13 +49,9 @@ std::wstring SourcePath(const std::string& relative) {
   for (char c : relative) inKit.push_back(c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c)));
   return BuiltPath(std::string(BRIVON_TEST_SOURCE_DIR) + "/" + relative, inKit);
 }
-// The second lane of end-to-end tests points the test build's built-in addresses at a port of its
-// own (BRIVON_TEST_BUILT_IN_PORT, read by brivon.exe's test hooks as well).
-uint16_t BuiltInPort() {
-  wchar_t port[16] = {};
-  const DWORD length = ::GetEnvironmentVariableW(L"BRIVON_TEST_BUILT_IN_PORT", port, 16);
-  return length > 0 && length < 16 ? static_cast<uint16_t>(std::wcstoul(port, nullptr, 10)) : BRIVON_TEST_PORT;
-}
+// The second lane of end-to-end tests moves the test build's built-in addresses to a port of its
+// own, through the same hook brivon.exe reads (BRIVON_TEST_BUILT_IN_PORT).
+uint16_t BuiltInPort() { return TestBuiltInPort(BRIVON_TEST_PORT); }
 
 bool RunningUnderWine() {
   static const bool wine = ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
