@@ -420,7 +420,9 @@ TEST_F(UpdateEndToEnd, TheProgramIsMissingOnlyBetweenTwoRenames) {
   std::printf("100 MB executable update: the program was missing %d time(s), at most %.1f ms, its download on the "
               "disk for %.1f ms, in a run of %lu ms\n",
               gaps, longestMs, partialMs, static_cast<unsigned long>(runMs));
-  EXPECT_EQ(gaps, 1);
+  // Missing once at most: the absence between two renames can be too short for a poller that a
+  // loaded machine leaves waiting, but a program set aside for the whole download never is.
+  EXPECT_LE(gaps, 1);
   // Between the set-aside and the rename only a flush of the flushed download: a tenth is ample.
   EXPECT_LT(longestMs * 10, partialMs);
   ExpectFlushedBeforeRenamed(trace);
