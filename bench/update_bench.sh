@@ -3,7 +3,8 @@
 # real brivon.exe from its update window's first paint to its end (needs the display and the test
 # build's built-in port, like the end-to-end tests); beside it, in the same run, a plain download
 # of the same package with curl and `7za.exe x` of it, the least any update could take. Each
-# run's log lines are timed too, to show where the time goes.
+# run's log lines are timed too, to show where the time goes. BRIVON_BENCH_RUNS measurements (3),
+# and their medians.
 #   bash bench/update_bench.sh [FILES] [FILE_KIB]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -41,36 +42,57 @@ source "$root/scripts/bench.sh"
 bench_ensure
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 steps="$work/pasos"
-curl_seconds=0
-rm -rf "$steps" "$work/curl.zip"
-mkdir -p "$steps"
 out="$work/salida.txt"
-wine "$BRIVON_BUILD_DIR/tests/tools/brivon_update_bench.exe" "$(winpath "$package")" "$(winpath "$work")" \
-  "$(winpath "$steps")" >"$out" 2>&1 &
-bench=$!
-# Each step: the disk's pending writes out first; before the first, curl's own download.
-for step in curl sola vigilada 7za ventana; do
-  while [ ! -f "$steps/$step.listo" ] && kill -0 "$bench" 2>/dev/null; do sleep 0.05; done
-  [ -f "$steps/$step.listo" ] || break
-  if [ "$step" = curl ]; then
+summary="$work/resumen.txt"
+: >"$summary"
+
+# One measurement: the bench program's runs, curl's download and the figures of both.
+measure() {
+  local curl_seconds=0 code=0 bench step extract window
+  rm -rf "$steps" "$work/curl.zip"
+  mkdir -p "$steps"
+  wine "$BRIVON_BUILD_DIR/tests/tools/brivon_update_bench.exe" "$(winpath "$package")" "$(winpath "$work")" \
+    "$(winpath "$steps")" >"$out" 2>&1 &
+  bench=$!
+  # Each step: the disk's pending writes out first; before the first, curl's own download.
+  for step in curl sola vigilada 7za ventana; do
+    while [ ! -f "$steps/$step.listo" ] && kill -0 "$bench" 2>/dev/null; do sleep 0.05; done
+    [ -f "$steps/$step.listo" ] || break
+    if [ "$step" = curl ]; then
+      sync
+      curl_seconds=$(curl -s -o "$work/curl.zip" -w '%{time_total}' "$(cat "$steps/curl.listo")")
+      rm -f "$work/curl.zip"
+    fi
     sync
-    curl_seconds=$(curl -s -o "$work/curl.zip" -w '%{time_total}' "$(cat "$steps/curl.listo")")
-    rm -f "$work/curl.zip"
-  fi
-  sync
-  touch "$steps/$step.sigue"
+    touch "$steps/$step.sigue"
+  done
+  wait "$bench" || code=$?
+  tr -d '\r' <"$out" | grep -v '^extraction alone:\|^window:'
+  echo "curl download of the package alone: $curl_seconds s"
+  [ "$code" = 0 ] || exit "$code"
+  extract=$(tr -d '\r' <"$out" | awk '/^extraction alone:/ {print $3}')
+  window=$(tr -d '\r' <"$out" | awk '/^window:/ {print $2}')
+  # The window's run split into its stages, from the moments its lines appeared (the last column).
+  tr -d '\r' <"$out" | awk -v c="$curl_seconds" -v x="$extract" -v w="$window" '
+    /^DESCARGA;/ {d = $NF} /^UNZIP_7ZA;/ {u = $NF} /^EXE_NUEVO_EN_RAIZ_OK;/ {n = $NF} /^ZIP_CARPETA;/ {z = $NF}
+    /^end \(/ {e = $NF}
+    END { printf "%.3f %.3f %.3f %.3f %.3f %.3f %.3f %.3f %.3f\n", c, x, c + x, w, d, u - d, n - u, z - n, e - z }' \
+    >>"$summary"
+  tail -n 1 "$summary" | awk '{ printf "curl + 7za x: %.2f s; update window: %.2f s = %.2f x\n", $3, $4, $4 / $3 }'
+}
+
+# The floor swings by a few tenths of a second from one run to the next (the disk, the loopback
+# server sharing the cores), so the figures are the medians of several measurements.
+runs="${BRIVON_BENCH_RUNS:-3}"
+for run in $(seq 1 "$runs"); do
+  echo "== measurement $run of $runs"
+  measure
 done
-code=0
-wait "$bench" || code=$?
-tr -d '\r' <"$out" | grep -v '^extraction alone:\|^window:'
-echo "curl download of the package alone: $curl_seconds s"
-[ "$code" = 0 ] || exit "$code"
-extract=$(tr -d '\r' <"$out" | awk '/^extraction alone:/ {print $3}')
-window=$(tr -d '\r' <"$out" | awk '/^window:/ {print $2}')
-awk -v c="$curl_seconds" -v x="$extract" -v w="$window" 'BEGIN {
-  printf "curl + 7za x: %.2f s; update window: %.2f s = %.2f x (goal: at most 1.15 x)\n", c + x, w, w / (c + x) }'
-# The window's run split into its stages, from the moments its lines appeared (the last column).
-tr -d '\r' <"$out" | awk '
-  /^DESCARGA;/ {d = $NF} /^UNZIP_7ZA;/ {u = $NF} /^EXE_NUEVO_EN_RAIZ_OK;/ {n = $NF} /^ZIP_CARPETA;/ {z = $NF}
-  /^end \(/ {e = $NF}
-  END { printf "window stages: download %.2f s, unpacking %.2f s, check and swap %.2f s, previous version kept and archived %.2f s, clean-up %.2f s\n", d, u - d, n - u, z - n, e - z }'
+median() { awk -v k="$1" '{print $k}' "$summary" | sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+ratios=$(awk '{printf "%.2f\n", $4 / $3}' "$summary" | sort -n | tr '\n' ' ')
+echo "== medians of $runs measurements"
+awk -v c="$(median 1)" -v x="$(median 2)" -v f="$(median 3)" -v w="$(median 4)" -v r="$ratios" 'BEGIN {
+  printf "curl %.2f s + 7za x %.2f s = %.2f s; update window %.2f s = %.2f x (goal: at most 1.15 x); each measurement: %s\n",
+         c, x, f, w, w / f, r }'
+echo "window stages: download $(median 5) s, unpacking $(median 6) s, check and swap $(median 7) s," \
+  "previous version kept and archived $(median 8) s, clean-up $(median 9) s"
