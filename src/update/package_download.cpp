@@ -62,8 +62,16 @@ DownloadResult FetchPackage(const std::string& url, const std::wstring& partialP
     }
     writable -= size;
     if (!partial) {
-      partial.reset(::CreateFileW(ForFileSystem(partialPath).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+      // A new file where it can be: Wine makes an overwrite a truncation, and on ext4 a truncated
+      // file is written out whole when it is closed, so the flush before the swap would wait for
+      // a package that is deleted once unpacked. A leftover of a run cut short is overwritten.
+      const std::wstring path = ForFileSystem(partialPath);
+      partial.reset(
+          ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+      if (!partial && ::GetLastError() == ERROR_FILE_EXISTS) {
+        partial.reset(
+            ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+      }
       if (!partial) {
         error = ::GetLastError();
         writeFailed = true;
