@@ -5,7 +5,9 @@
 // update window's first paint to the window's end (WM_UPDATE_FINISHED).
 // Where the time goes: each run's log lines are watched every 10 ms, and the moment each stage's
 // line first appears is printed for every run side by side.
-//   brivon_update_bench.exe PACKAGE.zip WORK_FOLDER [HANDSHAKE_FOLDER]
+//   brivon_update_bench.exe PACKAGE.zip WORK_FOLDER [HANDSHAKE_FOLDER [PACKAGE_URL]]
+// With PACKAGE_URL every run and curl fetch the package there (the script's own server, outside
+// Wine) instead of from this program's loopback server.
 // With HANDSHAKE_FOLDER: before each measurement the program writes <step>.listo there (the first,
 // "curl.listo", holds the package's address) and waits for <step>.sigue: meanwhile the script
 // downloads the package with curl, and before every step writes the disk's pending data out
@@ -25,6 +27,7 @@
 #include "support/program_run.h"
 #include "support/test_env.h"
 #include "archive/child_process.h"
+#include "common/text.h"
 #include "update/update_run.h"
 
 namespace {
@@ -149,7 +152,7 @@ struct WindowTimes {
 // brivon.exe in its own folder, its check-in answered with an update alert for the package. The
 // window is watched every 10 ms: it is on screen from the first paint (inside UpdateWindow) until
 // WM_UPDATE_FINISHED destroys it.
-WindowTimes TimeThroughTheWindow(const std::wstring& program, const std::wstring& package) {
+WindowTimes TimeThroughTheWindow(const std::wstring& program, const std::wstring& package, std::string url) {
   WindowTimes times;
   brivon::testing::LoopbackHttpServer service(brivon::testing::BuiltInPort());
   brivon::testing::HttpReply zip;
@@ -159,7 +162,7 @@ WindowTimes TimeThroughTheWindow(const std::wstring& program, const std::wstring
   picture.bodyFile = brivon::testing::SourcePath("tests/fixtures/alerts/picture_37x23.png");
   service.Serve("/borrar/fotoactualizacion.png", picture);
   if (!service.Start()) return times;
-  const std::string url = "http://127.0.0.1:" + std::to_string(service.port()) + "/Paquete.zip";
+  if (url.empty()) url = "http://127.0.0.1:" + std::to_string(service.port()) + "/Paquete.zip";
   brivon::testing::HttpReply document;
   document.body = R"({"titulo":"Banco de pruebas","alertas":[{"tipo":"url_actualizar","contenido":[{"enlace":")" +
                   url + R"("}]}]})";
@@ -236,11 +239,12 @@ void PrintSeconds(double s) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 3 && argc != 4) {
-    std::fprintf(stderr, "usage: brivon_update_bench PACKAGE.zip WORK_FOLDER [HANDSHAKE_FOLDER]\n");
+  if (argc < 3 || argc > 5) {
+    std::fprintf(stderr, "usage: brivon_update_bench PACKAGE.zip WORK_FOLDER [HANDSHAKE_FOLDER [PACKAGE_URL]]\n");
     return 2;
   }
-  if (argc == 4) handshake = argv[3];
+  if (argc >= 4) handshake = argv[3];
+  const std::string given = argc == 5 ? brivon::WideToUtf8(argv[4]) : std::string();
   const std::wstring package = argv[1];
   const std::wstring work = argv[2];
   brivon::testing::LoopbackHttpServer server;
@@ -248,7 +252,8 @@ int wmain(int argc, wchar_t** argv) {
   reply.bodyFile = package;
   server.Serve("/Paquete.zip", reply);
   if (!server.Start()) return 1;
-  const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/Paquete.zip";
+  const std::string url =
+      given.empty() ? "http://127.0.0.1:" + std::to_string(server.port()) + "/Paquete.zip" : given;
   Checkpoint(L"curl", url);  // the script's own download, while this program waits
 
   MakeProgramFolder(work + L"\\programa");
@@ -269,7 +274,7 @@ int wmain(int argc, wchar_t** argv) {
   });
   server.Stop();
 
-  WindowTimes window = TimeThroughTheWindow(work + L"\\ventana", package);
+  WindowTimes window = TimeThroughTheWindow(work + L"\\ventana", package, given);
 
   std::printf("7za.exe x of the package alone: %.2f s (exit code %lu)\n", extract, code);
   std::printf("seconds from the start of each run (the window's from its first paint) to its lines:\n");

@@ -41,6 +41,32 @@ ls -l "$package" | awk '{printf "package: %.1f MB\n", $5 / 1048576}'
 source "$root/scripts/bench.sh"
 bench_ensure
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+
+# The package comes from a loopback server outside Wine that hands the file to the kernel
+# (sendfile), for the update and for curl alike: a desk's server is another machine, and one
+# under Wine would share this machine's cores and its wineserver with the client it serves.
+port="${BRIVON_BENCH_PORT:-47393}"
+/usr/bin/python3 - "$port" "$package" >/dev/null 2>&1 <<'PY' &
+import http.server, os, sys
+port, package = int(sys.argv[1]), sys.argv[2]
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    def do_GET(self):
+        with open(package, "rb") as f:
+            self.send_response(200)
+            self.send_header("Content-Type", "application/zip")
+            self.send_header("Content-Length", str(os.fstat(f.fileno()).st_size))
+            self.end_headers()
+            self.wfile.flush()
+            self.connection.sendfile(f)
+    def log_message(self, *args):
+        pass
+http.server.ThreadingHTTPServer(("127.0.0.1", port), Handler).serve_forever()
+PY
+server=$!
+trap 'kill "$server" 2>/dev/null || true' EXIT
+package_url="http://127.0.0.1:$port/Paquete.zip"
+for _ in $(seq 1 50); do curl -sf -o /dev/null "$package_url" && break; sleep 0.1; done
 steps="$work/pasos"
 out="$work/salida.txt"
 summary="$work/resumen.txt"
@@ -52,7 +78,7 @@ measure() {
   rm -rf "$steps" "$work/curl.zip"
   mkdir -p "$steps"
   wine "$BRIVON_BUILD_DIR/tests/tools/brivon_update_bench.exe" "$(winpath "$package")" "$(winpath "$work")" \
-    "$(winpath "$steps")" >"$out" 2>&1 &
+    "$(winpath "$steps")" "$package_url" >"$out" 2>&1 &
   bench=$!
   # Each step: the disk's pending writes out first; before the first, curl's own download.
   for step in curl sola vigilada 7za ventana; do
