@@ -105,9 +105,19 @@ class LogTimeline {
   double At(size_t marker) const { return seen_[marker]; }
 
  private:
+  // The logs are read only when one has grown: opening and reading them every 10 ms would load the
+  // wineserver that the timed run needs, a look at their sizes does not.
   void Look() {
-    const std::string text = brivon::testing::ReadBytes(folder_ + L"\\actualizador_registros\\descargas.csv") +
-                             brivon::testing::ReadBytes(folder_ + L"\\actualizador_registros\\extracciones.csv");
+    const std::wstring logs[] = {folder_ + L"\\actualizador_registros\\descargas.csv",
+                                 folder_ + L"\\actualizador_registros\\extracciones.csv"};
+    uint64_t sizes = 0;
+    for (const std::wstring& log : logs) {
+      WIN32_FILE_ATTRIBUTE_DATA data;
+      if (::GetFileAttributesExW(log.c_str(), GetFileExInfoStandard, &data)) sizes += data.nFileSizeLow;
+    }
+    if (sizes == sizes_) return;
+    sizes_ = sizes;
+    const std::string text = brivon::testing::ReadBytes(logs[0]) + brivon::testing::ReadBytes(logs[1]);
     const double now = SecondsSince(start_);
     for (size_t i = 0; i < kMarkerCount; ++i) {
       if (seen_[i] < 0 && text.find(kMarkers[i]) != std::string::npos) seen_[i] = now;
@@ -116,6 +126,7 @@ class LogTimeline {
   std::wstring folder_;
   Clock::time_point start_;
   std::vector<double> seen_;
+  uint64_t sizes_ = 0;  // of both logs at the last look
   std::atomic<bool> stop_{false};
   std::thread watcher_;
 };

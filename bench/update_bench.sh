@@ -3,7 +3,7 @@
 # real brivon.exe from its update window's first paint to its end (needs the display and the test
 # build's built-in port, like the end-to-end tests); beside it, in the same run, a plain download
 # of the same package with curl and `7za.exe x` of it, the least any update could take. Each
-# run's log lines are timed too, to show where the time goes. BRIVON_BENCH_RUNS measurements (3),
+# run's log lines are timed too, to show where the time goes. BRIVON_BENCH_RUNS measurements (5),
 # and their medians.
 #   bash bench/update_bench.sh [FILES] [FILE_KIB]
 set -euo pipefail
@@ -107,18 +107,20 @@ measure() {
   tail -n 1 "$summary" | awk '{ printf "curl + 7za x: %.2f s; update window: %.2f s = %.2f x\n", $3, $4, $4 / $3 }'
 }
 
-# The floor swings by a few tenths of a second from one run to the next (the disk, the loopback
-# server sharing the cores), so the figures are the medians of several measurements.
-runs="${BRIVON_BENCH_RUNS:-3}"
+# The machine's disk and cores swing one operation by half a second from one measurement to the
+# next, so each window is set against the floor measured beside it, and the figure is the median of
+# those ratios over several measurements.
+runs="${BRIVON_BENCH_RUNS:-5}"
 for run in $(seq 1 "$runs"); do
   echo "== measurement $run of $runs"
   measure
 done
-median() { awk -v k="$1" '{print $k}' "$summary" | sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+median() { sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+column() { awk -v k="$1" '{print $k}' "$summary" | median; }
 ratios=$(awk '{printf "%.2f\n", $4 / $3}' "$summary" | sort -n | tr '\n' ' ')
 echo "== medians of $runs measurements"
-awk -v c="$(median 1)" -v x="$(median 2)" -v f="$(median 3)" -v w="$(median 4)" -v r="$ratios" 'BEGIN {
-  printf "curl %.2f s + 7za x %.2f s = %.2f s; update window %.2f s = %.2f x (goal: at most 1.15 x); each measurement: %s\n",
-         c, x, f, w, w / f, r }'
-echo "window stages: download $(median 5) s, unpacking $(median 6) s, check and swap $(median 7) s," \
-  "previous version kept and archived $(median 8) s, clean-up $(median 9) s"
+echo "curl $(column 1) s + 7za x $(column 2) s = $(column 3) s; update window $(column 4) s"
+echo "update window / (curl + 7za x), measured side by side: $(awk '{print $4 / $3}' "$summary" | median |
+  xargs printf '%.2f') x (goal: at most 1.15 x); each measurement: $ratios"
+echo "window stages: download $(column 5) s, unpacking $(column 6) s, check and swap $(column 7) s," \
+  "previous version kept and archived $(column 8) s, clean-up $(column 9) s"
