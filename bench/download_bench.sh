@@ -37,28 +37,7 @@ done
 source "$root/scripts/bench.sh"
 bench_ensure
 # A loopback server that hands the file to the kernel (sendfile), so the clients are what is measured.
-python3 - "$port" "$work/data" >/dev/null 2>&1 <<'PY' &
-import http.server, os, sys
-port, folder = int(sys.argv[1]), sys.argv[2]
-class Handler(http.server.BaseHTTPRequestHandler):
-    protocol_version = "HTTP/1.1"
-    def do_GET(self):
-        path = os.path.join(folder, os.path.basename(self.path.split("?")[0]))
-        if not os.path.isfile(path):
-            self.send_error(404)
-            return
-        with open(path, "rb") as f:
-            size = os.fstat(f.fileno()).st_size
-            self.send_response(200)
-            self.send_header("Content-Type", "application/octet-stream")
-            self.send_header("Content-Length", str(size))
-            self.end_headers()
-            self.wfile.flush()
-            self.connection.sendfile(f)
-    def log_message(self, *args):
-        pass
-http.server.ThreadingHTTPServer(("127.0.0.1", port), Handler).serve_forever()
-PY
+/usr/bin/python3 "$root/bench/loopback_file_server.py" "$port" "$work/data" >/dev/null 2>&1 &
 server=$!
 cleanup() { kill "$server" 2>/dev/null || true; rm -f "$work"/*.out; }
 trap cleanup EXIT

@@ -46,23 +46,7 @@ winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 # (sendfile), for the update and for curl alike: a desk's server is another machine, and one
 # under Wine would share this machine's cores and its wineserver with the client it serves.
 port="${BRIVON_BENCH_PORT:-47393}"
-/usr/bin/python3 - "$port" "$package" >/dev/null 2>&1 <<'PY' &
-import http.server, os, sys
-port, package = int(sys.argv[1]), sys.argv[2]
-class Handler(http.server.BaseHTTPRequestHandler):
-    protocol_version = "HTTP/1.1"
-    def do_GET(self):
-        with open(package, "rb") as f:
-            self.send_response(200)
-            self.send_header("Content-Type", "application/zip")
-            self.send_header("Content-Length", str(os.fstat(f.fileno()).st_size))
-            self.end_headers()
-            self.wfile.flush()
-            self.connection.sendfile(f)
-    def log_message(self, *args):
-        pass
-http.server.ThreadingHTTPServer(("127.0.0.1", port), Handler).serve_forever()
-PY
+/usr/bin/python3 "$root/bench/loopback_file_server.py" "$port" "$package" >/dev/null 2>&1 &
 server=$!
 trap 'kill "$server" 2>/dev/null || true' EXIT
 package_url="http://127.0.0.1:$port/Paquete.zip"
