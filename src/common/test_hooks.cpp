@@ -5,7 +5,6 @@
 #include <windows.h>
 #include <share.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -24,22 +23,22 @@ std::wstring Environment(const wchar_t* name) {
 
 std::atomic<int> matches{0};
 
-unsigned long LimitMs(const wchar_t* variable, unsigned long normal) {
+unsigned long NumberOr(const wchar_t* variable, unsigned long normal) {
   const std::wstring value = Environment(variable);
   return value.empty() ? normal : std::wcstoul(value.c_str(), nullptr, 10);
 }
 
 }  // namespace
 
-unsigned long TestFileWaitLimitMs(unsigned long normal) { return LimitMs(L"BRIVON_TEST_FILE_WAIT_MS", normal); }
-unsigned long TestReceiveLimitMs(unsigned long normal) { return LimitMs(L"BRIVON_TEST_RECEIVE_LIMIT_MS", normal); }
+unsigned long TestFileWaitLimitMs(unsigned long normal) { return NumberOr(L"BRIVON_TEST_FILE_WAIT_MS", normal); }
+unsigned long TestReceiveLimitMs(unsigned long normal) { return NumberOr(L"BRIVON_TEST_RECEIVE_LIMIT_MS", normal); }
 unsigned long TestPictureDeadlineMs(unsigned long normal) {
-  return LimitMs(L"BRIVON_TEST_PICTURE_DEADLINE_MS", normal);
+  return NumberOr(L"BRIVON_TEST_PICTURE_DEADLINE_MS", normal);
 }
 unsigned long TestCheckinDeadlineMs(unsigned long normal) {
-  return LimitMs(L"BRIVON_TEST_CHECKIN_DEADLINE_MS", normal);
+  return NumberOr(L"BRIVON_TEST_CHECKIN_DEADLINE_MS", normal);
 }
-unsigned long TestAcceptDelayMs(unsigned long normal) { return LimitMs(L"BRIVON_TEST_ACCEPT_DELAY_MS", normal); }
+unsigned long TestAcceptDelayMs(unsigned long normal) { return NumberOr(L"BRIVON_TEST_ACCEPT_DELAY_MS", normal); }
 unsigned long long TestFreeSpaceMarginBytes(unsigned long long normal) {
   const std::wstring value = Environment(L"BRIVON_TEST_FREE_MARGIN_MB");
   return value.empty() ? normal : std::wcstoull(value.c_str(), nullptr, 10) * 1024 * 1024;
@@ -49,20 +48,16 @@ unsigned long long TestFreeSpaceMarginBytes(unsigned long long normal) {
 // one behind a proxy, on port 80) keeps them.
 unsigned short TestBuiltInPort(unsigned short normal) {
   if (normal != BRIVON_TEST_PORT) return normal;
-  return static_cast<unsigned short>(LimitMs(L"BRIVON_TEST_BUILT_IN_PORT", normal));
+  return static_cast<unsigned short>(NumberOr(L"BRIVON_TEST_BUILT_IN_PORT", normal));
 }
 
 // "http://127.0.0.1:47321/x" -> "http://127.0.0.1:<PORT>/x"; an address on another port stays.
 std::wstring TestBuiltInAddress(std::wstring_view url) {
   std::wstring address(url);
-  const size_t host = address.find(L"://");
-  if (host == std::wstring::npos) return address;
-  const size_t path = std::min(address.find(L'/', host + 3), address.size());
-  const size_t colon = address.rfind(L':', path);
-  if (colon == std::wstring::npos || colon < host + 3) return address;
-  const std::wstring port = address.substr(colon + 1, path - colon - 1);
-  const unsigned short moved = TestBuiltInPort(static_cast<unsigned short>(std::wcstoul(port.c_str(), nullptr, 10)));
-  return address.replace(colon + 1, path - colon - 1, std::to_wstring(moved));
+  const std::wstring own = L":" + std::to_wstring(BRIVON_TEST_PORT) + L"/";
+  const size_t at = address.find(own);
+  if (at == std::wstring::npos) return address;
+  return address.replace(at + 1, own.size() - 2, std::to_wstring(TestBuiltInPort(BRIVON_TEST_PORT)));
 }
 
 void TestKillPoint(std::string_view name) {

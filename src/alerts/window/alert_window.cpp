@@ -255,7 +255,8 @@ void OnPaint(HWND window, AlertWindowState* state) {
     StartUpdate(window, *state);
     if (!currentAlert->contenido.empty()) {
       state->pictureArrival = std::make_shared<FetchCell>();
-      if (!StartWindowFetch(window, WideToUtf8(TestBuiltInAddress(BRIVON_UPDATE_PICTURE_URL)), kImageUserAgent, state->pictureArrival)) {
+      const std::string picture = WideToUtf8(TestBuiltInAddress(BRIVON_UPDATE_PICTURE_URL));
+      if (!StartWindowFetch(window, picture, kImageUserAgent, state->pictureArrival)) {
         state->pictureArrival.reset();
       }
     }
