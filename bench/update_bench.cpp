@@ -1,13 +1,12 @@
-// Update benchmark: one whole update run with a ZIP package (download from a loopback server,
+// Update benchmark: one whole update run with a ZIP package (download from PACKAGE_URL,
 // 7-Zip extraction, set-aside, data-file copies, folder archive, install, clean-up), timed beside
 // `7za.exe x` of the same archive alone and a plain download of it (curl, run by the script while
 // this program waits), in the same run; then the same update through the real brivon.exe, from its
 // update window's first paint to the window's end (WM_UPDATE_FINISHED).
 // Where the time goes: each run's log lines are watched every 10 ms, and the moment each stage's
 // line first appears is printed for every run side by side.
-//   brivon_update_bench.exe PACKAGE.zip WORK_FOLDER [HANDSHAKE_FOLDER [PACKAGE_URL]]
-// With PACKAGE_URL every run and curl fetch the package there (the script's own server, outside
-// Wine) instead of from this program's loopback server.
+//   brivon_update_bench.exe PACKAGE.zip PACKAGE_URL WORK_FOLDER [HANDSHAKE_FOLDER]
+// PACKAGE_URL serves PACKAGE.zip to every run and to curl: the script's own server, outside Wine.
 // With HANDSHAKE_FOLDER: before each measurement the program writes <step>.listo there (the first,
 // "curl.listo", holds the package's address) and waits for <step>.sigue: meanwhile the script
 // downloads the package with curl, and before every step writes the disk's pending data out
@@ -163,17 +162,13 @@ struct WindowTimes {
 // brivon.exe in its own folder, its check-in answered with an update alert for the package. The
 // window is watched every 10 ms: it is on screen from the first paint (inside UpdateWindow) until
 // WM_UPDATE_FINISHED destroys it.
-WindowTimes TimeThroughTheWindow(const std::wstring& program, const std::wstring& package, std::string url) {
+WindowTimes TimeThroughTheWindow(const std::wstring& program, const std::string& url) {
   WindowTimes times;
   brivon::testing::LoopbackHttpServer service(brivon::testing::BuiltInPort());
-  brivon::testing::HttpReply zip;
-  zip.bodyFile = package;
-  service.Serve("/Paquete.zip", zip);
   brivon::testing::HttpReply picture;
   picture.bodyFile = brivon::testing::SourcePath("tests/fixtures/alerts/picture_37x23.png");
   service.Serve("/borrar/fotoactualizacion.png", picture);
   if (!service.Start()) return times;
-  if (url.empty()) url = "http://127.0.0.1:" + std::to_string(service.port()) + "/Paquete.zip";
   brivon::testing::HttpReply document;
   document.body = R"({"titulo":"Banco de pruebas","alertas":[{"tipo":"url_actualizar","contenido":[{"enlace":")" +
                   url + R"("}]}]})";
@@ -250,21 +245,14 @@ void PrintSeconds(double s) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc < 3 || argc > 5) {
-    std::fprintf(stderr, "usage: brivon_update_bench PACKAGE.zip WORK_FOLDER [HANDSHAKE_FOLDER [PACKAGE_URL]]\n");
+  if (argc != 4 && argc != 5) {
+    std::fprintf(stderr, "usage: brivon_update_bench PACKAGE.zip PACKAGE_URL WORK_FOLDER [HANDSHAKE_FOLDER]\n");
     return 2;
   }
-  if (argc >= 4) handshake = argv[3];
-  const std::string given = argc == 5 ? brivon::WideToUtf8(argv[4]) : std::string();
   const std::wstring package = argv[1];
-  const std::wstring work = argv[2];
-  brivon::testing::LoopbackHttpServer server;
-  brivon::testing::HttpReply reply;
-  reply.bodyFile = package;
-  server.Serve("/Paquete.zip", reply);
-  if (!server.Start()) return 1;
-  const std::string url =
-      given.empty() ? "http://127.0.0.1:" + std::to_string(server.port()) + "/Paquete.zip" : given;
+  const std::string url = brivon::WideToUtf8(argv[2]);
+  const std::wstring work = argv[3];
+  if (argc == 5) handshake = argv[4];
   Checkpoint(L"curl", url);  // the script's own download, while this program waits
 
   MakeProgramFolder(work + L"\\programa");
@@ -283,9 +271,8 @@ int wmain(int argc, wchar_t** argv) {
                                  L"\" -y",
                              &code);
   });
-  server.Stop();
 
-  WindowTimes window = TimeThroughTheWindow(work + L"\\ventana", package, given);
+  WindowTimes window = TimeThroughTheWindow(work + L"\\ventana", url);
 
   std::printf("7za.exe x of the package alone: %.2f s (exit code %lu)\n", extract, code);
   std::printf("seconds from the start of each run (the window's from its first paint) to its lines:\n");

@@ -50,7 +50,9 @@ port="${BRIVON_BENCH_PORT:-47393}"
 server=$!
 trap 'kill "$server" 2>/dev/null || true' EXIT
 package_url="http://127.0.0.1:$port/Paquete.zip"
-for _ in $(seq 1 50); do curl -sf -o /dev/null "$package_url" && break; sleep 0.1; done
+listening() { (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; }
+for _ in $(seq 1 50); do listening && break; sleep 0.1; done
+listening || { echo "the package server on port $port did not start" >&2; exit 1; }
 steps="$work/pasos"
 out="$work/salida.txt"
 summary="$work/resumen.txt"
@@ -61,8 +63,8 @@ measure() {
   local curl_seconds=0 code=0 bench step extract window
   rm -rf "$steps" "$work/curl.zip"
   mkdir -p "$steps"
-  wine "$BRIVON_BUILD_DIR/tests/tools/brivon_update_bench.exe" "$(winpath "$package")" "$(winpath "$work")" \
-    "$(winpath "$steps")" "$package_url" >"$out" 2>&1 &
+  wine "$BRIVON_BUILD_DIR/tests/tools/brivon_update_bench.exe" "$(winpath "$package")" "$package_url" \
+    "$(winpath "$work")" "$(winpath "$steps")" >"$out" 2>&1 &
   bench=$!
   # Each step: the disk's pending writes out first; before the first, curl's own download.
   for step in curl sola vigilada 7za ventana; do
