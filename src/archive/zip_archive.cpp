@@ -4,6 +4,7 @@
 
 #include <cwchar>
 
+#include "archive/archive_listing.h"
 #include "archive/seven_zip_command.h"
 #include "common/file_waits.h"
 #include "common/long_path.h"
@@ -66,7 +67,14 @@ std::wstring FreshArchiveName(const std::wstring& archivePath) {
 
 bool ZipFolderContents(const std::wstring& programFolder, const std::wstring& folder, const std::wstring& archivePath,
                        unsigned long* code, unsigned long timeoutMs, bool* started) {
-  return Zip(programFolder, FolderArchiveCommandLine(ArchiveToolPath(programFolder), folder, archivePath),
+  // A folder that cannot be listed whole is left to 7-Zip as it stands, with its threads.
+  FileStamps files;
+  unsigned long error = 0;
+  std::vector<uint64_t> sizes;
+  const bool listed = ReadFolderStamps(folder, files, &error);
+  for (const auto& file : files) sizes.push_back(file.second.size);
+  const bool threads = !listed || ArchiveThreadsPayOff(sizes);
+  return Zip(programFolder, FolderArchiveCommandLine(ArchiveToolPath(programFolder), folder, archivePath, threads),
              archivePath, code, timeoutMs, started);
 }
 

@@ -42,15 +42,36 @@ TEST(SevenZipCommandTest, WorkedExamplesGiveTheseExactLines) {
        L"-o\"C:\\Program Files\\Mi App\\Paquete\" -y"},
       {ListCommandLine(tool, L"C:\\A\\x.zip"), L"\"C:\\Program Files\\Mi App\\7za.exe\" l -slt -sccUTF-8 \"C:\\A\\x.zip\""},
       {FolderArchiveCommandLine(tool, L"C:\\A\\actualizaciones\\251206_093015",
-                                L"C:\\A\\actualizaciones\\251206_093015.nuevo.zip"),
-       L"\"C:\\Program Files\\Mi App\\7za.exe\" a -tzip -mx1 -ssw -y \"C:\\A\\actualizaciones\\251206_093015.nuevo.zip\" "
-       L"\"C:\\A\\actualizaciones\\251206_093015\\*\""},
+                                L"C:\\A\\actualizaciones\\251206_093015.nuevo.zip", true),
+       L"\"C:\\Program Files\\Mi App\\7za.exe\" a -tzip -mx1 -bso0 -bsp0 -ssw -y "
+       L"\"C:\\A\\actualizaciones\\251206_093015.nuevo.zip\" \"C:\\A\\actualizaciones\\251206_093015\\*\""},
+      {FolderArchiveCommandLine(tool, L"C:\\A\\actualizaciones\\251206_093015",
+                                L"C:\\A\\actualizaciones\\251206_093015.nuevo.zip", false),
+       L"\"C:\\Program Files\\Mi App\\7za.exe\" a -tzip -mx1 -mmt=off -bso0 -bsp0 -ssw -y "
+       L"\"C:\\A\\actualizaciones\\251206_093015.nuevo.zip\" \"C:\\A\\actualizaciones\\251206_093015\\*\""},
       {FileArchiveCommandLine(tool, L"C:\\A\\versiones\\251206_093015_brivon.exe",
                               L"C:\\A\\versiones\\251206_093015_brivon.nuevo.zip"),
-       L"\"C:\\Program Files\\Mi App\\7za.exe\" a -tzip -mx1 -ssw -y \"C:\\A\\versiones\\251206_093015_brivon.nuevo.zip\" "
-       L"\"C:\\A\\versiones\\251206_093015_brivon.exe\""},
+       L"\"C:\\Program Files\\Mi App\\7za.exe\" a -tzip -mx1 -mmt=off -bso0 -bsp0 -ssw -y "
+       L"\"C:\\A\\versiones\\251206_093015_brivon.nuevo.zip\" \"C:\\A\\versiones\\251206_093015_brivon.exe\""},
   };
   for (const auto& c : cases) EXPECT_EQ(c.line, c.expected);
+}
+
+// Threads only when the files beside the largest hold enough to be compressed meanwhile.
+TEST(SevenZipCommandTest, ArchiveThreadsOnlyForEnoughBesideTheLargest) {
+  constexpr uint64_t MB = 1024 * 1024;
+  struct Case {
+    std::vector<uint64_t> sizes;
+    bool threads;
+  } cases[] = {
+      {{}, false},
+      {{800 * MB}, false},                 // one file: nothing to share out
+      {{117 * 1024, 4 * MB}, false},       // a program and a small database
+      {{3 * MB, 200 * MB, MB}, true},      // 4 MB beside the database, in two files
+      {{4 * MB, 4 * MB}, true},            // two alike: either is the largest
+      {{4 * MB - 1, 300 * MB}, false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ArchiveThreadsPayOff(c.sizes), c.threads) << c.sizes.size();
 }
 
 }  // namespace
