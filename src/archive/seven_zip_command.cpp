@@ -10,7 +10,8 @@ namespace {
 std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
 // Nobody reads what an archiving run prints (its standard handles go to the null device), so it
-// prints nothing: -bso0 -bsp0.
+// prints neither its listing nor its progress: -bso0 -bsp0. Its errors still go out; the exit code
+// tells the run's outcome.
 std::wstring AddCommandLine(const std::wstring& toolPath, const std::wstring& archivePath, const std::wstring& input,
                             bool threads) {
   return Quoted(toolPath) + L" a -tzip -mx1" + (threads ? L"" : L" -mmt=off") + L" -bso0 -bsp0 -ssw -y " +
