@@ -69,9 +69,8 @@ bool ZipFolderContents(const std::wstring& programFolder, const std::wstring& fo
                        unsigned long* code, unsigned long timeoutMs, bool* started) {
   // A folder that cannot be listed whole is left to 7-Zip as it stands, with its threads.
   FileStamps files;
-  unsigned long error = 0;
+  const bool listed = ReadFolderStamps(folder, files, nullptr);
   std::vector<uint64_t> sizes;
-  const bool listed = ReadFolderStamps(folder, files, &error);
   for (const auto& file : files) sizes.push_back(file.second.size);
   const bool threads = !listed || ArchiveThreadsPayOff(sizes);
   return Zip(programFolder, FolderArchiveCommandLine(ArchiveToolPath(programFolder), folder, archivePath, threads),

@@ -61,17 +61,18 @@ TEST(SevenZipCommandTest, WorkedExamplesGiveTheseExactLines) {
 TEST(SevenZipCommandTest, ArchiveThreadsOnlyForEnoughBesideTheLargest) {
   constexpr uint64_t MB = 1024 * 1024;
   struct Case {
+    const char* name;
     std::vector<uint64_t> sizes;
     bool threads;
   } cases[] = {
-      {{}, false},
-      {{800 * MB}, false},                 // one file: nothing to share out
-      {{117 * 1024, 4 * MB}, false},       // a program and a small database
-      {{3 * MB, 200 * MB, MB}, true},      // 4 MB beside the database, in two files
-      {{4 * MB, 4 * MB}, true},            // two alike: either is the largest
-      {{4 * MB - 1, 300 * MB}, false},
+      {"no file", {}, false},
+      {"one file: nothing to share out", {800 * MB}, false},
+      {"a program and a small database", {117 * 1024, 4 * MB}, false},
+      {"4 MB beside the database, in two files", {3 * MB, 200 * MB, MB}, true},
+      {"two alike: either is the largest", {4 * MB, 4 * MB}, true},
+      {"one byte short beside a large database", {4 * MB - 1, 300 * MB}, false},
   };
-  for (const auto& c : cases) EXPECT_EQ(ArchiveThreadsPayOff(c.sizes), c.threads) << c.sizes.size();
+  for (const auto& c : cases) EXPECT_EQ(ArchiveThreadsPayOff(c.sizes), c.threads) << c.name;
 }
 
 }  // namespace
