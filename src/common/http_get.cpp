@@ -199,6 +199,13 @@ DWORD ReceiveLimitWithin(const HttpGetOptions& options, ULONGLONG start) {
 
 }  // namespace
 
+void ApplyFileDownloadLimits(HttpGetOptions& options) {
+  options.wholeFile = true;
+  options.headersDeadlineMs = TestFileHeadersDeadlineMs(kFileHeadersDeadlineMs);
+  options.stallWindowMs = TestStallWindowMs(kStallWindowMs);
+  options.stallMinBytes = kStallMinBytes;
+}
+
 DWORD RequestFlags(const HttpGetOptions& options, bool addressHasUser, bool proxyAskedSignIn) {
   DWORD flags = options.flags;
   if (!options.namedByDocument) return flags;

@@ -34,6 +34,10 @@ enum class HttpGetResult {
   TooLarge,       // the body passed the caller's cap
   SinkRefused,    // the caller's begin or chunk callback failed
   DeadlinePassed, // the whole transfer took longer than the caller's deadline
+  HeadersTooSlow, // the answer's status line and headers did not arrive within headersDeadlineMs
+  Stalled,        // the body brought less than stallMinBytes within stallWindowMs
+  BadEncoding,    // a file sent in a Content-Encoding other than identity: its bytes are not the file's
+  BadLength,      // a Content-Length that is no length (negative, not a number, too long to be one)
 };
 
 struct HttpGetOptions {
@@ -53,7 +57,27 @@ struct HttpGetOptions {
   // over plain HTTP, so anyone on the way may name any host. Such a request sends no stored
   // cookies and never signs in with the person's Windows account (NTLM, Negotiate) on its own.
   bool namedByDocument = false;
+  // A file that must arrive whole and as it was published (a package, the archive tool): only
+  // status 200 and 203 are taken, and a body in a Content-Encoding other than identity is refused.
+  bool wholeFile = false;
+  // From opening the address to the answer's headers in (connecting, the request out, the status
+  // line and headers); 0: none. Apart from deadlineMs, which holds the whole transfer.
+  DWORD headersDeadlineMs = 0;
+  // The body fails as Stalled once less than stallMinBytes arrived within stallWindowMs; 0: no rule.
+  // A line that sends a byte now and then never trips the receive limit, which each byte restarts.
+  DWORD stallWindowMs = 0;
+  uint64_t stallMinBytes = 0;
 };
+
+// The limits of a file download that has no deadline of its own (a package, the archive tool): its
+// headers within two minutes, and at least 64 KiB in every two minutes of its body. The test build
+// may shorten both (TestFileHeadersDeadlineMs, TestStallWindowMs).
+inline constexpr DWORD kFileHeadersDeadlineMs = 2 * 60 * 1000;
+inline constexpr DWORD kStallWindowMs = 2 * 60 * 1000;
+inline constexpr uint64_t kStallMinBytes = 64 * 1024;
+
+// options with the limits above: wholeFile, the headers' deadline and the stall rule.
+void ApplyFileDownloadLimits(HttpGetOptions& options);
 
 // The request flags of one GET: options.flags, and for an address a document names no cookies
 // and no automatic sign-in, unless the address carries its own user name (its server's challenge

@@ -44,6 +44,12 @@ unsigned long long TestFreeSpaceMarginBytes(unsigned long long normal) {
   return value.empty() ? normal : std::wcstoull(value.c_str(), nullptr, 10) * 1024 * 1024;
 }
 
+unsigned long TestFileHeadersDeadlineMs(unsigned long normal) {
+  return NumberOr(L"BRIVON_TEST_FILE_HEADERS_DEADLINE_MS", normal);
+}
+unsigned long TestStallWindowMs(unsigned long normal) { return NumberOr(L"BRIVON_TEST_STALL_WINDOW_MS", normal); }
+unsigned long TestOpeningHoldMs() { return NumberOr(L"BRIVON_TEST_OPENING_HOLD_MS", 0); }
+
 // Only what points at the test build's own port moves: a program built with other addresses (the
 // one behind a proxy, on port 80) keeps them.
 unsigned short TestBuiltInPort(unsigned short normal) {

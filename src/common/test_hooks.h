@@ -17,6 +17,12 @@
 //   BRIVON_TEST_ACCEPT_DELAY_MS=MS  enables the terms' acceptance button after MS
 //   BRIVON_TEST_FREE_MARGIN_MB=MB  keeps MB free on the drive instead of 256 MiB, so that a small
 //                                  test drive shows a full disk in a few megabytes
+//   BRIVON_TEST_FILE_HEADERS_DEADLINE_MS=MS  a package's or the archive tool's answer headers
+//                                  within MS instead of two minutes
+//   BRIVON_TEST_STALL_WINDOW_MS=MS  a package's or the archive tool's body fails as stalled when
+//                                  less than 64 KiB arrive in MS instead of two minutes
+//   BRIVON_TEST_OPENING_HOLD_MS=MS  the thread that opens an address within a deadline waits MS
+//                                  before it connects, so that the caller gives up first
 //   BRIVON_TEST_BUILT_IN_PORT=PORT  the built-in addresses (check-in, archive tool, update picture)
 //                                  on the test build's port move to PORT, so that a second set of
 //                                  end-to-end tests runs beside the first with a service of its own
@@ -37,6 +43,9 @@ unsigned long TestPictureDeadlineMs(unsigned long normal);
 unsigned long TestCheckinDeadlineMs(unsigned long normal);
 unsigned long TestAcceptDelayMs(unsigned long normal);
 unsigned long long TestFreeSpaceMarginBytes(unsigned long long normal);
+unsigned long TestFileHeadersDeadlineMs(unsigned long normal);
+unsigned long TestStallWindowMs(unsigned long normal);
+unsigned long TestOpeningHoldMs();
 unsigned short TestBuiltInPort(unsigned short normal);
 std::wstring TestBuiltInAddress(std::wstring_view url);
 #else
@@ -48,6 +57,9 @@ inline unsigned long TestPictureDeadlineMs(unsigned long normal) { return normal
 inline unsigned long TestCheckinDeadlineMs(unsigned long normal) { return normal; }
 inline unsigned long TestAcceptDelayMs(unsigned long normal) { return normal; }
 inline unsigned long long TestFreeSpaceMarginBytes(unsigned long long normal) { return normal; }
+inline unsigned long TestFileHeadersDeadlineMs(unsigned long normal) { return normal; }
+inline unsigned long TestStallWindowMs(unsigned long normal) { return normal; }
+inline unsigned long TestOpeningHoldMs() { return 0; }
 inline unsigned short TestBuiltInPort(unsigned short normal) { return normal; }
 inline std::wstring TestBuiltInAddress(std::wstring_view url) { return std::wstring(url); }
 #endif

@@ -262,6 +262,12 @@ bool LoopbackHttpServer::SendReply(SOCKET client, const HttpReply& reply, bool h
   uint64_t sent = 0;
   while (sent < limit) {
     size_t size = static_cast<size_t>(std::min<uint64_t>(chunk.size(), limit - sent));
+    const bool trickling = reply.trickleAfter >= 0 && sent >= static_cast<uint64_t>(reply.trickleAfter);
+    if (trickling) {
+      size = 1;
+    } else if (reply.trickleAfter >= 0) {
+      size = static_cast<size_t>(std::min<uint64_t>(size, static_cast<uint64_t>(reply.trickleAfter) - sent));
+    }
     if (file.is_open()) {
       file.read(chunk.data(), static_cast<std::streamsize>(size));
       size = static_cast<size_t>(file.gcount());
@@ -280,6 +286,7 @@ bool LoopbackHttpServer::SendReply(SOCKET client, const HttpReply& reply, bool h
     if (reply.chunked && !SendAll(client, "\r\n", 2)) return false;
     sent += size;
     if (reply.chunkDelayMs > 0 && sent < limit && !Pause(reply.chunkDelayMs)) return false;
+    if (trickling && sent < limit && !Pause(reply.trickleDelayMs)) return false;
   }
   if (reply.chunked && reply.cutAfter < 0) return SendAll(client, "0\r\n\r\n", 5);
   return true;

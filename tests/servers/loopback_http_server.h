@@ -34,6 +34,10 @@ struct HttpReply {
   int chunkDelayMs = 0;            // wait between chunks of the body
   int headByteDelayMs = 0;         // send the status line and headers a byte at a time, this far apart
   size_t chunkSize = 64 * 1024;
+  // After this many body bytes, one byte every trickleDelayMs: a line that never goes silent for
+  // long enough to trip a receive limit, yet never brings the file. -1: no trickle.
+  int64_t trickleAfter = -1;
+  int trickleDelayMs = 0;
   bool neverAnswer = false;        // read the request, then say nothing until the server stops
   bool closeWithoutAnswer = false; // read the request, then close the connection
   std::string basicAuth;           // when set, "user:password": a request without it gets 401
