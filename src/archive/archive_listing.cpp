@@ -218,7 +218,7 @@ bool ListArchiveStamps(const std::wstring& programFolder, const std::wstring& ar
         }
         text.append(data, size);
       },
-      &exitCode, timeoutMs);
+      &exitCode, timeoutMs, programFolder);
   if (!ran || exitCode != 0) return report(false);
   if (overflow || !ParseArchiveStamps(text, files)) {
     files.clear();

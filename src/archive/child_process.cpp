@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/activity_log.h"
+#include "common/text.h"
 #include "common/unique_handle.h"
 
 namespace brivon {
@@ -14,6 +16,8 @@ namespace {
 // After ending a child, how long to wait for the system to let it go. Termination is immediate
 // in practice; the bound only keeps a wedged kernel object from hanging the caller instead.
 constexpr DWORD kTerminationWaitMs = 30 * 1000;
+// Before the one more start after Wine's ERROR_INTERNAL_ERROR.
+constexpr DWORD kStartRetryPauseMs = 100;
 
 // A job holds the child and whatever it starts itself (a tool may start helpers), so ending it
 // at the limit ends all of them and no helper keeps files open.
@@ -101,7 +105,7 @@ DWORD WaitReadingPipe(HANDLE process, HANDLE pipe, DWORD timeoutMs, const ChildO
 // Starts commandLine hidden, its standard output and error on output when one is given (closed here
 // once the child has its copy), and waits for it within timeoutMs, through wait when one is given.
 bool RunHidden(const std::wstring& commandLine, UniqueHandle output, unsigned long* exitCode, unsigned long timeoutMs,
-               const ChildWait& wait = {}) {
+               const std::wstring& programFolder, const ChildWait& wait = {}) {
   if (exitCode) *exitCode = 0;
 
   // CreateProcessW may write into the command line: hand it a private, terminated copy.
@@ -125,8 +129,21 @@ bool RunHidden(const std::wstring& commandLine, UniqueHandle output, unsigned lo
   UniqueHandle job = CreateKillOnCloseJob();
   DWORD flags = DETACHED_PROCESS | (job ? CREATE_SUSPENDED : 0);
   // The program makes handles inheritable only as a child's standard handles.
-  if (!::CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr, &startup, &info)) {
-    DWORD error = ::GetLastError();
+  BOOL started = ::CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr, &startup, &info);
+  DWORD error = started ? 0 : ::GetLastError();
+  if (!started && error == ERROR_INTERNAL_ERROR) {
+    // The child never started (Wine, now and then): starting it once more is safe.
+    if (!programFolder.empty()) {
+      AppendActivityLog(programFolder, kExtractionsLog,
+                        "PROCESO_REINTENTADO;" + NarrowLow8(commandLine) + ";err=" + std::to_string(error));
+    }
+    ::Sleep(kStartRetryPauseMs);
+    buffer.assign(commandLine.begin(), commandLine.end());
+    buffer.push_back(L'\0');
+    started = ::CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr, &startup, &info);
+    error = started ? 0 : ::GetLastError();
+  }
+  if (!started) {
     if (exitCode) *exitCode = error;
     return false;
   }
@@ -174,12 +191,13 @@ bool RunHidden(const std::wstring& commandLine, UniqueHandle output, unsigned lo
 
 }  // namespace
 
-bool RunHiddenProcess(const std::wstring& commandLine, unsigned long* exitCode, unsigned long timeoutMs) {
-  return RunHidden(commandLine, UniqueHandle(), exitCode, timeoutMs);
+bool RunHiddenProcess(const std::wstring& commandLine, unsigned long* exitCode, unsigned long timeoutMs,
+                      const std::wstring& programFolder) {
+  return RunHidden(commandLine, UniqueHandle(), exitCode, timeoutMs, programFolder);
 }
 
 bool RunHiddenProcessToFile(const std::wstring& commandLine, const std::wstring& outputPath, unsigned long* exitCode,
-                            unsigned long timeoutMs) {
+                            unsigned long timeoutMs, const std::wstring& programFolder) {
   SECURITY_ATTRIBUTES inherited{sizeof(inherited), nullptr, TRUE};
   UniqueFile output(::CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -187,11 +205,11 @@ bool RunHiddenProcessToFile(const std::wstring& commandLine, const std::wstring&
     if (exitCode) *exitCode = ::GetLastError();
     return false;
   }
-  return RunHidden(commandLine, UniqueHandle(output.release()), exitCode, timeoutMs);
+  return RunHidden(commandLine, UniqueHandle(output.release()), exitCode, timeoutMs, programFolder);
 }
 
 bool RunHiddenProcessPiped(const std::wstring& commandLine, const ChildOutputSink& onOutput, unsigned long* exitCode,
-                           unsigned long timeoutMs) {
+                           unsigned long timeoutMs, const std::wstring& programFolder) {
   HANDLE readEnd = nullptr, writeEnd = nullptr;
   if (!::CreatePipe(&readEnd, &writeEnd, nullptr, kPipeBufferBytes)) {
     if (exitCode) *exitCode = ::GetLastError();
@@ -203,7 +221,7 @@ bool RunHiddenProcessPiped(const std::wstring& commandLine, const ChildOutputSin
     if (exitCode) *exitCode = ::GetLastError();
     return false;
   }
-  return RunHidden(commandLine, std::move(writer), exitCode, timeoutMs, [&](HANDLE process, DWORD limit) {
+  return RunHidden(commandLine, std::move(writer), exitCode, timeoutMs, programFolder, [&](HANDLE process, DWORD limit) {
     return WaitReadingPipe(process, reader.get(), limit, onOutput);
   });
 }

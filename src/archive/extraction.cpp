@@ -34,7 +34,8 @@ bool ExtractArchive(const std::wstring& programFolder, const std::wstring& archi
   }
 
   if (!progress) {
-    if (!RunHiddenProcess(ExtractCommandLine(toolPath, archivePath, destinationFolder), &code, timeoutMs)) {
+    if (!RunHiddenProcess(ExtractCommandLine(toolPath, archivePath, destinationFolder), &code, timeoutMs,
+                          programFolder)) {
       return report(false);
     }
   } else {
@@ -50,7 +51,7 @@ bool ExtractArchive(const std::wstring& programFolder, const std::wstring& archi
       if (auto percent = reader.Percent()) show(*percent);
     };
     if (!RunHiddenProcessPiped(ExtractCommandLineWithProgress(toolPath, archivePath, destinationFolder), read,
-                               &code, timeoutMs)) {
+                               &code, timeoutMs, programFolder)) {
       return report(false);
     }
     // 7-Zip clears its progress line at the end instead of writing 100%.

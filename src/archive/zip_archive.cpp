@@ -44,7 +44,7 @@ bool Zip(const std::wstring& programFolder, const std::wstring& commandLine, con
     exitCode = ::GetLastError();
     return report(false);
   }
-  ran = RunHiddenProcess(commandLine, &exitCode, timeoutMs);
+  ran = RunHiddenProcess(commandLine, &exitCode, timeoutMs, programFolder);
   // 1 is 7-Zip's warning: some file could not be read and is not in the archive.
   if (ran && exitCode == 0 && IsNonEmptyFile(archivePath)) return report(true);
   DeleteFileWaiting(archivePath);
