@@ -14,6 +14,20 @@ namespace {
 
 // Where the writers' turn is taken: a byte no log ever reaches (offset 2^62).
 constexpr DWORD kTurnLockOffsetHigh = 0x40000000;
+// A writer holds the turn for one write. One that holds it longer is stuck (another machine's
+// start on a share that stalled): the line then goes in without the turn rather than never, since
+// a log write may fall between two steps of an update.
+constexpr ULONGLONG kTurnWaitMs = 5 * 1000;
+constexpr DWORD kTurnRetryMs = 20;
+
+bool TakeTurn(HANDLE file, OVERLAPPED& turn) {
+  const ULONGLONG start = ::GetTickCount64();
+  for (;;) {
+    if (::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &turn)) return true;
+    if (::GetTickCount64() - start >= kTurnWaitMs) return false;
+    ::Sleep(kTurnRetryMs);
+  }
+}
 
 // What a text-mode stream would store: each LF as CR LF.
 std::string WithCrLf(std::string_view line) {
@@ -39,7 +53,7 @@ bool AppendToTextFile(const std::wstring& path, std::string_view line) {
   if (!file) return false;
   OVERLAPPED turn = {};
   turn.OffsetHigh = kTurnLockOffsetHigh;
-  const bool locked = ::LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &turn) != FALSE;
+  const bool locked = TakeTurn(file.get(), turn);
   const std::string stored = WithCrLf(line);
   DWORD written = 0;
   const bool whole = ::WriteFile(file.get(), stored.data(), static_cast<DWORD>(stored.size()), &written, nullptr) &&
