@@ -26,7 +26,9 @@ bool Succeeded(NTSTATUS status) { return status >= 0; }
 
 bool Sha256OfFile(const std::wstring& path, std::string& digest) {
   digest.clear();
-  UniqueFile file(::CreateFileW(ForFileSystem(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  // Every sharing: a scanner or a second start that holds the file must not make it unreadable.
+  UniqueFile file(::CreateFileW(ForFileSystem(path).c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file) return false;
   BCRYPT_ALG_HANDLE rawAlgorithm = nullptr;

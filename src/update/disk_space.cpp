@@ -18,7 +18,20 @@ uint64_t WritableBeforeNextCheck(uint64_t freeBytes, uint64_t margin, uint64_t c
   return room < checkEvery ? room : checkEvery;
 }
 
+uint64_t MarginFor(uint64_t freeBeforeStep) {
+  const uint64_t half = freeBeforeStep / 2;
+  const uint64_t margin = half < kFreeSpaceMarginBytes ? half : kFreeSpaceMarginBytes;
+  return margin > kLeastFreeSpaceMarginBytes ? margin : kLeastFreeSpaceMarginBytes;
+}
+
+uint64_t FreeSpaceMargin(uint64_t freeBeforeStep) { return TestFreeSpaceMarginBytes(MarginFor(freeBeforeStep)); }
+
 uint64_t FreeSpaceMargin() { return TestFreeSpaceMarginBytes(kFreeSpaceMarginBytes); }
+
+uint64_t FreeSpaceMarginAt(const std::wstring& path) {
+  uint64_t freeBytes = 0;
+  return ReadFreeBytes(path, &freeBytes) ? FreeSpaceMargin(freeBytes) : FreeSpaceMargin();
+}
 
 bool WithinExpansionCap(uint64_t packageBytes, uint64_t unpackedBytes, uint64_t ratio) {
   if (ratio != 0 && packageBytes > UINT64_MAX / ratio) return true;  // the cap is past any size
@@ -36,7 +49,8 @@ bool ReadFreeBytes(const std::wstring& path, uint64_t* freeBytes) {
   }
   if (!folder.empty() && folder.back() != L'\\' && folder.back() != L'/') folder += L'\\';
   ULARGE_INTEGER available = {};
-  if (!::GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) return false;
+  // The long form: from 260 characters on the plain path fails, and every space check with it.
+  if (!::GetDiskFreeSpaceExW(ForFileSystem(folder).c_str(), &available, nullptr, nullptr)) return false;
   *freeBytes = available.QuadPart;
   return true;
 }

@@ -138,7 +138,9 @@ void CopyDataFilesAndArchive(const std::wstring& programFolder, const std::wstri
   // The copies, and then their archive at worst as large again.
   const uint64_t data = PatternBytes(programFolder, L"*.MDB") + PatternBytes(programFolder, L"*.BDORVA");
   uint64_t freeBytes = 0;
-  const bool room = !ReadFreeBytes(destinationFolder, &freeBytes) || LeavesEnoughSpace(freeBytes, 2 * data, margin);
+  const bool known = ReadFreeBytes(destinationFolder, &freeBytes);
+  if (margin == 0) margin = known ? FreeSpaceMargin(freeBytes) : FreeSpaceMargin();
+  const bool room = !known || LeavesEnoughSpace(freeBytes, 2 * data, margin);
   int mdb = 0, bd = 0;
   if (room) {
     mdb = CopyFilesByPattern(programFolder, L"*.MDB", destinationFolder, programFolder);

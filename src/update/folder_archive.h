@@ -43,8 +43,9 @@ bool ArchiveFolder(const std::wstring& folder, std::wstring* archivePath, const 
 // What follows a previous version's move into its time-stamped folder: copies of the data files
 // ("*.MDB", "*.BDORVA") beside it, the summary line (summaryMarker + "dest=...;MDB=n;BDORVA=n")
 // and the folder's archive. Nothing when the folder is empty. The copies are left out, with a
-// "COPIA_SIN_ESPACIO;" line, when they and their archive would leave less than margin free.
+// "COPIA_SIN_ESPACIO;" line, when they and their archive would leave less than margin free (0: the
+// margin in force for the drive as it is before the copies, FreeSpaceMargin).
 void CopyDataFilesAndArchive(const std::wstring& programFolder, const std::wstring& destinationFolder,
-                             const char* summaryMarker, uint64_t margin = kFreeSpaceMarginBytes);
+                             const char* summaryMarker, uint64_t margin = 0);
 
 }  // namespace brivon

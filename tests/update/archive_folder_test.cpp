@@ -190,6 +190,21 @@ TEST(DiskSpaceTest, AStepMayNotLeaveLessThanTheMarginNorUnpackPastTheCap) {
   for (const auto& c : writables) {
     EXPECT_EQ(WritableBeforeNextCheck(c.freeBytes, c.margin, c.checkEvery), c.writable) << c.freeBytes << " " << c.margin;
   }
+  // The margin a step keeps, from what was free before it: half of a small drive's free space,
+  // never past 256 MiB nor below 32 MiB.
+  struct Margin {
+    uint64_t freeBefore, margin;
+  } margins[] = {
+      {2000 * MiB, 256 * MiB},   // a large drive: the full margin
+      {512 * MiB, 256 * MiB},    // exactly where half is the full margin
+      {167 * MiB, 83 * MiB + MiB / 2},  // a desk's small disk: a 117 KB package still fits
+      {64 * MiB, 32 * MiB},
+      {40 * MiB, 32 * MiB},      // never below the least margin
+      {0, 32 * MiB},
+      {UINT64_MAX, 256 * MiB},
+  };
+  for (const auto& c : margins) EXPECT_EQ(MarginFor(c.freeBefore), c.margin) << c.freeBefore;
+  EXPECT_TRUE(LeavesEnoughSpace(167 * MiB, 117360, MarginFor(167 * MiB)));
   struct Ratio {
     uint64_t package, unpacked;
     bool within;
