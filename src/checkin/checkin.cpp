@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "checkin/checkin_exchange.h"
 #include "checkin/product_detection.h"
 #include "common/activity_log.h"
@@ -11,6 +13,24 @@
 namespace brivon {
 
 namespace {
+
+// The check-in's own line: a cut answer says so in place of the usual line, since what
+// recibido.txt holds then is the program's error text, not the service's reply.
+std::string CheckinLogText(const ReplyCut& cut) {
+  switch (cut.kind) {
+    case ReplyCutKind::ShortOfLength:
+      return "RESPUESTA_INCOMPLETA;motivo=CORTADA;recibidos=" + std::to_string(cut.received) +
+             ";anunciados=" + std::to_string(cut.announced);
+    case ReplyCutKind::ReadFailed:
+      return "RESPUESTA_INCOMPLETA;motivo=ERROR_LECTURA;recibidos=" + std::to_string(cut.received) +
+             ";err=" + std::to_string(cut.error);
+    case ReplyCutKind::BadLength:
+      return "RESPUESTA_INCOMPLETA;motivo=LONGITUD_NO_VALIDA";
+    case ReplyCutKind::None:
+      break;
+  }
+  return kCheckinLogText;
+}
 
 CheckinResult CheckIn() {
   std::wstring programFolder = GetProgramFolder();
@@ -28,7 +48,8 @@ CheckinResult CheckIn() {
   ComposeCheckinReport(programFolder, *product, report);
   // Each file stands alone: one that cannot be written does not keep the others from being written.
   WriteTextFile(logFolder + L"\\" + kReportFileName, report);
-  std::string reply = PostCheckinReport(report);
+  ReplyCut cut;
+  std::string reply = PostCheckinReport(report, &cut);
   WriteTextFile(logFolder + L"\\" + kReplyTextFileName, reply);
   // A document that could not be replaced (a folder the user may not write, a full disk) is an
   // earlier start's, or half of this one's: shown again, an old update alert would run again.
@@ -38,7 +59,7 @@ CheckinResult CheckIn() {
   if (!stored) {
     AppendCheckinLog(programFolder, "ERROR_GUARDAR_RESPUESTA;" + NarrowLow8(document) + ";err=" + std::to_string(error));
   }
-  AppendCheckinLog(programFolder, kCheckinLogText);
+  AppendCheckinLog(programFolder, CheckinLogText(cut));
   return stored ? CheckinResult::DocumentStored : CheckinResult::DocumentNotStored;
 }
 

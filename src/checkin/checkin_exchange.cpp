@@ -4,7 +4,9 @@
 #include <wininet.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <cwctype>
 
 #include "build_config.h"
 #include "common/internet_timeouts.h"
@@ -37,6 +39,60 @@ const char* SendReport(HINTERNET session, const CheckinEndpoint& endpoint, std::
   return nullptr;
 }
 
+// A header of the answer as it came; false when the answer has none.
+bool QueryHeader(HINTERNET request, DWORD query, std::wstring& value) {
+  value.assign(64, L'\0');
+  DWORD size = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+  DWORD index = 0;
+  if (!::HttpQueryInfoW(request, query, &value[0], &size, &index)) {
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
+    value.assign(size / sizeof(wchar_t) + 1, L'\0');
+    index = 0;
+    // There but unreadable: an empty value, which is no length.
+    if (!::HttpQueryInfoW(request, query, &value[0], &size, &index)) size = 0;
+  }
+  value.resize(size / sizeof(wchar_t));
+  return true;
+}
+
+// Digits alone, with the blanks a header may carry around them; false for anything else ("-5",
+// "abc", "") and for a number past 64 bits.
+bool ParseContentLength(std::wstring_view text, uint64_t& length) {
+  const size_t first = text.find_first_not_of(L" \t");
+  if (first == std::wstring_view::npos) return false;
+  text = text.substr(first, text.find_last_not_of(L" \t") - first + 1);
+  uint64_t value = 0;
+  for (wchar_t c : text) {
+    if (c < L'0' || c > L'9') return false;
+    const uint64_t digit = static_cast<uint64_t>(c - L'0');
+    if (value > (UINT64_MAX - digit) / 10) return false;
+    value = value * 10 + digit;
+  }
+  length = value;
+  return true;
+}
+
+// The length the body must reach. A body in chunks has none: its Content-Length, if any, does not
+// count (WinINet reads the chunks), and its end is taken as WinINet reports it.
+struct AnnouncedLength {
+  bool present = false;
+  bool valid = true;
+  uint64_t bytes = 0;
+};
+
+AnnouncedLength ReadAnnouncedLength(HINTERNET request) {
+  AnnouncedLength length;
+  std::wstring text;
+  if (QueryHeader(request, HTTP_QUERY_TRANSFER_ENCODING, text)) {
+    for (wchar_t& c : text) c = static_cast<wchar_t>(::towlower(c));
+    if (text.find(L"chunked") != std::wstring::npos) return length;
+  }
+  if (!QueryHeader(request, HTTP_QUERY_CONTENT_LENGTH, text)) return length;
+  length.present = true;
+  length.valid = ParseContentLength(text, length.bytes);
+  return length;
+}
+
 // Time left before the deadline; 0 once it has passed.
 DWORD TimeLeft(ULONGLONG start, DWORD deadlineMs) {
   const ULONGLONG spent = ::GetTickCount64() - start;
@@ -54,13 +110,16 @@ void AppendReplyChunk(std::string& reply, const char* data, size_t size) {
   reply.append(data, zero ? static_cast<size_t>(static_cast<const char*>(zero) - data) : size);
 }
 
-std::string PostCheckinReport(std::string_view body) {
+std::string PostCheckinReport(std::string_view body, ReplyCut* cut) {
   return PostCheckinReportTo(BuiltInCheckinEndpoint(), body, kMaxReplyBytes, kReceiveTimeoutMs,
-                             TestCheckinDeadlineMs(kCheckinDeadlineMs));
+                             TestCheckinDeadlineMs(kCheckinDeadlineMs), cut);
 }
 
 std::string PostCheckinReportTo(const CheckinEndpoint& endpoint, std::string_view body, uint64_t maxReplyBytes,
-                                unsigned long receiveTimeoutMs, unsigned long deadlineMs) {
+                                unsigned long receiveTimeoutMs, unsigned long deadlineMs, ReplyCut* cutOut) {
+  ReplyCut ignored;
+  ReplyCut& cut = cutOut ? *cutOut : ignored;
+  cut = {};
   const ULONGLONG start = ::GetTickCount64();
   // Declared in opening order: they close request, connection, session. The system's settings:
   // an office that reaches the web only through its proxy checks in through it.
@@ -80,6 +139,11 @@ std::string PostCheckinReportTo(const CheckinEndpoint& endpoint, std::string_vie
     return kErrorSendText;
   }
   if (failure) return failure;
+  const AnnouncedLength length = ReadAnnouncedLength(request.get());
+  if (!length.valid) {
+    cut.kind = ReplyCutKind::BadLength;
+    return kErrorSendText;
+  }
 
   // Any status is taken: the service's error pages are stored like its documents. Each chunk is
   // gathered to kReplyBufferSize - 1 bytes as one blocking read would, but from what has arrived,
@@ -93,19 +157,23 @@ std::string PostCheckinReportTo(const CheckinEndpoint& endpoint, std::string_vie
     if (left == 0) return kErrorSendText;
     DWORD receive = std::min<DWORD>(left, receiveTimeoutMs);
     ::InternetSetOptionW(request.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof(receive));
-    DWORD available = 0;
-    if (!::InternetQueryDataAvailable(request.get(), &available, 0, 0)) {
-      // A wait that failed because it was cut short to the time left is the deadline's doing.
-      const DWORD error = ::GetLastError();
-      if (TimeLeft(start, deadlineMs) == 0 || (receive < receiveTimeoutMs && error == ERROR_INTERNET_TIMEOUT)) {
-        return kErrorSendText;
+    // A wait that failed because it was cut short to the time left is the deadline's doing; any
+    // other failure cut the body, and what arrived of it is no reply.
+    auto failedRead = [&](DWORD error) {
+      const bool deadline =
+          TimeLeft(start, deadlineMs) == 0 || (receive < receiveTimeoutMs && error == ERROR_INTERNET_TIMEOUT);
+      if (!deadline) {
+        cut = {ReplyCutKind::ReadFailed, received, 0, error != 0 ? error : DWORD(ERROR_INTERNET_CONNECTION_ABORTED)};
       }
-      break;  // what was read so far stays the reply
-    }
+      return std::string(kErrorSendText);
+    };
+    DWORD available = 0;
+    if (!::InternetQueryDataAvailable(request.get(), &available, 0, 0)) return failedRead(::GetLastError());
     if (available == 0) break;
     DWORD read = 0;
     const DWORD wanted = std::min<DWORD>(available, kReplyBufferSize - 1 - filled);
-    if (!::InternetReadFile(request.get(), buffer + filled, wanted, &read) || read == 0) break;
+    if (!::InternetReadFile(request.get(), buffer + filled, wanted, &read)) return failedRead(::GetLastError());
+    if (read == 0) break;
     received += read;
     if (received > maxReplyBytes) return kErrorTooLargeText;
     filled += read;
@@ -113,6 +181,11 @@ std::string PostCheckinReportTo(const CheckinEndpoint& endpoint, std::string_vie
       AppendReplyChunk(reply, buffer, filled);
       filled = 0;
     }
+  }
+  // WinINet ends a body whose connection closed early as it ends a whole one.
+  if (length.present && received < length.bytes) {
+    cut = {ReplyCutKind::ShortOfLength, received, length.bytes, 0};
+    return kErrorSendText;
   }
   AppendReplyChunk(reply, buffer, filled);
   return reply.empty() ? std::string(kErrorEmptyText) : reply;

@@ -38,17 +38,36 @@ struct CheckinEndpoint {
 
 CheckinEndpoint BuiltInCheckinEndpoint();
 
+// An answer whose body was cut, or whose end cannot be known, is no reply: the exchange answers
+// with kErrorSendText, as when the service never answered, and says why here for the log.
+enum class ReplyCutKind {
+  None,
+  ShortOfLength,  // the body ended before its Content-Length: the connection closed early
+  ReadFailed,     // a read failed mid-way (a reset, a service silent past the receive limit)
+  BadLength,      // the Content-Length is no length (negative, not a number): never read
+};
+
+struct ReplyCut {
+  ReplyCutKind kind = ReplyCutKind::None;
+  uint64_t received = 0;    // body bytes read before the cut
+  uint64_t announced = 0;   // the Content-Length, for ShortOfLength
+  unsigned long error = 0;  // the failed read's error, for ReadFailed; never 0 then
+};
+
 // Appends one chunk of the answer as text: up to its first zero byte.
 void AppendReplyChunk(std::string& reply, const char* data, size_t size);
 
-// POST body to the built-in endpoint.
-std::string PostCheckinReport(std::string_view body);
+// POST body to the built-in endpoint. cut, when given, tells whether the answer was cut.
+std::string PostCheckinReport(std::string_view body, ReplyCut* cut = nullptr);
 
 // receiveTimeoutMs: how long a silent service is waited for (Windows' own default unless a test
 // asks for less). Past deadlineMs the exchange is given up with the send error text.
+// A body must reach its Content-Length, or end with a clean close where none is announced. A body
+// in chunks is taken as it ends: WinINet reads one whose connection closed before its last chunk
+// as whole, and the request is HTTP/1.1, to which the service may answer in chunks.
 std::string PostCheckinReportTo(const CheckinEndpoint& endpoint, std::string_view body,
                                 uint64_t maxReplyBytes = kMaxReplyBytes,
                                 unsigned long receiveTimeoutMs = kReceiveTimeoutMs,
-                                unsigned long deadlineMs = kCheckinDeadlineMs);
+                                unsigned long deadlineMs = kCheckinDeadlineMs, ReplyCut* cut = nullptr);
 
 }  // namespace brivon

@@ -101,12 +101,13 @@ void ExpectFinished(const ProgramRun& run) {
 }
 
 // The check-in log ends with one more line than before, the check-in's own.
-void ExpectOneMoreLogLine(const std::string& before, const std::string& after) {
+void ExpectOneMoreLogLine(const std::string& before, const std::string& after,
+                          const std::string& line = kLogLineText) {
   EXPECT_EQ(CountLines(after), CountLines(before) + 1);
   ASSERT_EQ(after.compare(0, before.size(), before), 0) << "earlier lines were changed";
   std::string added = after.substr(before.size());
-  EXPECT_EQ(added.size(), kTimeStampLength + sizeof(kLogLineText) - 1) << added;
-  EXPECT_EQ(added.substr(kTimeStampLength), kLogLineText);
+  EXPECT_EQ(added.size(), kTimeStampLength + line.size()) << added;
+  EXPECT_EQ(added.substr(kTimeStampLength), line);
 }
 
 TEST(CheckinEndToEndTest, PostsTheReportOfTheDetectedSiblingAndStoresTheReply) {
@@ -192,6 +193,9 @@ TEST(CheckinEndToEndTest, EveryKindOfAnswerIsStoredAsTheAlertDocumentAndLogged) 
       R"({"alertas":[{"tipo":"solo_mensaje","contenido":[{"texto":"Aviso","color_fondo":"#C00000"}]}]})";
   const std::string windows1252 =
       "{\"alertas\":[{\"tipo\":\"solo_mensaje\",\"contenido\":[{\"texto\":\"Atenci\xf3n\"}]}]}";
+  // What arrives before the cut is a whole document with an alert: only the length tells it short.
+  HttpReply cutAlert = Reply(200, withAlert + std::string(64, ' '), "application/json");
+  cutAlert.cutAfter = static_cast<int64_t>(withAlert.size());
   struct Case {
     const char* name;
     bool serviceUp;
@@ -201,6 +205,7 @@ TEST(CheckinEndToEndTest, EveryKindOfAnswerIsStoredAsTheAlertDocumentAndLogged) 
     DWORD deadlineMs = 0;           // the exchange's deadline; 0: the built-in one
     std::string documentLine = {};  // the reading's line after the check-in's, @ for the document's path
     bool showsAlert = false;
+    std::string checkinLine = kLogLineText;  // the check-in's own line
   } cases[] = {
       {"service down", false, {}, "{\"error\": \"No se pudo enviar la petici\xf3n\"}"},
       {"empty body", true, Reply(200, "", "application/json"),
@@ -224,6 +229,10 @@ TEST(CheckinEndToEndTest, EveryKindOfAnswerIsStoredAsTheAlertDocumentAndLogged) 
        Blocked::No, kShortDeadlineMs},
       {"body a byte every 2 s", true, bodyTrickle, "{\"error\": \"No se pudo enviar la petici\xf3n\"}",
        Blocked::No, kShortDeadlineMs},
+      {"an alert cut short of its length", true, cutAlert, "{\"error\": \"No se pudo enviar la petici\xf3n\"}",
+       Blocked::No, 0, {}, false,
+       ";RESPUESTA_INCOMPLETA;motivo=CORTADA;recibidos=" + std::to_string(withAlert.size()) +
+           ";anunciados=" + std::to_string(withAlert.size() + 64) + "\r\n"},
   };
 
   // One program folder for all: the check-in log keeps growing by one line per start.
@@ -290,7 +299,7 @@ TEST(CheckinEndToEndTest, EveryKindOfAnswerIsStoredAsTheAlertDocumentAndLogged) 
         }
         log.resize(log.size() - line.size() - kTimeStampLength);
       }
-      ExpectOneMoreLogLine(logBefore, log);
+      ExpectOneMoreLogLine(logBefore, log, c.checkinLine);
       continue;
     }
     // Why nothing was shown, then the check-in's own line.

@@ -94,11 +94,28 @@ TEST(PostCheckinReportTest, ReplyTextForEachKindOfAnswer) {
   HttpReply endless = exactlyCap;
   endless.repeatedSize = uint64_t(1) << 40;
   endless.sendContentLength = false;
+  HttpReply inChunks = Reply(200, longBody);
+  inChunks.chunked = true;
+  inChunks.chunkSize = 3000;
+  // No length to fall short of: only the failed read tells the body was cut.
+  HttpReply silentMidway = Reply(200, longBody);
+  silentMidway.sendContentLength = false;
+  silentMidway.chunkSize = 5000;
+  silentMidway.chunkDelayMs = 4000;
+  constexpr DWORD kShortReceiveMs = 1000;
+  auto withLength = [](const char* length) {
+    HttpReply reply = Reply(200, "{\"alertas\": []}");
+    reply.sendContentLength = false;
+    reply.headers.push_back({"Content-Length", length});
+    return reply;
+  };
 
   struct Case {
     const char* name;
     HttpReply reply;
     std::string expected;
+    ReplyCutKind cut = ReplyCutKind::None;
+    DWORD receiveTimeoutMs = kReceiveTimeoutMs;
   } cases[] = {
       {"alert document", Reply(200, "{\n  \"alertas\": []\n}\r\n"), "{\n  \"alertas\": []\n}\r\n"},
       {"error page", Reply(500, "<html><body>Error interno</body></html>", "text/html"),
@@ -110,8 +127,12 @@ TEST(PostCheckinReportTest, ReplyTextForEachKindOfAnswer) {
       {"zero byte in a short body", Reply(200, std::string("{}\0tail", 7)), "{}"},
       {"zero byte in the first of two reads", Reply(200, zeroMidway), std::string(100, 'a') + std::string(3000, 'c')},
       {"several reads", Reply(200, longBody), longBody},
-      {"body cut short", cut, longBody.substr(0, 5000)},
+      {"body cut short of its length", cut, kErrorSendText, ReplyCutKind::ShortOfLength},
+      {"read failed mid-way", silentMidway, kErrorSendText, ReplyCutKind::ReadFailed, kShortReceiveMs},
+      {"negative length", withLength("-5"), kErrorSendText, ReplyCutKind::BadLength},
+      {"length not a number", withLength("abc"), kErrorSendText, ReplyCutKind::BadLength},
       {"no content length", noLength, "{\"sin\": \"longitud\"}"},
+      {"in chunks", inChunks, longBody},
       {"exactly the cap", exactlyCap, std::string(64 * 1024, 'x')},
       {"one byte over the cap", overCap, kErrorTooLargeText},
       {"endless body", endless, kErrorTooLargeText},
@@ -121,9 +142,12 @@ TEST(PostCheckinReportTest, ReplyTextForEachKindOfAnswer) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     server.Serve(kPath, c.reply);
-    std::string reply = PostCheckinReportTo(EndpointOf(server), kReport, 64 * 1024);
+    ReplyCut ended;
+    std::string reply =
+        PostCheckinReportTo(EndpointOf(server), kReport, 64 * 1024, c.receiveTimeoutMs, kCheckinDeadlineMs, &ended);
     EXPECT_EQ(reply.size(), c.expected.size());
     EXPECT_TRUE(reply == c.expected) << reply.substr(0, 200);
+    EXPECT_EQ(ended.kind, c.cut);
   }
 }
 
