@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/proxy_route.h"
 #include "servers/loopback_http_server.h"
 
 namespace brivon {
@@ -216,6 +217,51 @@ TEST(HttpGetTest, ReadsGrowWhileTheyFillFastAndShrinkWhenTheySlow) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(NextReadSize(c.size, c.elapsedMs, 256 * KiB, 4 * MiB), c.next) << c.name;
+  }
+}
+
+// A 407 is the office proxy's only where the address goes through that proxy; an address the
+// settings send straight is answered by its own server, which must never get a sign-in for it.
+TEST(HttpGetTest, AnAddressGoesThroughTheProxyUnlessTheSettingsSendItStraight) {
+  struct Case {
+    const char* name;
+    const wchar_t *proxy, *bypass, *scheme, *host;
+    unsigned port;
+    bool throughProxy;
+  } cases[] = {
+      {"no proxy", L"", L"", L"http", L"fotos.example.com", 80, false},
+      {"one proxy for every scheme", L"127.0.0.1:8080", L"", L"https", L"fotos.example.com", 443, true},
+      {"per scheme, the scheme named", L"http=proxy:80;https=proxy2:443", L"", L"https", L"fotos.example.com", 443,
+       true},
+      {"per scheme, the scheme not named", L"http=proxy:80", L"", L"https", L"fotos.example.com", 443, false},
+      {"a socks proxy alone", L"socks=proxy:1080", L"", L"http", L"fotos.example.com", 80, false},
+      {"bypass: the host itself", L"proxy:80", L"intranet;fotos.example.com", L"http", L"fotos.example.com", 80,
+       false},
+      {"bypass: another host", L"proxy:80", L"fotos.example.com", L"http", L"otro.example.com", 80, true},
+      {"bypass: a wildcard domain", L"proxy:80", L"*.intranet.local;10.*", L"http", L"web.intranet.local", 80, false},
+      {"bypass: the wildcard asks for a subdomain", L"proxy:80", L"*.intranet.local", L"http", L"intranet.local", 80,
+       true},
+      {"bypass: <local>, a name without a dot", L"proxy:80", L"<local>", L"http", L"servidor", 80, false},
+      {"bypass: <local>, a name with a dot", L"proxy:80", L"<local>", L"http", L"servidor.empresa.com", 80, true},
+      {"bypass: an address by wildcard", L"proxy:80", L"10.*", L"http", L"10.1.2.3", 80, false},
+      {"bypass: the wildcard holds to the start", L"proxy:80", L"10.*", L"http", L"110.1.2.3", 80, true},
+      {"bypass: an entry with the port", L"proxy:80", L"fotos.example.com:8080", L"http", L"fotos.example.com", 8080,
+       false},
+      {"bypass: an entry with another port", L"proxy:80", L"fotos.example.com:8080", L"http", L"fotos.example.com",
+       80, true},
+      {"bypass: an entry with the scheme", L"proxy:80", L"https://fotos.example.com", L"https", L"fotos.example.com",
+       443, false},
+      {"bypass: an entry with another scheme", L"proxy:80", L"https://fotos.example.com", L"http",
+       L"fotos.example.com", 80, true},
+      {"letter case aside: the scheme", L"HTTP=proxy:80", L"", L"http", L"fotos.example.com", 80, true},
+      {"letter case aside: the bypass", L"proxy:80", L"*.EXAMPLE.com", L"http", L"Fotos.Example.COM", 80, false},
+      {"empty entries and white space", L" ;proxy:80; ", L";; \t otro.example.com ,, fotos.example.com ;", L"http",
+       L"fotos.example.com", 80, false},
+      {"loopback goes straight", L"proxy:80", L"", L"http", L"127.0.0.1", 80, false},
+      {"loopback through the proxy when told", L"proxy:80", L"<-loopback>", L"http", L"localhost", 80, true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(AddressGoesThroughProxy(c.proxy, c.bypass, c.scheme, c.host, c.port), c.throughProxy) << c.name;
   }
 }
 
