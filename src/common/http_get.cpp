@@ -10,6 +10,7 @@
 
 #include "common/internet_timeouts.h"
 #include "common/opening_within.h"
+#include "common/proxy_route.h"
 #include "common/unique_handle.h"
 
 namespace brivon {
@@ -66,17 +67,6 @@ bool IsChunked(HINTERNET request) {
   text.resize(size / sizeof(wchar_t));
   for (wchar_t& c : text) c = static_cast<wchar_t>(::towlower(c));
   return text.find(L"chunked") != std::wstring::npos;
-}
-
-// Whether the session's requests go through a proxy (the user's system settings name one).
-bool SessionUsesProxy(HINTERNET session) {
-  DWORD size = 0;
-  ::InternetQueryOptionW(session, INTERNET_OPTION_PROXY, nullptr, &size);
-  if (size == 0) return false;
-  std::vector<unsigned char> buffer(size);
-  if (!::InternetQueryOptionW(session, INTERNET_OPTION_PROXY, buffer.data(), &size)) return false;
-  const auto* info = reinterpret_cast<const INTERNET_PROXY_INFO*>(buffer.data());
-  return info->dwAccessType == INTERNET_OPEN_TYPE_PROXY && info->lpszProxy && info->lpszProxy[0] != L'\0';
 }
 
 // The status line and the announced length of an http or https answer; false, with the outcome
@@ -267,13 +257,22 @@ HttpGetOutcome HttpGet(const std::wstring& url, const HttpGetOptions& options, c
       return Fail(outcome, HttpGetResult::OpenFailed, openError);
     }
     if (!web) break;
-    if (CheckStatus(request.get(), options, outcome)) break;
-    // The office's proxy wants the person signed in: once more, with the system's sign-in.
-    if (!proxyAskedSignIn && options.namedByDocument && outcome.httpStatus == HTTP_STATUS_PROXY_AUTH_REQ &&
-        SessionUsesProxy(session.get())) {
+    // The sign-in statuses come first, whatever status the caller takes as an answer.
+    const bool taken = CheckStatus(request.get(), options, outcome);
+    const DWORD status = outcome.httpStatus;
+    if (!proxyAskedSignIn && options.namedByDocument && status == HTTP_STATUS_PROXY_AUTH_REQ &&
+        RequestWentThroughProxy(session.get(), request.get(), url)) {
+      // The office's proxy wants the person signed in: once more, with the system's sign-in.
       outcome = HttpGetOutcome{};
+      outcome.signInRetried = true;
       continue;
     }
+    // After the retry a 401 is the server's own call for sign-in, and a 407 the proxy's refusal:
+    // neither is an answer, whatever the caller takes.
+    if (proxyAskedSignIn && (status == HTTP_STATUS_DENIED || status == HTTP_STATUS_PROXY_AUTH_REQ)) {
+      return Fail(outcome, HttpGetResult::BadStatus, status);
+    }
+    if (taken) break;
     return outcome;
   }
 

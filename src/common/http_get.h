@@ -99,6 +99,9 @@ struct HttpGetOutcome {
   uint64_t bytes = 0;       // body bytes handed to the sink
   uint64_t announced = 0;   // Content-Length, when the server sent one
   bool hasLength = false;
+  // The office's proxy asked for sign-in (407) and the request was made once more, with the
+  // person's Windows sign-in: the caller may say so beside a failure.
+  bool signInRetried = false;
 
   bool ok() const { return result == HttpGetResult::Complete; }
 };
