@@ -370,48 +370,79 @@ TEST(CheckinEndToEndTest, WithoutAKnownSiblingOnlyTheWarningIsShown) {
 
 // An office that reaches the web only through its proxy: the check-in, an entry's picture and an
 // update package all go through the system's proxy setting. The program's check-in host and the
-// document's hosts resolve nowhere; only the proxy knows the way.
+// document's hosts resolve nowhere; only the proxy knows the way. A proxy that asks for sign-in
+// before it relays an address is asked once more for it; a server the settings reach straight
+// (on their bypass list) that asks for the proxy's sign-in is fishing for the person's Windows
+// account, and is never asked again.
 TEST(CheckinEndToEndTest, BehindTheSystemsProxyEverySessionGoesThroughIt) {
   LoopbackHttpServer server(testing::BuiltInPort());
   ASSERT_TRUE(server.Start());
   testing::LoopbackHttpProxy proxy(server.port());
   ASSERT_TRUE(proxy.Start());
-  testing::SystemProxySetting setting(L"127.0.0.1:" + std::to_wstring(proxy.port()));
-
   const std::string package = ReadBytes(testing::TestToolPath(L"fixture_sibling_3_0_0_0.exe"));
   ASSERT_FALSE(package.empty());
-  server.Serve("/pkg/facturaorva.exe", Reply(200, package, "application/octet-stream"));
-  server.Serve("/foto.png", Reply(200, ReadBytes(testing::SourcePath("tests/fixtures/alerts/picture_37x23.png")),
-                                  "image/png"));
-  server.Serve(kCheckinPath,
-               Reply(200,
-                     R"({"titulo":"Avisos","alertas":[{"tipo":"url_actualizar","titulo":"Actualizando","contenido":[)"
-                     R"({"texto":"","imagen":"http://fotos.brivon.invalid/foto.png",)"
-                     R"("enlace":"http://paquetes.brivon.invalid/pkg/facturaorva.exe"}]}]})",
-                     "application/json"));
+  const std::string picture = ReadBytes(testing::SourcePath("tests/fixtures/alerts/picture_37x23.png"));
+  const std::string straight = "http://127.0.0.1:" + std::to_string(server.port());
+  HttpReply signInRequired = Reply(407, "<html>Identif\xedquese</html>", "text/html");
+  signInRequired.headers.push_back({"Proxy-Authenticate", "Basic realm=\"oficina\""});
 
-  ProgramFolder program(L"brivon_behind_proxy.exe");
-  ASSERT_TRUE(program.AddSibling(L"fixture_sibling_10_2_0_15.exe", 0));
-  ProgramRun run = program.Run();
-  ExpectFinished(run);
-  EXPECT_TRUE(run.boxes.empty());
-
-  const std::vector<std::string> through = proxy.Requests();
-  // Wine's WinINet names the default port in the target, as "host:80".
-  auto went = [&](const std::string& method, const std::string& host, const std::string& path) {
-    for (const std::string& request : through) {
-      if (request == method + " http://" + host + path || request == method + " http://" + host + ":80" + path)
-        return true;
-    }
-    return false;
+  struct Case {
+    const char* name;
+    const wchar_t* bypass;
+    std::string pictureSite, packageSite;  // scheme and host
+    const char* proxySignIn;               // a path the proxy asks sign-in for once before relaying it
+    bool serverAsksSignIn;                 // the server answers the picture and the package with 407
+    size_t pictureThroughProxy, packageThroughProxy, pictureAtServer, packageAtServer;
+  } cases[] = {
+      {"every address through the proxy, which asks sign-in for the picture", L"",
+       "http://fotos.brivon.invalid", "http://paquetes.brivon.invalid", "/foto.png", false, 2, 1, 1, 1},
+      {"a server on the bypass list asks for the proxy's sign-in", L"<local>;127.0.0.1", straight, straight, nullptr,
+       true, 0, 0, 1, 1},
   };
-  EXPECT_TRUE(went("POST", "comprobador.brivon.invalid", "/comprobador/checkin"));
-  EXPECT_TRUE(went("GET", "fotos.brivon.invalid", "/foto.png"));
-  EXPECT_TRUE(went("GET", "paquetes.brivon.invalid", "/pkg/facturaorva.exe"));
-  EXPECT_EQ(ReadBytes(program.folder() / L"facturaorva.exe"), package);
-  EXPECT_NE(ReadBytes(program.Log(L"descargas.csv")).find(";DESCARGA;http://paquetes.brivon.invalid/pkg/facturaorva.exe;"),
-            std::string::npos)
-      << ReadBytes(program.Log(L"descargas.csv"));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    server.ClearRequests();
+    testing::SystemProxySetting setting(L"127.0.0.1:" + std::to_wstring(proxy.port()), c.bypass);
+    if (c.proxySignIn) proxy.AskSignInOnce(c.proxySignIn, "NTLM");
+    server.Serve("/pkg/facturaorva.exe",
+                 c.serverAsksSignIn ? signInRequired : Reply(200, package, "application/octet-stream"));
+    server.Serve("/foto.png", c.serverAsksSignIn ? signInRequired : Reply(200, picture, "image/png"));
+    server.Serve(kCheckinPath,
+                 Reply(200,
+                       R"({"titulo":"Avisos","alertas":[{"tipo":"url_actualizar","titulo":"Actualizando","contenido":[)"
+                       R"({"texto":"","imagen":")" + c.pictureSite + R"(/foto.png",)"
+                       R"("enlace":")" + c.packageSite + R"(/pkg/facturaorva.exe"}]}]})",
+                       "application/json"));
+    const size_t before = proxy.Requests().size();
+
+    ProgramFolder program(L"brivon_behind_proxy.exe");
+    ASSERT_TRUE(program.AddSibling(L"fixture_sibling_10_2_0_15.exe", 0));
+    const std::string installed = ReadBytes(program.folder() / L"facturaorva.exe");
+    ProgramRun run = program.Run();
+    ExpectFinished(run);
+
+    const std::vector<std::string> all = proxy.Requests();
+    const std::vector<std::string> through(all.begin() + static_cast<long>(before), all.end());
+    // Wine's WinINet names the default port in the target, as "host:80".
+    auto went = [&](const std::string& method, const std::string& site, const std::string& path) {
+      return static_cast<size_t>(std::count_if(through.begin(), through.end(), [&](const std::string& request) {
+        return request == method + " " + site + path || request == method + " " + site + ":80" + path;
+      }));
+    };
+    EXPECT_EQ(went("POST", "http://comprobador.brivon.invalid", "/comprobador/checkin"), 1u);
+    EXPECT_EQ(went("GET", c.pictureSite, "/foto.png"), c.pictureThroughProxy);
+    EXPECT_EQ(went("GET", c.packageSite, "/pkg/facturaorva.exe"), c.packageThroughProxy);
+    EXPECT_EQ(server.CountRequests("/foto.png"), c.pictureAtServer);
+    EXPECT_EQ(server.CountRequests("/pkg/facturaorva.exe"), c.packageAtServer);
+    const std::string downloads = ReadBytes(program.Log(L"descargas.csv"));
+    if (c.serverAsksSignIn) {
+      EXPECT_EQ(ReadBytes(program.folder() / L"facturaorva.exe"), installed);
+      continue;
+    }
+    EXPECT_TRUE(run.boxes.empty());
+    EXPECT_EQ(ReadBytes(program.folder() / L"facturaorva.exe"), package);
+    EXPECT_NE(downloads.find(";DESCARGA;" + c.packageSite + "/pkg/facturaorva.exe;"), std::string::npos) << downloads;
+  }
 }
 
 }  // namespace
