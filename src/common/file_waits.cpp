@@ -65,9 +65,9 @@ bool WithFileWaits(const std::function<bool()>& operation, const WaitClock& cloc
 }
 
 bool WithFileWaitsUnless(const std::function<bool()>& operation, const std::function<bool(DWORD)>& willNotClear,
-                         const WaitClock& clock) {
+                         const WaitClock& clock, unsigned long limitMs) {
   const uint64_t start = clock.nowMs();
-  const unsigned long limit = TestFileWaitLimitMs(kFileWaitLimitMs);
+  const unsigned long limit = std::min(TestFileWaitLimitMs(kFileWaitLimitMs), limitMs);
   for (int attempt = 1;; ++attempt) {
     if (operation()) return true;
     const DWORD error = ::GetLastError();
@@ -93,21 +93,24 @@ bool MoveFileWaiting(const std::wstring& from, const std::wstring& to, DWORD fla
                              });
 }
 
-bool DeleteFileWaiting(const std::wstring& path) {
+bool DeleteFileWaiting(const std::wstring& path, unsigned long limitMs) {
   const std::wstring file = ForFileSystem(path);
   // A program still running from an old folder: its file goes once it ends, at a later start.
   return WithFileWaitsUnless([&] { return ::DeleteFileW(file.c_str()) != FALSE; },
-                             [&](DWORD) { return FileHoldOf(file) == FileHold::RunningImage; });
+                             [&](DWORD) { return FileHoldOf(file) == FileHold::RunningImage; }, SystemWaitClock(),
+                             limitMs);
 }
 
-bool RemoveFolderWaiting(const std::wstring& path) {
+bool RemoveFolderWaiting(const std::wstring& path, unsigned long limitMs) {
   const std::wstring folder = ForFileSystem(path);
-  return WithFileWaits([&] { return ::RemoveDirectoryW(folder.c_str()) != FALSE; });
+  return WithFileWaitsUnless([&] { return ::RemoveDirectoryW(folder.c_str()) != FALSE; }, {}, SystemWaitClock(),
+                             limitMs);
 }
 
-bool SetAttributesWaiting(const std::wstring& path, DWORD attributes) {
+bool SetAttributesWaiting(const std::wstring& path, DWORD attributes, unsigned long limitMs) {
   const std::wstring file = ForFileSystem(path);
-  return WithFileWaits([&] { return ::SetFileAttributesW(file.c_str(), attributes) != FALSE; });
+  return WithFileWaitsUnless([&] { return ::SetFileAttributesW(file.c_str(), attributes) != FALSE; }, {},
+                             SystemWaitClock(), limitMs);
 }
 
 bool WaitUntilMovable(const std::wstring& path) {

@@ -44,16 +44,17 @@ const WaitClock& SystemWaitClock();
 // no longer helps. On false GetLastError() holds the last failure's error.
 bool WithFileWaits(const std::function<bool()>& operation, const WaitClock& clock = SystemWaitClock());
 // As WithFileWaits, but fails at once, the error kept, when willNotClear(error) tells that the
-// holder will not let go (a running program).
+// holder will not let go (a running program). limitMs bounds the wait below kFileWaitLimitMs, for
+// a caller with a time budget of its own (0: tried once, no wait).
 bool WithFileWaitsUnless(const std::function<bool()>& operation, const std::function<bool(DWORD)>& willNotClear,
-                         const WaitClock& clock = SystemWaitClock());
+                         const WaitClock& clock = SystemWaitClock(), unsigned long limitMs = kFileWaitLimitMs);
 
-// The plain operations, each with the waits above. None waits for a running program: its image
-// is never deleted nor replaced while it runs (it can be renamed).
+// The plain operations, each with the waits above (limitMs as for WithFileWaitsUnless). None waits
+// for a running program: its image is never deleted nor replaced while it runs (it can be renamed).
 bool MoveFileWaiting(const std::wstring& from, const std::wstring& to, DWORD flags);
-bool DeleteFileWaiting(const std::wstring& path);
-bool RemoveFolderWaiting(const std::wstring& path);
-bool SetAttributesWaiting(const std::wstring& path, DWORD attributes);
+bool DeleteFileWaiting(const std::wstring& path, unsigned long limitMs = kFileWaitLimitMs);
+bool RemoveFolderWaiting(const std::wstring& path, unsigned long limitMs = kFileWaitLimitMs);
+bool SetAttributesWaiting(const std::wstring& path, DWORD attributes, unsigned long limitMs = kFileWaitLimitMs);
 // Waits until no one else holds path in a way that stops a rename (a scanner shares reading and
 // writing, not deletion). False when it is still held at the limit, or is not there.
 bool WaitUntilMovable(const std::wstring& path);
