@@ -19,6 +19,7 @@
 #include "startup/archive_tool.h"      // ArchiveToolIdentity
 #include "update/disk_space.h"         // LeavesEnoughSpace, ReadFreeBytes, kFreeSpaceMarginBytes
 #include "update/previous_versions.h"  // kUpdatesFolderName
+#include "update/update_record.h"      // UpdateRecordPath
 
 namespace brivon {
 namespace {
@@ -61,6 +62,30 @@ StrikeRecord ReadStrikeRecord(const std::wstring& path) {
   DWORD read = 0;
   if (!::ReadFile(file.get(), text, sizeof(text), &read, nullptr)) return {};
   return ParseStrikeRecord(std::string_view(text, read));
+}
+
+// A file's stamp as the folder's listing gives it: its last write in local time.
+FileStamp StampOf(uint64_t size, const FILETIME& lastWrite) {
+  FileStamp stamp;
+  stamp.size = size;
+  FILETIME local = {};
+  if (::FileTimeToLocalFileTime(&lastWrite, &local)) {
+    stamp.modified = static_cast<int64_t>((static_cast<uint64_t>(local.dwHighDateTime) << 32) | local.dwLowDateTime);
+  }
+  return stamp;
+}
+
+// A name taken, by an earlier archive or anything else, sends the search on to the next name.
+bool IsNameTaken(DWORD error) { return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS; }
+
+// An update whose repair is not done yet still counts on what it kept in the updates folder. A
+// record that cannot be looked up (a share reconnecting) may be there.
+bool IsUpdateRecordPending(const std::wstring& programFolder) {
+  if (::GetFileAttributesW(ForFileSystem(UpdateRecordPath(programFolder)).c_str()) != INVALID_FILE_ATTRIBUTES) {
+    return true;
+  }
+  const DWORD error = ::GetLastError();
+  return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
 uint64_t TotalSize(const FileStamps& files) {
@@ -122,14 +147,33 @@ class Housekeeping {
           return;
       }
     }
-    if (!alreadyArchived && !ArchiveAndCheck(folder, archive, files, strikesPath, strikes)) return;
+    FileStamps checked = files;
+    if (!alreadyArchived && !ArchiveAndCheck(folder, archive, files, strikesPath, strikes, checked)) return;
+    RemoveChecked(folder, checked, strikesPath);
+  }
 
-    if (!DeleteFolderTree(folder)) {
+  // Deletes the files the archive was proven to hold, each only while it is still as it was then:
+  // a file added or written since (the folder is read before 7-Zip's listing, which may take
+  // minutes) stays, and its folder with it, for a later start to archive. Within what is left of
+  // the start's budget, so that files held by others cannot hold the start.
+  void RemoveChecked(const std::wstring& folder, const FileStamps& checked, const std::wstring& strikesPath) {
+    TestTraceFileEvent("checked", folder);
+    TestKillPoint("ARCHIVO_COMPROBADO");
+    auto asChecked = [&](const std::wstring& relative, uint64_t size, const FILETIME& lastWrite) {
+      const auto found = checked.find(relative);
+      return found != checked.end() && found->second == StampOf(size, lastWrite);
+    };
+    const TreeDeletion deletion = DeleteFolderTreeWithin(folder, Remaining(), asChecked);
+    if (deletion.whole) {
+      DeleteFileWaiting(strikesPath);
+    } else if (deletion.outOfTime) {
+      Log("CARPETA_ELIMINACION_APLAZADA;" + NarrowLow8(folder));
+    } else if (deletion.error != 0) {
       // A file in use stays with its folder for a later start, which finds it in the archive.
-      Log("CARPETA_NO_ELIMINADA;" + NarrowLow8(folder) + ";err=" + std::to_string(::GetLastError()));
-      return;
+      Log("CARPETA_NO_ELIMINADA;" + NarrowLow8(folder) + ";err=" + std::to_string(deletion.error));
+    } else {
+      Log("CARPETA_CONSERVADA;" + NarrowLow8(folder) + ";sin_comprobar=" + std::to_string(deletion.kept));
     }
-    DeleteFileWaiting(strikesPath);
   }
 
   enum class Proof { Holds, Differs, Stop };
@@ -169,10 +213,12 @@ class Housekeeping {
   }
 
   // What is left of the budget for the next child, at most the folder's own limit.
-  unsigned long Left() const {
+  unsigned long Left() const { return std::min(folderLimitMs_, Remaining()); }
+
+  // What is left of the start's budget.
+  unsigned long Remaining() const {
     const ULONGLONG spent = ::GetTickCount64() - start_;
-    if (spent >= budgetMs_) return 0;
-    return static_cast<unsigned long>(std::min<ULONGLONG>(folderLimitMs_, budgetMs_ - spent));
+    return spent >= budgetMs_ ? 0 : static_cast<unsigned long>(budgetMs_ - spent);
   }
 
   // A folder that cannot be listed whole (a share reconnecting) is neither archived nor deleted:
@@ -184,9 +230,10 @@ class Housekeeping {
     return false;
   }
 
-  // Archives folder and proves the archive holds it as it stands. False when it is to stay.
+  // Archives folder and proves the archive holds it as it stands (checked: the files proven). False
+  // when it is to stay.
   bool ArchiveAndCheck(const std::wstring& folder, const std::wstring& archive, const FileStamps& files,
-                       const std::wstring& strikesPath, const StrikeRecord& strikes) {
+                       const std::wstring& strikesPath, const StrikeRecord& strikes, FileStamps& checked) {
     // The folder's size bounds its archive: 7-Zip may not take the drive below the margin.
     const uint64_t needed = TotalSize(files);
     uint64_t freeBytes = 0;
@@ -213,7 +260,7 @@ class Housekeeping {
              strikes);
       return false;
     }
-    FileStamps now;
+    FileStamps& now = checked;
     if (!ReadFolder(folder, now)) return false;
     const size_t missing = CountFilesNotArchived(now, stored);
     if (missing != 0) {
@@ -293,26 +340,32 @@ LeftoverArchiving ArchiveLeftoverFolder(const std::wstring& programFolder, const
   if (!ZipFolderContents(programFolder, folder, fresh, &result.code, timeoutMs, &result.started)) return result;
   TestKillPoint("ARCHIVO_NUEVO_ESCRITO");
   result.failedAt = LeftoverStep::Place;
-  uint64_t earlierSize = 0;
-  bool placed = false;
-  switch (ChooseArchivePlacement(FileSize(archivePath, earlierSize))) {
-    case ArchivePlacement::Take:
-      placed = PublishByRename(fresh, archivePath, 0);
-      if (placed) result.placedAt = archivePath;
-      break;
-    case ArchivePlacement::Beside:
-      for (unsigned number = 2; number < 1000 && !placed; ++number) {
-        placed = PublishByRename(fresh, BesideArchiveName(archivePath, number), 0);
-        if (placed) result.placedAt = BesideArchiveName(archivePath, number);
-      }
-      break;
-  }
-  if (!placed) {
+  // Flushed once: each name tried after it is a rename alone.
+  if (!FlushFileToDisk(fresh)) {
     result.code = ::GetLastError();
     DeleteFileWaiting(fresh);
     return result;
   }
-  result.ok = true;
+  uint64_t earlierSize = 0;
+  const bool beside = ChooseArchivePlacement(FileSize(archivePath, earlierSize)) == ArchivePlacement::Beside;
+  std::wstring name;
+  // Its own name, then "<stem> (2).zip" on. Only a name taken sends it on: any other error (the new
+  // archive held past the wait, no right to the folder) would meet every next name, each after a
+  // wait of its own.
+  for (unsigned number = beside ? 2 : 1; number < 1000; ++number) {
+    name = number == 1 ? archivePath : BesideArchiveName(archivePath, number);
+    if (RenameFlushed(fresh, name, 0)) {
+      result.placedAt = name;
+      result.ok = true;
+      return result;
+    }
+    result.code = ::GetLastError();
+    if (!IsNameTaken(result.code)) break;
+  }
+  AppendActivityLog(programFolder, kDownloadsLog,
+                    "ERROR_NOMBRE_ARCHIVO;" + NarrowLow8(fresh) + ";->;" + NarrowLow8(name) +
+                        ";err=" + std::to_string(result.code));
+  DeleteFileWaiting(fresh);
   return result;
 }
 
@@ -321,6 +374,13 @@ void RunStartupHousekeeping(const std::wstring& programFolder, unsigned long bud
   const std::wstring updates = programFolder + kUpdatesFolderName;
   DWORD attributes = ::GetFileAttributesW(ForFileSystem(updates).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+  if (IsUpdateRecordPending(programFolder)) {
+    // The repair puts the folder right from what it kept there first: nothing is touched until then.
+    AppendActivityLog(programFolder, kDownloadsLog,
+                      "ARCHIVADO_SUSPENDIDO;" + NarrowLow8(updates) +
+                          ";registro=" + NarrowLow8(UpdateRecordPath(programFolder)));
+    return;
+  }
 
   std::vector<std::wstring> folders;
   for (const std::wstring& folder : ListSubfolders(updates)) {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "archive/zip_archive.h"       // FreshArchiveName
-#include "common/folder_tree.h"        // ListSubfolders, DeleteFolderTree
+#include "common/folder_tree.h"        // ListSubfolders, DeleteFolderTreeWithin
 #include "startup/leftover_strikes.h"  // LeftoverStep, strikes
 
 namespace brivon {
@@ -31,7 +31,8 @@ struct LeftoverArchiving {
 };
 
 // Archives folder's contents into archivePath with programFolder\7za.exe: written under a name of
-// its own first (FreshArchiveName), then put in place.
+// its own first (FreshArchiveName), then put in place. Where a name is taken the next one beside
+// is tried; any other error ends the search, with a line in the downloads log.
 LeftoverArchiving ArchiveLeftoverFolder(const std::wstring& programFolder, const std::wstring& folder,
                                         const std::wstring& archivePath, unsigned long timeoutMs);
 

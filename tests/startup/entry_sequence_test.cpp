@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "archive/zip_archive.h"
 #include "common/text.h"
+#include "common/unique_handle.h"
 #include "support/log_lines.h"
 #include "servers/loopback_http_server.h"
 #include "startup/unix_link.h"
@@ -223,6 +225,8 @@ TEST_F(EntrySequenceTest, StartedFromAnotherFolderItWorksInItsOwnEvenAtADriveRoo
 
 // Leftover update folders through the real start-up: what becomes an archive, what stays, and that
 // the housekeeping is over before the check-in begins.
+enum class EarlierArchive { None, HoldingIt, NoArchive };  // what stands under the first's archive name
+enum class Meanwhile { Nothing, WriteAFile, EditTheDatabase, HoldTheNewArchive };
 struct HousekeepingRow {
   const char* name;
   bool updatesFolder = true;
@@ -232,13 +236,19 @@ struct HousekeepingRow {
   bool links = false;  // the first holds a Unix link to an outside folder; "enlace" is such a link
   bool heldFile = false;  // the first's DATOS.MDB held open without sharing while the program runs
   bool noTool = false;    // no 7za.exe, and none to download
+  EarlierArchive earlier = EarlierArchive::None;  // made before the start
+  // Done while the program waits: once the first's files are checked against their archive (a file
+  // written, or the database written again at its size), or once its new archive is written (held
+  // as a scanner holds it, before it takes its name).
+  Meanwhile meanwhile = Meanwhile::Nothing;
+  std::vector<std::wstring> alsoInUpdates;  // files beside the archives afterwards
   std::vector<std::string> log;              // descargas.csv's texts; "<first>" stands for the first's path
   std::vector<std::wstring> archived;        // archives expected, with the leftover's files
   std::vector<std::wstring> remaining;       // sub-folders still there afterwards
 };
 
 std::vector<HousekeepingRow> HousekeepingRows() {
-  std::vector<HousekeepingRow> rows(7);
+  std::vector<HousekeepingRow> rows(10);
   rows[0].name = "two leftover folders";
   rows[0].leftovers = {L"251206_093015", L"251207_101010"};
   rows[0].archived = rows[0].leftovers;
@@ -265,6 +275,24 @@ std::vector<HousekeepingRow> HousekeepingRows() {
   rows[6].leftovers = {L"251206_093015"};
   rows[6].hiddenCopy = true;
   rows[6].archived = rows[6].leftovers;  // whole, the hidden copy too
+  rows[7].name = "a file written into a folder its archive holds, once the archive was listed";
+  rows[7].leftovers = {L"251206_093015"};
+  rows[7].earlier = EarlierArchive::HoldingIt;
+  rows[7].meanwhile = Meanwhile::WriteAFile;
+  rows[7].archived = rows[7].leftovers;
+  rows[7].remaining = rows[7].leftovers;
+  rows[7].log = {"CARPETA_CONSERVADA;<first>;sin_comprobar=1"};
+  rows[8] = rows[7];
+  rows[8].name = "the database written again at its size, once the archive was listed";
+  rows[8].meanwhile = Meanwhile::EditTheDatabase;
+  rows[9].name = "the new archive held as it takes the name beside an earlier file";
+  rows[9].leftovers = {L"251206_093015"};
+  rows[9].earlier = EarlierArchive::NoArchive;
+  rows[9].meanwhile = Meanwhile::HoldTheNewArchive;
+  rows[9].remaining = rows[9].leftovers;
+  rows[9].log = {"ERROR_NOMBRE_ARCHIVO;<first>.nuevo.zip;->;<first> (2).zip;err=32",
+                 "ARCHIVADO_ERROR;<first>;ec=32;intentos=1"};
+  rows[9].alsoInUpdates = {L"251206_093015.zip", L"251206_093015.nuevo.zip", L"251206_093015.intentos"};
   return rows;
 }
 
@@ -325,6 +353,33 @@ TEST_F(EntrySequenceTest, LeftoverUpdateFoldersAreArchivedAndRemovedBeforeTheChe
       held = ::CreateFileW((first + L"\\DATOS.MDB").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
       ASSERT_NE(held, INVALID_HANDLE_VALUE);
     }
+    if (row.earlier == EarlierArchive::HoldingIt) {
+      unsigned long code = 0;
+      ASSERT_TRUE(ZipFolderContents(folder, first, first + L".zip", &code));
+    } else if (row.earlier == EarlierArchive::NoArchive) {
+      ASSERT_TRUE(WriteBytes(first + L".zip", "no archive"));
+    }
+    const std::string earlierBytes = row.earlier == EarlierArchive::None ? "" : ReadBytes(first + L".zip");
+    const std::wstring trace = root / L"traza.txt";
+    testing::ScopedVariable traceFile(L"BRIVON_TEST_FILE_TRACE", row.meanwhile == Meanwhile::Nothing ? L"" : trace);
+    testing::ScopedVariable pauseAt(L"BRIVON_TEST_PAUSE_AT",
+                                    row.meanwhile == Meanwhile::Nothing             ? L""
+                                    : row.meanwhile == Meanwhile::HoldTheNewArchive ? L"ARCHIVO_NUEVO_ESCRITO"
+                                                                                    : L"ARCHIVO_COMPROBADO");
+    bool doneMeanwhile = false;
+    UniqueFile heldArchive;
+    testing::RunOptions options;
+    options.whileRunning = [&](DWORD) {
+      if (doneMeanwhile) return;
+      if (row.meanwhile == Meanwhile::HoldTheNewArchive) {
+        heldArchive.reset(::CreateFileW((first + L".nuevo.zip").c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+        doneMeanwhile = static_cast<bool>(heldArchive);
+      } else if (row.meanwhile != Meanwhile::Nothing && ReadBytes(trace).find("checked;") != std::string::npos) {
+        doneMeanwhile = row.meanwhile == Meanwhile::WriteAFile ? WriteBytes(first + L"\\nuevo.txt", "written meanwhile")
+                                                               : WriteBytes(first + L"\\DATOS.MDB", "DATA");
+      }
+    };
 
     std::mutex mutex;
     std::vector<std::wstring> atCheckin;
@@ -338,9 +393,11 @@ TEST_F(EntrySequenceTest, LeftoverUpdateFoldersAreArchivedAndRemovedBeforeTheChe
       return false;
     });
 
-    testing::ProgramRun run = testing::RunProgram(exe);
+    testing::ProgramRun run = testing::RunProgram(exe, options);
     if (held != INVALID_HANDLE_VALUE) ::CloseHandle(held);
+    heldArchive.reset();
     server_.OnRequest(nullptr);
+    EXPECT_EQ(doneMeanwhile, row.meanwhile != Meanwhile::Nothing);
 
     EXPECT_FALSE(run.timedOut);
     EXPECT_EQ(run.exitCode, 0u);
@@ -348,8 +405,9 @@ TEST_F(EntrySequenceTest, LeftoverUpdateFoldersAreArchivedAndRemovedBeforeTheChe
     const std::wstring logPath = folder + L"\\actualizador_registros\\descargas.csv";
     std::vector<std::string> expectedLog;
     for (std::string line : row.log) {
-      const size_t at = line.find("<first>");
-      if (at != std::string::npos) line.replace(at, 7, NarrowLow8(first));
+      for (size_t at = line.find("<first>"); at != std::string::npos; at = line.find("<first>", at)) {
+        line.replace(at, 7, NarrowLow8(first));
+      }
       expectedLog.push_back(line);
     }
     if (row.links) {  // Wine cannot remove the Unix link inside it (below): the folder stays
@@ -384,10 +442,23 @@ TEST_F(EntrySequenceTest, LeftoverUpdateFoldersAreArchivedAndRemovedBeforeTheChe
       }
     }
     for (const std::wstring& name : row.remaining) {
-      EXPECT_EQ(ReadBytes(updates + L"\\" + name + L"\\FacturaOrva.exe"), "MZ old version");
-      EXPECT_EQ(ReadBytes(updates + L"\\" + name + L"\\DATOS.MDB"), "data");
+      const std::wstring left = updates + L"\\" + name;
+      if (row.meanwhile == Meanwhile::WriteAFile) {  // only what was not checked stays
+        EXPECT_EQ(testing::EntryNames(left, false), std::vector<std::wstring>{L"nuevo.txt"});
+        EXPECT_EQ(ReadBytes(left + L"\\nuevo.txt"), "written meanwhile");
+      } else if (row.meanwhile == Meanwhile::EditTheDatabase) {
+        EXPECT_EQ(testing::EntryNames(left, false), std::vector<std::wstring>{L"DATOS.MDB"});
+        EXPECT_EQ(ReadBytes(left + L"\\DATOS.MDB"), "DATA");
+      } else {
+        EXPECT_EQ(ReadBytes(left + L"\\FacturaOrva.exe"), "MZ old version");
+        EXPECT_EQ(ReadBytes(left + L"\\DATOS.MDB"), "data");
+      }
+    }
+    if (row.earlier != EarlierArchive::None) {
+      EXPECT_EQ(ReadBytes(first + L".zip"), earlierBytes);  // an archive already there is never replaced
     }
     std::vector<std::wstring> files = {L"antiguo.zip", L"nota.txt"};
+    files.insert(files.end(), row.alsoInUpdates.begin(), row.alsoInUpdates.end());
     for (const std::wstring& name : row.archived) files.push_back(name + L".zip");
     if (row.heldFile) files.push_back(row.leftovers.front() + L".intentos");  // one strike
     if (row.updatesFolder) {

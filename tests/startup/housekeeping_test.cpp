@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "support/archive_reading.h"
 #include "support/log_lines.h"
 #include "support/test_env.h"
+#include "update/update_record.h"
 
 namespace brivon {
 namespace {
@@ -373,6 +375,63 @@ TEST_F(HousekeepingTest, AFileInUseKeepsItsFolderWithoutArchivingItAgain) {
   EXPECT_EQ(log[1].rfind(line, 0), 0u) << log[1];
 }
 
+// A folder's deletion ends when its time does, however many of its files others hold (the
+// housekeeping gives it what is left of the start's budget); what is left stays. A file its check
+// refuses stays, and so does the folder holding it.
+TEST_F(HousekeepingTest, DeletingAFolderEndsWithItsTime) {
+  ::SetEnvironmentVariableW(L"BRIVON_TEST_FILE_WAIT_MS", nullptr);  // each held file the full wait
+  struct Row {
+    const char* name;
+    unsigned long limitMs;
+    bool holdTwo;             // a.txt and b.txt held without delete sharing
+    const wchar_t* refused;   // the one file the check refuses; null: no check
+    bool whole, outOfTime;
+    size_t kept;
+  } rows[] = {
+      {"nothing held", 60000, false, nullptr, true, false, 0},
+      {"two files held past the time", 400, true, nullptr, false, true, 0},
+      {"no time left", 0, false, nullptr, false, true, 0},
+      {"a file the check refuses", 60000, false, L"sub\\c.txt", false, false, 1},
+      {"every file checked", 60000, false, L"otro.txt", true, false, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempFolder root(L"brivon-hk-tree");
+    const std::wstring folder = root / L"251206_093015";
+    ASSERT_TRUE(std::filesystem::create_directories(std::filesystem::path(folder + L"\\sub")));
+    for (const wchar_t* name : {L"a.txt", L"b.txt", L"sub\\c.txt"}) {
+      ASSERT_TRUE(WriteBytes(folder + L"\\" + name, "x"));
+    }
+    UniqueFile a, b;
+    if (row.holdTwo) {
+      a.reset(::CreateFileW((folder + L"\\a.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                            nullptr));
+      b.reset(::CreateFileW((folder + L"\\b.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                            nullptr));
+      ASSERT_TRUE(a && b);
+    }
+    MayDeleteFile check;
+    if (row.refused) {
+      check = [&](const std::wstring& relative, uint64_t, const FILETIME&) { return relative != row.refused; };
+    }
+
+    const TreeDeletion deletion = DeleteFolderTreeWithin(folder, row.limitMs, check);
+
+    EXPECT_EQ(deletion.whole, row.whole);
+    EXPECT_EQ(deletion.outOfTime, row.outOfTime);
+    EXPECT_EQ(deletion.kept, row.kept);
+    EXPECT_EQ(Exists(folder), !row.whole);
+    if (row.holdTwo) {
+      EXPECT_EQ(ReadBytes(folder + L"\\a.txt"), "x");
+      EXPECT_EQ(ReadBytes(folder + L"\\b.txt"), "x");
+    }
+    if (row.kept) {
+      EXPECT_EQ(ReadBytes(folder + L"\\" + row.refused), "x");
+      EXPECT_FALSE(Exists(folder + L"\\a.txt"));
+    }
+  }
+}
+
 // An archive already there is kept whatever the folder holds; the folder is deleted on its word
 // only when it holds every file as the folder has it. "Extract all" proposes exactly the folder's
 // place: a person who restores it there and edits a database (its size unchanged) keeps the edits.
@@ -447,7 +506,8 @@ TEST_F(HousekeepingTest, AnEarlierArchiveIsKeptAndTrustedOnlyForTheFolderAsItSta
 
 // The tool's faults (cut short, the system will not start it) and the drive's (too little room for
 // the folder) are no strikes, and a folder struck with another tool (or by an
-// older program, which recorded none) is tried again.
+// older program, which recorded none) is tried again. While an earlier update's repair is pending
+// its folders are left alone.
 TEST_F(HousekeepingTest, OnlyTheFolderOwnFaultsStrikeAndAStruckFolderIsTriedWithANewTool) {
   const std::string tool = ReadBytes(testing::ArchiveToolPath());
   const std::string toolHash = NarrowLow8(BRIVON_TEST_7ZA_SHA256);
@@ -461,9 +521,10 @@ TEST_F(HousekeepingTest, OnlyTheFolderOwnFaultsStrikeAndAStruckFolderIsTriedWith
     std::string strikesBefore;  // A.intentos; "": none
     bool held;                  // a file of A held without sharing: 7-Zip's own error on it
     Huge size;
-    std::vector<std::string> log;  // "<A>" for A's path, "<tool>" for 7za.exe's
+    std::vector<std::string> log;  // "<A>" for A's path, "<tool>" for 7za.exe's, "<updates>", "<record>"
     bool stays;
     std::string strikesAfter;  // "": none
+    bool recordPending = false;  // an update record, as a cut-off update whose repair failed leaves it
   } rows[] = {
       {"a tool cut short", Tool::CutShort, 2, "3", false, kNormal,
        {"ARCHIVADO_7ZA_NO_ARRANCA;<tool>;err=193;carpetas=2"}, true, "3"},
@@ -475,6 +536,8 @@ TEST_F(HousekeepingTest, OnlyTheFolderOwnFaultsStrikeAndAStruckFolderIsTriedWith
        {"ARCHIVADO_ERROR;<A>;ec=1;intentos=4"}, true, "4;7za=" + toolHash + "\r\n"},
       {"larger than the drive's free space", Tool::Real, 1, "", false, kPastTheDrive,
        {"ARCHIVADO_SIN_ESPACIO;<A>;necesarios=8796093022226;libres="}, true, ""},
+      {"an update's repair pending", Tool::Real, 2, "", false, kNormal,
+       {"ARCHIVADO_SUSPENDIDO;<updates>;registro=<record>"}, true, "", true},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -496,6 +559,10 @@ TEST_F(HousekeepingTest, OnlyTheFolderOwnFaultsStrikeAndAStruckFolderIsTriedWith
       size.QuadPart = 8LL << 40;
       ASSERT_TRUE(::SetFilePointerEx(file.get(), size, nullptr, FILE_BEGIN) && ::SetEndOfFile(file.get()));
     }
+    if (row.recordPending) {
+      ASSERT_TRUE(::CreateDirectoryW((program_ + L"\\actualizador_registros").c_str(), nullptr));
+      ASSERT_TRUE(WriteBytes(UpdateRecordPath(program_), "registro"));
+    }
     UniqueFile held;
     if (row.held) {
       held.reset(::CreateFileW((a + L"\\DATOS.MDB").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -510,7 +577,9 @@ TEST_F(HousekeepingTest, OnlyTheFolderOwnFaultsStrikeAndAStruckFolderIsTriedWith
     for (size_t i = 0; i < std::min(log.size(), row.log.size()); ++i) {
       std::string expected = row.log[i];
       for (const auto& [mark, path] : {std::pair<std::string, std::wstring>{"<A>", a},
-                                      {"<tool>", program_ + L"\\7za.exe"}}) {
+                                      {"<tool>", program_ + L"\\7za.exe"},
+                                      {"<updates>", updates_},
+                                      {"<record>", UpdateRecordPath(program_)}}) {
         const size_t at = expected.find(mark);
         if (at != std::string::npos) expected.replace(at, mark.size(), NarrowLow8(path));
       }
@@ -523,6 +592,9 @@ TEST_F(HousekeepingTest, OnlyTheFolderOwnFaultsStrikeAndAStruckFolderIsTriedWith
       EXPECT_EQ(Sorted(ListArchive(updates_ + L"\\A.zip")), (std::vector<std::wstring>{L"DATOS.MDB", L"Orvane.exe"}));
     }
     EXPECT_EQ(Exists(a + L".intentos") ? ReadBytes(a + L".intentos") : "", row.strikesAfter);
+    if (row.folders > 1) {
+      EXPECT_EQ(Exists(updates_ + L"\\B"), row.stays);
+    }
     EXPECT_TRUE(ReadBytes(program_ + L"\\7za.exe") == toolBytes);  // the housekeeping never touches the tool
   }
 }
