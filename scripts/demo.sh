@@ -20,7 +20,10 @@ export BRIVON_BUILD_DIR="${BRIVON_BUILD_DIR:-$BRIVON_BUILD_ROOT/$BRIVON_ARCH}"
 port="${BRIVON_TEST_PORT:-47321}"
 "$root/scripts/deps.sh" "$BRIVON_BUILD_ROOT"
 arch_check_loader "$BRIVON_ARCH"
-"$root/scripts/build.sh" "$BRIVON_BUILD_DIR" >/dev/null
+# Only what the demo runs: the program, the demo service and the sibling programs it installs; the
+# test programs are the test command's to build.
+BRIVON_BUILD_TARGETS="brivon brivon_demo_service fixture_sibling_3_0_0_0 fixture_sibling_10_2_0_15
+  fixture_sibling_65535_0_65535_1" "$root/scripts/build.sh" "$BRIVON_BUILD_DIR" >/dev/null
 source "$root/scripts/bench.sh"
 bench_ensure
 
