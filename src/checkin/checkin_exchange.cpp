@@ -129,9 +129,12 @@ std::string PostCheckinReportTo(const CheckinEndpoint& endpoint, std::string_vie
   UniqueInternet request;
   // The send on a thread of its own, so that the deadline holds while connecting and while the
   // answer's headers arrive. Copies: the send may outlive this call.
-  OpeningFn<const char*> send = [endpoint, report = std::string(body), receiveTimeoutMs](
-                                    HINTERNET sendSession, UniqueInternet& sendConnection, UniqueInternet& sendRequest) {
-    return SendReport(sendSession, endpoint, report, receiveTimeoutMs, sendConnection, sendRequest);
+  OpeningFn<const char*> send = [endpoint, report = std::string(body), receiveTimeoutMs](HINTERNET sendSession,
+                                                                                         OpeningHandles& handles) {
+    UniqueInternet sendConnection;
+    UniqueInternet sendRequest;
+    const char* failure = SendReport(sendSession, endpoint, report, receiveTimeoutMs, sendConnection, sendRequest);
+    return handles.Keep(sendConnection, sendRequest) ? failure : kErrorSendText;
   };
   const char* failure = nullptr;
   if (OpenWithin(session, send, TimeLeft(start, deadlineMs), connection, request, failure) ==

@@ -4,13 +4,14 @@
 
 #include <cstdio>
 #include <cwchar>
-#include <cwctype>
 #include <string_view>
 #include <vector>
 
+#include "common/answer_headers.h"
 #include "common/internet_timeouts.h"
 #include "common/opening_within.h"
 #include "common/proxy_route.h"
+#include "common/stall_watch.h"
 #include "common/unique_handle.h"
 
 namespace brivon {
@@ -30,6 +31,14 @@ DWORD NonZeroCode(HttpGetResult result, DWORD error) {
       return ERROR_FILE_TOO_LARGE;
     case HttpGetResult::SinkRefused:
       return ERROR_WRITE_FAULT;
+    case HttpGetResult::DeadlinePassed:
+    case HttpGetResult::HeadersTooSlow:
+    case HttpGetResult::Stalled:
+      return ERROR_INTERNET_TIMEOUT;
+    case HttpGetResult::BadEncoding:
+      return ERROR_INTERNET_INVALID_OPERATION;
+    case HttpGetResult::BadLength:
+      return ERROR_HTTP_INVALID_HEADER;
     default:
       return ERROR_HTTP_INVALID_SERVER_RESPONSE;
   }
@@ -41,35 +50,14 @@ HttpGetOutcome Fail(HttpGetOutcome outcome, HttpGetResult result, DWORD error) {
   return outcome;
 }
 
-bool QueryContentLength(HINTERNET request, uint64_t& length) {
-  wchar_t text[32] = {};
-  DWORD size = sizeof(text);
-  DWORD index = 0;
-  if (!::HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, text, &size, &index)) return false;
-  wchar_t* end = nullptr;
-  unsigned long long value = std::wcstoull(text, &end, 10);
-  if (end == text) return false;
-  length = value;
-  return true;
+// Whether a status is taken as an answer. A file only as itself (200) or as a proxy's copy of
+// it (203): a part of it (206) or nothing (204, 205) is no file.
+bool StatusTaken(DWORD status, const HttpGetOptions& options) {
+  if (options.wholeFile) return status == HTTP_STATUS_OK || status == 203;
+  return options.acceptAnyStatus || (status >= 200 && status <= 299);
 }
 
-// Whether the answer's body comes in chunks (Transfer-Encoding: chunked, alone or last).
-bool IsChunked(HINTERNET request) {
-  std::wstring text(64, L'\0');
-  DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-  DWORD index = 0;
-  if (!::HttpQueryInfoW(request, HTTP_QUERY_TRANSFER_ENCODING, &text[0], &size, &index)) {
-    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
-    text.assign(size / sizeof(wchar_t) + 1, L'\0');
-    index = 0;
-    if (!::HttpQueryInfoW(request, HTTP_QUERY_TRANSFER_ENCODING, &text[0], &size, &index)) return true;
-  }
-  text.resize(size / sizeof(wchar_t));
-  for (wchar_t& c : text) c = static_cast<wchar_t>(::towlower(c));
-  return text.find(L"chunked") != std::wstring::npos;
-}
-
-// The status line and the announced length of an http or https answer; false, with the outcome
+// The status line and the announced length of an answer over HTTP; false, with the outcome
 // filled in, when the answer cannot be taken.
 bool CheckStatus(HINTERNET request, const HttpGetOptions& options, HttpGetOutcome& outcome) {
   DWORD status = 0;
@@ -86,16 +74,28 @@ bool CheckStatus(HINTERNET request, const HttpGetOptions& options, HttpGetOutcom
     return false;
   }
   outcome.httpStatus = status;
-  if (!options.acceptAnyStatus && (status < 200 || status > 299)) {
+  if (!StatusTaken(status, options)) {
     outcome = Fail(outcome, HttpGetResult::BadStatus, status);
     return false;
   }
   // Chunked and whole cannot be told apart once read: refused before the caller sees a byte.
-  if (IsChunked(request)) {
+  if (SaysChunked(request)) {
     outcome = Fail(outcome, HttpGetResult::ChunkedBody, ERROR_HTTP_INVALID_HEADER);
     return false;
   }
-  outcome.hasLength = QueryContentLength(request, outcome.announced);
+  // A compressed file's bytes are not the file's.
+  if (options.wholeFile && !SentAsItIs(request)) {
+    outcome = Fail(outcome, HttpGetResult::BadEncoding, ERROR_INTERNET_INVALID_OPERATION);
+    return false;
+  }
+  // A length that is no number is neither "no length" (read to the close) nor a size to make room for.
+  const LengthHeader length = ReadContentLength(request, outcome.announced);
+  if (length == LengthHeader::Bad) {
+    outcome.announced = 0;
+    outcome = Fail(outcome, HttpGetResult::BadLength, ERROR_HTTP_INVALID_HEADER);
+    return false;
+  }
+  outcome.hasLength = length == LengthHeader::Valid;
   if (options.maxBytes != 0 && outcome.hasLength && outcome.announced > options.maxBytes) {
     outcome = Fail(outcome, HttpGetResult::TooLarge, ERROR_FILE_TOO_LARGE);
     return false;
@@ -132,11 +132,35 @@ std::wstring RequestTarget(std::wstring_view path, std::wstring_view extra) {
   return escaped;
 }
 
+// What opening an address came to.
+struct Opening {
+  bool opened = false;
+  bool overHttp = false;  // a web address, or another answered over HTTP by an office's proxy
+  DWORD error = 0;
+};
+
+Opening OpeningFailed(DWORD error) {
+  Opening opening;
+  opening.error = error;
+  return opening;
+}
+
+// Whether an answer came over HTTP: Windows sends an ftp address through an office's proxy, which
+// answers it so, with a status to check like any web answer. (Wine's ftp ignores the proxy and
+// always answers over ftp.)
+bool AnsweredOverHttp(HINTERNET request) {
+  DWORD status = 0;
+  DWORD size = sizeof(status);
+  DWORD index = 0;
+  return ::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, &index) != FALSE;
+}
+
 // What InternetOpenUrlW does for http and https, through a connection handle so that the time
 // limits apply: the user name and password of the address go to the connection. Other schemes
-// go to InternetOpenUrlW itself, with the session's limits.
-bool OpenUrl(HINTERNET session, const std::wstring& url, const HttpGetOptions& options, DWORD receiveTimeoutMs,
-             bool& web, UniqueInternet& connection, UniqueInternet& request, bool proxyAskedSignIn = false) {
+// go to InternetOpenUrlW itself, with the session's limits. Each handle is handed over before the
+// call that waits on the network with it, so that a caller that gives up can close it.
+Opening OpenUrl(HINTERNET session, const std::wstring& url, const HttpGetOptions& options, DWORD receiveTimeoutMs,
+                bool proxyAskedSignIn, OpeningHandles& handles) {
   URL_COMPONENTSW parts{};
   parts.dwStructSize = sizeof(parts);
   parts.dwHostNameLength = 1;
@@ -144,12 +168,19 @@ bool OpenUrl(HINTERNET session, const std::wstring& url, const HttpGetOptions& o
   parts.dwPasswordLength = 1;
   parts.dwUrlPathLength = 1;
   parts.dwExtraInfoLength = 1;
-  web = ::InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts) &&
-        (parts.nScheme == INTERNET_SCHEME_HTTP || parts.nScheme == INTERNET_SCHEME_HTTPS);
+  const bool web = ::InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts) &&
+                   (parts.nScheme == INTERNET_SCHEME_HTTP || parts.nScheme == INTERNET_SCHEME_HTTPS);
+  Opening opening;
+  UniqueInternet connection;
   if (!web) {
     SetConnectionTimeouts(session, receiveTimeoutMs);
-    request.reset(::InternetOpenUrlW(session, url.c_str(), nullptr, 0, RequestFlags(options, false, false), 0));
-    return static_cast<bool>(request);
+    UniqueInternet request(
+        ::InternetOpenUrlW(session, url.c_str(), nullptr, 0, RequestFlags(options, false, proxyAskedSignIn), 0));
+    if (!request) return OpeningFailed(::GetLastError());
+    opening.overHttp = AnsweredOverHttp(request.get());
+    if (!handles.Keep(connection, request)) return OpeningFailed(ERROR_INTERNET_OPERATION_CANCELLED);
+    opening.opened = true;
+    return opening;
   }
   const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
   const std::wstring user(parts.lpszUserName ? parts.lpszUserName : L"", parts.dwUserNameLength);
@@ -160,23 +191,44 @@ bool OpenUrl(HINTERNET session, const std::wstring& url, const HttpGetOptions& o
 
   connection.reset(::InternetConnectW(session, host.c_str(), parts.nPort, user.empty() ? nullptr : user.c_str(),
                                       user.empty() ? nullptr : password.c_str(), INTERNET_SERVICE_HTTP, 0, 0));
-  if (!connection) return false;
+  if (!connection) return OpeningFailed(::GetLastError());
   SetConnectionTimeouts(connection.get(), receiveTimeoutMs);
   DWORD flags = RequestFlags(options, !user.empty(), proxyAskedSignIn);
   if (parts.nScheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
   // HTTP/1.0: the body's end is then its length or the connection's clean close (see the header).
-  request.reset(
+  UniqueInternet request(
       ::HttpOpenRequestW(connection.get(), L"GET", object.c_str(), L"HTTP/1.0", nullptr, nullptr, flags, 0));
-  if (!request) return false;
-  return ::HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0) != FALSE;
+  if (!request) return OpeningFailed(::GetLastError());
+  const HINTERNET sending = request.get();
+  if (!handles.Keep(connection, request)) return OpeningFailed(ERROR_INTERNET_OPERATION_CANCELLED);
+  if (!::HttpSendRequestW(sending, nullptr, 0, nullptr, 0)) return OpeningFailed(::GetLastError());
+  opening.opened = true;
+  opening.overHttp = true;
+  return opening;
 }
 
-// What opening an address came to, on the thread of its own of a transfer with a deadline.
-struct Opening {
-  bool opened = false;
-  bool web = false;
-  DWORD error = 0;
+// Time left for the opening: to the answer's headers' deadline or the whole transfer's, whichever
+// comes first; INFINITE without either.
+struct OpeningTime {
+  DWORD leftMs = INFINITE;
+  bool headersBound = false;  // the headers' deadline comes first
 };
+
+OpeningTime OpeningTimeLeft(const HttpGetOptions& options, ULONGLONG start) {
+  const ULONGLONG spent = ::GetTickCount64() - start;
+  OpeningTime time;
+  if (options.deadlineMs != 0) {
+    time.leftMs = spent < options.deadlineMs ? static_cast<DWORD>(options.deadlineMs - spent) : 0;
+  }
+  if (options.headersDeadlineMs != 0) {
+    const DWORD left = spent < options.headersDeadlineMs ? static_cast<DWORD>(options.headersDeadlineMs - spent) : 0;
+    if (left < time.leftMs) {
+      time.leftMs = left;
+      time.headersBound = true;
+    }
+  }
+  return time;
+}
 
 // Time left before the deadline, never more than the receive limit; 0 when it has passed.
 DWORD ReceiveLimitWithin(const HttpGetOptions& options, ULONGLONG start) {
@@ -211,51 +263,39 @@ HttpGetOutcome HttpGet(const std::wstring& url, const HttpGetOptions& options, c
   if (!session) return Fail(outcome, HttpGetResult::SessionFailed, ::GetLastError());
 
   const ULONGLONG start = ::GetTickCount64();
-  // A wait that failed because it was cut short to the time left is the deadline's doing.
-  auto pastDeadline = [&](DWORD limitUsed, DWORD error) {
-    return ReceiveLimitWithin(options, start) == 0 ||
-           (limitUsed < options.receiveTimeoutMs && error == ERROR_INTERNET_TIMEOUT);
-  };
 
   // Declared in opening order: the request closes before its connection.
   UniqueInternet connection;
   UniqueInternet request;
-  bool web = false;
+  bool web = false;        // answered over HTTP: a status and headers to check
+  DWORD receiveSet = 0;    // the receive limit the request has
   for (bool proxyAskedSignIn = false;; proxyAskedSignIn = true) {
     request.reset();
     connection.reset();
-    const DWORD openLimit = ReceiveLimitWithin(options, start);
-    DWORD openError = 0;
-    bool opened = true;
-    if (options.deadlineMs != 0) {
-      const ULONGLONG spent = ::GetTickCount64() - start;
-      const DWORD left = spent < options.deadlineMs ? static_cast<DWORD>(options.deadlineMs - spent) : 0;
-      // Copies: the opening may outlive this call.
-      OpeningFn<Opening> open = [url, options, openLimit, proxyAskedSignIn](
-                                    HINTERNET openSession, UniqueInternet& openConnection, UniqueInternet& openRequest) {
-        Opening opening;
-        opening.opened =
-            OpenUrl(openSession, url, options, openLimit, opening.web, openConnection, openRequest, proxyAskedSignIn);
-        if (!opening.opened) opening.error = ::GetLastError();
-        return opening;
-      };
-      Opening opening;
-      if (OpenWithin(session, open, left, connection, request, opening) == OpeningWait::DeadlinePassed) {
-        return Fail(outcome, HttpGetResult::DeadlinePassed, ERROR_INTERNET_TIMEOUT);
-      }
-      opened = opening.opened;
-      web = opening.web;
-      openError = opening.error;
-    } else if (!OpenUrl(session.get(), url, options, openLimit, web, connection, request, proxyAskedSignIn)) {
-      opened = false;
-      openError = ::GetLastError();
+    const OpeningTime time = OpeningTimeLeft(options, start);
+    const DWORD openLimit = time.leftMs < options.receiveTimeoutMs ? time.leftMs : options.receiveTimeoutMs;
+    const HttpGetResult late = time.headersBound ? HttpGetResult::HeadersTooSlow : HttpGetResult::DeadlinePassed;
+    // Copies: the opening may outlive this call.
+    const OpeningFn<Opening> open = [url, options, openLimit, proxyAskedSignIn](HINTERNET openSession,
+                                                                               OpeningHandles& handles) {
+      return OpenUrl(openSession, url, options, openLimit, proxyAskedSignIn, handles);
+    };
+    Opening opening;
+    if (time.leftMs == INFINITE) {
+      opening = OpenHere(session.get(), open, connection, request);
+    } else if (OpenWithin(session, open, time.leftMs, connection, request, opening) == OpeningWait::DeadlinePassed) {
+      return Fail(outcome, late, ERROR_INTERNET_TIMEOUT);
     }
-    if (!opened) {
-      if (pastDeadline(openLimit, openError)) {
-        return Fail(outcome, HttpGetResult::DeadlinePassed, ERROR_INTERNET_TIMEOUT);
+    if (!opening.opened) {
+      // A wait that failed because it was cut short to the time left is the deadline's doing.
+      if (OpeningTimeLeft(options, start).leftMs == 0 ||
+          (openLimit < options.receiveTimeoutMs && opening.error == ERROR_INTERNET_TIMEOUT)) {
+        return Fail(outcome, late, ERROR_INTERNET_TIMEOUT);
       }
-      return Fail(outcome, HttpGetResult::OpenFailed, openError);
+      return Fail(outcome, HttpGetResult::OpenFailed, opening.error);
     }
+    web = opening.overHttp;
+    receiveSet = openLimit;
     if (!web) break;
     // The sign-in statuses come first, whatever status the caller takes as an answer.
     const bool taken = CheckStatus(request.get(), options, outcome);
@@ -286,45 +326,75 @@ HttpGetOutcome HttpGet(const std::wstring& url, const HttpGetOptions& options, c
   const DWORD largest = options.largestChunkSize > options.chunkSize ? options.largestChunkSize : options.chunkSize;
   std::vector<char> buffer(largest);
   DWORD readSize = options.chunkSize;
+  // What arrives gathers in buffer up to readSize, as one blocking read of readSize would gather
+  // it: the sink hears of it then, and how fast it filled sets the next size.
+  DWORD filled = 0;
+  uint64_t received = 0;
+  ULONGLONG fillStart = ::GetTickCount64();
+  StallWatch stall(options.stallWindowMs, options.stallMinBytes, fillStart);
+  auto handOver = [&]() {
+    if (filled == 0) return true;
+    outcome.bytes += filled;
+    const bool taken = !chunk || chunk(buffer.data(), filled, error);
+    filled = 0;
+    if (taken && progress) progress(outcome.bytes, outcome.hasLength ? outcome.announced : 0);
+    return taken;
+  };
+  // A failed read or wait: what arrived before it still reaches the sink.
+  auto failAfter = [&](HttpGetResult result, DWORD failure) {
+    if (!handOver()) return Fail(outcome, HttpGetResult::SinkRefused, error);
+    return Fail(outcome, result, failure);
+  };
+  // A server that sends a byte now and then must hold the transfer neither past its deadline nor
+  // past the stall rule: with either, each wait is cut to what they leave, and a read takes only
+  // what has arrived, since a read waits until its buffer is full.
+  const bool waitFirst = options.deadlineMs != 0 || options.stallWindowMs != 0;
   for (;;) {
-    const DWORD limit = ReceiveLimitWithin(options, start);
-    if (limit == 0) return Fail(outcome, HttpGetResult::DeadlinePassed, ERROR_INTERNET_TIMEOUT);
-    DWORD wanted = readSize;
-    if (options.deadlineMs != 0) {
-      // A server that sends a byte now and then must not stretch the transfer past its deadline:
-      // each wait is cut to the time left, and a read takes only what has arrived, since a
-      // read of a whole chunk waits for the whole chunk.
-      DWORD receive = limit;
+    const ULONGLONG now = ::GetTickCount64();
+    if (stall.StalledBy(now)) return failAfter(HttpGetResult::Stalled, ERROR_INTERNET_TIMEOUT);
+    DWORD receive = ReceiveLimitWithin(options, start);
+    if (receive == 0) return failAfter(HttpGetResult::DeadlinePassed, ERROR_INTERNET_TIMEOUT);
+    const DWORD stallLimit = stall.WaitLimit(now);
+    const bool stallFirst = stallLimit < receive;
+    if (stallFirst) receive = stallLimit > 0 ? stallLimit : 1;
+    if (receive != receiveSet) {
       ::InternetSetOptionW(request.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof(receive));
-      DWORD available = 0;
-      if (!::InternetQueryDataAvailable(request.get(), &available, 0, 0)) {
-        const DWORD waitError = ::GetLastError();
-        if (pastDeadline(limit, waitError)) return Fail(outcome, HttpGetResult::DeadlinePassed, ERROR_INTERNET_TIMEOUT);
-        return Fail(outcome, HttpGetResult::ReadFailed, waitError);
+      receiveSet = receive;
+    }
+    // A wait cut short to what the deadline or the stall rule leaves, and ended by it, is theirs;
+    // one that ran the whole receive limit met a silent server.
+    auto failed = [&](DWORD failure) {
+      const bool cutShort = failure == ERROR_INTERNET_TIMEOUT && receive < options.receiveTimeoutMs;
+      if (ReceiveLimitWithin(options, start) == 0 || (cutShort && !stallFirst)) {
+        return failAfter(HttpGetResult::DeadlinePassed, ERROR_INTERNET_TIMEOUT);
       }
+      if (cutShort) return failAfter(HttpGetResult::Stalled, ERROR_INTERNET_TIMEOUT);
+      return failAfter(HttpGetResult::ReadFailed, failure);
+    };
+    DWORD wanted = readSize - filled;
+    if (waitFirst) {
+      DWORD available = 0;
+      if (!::InternetQueryDataAvailable(request.get(), &available, 0, 0)) return failed(::GetLastError());
       if (available == 0) break;
       if (available < wanted) wanted = available;
     }
     DWORD read = 0;
-    const ULONGLONG readStart = ::GetTickCount64();
-    if (!::InternetReadFile(request.get(), buffer.data(), wanted, &read)) {
-      const DWORD readError = ::GetLastError();
-      if (options.deadlineMs != 0 && pastDeadline(limit, readError)) {
-        return Fail(outcome, HttpGetResult::DeadlinePassed, ERROR_INTERNET_TIMEOUT);
-      }
-      return Fail(outcome, HttpGetResult::ReadFailed, readError);
-    }
+    if (!::InternetReadFile(request.get(), buffer.data() + filled, wanted, &read)) return failed(::GetLastError());
     if (read == 0) break;
-    if (read == readSize) {
-      readSize = NextReadSize(readSize, static_cast<DWORD>(::GetTickCount64() - readStart), options.chunkSize, largest);
-    }
-    outcome.bytes += read;
-    if (options.maxBytes != 0 && outcome.bytes > options.maxBytes) {
+    received += read;
+    stall.Count(read);
+    if (options.maxBytes != 0 && received > options.maxBytes) {
       return Fail(outcome, HttpGetResult::TooLarge, ERROR_FILE_TOO_LARGE);
     }
-    if (chunk && !chunk(buffer.data(), read, error)) return Fail(outcome, HttpGetResult::SinkRefused, error);
-    if (progress) progress(outcome.bytes, outcome.hasLength ? outcome.announced : 0);
+    filled += read;
+    if (filled == readSize) {
+      const DWORD fillMs = static_cast<DWORD>(::GetTickCount64() - fillStart);
+      if (!handOver()) return Fail(outcome, HttpGetResult::SinkRefused, error);
+      readSize = NextReadSize(readSize, fillMs, options.chunkSize, largest);
+      fillStart = ::GetTickCount64();
+    }
   }
+  if (!handOver()) return Fail(outcome, HttpGetResult::SinkRefused, error);
   if (outcome.hasLength && outcome.bytes < outcome.announced) {
     return Fail(outcome, HttpGetResult::Truncated, ERROR_INTERNET_CONNECTION_ABORTED);
   }

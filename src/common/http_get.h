@@ -1,9 +1,12 @@
 // One GET over WinINet, streamed chunk by chunk into a caller's sink. Any scheme WinINet opens;
 // the user name and password of an address go to the connection.
-// Checked where the bytes arrive: for http and https a non-2xx status, a body shorter than its
-// Content-Length and a body in chunks; for every scheme a failed read, a body over the caller's cap
-// and a transfer past the caller's deadline are failures of their own. Other schemes have no status
-// to check.
+// Checked where the bytes arrive: for an answer over HTTP (http and https, and another scheme an
+// office's proxy answers) a non-2xx status, a Content-Length that is no number, a body shorter than
+// its Content-Length and a body in chunks (in any Transfer-Encoding header); for a whole file also
+// any status but 200 and 203 and a Content-Encoding other than identity; for every scheme a failed
+// read, a body over the caller's cap, a transfer past the caller's deadline, headers past their
+// own deadline and a body that stalls are failures of their own. Other answers have no status to
+// check.
 // A body counts as whole only when its end is known: its Content-Length reached, or, without one,
 // the connection closed cleanly (a reset is a failed read). WinINet does not tell a chunked body
 // whose connection closed before its last chunk from a whole one (Wine's reads end with TRUE and
@@ -27,7 +30,7 @@ enum class HttpGetResult {
   Complete,
   SessionFailed,  // InternetOpen failed
   OpenFailed,     // the URL could not be opened: bad address, refused, unreachable
-  BadStatus,      // the server answered with a status outside 200-299
+  BadStatus,      // the server answered with a status outside 200-299 (a whole file: other than 200, 203)
   ReadFailed,     // a read failed mid-way
   Truncated,      // the transfer ended before the announced Content-Length
   ChunkedBody,    // the body came in chunks, whose end WinINet never confirms (error 12153)
@@ -85,17 +88,19 @@ void ApplyFileDownloadLimits(HttpGetOptions& options);
 // this is the request made again for it.
 DWORD RequestFlags(const HttpGetOptions& options, bool addressHasUser, bool proxyAskedSignIn);
 
-// A read returns only once its buffer is full (or the body ends). The size of the next read, after
-// a full read of size that took elapsedMs: twice as large while one fills within a quarter of a
-// second (a fast line: fewer, larger reads), half as large once one takes over half a second (a
-// slow line: the caller still hears of progress), never outside least..most.
+// A read returns only once its buffer is full (or the body ends); where the wait is cut short, what
+// has arrived gathers to the same size. The size of the next read, after a full read of size that
+// took elapsedMs: twice as large while one fills within a quarter of a second (a fast line: fewer,
+// larger reads), half as large once one takes over half a second (a slow line: the caller still
+// hears of progress), never outside least..most.
 DWORD NextReadSize(DWORD size, DWORD elapsedMs, DWORD least, DWORD most);
 
 struct HttpGetOutcome {
   HttpGetResult result = HttpGetResult::SessionFailed;
   DWORD error = 0;          // system/WinINet error of the failing step, or the HTTP status for BadStatus;
-                            // never 0 on failure (a reply without a status line: 12152)
-  DWORD httpStatus = 0;     // 0 when no answer arrived, and for schemes other than http and https
+                            // never 0 on failure (a reply without a status line: 12152; DeadlinePassed,
+                            // HeadersTooSlow, Stalled: 12002; BadEncoding: 12016; BadLength: 12153)
+  DWORD httpStatus = 0;     // 0 when no answer arrived, and for an answer not over HTTP
   uint64_t bytes = 0;       // body bytes handed to the sink
   uint64_t announced = 0;   // Content-Length, when the server sent one
   bool hasLength = false;

@@ -1,10 +1,13 @@
 // The shared GET: a silence longer than the receive limit ends the transfer as a failure instead
 // of holding the program; a slow but steady body still arrives; a connection closed unanswered
-// is a failure with a code; a body counts only when its end is known; a redirect is followed.
+// is a failure with a code; a body counts only when its end is known; a file is taken only whole
+// and as published; a redirect is followed.
 #include "common/http_get.h"
 
 #include <gtest/gtest.h>
 
+#include "common/answer_headers.h"
+#include "common/stall_watch.h"
 #include "common/proxy_route.h"
 #include "servers/loopback_http_server.h"
 
@@ -57,6 +60,85 @@ HttpReply HangUp() {
   return reply;
 }
 
+HttpReply WithStatus(int status) {
+  HttpReply reply = Body(4096, 0);
+  reply.status = status;
+  return reply;
+}
+
+HttpReply WithHeader(const char* name, const char* value) {
+  HttpReply reply = Body(4096, 0);
+  reply.headers.push_back({name, value});
+  return reply;
+}
+
+// "Transfer-Encoding: identity", then a second header that says chunked.
+HttpReply ChunkedInASecondHeader() {
+  HttpReply reply = WithHeader("Transfer-Encoding", "identity");
+  reply.headers.push_back({"Transfer-Encoding", "chunked"});
+  return reply;
+}
+
+// The length announced as text of the row's own.
+HttpReply WithLengthText(const char* text) {
+  HttpReply reply = WithHeader("Content-Length", text);
+  reply.sendContentLength = false;
+  return reply;
+}
+
+// 64 KiB at once, then a byte every quarter of a second: never silent long enough for the
+// receive limit.
+HttpReply TricklingAfter64KiB() {
+  HttpReply reply = Body(256 * 1024, 0);
+  reply.trickleAfter = 64 * 1024;
+  reply.trickleDelayMs = 250;
+  return reply;
+}
+
+// 8 KiB every 50 ms: far above 64 KiB in 1.5 s, and over more than one such window.
+HttpReply SteadyFile() {
+  HttpReply reply = Body(384 * 1024, 50);
+  reply.chunkSize = 8 * 1024;
+  return reply;
+}
+
+// What a row asks of the transfer beyond the receive limit.
+struct Limits {
+  DWORD deadlineMs = 0;         // the whole transfer
+  DWORD headersDeadlineMs = 0;  // from opening the address to the answer's headers
+  DWORD stallWindowMs = 0;      // at least kStallMinBytes in every such window of the body
+  bool wholeFile = false;
+};
+
+Limits NoLimits() { return {}; }
+
+Limits Deadline(DWORD ms) {
+  Limits limits;
+  limits.deadlineMs = ms;
+  return limits;
+}
+
+Limits HeadersWithin(DWORD ms) {
+  Limits limits;
+  limits.headersDeadlineMs = ms;
+  return limits;
+}
+
+Limits WholeFile() {
+  Limits limits;
+  limits.wholeFile = true;
+  return limits;
+}
+
+// A package's or the archive tool's limits (ApplyFileDownloadLimits), shortened: the headers
+// within 2 s, 64 KiB in every 1.5 s of the body.
+Limits FileLimits() {
+  Limits limits = WholeFile();
+  limits.headersDeadlineMs = 2000;
+  limits.stallWindowMs = 1500;
+  return limits;
+}
+
 // Every download (the archive tool, pictures, the terms document, packages) goes through here:
 // a failure never carries the code 0.
 TEST(HttpGetTest, SilenceEndsAsAFailureAndSlowBodiesArrive) {
@@ -64,25 +146,49 @@ TEST(HttpGetTest, SilenceEndsAsAFailureAndSlowBodiesArrive) {
     const char* name;
     HttpReply reply;
     HttpGetResult result;
-    DWORD error;       // 0: any code but 0
-    DWORD deadlineMs;  // 0: none
+    DWORD error;  // 0: any code but 0
+    Limits limits;
   } cases[] = {
-      {"never answers", Silent(), HttpGetResult::OpenFailed, 0, 0},
-      {"stops mid-body", Body(4096, 60000), HttpGetResult::ReadFailed, 0, 0},
-      {"slow but steady", Body(4096, 400), HttpGetResult::Complete, 0, 0},
-      {"closed without a status line", HangUp(), HttpGetResult::BadStatus, ERROR_HTTP_INVALID_SERVER_RESPONSE, 0},
+      {"never answers", Silent(), HttpGetResult::OpenFailed, 0, NoLimits()},
+      {"stops mid-body", Body(4096, 60000), HttpGetResult::ReadFailed, 0, NoLimits()},
+      {"slow but steady", Body(4096, 400), HttpGetResult::Complete, 0, NoLimits()},
+      {"closed without a status line", HangUp(), HttpGetResult::BadStatus, ERROR_HTTP_INVALID_SERVER_RESPONSE,
+       NoLimits()},
       // A chunk a second never trips the receive limit; the whole transfer's deadline ends it.
-      {"trickles past its deadline", Body(8192, 1000), HttpGetResult::DeadlinePassed, ERROR_INTERNET_TIMEOUT, 2500},
-      {"silent past its deadline", Silent(), HttpGetResult::DeadlinePassed, ERROR_INTERNET_TIMEOUT, 1000},
+      {"trickles past its deadline", Body(8192, 1000), HttpGetResult::DeadlinePassed, ERROR_INTERNET_TIMEOUT,
+       Deadline(2500)},
+      {"silent past its deadline", Silent(), HttpGetResult::DeadlinePassed, ERROR_INTERNET_TIMEOUT, Deadline(1000)},
       {"headers trickle past its deadline", TricklingHead(), HttpGetResult::DeadlinePassed, ERROR_INTERNET_TIMEOUT,
-       2500},
-      {"slow but within its deadline", Body(4096, 400), HttpGetResult::Complete, 0, 5000},
+       Deadline(2500)},
+      {"slow but within its deadline", Body(4096, 400), HttpGetResult::Complete, 0, Deadline(5000)},
       // WinINet ends a chunked body cut short as it ends a whole one: no body in chunks is taken.
-      {"in chunks, whole", Chunked(4096, -1), HttpGetResult::ChunkedBody, ERROR_HTTP_INVALID_HEADER, 0},
-      {"in chunks, cut mid-chunk", Chunked(4096, 2500), HttpGetResult::ChunkedBody, ERROR_HTTP_INVALID_HEADER, 0},
+      {"in chunks, whole", Chunked(4096, -1), HttpGetResult::ChunkedBody, ERROR_HTTP_INVALID_HEADER, NoLimits()},
+      {"in chunks, cut mid-chunk", Chunked(4096, 2500), HttpGetResult::ChunkedBody, ERROR_HTTP_INVALID_HEADER,
+       NoLimits()},
       {"in chunks, cut before its last chunk", Chunked(4096, 4096), HttpGetResult::ChunkedBody,
-       ERROR_HTTP_INVALID_HEADER, 0},
-      {"no length, closed cleanly", UntilClosed(), HttpGetResult::Complete, 0, 0},
+       ERROR_HTTP_INVALID_HEADER, NoLimits()},
+      {"in chunks, said in a second header", ChunkedInASecondHeader(), HttpGetResult::ChunkedBody,
+       ERROR_HTTP_INVALID_HEADER, NoLimits()},
+      {"no length, closed cleanly", UntilClosed(), HttpGetResult::Complete, 0, NoLimits()},
+      // A length that is no length is neither "none" (read to the close) nor a size to make room for.
+      {"length -5", WithLengthText("-5"), HttpGetResult::BadLength, ERROR_HTTP_INVALID_HEADER, NoLimits()},
+      {"length of 40 digits", WithLengthText("1234567890123456789012345678901234567890"),
+       HttpGetResult::BadLength, ERROR_HTTP_INVALID_HEADER, NoLimits()},
+      {"length 12abc", WithLengthText("12abc"), HttpGetResult::BadLength, ERROR_HTTP_INVALID_HEADER, NoLimits()},
+      // A file is taken only whole and as published: a part of it, or nothing, is no file.
+      {"file, partial content (206)", WithStatus(206), HttpGetResult::BadStatus, 206, WholeFile()},
+      {"file, no content (204)", WithStatus(204), HttpGetResult::BadStatus, 204, WholeFile()},
+      {"file, from a proxy's copy (203)", WithStatus(203), HttpGetResult::Complete, 0, WholeFile()},
+      {"file, gzip-encoded", WithHeader("Content-Encoding", "gzip"), HttpGetResult::BadEncoding,
+       ERROR_INTERNET_INVALID_OPERATION, WholeFile()},
+      {"file, identity-encoded", WithHeader("Content-Encoding", "identity"), HttpGetResult::Complete, 0,
+       WholeFile()},
+      // A byte now and then restarts the receive limit; the stall rule ends it.
+      {"file, stalls after 64 KiB", TricklingAfter64KiB(), HttpGetResult::Stalled, ERROR_INTERNET_TIMEOUT,
+       FileLimits()},
+      {"file, slow but steady", SteadyFile(), HttpGetResult::Complete, 0, FileLimits()},
+      {"headers trickle past their own deadline", TricklingHead(), HttpGetResult::HeadersTooSlow,
+       ERROR_INTERNET_TIMEOUT, HeadersWithin(2000)},
   };
   for (auto& c : cases) {
     LoopbackHttpServer server;
@@ -90,12 +196,19 @@ TEST(HttpGetTest, SilenceEndsAsAFailureAndSlowBodiesArrive) {
     server.Serve("/x", c.reply);
     HttpGetOptions options;
     options.receiveTimeoutMs = 1500;
-    options.deadlineMs = c.deadlineMs;
+    options.deadlineMs = c.limits.deadlineMs;
+    options.headersDeadlineMs = c.limits.headersDeadlineMs;
+    options.stallWindowMs = c.limits.stallWindowMs;
+    options.stallMinBytes = c.limits.stallWindowMs != 0 ? kStallMinBytes : 0;
+    options.wholeFile = c.limits.wholeFile;
     std::string body;
     const DWORD start = ::GetTickCount();
     const HttpGetOutcome outcome = HttpGetToString(server.Url("/x?v=1"), options, body);
-    if (c.deadlineMs != 0 && c.result == HttpGetResult::DeadlinePassed) {
-      EXPECT_LT(::GetTickCount() - start, c.deadlineMs + 1000) << c.name;
+    if (c.result == HttpGetResult::DeadlinePassed) {
+      EXPECT_LT(::GetTickCount() - start, c.limits.deadlineMs + 1000) << c.name;
+    }
+    if (c.result == HttpGetResult::HeadersTooSlow) {
+      EXPECT_LT(::GetTickCount() - start, c.limits.headersDeadlineMs + 1000) << c.name;
     }
     EXPECT_EQ(outcome.result, c.result) << c.name << " error " << outcome.error;
     if (c.result != HttpGetResult::Complete) {
@@ -106,7 +219,7 @@ TEST(HttpGetTest, SilenceEndsAsAFailureAndSlowBodiesArrive) {
     }
     EXPECT_LT(::GetTickCount() - start, 20000u) << c.name;
     if (c.result == HttpGetResult::Complete) {
-      EXPECT_EQ(body.size(), 4096u) << c.name;
+      EXPECT_EQ(body.size(), c.reply.body.size()) << c.name;
     }
     // The query string reaches the server with the path, in a request no server may answer in
     // chunks.
@@ -116,6 +229,35 @@ TEST(HttpGetTest, SilenceEndsAsAFailureAndSlowBodiesArrive) {
     EXPECT_EQ(requests[0].version, "HTTP/1.0");
     server.Stop();
   }
+}
+
+// A transfer that gave up on its opening leaves the next one alone: WinINet gives a closed handle's
+// value to the next handle made, so an opening that wakes late must find nothing of its own closed
+// under it. Here it wakes while the next transfer runs, whose session took its session's value.
+TEST(HttpGetTest, AnOpeningThatWakesLateTouchesNoOtherTransfer) {
+  LoopbackHttpServer server;
+  ASSERT_TRUE(server.Start());
+  server.Serve("/tarde", Body(100, 0));
+  server.Serve("/siguiente", Body(4096, 400));  // about 1.6 s
+  const DWORD start = ::GetTickCount();
+  HttpGetOptions held;
+  held.deadlineMs = 300;
+  ::SetEnvironmentVariableW(L"BRIVON_TEST_OPENING_HOLD_MS", L"1500");
+  std::string lateBody;
+  const HttpGetOutcome late = HttpGetToString(server.Url("/tarde"), held, lateBody);
+  ::SetEnvironmentVariableW(L"BRIVON_TEST_OPENING_HOLD_MS", nullptr);
+  EXPECT_EQ(late.result, HttpGetResult::DeadlinePassed) << "error " << late.error;
+
+  HttpGetOptions options;
+  options.receiveTimeoutMs = 1500;
+  std::string body;
+  const HttpGetOutcome next = HttpGetToString(server.Url("/siguiente"), options, body);
+  EXPECT_EQ(next.result, HttpGetResult::Complete) << "error " << next.error;
+  EXPECT_EQ(body.size(), 4096u);
+  // The held opening has woken by now: it sent nothing, through its own session or another's.
+  while (::GetTickCount() - start < 2500) ::Sleep(50);
+  EXPECT_EQ(server.CountRequests("/tarde"), 0u);
+  EXPECT_EQ(server.CountRequests("/siguiente"), 1u);
 }
 
 // Opening through a connection handle still follows a redirect, as opening the address whole did.
@@ -199,6 +341,64 @@ TEST(HttpGetTest, AnAddressADocumentNamesSendsNoCookiesAndSignsInOnlyAsAsked) {
     options.namedByDocument = c.namedByDocument;
     EXPECT_EQ(RequestFlags(options, c.addressHasUser, c.proxyAskedSignIn), c.flags) << c.name;
   }
+}
+
+// A Content-Length is digits alone: anything else is a fault, never "no length".
+TEST(HttpGetTest, AContentLengthIsDigitsAlone) {
+  struct Case {
+    const wchar_t* text;
+    bool valid;
+    uint64_t length;
+  } cases[] = {
+      {L"4096", true, 4096},
+      {L"0", true, 0},
+      {L" 12\t", true, 12},
+      {L"18446744073709551615", true, UINT64_MAX},
+      {L"0000000000000000000000000000005", true, 5},    // 31 characters
+      {L"00000000000000000000000000000005", false, 0},  // 32
+      {L"18446744073709551616", false, 0},              // past 64 bits
+      {L"-5", false, 0},
+      {L"+5", false, 0},
+      {L"12abc", false, 0},
+      {L"1 2", false, 0},
+      {L"0x10", false, 0},
+      {L"", false, 0},
+      {L"  ", false, 0},
+  };
+  for (const Case& c : cases) {
+    uint64_t length = 0;
+    EXPECT_EQ(ParseContentLength(c.text, length), c.valid) << ::testing::PrintToString(std::wstring(c.text));
+    if (c.valid) EXPECT_EQ(length, c.length);
+  }
+}
+
+// The stall rule, window by window: a window that brought too little ends the body; a wait never
+// outlasts the moment the rule could be broken.
+TEST(HttpGetTest, AStallIsAWindowThatBroughtTooLittle) {
+  constexpr DWORD kWindow = 1000;
+  constexpr uint64_t kMin = 100;
+  struct Case {
+    const char* name;
+    uint64_t bytes;    // counted in the first window
+    ULONGLONG at;      // when the rule is asked, from the first read
+    bool stalled;
+    DWORD waitLimit;   // after the question, when not stalled
+  } cases[] = {
+      {"within the first window, short of bytes", 10, 400, false, 600},
+      {"within the first window, bytes enough", 100, 400, false, 1600},
+      {"first window over, short of bytes", 99, 1000, true, 0},
+      {"first window over with enough, the second just begun", 100, 1000, false, 1000},
+      {"first window had enough, the second over with nothing", 500, 2000, true, 0},
+  };
+  for (const Case& c : cases) {
+    StallWatch watch(kWindow, kMin, 5000);
+    watch.Count(c.bytes);
+    EXPECT_EQ(watch.StalledBy(5000 + c.at), c.stalled) << c.name;
+    if (!c.stalled) EXPECT_EQ(watch.WaitLimit(5000 + c.at), c.waitLimit) << c.name;
+  }
+  StallWatch none(0, kMin, 5000);
+  EXPECT_FALSE(none.StalledBy(1000000));
+  EXPECT_EQ(none.WaitLimit(1000000), INFINITE);
 }
 
 // Reads grow on a fast line and shrink on a slow one, within their bounds.
