@@ -223,9 +223,12 @@ int Bench(int rounds, int width, int height) {
               BRIVON_BENCH_ARCH, width, height, rounds);
   std::printf("%-56s %-12s %26s %26s\n", "kind", "paint", "off-screen DIB", "shown window");
   for (Case& c : cases) {
-    brivon::currentAlert = &c.alert;
     // One window state per surface: each keeps a bitmap compatible with its own device context.
     brivon::AlertWindowState dibState, shownState;
+    for (brivon::AlertWindowState* state : {&dibState, &shownState}) {
+      state->document = &document;
+      state->alert = &c.alert;
+    }
     // What the worker does before the window shows: the pictures scaled to where they go.
     auto scaled = std::make_shared<brivon::ScaledPictures>();
     Timing ahead;
@@ -276,7 +279,6 @@ int Bench(int rounds, int width, int height) {
     }
     if (shownDc) ::ReleaseDC(window.get(), shownDc);
   }
-  brivon::currentAlert = nullptr;
   // The width search of boton_unico alone: its 28 measurements and the final one.
   {
     Alert& unico = cases[1].alert;

@@ -1,7 +1,7 @@
 // The program's entry: one fixed sequence, each step to its end, then exit code 0.
 #include <windows.h>
 
-#include "alerts/window/alert_window.h"
+#include "alerts/window/alert_run.h"
 #include "checkin/checkin.h"
 #include "startup/archive_tool.h"
 #include "startup/housekeeping.h"

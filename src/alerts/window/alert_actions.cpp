@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "alerts/window/alert_layout.h"
+#include "alerts/window/alert_messages.h"
 #include "alerts/window/link_policy.h"
 #include "common/activity_log.h"
 #include "common/file_waits.h"
@@ -152,31 +153,14 @@ DWORD WINAPI AcceptanceWriter(LPVOID parameter) {
   return 0;
 }
 
-// Only the main thread starts and waits for writers.
-std::vector<UniqueHandle>& AcceptanceWriters() {
-  static std::vector<UniqueHandle> writers;
-  return writers;
-}
-
 }  // namespace
 
-bool StartRecordingAcceptance(HWND window, const std::string& link, std::shared_ptr<AcceptanceCell> cell) {
-  if (!cell) return false;
-  std::vector<UniqueHandle>& writers = AcceptanceWriters();
-  writers.reserve(writers.size() + 1);  // kept without a throw once started
+UniqueHandle StartRecordingAcceptance(HWND window, const std::string& link, std::shared_ptr<AcceptanceCell> cell) {
+  if (!cell) return {};
   auto* job = new AcceptanceJob{window, link, std::move(cell)};
   UniqueHandle thread(::CreateThread(nullptr, 0, AcceptanceWriter, job, 0, nullptr));
-  if (!thread) {
-    delete job;
-    return false;
-  }
-  writers.push_back(std::move(thread));
-  return true;
-}
-
-void WaitForAcceptanceWriters() {
-  for (UniqueHandle& writer : AcceptanceWriters()) ::WaitForSingleObject(writer.get(), INFINITE);
-  AcceptanceWriters().clear();
+  if (!thread) delete job;
+  return thread;
 }
 
 }  // namespace brivon

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "alerts/model/alert_model.h"
+#include "common/unique_handle.h"
 
 namespace brivon {
 
@@ -86,14 +87,10 @@ class AcceptanceCell {
   std::atomic<int> state_{kWriting};
 };
 
-// Posted by the worker once its cell holds the outcome; wParam and lParam mean nothing.
-inline constexpr UINT WM_ACCEPTANCE_WRITTEN = WM_APP + 103;
-
 // Writes the acceptance of `link` on a worker (the record may be held for seconds; the window
-// answers meanwhile). False when no worker could start: nothing is written.
-bool StartRecordingAcceptance(HWND window, const std::string& link, std::shared_ptr<AcceptanceCell> cell);
-
-// Before the program ends: every acceptance being written is on the disk, or has failed.
-void WaitForAcceptanceWriters();
+// answers meanwhile), which posts WM_ACCEPTANCE_WRITTEN once cell holds the outcome. Gives the
+// thread, which the caller waits for before the program may end; none when no thread could be
+// started: nothing is written.
+UniqueHandle StartRecordingAcceptance(HWND window, const std::string& link, std::shared_ptr<AcceptanceCell> cell);
 
 }  // namespace brivon

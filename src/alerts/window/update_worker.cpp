@@ -3,7 +3,7 @@
 #include <memory>
 #include <utility>
 
-#include "alerts/window/alert_window.h"
+#include "alerts/window/alert_messages.h"
 #include "update/update_run.h"
 
 namespace brivon {

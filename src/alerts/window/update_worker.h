@@ -55,9 +55,8 @@ struct UpdateRequest {
   std::shared_ptr<UpdateProgressCell> progress;
 };
 
-// Posted by the worker after it has updated the cell: at each new stage, and within a stage at
-// most ten times a second. wParam and lParam are 0 and mean nothing, the cell is the report.
-inline constexpr UINT WM_UPDATE_PROGRESS = WM_APP + 101;
+// The worker posts WM_UPDATE_PROGRESS after it has updated the cell: at each new stage, and
+// within a stage at most once an interval.
 inline constexpr DWORD kProgressIntervalMs = 100;
 
 // Whether a progress report is due: the first one, a new stage, a size not shown yet (shownTotal:

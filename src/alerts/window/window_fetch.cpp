@@ -4,6 +4,8 @@
 #include <utility>
 #include <vector>
 
+#include "alerts/window/alert_messages.h"
+
 namespace brivon {
 namespace {
 

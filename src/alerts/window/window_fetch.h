@@ -41,12 +41,8 @@ class FetchCell {
   bool taken_ = false;
 };
 
-// Posted by a worker once it has put its download in its cell; wParam and lParam are 0 and mean
-// nothing: the window looks into its own cells.
-inline constexpr UINT WM_REMOTE_ARRIVED = WM_APP + 102;
-
-// Starts the download of `address` for window into cell. False when no thread could be started
-// (nothing will arrive).
+// Starts the download of `address` for window into cell; the worker posts WM_REMOTE_ARRIVED once
+// it has put it there. False when no thread could be started (nothing will arrive).
 bool StartWindowFetch(HWND window, const std::string& address, const wchar_t* userAgent,
                       std::shared_ptr<FetchCell> cell);
 

@@ -360,8 +360,11 @@ TEST_F(AlertWindowsPainting, PicturesScaledAheadDrawTheSamePixels) {
     for (int i = 0; i < c.entries; ++i) {
       alert.contenido.push_back(Entry("#00FF00", update ? nullptr : PatternPicture(c.w + i, c.h), "Oferta de hoy"));
     }
-    currentAlert = &alert;
     AlertWindowState itself, ahead;
+    for (AlertWindowState* state : {&itself, &ahead}) {
+      state->document = &alertDocument;
+      state->alert = &alert;
+    }
     auto copies = std::make_shared<ScaledPictures>();
     ScaleAlertPictures(alertDocument, alert, layout, *copies);
     ahead.scaled = copies;
@@ -373,7 +376,6 @@ TEST_F(AlertWindowsPainting, PicturesScaledAheadDrawTheSamePixels) {
     }
     const std::vector<uint32_t> expected = PaintWindow(itself);
     const std::vector<uint32_t> got = PaintWindow(ahead);
-    currentAlert = nullptr;
     ASSERT_EQ(expected.size(), 1920u * 1080u) << c.tipo;
     size_t differing = 0;
     for (size_t i = 0; i < expected.size(); ++i) differing += expected[i] != got[i] ? 1 : 0;

@@ -1,0 +1,116 @@
+#include "alerts/window/alert_run.h"
+
+#include <utility>
+
+#include "alerts/model/alert_parser.h"
+#include "alerts/window/alert_keys.h"
+#include "alerts/window/alert_layout.h"
+#include "alerts/window/alert_window.h"
+#include "alerts/window/document_pictures.h"
+#include "alerts/window/window_fetch.h"
+#include "common/system_library.h"
+
+namespace brivon {
+namespace {
+
+constexpr wchar_t kLogFolderRelative[] = L"actualizador_registros";
+
+bool EnsureLogFolder() {
+  const DWORD attributes = ::GetFileAttributesW(kLogFolderRelative);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
+  return ::CreateDirectoryW(kLogFolderRelative, nullptr) != FALSE;
+}
+
+// Until the window is gone: its keys first, then everything else to its procedure.
+void RunMessageLoop(HWND window, AlertWindowState& state) {
+  MSG message{};
+  while (::IsWindow(window)) {
+    if (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (HandleAlertKey(window, state, message)) continue;
+      ::TranslateMessage(&message);
+      ::DispatchMessageW(&message);
+    } else {
+      ::Sleep(10);
+    }
+  }
+}
+
+}  // namespace
+
+AlertRun::~AlertRun() {
+  for (UniqueHandle& thread : threads_) ::WaitForSingleObject(thread.get(), INFINITE);
+  WaitForFetchWorkers();
+  // Pictures must go while GDI+ still runs, and only once the worker has left them.
+  scaling_.Stop();
+  document_.ReleaseImages();
+}
+
+int AlertRun::Show(HINSTANCE instance, int showCommand) {
+  if (!EnsureLogFolder()) return -1;
+  if (!ParseAlertDocument(kAlertDocumentPath, document_, {})) return -1;
+  // Most starts have nothing to show: GDI+ starts with the first alert, and the rich-edit
+  // libraries after its pictures, so a document without one costs neither.
+  if (document_.alertas.empty()) return 0;
+  gdiplus_.emplace();
+  if (!gdiplus_->started()) return -1;
+  const size_t alertCount = document_.alertas.size();
+  posted_.assign(alertCount, 0);
+  tickets_.assign(alertCount, 0);
+  scaled_.assign(alertCount, nullptr);
+  // Each alert's pictures are scaled on the worker as soon as they are decoded, the first two
+  // alerts' while the later pictures still arrive, each next one's while the one before shows:
+  // copies for two windows at most are held at a time.
+  // Side by side, within one deadline for them all: the first window never waits longer.
+  FetchDocumentPictures(document_, [this](size_t index) {
+    if (index < 2) PrepareAlert(index);
+  });
+  // "RICHEDIT50W" comes from the second; both stay loaded until the last window is gone.
+  UniqueModule richEdit20 = LoadSystemLibrary(L"Riched20.dll");
+  UniqueModule richEdit41 = LoadSystemLibrary(L"Msftedit.dll");
+  RegisterAlertWindowClass(instance);
+  for (size_t i = 0; i < alertCount; ++i) {
+    PrepareAlert(i);
+    PrepareAlert(i + 1);
+    // The worker no longer touches this alert's pictures: the window may.
+    scaling_.WaitFor(tickets_[i]);
+    ShowAlert(i, instance, showCommand);
+  }
+  return 0;
+}
+
+void AlertRun::PrepareAlert(size_t index) {
+  if (index >= posted_.size() || posted_[index]) return;
+  posted_[index] = 1;
+  auto into = std::make_shared<ScaledPictures>();
+  const AlertDocument* document = &document_;
+  const Alert* alert = &document_.alertas[index];
+  const AlertLayout layout = MakeAlertLayout(::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
+  tickets_[index] =
+      scaling_.Post([into, document, alert, layout] { ScaleAlertPictures(*document, *alert, layout, *into); });
+  if (tickets_[index] != 0) scaled_[index] = std::move(into);
+}
+
+void AlertRun::ShowAlert(size_t index, HINSTANCE instance, int showCommand) {
+  AlertWindowState state;
+  state.document = &document_;
+  state.alert = &document_.alertas[index];
+  state.run = this;
+  state.scaled = std::move(scaled_[index]);
+  // Gone before its state, whichever way this ends.
+  UniqueWindow window(CreateAlertWindow(instance, state));
+  if (!window) return;
+  ShowAlertWindow(window.get(), state, showCommand);
+  RunMessageLoop(window.get(), state);
+  window.release();  // it destroyed itself
+}
+
+int RunAlertWindows(HINSTANCE instance, int showCommand) {
+  try {
+    AlertRun run;
+    return run.Show(instance, showCommand);
+  } catch (...) {
+    return -1;
+  }
+}
+
+}  // namespace brivon

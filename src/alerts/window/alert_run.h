@@ -1,0 +1,66 @@
+// The alert windows of one start: the stored document read, its pictures fetched, and one
+// borderless, topmost, full-screen window per alert, shown strictly one after another, each
+// ended only by a person's action (or its update).
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "alerts/model/alert_model.h"
+#include "alerts/window/scaled_pictures.h"
+#include "alerts/window/scaling_worker.h"
+#include "common/gdiplus_owners.h"
+#include "common/unique_handle.h"
+
+namespace brivon {
+
+// One showing of the document. It owns the document, GDI+ for its pictures, the worker that
+// scales them and the threads its windows start; its end, however the run ends, waits for those
+// threads, then lets the pictures go while GDI+ still runs.
+class AlertRun {
+ public:
+  AlertRun() = default;
+  ~AlertRun();
+  AlertRun(const AlertRun&) = delete;
+  AlertRun& operator=(const AlertRun&) = delete;
+
+  // 0 when the document was shown (also with no alerts); -1 when GDI+ cannot start, the log
+  // folder cannot be made or the document cannot be read.
+  int Show(HINSTANCE instance, int showCommand);
+
+  // Only the windows' thread uses these.
+  ScalingWorker& scaling() { return scaling_; }
+  // Starts a thread through start() (which gives its handle, or none) and keeps it until the
+  // run ends: the program must not end while an update installs or an acceptance is written.
+  // False when no thread started.
+  template <typename Start>
+  bool KeepThread(Start start) {
+    threads_.reserve(threads_.size() + 1);  // kept without a throw once started
+    UniqueHandle thread = start();
+    if (!thread) return false;
+    threads_.push_back(std::move(thread));
+    return true;
+  }
+
+ private:
+  void PrepareAlert(size_t index);
+  void ShowAlert(size_t index, HINSTANCE instance, int showCommand);
+
+  std::optional<GdiplusSession> gdiplus_;  // outlives every picture
+  AlertDocument document_;
+  ScalingWorker scaling_;  // stops before the pictures it reads go
+  std::vector<UniqueHandle> threads_;
+  // Per alert: the scaling of its pictures posted to the worker, its ticket, and the copies.
+  std::vector<char> posted_;
+  std::vector<uint64_t> tickets_;
+  std::vector<std::shared_ptr<ScaledPictures>> scaled_;
+};
+
+// Shows the stored alert document; see AlertRun::Show.
+int RunAlertWindows(HINSTANCE instance, int showCommand);
+
+}  // namespace brivon

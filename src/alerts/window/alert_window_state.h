@@ -1,0 +1,82 @@
+// What one alert window holds while it is open: what it shows, its controls, what its workers
+// bring, and the copy of its first paint. Owned by whoever shows the window (the run, or a test
+// that paints one); the window reaches it through GWLP_USERDATA.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "alerts/model/alert_model.h"
+#include "alerts/window/alert_actions.h"
+#include "alerts/window/paint_cache.h"
+#include "alerts/window/scaled_pictures.h"
+#include "alerts/window/update_worker.h"
+#include "alerts/window/window_fetch.h"
+#include "common/gdiplus_owners.h"
+
+namespace brivon {
+
+class AlertRun;
+
+// The update picture, decoded and scaled on the scaling worker; the window takes it once the
+// worker has put it (and said so with WM_REMOTE_ARRIVED).
+struct UpdatePictureCell {
+  std::mutex lock;
+  bool ready = false;
+  UniqueBitmap picture;
+  UniqueBitmap scaled;
+};
+
+struct AlertWindowState {
+  // The document and the alert the window shows, and the run that shows it: null where a window
+  // is only painted (the painting tests, the bench).
+  const AlertDocument* document = nullptr;
+  Alert* alert = nullptr;
+  AlertRun* run = nullptr;
+  HWND richEdit = nullptr;
+  HWND acceptButton = nullptr;
+  bool acceptTimerStarted = false;
+  bool updateStarted = false;
+  // Per window, so every terms alert shows its own document.
+  bool rtfRequested = false;
+  bool rtfLoaded = false;         // the document itself arrived and is shown
+  bool acceptDelayOver = false;   // the 5-second delay has passed
+  bool steppedBack = false;       // gave up its topmost place to a browser it started
+  // The acceptance being written, and what the window says when one could not be saved.
+  std::shared_ptr<AcceptanceCell> acceptance;
+  HWND acceptNotice = nullptr;
+  DWORD shownAt = 0;              // tick count when it was first shown
+  // What the window's own downloads bring, while they are on their way: its terms document, its
+  // update picture.
+  std::shared_ptr<FetchCell> termsArrival;
+  std::shared_ptr<FetchCell> pictureArrival;
+  // The update of an update window: its picture, fetched once, and its copy scaled where the
+  // layout puts it (both decoded and scaled off the window's thread); the cell its worker writes,
+  // and what was last drawn of it.
+  UniqueBitmap updatePicture;
+  UniqueBitmap updatePictureScaled;
+  std::shared_ptr<UpdatePictureCell> pictureScaling;
+  std::shared_ptr<UpdateProgressCell> progress;
+  bool progressKnown = false;
+  UpdateProgress progressShown;
+  // The alert's pictures, scaled before the window showed; a picture without its copy here (a
+  // screen that changed size since) is scaled by the paint itself.
+  std::shared_ptr<const ScaledPictures> scaled;
+  // The window as drawn at its first paint; later paints copy it.
+  PaintCache drawn;
+};
+
+// Whether the window shows an alert of this kind.
+inline bool ShowsKind(const AlertWindowState& state, AlertKind kind) {
+  return state.alert && AlertKindOf(*state.alert) == kind;
+}
+
+// The address of the alert's first entry: a terms alert's document, an update alert's package.
+inline std::string FirstLink(const AlertWindowState& state) {
+  return state.alert && !state.alert->contenido.empty() ? state.alert->contenido.front().enlace : std::string();
+}
+
+}  // namespace brivon

@@ -1,0 +1,129 @@
+#include "alerts/window/update_window.h"
+
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "alerts/window/alert_messages.h"
+#include "alerts/window/alert_run.h"
+#include "alerts/window/progress_strip.h"
+#include "alerts/window/remote_resources.h"
+#include "build_config.h"
+#include "common/test_hooks.h"
+#include "common/text.h"
+
+namespace brivon {
+namespace {
+
+void ShowUpdatePicture(HWND window, AlertWindowState& state, UniqueBitmap picture, UniqueBitmap scaled) {
+  state.updatePicture = std::move(picture);
+  state.updatePictureScaled = std::move(scaled);
+  if (state.updatePicture) {
+    state.drawn.Forget();
+    ::InvalidateRect(window, nullptr, FALSE);
+  }
+}
+
+// The update picture is decoded and scaled on the run's scaling worker, which says when it is
+// done; without one, here.
+void DecodeUpdatePicture(HWND window, AlertWindowState& state, std::string body) {
+  RECT client{};
+  ::GetClientRect(window, &client);
+  const AlertLayout layout = MakeAlertLayout(client);
+  const Gdiplus::ARGB background = ColorFromHex(state.document ? state.document->color_fondo : std::string());
+  if (state.run) {
+    auto cell = std::make_shared<UpdatePictureCell>();
+    auto bytes = std::make_shared<std::string>(std::move(body));
+    const uint64_t ticket = state.run->scaling().Post([cell, bytes, layout, background, window] {
+      UniqueBitmap picture = PictureFromBody(std::move(*bytes));
+      UniqueBitmap scaled = picture ? ScaleUpdatePicture(*picture, layout, background) : nullptr;
+      {
+        std::lock_guard<std::mutex> hold(cell->lock);
+        cell->picture = std::move(picture);
+        cell->scaled = std::move(scaled);
+        cell->ready = true;
+      }
+      // A window that has gone takes no message; the picture goes with the cell.
+      ::PostMessageW(window, WM_REMOTE_ARRIVED, 0, 0);
+    });
+    if (ticket != 0) {
+      state.pictureScaling = std::move(cell);
+      return;
+    }
+    body = std::move(*bytes);
+  }
+  UniqueBitmap picture = PictureFromBody(std::move(body));
+  UniqueBitmap scaled = picture ? ScaleUpdatePicture(*picture, layout, background) : nullptr;
+  ShowUpdatePicture(window, state, std::move(picture), std::move(scaled));
+}
+
+void StartUpdate(HWND window, AlertWindowState& state) {
+  state.updateStarted = true;
+  state.progress = std::make_shared<UpdateProgressCell>();
+  if (state.run && state.alert && !state.alert->contenido.empty()) {
+    ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
+    const std::string package = state.alert->contenido.front().enlace;
+    if (state.run->KeepThread([&] { return StartUpdateWorker(window, package, state.progress); })) return;
+  }
+  state.progress->Finish();
+  ::PostMessageW(window, WM_UPDATE_FINISHED, 0, 0);
+}
+
+}  // namespace
+
+void StartUpdateWindow(HWND window, AlertWindowState& state) {
+  StartUpdate(window, state);
+  if (!state.alert || state.alert->contenido.empty()) return;
+  state.pictureArrival = std::make_shared<FetchCell>();
+  const std::string picture = WideToUtf8(TestBuiltInAddress(BRIVON_UPDATE_PICTURE_URL));
+  if (!StartWindowFetch(window, picture, kImageUserAgent, state.pictureArrival)) state.pictureArrival.reset();
+}
+
+void TakeUpdatePicture(HWND window, AlertWindowState& state) {
+  FetchedBody arrived;
+  if (state.pictureArrival && state.pictureArrival->Take(&arrived)) {
+    state.pictureArrival.reset();
+    if (arrived.ok) DecodeUpdatePicture(window, state, std::move(arrived.body));
+  }
+  if (!state.pictureScaling) return;
+  UniqueBitmap picture, scaled;
+  {
+    std::lock_guard<std::mutex> hold(state.pictureScaling->lock);
+    if (!state.pictureScaling->ready) return;
+    picture = std::move(state.pictureScaling->picture);
+    scaled = std::move(state.pictureScaling->scaled);
+  }
+  state.pictureScaling.reset();
+  ShowUpdatePicture(window, state, std::move(picture), std::move(scaled));
+}
+
+void DrawUpdatePicture(Gdiplus::Graphics& graphics, const AlertLayout& layout, const AlertWindowState& state) {
+  Gdiplus::Bitmap* picture = state.updatePicture.get();
+  if (!picture) return;
+  const PixelRect at = UpdatePictureFor(layout, static_cast<int32_t>(picture->GetWidth()),
+                                        static_cast<int32_t>(picture->GetHeight()));
+  Gdiplus::Bitmap* scaled = state.updatePictureScaled.get();
+  if (scaled && static_cast<int32_t>(scaled->GetWidth()) == at.w && static_cast<int32_t>(scaled->GetHeight()) == at.h) {
+    picture = scaled;
+  }
+  graphics.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+  graphics.DrawImage(picture, at.x, at.y, at.w, at.h);
+}
+
+void OnUpdateProgress(HWND window, AlertWindowState& state) {
+  if (!state.progress || !state.progress->Read(&state.progressShown)) return;
+  state.progressKnown = true;
+  HDC dc = ::GetDC(window);
+  if (!dc) return;
+  RECT client{};
+  ::GetClientRect(window, &client);
+  PaintProgressStrip(dc, MakeAlertLayout(client), state.progressShown);
+  ::ReleaseDC(window, dc);
+}
+
+void OnUpdateFinished(HWND window, const AlertWindowState& state) {
+  if (!ShowsKind(state, AlertKind::UrlActualizar) || !state.progress || !state.progress->Finished()) return;
+  ::DestroyWindow(window);
+}
+
+}  // namespace brivon

@@ -1,0 +1,38 @@
+// The update window's own part: the update run on its worker, started at the window's first
+// paint; the update picture, fetched, decoded and scaled off the window's thread and drawn where
+// the layout puts it; the progress strip; and the window's end, which only its own run brings.
+#pragma once
+
+#include <windows.h>
+#include <objidl.h>
+#include <gdiplus.h>
+
+#include "alerts/window/alert_layout.h"
+#include "alerts/window/alert_window_state.h"
+
+namespace brivon {
+
+// At the first paint: the run first, then the picture's download. A window that has nothing to
+// install, or whose worker cannot start, ends as if its update had finished: nothing else could
+// ever close it.
+void StartUpdateWindow(HWND window, AlertWindowState& state);
+
+// WM_REMOTE_ARRIVED: the picture's download goes to be decoded and scaled, or the decoded picture
+// is taken and drawn on a paint of its own.
+void TakeUpdatePicture(HWND window, AlertWindowState& state);
+
+// The picture where the layout puts it: the copy scaled ahead when it has the size the layout
+// gives the picture now.
+void DrawUpdatePicture(Gdiplus::Graphics& graphics, const AlertLayout& layout, const AlertWindowState& state);
+
+// WM_UPDATE_PROGRESS: only the strip is drawn again. The message carries nothing: the report is
+// read from the cell the worker writes, so a stray or forged message only draws the strip as it
+// already is.
+void OnUpdateProgress(HWND window, AlertWindowState& state);
+
+// WM_UPDATE_FINISHED: only the window's own run ends it. The message alone can come from any
+// process, and ending the window mid-install would let the program end, or the next update alert
+// start beside it.
+void OnUpdateFinished(HWND window, const AlertWindowState& state);
+
+}  // namespace brivon
