@@ -149,36 +149,51 @@ ZipDirectoryReading ReadZipDirectory(std::string_view tail, uint64_t fileSize) {
   return reading;
 }
 
-bool ReadZipUnpackedSize(const std::wstring& path, uint64_t* total) {
+namespace {
+
+// ReadZipDirectory over the file at path, reading further back as it asks; NotZip when the file
+// cannot be read.
+ZipDirectoryReading ReadZipDirectoryOf(const std::wstring& path) {
   UniqueFile file(::CreateFileW(ForFileSystem(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   LARGE_INTEGER size = {};
-  if (!file || !::GetFileSizeEx(file.get(), &size) || size.QuadPart < 0) return false;
+  if (!file || !::GetFileSizeEx(file.get(), &size) || size.QuadPart < 0) return NotZip();
   const uint64_t fileSize = static_cast<uint64_t>(size.QuadPart);
   uint64_t from = fileSize > kFirstReadBytes ? fileSize - kFirstReadBytes : 0;
   std::string tail;
   // Each further read reaches further back: the ZIP64 end record, then the directory.
   for (int read = 0; read < 3; ++read) {
-    if (fileSize - from > kDirectoryLimitBytes) return false;
+    if (fileSize - from > kDirectoryLimitBytes) return NotZip();
     tail.assign(static_cast<size_t>(fileSize - from), '\0');
     LARGE_INTEGER at = {};
     at.QuadPart = static_cast<LONGLONG>(from);
-    if (!::SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN)) return false;
+    if (!::SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN)) return NotZip();
     for (size_t done = 0; done < tail.size();) {
       DWORD got = 0;
       const DWORD want = static_cast<DWORD>(std::min<size_t>(tail.size() - done, 1 << 20));
-      if (!::ReadFile(file.get(), &tail[done], want, &got, nullptr) || got == 0) return false;
+      if (!::ReadFile(file.get(), &tail[done], want, &got, nullptr) || got == 0) return NotZip();
       done += got;
     }
     const ZipDirectoryReading reading = ReadZipDirectory(tail, fileSize);
-    if (reading.result == ZipDirectoryReading::Result::Total) {
-      *total = reading.total;
-      return true;
-    }
-    if (reading.result != ZipDirectoryReading::Result::NeedsFrom || reading.from >= from) return false;
+    if (reading.result != ZipDirectoryReading::Result::NeedsFrom) return reading;
+    if (reading.from >= from) return NotZip();
     from = reading.from;
   }
-  return false;
+  return NotZip();
+}
+
+}  // namespace
+
+bool ReadZipUnpackedSize(const std::wstring& path, uint64_t* total) {
+  const ZipDirectoryReading reading = ReadZipDirectoryOf(path);
+  if (reading.result != ZipDirectoryReading::Result::Total) return false;
+  *total = reading.total;
+  return true;
+}
+
+// The directory reads whole only when it and the end records meet the file's size exactly.
+bool ZipEndAgreesWithSize(const std::wstring& path) {
+  return ReadZipDirectoryOf(path).result == ZipDirectoryReading::Result::Total;
 }
 
 }  // namespace brivon

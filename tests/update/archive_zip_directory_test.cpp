@@ -123,5 +123,46 @@ TEST(ZipDirectoryTest, ReadsWhat7ZipWritesAndOnlyZips) {
   EXPECT_FALSE(ReadZipUnpackedSize(staging / L"falta.zip", &total));
 }
 
+// A ZIP sent without its length is known whole only when its end meets the file's size: a clean
+// close anywhere else reads as the end of the transfer all the same.
+TEST(ZipDirectoryTest, OnlyAZipEndingWhereItSaysAgreesWithItsSize) {
+  testing::TempFolder staging;
+  ASSERT_TRUE(testing::WriteBytes(staging / L"a.txt", "abc"));
+  ASSERT_TRUE(testing::WriteBytes(staging / L"b.bin", std::string(70000, 'b')));
+  const std::wstring made = staging / L"hecho.zip";
+  unsigned long code = 0;
+  ASSERT_TRUE(RunHiddenProcess(L"\"" + testing::ArchiveToolPath() + L"\" a -tzip \"" + made + L"\" \"" +
+                                   staging.path() + L"\\a.txt\" \"" + staging.path() + L"\\b.bin\"",
+                               &code));
+  ASSERT_EQ(code, 0u);
+  const std::string zip = testing::ReadBytes(made);
+  const size_t endRecord = zip.rfind(std::string("PK\x05\x06", 4));
+  ASSERT_NE(endRecord, std::string::npos);
+  const std::vector<Entry> three = {{"a.txt", 2}, {"sub/", 0}, {"sub/b.exe", 5}};
+  const std::string zip64 = Zip(three, true);
+  struct Row {
+    const char* name;
+    std::string bytes;
+    bool agrees;
+  } rows[] = {
+      {"as 7-Zip wrote it", zip, true},
+      {"with a comment", Zip(three, false, "comentario"), true},
+      {"with ZIP64 end records", zip64, true},
+      {"cut at 60 %", zip.substr(0, zip.size() * 6 / 10), false},
+      {"one byte short", zip.substr(0, zip.size() - 1), false},
+      {"cut right before its end record", zip.substr(0, endRecord), false},
+      {"ZIP64 end records, the last end record cut off", zip64.substr(0, zip64.size() - 22), false},
+      {"one byte after its end", zip + "\n", false},
+      {"a page after its end", zip + "<html>Sitio bloqueado</html>", false},
+      {"empty", "", false},
+  };
+  const std::wstring path = staging / L"Paquete.zip";
+  for (const Row& row : rows) {
+    ASSERT_TRUE(testing::WriteBytes(path, row.bytes)) << row.name;
+    EXPECT_EQ(ZipEndAgreesWithSize(path), row.agrees) << row.name;
+  }
+  EXPECT_FALSE(ZipEndAgreesWithSize(staging / L"falta.zip"));
+}
+
 }  // namespace
 }  // namespace brivon
