@@ -12,6 +12,7 @@
 #include "common/long_path.h"
 #include "common/test_hooks.h"
 #include "common/unique_handle.h"
+#include "update/download_proof.h"
 #include "update/windows_image.h"
 
 namespace brivon {
@@ -25,6 +26,22 @@ bool IsFile(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool IsWholeImage(const std::wstring& path) {
+  const ImageFacts image = ReadImage(path);
+  return image.machine && image.layout && ImageIsWhole(*image.layout, image.fileSize);
+}
+
+// Why a downloaded tool may not take its name (the box's code), or 0.
+DWORD ArchiveToolRefusal(const std::wstring& path, bool hasLength, std::wstring_view pinnedSha256) {
+  if (!MatchesArchiveToolPin(path, pinnedSha256)) return kArchiveToolNotPinned;
+  if (!IsWholeImage(path)) return kArchiveToolNotWholeImage;
+  DownloadEndFacts facts;
+  facts.hasLength = hasLength;
+  facts.pinMatched = !pinnedSha256.empty();  // matched: checked above
+  if (JudgeDownloadEnd(DownloadedKind::ArchiveTool, facts) != DownloadEnd::Proven) return kArchiveToolEndUnproven;
+  return 0;
+}
+
 }  // namespace
 
 bool IsUsableArchiveTool(const std::wstring& path, std::wstring_view pinnedSha256) {
@@ -35,9 +52,7 @@ bool IsUsableArchiveTool(const std::wstring& path, std::wstring_view pinnedSha25
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return true;  // present but locked: leave it alone rather than fight over it
   }
-  const ImageFacts image = ReadImage(ForFileSystem(path));
-  if (!image.machine || !image.layout || !ImageIsWhole(*image.layout, image.fileSize)) return false;
-  return MatchesArchiveToolPin(path, pinnedSha256);
+  return IsWholeImage(path) && MatchesArchiveToolPin(path, pinnedSha256);
 }
 
 std::wstring ArchiveToolFailureText(const std::wstring& url, unsigned long error) {
@@ -74,6 +89,8 @@ bool DownloadArchiveTool(const std::wstring& destination, unsigned long* error, 
   options.userAgent = L"Brivon-Downloader";
   options.accessType = INTERNET_OPEN_TYPE_PRECONFIG;
   options.flags = kArchiveToolFlags;
+  // Only the file as published, and a line that stops bringing it ends the start's wait.
+  ApplyFileDownloadLimits(options);
 
   // Written under a name of its own and renamed into place once whole and flushed: a download
   // cut off (a kill, a power cut) never leaves half a tool that starts with "MZ".
@@ -105,12 +122,11 @@ bool DownloadArchiveTool(const std::wstring& destination, unsigned long* error, 
 
   DWORD failure = outcome.error;
   if (outcome.ok()) {  // the partial file exists: it is made before any byte is read
-    // The tool is run later: with a pin, anything but the pinned tool never takes its name.
-    if (created && !MatchesArchiveToolPin(partial, pinnedSha256)) {
-      failure = kArchiveToolNotPinned;
-    } else if (created && PublishByRename(partial, destination)) {
-      return true;
-    } else {
+    // It takes its name only as what the next start keeps (the pinned tool, a whole Windows
+    // image), and only once known to have arrived whole.
+    failure = created ? ArchiveToolRefusal(partial, outcome.hasLength, pinnedSha256) : ERROR_FILE_NOT_FOUND;
+    if (failure == 0) {
+      if (PublishByRename(partial, destination)) return true;
       failure = ::GetLastError();
       if (failure == 0) failure = ERROR_WRITE_FAULT;
     }

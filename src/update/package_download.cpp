@@ -42,11 +42,14 @@ DownloadResult FetchPackage(const std::string& url, const std::wstring& partialP
   HttpGetOptions options;
   options.userAgent = L"UrlAct";
   options.accessType = INTERNET_OPEN_TYPE_PRECONFIG;  // an office's proxy; direct where none is set
-  // A package of hundreds of megabytes has no business in the Internet cache.
-  options.flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+  // A package of hundreds of megabytes has no business in the Internet cache, and an office's
+  // caching proxy must not hand out a stale copy of it either.
+  options.flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
   options.namedByDocument = true;  // the alert document names it
   options.chunkSize = readSize;
   options.largestChunkSize = kPackageLargestReadSize;
+  // Only the file as published, and a line that stops bringing it ends the wait.
+  ApplyFileDownloadLimits(options);
 
   // The partial file is made only once a byte arrives: an empty or refused reply touches nothing.
   auto chunk = [&](const char* data, size_t size, DWORD& error) {

@@ -15,6 +15,7 @@
 #include "archive/extraction.h"
 #include "archive/zip_directory.h"
 #include "update/disk_space.h"
+#include "update/download_proof.h"
 #include "update/executable_search.h"
 #include "update/file_moves.h"
 #include "update/folder_archive.h"
@@ -135,7 +136,17 @@ bool Fetch(Run& run) {
              detail.error != 0 ? detail.error : ERROR_HTTP_INVALID_SERVER_RESPONSE);
     return false;
   }
-  if (run.plan.kind != PackageKind::Zip) return true;
+  // Without a length, a connection closed cleanly mid-file reads as the end: only the file itself
+  // can prove that it is whole. The clean-up deletes what came.
+  const bool zip = run.plan.kind == PackageKind::Zip;
+  const DownloadEnd end = JudgePackageEnd(zip, detail.hasLength, run.partial);
+  if (end != DownloadEnd::Proven) {
+    run.Downloads("DESCARGA_RECHAZADA;" + N(run.plan.target) +
+                  (end == DownloadEnd::ZipEndMissing ? ";motivo=ZIP_INCOMPLETO" : ";motivo=SIN_LONGITUD") +
+                  ";recibido=" + std::to_string(detail.bytes));
+    return false;
+  }
+  if (!zip) return true;
 
   // A ZIP is only unpacked and then deleted, by the run or by the repair: it takes its name
   // without waiting for a flush.

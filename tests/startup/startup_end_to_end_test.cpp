@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "common/folder_lock.h"
 #include "common/text.h"
 #include "servers/loopback_http_server.h"
 #include "startup/archive_tool.h"
@@ -119,9 +120,14 @@ TEST_F(StartupEndToEndTest, APinnedProgramKeepsOnlyThePinnedTool) {
   struct Case {
     const wchar_t* program;
     bool kept;
-  } cases[] = {{L"brivon_pinned_to_the_tool.exe", true}, {L"brivon_pinned_elsewhere.exe", false}};
+    bool withoutLength = false;  // the pin alone proves the tool whole
+  } cases[] = {{L"brivon_pinned_to_the_tool.exe", true},
+               {L"brivon_pinned_elsewhere.exe", false},
+               {L"brivon_pinned_to_the_tool.exe", true, true}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(NarrowLow8(c.program));
+    SCOPED_TRACE(NarrowLow8(c.program) + (c.withoutLength ? ", without a length" : ""));
+    reply.sendContentLength = !c.withoutLength;
+    server_.Serve(kToolPath, reply);
     ASSERT_TRUE(::CopyFileW(testing::TestToolPath(c.program).c_str(), exe_.c_str(), FALSE));
     ProgramRun run = testing::RunProgram(exe_);
     EXPECT_EQ(run.exitCode, 0u);
@@ -147,18 +153,33 @@ TEST_F(StartupEndToEndTest, FailedDownloadsShowTheErrorBoxAndLeaveNoTool) {
   cut.cutAfter = static_cast<int64_t>(tool_.size() / 2);
   HttpReply hangUp;
   hangUp.closeWithoutAnswer = true;
+  // What a page or a cut body would leave as 7za.exe never takes its name, nor does a tool whose
+  // end nothing proves (sent without a length, closed cleanly wherever it stopped).
+  HttpReply page{200, "<html><body>Sitio bloqueado</body></html>", "text/html"};
+  HttpReply unannounced = whole;
+  unannounced.sendContentLength = false;
+  HttpReply unannouncedCut = unannounced;
+  unannouncedCut.cutAfter = static_cast<int64_t>(tool_.size() * 6 / 10);
+  HttpReply trickle = whole;  // a byte now and then after the first 64 KiB: never silent, never done
+  trickle.trickleAfter = 64 * 1024;
+  trickle.trickleDelayMs = 1500;
   struct Case {
     const char* name;
     bool serverUp;
     HttpReply reply;
     bool directoryInTheWay;
     unsigned long code;
+    bool shortFileLimits = false;  // the test build's stall window and headers' deadline, 3 s
   } cases[] = {
       {"404", true, notFound, false, 404},
       {"cut body", true, cut, false, ERROR_INTERNET_CONNECTION_ABORTED},
       {"closed without an answer", true, hangUp, false, ERROR_HTTP_INVALID_SERVER_RESPONSE},
       {"directory named 7za.exe", true, whole, true, ERROR_ACCESS_DENIED},
       {"unreachable", false, HttpReply{}, false, ERROR_INTERNET_CANNOT_CONNECT},
+      {"a page with status 200", true, page, false, kArchiveToolNotWholeImage},
+      {"the tool without a length", true, unannounced, false, kArchiveToolEndUnproven},
+      {"60 % of the tool without a length", true, unannouncedCut, false, kArchiveToolNotWholeImage},
+      {"the tool trickling after its first 64 KiB", true, trickle, false, ERROR_INTERNET_TIMEOUT, true},
   };
   // The directory never gives way: the test build waits for it less long.
   testing::ScopedVariable shortWait(L"BRIVON_TEST_FILE_WAIT_MS", L"300");
@@ -172,8 +193,12 @@ TEST_F(StartupEndToEndTest, FailedDownloadsShowTheErrorBoxAndLeaveNoTool) {
       ASSERT_TRUE(::CreateDirectoryW(toolPath_.c_str(), nullptr));
     }
 
+    testing::ScopedVariable stallWindow(L"BRIVON_TEST_STALL_WINDOW_MS", c.shortFileLimits ? L"3000" : L"");
+    testing::ScopedVariable headersDeadline(L"BRIVON_TEST_FILE_HEADERS_DEADLINE_MS", c.shortFileLimits ? L"3000" : L"");
     ProgramRun run = testing::RunProgram(exe_);
+    EXPECT_FALSE(run.timedOut);
     EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_FALSE(testing::Exists(FolderLockPath(folder_.path())));  // the next start finds the folder free
     auto boxes = BoxesTitled(run, kArchiveToolErrorTitle);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, ArchiveToolFailureText(kArchiveToolUrl, c.code));
@@ -182,6 +207,7 @@ TEST_F(StartupEndToEndTest, FailedDownloadsShowTheErrorBoxAndLeaveNoTool) {
       ::RemoveDirectoryW(toolPath_.c_str());
     }
     EXPECT_FALSE(testing::Exists(toolPath_));
+    EXPECT_FALSE(testing::Exists(toolPath_ + L".parcial"));
     server_.Stop();
   }
 }

@@ -12,6 +12,7 @@
 #include "common/unique_handle.h"
 #include "servers/loopback_http_server.h"
 #include "update/disk_space.h"
+#include "update/download_proof.h"
 #include "support/test_env.h"
 
 namespace brivon {
@@ -114,6 +115,7 @@ TEST_F(FetchPackageTest, FailedTransfersLeaveNothingOfThemselves) {
       {"404", Reply(404, "<html>no</html>"), HttpGetResult::BadStatus},
       {"500", Reply(500, "MZ but an error page"), HttpGetResult::BadStatus},
       {"301 without a place", Reply(301, "moved"), HttpGetResult::BadStatus},
+      {"part of a file, status 206", Reply(206, "MZ and a part"), HttpGetResult::BadStatus},
       {"cut mid-way", cut, HttpGetResult::Truncated},
       {"cut before any byte", cutEarly, HttpGetResult::Truncated},
       {"closed without an answer", hangUp, HttpGetResult::BadStatus},  // no status line
@@ -205,6 +207,39 @@ TEST_F(FetchPackageTest, UnwritablePartialFilesFailToSave) {
   EXPECT_TRUE(testing::IsDirectory(partial_));
   EXPECT_EQ(FetchPackage(Url("/p/Programa.exe"), folder_ / L"falta\\Programa.exe.parcial"), DownloadResult::SaveFailed);
   EXPECT_EQ(Listing(folder_.path()), std::vector<std::wstring>{L"Programa.exe.parcial"});
+}
+
+// Without a length, a connection closed cleanly mid-file looks like the end: each kind of file
+// counts as whole only by what of itself proves it.
+TEST(DownloadEndTest, OnlyALengthOrTheFileItselfProvesTheEnd) {
+  using Kind = DownloadedKind;
+  using End = DownloadEnd;
+  struct Row {
+    const char* name;
+    Kind kind;
+    DownloadEndFacts facts;  // hasLength, zipEndAgrees, signatureValid, pinMatched
+    End end;
+  } rows[] = {
+      {"the tool with its length", Kind::ArchiveTool, {true, false, false, false}, End::Proven},
+      {"the tool without a length, pinned", Kind::ArchiveTool, {false, false, false, true}, End::Proven},
+      {"the tool without a length or a pin", Kind::ArchiveTool, {false, false, false, false}, End::NoLength},
+      {"a signed tool without a length or a pin", Kind::ArchiveTool, {false, false, true, false}, End::NoLength},
+      {"a ZIP with its length, whatever its end", Kind::ZipPackage, {true, false, false, false}, End::Proven},
+      {"a ZIP without a length whose end meets its size", Kind::ZipPackage, {false, true, false, false}, End::Proven},
+      {"a ZIP without a length, cut", Kind::ZipPackage, {false, false, false, false}, End::ZipEndMissing},
+      {"a signed ZIP without a length, cut", Kind::ZipPackage, {false, false, true, false}, End::ZipEndMissing},
+      {"a file with its length", Kind::FilePackage, {true, false, false, false}, End::Proven},
+      {"a signed program without a length", Kind::FilePackage, {false, false, true, false}, End::Proven},
+      {"an unsigned program or data file without a length", Kind::FilePackage, {false, false, false, false},
+       End::NoLength},
+      {"a data file that reads as a ZIP, without a length", Kind::FilePackage, {false, true, false, false},
+       End::NoLength},
+      {"a file matching the tool's pin, without a length", Kind::FilePackage, {false, false, false, true},
+       End::NoLength},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(JudgeDownloadEnd(row.kind, row.facts), row.end) << row.name;
+  }
 }
 
 }  // namespace
