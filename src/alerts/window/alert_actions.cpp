@@ -63,7 +63,7 @@ KeyAction ActionForKey(UINT key, bool repeated, const KeyContext& context) {
         return KeyAction::None;
       return KeyAction::PressButton;
     case VK_ESCAPE:
-      return context.closable && !repeated ? KeyAction::Close : KeyAction::None;
+      return context.closable && !context.saving && !repeated ? KeyAction::Close : KeyAction::None;
     default:
       return KeyAction::None;
   }

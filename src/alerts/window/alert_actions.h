@@ -33,8 +33,9 @@ bool CloseBarTakesClick(DWORD clickedAt, DWORD shownAt, UINT doubleClickMs);
 // What a key pressed in an alert window does, for a person without a mouse. Tab moves between
 // the terms box and the accept button (the button only once it is enabled); Enter or Space
 // presses the button when it has the keyboard; Esc closes an alert as its close bar would
-// (never an update window, which has no close bar). A held key's repeats close nothing and press
-// nothing: the next alert appears under them.
+// (never an update window, which has no close bar, nor a window whose acceptance is being
+// written, which waits for it). A held key's repeats close nothing and press nothing: the next
+// alert appears under them.
 enum class AlertFocus { Window, TermsBox, AcceptButton };
 enum class KeyAction { None, FocusBox, FocusButton, PressButton, Close };
 struct KeyContext {
@@ -42,6 +43,7 @@ struct KeyContext {
   bool hasTerms = false;       // a terms alert with its box and button
   bool buttonEnabled = false;
   bool closable = false;       // its close bar closes it
+  bool saving = false;         // an acceptance is being written: the window waits for it
 };
 KeyAction ActionForKey(UINT key, bool repeated, const KeyContext& context);
 

@@ -23,6 +23,7 @@ bool HandleAlertKey(HWND window, AlertWindowState& state, const MSG& message) {
   context.hasTerms = state.richEdit && state.acceptButton;
   context.buttonEnabled = context.hasTerms && ::IsWindowEnabled(state.acceptButton);
   context.closable = state.alert && !ShowsKind(state, AlertKind::UrlActualizar);
+  context.saving = state.acceptance != nullptr;
   const bool repeated = (message.lParam & (1L << 30)) != 0;
   switch (ActionForKey(static_cast<UINT>(message.wParam), repeated, context)) {
     case KeyAction::FocusBox:

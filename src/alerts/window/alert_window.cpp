@@ -83,6 +83,8 @@ void OnLeftButtonDown(HWND window, AlertWindowState* state, LPARAM lParam) {
     return;
   }
   if (IsOnAcceptControls(window, *state, x, y)) return;
+  // An acceptance being written closes the window itself once saved, or says it failed.
+  if (state->acceptance) return;
   // The click's own time, not the time it is handled: a first paint that took long (terms still
   // downloading) leaves the second click of a double click waiting in the queue.
   if (!CloseBarTakesClick(static_cast<DWORD>(::GetMessageTime()), state->shownAt, ::GetDoubleClickTime())) return;

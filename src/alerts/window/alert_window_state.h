@@ -45,7 +45,8 @@ struct AlertWindowState {
   bool rtfLoaded = false;         // the document itself arrived and is shown
   bool acceptDelayOver = false;   // the 5-second delay has passed
   bool steppedBack = false;       // gave up its topmost place to a browser it started
-  // The acceptance being written, and what the window says when one could not be saved.
+  // The acceptance being written (the window closes only once it is saved or has failed), and
+  // what the window says when one could not be saved.
   std::shared_ptr<AcceptanceCell> acceptance;
   HWND acceptNotice = nullptr;
   DWORD shownAt = 0;              // tick count when it was first shown

@@ -115,6 +115,8 @@ void OnAccept(HWND window, AlertWindowState& state) {
   const std::string link = FirstLink(state);
   auto cell = std::make_shared<AcceptanceCell>();
   ::EnableWindow(state.acceptButton, FALSE);
+  // The disabled button lets the keyboard go: the window keeps it, so Tab still reaches the box.
+  ::SetFocus(window);
   if (state.run && state.run->KeepThread([&] { return StartRecordingAcceptance(window, link, cell); })) {
     state.acceptance = std::move(cell);
     return;

@@ -188,6 +188,7 @@ TEST(AlertWindowsActions, KeysMoveBetweenTheTermsAndPressOrClose) {
   const KeyContext termsInBoxWaiting{AlertFocus::TermsBox, true, false, true};
   const KeyContext termsOnButton{AlertFocus::AcceptButton, true, true, true};
   const KeyContext termsUnfocused{AlertFocus::Window, true, false, true};
+  const KeyContext termsSaving{AlertFocus::Window, true, false, true, true};
   struct Case {
     UINT key;
     bool repeated;
@@ -198,6 +199,7 @@ TEST(AlertWindowsActions, KeysMoveBetweenTheTermsAndPressOrClose) {
       {VK_ESCAPE, true, message, KeyAction::None},  // held from the previous alert
       {VK_ESCAPE, false, update, KeyAction::None},  // an update window has no close bar
       {VK_ESCAPE, false, termsOnButton, KeyAction::Close},
+      {VK_ESCAPE, false, termsSaving, KeyAction::None},  // closes itself once the acceptance is saved
       {VK_TAB, false, termsUnfocused, KeyAction::FocusBox},
       {VK_TAB, false, termsInBox, KeyAction::FocusButton},
       {VK_TAB, false, termsInBoxWaiting, KeyAction::None},  // a disabled button takes no keyboard

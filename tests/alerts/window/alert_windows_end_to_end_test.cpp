@@ -712,7 +712,7 @@ TEST_F(AlertWindowsEndToEnd, EveryTermsAlertShowsItsOwnDocument) {
 
 // The consent record held by another program (a spreadsheet) as the person accepts: the first
 // acceptance waits it out and is on the disk; one held past the wait keeps its window open, saying
-// so, and a press once it is free saves it.
+// so, and a press once it is free saves it. Esc and the close bar wait for the save, both times.
 TEST_F(AlertWindowsEndToEnd, AnAcceptanceIsNeverLostToAHeldRecord) {
   server_.Serve("/terminos.rtf", HttpReply{200, R"({\rtf1\ansi Terminos\par})", "application/rtf"});
   Store(Terms(Url("/terminos.rtf") + "?uno") + "," + Terms(Url("/terminos.rtf") + "?dos"));
@@ -725,6 +725,11 @@ TEST_F(AlertWindowsEndToEnd, AnAcceptanceIsNeverLostToAHeldRecord) {
   };
   bool openWhileHeld = false, answeredWhileHeld = false, openAfterFailure = false;
   std::wstring notice;
+  const auto tryToClose = [&](HWND window) {
+    ::Sleep(500);
+    testing::PressKey(VK_ESCAPE);
+    CloseThroughBar(window);
+  };
   testing::ProgramRun run = Run([&](int index, HWND window) {
     HWND button = nullptr;
     testing::WaitUntil([&] { return (button = testing::FindChild(window, L"Button")) != nullptr; }, 3000);
@@ -735,8 +740,9 @@ TEST_F(AlertWindowsEndToEnd, AnAcceptanceIsNeverLostToAHeldRecord) {
     UniqueFile held = hold();
     ASSERT_TRUE(held);
     testing::ClickAt((b.left + b.right) / 2, (b.top + b.bottom) / 2);
+    tryToClose(window);
     if (index == 0) {
-      ::Sleep(3000);
+      ::Sleep(2000);
       DWORD_PTR result = 0;
       answeredWhileHeld = ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &result) != 0;
       openWhileHeld = ::IsWindow(window) && testing::ReadBytes(record).empty();
