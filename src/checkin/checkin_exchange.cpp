@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <cwctype>
 
 #include "build_config.h"
+#include "common/answer_headers.h"
 #include "common/internet_timeouts.h"
 #include "common/opening_within.h"
 #include "common/test_hooks.h"
@@ -21,55 +21,25 @@ constexpr wchar_t kUserAgent[] = L"ComprobadorOrvane/1.0";
 constexpr wchar_t kJsonHeader[] = L"Content-Type: application/json\r\n";
 constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
 
-// Connection, request and send (connecting, the body out, the answer's headers in). Null when
+// Connection, request and send (connecting, the body out, the answer's headers in), each handle
+// handed over before the send blocks on it, so that a caller who gives up can close it. Null when
 // sent, else the error text of the step that failed.
 const char* SendReport(HINTERNET session, const CheckinEndpoint& endpoint, std::string_view body,
-                       DWORD receiveTimeoutMs, UniqueInternet& connection, UniqueInternet& request) {
-  connection.reset(::InternetConnectW(session, endpoint.host.c_str(), endpoint.port, nullptr, nullptr,
-                                      INTERNET_SERVICE_HTTP, 0, 0));
+                       DWORD receiveTimeoutMs, OpeningHandles& handles) {
+  UniqueInternet connection(::InternetConnectW(session, endpoint.host.c_str(), endpoint.port, nullptr, nullptr,
+                                               INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection) return kErrorConnectText;
   SetConnectionTimeouts(connection.get(), receiveTimeoutMs);
-  request.reset(::HttpOpenRequestW(connection.get(), L"POST", endpoint.path.c_str(), nullptr, nullptr, nullptr,
-                                   kRequestFlags, 0));
+  UniqueInternet request(::HttpOpenRequestW(connection.get(), L"POST", endpoint.path.c_str(), nullptr, nullptr,
+                                            nullptr, kRequestFlags, 0));
   if (!request) return kErrorRequestText;
-  if (!::HttpSendRequestW(request.get(), kJsonHeader, static_cast<DWORD>(std::wcslen(kJsonHeader)),
+  const HINTERNET sending = request.get();
+  if (!handles.Keep(connection, request)) return kErrorSendText;
+  if (!::HttpSendRequestW(sending, kJsonHeader, static_cast<DWORD>(std::wcslen(kJsonHeader)),
                           const_cast<char*>(body.data()), static_cast<DWORD>(body.size()))) {
     return kErrorSendText;
   }
   return nullptr;
-}
-
-// A header of the answer as it came; false when the answer has none.
-bool QueryHeader(HINTERNET request, DWORD query, std::wstring& value) {
-  value.assign(64, L'\0');
-  DWORD size = static_cast<DWORD>(value.size() * sizeof(wchar_t));
-  DWORD index = 0;
-  if (!::HttpQueryInfoW(request, query, &value[0], &size, &index)) {
-    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
-    value.assign(size / sizeof(wchar_t) + 1, L'\0');
-    index = 0;
-    // There but unreadable: an empty value, which is no length.
-    if (!::HttpQueryInfoW(request, query, &value[0], &size, &index)) size = 0;
-  }
-  value.resize(size / sizeof(wchar_t));
-  return true;
-}
-
-// Digits alone, with the blanks a header may carry around them; false for anything else ("-5",
-// "abc", "") and for a number past 64 bits.
-bool ParseContentLength(std::wstring_view text, uint64_t& length) {
-  const size_t first = text.find_first_not_of(L" \t");
-  if (first == std::wstring_view::npos) return false;
-  text = text.substr(first, text.find_last_not_of(L" \t") - first + 1);
-  uint64_t value = 0;
-  for (wchar_t c : text) {
-    if (c < L'0' || c > L'9') return false;
-    const uint64_t digit = static_cast<uint64_t>(c - L'0');
-    if (value > (UINT64_MAX - digit) / 10) return false;
-    value = value * 10 + digit;
-  }
-  length = value;
-  return true;
 }
 
 // The length the body must reach. A body in chunks has none: its Content-Length, if any, does not
@@ -82,14 +52,18 @@ struct AnnouncedLength {
 
 AnnouncedLength ReadAnnouncedLength(HINTERNET request) {
   AnnouncedLength length;
-  std::wstring text;
-  if (QueryHeader(request, HTTP_QUERY_TRANSFER_ENCODING, text)) {
-    for (wchar_t& c : text) c = static_cast<wchar_t>(::towlower(c));
-    if (text.find(L"chunked") != std::wstring::npos) return length;
+  if (SaysChunked(request)) return length;
+  switch (ReadContentLength(request, length.bytes)) {
+    case LengthHeader::None:
+      break;
+    case LengthHeader::Valid:
+      length.present = true;
+      break;
+    case LengthHeader::Bad:
+      length.present = true;
+      length.valid = false;
+      break;
   }
-  if (!QueryHeader(request, HTTP_QUERY_CONTENT_LENGTH, text)) return length;
-  length.present = true;
-  length.valid = ParseContentLength(text, length.bytes);
   return length;
 }
 
@@ -131,10 +105,7 @@ std::string PostCheckinReportTo(const CheckinEndpoint& endpoint, std::string_vie
   // answer's headers arrive. Copies: the send may outlive this call.
   OpeningFn<const char*> send = [endpoint, report = std::string(body), receiveTimeoutMs](HINTERNET sendSession,
                                                                                          OpeningHandles& handles) {
-    UniqueInternet sendConnection;
-    UniqueInternet sendRequest;
-    const char* failure = SendReport(sendSession, endpoint, report, receiveTimeoutMs, sendConnection, sendRequest);
-    return handles.Keep(sendConnection, sendRequest) ? failure : kErrorSendText;
+    return SendReport(sendSession, endpoint, report, receiveTimeoutMs, handles);
   };
   const char* failure = nullptr;
   if (OpenWithin(session, send, TimeLeft(start, deadlineMs), connection, request, failure) ==

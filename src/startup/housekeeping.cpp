@@ -17,7 +17,7 @@
 #include "common/text.h"
 #include "common/unique_handle.h"
 #include "startup/archive_tool.h"      // ArchiveToolIdentity
-#include "update/disk_space.h"         // LeavesEnoughSpace, ReadFreeBytes, kFreeSpaceMarginBytes
+#include "update/disk_space.h"         // LeavesEnoughSpace, ReadFreeBytes, FreeSpaceMargin
 #include "update/previous_versions.h"  // kUpdatesFolderName
 #include "update/update_record.h"      // UpdateRecordPath
 
@@ -236,10 +236,13 @@ class Housekeeping {
                        const std::wstring& strikesPath, const StrikeRecord& strikes, FileStamps& checked) {
     // The folder's size bounds its archive: 7-Zip may not take the drive below the margin.
     const uint64_t needed = TotalSize(files);
+    // The margin is fixed from what was free before this folder's step began.
     uint64_t freeBytes = 0;
-    if (ReadFreeBytes(updates_, &freeBytes) && !LeavesEnoughSpace(freeBytes, needed)) {
+    const bool known = ReadFreeBytes(updates_, &freeBytes);
+    stepMargin_ = known ? FreeSpaceMargin(freeBytes) : FreeSpaceMargin();
+    if (known && !LeavesEnoughSpace(freeBytes, needed, stepMargin_)) {
       Log("ARCHIVADO_SIN_ESPACIO;" + NarrowLow8(folder) + ";necesarios=" + std::to_string(needed) + ";libres=" +
-          std::to_string(freeBytes) + ";margen=" + std::to_string(kFreeSpaceMarginBytes));
+          std::to_string(freeBytes) + ";margen=" + std::to_string(stepMargin_));
       return false;
     }
     unsigned long given = Left();
@@ -276,7 +279,7 @@ class Housekeeping {
   void Failed(LeftoverStep step, bool started, unsigned long code, unsigned long given, const std::string& line,
               const std::wstring& folder, const std::wstring& strikesPath, const StrikeRecord& strikes) {
     uint64_t freeBytes = 0;
-    const bool belowMargin = ReadFreeBytes(updates_, &freeBytes) && !LeavesEnoughSpace(freeBytes, 0);
+    const bool belowMargin = ReadFreeBytes(updates_, &freeBytes) && !LeavesEnoughSpace(freeBytes, 0, stepMargin_);
     switch (ClassifyLeftoverFailure(step, started, code, given, folderLimitMs_, belowMargin)) {
       case LeftoverFailure::CutByBudget:
         Log("ARCHIVADO_APLAZADO;" + NarrowLow8(folder));
@@ -321,6 +324,7 @@ class Housekeeping {
   const ULONGLONG start_;
   bool toolRefused_ = false;  // 7-Zip would not start: the walk ends
   unsigned long toolError_ = 0;
+  uint64_t stepMargin_ = kFreeSpaceMarginBytes;  // of the folder being archived
 };
 
 }  // namespace

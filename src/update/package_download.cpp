@@ -23,7 +23,8 @@ DownloadResult FetchPackage(const std::string& url, const std::wstring& partialP
   // Room on the drive, read where the partial file goes.
   const size_t cut = partialPath.find_last_of(L"\\/");
   const std::wstring folder = cut == std::wstring::npos ? partialPath : partialPath.substr(0, cut);
-  out.margin = FreeSpaceMargin();
+  // Fixed for the whole download from what was free before it began.
+  out.margin = FreeSpaceMarginAt(folder);
   bool noRoom = false;
   uint64_t writable = 0;  // bytes that may be written before the free space is read again
   auto refuse = [&](uint64_t freeBytes, DWORD& error) {

@@ -43,10 +43,11 @@ struct DownloadDetail {
 inline constexpr wchar_t kPartialSuffix[] = L".parcial";
 
 // Streams the package at url (8-bit, as the alert document holds it) into partialPath. Stored: the
-// whole body is there. On any failure no partial file is left. The drive keeps FreeSpaceMargin()
-// free: an announced length that would take it below is refused before the first byte, and the
-// free space is read again every few megabytes on the way (kFreeSpaceCheckBytes). readSize: the
-// first read's, and the least, size.
+// whole body is there. On any failure no partial file is left. The drive keeps its margin free
+// (FreeSpaceMarginAt, fixed from what was free before the download began): an announced length
+// that would take it below is refused before the first byte, and the free space is read again
+// every few megabytes on the way (kFreeSpaceCheckBytes). readSize: the first read's, and the
+// least, size.
 DownloadResult FetchPackage(const std::string& url, const std::wstring& partialPath, DownloadDetail* detail = nullptr,
                             DWORD readSize = kPackageReadSize, const HttpProgressFn& progress = {});
 
