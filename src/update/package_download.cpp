@@ -104,6 +104,7 @@ DownloadResult FetchPackage(const std::string& url, const std::wstring& partialP
   out.bytes = outcome.bytes;
   out.announced = outcome.announced;
   out.hasLength = outcome.hasLength;
+  out.signInRetried = outcome.signInRetried;
 
   const bool created = static_cast<bool>(partial);
   partial.reset();

@@ -37,6 +37,7 @@ struct DownloadDetail {
   uint64_t written = 0;    // bytes written to the partial file
   uint64_t freeBytes = 0;  // NoRoom: the free space that refused it
   uint64_t margin = 0;     // NoRoom: the free space it keeps
+  bool signInRetried = false;  // asked again with sign-in for the office's proxy (and failed, if it failed)
 };
 
 // Suffix of the file the body is streamed into, beside the target.
