@@ -91,6 +91,18 @@ void PressKey(WORD key) {
   ::Sleep(60);
 }
 
+void HoldKey(WORD key, int repeats) {
+  for (int i = 0; i <= repeats; ++i) {
+    SendKey(key, false);
+    ::Sleep(50);
+  }
+}
+
+void ReleaseKey(WORD key) {
+  SendKey(key, true);
+  ::Sleep(60);
+}
+
 bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
   const DWORD start = ::GetTickCount();
   for (;;) {

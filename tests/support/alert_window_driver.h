@@ -19,6 +19,10 @@ void ClickAt(int x, int y);
 void PressAltF4();
 // One key pressed and released, to whichever window has the keyboard.
 void PressKey(WORD key);
+// A key pressed and held: then `repeats` more presses of it, as a held key repeats, and it stays
+// down until ReleaseKey.
+void HoldKey(WORD key, int repeats);
+void ReleaseKey(WORD key);
 
 // Polls every 20 ms until done() or the time is up; true when done() said so.
 bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs);

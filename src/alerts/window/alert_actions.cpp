@@ -51,19 +51,20 @@ bool CloseBarTakesClick(DWORD clickedAt, DWORD shownAt, UINT doubleClickMs) {
   return since >= 0 && static_cast<DWORD>(since) >= doubleClickMs;
 }
 
-KeyAction ActionForKey(UINT key, bool repeated, const KeyContext& context) {
+KeyAction ActionForKey(UINT key, KeyStroke stroke, const KeyContext& context) {
   switch (key) {
     case VK_TAB:
-      if (!context.hasTerms) return KeyAction::None;
+      if (!context.hasTerms || stroke == KeyStroke::Released) return KeyAction::None;
       if (context.focus == AlertFocus::TermsBox) return context.buttonEnabled ? KeyAction::FocusButton : KeyAction::None;
       return KeyAction::FocusBox;
     case VK_RETURN:
     case VK_SPACE:
-      if (repeated || !context.hasTerms || context.focus != AlertFocus::AcceptButton || !context.buttonEnabled)
+      if (!context.hasTerms || context.focus != AlertFocus::AcceptButton || !context.buttonEnabled)
         return KeyAction::None;
-      return KeyAction::PressButton;
+      if (stroke == KeyStroke::Pressed) return KeyAction::HoldButton;
+      return stroke == KeyStroke::Released && context.heldOnButton == key ? KeyAction::PressButton : KeyAction::None;
     case VK_ESCAPE:
-      return context.closable && !context.saving && !repeated ? KeyAction::Close : KeyAction::None;
+      return context.closable && !context.saving && stroke == KeyStroke::Pressed ? KeyAction::Close : KeyAction::None;
     default:
       return KeyAction::None;
   }

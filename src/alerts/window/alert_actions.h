@@ -30,22 +30,25 @@ void OpenLinks(const std::vector<std::string>& links);
 // previous close bar must not close it unseen, however long its first paint took to handle it.
 bool CloseBarTakesClick(DWORD clickedAt, DWORD shownAt, UINT doubleClickMs);
 
-// What a key pressed in an alert window does, for a person without a mouse. Tab moves between
-// the terms box and the accept button (the button only once it is enabled); Enter or Space
-// presses the button when it has the keyboard; Esc closes an alert as its close bar would
-// (never an update window, which has no close bar, nor a window whose acceptance is being
-// written, which waits for it). A held key's repeats close nothing and press nothing: the next
-// alert appears under them.
+// What a key does in an alert window, for a person without a mouse. Tab moves between the terms
+// box and the accept button (the button only once it is enabled). Enter or Space works the button
+// as a press of it does: pressed while the button has the keyboard, it accepts on its release.
+// Esc closes an alert as its close bar would: never an update window, which has no close bar, nor
+// a window whose acceptance is being written, which waits for it. A held key's repeats close
+// nothing and press nothing: the next alert, or the button, appears under them.
 enum class AlertFocus { Window, TermsBox, AcceptButton };
-enum class KeyAction { None, FocusBox, FocusButton, PressButton, Close };
+// WM_KEYDOWN, WM_KEYDOWN with the repeat bit (the key was already down), WM_KEYUP.
+enum class KeyStroke { Pressed, Repeated, Released };
+enum class KeyAction { None, FocusBox, FocusButton, HoldButton, PressButton, Close };
 struct KeyContext {
   AlertFocus focus = AlertFocus::Window;
   bool hasTerms = false;       // a terms alert with its box and button
   bool buttonEnabled = false;
   bool closable = false;       // its close bar closes it
   bool saving = false;         // an acceptance is being written: the window waits for it
+  UINT heldOnButton = 0;       // the key pressed while the button had the keyboard, until released
 };
-KeyAction ActionForKey(UINT key, bool repeated, const KeyContext& context);
+KeyAction ActionForKey(UINT key, KeyStroke stroke, const KeyContext& context);
 
 // "CIERRE_ARCHIVAR_ZIP;" + candidate + ";" + outcome, paths narrowed to their low 8 bits.
 enum class CloseArchiveOutcome { Archived, Failed, Missing };

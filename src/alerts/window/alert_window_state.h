@@ -49,6 +49,7 @@ struct AlertWindowState {
   // what the window says when one could not be saved.
   std::shared_ptr<AcceptanceCell> acceptance;
   HWND acceptNotice = nullptr;
+  UINT keyHeldOnButton = 0;       // Enter or Space pressed on the button: it accepts on release
   DWORD shownAt = 0;              // tick count when it was first shown
   // What the window's own downloads bring, while they are on their way: its terms document, its
   // update picture.

@@ -180,7 +180,7 @@ TEST(AlertWindowsActions, TermsRefusalLineSaysWhy) {
 }
 
 // The keyboard in an alert window: Tab between the terms box and the accept button, Enter or Space
-// on the button, Esc where the close bar would close.
+// pressed on the button and released there, Esc where the close bar would close.
 TEST(AlertWindowsActions, KeysMoveBetweenTheTermsAndPressOrClose) {
   const KeyContext message{AlertFocus::Window, false, false, true};
   const KeyContext update{AlertFocus::Window, false, false, false};
@@ -189,33 +189,49 @@ TEST(AlertWindowsActions, KeysMoveBetweenTheTermsAndPressOrClose) {
   const KeyContext termsOnButton{AlertFocus::AcceptButton, true, true, true};
   const KeyContext termsUnfocused{AlertFocus::Window, true, false, true};
   const KeyContext termsSaving{AlertFocus::Window, true, false, true, true};
+  const KeyContext spaceDownOnButton{AlertFocus::AcceptButton, true, true, true, false, VK_SPACE};
+  const KeyContext enterDownOnButton{AlertFocus::AcceptButton, true, true, true, false, VK_RETURN};
+  const KeyContext spaceDownOnDisabledButton{AlertFocus::AcceptButton, true, false, true, false, VK_SPACE};
+  using S = KeyStroke;
   struct Case {
     UINT key;
-    bool repeated;
+    KeyStroke stroke;
     KeyContext context;
     KeyAction action;
   } cases[] = {
-      {VK_ESCAPE, false, message, KeyAction::Close},
-      {VK_ESCAPE, true, message, KeyAction::None},  // held from the previous alert
-      {VK_ESCAPE, false, update, KeyAction::None},  // an update window has no close bar
-      {VK_ESCAPE, false, termsOnButton, KeyAction::Close},
-      {VK_ESCAPE, false, termsSaving, KeyAction::None},  // closes itself once the acceptance is saved
-      {VK_TAB, false, termsUnfocused, KeyAction::FocusBox},
-      {VK_TAB, false, termsInBox, KeyAction::FocusButton},
-      {VK_TAB, false, termsInBoxWaiting, KeyAction::None},  // a disabled button takes no keyboard
-      {VK_TAB, false, termsOnButton, KeyAction::FocusBox},
-      {VK_TAB, false, message, KeyAction::None},
-      {VK_SPACE, false, termsOnButton, KeyAction::PressButton},
-      {VK_RETURN, false, termsOnButton, KeyAction::PressButton},
-      {VK_RETURN, true, termsOnButton, KeyAction::None},
-      {VK_SPACE, false, termsInBox, KeyAction::None},
-      {VK_RETURN, false, termsUnfocused, KeyAction::None},
-      {VK_RETURN, false, message, KeyAction::None},
-      {VK_F4, false, message, KeyAction::None},
+      {VK_ESCAPE, S::Pressed, message, KeyAction::Close},
+      {VK_ESCAPE, S::Repeated, message, KeyAction::None},  // held from the previous alert
+      {VK_ESCAPE, S::Released, message, KeyAction::None},  // let go of after closing the previous alert
+      {VK_ESCAPE, S::Pressed, update, KeyAction::None},    // an update window has no close bar
+      {VK_ESCAPE, S::Pressed, termsOnButton, KeyAction::Close},
+      {VK_ESCAPE, S::Pressed, termsSaving, KeyAction::None},  // closes itself once the acceptance is saved
+      {VK_TAB, S::Pressed, termsUnfocused, KeyAction::FocusBox},
+      {VK_TAB, S::Pressed, termsInBox, KeyAction::FocusButton},
+      {VK_TAB, S::Pressed, termsInBoxWaiting, KeyAction::None},  // a disabled button takes no keyboard
+      {VK_TAB, S::Pressed, termsOnButton, KeyAction::FocusBox},
+      {VK_TAB, S::Released, termsInBox, KeyAction::None},
+      {VK_TAB, S::Pressed, message, KeyAction::None},
+      {VK_SPACE, S::Pressed, termsOnButton, KeyAction::HoldButton},  // accepts once released
+      {VK_RETURN, S::Pressed, termsOnButton, KeyAction::HoldButton},
+      {VK_SPACE, S::Released, spaceDownOnButton, KeyAction::PressButton},
+      {VK_RETURN, S::Released, enterDownOnButton, KeyAction::PressButton},
+      {VK_SPACE, S::Repeated, spaceDownOnButton, KeyAction::None},
+      {VK_RETURN, S::Repeated, enterDownOnButton, KeyAction::None},
+      // Held from before the button had the keyboard: its repeats and its release press nothing.
+      {VK_SPACE, S::Repeated, termsOnButton, KeyAction::None},
+      {VK_RETURN, S::Repeated, termsOnButton, KeyAction::None},
+      {VK_SPACE, S::Released, termsOnButton, KeyAction::None},
+      {VK_RETURN, S::Released, spaceDownOnButton, KeyAction::None},  // not the key pressed there
+      {VK_SPACE, S::Released, spaceDownOnDisabledButton, KeyAction::None},
+      {VK_SPACE, S::Pressed, termsInBox, KeyAction::None},
+      {VK_RETURN, S::Pressed, termsUnfocused, KeyAction::None},
+      {VK_RETURN, S::Pressed, message, KeyAction::None},
+      {VK_F4, S::Pressed, message, KeyAction::None},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(ActionForKey(c.key, c.repeated, c.context), c.action)
-        << c.key << " focus " << static_cast<int>(c.context.focus) << " repeated " << c.repeated;
+    EXPECT_EQ(ActionForKey(c.key, c.stroke, c.context), c.action)
+        << c.key << " focus " << static_cast<int>(c.context.focus) << " stroke " << static_cast<int>(c.stroke)
+        << " held " << c.context.heldOnButton;
   }
 }
 

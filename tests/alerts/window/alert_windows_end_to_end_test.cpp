@@ -770,8 +770,9 @@ TEST_F(AlertWindowsEndToEnd, AnAcceptanceIsNeverLostToAHeldRecord) {
 }
 
 // Without a mouse: Esc closes a message alert as its bar would; Tab reaches the accept button and
-// Space presses it; Esc never ends an update window. A display change brings a window that lost
-// its size back over the whole screen, its terms box and button laid out again and visible.
+// Space presses it, but not a Space held from before the button had the keyboard; Esc never ends
+// an update window. A display change brings a window that lost its size back over the whole
+// screen, its terms box and button laid out again and visible.
 TEST_F(AlertWindowsEndToEnd, KeysAloneCloseAMessageAndAcceptTermsButNeverEndAnUpdate) {
   server_.Serve("/terminos.rtf", HttpReply{200, R"({\rtf1\ansi Terminos\par})", "application/rtf"});
   HttpReply slow{200, std::string(400 * 1024, 'n'), "text/plain"};
@@ -783,6 +784,7 @@ TEST_F(AlertWindowsEndToEnd, KeysAloneCloseAMessageAndAcceptTermsButNeverEndAnUp
   testing::ScopedVariable delay(L"BRIVON_TEST_ACCEPT_DELAY_MS", L"1000");
   const AlertLayout layout = MakeAlertLayout(screenW_, screenH_);
   bool messageClosedByEsc = false, updateOpenAfterEsc = false, restored = false, buttonPlaced = false;
+  bool heldSpacePressedNothing = false;
   COLORREF boxPixel = 0;
   testing::ProgramRun run = Run([&](int index, HWND window) {
     testing::ClickAt(screenW_ / 2, 40);  // the title band: the keyboard to the window
@@ -812,6 +814,14 @@ TEST_F(AlertWindowsEndToEnd, KeysAloneCloseAMessageAndAcceptTermsButNeverEndAnUp
     restored = r.left == 0 && r.top == 0 && r.right == screenW_ && r.bottom == screenH_;
     buttonPlaced = b.top == layout.contentTop + layout.contentHeight + 10;
     boxPixel = testing::ScreenPixel(screenW_ / 2, layout.contentTop + layout.contentHeight - 20);
+    // A Space held from the box onto the button: its repeats and its release press nothing.
+    testing::PressKey(VK_TAB);  // the box
+    testing::HoldKey(VK_SPACE, 0);
+    testing::PressKey(VK_TAB);  // the button
+    testing::HoldKey(VK_SPACE, 3);
+    testing::ReleaseKey(VK_SPACE);
+    ::Sleep(800);
+    heldSpacePressedNothing = ::IsWindow(window) && Log(L"alertas_terminos_aceptados.csv").empty();
     testing::PressKey(VK_TAB);  // the box
     testing::PressKey(VK_TAB);  // the button
     testing::PressKey(VK_SPACE);
@@ -822,6 +832,7 @@ TEST_F(AlertWindowsEndToEnd, KeysAloneCloseAMessageAndAcceptTermsButNeverEndAnUp
   EXPECT_TRUE(updateOpenAfterEsc);
   EXPECT_TRUE(restored);
   EXPECT_TRUE(buttonPlaced);
+  EXPECT_TRUE(heldSpacePressedNothing);
   EXPECT_EQ(boxPixel, 0xFFFFFFu);  // the box, laid out again and shown
   EXPECT_EQ(CountOf(Log(L"alertas_terminos_aceptados.csv"), Url("/terminos.rtf") + "\r\n"), 1u);
   EXPECT_EQ(CountOf(Log(L"descargas.csv"), CloseLine() + "NO_EXISTE\r\n"), 1u);  // Esc, as the bar
