@@ -21,17 +21,18 @@ bool EnsureLogFolder() {
   return ::CreateDirectoryW(kLogFolderRelative, nullptr) != FALSE;
 }
 
-// Until the window is gone: its keys first, then everything else to its procedure.
+// Until the window is gone: its keys first, then everything else to its procedure. Between
+// messages the thread sleeps until the next one comes, input or not.
 void RunMessageLoop(HWND window, AlertWindowState& state) {
   MSG message{};
   while (::IsWindow(window)) {
-    if (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-      if (HandleAlertKey(window, state, message)) continue;
-      ::TranslateMessage(&message);
-      ::DispatchMessageW(&message);
-    } else {
-      ::Sleep(10);
+    if (!::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      ::MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+      continue;
     }
+    if (HandleAlertKey(window, state, message)) continue;
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
   }
 }
 
