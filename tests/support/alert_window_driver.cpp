@@ -1,7 +1,11 @@
 #include "support/alert_window_driver.h"
 
+#include <tlhelp32.h>
+
 #include <algorithm>
 #include <cstdint>
+
+#include "common/unique_handle.h"
 
 namespace brivon::testing {
 namespace {
@@ -140,6 +144,20 @@ std::wstring TextOf(HWND window) {
   const LRESULT got = ::SendMessageW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
   text.resize(got > 0 ? static_cast<size_t>(got) : 0);
   return text;
+}
+
+bool HasLoadedLibrary(DWORD processId, const std::wstring& fileName) {
+  // INVALID_HANDLE_VALUE when it fails, as CreateFile answers.
+  UniqueFile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPMODULE | TH32CS_SNAPMODULE32, processId));
+  if (!snapshot) return false;
+  MODULEENTRY32W module{};
+  module.dwSize = sizeof(module);
+  bool found = false;
+  for (BOOL more = ::Module32FirstW(snapshot.get(), &module); more && !found;
+       more = ::Module32NextW(snapshot.get(), &module)) {
+    found = _wcsicmp(module.szModule, fileName.c_str()) == 0;
+  }
+  return found;
 }
 
 }  // namespace brivon::testing

@@ -39,4 +39,7 @@ HWND FindChild(HWND parent, const std::wstring& className);
 // The text of a window of another process, through WM_GETTEXT.
 std::wstring TextOf(HWND window);
 
+// Whether the process has loaded the library of this file name (any letter case).
+bool HasLoadedLibrary(DWORD processId, const std::wstring& fileName);
+
 }  // namespace brivon::testing

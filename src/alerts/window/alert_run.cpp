@@ -21,6 +21,13 @@ bool EnsureLogFolder() {
   return ::CreateDirectoryW(kLogFolderRelative, nullptr) != FALSE;
 }
 
+bool HasTermsAlert(const AlertDocument& document) {
+  for (const Alert& alert : document.alertas) {
+    if (AlertKindOf(alert) == AlertKind::DocumentoRtf) return true;
+  }
+  return false;
+}
+
 // Until the window is gone: its keys first, then everything else to its procedure. Between
 // messages the thread sleeps until the next one comes, input or not.
 void RunMessageLoop(HWND window, AlertWindowState& state) {
@@ -49,8 +56,8 @@ AlertRun::~AlertRun() {
 int AlertRun::Show(HINSTANCE instance, int showCommand) {
   if (!EnsureLogFolder()) return -1;
   if (!ParseAlertDocument(kAlertDocumentPath, document_, {})) return -1;
-  // Most starts have nothing to show: GDI+ starts with the first alert, and the rich-edit
-  // libraries after its pictures, so a document without one costs neither.
+  // Most starts have nothing to show: GDI+ starts with the first alert, and the rich-edit library
+  // only for a terms alert, so a document without one costs neither.
   if (document_.alertas.empty()) return 0;
   gdiplus_.emplace();
   if (!gdiplus_->started()) return -1;
@@ -65,9 +72,8 @@ int AlertRun::Show(HINSTANCE instance, int showCommand) {
   FetchDocumentPictures(document_, [this](size_t index) {
     if (index < 2) PrepareAlert(index);
   });
-  // "RICHEDIT50W" comes from the second; both stay loaded until the last window is gone.
-  UniqueModule richEdit20 = LoadSystemLibrary(L"Riched20.dll");
-  UniqueModule richEdit41 = LoadSystemLibrary(L"Msftedit.dll");
+  // The terms box's class, "RICHEDIT50W"; loaded until the last window is gone.
+  const UniqueModule richEdit = HasTermsAlert(document_) ? LoadSystemLibrary(L"Msftedit.dll") : UniqueModule();
   RegisterAlertWindowClass(instance);
   for (size_t i = 0; i < alertCount; ++i) {
     PrepareAlert(i);
