@@ -164,4 +164,8 @@ void FetchDocumentPictures(AlertDocument& document, const std::function<void(siz
   }
 }
 
+void ReleaseAlertPictures(Alert& alert) {
+  for (AlertItem& item : alert.contenido) item.image.reset();
+}
+
 }  // namespace brivon

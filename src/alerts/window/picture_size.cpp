@@ -1,5 +1,6 @@
 #include "alerts/window/picture_size.h"
 
+#include <bitset>
 #include <cstdint>
 
 namespace brivon {
@@ -23,10 +24,39 @@ bool ReadPng(std::string_view b, uint32_t& w, uint32_t& h) {
   return true;
 }
 
-bool ReadGif(std::string_view b, uint32_t& w, uint32_t& h) {
+// The first image descriptor's size, past the global colour table and any extensions; false
+// when there is none.
+bool ReadGifFirstFrame(std::string_view b, uint32_t& w, uint32_t& h) {
+  if (b.size() < 13) return false;
+  size_t at = 13;
+  const uint32_t screenFlags = Byte(b, 10);
+  if (screenFlags & 0x80) at += 3 * (size_t{2} << (screenFlags & 7));
+  while (at < b.size()) {
+    const uint32_t block = Byte(b, at);
+    if (block == 0x2C) {  // image descriptor: left, top, width, height
+      if (at + 9 > b.size()) return false;
+      w = Little16(b, at + 5);
+      h = Little16(b, at + 7);
+      return true;
+    }
+    if (block != 0x21 || at + 2 >= b.size()) return false;  // the trailer, or no block at all
+    at += 2;  // introducer and label, then sub-blocks up to an empty one
+    while (at < b.size() && Byte(b, at) != 0) at += 1 + Byte(b, at);
+    ++at;
+  }
+  return false;
+}
+
+bool ReadGif(std::string_view b, PictureSize& size) {
   if (b.size() < 10) return false;
-  w = Little16(b, 6);
-  h = Little16(b, 8);
+  size.width = Little16(b, 6);
+  size.height = Little16(b, 8);
+  uint32_t frameW = 0, frameH = 0;
+  if (ReadGifFirstFrame(b, frameW, frameH) && frameW > 0 && frameH > 0 && frameW <= size.width &&
+      frameH <= size.height && (frameW != size.width || frameH != size.height)) {
+    size.frameWidth = frameW;
+    size.frameHeight = frameH;
+  }
   return true;
 }
 
@@ -87,11 +117,16 @@ bool ReadTiff(std::string_view b, uint32_t& w, uint32_t& h) {
   if (directory > b.size() || b.size() - directory < 2) return false;
   const uint32_t entries = u16(directory);
   bool haveWidth = false, haveHeight = false;
+  // A decoder may keep the first of two entries of one tag, or the last: either way it may read
+  // another size than this reader, so a tag named twice is no size at all.
+  std::bitset<65536> seen;
   for (uint32_t i = 0; i < entries; ++i) {
     const size_t entry = directory + 2 + 12 * static_cast<size_t>(i);
     if (entry + 12 > b.size()) return false;
     const uint32_t tag = u16(entry);
     const uint32_t type = u16(entry + 2);
+    if (seen.test(tag)) return false;
+    seen.set(tag);
     if (tag != 256 && tag != 257) continue;
     uint32_t value = 0;
     if (type == 3) value = u16(entry + 8);       // SHORT
@@ -105,21 +140,25 @@ bool ReadTiff(std::string_view b, uint32_t& w, uint32_t& h) {
 
 }  // namespace
 
-bool ReadPictureSize(std::string_view bytes, uint32_t& width, uint32_t& height) {
-  uint32_t w = 0, h = 0;
-  bool read = false;
-  if (StartsWith(bytes, "\x89PNG\r\n\x1a\n")) read = ReadPng(bytes, w, h);
-  else if (StartsWith(bytes, "GIF87a") || StartsWith(bytes, "GIF89a")) read = ReadGif(bytes, w, h);
-  else if (StartsWith(bytes, "BM")) read = ReadBmp(bytes, w, h);
-  else if (StartsWith(bytes, "\xFF\xD8")) read = ReadJpeg(bytes, w, h);
+bool ReadPictureSize(std::string_view bytes, PictureSize& size) {
+  PictureSize read;
+  bool known = false;
+  if (StartsWith(bytes, "\x89PNG\r\n\x1a\n")) known = ReadPng(bytes, read.width, read.height);
+  else if (StartsWith(bytes, "GIF87a") || StartsWith(bytes, "GIF89a")) known = ReadGif(bytes, read);
+  else if (StartsWith(bytes, "BM")) known = ReadBmp(bytes, read.width, read.height);
+  else if (StartsWith(bytes, "\xFF\xD8")) known = ReadJpeg(bytes, read.width, read.height);
   else if (bytes.size() >= 8 && (StartsWith(bytes, std::string_view("II*\0", 4)) ||
                                  StartsWith(bytes, std::string_view("MM\0*", 4)))) {
-    read = ReadTiff(bytes, w, h);
+    known = ReadTiff(bytes, read.width, read.height);
   }
-  if (!read || w == 0 || h == 0) return false;
-  width = w;
-  height = h;
+  if (!known || read.width == 0 || read.height == 0) return false;
+  size = read;
   return true;
+}
+
+bool DecodedAsDeclared(const PictureSize& declared, uint32_t width, uint32_t height) {
+  if (width == declared.width && height == declared.height) return true;
+  return declared.frameWidth != 0 && width == declared.frameWidth && height == declared.frameHeight;
 }
 
 bool PictureFits(uint32_t width, uint32_t height, uint64_t pixelsLeft) {

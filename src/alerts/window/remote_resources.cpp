@@ -3,6 +3,7 @@
 #include <richedit.h>
 #include <wininet.h>
 
+#include <cstddef>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -107,30 +108,89 @@ UniqueBitmap FetchImage(const std::string& address, PictureBudget* budget) {
   return PictureFromBody(std::move(body), budget);
 }
 
+namespace {
+
+UniqueBitmap NewBitmap(UINT width, UINT height) {
+  void* memory = Gdiplus::DllExports::GdipAlloc(sizeof(Gdiplus::Bitmap));
+  if (memory == nullptr) return nullptr;
+  UniqueBitmap bitmap(::new (memory) Gdiplus::Bitmap(static_cast<INT>(width), static_cast<INT>(height),
+                                                     PixelFormat32bppPARGB));
+  if (bitmap->GetLastStatus() != Gdiplus::Ok) return nullptr;
+  return bitmap;
+}
+
+void CopyRows(const Gdiplus::BitmapData& from, const Gdiplus::BitmapData& to) {
+  const size_t rowBytes = static_cast<size_t>(to.Width) * 4;
+  for (UINT y = 0; y < to.Height; ++y) {
+    std::memcpy(static_cast<BYTE*>(to.Scan0) + static_cast<ptrdiff_t>(y) * to.Stride,
+                static_cast<const BYTE*>(from.Scan0) + static_cast<ptrdiff_t>(y) * from.Stride, rowBytes);
+  }
+}
+
+// The decoded pixels in a bitmap of their own (premultiplied, as the painters draw fastest). A
+// bitmap made from a stream holds the stream, and with it the whole body, for as long as it lives:
+// GDI+ on Windows decodes from it only when the picture is drawn.
+UniqueBitmap OwnPixels(Gdiplus::Bitmap& decoded) {
+  const UINT width = decoded.GetWidth();
+  const UINT height = decoded.GetHeight();
+  UniqueBitmap copy = NewBitmap(width, height);
+  if (!copy) return nullptr;
+  Gdiplus::Rect all(0, 0, static_cast<INT>(width), static_cast<INT>(height));
+  Gdiplus::BitmapData target{};
+  if (copy->LockBits(&all, Gdiplus::ImageLockModeWrite, PixelFormat32bppPARGB, &target) != Gdiplus::Ok) {
+    return nullptr;
+  }
+  // Converted straight into the copy's rows where the decoder can, else through its own buffer.
+  Gdiplus::BitmapData source = target;
+  Gdiplus::Status read = decoded.LockBits(&all, Gdiplus::ImageLockModeRead | Gdiplus::ImageLockModeUserInputBuf,
+                                          PixelFormat32bppPARGB, &source);
+  if (read != Gdiplus::Ok) {
+    source = Gdiplus::BitmapData{};
+    read = decoded.LockBits(&all, Gdiplus::ImageLockModeRead, PixelFormat32bppPARGB, &source);
+  }
+  if (read == Gdiplus::Ok) {
+    if (source.Scan0 != target.Scan0) CopyRows(source, target);
+    decoded.UnlockBits(&source);
+  }
+  const Gdiplus::Status written = copy->UnlockBits(&target);
+  if (read != Gdiplus::Ok || written != Gdiplus::Ok) return nullptr;
+  return copy;
+}
+
+}  // namespace
+
 UniqueBitmap PictureFromBody(std::string body, PictureBudget* budget) {
   if (body.empty()) return nullptr;
   // The size is read from the header first: a few kilobytes can declare gigabytes of pixels.
-  uint32_t width = 0, height = 0;
-  if (!ReadPictureSize(body, width, height)) return nullptr;
-  if (!PictureFits(width, height, budget ? budget->pixelsLeft : kMaxPicturePixels)) return nullptr;
-  UniqueBitmap bitmap;
+  PictureSize declared;
+  if (!ReadPictureSize(body, declared)) return nullptr;
+  if (!PictureFits(declared.width, declared.height, budget ? budget->pixelsLeft : kMaxPicturePixels)) return nullptr;
+  const uint64_t bodyBytes = body.size();
+  if (budget && bodyBytes > budget->bytesLeft) return nullptr;
+  UniqueBitmap picture;
   try {
-    bitmap = BitmapFromBytes(std::move(body));
+    UniqueBitmap decoded = BitmapFromBytes(std::move(body));
+    // One that does not decode is no picture at all: never drawn, never clickable, never tried again.
+    if (!decoded || decoded->GetLastStatus() != Gdiplus::Ok) return nullptr;
+    // Asked before anything is drawn: GDI+ on Windows has read only the headers by now, so pixels
+    // the header did not declare are never made.
+    const UINT decodedW = decoded->GetWidth();
+    const UINT decodedH = decoded->GetHeight();
+    if (!DecodedAsDeclared(declared, decodedW, decodedH) || !PictureFits(decodedW, decodedH, kMaxPicturePixels)) {
+      return nullptr;
+    }
+    // The body, and the stream over it, go with the decoded bitmap here.
+    picture = OwnPixels(*decoded);
   } catch (const std::exception&) {
     return nullptr;
   }
-  // One that does not decode is no picture at all: never drawn, never clickable, never tried again.
-  if (!bitmap || bitmap->GetLastStatus() != Gdiplus::Ok) return nullptr;
-  const UINT decodedW = bitmap->GetWidth();
-  const UINT decodedH = bitmap->GetHeight();
-  if (decodedW == 0 || decodedH == 0) return nullptr;
+  if (!picture) return nullptr;
   if (budget) {
-    const uint64_t header = static_cast<uint64_t>(width) * height;
-    const uint64_t decoded = static_cast<uint64_t>(decodedW) * decodedH;
-    const uint64_t spent = header > decoded ? header : decoded;
-    budget->pixelsLeft = spent < budget->pixelsLeft ? budget->pixelsLeft - spent : 0;
+    const uint64_t pixels = static_cast<uint64_t>(declared.width) * declared.height;
+    budget->pixelsLeft = pixels < budget->pixelsLeft ? budget->pixelsLeft - pixels : 0;
+    budget->bytesLeft -= bodyBytes;
   }
-  return bitmap;
+  return picture;
 }
 
 std::string FetchText(const std::string& address) {

@@ -52,9 +52,11 @@ FetchedBody FetchBody(const std::string& address, const wchar_t* userAgent,
 // GDI+ must be running.
 UniqueBitmap BitmapFromBytes(std::string bytes);
 
-// The picture in a fetched body, decoded, or none: when its header gives no size, when it is
-// larger than kMaxPicturePixels or than what is left of the document's budget (which it then
-// spends), and when it does not decode. GDI+ must be running.
+// The picture in a fetched body, decoded into a bitmap of its own pixels (the body is not kept),
+// or none: when its header gives no size, when it is larger than kMaxPicturePixels or than what
+// is left of the document's budget, its body longer than the budget's bytes (a picture spends
+// both), when it does not decode, and when it decodes to another size than its header gives.
+// GDI+ must be running.
 UniqueBitmap PictureFromBody(std::string body, PictureBudget* budget = nullptr);
 
 // The picture at `address`: PictureFromBody of its body, or none when nothing could be fetched.

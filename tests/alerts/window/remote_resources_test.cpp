@@ -35,6 +35,12 @@ HttpReply Fixture(const char* name, const char* type) {
   return Body(testing::ReadBytes(testing::SourcePath(std::string("tests/fixtures/alerts/") + name)), 200, type);
 }
 
+std::string Bytes(std::initializer_list<int> values) {
+  std::string bytes;
+  for (int v : values) bytes.push_back(static_cast<char>(v));
+  return bytes;
+}
+
 const char kHtmlPage[] = "<html><body><h1>No encontrado</h1></body></html>";
 
 class RemoteResourcesTest : public ::testing::Test {
@@ -68,6 +74,13 @@ TEST_F(RemoteResourcesTest, PicturesBecomeBitmapsOfTheirSizeAndOtherBodiesUndraw
   // A whole, valid picture of 30,000 x 30,000 pixels (one bit each): only its size refuses it.
   server_.Serve("/enormous.png", Fixture("picture_30000x30000.png", "image/png"));
   server_.Serve("/broken.png", Body(pngFile.substr(0, 40) + std::string(400, '\x55'), 200, "image/png"));
+  // A frame header of 1 x 1 the size reader meets, inside a segment the decoder skips (the reader
+  // takes the stray FF 00 before it for a marker with a length); the decoder's own says 41 x 19.
+  const std::string jpegFile = testing::ReadBytes(testing::SourcePath("tests/fixtures/alerts/picture_41x19.jpg"));
+  const std::string hiddenFrame = Bytes({0xFF, 0x00, 0, 6, 0xFF, 0xE1, 0, 15, 0xFF, 0xC0, 0, 11, 8, 0, 1, 0, 1, 1, 1,
+                                         0x11, 0});
+  server_.Serve("/hidden-frame.jpg", Body(jpegFile.substr(0, 2) + hiddenFrame + jpegFile.substr(2), 200, "image/jpeg"));
+  server_.Serve("/in-screen.gif", Fixture("picture_10x6_in_30x20.gif", "image/gif"));
   struct Case {
     const char* path;
     bool drawable;
@@ -80,12 +93,17 @@ TEST_F(RemoteResourcesTest, PicturesBecomeBitmapsOfTheirSizeAndOtherBodiesUndraw
       {"/missing.png", false, 0, 0},
       {"/enormous.png", false, 0, 0},  // refused before decoding
       {"/broken.png", false, 0, 0},    // a good header over pixels that do not decode
+      {"/hidden-frame.jpg", false, 0, 0},  // decodes to another size than its header's
+      {"/in-screen.gif", true, 0, 0},  // the first frame's size (Wine) or the screen's (Windows)
   };
   for (const auto& c : cases) {
     UniqueBitmap bitmap = FetchImage(Url(c.path));
     ASSERT_EQ(static_cast<bool>(bitmap), c.drawable) << c.path;
     if (!bitmap) continue;
     EXPECT_EQ(bitmap->GetLastStatus(), Gdiplus::Ok) << c.path;
+    // Pixels of its own, not a view of its body, which would stay in memory as long as the picture.
+    EXPECT_EQ(bitmap->GetPixelFormat(), PixelFormat32bppPARGB) << c.path;
+    if (c.width == 0) continue;
     EXPECT_EQ(bitmap->GetWidth(), c.width) << c.path;
     EXPECT_EQ(bitmap->GetHeight(), c.height) << c.path;
   }
@@ -95,6 +113,13 @@ TEST_F(RemoteResourcesTest, PicturesBecomeBitmapsOfTheirSizeAndOtherBodiesUndraw
   EXPECT_EQ(budget.pixelsLeft, 41u * 19 - 1);
   EXPECT_FALSE(FetchImage(Url("/p.jpg"), &budget));
   EXPECT_EQ(budget.pixelsLeft, 41u * 19 - 1);
+  // And its bytes: a body longer than what is left of them is not decoded, however few its pixels.
+  PictureBudget bytes{kMaxDocumentPicturePixels, 2 * pngFile.size() - 1};
+  EXPECT_TRUE(FetchImage(Url("/p.png"), &bytes));
+  EXPECT_EQ(bytes.bytesLeft, pngFile.size() - 1);
+  EXPECT_FALSE(FetchImage(Url("/p.png"), &bytes));
+  EXPECT_EQ(bytes.bytesLeft, pngFile.size() - 1);
+  EXPECT_EQ(bytes.pixelsLeft, kMaxDocumentPicturePixels - 37 * 23);
   // The decoded pixels are the picture's own, not a blank surface of the right size.
   UniqueBitmap png = FetchImage(Url("/p.png"));
   Gdiplus::Color pixel;
@@ -178,22 +203,18 @@ TEST_F(RemoteResourcesTest, TextComesBackByteForByteWhateverTheStatus) {
   for (const auto& c : cases) EXPECT_EQ(FetchText(Url(c.path)), c.text) << c.path;
 }
 
-std::string Bytes(std::initializer_list<int> values) {
-  std::string bytes;
-  for (int v : values) bytes.push_back(static_cast<char>(v));
-  return bytes;
-}
-
 TEST(PictureSizeTest, SizesComeFromTheHeaderAlone) {
   const std::string png = Bytes({0x89, 'P', 'N', 'G', 13, 10, 26, 10, 0, 0, 0, 13, 'I', 'H', 'D', 'R',
                                  0, 0, 0x75, 0x30, 0, 0, 0x75, 0x30});
   const std::string jpeg = Bytes({0xFF, 0xD8, 0xFF, 0xE0, 0, 4, 'J', 'F', 0xFF, 0xFF, 0xC2, 0, 11, 8,
                                   0x01, 0x2C, 0x02, 0x58, 3});
+  const std::string gif = testing::ReadBytes(testing::SourcePath("tests/fixtures/alerts/picture_10x6_in_30x20.gif"));
   struct Case {
     const char* name;
     std::string bytes;
     bool known;
     uint32_t width, height;
+    uint32_t frameWidth = 0, frameHeight = 0;  // a GIF's first frame, within its screen
   } cases[] = {
       {"png", png, true, 30000, 30000},
       {"png cut short", png.substr(0, 20), false, 0, 0},
@@ -201,6 +222,8 @@ TEST(PictureSizeTest, SizesComeFromTheHeaderAlone) {
       {"jpeg without a frame before its data", Bytes({0xFF, 0xD8, 0xFF, 0xDA, 0, 2}), false, 0, 0},
       {"jpeg giving its height later", Bytes({0xFF, 0xD8, 0xFF, 0xC0, 0, 11, 8, 0, 0, 0, 40}), false, 0, 0},
       {"gif", std::string("GIF89a") + Bytes({0x20, 0x03, 0x58, 0x02}), true, 800, 600},
+      {"gif, a smaller first frame after its colours and an extension", gif, true, 30, 20, 10, 6},
+      {"gif, a first frame larger than its screen", gif.substr(0, 32) + Bytes({40, 0}) + gif.substr(34), true, 30, 20},
       {"bmp, rows top-down", std::string("BM") + std::string(12, '\0') + Bytes({40, 0, 0, 0, 0x40, 0x1F, 0, 0,
                                                                                 0xC0, 0xE0, 0xFF, 0xFF}),
        true, 8000, 8000},
@@ -212,17 +235,27 @@ TEST(PictureSizeTest, SizesComeFromTheHeaderAlone) {
                                                   0, 0}),
        false, 0, 0},
       {"tiff, directory past the end", Bytes({'I', 'I', 42, 0, 0xFF, 0xFF, 0, 0}), false, 0, 0},
+      // A decoder may keep the first of a repeated tag: 37 x 23 read as 8192 x 23, or the reverse.
+      {"tiff, width given twice", Bytes({'I', 'I', 42, 0, 8, 0, 0, 0, 3, 0, 0, 1, 3, 0, 1, 0, 0, 0, 37, 0, 0, 0,
+                                         0, 1, 3, 0, 1, 0, 0, 0, 0, 0x20, 0, 0, 1, 1, 3, 0, 1, 0, 0, 0, 23, 0, 0, 0}),
+       false, 0, 0},
+      {"tiff, another tag given twice", Bytes({'I', 'I', 42, 0, 8, 0, 0, 0, 4, 0, 0, 1, 3, 0, 1, 0, 0, 0, 37, 0, 0, 0,
+                                               1, 1, 3, 0, 1, 0, 0, 0, 23, 0, 0, 0, 3, 1, 3, 0, 1, 0, 0, 0, 1, 0, 0, 0,
+                                               3, 1, 3, 0, 1, 0, 0, 0, 5, 0, 0, 0}),
+       false, 0, 0},
       {"png of width 0", png.substr(0, 16) + std::string(4, '\0') + png.substr(20), false, 0, 0},
       {"an icon: no size beforehand", Bytes({0, 0, 1, 0, 1, 0, 0, 0, 0, 0, 1, 0, 32, 0}), false, 0, 0},
       {"html", "<html></html>", false, 0, 0},
       {"nothing", "", false, 0, 0},
   };
   for (const Case& c : cases) {
-    uint32_t w = 7, h = 7;
-    EXPECT_EQ(ReadPictureSize(c.bytes, w, h), c.known) << c.name;
+    PictureSize size{7, 7, 7, 7};
+    EXPECT_EQ(ReadPictureSize(c.bytes, size), c.known) << c.name;
     if (c.known) {
-      EXPECT_EQ(w, c.width) << c.name;
-      EXPECT_EQ(h, c.height) << c.name;
+      EXPECT_EQ(size.width, c.width) << c.name;
+      EXPECT_EQ(size.height, c.height) << c.name;
+      EXPECT_EQ(size.frameWidth, c.frameWidth) << c.name;
+      EXPECT_EQ(size.frameHeight, c.frameHeight) << c.name;
     }
   }
 }
@@ -379,6 +412,10 @@ TEST_F(RemoteResourcesTest, EntryPicturesComeSideBySideEachToItsEntry) {
     const UniqueBitmap& image = document.alertas.at(c.alert).contenido.at(c.entry).image;
     EXPECT_EQ(image ? image->GetWidth() : 0u, c.width) << c.alert << "," << c.entry;
   }
+  // Once an alert's window has closed its pictures go, and only its own.
+  ReleaseAlertPictures(document.alertas[0]);
+  for (const AlertItem& item : document.alertas[0].contenido) EXPECT_FALSE(item.image);
+  EXPECT_TRUE(document.alertas[1].contenido[2].image);
   document.ReleaseImages();
 }
 
