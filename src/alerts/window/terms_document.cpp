@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "alerts/window/remote_resources.h"
+#include "alerts/window/rtf_outline.h"
 #include "common/activity_log.h"
 #include "common/http_get.h"
 #include "common/program_folder.h"
@@ -31,7 +32,8 @@ DWORD CALLBACK NextPiece(DWORD_PTR cookie, LPBYTE buffer, LONG wanted, LONG* got
   return 0;
 }
 
-// The reader stops at the document's closing brace: a line break or padding after it is never asked for.
+// The reader stops at the document's closing brace: a line break or padding after it is never
+// asked for. Zero bytes count as padding: a document saved with its string's terminator.
 bool OnlyBlanks(std::string_view rest) {
   for (char c : rest) {
     if (c != ' ' && c != '\r' && c != '\n' && c != '\t' && c != '\0') return false;
@@ -49,6 +51,10 @@ const char* ReasonName(TermsRefusal why) {
       return "NO_ES_RTF";
     case TermsRefusal::NotLoaded:
       return "CARGA_INCOMPLETA";
+    case TermsRefusal::NoText:
+      return "SIN_TEXTO";
+    case TermsRefusal::BadEnd:
+      return "CIERRE_INCORRECTO";
     case TermsRefusal::None:
       break;
   }
@@ -68,6 +74,9 @@ TermsRefusal JudgeTermsAnswer(bool complete, unsigned long httpStatus, std::stri
   if (!complete) return TermsRefusal::NotFetched;
   // Exactly as an RTF reader needs it: no byte-order mark, no blank, no UTF-16.
   if (body.substr(0, 5) != "{\\rtf") return TermsRefusal::NotRtf;
+  const RtfOutline outline = ReadRtfOutline(body);
+  if (outline.groupEnd == 0 || !OnlyBlanks(body.substr(outline.groupEnd))) return TermsRefusal::BadEnd;
+  if (!outline.visibleText) return TermsRefusal::NoText;
   return TermsRefusal::None;
 }
 
@@ -93,6 +102,8 @@ std::string TermsRefusalLine(const std::string& address, TermsRefusal why, const
     case TermsRefusal::Status:
       return line + ";estado=" + std::to_string(outcome.httpStatus);
     case TermsRefusal::NotRtf:
+    case TermsRefusal::NoText:
+    case TermsRefusal::BadEnd:
       return line + ";bytes=" + std::to_string(bodyBytes);
     case TermsRefusal::NotLoaded:
       return line + ";leidos=" + std::to_string(load.taken) + ";bytes=" + std::to_string(bodyBytes) +

@@ -13,8 +13,10 @@ namespace brivon {
 
 // Why an answer is not the terms document, None when it is. Only an RTF document that arrived
 // whole with a 2xx status can be accepted: a captive portal answers the terms address with its
-// own page and status 200 (or a redirect to it), and a person must never consent to that.
-enum class TermsRefusal { None, NotFetched, Status, NotRtf, NotLoaded };
+// own page and status 200 (or a redirect to it), and a person must never consent to that. Nor to
+// a document that shows nothing (NoText), or whose top-level group does not close at its last
+// byte but blanks (BadEnd: cut short, or more after it that a reader never shows).
+enum class TermsRefusal { None, NotFetched, Status, NotRtf, NotLoaded, NoText, BadEnd };
 
 // The decision over the answer: complete (the transfer reached its end), its HTTP status (0 for
 // schemes without one, such as ftp, where what arrived is the document) and its body.

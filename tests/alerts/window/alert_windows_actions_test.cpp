@@ -6,6 +6,7 @@
 #include "alerts/window/alert_window.h"
 #include "alerts/window/link_policy.h"
 #include "alerts/window/terms_document.h"
+#include "support/test_env.h"
 
 namespace brivon {
 namespace {
@@ -124,12 +125,14 @@ TEST(AlertWindowsActions, AcceptanceLine) {
   EXPECT_EQ(AcceptanceLine(when, std::string("http://x/t.rtf\0\r\n", 17)), "2026-03-07 09:05:01;http://x/t.rtf   \n");
 }
 
-// Only an RTF document that arrived whole with a 2xx status may be accepted.
+// Only an RTF document that arrived whole with a 2xx status, shows text and ends where its
+// top-level group closes may be accepted.
 TEST(AlertWindowsActions, OnlyAnRtfDocumentThatArrivedCountsAsTheTerms) {
   const std::string rtf = "{\\rtf1\\ansi Terminos\\par}";
   const std::string portal = "<!DOCTYPE html><html><body>Inicie sesion en la red</body></html>";
   // "{\rtf" in UTF-16 with its byte-order mark, as a text editor saves it.
   const std::string utf16("\xff\xfe{\0\\\0r\0t\0f\0" "1\0", 14);
+  const std::string saved = testing::ReadBytes(testing::SourcePath("tests/fixtures/demo/terminos.rtf"));
   struct Case {
     bool complete;
     unsigned long status;
@@ -141,6 +144,20 @@ TEST(AlertWindowsActions, OnlyAnRtfDocumentThatArrivedCountsAsTheTerms) {
       {true, 299, rtf, TermsRefusal::None},
       {true, 0, rtf, TermsRefusal::None},                 // ftp: no status, what arrived is the document
       {true, 200, std::string("{\\rtf1 a\\bin1 \0 b}", 18), TermsRefusal::None},
+      {true, 200, saved, TermsRefusal::None},             // as a word processor saves it, CR LF after
+      {true, 200, "{\\rtf1 Hola}", TermsRefusal::None},
+      {true, 200, "{\\rtf1 Hola}\r\n \t", TermsRefusal::None},
+      {true, 200, std::string("{\\rtf1 Hola}\0\0", 14), TermsRefusal::None},  // saved with its terminator
+      {true, 200, "{\\rtf1 \\'e1}", TermsRefusal::None},
+      {true, 200, "{\\rtf1{\\*\\datos\\bin2 }}}Hola}", TermsRefusal::None},  // braces in binary data
+      {true, 200, "{\\rtf1}", TermsRefusal::NoText},
+      {true, 200, "{\\rtf1 {\\fonttbl{\\f0 Arial;}}}", TermsRefusal::NoText},
+      {true, 200, "{\\rtf1\\ansi{\\info{\\title Terminos}}{\\*\\generator Riched20;}\\par\\tab \\~ }",
+       TermsRefusal::NoText},
+      {true, 200, "{\\rtf1 Hola}}", TermsRefusal::BadEnd},   // the group closes before the end
+      {true, 200, "{\\rtf1 Hola} y esto no se ve", TermsRefusal::BadEnd},
+      {true, 200, "{\\rtf1 Hola", TermsRefusal::BadEnd},    // never closes
+      {true, 200, "{\\rtf1 Hola\\}", TermsRefusal::BadEnd},
       {true, 200, portal, TermsRefusal::NotRtf},          // a captive portal's page, or where it redirected
       {true, 200, utf16, TermsRefusal::NotRtf},
       {true, 200, "\xef\xbb\xbf" + rtf, TermsRefusal::NotRtf},  // a byte-order mark first
@@ -170,6 +187,10 @@ TEST(AlertWindowsActions, TermsRefusalLineSaysWhy) {
   const std::string address = "http://x/t.rtf";
   EXPECT_EQ(TermsRefusalLine(address, TermsRefusal::NotRtf, outcome, 512, {}),
             "TERMINOS_RECHAZADOS;http://x/t.rtf;motivo=NO_ES_RTF;bytes=512");
+  EXPECT_EQ(TermsRefusalLine(address, TermsRefusal::NoText, outcome, 7, {}),
+            "TERMINOS_RECHAZADOS;http://x/t.rtf;motivo=SIN_TEXTO;bytes=7");
+  EXPECT_EQ(TermsRefusalLine(address, TermsRefusal::BadEnd, outcome, 13, {}),
+            "TERMINOS_RECHAZADOS;http://x/t.rtf;motivo=CIERRE_INCORRECTO;bytes=13");
   EXPECT_EQ(TermsRefusalLine(address, TermsRefusal::NotFetched, outcome, 0, {}),
             "TERMINOS_RECHAZADOS;http://x/t.rtf;motivo=NO_DESCARGADO;err=12002");
   EXPECT_EQ(TermsRefusalLine(address, TermsRefusal::NotLoaded, outcome, 9000, TermsLoad{4096, 7}),

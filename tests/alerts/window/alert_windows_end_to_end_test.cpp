@@ -622,8 +622,8 @@ TEST_F(AlertWindowsEndToEnd, AcceptanceButtonWaitsFiveSecondsThenRecordsTheAccep
 }
 
 // Only an RTF document is the terms: an error page, a captive portal's page with status 200 or a
-// redirect to it, and a UTF-16 text file each leave the box without terms (it says so) and the
-// button disabled, with a line that says why.
+// redirect to it, a UTF-16 text file and a document that shows no text each leave the box without
+// terms (it says so) and the button disabled, with a line that says why.
 TEST_F(AlertWindowsEndToEnd, OnlyARealTermsDocumentCanEverBeAccepted) {
   const std::string portal = "<!DOCTYPE html><html><body>Inicie sesion en la red de invitados</body></html>";
   server_.Serve("/faltan.rtf", HttpReply{404, "<html>No encontrado</html>", "text/html"});
@@ -632,6 +632,7 @@ TEST_F(AlertWindowsEndToEnd, OnlyARealTermsDocumentCanEverBeAccepted) {
   redirect.headers.push_back({"Location", Url("/portal")});
   server_.Serve("/desviados.rtf", redirect);
   server_.Serve("/utf16.txt", HttpReply{200, std::string("\xff\xfeT\0e\0r\0m\0s\0", 12), "text/plain"});
+  server_.Serve("/vacio.rtf", HttpReply{200, R"({\rtf1\ansi{\fonttbl{\f0 Arial;}}})", "application/rtf"});
   struct Row {
     const char* path;
     const char* line;  // after the address
@@ -640,6 +641,7 @@ TEST_F(AlertWindowsEndToEnd, OnlyARealTermsDocumentCanEverBeAccepted) {
       {"/portal", ";motivo=NO_ES_RTF;bytes=" },
       {"/desviados.rtf", ";motivo=NO_ES_RTF;bytes="},
       {"/utf16.txt", ";motivo=NO_ES_RTF;bytes=12"},
+      {"/vacio.rtf", ";motivo=SIN_TEXTO;bytes=34"},
   };
   std::string alertas;
   for (const Row& row : rows) alertas += (alertas.empty() ? "" : ",") + Terms(Url(row.path));
