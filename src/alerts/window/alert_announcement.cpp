@@ -18,28 +18,6 @@ using CoInitializeExFn = HRESULT(WINAPI*)(LPVOID, DWORD);
 using CoCreateInstanceFn = HRESULT(WINAPI*)(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID*);
 using CoUninitializeFn = void(WINAPI*)();
 
-// One use of the annotation service on this (the window's) thread, COM started and ended around it.
-template <typename Use>
-bool WithAnnotationService(Use use) {
-  const UniqueModule ole = LoadSystemLibrary(L"ole32.dll");
-  const auto initialize = SystemFunction<CoInitializeExFn>(ole, "CoInitializeEx");
-  const auto create = SystemFunction<CoCreateInstanceFn>(ole, "CoCreateInstance");
-  const auto uninitialize = SystemFunction<CoUninitializeFn>(ole, "CoUninitialize");
-  if (!initialize || !create || !uninitialize) return false;
-  const HRESULT started = initialize(nullptr, COINIT_APARTMENTTHREADED);
-  if (FAILED(started) && started != RPC_E_CHANGED_MODE) return false;
-  bool done = false;
-  IAccPropServices* services = nullptr;
-  if (SUCCEEDED(create(kAccPropServicesClass, nullptr, CLSCTX_INPROC_SERVER, kAccPropServicesInterface,
-                       reinterpret_cast<void**>(&services))) &&
-      services) {
-    done = SUCCEEDED(use(*services));
-    services->Release();
-  }
-  if (SUCCEEDED(started)) uninitialize();
-  return done;
-}
-
 }  // namespace
 
 std::wstring AlertAnnouncement(const std::string& documentTitle, const Alert& alert) {
@@ -54,18 +32,43 @@ std::wstring AlertAnnouncement(const std::string& documentTitle, const Alert& al
   return text;
 }
 
-bool AnnounceAlert(HWND window, const std::wstring& text) {
-  if (text.empty()) return false;
-  return WithAnnotationService([&](IAccPropServices& services) {
-    return services.SetHwndPropStr(window, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, kDescriptionProperty,
-                                   text.c_str());
-  });
+void AlertAnnouncer::ServicesTraits::Close(IAccPropServices* services) { services->Release(); }
+
+AlertAnnouncer::~AlertAnnouncer() {
+  services_.reset();
+  if (!comStarted_) return;
+  if (const auto uninitialize = SystemFunction<CoUninitializeFn>(ole_, "CoUninitialize")) uninitialize();
 }
 
-void ForgetAnnouncement(HWND window) {
-  WithAnnotationService([&](IAccPropServices& services) {
-    return services.ClearHwndProps(window, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, &kDescriptionProperty, 1);
-  });
+IAccPropServices* AlertAnnouncer::Services() {
+  if (tried_) return services_.get();
+  tried_ = true;
+  ole_ = LoadSystemLibrary(L"ole32.dll");
+  const auto initialize = SystemFunction<CoInitializeExFn>(ole_, "CoInitializeEx");
+  const auto create = SystemFunction<CoCreateInstanceFn>(ole_, "CoCreateInstance");
+  if (!initialize || !create) return nullptr;
+  const HRESULT started = initialize(nullptr, COINIT_APARTMENTTHREADED);
+  if (FAILED(started) && started != RPC_E_CHANGED_MODE) return nullptr;
+  comStarted_ = SUCCEEDED(started);
+  IAccPropServices* services = nullptr;
+  if (SUCCEEDED(create(kAccPropServicesClass, nullptr, CLSCTX_INPROC_SERVER, kAccPropServicesInterface,
+                       reinterpret_cast<void**>(&services)))) {
+    services_.reset(services);
+  }
+  return services_.get();
+}
+
+bool AlertAnnouncer::Announce(HWND window, const std::wstring& text) {
+  if (text.empty()) return false;
+  IAccPropServices* services = Services();
+  return services && SUCCEEDED(services->SetHwndPropStr(window, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
+                                                         kDescriptionProperty, text.c_str()));
+}
+
+void AlertAnnouncer::Forget(HWND window) {
+  if (IAccPropServices* services = Services()) {
+    services->ClearHwndProps(window, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, &kDescriptionProperty, 1);
+  }
 }
 
 }  // namespace brivon

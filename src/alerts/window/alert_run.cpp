@@ -107,6 +107,8 @@ void AlertRun::ShowAlert(size_t index, HINSTANCE instance, int showCommand) {
   UniqueWindow window(CreateAlertWindow(instance, state));
   if (!window) return;
   ShowAlertWindow(window.get(), state, showCommand);
+  // Once it is on the screen: no first paint waits for COM.
+  state.announced = announcer_.Announce(window.get(), AlertAnnouncement(document_.titulo, *state.alert));
   RunMessageLoop(window.get(), state);
   window.release();  // it destroyed itself
 }

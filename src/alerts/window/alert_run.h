@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "alerts/model/alert_model.h"
+#include "alerts/window/alert_announcement.h"
 #include "alerts/window/scaled_pictures.h"
 #include "alerts/window/scaling_worker.h"
 #include "common/gdiplus_owners.h"
@@ -34,6 +35,7 @@ class AlertRun {
 
   // Only the windows' thread uses these.
   ScalingWorker& scaling() { return scaling_; }
+  AlertAnnouncer& announcer() { return announcer_; }
   // Starts a thread through start() (which gives its handle, or none) and keeps it until the
   // run ends: the program must not end while an update installs or an acceptance is written.
   // False when no thread started.
@@ -54,6 +56,7 @@ class AlertRun {
   AlertDocument document_;
   ScalingWorker scaling_;  // stops before the pictures it reads go
   std::vector<UniqueHandle> threads_;
+  AlertAnnouncer announcer_;
   // Per alert: the scaling of its pictures posted to the worker, its ticket, and the copies.
   std::vector<char> posted_;
   std::vector<uint64_t> tickets_;

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "alerts/window/alert_actions.h"
-#include "alerts/window/alert_announcement.h"
 #include "alerts/window/alert_painting.h"
+#include "alerts/window/alert_run.h"
 #include "alerts/window/progress_strip.h"
 #include "alerts/window/update_window.h"
 
@@ -114,14 +114,13 @@ void OnCreate(HWND window, AlertWindowState* state) {
     state->drawn.Prepare(dc, client.right - client.left, client.bottom - client.top);
     ::ReleaseDC(window, dc);
   }
-  if (state->document && state->alert) {
-    AnnounceAlert(window, AlertAnnouncement(state->document->titulo, *state->alert));
-  }
 }
 
 void OnDestroy(HWND window, AlertWindowState* state) {
-  ForgetAnnouncement(window);
-  if (state) DestroyTermsControls(*state);
+  if (state) {
+    if (state->announced && state->run) state->run->announcer().Forget(window);
+    DestroyTermsControls(*state);
+  }
   ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
 }
 

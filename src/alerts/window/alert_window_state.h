@@ -51,6 +51,7 @@ struct AlertWindowState {
   HWND acceptNotice = nullptr;
   UINT keyHeldOnButton = 0;       // Enter or Space pressed on the button: it accepts on release
   DWORD shownAt = 0;              // tick count when it was first shown
+  bool announced = false;         // its words are its accessible description
   // What the window's own downloads bring, while they are on their way: its terms document, its
   // update picture.
   std::shared_ptr<FetchCell> termsArrival;
