@@ -81,6 +81,8 @@ int AlertRun::Show(HINSTANCE instance, int showCommand) {
     // The worker no longer touches this alert's pictures: the window may.
     scaling_.WaitFor(tickets_[i]);
     ShowAlert(i, instance, showCommand);
+    // Its window is gone, and the worker left its pictures before it showed.
+    ReleaseAlertPictures(document_.alertas[i]);
   }
   return 0;
 }
