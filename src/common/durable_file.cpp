@@ -10,7 +10,7 @@ namespace brivon {
 // Beside the final name, so that the rename stays on one volume.
 std::wstring StagingNameOf(const std::wstring& path) { return path + L".escribiendo"; }
 
-bool FlushFileToDisk(const std::wstring& given) {
+bool FlushFileToDisk(const std::wstring& given, FlushRule rule) {
   const std::wstring path = ForFileSystem(given);
   // A read-only file (as an archive may store one) opens for writing only without the flag, and
   // its refusal is no file held by someone else to wait for.
@@ -25,7 +25,9 @@ bool FlushFileToDisk(const std::wstring& given) {
                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         return static_cast<bool>(file);
       },
-      [&](DWORD) { return running = FileHoldOf(path) == FileHold::RunningImage; });
+      [&](DWORD) {
+        return running = rule == FlushRule::UnlessRunningProgram && FileHoldOf(path) == FileHold::RunningImage;
+      });
   if (running) {
     if (readOnly) ::SetFileAttributesW(path.c_str(), attributes);
     TestTraceFileEvent("running-image", path);

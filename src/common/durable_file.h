@@ -9,11 +9,17 @@
 
 namespace brivon {
 
+// Who may go without the flush. A file written by this program goes live only once flushed: a
+// holder that refuses the write open (a backup or sync client reading it with reading and deletion
+// shared, which from outside looks just like a running program) is waited for, and one that never
+// lets go fails the flush. Only the installed program and its set-aside copy were read from the
+// disk to run, and a running image refuses every write open: for them alone the caller may accept
+// such a hold as a running program's and go on unflushed, at once.
+enum class FlushRule { Always, UnlessRunningProgram };
+
 // Writes the file's data and metadata through to the disk. False when it cannot be opened or
-// flushed (GetLastError() tells why). A running program's image cannot be opened for writing, and
-// needs no flush: it was read from the disk to run. It counts as flushed at once, without the
-// waits for a held file.
-bool FlushFileToDisk(const std::wstring& path);
+// flushed (GetLastError() tells why).
+bool FlushFileToDisk(const std::wstring& path, FlushRule rule = FlushRule::Always);
 
 // Flushes `from`, then renames it to `to` with MOVEFILE_WRITE_THROUGH added to `flags`.
 bool PublishByRename(const std::wstring& from, const std::wstring& to, DWORD flags = MOVEFILE_REPLACE_EXISTING);

@@ -6,7 +6,9 @@
 
 #include <string>
 
+#include "common/durable_file.h"
 #include "common/file_waits.h"
+#include "common/unique_handle.h"
 #include "common/long_path.h"
 
 namespace brivon {
@@ -97,6 +99,50 @@ TEST(FileWaitsTest, ARunningProgramIsNeverWaitedFor) {
       EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << row.what;
     }
   }
+}
+
+// What refuses a flush's write open while it reads (a backup or sync client sharing reading and
+// deletion) looks, from outside, just like a running program: a file the run wrote waits for it and
+// fails once it never lets go; only the installed program's own flush may take it for a running
+// program and go on unflushed.
+TEST(FileWaitsTest, OnlyTheProgramMayGoUnflushed) {
+  struct Row {
+    const char* what;
+    DWORD holderSharing;  // ~0ul: nobody holds the file
+    FlushRule rule;
+    bool flushed;  // true: flushed or, for the program, taken for a running one
+  } rows[] = {
+      {"nobody holds it", ~0ul, FlushRule::Always, true},
+      {"a scanner sharing reading and writing", FILE_SHARE_READ | FILE_SHARE_WRITE, FlushRule::Always, true},
+      {"a backup client, a file the run wrote", FILE_SHARE_READ | FILE_SHARE_DELETE, FlushRule::Always, false},
+      {"a backup client, the installed program", FILE_SHARE_READ | FILE_SHARE_DELETE, FlushRule::UnlessRunningProgram,
+       true},
+      {"a hold sharing nothing, the installed program", 0, FlushRule::UnlessRunningProgram, false},
+  };
+  wchar_t temp[MAX_PATH] = {};
+  ::GetTempPathW(MAX_PATH, temp);
+  const std::wstring path = std::wstring(temp) + L"brivon_flush_" + std::to_wstring(::GetCurrentProcessId()) + L".exe";
+  ::SetEnvironmentVariableW(L"BRIVON_TEST_FILE_WAIT_MS", L"300");  // held for good
+  for (const Row& row : rows) {
+    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(file);
+    DWORD written = 0;
+    ASSERT_TRUE(::WriteFile(file.get(), "MZ", 2, &written, nullptr));
+    file.reset();
+    UniqueFile holder;
+    if (row.holderSharing != ~0ul) {
+      holder.reset(::CreateFileW(path.c_str(), GENERIC_READ, row.holderSharing, nullptr, OPEN_EXISTING, 0, nullptr));
+      ASSERT_TRUE(holder) << row.what;
+    }
+    const bool flushed = FlushFileToDisk(path, row.rule);
+    const DWORD error = ::GetLastError();
+    EXPECT_EQ(flushed, row.flushed) << row.what;
+    if (!row.flushed) {
+      EXPECT_EQ(error, static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << row.what;
+    }
+  }
+  ::SetEnvironmentVariableW(L"BRIVON_TEST_FILE_WAIT_MS", nullptr);
+  ::DeleteFileW(path.c_str());
 }
 
 TEST(FileWaitsTest, PausesGrowThenHoldAtOneSecondAndEndAtTheLimit) {
