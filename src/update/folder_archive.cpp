@@ -7,6 +7,7 @@
 #include "common/durable_file.h"
 #include "common/file_waits.h"
 #include "common/long_path.h"
+#include "common/test_hooks.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
 #include "update/executable_search.h"
@@ -59,13 +60,14 @@ bool CopySharedFile(const std::wstring& source, const std::wstring& destination)
       })) {
     return false;
   }
-  // An earlier copy left hidden or read-only refuses to be overwritten.
-  ::SetFileAttributesW(ForFileSystem(destination).c_str(), FILE_ATTRIBUTE_NORMAL);
+  // Made beside its name and renamed in once whole and on the disk: a copy cut off (End task, a
+  // power cut) never stands under a data file's name, to be archived as if it were a good one.
+  const std::wstring staging = StagingNameOf(destination);
   bool copied = false;
   {
     UniqueFile out;
     if (!WithFileWaits([&] {
-          out.reset(::CreateFileW(ForFileSystem(destination).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+          out.reset(::CreateFileW(ForFileSystem(staging).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
           return static_cast<bool>(out);
         })) {
@@ -73,9 +75,15 @@ bool CopySharedFile(const std::wstring& source, const std::wstring& destination)
     }
     copied = CopyBytes(in.get(), out.get()) && ::FlushFileBuffers(out.get());
   }
-  if (copied) return true;
+  if (copied) {
+    TestTraceFileEvent("flush", staging);
+    TestKillPoint("COPIA_TEMPORAL_ESCRITA");
+    // An earlier copy left hidden or read-only refuses to be replaced.
+    ::SetFileAttributesW(ForFileSystem(destination).c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (RenameFlushed(staging, destination, MOVEFILE_REPLACE_EXISTING)) return true;
+  }
   const DWORD error = ::GetLastError();
-  DeleteFileWaiting(destination);
+  DeleteFileWaiting(staging);
   ::SetLastError(error);
   return false;
 }

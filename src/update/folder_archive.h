@@ -18,7 +18,8 @@ UniqueFile OpenDataFileForCopy(const std::wstring& source);
 
 // Copies source to destination (replacing a file there) by reading its bytes with read, write and
 // delete sharing: the database engine keeps an open data file open for reading and writing, which
-// the system's copy refuses. The copy is flushed to the disk and has no hidden or read-only
+// the system's copy refuses. The copy is made beside its name (StagingNameOf), flushed to the disk
+// and renamed in: the name holds the whole copy or nothing of it. It has no hidden or read-only
 // attribute; the source and its attributes are left as they are. On false GetLastError() tells why
 // and no partial copy is left.
 bool CopySharedFile(const std::wstring& source, const std::wstring& destination);
