@@ -9,8 +9,9 @@
 namespace brivon {
 
 // What a run is doing, in the order a person sees it. Installing comes again after the previous
-// version is kept when a ZIP's program is moved in last.
-enum class UpdateStage : int { Downloading, Extracting, Installing, KeepingPrevious };
+// version is kept when a ZIP's program is moved in last. NeedsFreeSpace: the run was refused for
+// the room on the program's drive, the last thing it says.
+enum class UpdateStage : int { Downloading, Extracting, Installing, KeepingPrevious, NeedsFreeSpace };
 
 // Downloading: bytes so far and the announced size (0 when the server did not say). Extracting:
 // 7-Zip's own percentage out of 100 (total 0 until it gives one). The other stages have no measure.

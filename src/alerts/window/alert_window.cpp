@@ -143,6 +143,7 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_TIMER:
       if (wParam == IDT_ACCEPT_DELAY) OnAcceptDelayOver(window, state);
+      if (wParam == IDT_FREE_SPACE_NOTICE && state) OnFreeSpaceNoticeOver(window, *state);
       return 0;
     case WM_PAINT:
       OnPaint(window, state);

@@ -12,10 +12,27 @@ constexpr int kTrackTop = 7;  // below the strip's top edge
 constexpr int kTrackHeight = 8;
 constexpr int kTextMargin = 40;
 
+constexpr uint64_t kMegabyte = 1024 * 1024;
+
 std::wstring Megabytes(uint64_t bytes) {
   // One decimal with a decimal comma, as the people at the desk write it.
-  uint64_t tenths = (bytes * 10 + 512 * 1024) / (1024 * 1024);
+  uint64_t tenths = (bytes * 10 + 512 * 1024) / kMegabyte;
   return std::to_wstring(tenths / 10) + L"," + std::to_wstring(tenths % 10);
+}
+
+// Whole kilobytes, and never 0 for a byte or more: a small package's "0,0 de 0,0 MB" said nothing.
+std::wstring Kilobytes(uint64_t bytes) {
+  const uint64_t kilobytes = (bytes + 512) / 1024;
+  return std::to_wstring(kilobytes == 0 && bytes != 0 ? 1 : kilobytes);
+}
+
+// "<so far> de <total> MB", or in KB when the size (the total, or what came so far) is under a MB.
+std::wstring Amount(uint64_t soFar, uint64_t total) {
+  const uint64_t size = total != 0 ? total : soFar;
+  const bool small = size < kMegabyte;
+  const auto unit = small ? Kilobytes : Megabytes;
+  if (total == 0) return unit(soFar) + (small ? L" KB" : L" MB");
+  return unit(soFar) + L" de " + unit(total) + (small ? L" KB" : L" MB");
 }
 
 // Only a download of known size and an extraction that has given a percentage have a measure.
@@ -68,9 +85,8 @@ std::wstring ProgressStripText(const UpdateProgress& progress) {
   switch (progress.stage) {
     case UpdateStage::Downloading: {
       const std::wstring text = L"Descargando la actualizaci\u00f3n\u2026 ";
-      if (progress.total == 0) return text + Megabytes(progress.soFar) + L" MB recibidos";
-      return text + std::to_wstring(Percent(progress)) + L" % (" + Megabytes(progress.soFar) + L" de " +
-             Megabytes(progress.total) + L" MB)";
+      if (progress.total == 0) return text + Amount(progress.soFar, 0) + L" recibidos";
+      return text + std::to_wstring(Percent(progress)) + L" % (" + Amount(progress.soFar, progress.total) + L")";
     }
     case UpdateStage::Extracting:
       if (progress.total == 0) return L"Descomprimiendo\u2026";
@@ -79,6 +95,8 @@ std::wstring ProgressStripText(const UpdateProgress& progress) {
       return L"Instalando\u2026";
     case UpdateStage::KeepingPrevious:
       return L"Guardando la versi\u00f3n anterior\u2026";
+    case UpdateStage::NeedsFreeSpace:
+      return L"La actualizaci\u00f3n necesita m\u00e1s espacio libre en el disco";
   }
   return std::wstring();
 }

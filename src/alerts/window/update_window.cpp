@@ -121,7 +121,19 @@ void OnUpdateProgress(HWND window, AlertWindowState& state) {
   ::ReleaseDC(window, dc);
 }
 
-void OnUpdateFinished(HWND window, const AlertWindowState& state) {
+void OnUpdateFinished(HWND window, AlertWindowState& state) {
+  if (!ShowsKind(state, AlertKind::UrlActualizar) || !state.progress || !state.progress->Finished()) return;
+  // The last report may not have been drawn yet: its message can come after this one.
+  OnUpdateProgress(window, state);
+  if (state.progressKnown && state.progressShown.stage == UpdateStage::NeedsFreeSpace &&
+      ::SetTimer(window, IDT_FREE_SPACE_NOTICE, kFreeSpaceNoticeMs, nullptr)) {
+    return;
+  }
+  ::DestroyWindow(window);
+}
+
+void OnFreeSpaceNoticeOver(HWND window, const AlertWindowState& state) {
+  ::KillTimer(window, IDT_FREE_SPACE_NOTICE);
   if (!ShowsKind(state, AlertKind::UrlActualizar) || !state.progress || !state.progress->Finished()) return;
   ::DestroyWindow(window);
 }

@@ -33,6 +33,12 @@ void OnUpdateProgress(HWND window, AlertWindowState& state);
 // WM_UPDATE_FINISHED: only the window's own run ends it. The message alone can come from any
 // process, and ending the window mid-install would let the program end, or the next update alert
 // start beside it.
-void OnUpdateFinished(HWND window, const AlertWindowState& state);
+// A run refused for the room on the drive ends with the strip saying so, for a few seconds
+// (IDT_FREE_SPACE_NOTICE) before the window closes.
+void OnUpdateFinished(HWND window, AlertWindowState& state);
+void OnFreeSpaceNoticeOver(HWND window, const AlertWindowState& state);
+
+inline constexpr UINT_PTR IDT_FREE_SPACE_NOTICE = 2;
+inline constexpr UINT kFreeSpaceNoticeMs = 5000;
 
 }  // namespace brivon

@@ -42,11 +42,16 @@ TEST(UpdateProgressTest, StripTextAndBar) {
     const wchar_t* text;
     int filledWidth;  // of a 960-pixel track; -1: no bar
   } cases[] = {
-      {S::Downloading, 0, 0, L"Descargando la actualizaci\u00f3n\u2026 0,0 MB recibidos", -1},
+      {S::Downloading, 0, 0, L"Descargando la actualizaci\u00f3n\u2026 0 KB recibidos", -1},
       {S::Downloading, 12 * mb + 3 * mb / 10, 0, L"Descargando la actualizaci\u00f3n\u2026 12,3 MB recibidos", -1},
       {S::Downloading, 0, 100 * mb, L"Descargando la actualizaci\u00f3n\u2026 0 % (0,0 de 100,0 MB)", 0},
       {S::Downloading, 45 * mb, 100 * mb, L"Descargando la actualizaci\u00f3n\u2026 45 % (45,0 de 100,0 MB)", 432},
       {S::Downloading, 100 * mb, 100 * mb, L"Descargando la actualizaci\u00f3n\u2026 100 % (100,0 de 100,0 MB)", 960},
+      // A package under a MB counts in KB, never "0,0 de 0,0 MB"; a byte is a KB already.
+      {S::Downloading, 60 * 1024, 117 * 1024, L"Descargando la actualizaci\u00f3n\u2026 51 % (60 de 117 KB)", 492},
+      {S::Downloading, 0, 300, L"Descargando la actualizaci\u00f3n\u2026 0 % (0 de 1 KB)", 0},
+      {S::Downloading, 600 * 1024, 0, L"Descargando la actualizaci\u00f3n\u2026 600 KB recibidos", -1},
+      {S::Downloading, mb - 1, mb, L"Descargando la actualizaci\u00f3n\u2026 99 % (1,0 de 1,0 MB)", 959},
       // A server that sends more than it announced never draws past the track.
       {S::Downloading, 150 * mb, 100 * mb, L"Descargando la actualizaci\u00f3n\u2026 100 % (150,0 de 100,0 MB)", 960},
       // 7-Zip has not said anything yet; then its own percentage.
@@ -56,6 +61,8 @@ TEST(UpdateProgressTest, StripTextAndBar) {
       // Stages without a measure: words alone, whatever the last numbers were.
       {S::Installing, 100, 100, L"Instalando\u2026", -1},
       {S::KeepingPrevious, 5, 100, L"Guardando la versi\u00f3n anterior\u2026", -1},
+      // Refused for the room on the drive: said for a few seconds before the window closes.
+      {S::NeedsFreeSpace, 0, 0, L"La actualizaci\u00f3n necesita m\u00e1s espacio libre en el disco", -1},
   };
   for (const auto& c : cases) {
     const UpdateProgress progress{c.stage, c.soFar, c.total};
