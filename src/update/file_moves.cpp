@@ -55,12 +55,12 @@ std::wstring FreeNameBeside(const std::wstring& path, bool isFolder, const PathT
   return {};
 }
 
-bool MoveFileWithRetry(const std::wstring& source, const std::wstring& destination) {
-  // What 7-Zip has just written may still sit in the cache: on the disk before the rename
-  // publishes it (best effort: a file held without write sharing cannot be flushed here).
-  FlushFileToDisk(source);
+bool MoveFileWithRetry(const std::wstring& source, const std::wstring& destination, FlushRule rule) {
+  // What 7-Zip or the download has just written may still sit in the cache: on the disk before the
+  // rename publishes it.
+  if (!FlushFileToDisk(source, rule)) return false;
   ::SetFileAttributesW(ForFileSystem(source).c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (MoveFileWaiting(source, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (MoveFileWaiting(source, destination, MOVEFILE_WRITE_THROUGH)) {
     TestTraceFileEvent("rename", source, destination);
     return true;
   }
@@ -68,12 +68,29 @@ bool MoveFileWithRetry(const std::wstring& source, const std::wstring& destinati
   // volume, is copied; never straight onto the name, which a copy cut short would leave half made.
   const DWORD error = ::GetLastError();
   if (!IsWaitableFileError(error) && error != ERROR_NOT_SAME_DEVICE) return false;
-  ::SetFileAttributesW(ForFileSystem(destination).c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (!CopyFileDurably(source, destination)) return false;
+  if (!CopyFileDurably(source, destination, 0)) return false;
   DeleteFileWaiting(source);
   ::SetLastError(ERROR_SUCCESS);
   return true;
 }
+
+namespace {
+
+// One attempt to place from under name, never over a file there: a rename, or a copy made beside
+// and renamed in (which keeps the source), in the order keepSource asks.
+bool PlaceWithoutReplacing(const std::wstring& from, const std::wstring& name, bool keepSource) {
+  auto rename = [&] {
+    if (!MoveFileWaiting(from, name, MOVEFILE_WRITE_THROUGH)) return false;
+    TestTraceFileEvent("put-back", from, name);
+    return true;
+  };
+  auto copy = [&] { return CopyFileDurably(from, name, 0); };
+  return keepSource ? copy() || rename() : rename() || copy();
+}
+
+bool IsNameTakenError(DWORD error) { return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS; }
+
+}  // namespace
 
 bool PutBackFile(const std::wstring& from, const std::wstring& to, bool keepSource, std::wstring* placedAt) {
   // Twice at most: a name taken between the look and the rename is met once more with a free one.
@@ -83,20 +100,25 @@ bool PutBackFile(const std::wstring& from, const std::wstring& to, bool keepSour
       ::SetLastError(ERROR_FILE_EXISTS);
       return false;
     }
-    auto rename = [&] {
-      if (!MoveFileWaiting(from, name, MOVEFILE_WRITE_THROUGH)) return false;
-      TestTraceFileEvent("put-back", from, name);
-      return true;
-    };
-    auto copy = [&] { return CopyFileDurably(from, name, 0); };
-    if (keepSource ? copy() || rename() : rename() || copy()) {
+    if (PlaceWithoutReplacing(from, name, keepSource)) {
       if (placedAt) *placedAt = name;
       return true;
     }
-    const DWORD error = ::GetLastError();
-    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return false;
+    if (!IsNameTakenError(::GetLastError())) return false;
   }
   return false;
+}
+
+PutBackResult PutBackProgram(const std::wstring& from, const std::wstring& to, bool keepSource) {
+  const DWORD attributes = ::GetFileAttributesW(ForFileSystem(to).c_str());
+  const DWORD lookup = attributes == INVALID_FILE_ATTRIBUTES ? ::GetLastError() : ERROR_SUCCESS;
+  if (!IsMissingAnswer(attributes, lookup)) {
+    ::SetLastError(lookup != ERROR_SUCCESS ? lookup : static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    return PutBackResult::NameNotFree;
+  }
+  if (PlaceWithoutReplacing(from, to, keepSource)) return PutBackResult::Done;
+  // Taken between the look and the rename: the program stays where it is, as above.
+  return IsNameTakenError(::GetLastError()) ? PutBackResult::NameNotFree : PutBackResult::Failed;
 }
 
 }  // namespace brivon

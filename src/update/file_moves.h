@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "common/folder_tree.h"  // ListSubfolders, DeleteFolderTree
+#include "common/durable_file.h"  // FlushRule
+#include "common/folder_tree.h"   // ListSubfolders, DeleteFolderTree
 
 namespace brivon {
 
@@ -34,21 +35,32 @@ using PathTest = std::function<bool(const std::wstring&)>;
 // isTaken tells what stands where (the folder itself unless given).
 std::wstring FreeNameBeside(const std::wstring& path, bool isFolder = false, const PathTest& isTaken = {});
 
-// Moves source to destination, replacing a file there. A move that meets a file held by another
-// process waits for it (common/file_waits.h); a source still held then (read, not renamed) or on
-// another volume is copied beside the destination, flushed, and takes the name by a rename
-// (CopyFileDurably), and the source is deleted where it can be (otherwise it stays for the
-// caller's clean-up). True only when the file took the destination's name; on false
+// Moves source to destination, never over a file there (ERROR_ALREADY_EXISTS). The source is
+// flushed first by rule (FlushFileToDisk): a flush that fails stops the move. A move that meets a
+// file held by another process waits for it (common/file_waits.h); a source still held then (read,
+// not renamed) or on another volume is copied beside the destination, flushed, and takes the name
+// by a rename (CopyFileDurably), and the source is deleted where it can be (otherwise it stays for
+// the caller's clean-up). True only when the file took the destination's name; on false
 // GetLastError() holds the error of the last failed call, and the destination is as it was.
-bool MoveFileWithRetry(const std::wstring& source, const std::wstring& destination);
+bool MoveFileWithRetry(const std::wstring& source, const std::wstring& destination, FlushRule rule);
 
-// Puts a program back under its name: a plain rename, since its bytes are already on the disk (a
-// running program refuses the write open a flush needs), with the waits for a held file; a copy
-// made beside and renamed in as the last resort. Never over a file: where the name is taken, the
-// program goes under the first free name beside it. keepSource: copy first (the updates folder
-// keeps its copy of the previous version), a rename only when the copy fails (a full disk).
-// placedAt receives where it went (to, or the free name).
+// Puts a file of the user's back under its name: a plain rename, with the waits for a held file;
+// a copy made beside and renamed in as the last resort. Never over a file: where the name is
+// taken, it goes under the first free name beside it. keepSource: copy first, a rename only when
+// the copy fails (a full disk). placedAt receives where it went (to, or the free name).
 bool PutBackFile(const std::wstring& from, const std::wstring& to, bool keepSource = false,
                  std::wstring* placedAt = nullptr);
+
+// A program's put-back goes onto its own name or nowhere: a free name beside would be recorded
+// nowhere, and the program would never come back. NameNotFree: something stands under the name
+// or its look-up failed (a share reconnecting); the program stays where it is, and
+// GetLastError() tells which.
+enum class PutBackResult { Done, NameNotFree, Failed };
+
+// Puts a set-aside or kept program back under its name, only once the name is proved free: a
+// plain rename, since its bytes are already on the disk (a running program refuses the write open
+// a flush needs), with the waits for a held file; a copy made beside and renamed in as the last
+// resort. keepSource: copy first (the updates folder keeps its copy of the previous version).
+PutBackResult PutBackProgram(const std::wstring& from, const std::wstring& to, bool keepSource = false);
 
 }  // namespace brivon

@@ -56,43 +56,44 @@ uint64_t FileBytes(const std::wstring& path) {
 
 }  // namespace
 
-bool MovePreviousVersionAt(const std::wstring& programFolder, const std::wstring& file, const std::wstring& stem,
-                           std::wstring* destination, std::wstring* destinationFolder, const SYSTEMTIME& now) {
-  return MoveIntoUpdatesFolderAt(programFolder, file, stem + L".exe", destination, destinationFolder, now);
-}
-
-bool MoveIntoUpdatesFolderAt(const std::wstring& programFolder, const std::wstring& file, const std::wstring& name,
-                             std::wstring* destination, std::wstring* destinationFolder, const SYSTEMTIME& now) {
-  if (destination) destination->clear();
-  if (destinationFolder) destinationFolder->clear();
-  if (!IsExistingFile(file)) return false;
-  std::wstring updates = programFolder + kUpdatesFolderName;
+bool MakeUpdateFolderPlace(const std::wstring& programFolder, const std::wstring& name, UpdateFolderPlace* place,
+                           const SYSTEMTIME& now) {
+  *place = {};
+  const std::wstring updates = programFolder + kUpdatesFolderName;
   if (!EnsureFolder(updates)) return false;
   // A folder of its own, whose archive name is free as well.
-  std::wstring folder = FreeStampedBase(updates + L"\\" + ArchiveTimeStamp(now), {L"", L".zip"});
+  const std::wstring folder = FreeStampedBase(updates + L"\\" + ArchiveTimeStamp(now), {L"", L".zip"});
   if (folder.empty() || !::CreateDirectoryW(ForFileSystem(folder).c_str(), nullptr)) return false;
-  std::wstring target = folder + L"\\" + name;
-  if (!MoveFileWithRetry(file, target)) {
-    DWORD error = ::GetLastError();
-    AppendActivityLog(programFolder, kDownloadsLog,
-                      "ERROR_MOVER_A_ACTUALIZACIONES_CARPETA;" + NarrowLow8(file) + ";->;" + NarrowLow8(target) +
-                          ";err=" + std::to_string(error));
-    return false;
-  }
-  if (destination) *destination = target;
-  if (destinationFolder) *destinationFolder = folder;
+  *place = {folder, folder + L"\\" + name};
   return true;
 }
 
-bool MovePreviousVersion(const std::wstring& programFolder, const std::wstring& file, const std::wstring& stem,
-                         std::wstring* destination, std::wstring* destinationFolder) {
-  return MovePreviousVersionAt(programFolder, file, stem, destination, destinationFolder, CurrentLocalTime());
+bool MakeUpdateFolderPlace(const std::wstring& programFolder, const std::wstring& name, UpdateFolderPlace* place) {
+  return MakeUpdateFolderPlace(programFolder, name, place, CurrentLocalTime());
 }
 
-bool MoveReplacedFile(const std::wstring& programFolder, const std::wstring& file, std::wstring* destination,
-                      std::wstring* destinationFolder) {
-  const std::wstring name = file.substr(file.find_last_of(L"\\/") + 1);
-  return MoveIntoUpdatesFolderAt(programFolder, file, name, destination, destinationFolder, CurrentLocalTime());
+bool MoveIntoUpdateFolder(const std::wstring& programFolder, const std::wstring& file,
+                          const UpdateFolderPlace& place, FlushRule rule) {
+  if (MoveFileWithRetry(file, place.path, rule)) return true;
+  const DWORD error = ::GetLastError();
+  AppendActivityLog(programFolder, kDownloadsLog,
+                    "ERROR_MOVER_A_ACTUALIZACIONES_CARPETA;" + NarrowLow8(file) + ";->;" + NarrowLow8(place.path) +
+                        ";err=" + std::to_string(error));
+  ::SetLastError(error);
+  return false;
+}
+
+bool MovePreviousVersionAt(const std::wstring& programFolder, const std::wstring& file, const std::wstring& stem,
+                           std::wstring* destination, std::wstring* destinationFolder, const SYSTEMTIME& now) {
+  if (destination) destination->clear();
+  if (destinationFolder) destinationFolder->clear();
+  UpdateFolderPlace place;
+  if (!IsExistingFile(file) || !MakeUpdateFolderPlace(programFolder, stem + L".exe", &place, now)) return false;
+  // The old program may be running from its set-aside name.
+  if (!MoveIntoUpdateFolder(programFolder, file, place, FlushRule::UnlessRunningProgram)) return false;
+  if (destination) *destination = place.path;
+  if (destinationFolder) *destinationFolder = place.folder;
+  return true;
 }
 
 bool ArchiveToVersionsFolderAt(const std::wstring& programFolder, const std::wstring& file,

@@ -7,26 +7,36 @@
 #include <string>
 
 #include "archive/child_process.h"
+#include "common/durable_file.h"
 
 namespace brivon {
 
 inline constexpr wchar_t kUpdatesFolderName[] = L"\\actualizaciones";
 inline constexpr wchar_t kVersionsFolderName[] = L"\\versiones";
 
-// Moves file into programFolder\actualizaciones\<time stamp>\<stem>.exe (the updates folder made
-// when missing; the time-stamped folder always new: "_N" follows a stamp whose folder or archive
-// is taken). On success destination and destinationFolder receive the new path and the folder; both
-// are emptied first. A failed move logs "ERROR_MOVER_A_ACTUALIZACIONES_CARPETA;".
-bool MovePreviousVersion(const std::wstring& programFolder, const std::wstring& file, const std::wstring& stem,
-                         std::wstring* destination, std::wstring* destinationFolder);
+// Where a file goes in the updates folder: a new time-stamped folder of
+// programFolder\actualizaciones (the updates folder made when missing; "_N" follows a stamp whose
+// folder or archive is taken), made now, and the file's path in it under name. Made before the file
+// leaves its place, so that the update's record names where it goes first. False when the folder
+// could not be made.
+struct UpdateFolderPlace {
+  std::wstring folder;
+  std::wstring path;
+};
+bool MakeUpdateFolderPlace(const std::wstring& programFolder, const std::wstring& name, UpdateFolderPlace* place,
+                           const SYSTEMTIME& now);
+bool MakeUpdateFolderPlace(const std::wstring& programFolder, const std::wstring& name, UpdateFolderPlace* place);
+
+// Moves file to place.path (MoveFileWithRetry, the flush by rule). A failed move logs
+// "ERROR_MOVER_A_ACTUALIZACIONES_CARPETA;" and leaves the made folder empty.
+bool MoveIntoUpdateFolder(const std::wstring& programFolder, const std::wstring& file,
+                          const UpdateFolderPlace& place, FlushRule rule);
+
+// Both steps for a set-aside program, file, under <stem>.exe, with nothing to record between
+// them. On success destination and destinationFolder receive the new path and the folder; both
+// are emptied first.
 bool MovePreviousVersionAt(const std::wstring& programFolder, const std::wstring& file, const std::wstring& stem,
                            std::wstring* destination, std::wstring* destinationFolder, const SYSTEMTIME& now);
-// As MovePreviousVersion, under the given file name.
-bool MoveIntoUpdatesFolderAt(const std::wstring& programFolder, const std::wstring& file, const std::wstring& name,
-                             std::wstring* destination, std::wstring* destinationFolder, const SYSTEMTIME& now);
-// A file a package replaces, under its own name, at the current local time.
-bool MoveReplacedFile(const std::wstring& programFolder, const std::wstring& file, std::wstring* destination,
-                      std::wstring* destinationFolder);
 
 // Moves file into programFolder\versiones\<time stamp>_brivon.exe, packs it into the .zip of the
 // same name with 7-Zip and deletes the unpacked copy. The copy is deleted only when 7-Zip's listing

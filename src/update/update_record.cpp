@@ -10,6 +10,7 @@
 
 #include "common/activity_log.h"
 #include "common/durable_file.h"
+#include "common/file_hash.h"
 #include "common/file_waits.h"
 #include "common/long_path.h"
 #include "common/unique_handle.h"
@@ -75,6 +76,10 @@ bool IsExtractionFolderOf(const std::wstring& folder, const std::wstring& packag
 
 std::wstring NameOf(const std::wstring& path) { return path.substr(path.find_last_of(L'\\') + 1); }
 
+bool IsSha256Text(const std::string& text) {
+  return text.size() == 64 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
 }  // namespace
 
 FileIdentity IdentityOf(const std::wstring& path) {
@@ -85,6 +90,18 @@ FileIdentity IdentityOf(const std::wstring& path) {
   }
   return {true, (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
           (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime};
+}
+
+std::string Sha256TextOf(const std::wstring& path) {
+  std::string digest;
+  if (!Sha256OfFile(path, digest)) return {};
+  static const char kHex[] = "0123456789abcdef";
+  std::string text;
+  for (unsigned char byte : digest) {
+    text += kHex[byte >> 4];
+    text += kHex[byte & 0xF];
+  }
+  return text;
 }
 
 std::string FormatUpdateRecord(const UpdateRecord& r) {
@@ -104,6 +121,10 @@ std::string FormatUpdateRecord(const UpdateRecord& r) {
   put("copia_guardada", WideToUtf8(r.keptCopy));
   if (!r.replacedKept.empty()) put("reemplazado_guardado", WideToUtf8(r.replacedKept));
   if (!r.folderId.empty()) put("carpeta_id", r.folderId);
+  if (r.newProgram.exists) put("programa_nuevo", IdentityText(r.newProgram));
+  if (!r.newProgramSha256.empty()) put("programa_nuevo_sha256", r.newProgramSha256);
+  if (r.packageDownloaded.exists) put("paquete_descargado", IdentityText(r.packageDownloaded));
+  if (r.extractionStarted) put("extraccion_iniciada", "1");
   return text + kEnd + "\n";
 }
 
@@ -112,7 +133,8 @@ bool ParseUpdateRecord(std::string_view text, UpdateRecord& r) {
                                              "tipo",          "programa",   "programa_antes",   "apartado",
                                              "apartado_antes", "extraccion", "extraccion_existia", "copia_guardada"};
   // Later additions, absent from the records of earlier versions.
-  static const std::set<std::string> optionalKeys = {"reemplazado_guardado", "carpeta_id"};
+  static const std::set<std::string> optionalKeys = {"reemplazado_guardado", "carpeta_id",         "programa_nuevo",
+                                                     "programa_nuevo_sha256", "paquete_descargado", "extraccion_iniciada"};
   std::istringstream lines{std::string(text)};
   std::string line;
   if (!std::getline(lines, line) || line != kHeader) return false;
@@ -148,9 +170,17 @@ bool ParseUpdateRecord(std::string_view text, UpdateRecord& r) {
   parsed.keptCopy = Utf8ToWide(values["copia_guardada"]);
   if (values.count("reemplazado_guardado")) parsed.replacedKept = Utf8ToWide(values["reemplazado_guardado"]);
   if (values.count("carpeta_id")) parsed.folderId = values["carpeta_id"];
+  if (values.count("programa_nuevo_sha256")) {
+    parsed.newProgramSha256 = values["programa_nuevo_sha256"];
+    if (!IsSha256Text(parsed.newProgramSha256)) return false;
+  }
+  if (values.count("extraccion_iniciada") && values["extraccion_iniciada"] != "1") return false;
+  parsed.extractionStarted = values.count("extraccion_iniciada") != 0;
   if (!ParseIdentity(values["paquete_antes"], parsed.packageBefore) ||
       !ParseIdentity(values["programa_antes"], parsed.installedBefore) ||
-      !ParseIdentity(values["apartado_antes"], parsed.setAsideBefore)) {
+      !ParseIdentity(values["apartado_antes"], parsed.setAsideBefore) ||
+      (values.count("programa_nuevo") && !ParseIdentity(values["programa_nuevo"], parsed.newProgram)) ||
+      (values.count("paquete_descargado") && !ParseIdentity(values["paquete_descargado"], parsed.packageDownloaded))) {
     return false;
   }
   r = parsed;

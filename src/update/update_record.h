@@ -36,10 +36,21 @@ struct UpdateRecord {
   FileIdentity setAsideBefore;   // a leftover already there before the run
   std::wstring extractionFolder;
   bool extractionFolderExisted = false;
-  std::wstring keptCopy;         // the previous version inside the updates folder, once moved there
-  std::wstring replacedKept;     // a file of the user's the package replaces, kept in the updates folder
+  std::wstring keptCopy;         // where the previous version goes in the updates folder, named before it moves
+  std::wstring replacedKept;     // where a file of the user's the package replaces goes, named before it moves
   std::string folderId;          // the program folder's volume and file number, whatever path reached it
+  // The new program, known before it takes the program's name: only a file of this content is
+  // the new program whole (a power cut after the rename leaves the right size and a zeroed tail).
+  FileIdentity newProgram;
+  std::string newProgramSha256;  // 64 lower-case hex digits
+  // Only what the run made is ever deleted: the ZIP package as it was before it took its name,
+  // and the extraction folder once the run made it, before 7-Zip ran.
+  FileIdentity packageDownloaded;
+  bool extractionStarted = false;
 };
+
+// The file's SHA-256 as the record holds it, empty when the file cannot be read.
+std::string Sha256TextOf(const std::wstring& path);
 
 // "key=value" lines between a header and an end line; paths in UTF-8.
 std::string FormatUpdateRecord(const UpdateRecord& record);

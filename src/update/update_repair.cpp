@@ -2,9 +2,11 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 #include "common/activity_log.h"
 #include "common/durable_file.h"
@@ -12,6 +14,7 @@
 #include "common/folder_lock.h"
 #include "common/long_path.h"
 #include "common/text.h"
+#include "common/unique_handle.h"
 #include "update/executable_search.h"
 #include "update/file_moves.h"
 #include "update/folder_archive.h"
@@ -52,6 +55,44 @@ bool IsFolder(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
+
+// The folders of the updates folder the record names (or the repair found the old program in):
+// made by the run, each for one file.
+std::vector<std::wstring> KeptFolders(const UpdateRecord& record, const std::wstring& keptCopyPath) {
+  std::vector<std::wstring> folders;
+  for (const std::wstring* path : {&record.keptCopy, &keptCopyPath, &record.replacedKept}) {
+    if (path->empty()) continue;
+    const std::wstring folder = FolderOf(*path);
+    if (std::find(folders.begin(), folders.end(), folder) == folders.end()) folders.push_back(folder);
+  }
+  return folders;
+}
+
+// Copies made beside their names in a kept folder ("*.escribiendo"): only this program names a
+// file so, and only before its rename.
+std::vector<std::wstring> StagedCopiesIn(const std::wstring& folder) {
+  std::vector<std::wstring> found;
+  if (::GetFileAttributesW(ForFileSystem(folder).c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) return found;
+  WIN32_FIND_DATAW entry;
+  UniqueFind listing(::FindFirstFileW(ForFileSystem(StagingNameOf(folder + L"\\*")).c_str(), &entry));
+  if (!listing) return found;
+  do {
+    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) found.push_back(folder + L"\\" + entry.cFileName);
+  } while (::FindNextFileW(listing.get(), &entry));
+  return found;
+}
+
+// The program's part of the facts, looked at again after the steps.
+void LookAtProgram(const UpdateRecord& record, RepairFacts& facts) {
+  facts.installed = IdentityOf(record.installed);
+  facts.installedMissing = IsMissing(record.installed);
+  facts.installedSha256.clear();
+  if (facts.installed.exists && facts.installed != record.installedBefore && !record.newProgramSha256.empty()) {
+    facts.installedSha256 = Sha256TextOf(record.installed);
+  }
+}
+
 // keptCopyPath: the record's, or the old program found in the updates folder.
 RepairFacts LookAt(const UpdateRecord& record, std::wstring& keptCopyPath) {
   RepairFacts facts;
@@ -60,15 +101,15 @@ RepairFacts LookAt(const UpdateRecord& record, std::wstring& keptCopyPath) {
   facts.packageMissing = IsMissing(record.package);
   facts.stagingCopyExists = IsExistingFile(StagingNameOf(record.package));
   if (!record.installed.empty()) {
-    facts.installed = IdentityOf(record.installed);
-    facts.installedMissing = IsMissing(record.installed);
+    LookAtProgram(record, facts);
     facts.setAside = IdentityOf(record.setAside);
     facts.stagingCopyExists = facts.stagingCopyExists || IsExistingFile(StagingNameOf(record.installed));
   }
   keptCopyPath = record.keptCopy;
   if (!record.keptCopy.empty()) facts.keptCopy = IdentityOf(record.keptCopy);
-  // Cut off between the previous version's move and the record of where it went: it is in one
-  // of the updates folder's time-stamped folders, known by its identity.
+  // Cut off between the previous version's move and the record of where it went (a record of an
+  // earlier version, which named it only afterwards): it is in one of the updates folder's
+  // time-stamped folders, known by its identity.
   if (!record.installed.empty() && record.installedBefore.exists && facts.installedMissing &&
       facts.setAside != record.installedBefore && facts.keptCopy != record.installedBefore) {
     const std::wstring updates = record.programFolder + kUpdatesFolderName;
@@ -85,6 +126,10 @@ RepairFacts LookAt(const UpdateRecord& record, std::wstring& keptCopyPath) {
   }
   facts.extractionFolderExists = record.isZip && IsFolder(record.extractionFolder);
   if (!record.replacedKept.empty()) facts.replacedKept = IdentityOf(record.replacedKept);
+  for (const std::wstring& kept : KeptFolders(record, keptCopyPath)) {
+    facts.stagedDataCopies = facts.stagedDataCopies || !StagedCopiesIn(kept).empty();
+    facts.emptyKeptFolder = facts.emptyKeptFolder || (IsFolder(kept) && IsFolderEmpty(kept));
+  }
   return facts;
 }
 
@@ -93,80 +138,142 @@ void LogFreeName(const std::wstring& folder, const std::wstring& to, const std::
   if (!placed.empty() && placed != to) Log(folder, "REPARACION_NOMBRE_LIBRE;" + N(to) + ";->;" + N(placed));
 }
 
-void Carry(const std::wstring& folder, const UpdateRecord& record, const std::wstring& keptCopyPath, RepairStep step) {
+// A program goes back under its own name only, once it is proved free.
+bool RestoreProgram(const std::wstring& folder, const std::wstring& from, const std::wstring& program,
+                    bool keepSource) {
+  const bool ok = PutBackProgram(from, program, keepSource) == PutBackResult::Done;
+  LogOutcome(folder, ok, "REPARACION_RESTAURADO", N(from) + ";->;" + N(program));
+  return ok;
+}
+
+// Carries one step out; false when it failed. record: the repair's own copy, rewritten where a
+// step moves a file, so that it names where the file goes before it leaves.
+bool Carry(const std::wstring& folder, UpdateRecord& record, const std::wstring& keptCopyPath, RepairStep step) {
   std::wstring placed;
   switch (step) {
     case RepairStep::DeletePartial: {
       const std::wstring partial = record.package + kPartialSuffix;
-      LogOutcome(folder, DeleteFileWaiting(partial), "REPARACION_PARCIAL_ELIMINADO", N(partial));
-      break;
+      const bool ok = DeleteFileWaiting(partial);
+      LogOutcome(folder, ok, "REPARACION_PARCIAL_ELIMINADO", N(partial));
+      return ok;
     }
-    case RepairStep::RestoreFromSetAside: {
+    case RepairStep::SetDamagedAside: {
+      // Kept, never deleted: it is known only by what it is not.
+      const std::wstring aside = FreeNameBeside(record.installed + L".danado");
+      const bool ok = !aside.empty() && MoveFileWaiting(record.installed, aside, MOVEFILE_WRITE_THROUGH);
+      if (aside.empty()) ::SetLastError(ERROR_FILE_EXISTS);
+      LogOutcome(folder, ok, "REPARACION_PROGRAMA_DANADO", N(record.installed) + ";->;" + N(aside));
+      return ok;
+    }
+    case RepairStep::RestoreFromSetAside:
       // A plain rename: the program may be running under its set-aside name, and a running
       // program refuses the write open a flush would need.
-      const bool ok = PutBackFile(record.setAside, record.installed, false, &placed);
-      LogFreeName(folder, record.installed, placed);
-      LogOutcome(folder, ok, "REPARACION_RESTAURADO",
-                 N(record.setAside) + ";->;" + N(ok ? placed : record.installed));
-      break;
-    }
-    case RepairStep::RestoreFromKeptCopy: {
+      return RestoreProgram(folder, record.setAside, record.installed, false);
+    case RepairStep::RestoreFromKeptCopy:
       // A copy first: the updates folder keeps the previous version, as a whole run would.
-      const bool ok = PutBackFile(keptCopyPath, record.installed, /*keepSource=*/true, &placed);
-      LogFreeName(folder, record.installed, placed);
-      LogOutcome(folder, ok, "REPARACION_RESTAURADO",
-                 N(keptCopyPath) + ";->;" + N(ok ? placed : record.installed));
-      break;
-    }
+      return RestoreProgram(folder, keptCopyPath, record.installed, /*keepSource=*/true);
     case RepairStep::RestoreReplacedFile: {
       const bool ok = PutBackFile(record.replacedKept, record.package, false, &placed);
       LogFreeName(folder, record.package, placed);
       LogOutcome(folder, ok, "REPARACION_RESTAURADO",
                  N(record.replacedKept) + ";->;" + N(ok ? placed : record.package));
-      const std::wstring keptFolder = record.replacedKept.substr(0, record.replacedKept.find_last_of(L'\\'));
-      ::RemoveDirectoryW(ForFileSystem(keptFolder).c_str());  // only when emptied
-      break;
+      ::RemoveDirectoryW(ForFileSystem(FolderOf(record.replacedKept)).c_str());  // only when emptied
+      return ok;
     }
-    case RepairStep::DeleteStagingCopy:
+    case RepairStep::DeleteStagingCopy: {
+      bool ok = true;
       for (const std::wstring& named : {record.installed, record.package}) {
         const std::wstring staging = StagingNameOf(named);
         if (named.empty() || !IsExistingFile(staging)) continue;  // gone: an executable package is both
         SetAttributesWaiting(staging, FILE_ATTRIBUTE_NORMAL);
-        LogOutcome(folder, DeleteFileWaiting(staging), "REPARACION_COPIA_TEMPORAL_ELIMINADA", N(staging));
+        const bool deleted = DeleteFileWaiting(staging);
+        LogOutcome(folder, deleted, "REPARACION_COPIA_TEMPORAL_ELIMINADA", N(staging));
+        ok = ok && deleted;
       }
-      break;
+      return ok;
+    }
+    case RepairStep::DeleteStagedDataCopies: {
+      bool ok = true;
+      for (const std::wstring& kept : KeptFolders(record, keptCopyPath)) {
+        for (const std::wstring& staging : StagedCopiesIn(kept)) {
+          SetAttributesWaiting(staging, FILE_ATTRIBUTE_NORMAL);
+          const bool deleted = DeleteFileWaiting(staging);
+          LogOutcome(folder, deleted, "REPARACION_COPIA_TEMPORAL_ELIMINADA", N(staging));
+          ok = ok && deleted;
+        }
+      }
+      return ok;
+    }
     case RepairStep::KeepSetAsideAsPrevious: {
       const std::wstring name = record.installed.substr(record.installed.find_last_of(L'\\') + 1);
-      std::wstring destination, destinationFolder;
-      const bool moved = MovePreviousVersion(folder, record.setAside, StripExtension(name), &destination,
-                                             &destinationFolder);
-      Log(folder, "REPARACION_ANTERIOR_A_ACTUALIZACIONES;" + N(record.setAside) + ";->;" +
-                      (moved ? N(destination) : std::string("ERROR")));
+      // Named in the record before it moves: a repair cut off in turn finds it there.
+      UpdateFolderPlace place;
+      bool moved = MakeUpdateFolderPlace(folder, StripExtension(name) + L".exe", &place);
       if (moved) {
-        CopyDataFilesAndArchive(folder, destinationFolder,
+        UpdateRecord named = record;
+        named.keptCopy = place.path;
+        moved = WriteUpdateRecord(named);
+        if (moved) {
+          record = named;
+        } else {
+          Log(folder, "ERROR_REGISTRO_ACTUALIZACION;" + N(UpdateRecordPath(folder)) + ";err=" +
+                          std::to_string(::GetLastError()));
+        }
+      }
+      moved = moved && MoveIntoUpdateFolder(folder, record.setAside, place, FlushRule::UnlessRunningProgram);
+      if (!moved && !place.folder.empty()) ::RemoveDirectoryW(ForFileSystem(place.folder).c_str());
+      Log(folder, "REPARACION_ANTERIOR_A_ACTUALIZACIONES;" + N(record.setAside) + ";->;" +
+                      (moved ? N(place.path) : std::string("ERROR")));
+      if (moved) {
+        CopyDataFilesAndArchive(folder, place.folder,
                                 record.isZip ? "COPIA_PATRONES_RESUMEN_ZIP;" : "COPIA_PATRONES_RESUMEN;");
       }
-      break;
+      return moved;
     }
-    case RepairStep::DeletePackage:
+    case RepairStep::DeletePackage: {
       ::SetFileAttributesW(ForFileSystem(record.package).c_str(), FILE_ATTRIBUTE_NORMAL);
-      LogOutcome(folder, DeleteFileWaiting(record.package), "REPARACION_PAQUETE_ELIMINADO",
-                 N(record.package));
-      break;
-    case RepairStep::RemoveExtractionFolder:
-      LogOutcome(folder, DeleteFolderTree(record.extractionFolder), "REPARACION_CARPETA_ELIMINADA",
-                 N(record.extractionFolder));
-      break;
+      const bool ok = DeleteFileWaiting(record.package);
+      LogOutcome(folder, ok, "REPARACION_PAQUETE_ELIMINADO", N(record.package));
+      return ok;
+    }
+    case RepairStep::RemoveExtractionFolder: {
+      const bool ok = DeleteFolderTree(record.extractionFolder);
+      LogOutcome(folder, ok, "REPARACION_CARPETA_ELIMINADA", N(record.extractionFolder));
+      return ok;
+    }
     case RepairStep::RemoveExtractionFolderIfEmpty:
       if (IsFolderEmpty(record.extractionFolder)) {
-        LogOutcome(folder, RemoveFolderWaiting(record.extractionFolder),
-                   "REPARACION_CARPETA_VACIA_ELIMINADA", N(record.extractionFolder));
+        const bool ok = RemoveFolderWaiting(record.extractionFolder);
+        LogOutcome(folder, ok, "REPARACION_CARPETA_VACIA_ELIMINADA", N(record.extractionFolder));
+        return ok;
       }
-      break;
+      return true;
+    case RepairStep::RemoveEmptyKeptFolder:
+      for (const std::wstring& kept : KeptFolders(record, keptCopyPath)) {
+        ::RemoveDirectoryW(ForFileSystem(kept).c_str());  // only an empty one: as a whole run leaves none
+      }
+      return true;
   }
+  return true;
+}
+
+bool IsRestore(RepairStep step) {
+  return step == RepairStep::RestoreFromSetAside || step == RepairStep::RestoreFromKeptCopy;
 }
 
 }  // namespace
+
+ProgramInPlace JudgeProgramInPlace(const UpdateRecord& record, const RepairFacts& facts) {
+  if (facts.installedMissing) return ProgramInPlace::Missing;
+  if (!facts.installed.exists) return ProgramInPlace::Unknown;
+  if (facts.installed == record.installedBefore) return ProgramInPlace::Old;
+  if (record.newProgramSha256.empty()) return ProgramInPlace::New;
+  if (facts.installedSha256 == record.newProgramSha256) return ProgramInPlace::New;
+  if (facts.installedSha256.empty()) return ProgramInPlace::Unknown;
+  // A power cut keeps the length a rename published and may lose the bytes: the right size with
+  // another content is the new program damaged, anything else someone else's file.
+  return facts.installed.size == record.newProgram.size ? ProgramInPlace::Damaged : ProgramInPlace::Other;
+}
 
 std::vector<RepairStep> PlanRepair(const UpdateRecord& record, const RepairFacts& facts) {
   std::vector<RepairStep> steps;
@@ -178,18 +285,34 @@ std::vector<RepairStep> PlanRepair(const UpdateRecord& record, const RepairFacts
   bool newInPlace = false;
   const FileIdentity& old = record.installedBefore;
   if (!record.installed.empty() && old.exists) {
-    if (facts.installedMissing) {
-      if (facts.setAside == old) {
-        steps.push_back(RepairStep::RestoreFromSetAside);
-      } else if (facts.keptCopy == old) {
-        steps.push_back(RepairStep::RestoreFromKeptCopy);
-      }
-    } else if (facts.installed.exists && facts.installed != old) {
-      newInPlace = true;
-      // The set-aside is the run's own only if it is the old program, not a leftover of before.
-      if (facts.setAside == old && facts.setAside != record.setAsideBefore) {
-        steps.push_back(RepairStep::KeepSetAsideAsPrevious);
-      }
+    std::optional<RepairStep> restore;
+    if (facts.setAside == old) {
+      restore = RepairStep::RestoreFromSetAside;
+    } else if (facts.keptCopy == old) {
+      restore = RepairStep::RestoreFromKeptCopy;
+    }
+    switch (JudgeProgramInPlace(record, facts)) {
+      case ProgramInPlace::Missing:
+        if (restore) steps.push_back(*restore);
+        break;
+      case ProgramInPlace::Damaged:
+        // Only with the old program at hand: otherwise the damaged one is all there is.
+        if (restore) {
+          steps.push_back(RepairStep::SetDamagedAside);
+          steps.push_back(*restore);
+        }
+        break;
+      case ProgramInPlace::New:
+        newInPlace = true;
+        // The set-aside is the run's own only if it is the old program, not a leftover of before.
+        if (facts.setAside == old && facts.setAside != record.setAsideBefore) {
+          steps.push_back(RepairStep::KeepSetAsideAsPrevious);
+        }
+        break;
+      case ProgramInPlace::Old:
+      case ProgramInPlace::Other:
+      case ProgramInPlace::Unknown:
+        break;
     }
   }
 
@@ -201,12 +324,18 @@ std::vector<RepairStep> PlanRepair(const UpdateRecord& record, const RepairFacts
   }
 
   if (record.isZip) {
-    // The package is the run's own download when it differs from what stood there before.
-    if (facts.package.exists && facts.package != record.packageBefore) steps.push_back(RepairStep::DeletePackage);
-    if (facts.extractionFolderExists && !record.extractionFolderExisted) {
+    // The package is the run's own download only as it was when it was downloaded: a file saved
+    // under its name meanwhile is someone else's.
+    if (record.packageDownloaded.exists && facts.package == record.packageDownloaded) {
+      steps.push_back(RepairStep::DeletePackage);
+    }
+    // The folder is the run's own only once the run made it for unpacking.
+    if (facts.extractionFolderExists && record.extractionStarted && !record.extractionFolderExisted) {
       steps.push_back(newInPlace ? RepairStep::RemoveExtractionFolderIfEmpty : RepairStep::RemoveExtractionFolder);
     }
   }
+  if (facts.stagedDataCopies) steps.push_back(RepairStep::DeleteStagedDataCopies);
+  if (facts.emptyKeptFolder) steps.push_back(RepairStep::RemoveEmptyKeptFolder);
   return steps;
 }
 
@@ -232,11 +361,25 @@ void RunStartupRepair(const std::wstring& programFolder) {
   }
   Log(programFolder, "REPARACION_ACTUALIZACION_INTERRUMPIDA;" + record.packageUrl + ";" + N(record.package));
   std::wstring keptCopyPath;
-  const RepairFacts facts = LookAt(record, keptCopyPath);
-  for (RepairStep step : PlanRepair(record, facts)) Carry(programFolder, record, keptCopyPath, step);
-  // The record goes only once the program is under its own name: otherwise the next start tries again.
-  if (!record.installed.empty() && record.installedBefore.exists && !IsExistingFile(record.installed)) {
-    Log(programFolder, "REPARACION_PENDIENTE;" + N(record.installed) + ";motivo=PROGRAMA_AUSENTE");
+  RepairFacts facts = LookAt(record, keptCopyPath);
+  const bool namesProgram = !record.installed.empty() && record.installedBefore.exists;
+  ProgramInPlace inPlace = namesProgram ? JudgeProgramInPlace(record, facts) : ProgramInPlace::Old;
+  bool restored = false;
+  for (RepairStep step : PlanRepair(record, facts)) {
+    if (Carry(programFolder, record, keptCopyPath, step) && IsRestore(step)) restored = true;
+  }
+  // The record goes only once the old program or the new one, whole, is under its own name:
+  // otherwise the next start tries again.
+  if (restored) {
+    inPlace = ProgramInPlace::Old;
+  } else if (inPlace != ProgramInPlace::New && inPlace != ProgramInPlace::Old) {
+    LookAtProgram(record, facts);
+    inPlace = JudgeProgramInPlace(record, facts);
+  }
+  if (inPlace != ProgramInPlace::New && inPlace != ProgramInPlace::Old) {
+    const bool taken = inPlace == ProgramInPlace::Damaged || inPlace == ProgramInPlace::Other;
+    Log(programFolder, "REPARACION_PENDIENTE;" + N(record.installed) +
+                           (taken ? ";motivo=NOMBRE_OCUPADO" : ";motivo=PROGRAMA_AUSENTE"));
     return;
   }
   RemoveUpdateRecord(programFolder);

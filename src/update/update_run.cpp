@@ -49,11 +49,13 @@ struct Run {
   UpdatePlan plan;
   UpdateRecord record;
   std::wstring partial;                  // the download, before it takes its name
+  bool fetched = false;                  // the download stored the partial file: the run's own
   bool extracted = false;
   std::vector<std::wstring> candidates;  // a ZIP's executables, in search order
   // The swap: the program replaced, its set-aside name, and whether the new one took its name.
   std::wstring installed, setAside, stem;
   bool swapped = false;
+  bool programHome = false;  // the new program took the name, or the old one went back to it
 
   void Downloads(const std::string& text) const { AppendActivityLog(folder, kDownloadsLog, text); }
   void Extractions(const std::string& text) const { AppendActivityLog(folder, kExtractionsLog, text); }
@@ -67,11 +69,33 @@ void LogError(const Run& run, const std::string& markerAndFields, DWORD error) {
   run.Downloads(markerAndFields + ";err=" + Code(error));
 }
 
+void LogRecordError(const Run& run, DWORD error) {
+  LogError(run, "ERROR_REGISTRO_ACTUALIZACION;" + N(UpdateRecordPath(run.folder)), error);
+}
+
 // Puts a set-aside program back under its name: the program folder must never lack the program.
-// Never over a file: one found under the name keeps it, and what goes back takes a free name beside.
-void PutBack(const Run& run, const std::wstring& from, const std::wstring& to, bool keepSource = false) {
+// Only onto the name proved free: where it is taken (or cannot be looked up) the program stays
+// where the record says it is, and a later start brings it back once the name is free.
+void RestorePrevious(Run& run, const std::wstring& from, const std::wstring& to, bool keepSource = false) {
+  switch (PutBackProgram(from, to, keepSource)) {
+    case PutBackResult::Done:
+      run.programHome = true;
+      run.Downloads("RESTAURADO_EJECUTABLE_ANTERIOR;" + N(from) + ";->;" + N(to));
+      break;
+    case PutBackResult::NameNotFree:
+      LogError(run, "RESTAURACION_APLAZADA;" + N(from) + ";->;" + N(to), ::GetLastError());
+      break;
+    case PutBackResult::Failed:
+      LogError(run, "ERROR_RESTAURAR_EJECUTABLE_ANTERIOR;" + N(from) + ";->;" + N(to), ::GetLastError());
+      break;
+  }
+}
+
+// Puts a file of the user's a package was to replace back under its name; never over a file found
+// there, which keeps it, and what goes back takes a free name beside.
+void PutBackUserFile(const Run& run, const std::wstring& from, const std::wstring& to) {
   std::wstring placed;
-  if (PutBackFile(from, to, keepSource, &placed)) {
+  if (PutBackFile(from, to, false, &placed)) {
     if (placed != to) run.Downloads("RESTAURADO_NOMBRE_LIBRE;" + N(to) + ";->;" + N(placed));
     run.Downloads("RESTAURADO_EJECUTABLE_ANTERIOR;" + N(from) + ";->;" + N(placed));
   } else {
@@ -106,6 +130,68 @@ bool RoomToUnpack(const Run& run) {
   return false;
 }
 
+// The downloaded ZIP takes the package's name, never over a file saved there meanwhile (it goes
+// under a free name beside then). The record knows it by its identity first: only that file is
+// ever deleted, by the run or by the repair. It is only unpacked and then deleted: it takes its
+// name without waiting for a flush.
+bool StoreZipPackage(Run& run) {
+  run.record.packageDownloaded = IdentityOf(run.partial);
+  if (!WriteUpdateRecord(run.record)) {
+    LogRecordError(run, ::GetLastError());
+    return false;
+  }
+  bool stored = RenameUnflushed(run.partial, run.plan.target, 0);
+  if (!stored && (::GetLastError() == ERROR_ALREADY_EXISTS || ::GetLastError() == ERROR_FILE_EXISTS)) {
+    const std::wstring free = FreeNameBeside(run.plan.target);
+    // The extraction folder follows the package's name.
+    const std::wstring folder = free.empty() ? std::wstring() : FreeNameBeside(StripExtension(free), true);
+    if (folder.empty()) {
+      LogError(run, "ERROR_PAQUETE_NOMBRE_LIBRE;" + N(run.plan.target), ERROR_ALREADY_EXISTS);
+      return false;
+    }
+    run.Downloads("PAQUETE_NOMBRE_LIBRE;" + N(run.plan.target) + ";->;" + N(free));
+    run.plan.target = run.record.package = free;
+    run.record.packageBefore = {};
+    run.plan.extractionFolder = run.record.extractionFolder = folder;
+    run.record.extractionFolderExisted = false;
+    if (!WriteUpdateRecord(run.record)) {
+      LogRecordError(run, ::GetLastError());
+      return false;
+    }
+    stored = RenameUnflushed(run.partial, run.plan.target, 0);
+  }
+  if (!stored) LogError(run, "ERROR_GUARDAR", ::GetLastError());
+  return stored;
+}
+
+// The extraction folder is made here, new, before 7-Zip runs: a folder of its name made meanwhile
+// (the user's) is never unpacked into but kept, and 7-Zip unpacks beside it. The record says so
+// before 7-Zip starts: only a folder the run made is ever deleted.
+bool MakeExtractionFolder(Run& run) {
+  std::wstring& folder = run.plan.extractionFolder;
+  while (!::CreateDirectoryW(ForFileSystem(folder).c_str(), nullptr)) {
+    const DWORD error = ::GetLastError();
+    const std::wstring free =
+        error == ERROR_ALREADY_EXISTS ? FreeNameBeside(StripExtension(run.plan.target), true) : std::wstring();
+    if (free.empty() || free == folder) {
+      LogError(run, "ERROR_CARPETA_EXTRACCION_LIBRE;" + N(folder), error);
+      return false;
+    }
+    run.Downloads("CARPETA_EXTRACCION_LIBRE;" + N(folder) + ";->;" + N(free));
+    folder = free;
+  }
+  run.record.extractionFolder = folder;
+  run.record.extractionFolderExisted = false;
+  run.record.extractionStarted = true;
+  if (!WriteUpdateRecord(run.record)) {
+    LogRecordError(run, ::GetLastError());
+    run.record.extractionStarted = false;
+    ::RemoveDirectoryW(ForFileSystem(folder).c_str());
+    return false;
+  }
+  return true;
+}
+
 bool Fetch(Run& run) {
   run.Report(UpdateStage::Downloading);
   HttpProgressFn downloaded;
@@ -136,6 +222,7 @@ bool Fetch(Run& run) {
              detail.error != 0 ? detail.error : ERROR_HTTP_INVALID_SERVER_RESPONSE);
     return false;
   }
+  run.fetched = true;  // the run's own until it takes its name
   // Without a length, a connection closed cleanly mid-file reads as the end: only the file itself
   // can prove that it is whole. The clean-up deletes what came.
   const bool zip = run.plan.kind == PackageKind::Zip;
@@ -148,21 +235,17 @@ bool Fetch(Run& run) {
   }
   if (!zip) return true;
 
-  // A ZIP is only unpacked and then deleted, by the run or by the repair: it takes its name
-  // without waiting for a flush.
-  if (!RenameUnflushed(run.partial, run.plan.target)) {
-    LogError(run, "ERROR_GUARDAR", ::GetLastError());
-    return false;
-  }
+  if (!StoreZipPackage(run)) return false;
   // The strip says so before the log does: what the log shows has already been said.
   run.Report(UpdateStage::Extracting);
   run.Downloads("DESCARGA;" + run.url + ";" + N(run.plan.target));
 
-  const std::wstring& extractionFolder = run.plan.extractionFolder;
-  if (extractionFolder != StripExtension(run.plan.target)) {
-    run.Downloads("CARPETA_EXTRACCION_LIBRE;" + N(StripExtension(run.plan.target)) + ";->;" + N(extractionFolder));
+  if (run.plan.extractionFolder != StripExtension(run.plan.target)) {
+    run.Downloads("CARPETA_EXTRACCION_LIBRE;" + N(StripExtension(run.plan.target)) + ";->;" +
+                  N(run.plan.extractionFolder));
   }
-  if (!RoomToUnpack(run)) return false;
+  if (!RoomToUnpack(run) || !MakeExtractionFolder(run)) return false;
+  const std::wstring& extractionFolder = run.plan.extractionFolder;
   std::function<void(int)> extracting;
   if (run.progress) {
     extracting = [&](int percent) { run.Report(UpdateStage::Extracting, static_cast<uint64_t>(percent), 100); };
@@ -219,11 +302,23 @@ bool SetAside(Run& run, const std::wstring& installed, const std::wstring& setAs
   return true;
 }
 
-// Moves the new executable (already on the disk) under the program's name. Its own rename says
-// whether it is in: a copy (a held source) takes the name whole or not at all.
+// Moves the new executable (already on the disk) under the program's name, never over a file
+// put there meanwhile. Its own rename says whether it is in: a copy (a held source) takes the name
+// whole or not at all.
 bool MoveIn(Run& run, const std::wstring& incoming) {
-  run.swapped = MoveFileWithRetry(incoming, run.installed);
+  run.swapped = MoveFileWithRetry(incoming, run.installed, FlushRule::Always);
+  run.programHome = run.swapped;
   return run.swapped;
+}
+
+// The new program on the disk, and what it is, before the program is set aside: the record then
+// knows it by its content, and a repair takes for the new program only a file of that content.
+// A holder that keeps it from its flush past the wait (a backup or sync client) stops the swap.
+bool ReadyNewProgram(Run& run, const std::wstring& incoming) {
+  if (!FlushFileToDisk(incoming)) return false;
+  run.record.newProgram = IdentityOf(incoming);
+  run.record.newProgramSha256 = Sha256TextOf(incoming);
+  return !run.record.newProgramSha256.empty();
 }
 
 void SwapExecutable(Run& run) {
@@ -236,7 +331,10 @@ void SwapExecutable(Run& run) {
     return;
   }
   if (!NewProgramAllowed(run.folder, target, run.partial, target)) return;
-  FlushFileToDisk(run.partial);
+  if (!ReadyNewProgram(run, run.partial)) {
+    LogError(run, "ERROR_GUARDAR", ::GetLastError());
+    return;
+  }
   if (!SetAside(run, target, run.plan.setAside, "ERROR_RENOMBRAR_A_2;")) {
     // A program that is not set aside has no copy: nothing may replace it.
     run.Downloads("DESCARGA_OMITIDA;" + N(target) + ";motivo=EJECUTABLE_NO_APARTADO");
@@ -248,7 +346,7 @@ void SwapExecutable(Run& run) {
     run.Downloads("DESCARGA;" + run.url + ";" + N(target));
   } else {
     LogError(run, "ERROR_GUARDAR", ::GetLastError());
-    PutBack(run, run.setAside, target);
+    RestorePrevious(run, run.setAside, target);
   }
 }
 
@@ -267,7 +365,10 @@ void SwapFromZip(Run& run) {
       return;
     }
     if (!NewProgramAllowed(run.folder, root, candidate, root)) continue;
-    FlushFileToDisk(candidate);
+    if (!ReadyNewProgram(run, candidate)) {
+      LogError(run, "ERROR_MOVER_EXE_NUEVO_A_RAIZ;" + N(candidate) + ";->;" + N(root), ::GetLastError());
+      return;
+    }
     if (!SetAside(run, root, run.folder + L"\\" + StripExtension(name) + L"2.exe", "ERROR_RENOMBRAR_A_2_ZIP;")) {
       continue;
     }
@@ -277,11 +378,38 @@ void SwapFromZip(Run& run) {
       run.Downloads("EXE_NUEVO_EN_RAIZ_OK;" + N(candidate) + ";->;" + N(root));
     } else {
       LogError(run, "ERROR_MOVER_EXE_NUEVO_A_RAIZ;" + N(candidate) + ";->;" + N(root), ::GetLastError());
-      PutBack(run, run.setAside, root);
+      RestorePrevious(run, run.setAside, root);
     }
     return;
   }
   run.Downloads("ZIP_EXE_SIN_MATCH_EN_RAIZ");
+}
+
+// A file of the user's the package replaces goes into a new folder of the updates folder, named in
+// the record before it leaves its name: cut off at any point, the repair knows where it is. False
+// when it stays where it is (then the package goes beside it), or when the record could not be
+// written (stop: nothing is stored).
+bool KeepReplacedFile(Run& run, bool* stop, std::wstring* keptFolder) {
+  *stop = false;
+  const std::wstring& target = run.plan.target;
+  UpdateFolderPlace place;
+  if (!MakeUpdateFolderPlace(run.folder, NameAfterLastSeparator(target), &place)) return false;
+  run.record.replacedKept = place.path;
+  if (!WriteUpdateRecord(run.record)) {
+    LogRecordError(run, ::GetLastError());
+    ::RemoveDirectoryW(ForFileSystem(place.folder).c_str());
+    *stop = true;
+    return false;
+  }
+  // The user's file may have been saved a moment ago: on the disk before it moves.
+  if (!MoveIntoUpdateFolder(run.folder, target, place, FlushRule::Always)) {
+    run.record.replacedKept.clear();
+    WriteUpdateRecord(run.record);  // a record naming a file that never moved misleads no repair
+    ::RemoveDirectoryW(ForFileSystem(place.folder).c_str());
+    return false;
+  }
+  *keptFolder = place.folder;
+  return true;
 }
 
 // A package that replaces no program: stored under its name, a file of the user's it replaces
@@ -296,11 +424,10 @@ void Store(Run& run) {
   }
   std::wstring replacedKept, replacedFolder;
   if (run.plan.keepsReplaced) {
-    const bool kept = MoveReplacedFile(run.folder, target, &replacedKept, &replacedFolder);
-    if (kept) {  // until the package is in, the file exists only there
-      run.record.replacedKept = replacedKept;
-      WriteUpdateRecord(run.record);
-    }
+    bool stop = false;
+    const bool kept = KeepReplacedFile(run, &stop, &replacedFolder);
+    if (stop) return;
+    if (kept) replacedKept = run.record.replacedKept;  // until the package is in, the file exists only there
     run.Downloads("ARCHIVO_REEMPLAZADO_A_ACTUALIZACIONES;" + N(target) + ";->;" +
                   (kept ? N(replacedKept) : std::string("ERROR")));
     if (!kept) {  // not kept, not replaced: the package goes beside it
@@ -331,7 +458,7 @@ void Store(Run& run) {
   } else {
     LogError(run, "ERROR_GUARDAR", ::GetLastError());
     if (!replacedKept.empty() && IsMissing(target)) {
-      PutBack(run, replacedKept, target);
+      PutBackUserFile(run, replacedKept, target);
       RemoveFolderWaiting(replacedFolder);  // only when emptied
     }
     return;
@@ -349,16 +476,24 @@ void Store(Run& run) {
 void KeepPrevious(Run& run) {
   const bool zip = run.plan.kind == PackageKind::Zip;
   run.Report(UpdateStage::KeepingPrevious);
-  std::wstring destination, destinationFolder;
-  const bool moved = MovePreviousVersion(run.folder, run.setAside, run.stem, &destination, &destinationFolder);
+  // Named in the record before it moves: cut off at any point, the repair knows where it is.
+  UpdateFolderPlace place;
+  bool moved = MakeUpdateFolderPlace(run.folder, run.stem + L".exe", &place);
   if (moved) {
-    run.record.keptCopy = destination;
-    WriteUpdateRecord(run.record);
+    run.record.keptCopy = place.path;
+    moved = WriteUpdateRecord(run.record);
+    if (!moved) {
+      LogRecordError(run, ::GetLastError());
+      run.record.keptCopy.clear();
+    }
+    // The old program may be running from its set-aside name.
+    moved = moved && MoveIntoUpdateFolder(run.folder, run.setAside, place, FlushRule::UnlessRunningProgram);
+    if (!moved) ::RemoveDirectoryW(ForFileSystem(place.folder).c_str());
   }
   run.Downloads((zip ? "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP;" : "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES;") +
-                N(run.setAside) + ";->;" + (moved ? N(destination) : std::string("ERROR")));
+                N(run.setAside) + ";->;" + (moved ? N(place.path) : std::string("ERROR")));
   if (moved) {
-    CopyDataFilesAndArchive(run.folder, destinationFolder,
+    CopyDataFilesAndArchive(run.folder, place.folder,
                             zip ? "COPIA_PATRONES_RESUMEN_ZIP;" : "COPIA_PATRONES_RESUMEN;");
   }
 }
@@ -367,18 +502,20 @@ void KeepPrevious(Run& run) {
 // Clean up what the run made, on every way out.
 
 void CleanUp(Run& run) {
-  if (!run.partial.empty() && IsExistingFile(run.partial)) DeleteFileWaiting(run.partial);
+  if (run.fetched && IsExistingFile(run.partial)) DeleteFileWaiting(run.partial);
   if (run.plan.kind != PackageKind::Zip) return;
+  // The package only as it was downloaded: a file saved under its name meanwhile is someone else's.
   const std::wstring& package = run.plan.target;
-  if (IsExistingFile(package) && IdentityOf(package) != run.record.packageBefore) {
+  if (run.record.packageDownloaded.exists && IdentityOf(package) == run.record.packageDownloaded) {
     if (DeleteFileWaiting(package)) {
       run.Downloads("LIMPIEZA_OK;ZIP_ELIMINADO;" + N(package));
     } else {
       LogError(run, "LIMPIEZA_ERROR;ZIP_NO_ELIMINADO;" + N(package), ::GetLastError());
     }
   }
+  // The folder only once the run made it for unpacking.
   const std::wstring& folder = run.plan.extractionFolder;
-  if (run.record.extractionFolderExisted || ::GetFileAttributesW(ForFileSystem(folder).c_str()) == INVALID_FILE_ATTRIBUTES) return;
+  if (!run.record.extractionStarted || ::GetFileAttributesW(ForFileSystem(folder).c_str()) == INVALID_FILE_ATTRIBUTES) return;
   if (!run.extracted) {  // half unpacked, never installed from: all of it goes
     if (DeleteFolderTree(folder)) {
       run.Downloads("LIMPIEZA_OK;CARPETA_EXTRACCION_ELIMINADA;" + N(folder));
@@ -398,16 +535,16 @@ void CleanUp(Run& run) {
 // name, and only then is the record removed. Otherwise it stays for the next start's repair.
 void EndRun(Run& run) noexcept {
   try {
-    // Only a name proved free is put back to: a lookup that failed otherwise (a share
-    // reconnecting) proves nothing, and the record stays for the next start.
-    if (!run.installed.empty() && IsMissing(run.installed)) {
+    // Only a name proved free is put back to: a file put there meanwhile, or a lookup that failed
+    // (a share reconnecting), proves nothing, and the record stays for a later start.
+    if (!run.installed.empty() && !run.programHome && IsMissing(run.installed)) {
       if (IsExistingFile(run.setAside)) {
-        PutBack(run, run.setAside, run.installed);
-      } else if (!run.record.keptCopy.empty()) {
-        PutBack(run, run.record.keptCopy, run.installed, /*keepSource=*/true);
+        RestorePrevious(run, run.setAside, run.installed);
+      } else if (!run.record.keptCopy.empty() && IsExistingFile(run.record.keptCopy)) {
+        RestorePrevious(run, run.record.keptCopy, run.installed, /*keepSource=*/true);
       }
     }
-    if (run.installed.empty() || IsExistingFile(run.installed)) {
+    if (run.installed.empty() || run.programHome) {
       RemoveUpdateRecord(run.folder);
     } else {
       run.Downloads("REGISTRO_CONSERVADO;" + N(run.installed) + ";motivo=PROGRAMA_AUSENTE");
@@ -437,6 +574,18 @@ void RunUpdateIn(const std::wstring& programFolder, const std::string& packageUr
     return;
   }
 
+  // An earlier update's record still there is a repair not done (or one whose record cannot be
+  // looked up): a program it set aside may be where only that record says. Nothing is written
+  // over it: this update waits for a start whose repair removes it.
+  const std::wstring recordPath = UpdateRecordPath(programFolder);
+  const DWORD recordAttributes = ::GetFileAttributesW(ForFileSystem(recordPath).c_str());
+  const DWORD recordLookup = recordAttributes == INVALID_FILE_ATTRIBUTES ? ::GetLastError() : ERROR_SUCCESS;
+  if (!IsMissingAnswer(recordAttributes, recordLookup)) {
+    run.Downloads("ACTUALIZACION_OMITIDA;REPARACION_PENDIENTE;" + N(recordPath) +
+                  (recordLookup != ERROR_SUCCESS ? ";err=" + Code(recordLookup) : std::string()));
+    return;
+  }
+
   // Plan: where the package goes and what it replaces, before anything is touched.
   const std::wstring fileName = PackageFileNameFromUrl(packageUrl);
   run.plan = PlanUpdate(programFolder, fileName, IsTaken, IsExistingFileByLongName);
@@ -452,8 +601,7 @@ void RunUpdateIn(const std::wstring& programFolder, const std::string& packageUr
   run.record = RecordOfPlan(run.plan, programFolder, packageUrl, IsTaken, IdentityOf);
   run.record.folderId = FolderIdOf(programFolder);
   if (!WriteUpdateRecord(run.record)) {
-    LogError(run, "ERROR_REGISTRO_ACTUALIZACION;" + N(UpdateRecordPath(programFolder)), ::GetLastError());
-    RemoveUpdateRecord(programFolder);
+    LogRecordError(run, ::GetLastError());  // what it wrote beside is gone; nothing else was there
     return;
   }
   RunEnd end{run};

@@ -1,8 +1,11 @@
 // An on-access virus scanner, as far as the program folder can tell: every new file that appears
 // in the folder (to three levels down) is opened for reading, with read and write sharing but no
 // delete sharing, and held for a moment. Until it lets go, the file cannot be renamed or deleted.
-// Runs until it is ended.
-//   scanner_standin FOLDER HOLD_MS
+// With "copia", a backup or sync client instead: it reads every new file with read and delete
+// sharing but no write sharing, so the file can be renamed or deleted, never opened for writing
+// (nor flushed) meanwhile, as a running program's image; it leaves the log folder out, as backup
+// selections leave logs. Runs until it is ended.
+//   scanner_standin FOLDER HOLD_MS [copia]
 #include <windows.h>
 
 #include <cwchar>
@@ -17,6 +20,9 @@ struct Held {
   ULONGLONG until;
 };
 
+DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+bool backup = false;
+
 void Look(const std::wstring& folder, int depth, std::set<std::wstring>& seen, std::deque<Held>& held, DWORD holdMs) {
   WIN32_FIND_DATAW entry;
   HANDLE listing = ::FindFirstFileW((folder + L"\\*").c_str(), &entry);
@@ -25,7 +31,8 @@ void Look(const std::wstring& folder, int depth, std::set<std::wstring>& seen, s
     if (std::wcscmp(entry.cFileName, L".") == 0 || std::wcscmp(entry.cFileName, L"..") == 0) continue;
     const std::wstring path = folder + L"\\" + entry.cFileName;
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      if (depth < 3 && !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      const bool logs = backup && depth == 0 && _wcsicmp(entry.cFileName, L"actualizador_registros") == 0;
+      if (depth < 3 && !logs && !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         Look(path, depth + 1, seen, held, holdMs);
       }
       continue;
@@ -34,8 +41,8 @@ void Look(const std::wstring& folder, int depth, std::set<std::wstring>& seen, s
     const std::wstring key = path + L"|" + std::to_wstring(entry.ftCreationTime.dwLowDateTime) + L"|" +
                              std::to_wstring(entry.ftCreationTime.dwHighDateTime);
     if (seen.count(key)) continue;
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                nullptr);
     if (file == INVALID_HANDLE_VALUE) continue;  // still being written without sharing: next time
     seen.insert(key);
     held.push_back({file, ::GetTickCount64() + holdMs});
@@ -49,6 +56,10 @@ int wmain(int argc, wchar_t** argv) {
   if (argc < 3) return 2;
   const std::wstring folder = argv[1];
   const DWORD holdMs = static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10));
+  if (argc > 3 && std::wcscmp(argv[3], L"copia") == 0) {
+    backup = true;
+    sharing = FILE_SHARE_READ | FILE_SHARE_DELETE;
+  }
   std::set<std::wstring> seen;
   std::deque<Held> held;
   // What is there at the start was scanned long ago.

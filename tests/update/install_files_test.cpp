@@ -68,17 +68,19 @@ TEST(InstallFilesTest, OnlyNotFoundProvesAFileMissing) {
   EXPECT_TRUE(IsMissing(folder / L"falta\\Programa.exe"));
 }
 
-// A put-back never replaces a file under the name: it goes under the first free name beside it.
-// A source held past the wait (a scanner: reading shared, deletion not) is copied beside the name,
-// flushed and renamed in.
+// A put-back never replaces a file under the name. A file of the user's goes under the first free
+// name beside it; a program goes onto its own name or nowhere (a free name would be recorded
+// nowhere), and stays where it was for a later start. A source held past the wait (a scanner:
+// reading shared, deletion not) is copied beside the name, flushed and renamed in.
 TEST(InstallFilesTest, APutBackNeverReplacesAFile) {
   struct Case {
     const char* what;
     std::vector<const wchar_t*> taken;  // files of the user's beside the program
     bool keepSource;
     bool heldSource;
-    const wchar_t* placed;
+    const wchar_t* placed;  // null: not put back
     bool sourceLeft;
+    bool program = false;  // PutBackProgram rather than PutBackFile
   } cases[] = {
       {"the name free", {}, false, false, L"Programa.exe", false},
       {"the name taken", {L"Programa.exe"}, false, false, L"Programa_1.exe", false},
@@ -87,6 +89,10 @@ TEST(InstallFilesTest, APutBackNeverReplacesAFile) {
       {"a kept copy, the name taken", {L"Programa.exe"}, true, false, L"Programa_1.exe", true},
       {"a held source, the name free", {}, false, true, L"Programa.exe", true},
       {"a held source, the name taken", {L"Programa.exe"}, false, true, L"Programa_1.exe", true},
+      {"a program, the name free", {}, false, false, L"Programa.exe", false, true},
+      {"a program kept in the updates folder, the name free", {}, true, false, L"Programa.exe", true, true},
+      {"a program, the name taken", {L"Programa.exe"}, false, false, nullptr, true, true},
+      {"a program kept in the updates folder, the name taken", {L"Programa.exe"}, true, false, nullptr, true, true},
   };
   const std::string program = "programa anterior", users = "archivo del usuario";
   for (const auto& c : cases) {
@@ -103,13 +109,26 @@ TEST(InstallFilesTest, APutBackNeverReplacesAFile) {
       ASSERT_TRUE(held);
     }
     std::wstring placed;
-    EXPECT_TRUE(PutBackFile(from, folder / L"Programa.exe", c.keepSource, &placed));
+    if (c.program) {
+      const PutBackResult result = PutBackProgram(from, folder / L"Programa.exe", c.keepSource);
+      const DWORD error = ::GetLastError();
+      EXPECT_EQ(result, c.placed ? PutBackResult::Done : PutBackResult::NameNotFree);
+      if (!c.placed) {
+        EXPECT_EQ(error, static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+      }
+      if (result == PutBackResult::Done) placed = folder / L"Programa.exe";
+    } else {
+      EXPECT_TRUE(PutBackFile(from, folder / L"Programa.exe", c.keepSource, &placed));
+    }
     held.reset();
-    EXPECT_EQ(placed, folder / c.placed);
-    EXPECT_EQ(ReadBytes(placed), program);
+    if (c.placed) {
+      EXPECT_EQ(placed, folder / c.placed);
+      EXPECT_EQ(ReadBytes(placed), program);
+    }
     for (const wchar_t* name : c.taken) EXPECT_EQ(ReadBytes(folder / name), users) << NarrowLow8(name);
     EXPECT_EQ(Exists(from), c.sourceLeft);
-    EXPECT_EQ(testing::EntryNames(folder.path(), false).size(), c.taken.size() + 1 + (c.sourceLeft ? 1 : 0))
+    EXPECT_EQ(testing::EntryNames(folder.path(), false).size(),
+              c.taken.size() + (c.placed ? 1 : 0) + (c.sourceLeft ? 1 : 0))
         << "a copy left beside";
   }
 }
@@ -140,33 +159,56 @@ TEST(InstallFilesTest, ANamesakeIsFoundByItsLongNameOnly) {
   }
 }
 
-// A read-only program replaced by a read-only file of the package (as an archive may store one):
-// the new program arrives writable, so that the next update can replace it in turn. Wine renames
-// over a read-only file; Windows refuses, and the move falls back to a copy that clears it first.
-TEST(InstallFilesTest, MoveReplacesAnExistingReadOnlyDestination) {
-  TempFolder folder;
-  std::wstring source = folder / L"nuevo.exe", destination = folder / L"Programa.exe";
-  ASSERT_TRUE(WriteBytes(source, "new"));
-  ASSERT_TRUE(WriteBytes(destination, "old version"));
-  for (const std::wstring& file : {source, destination}) {
-    ASSERT_TRUE(::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY));
+// A read-only file of the package (as an archive may store one) arrives writable, so that the next
+// update can replace it in turn. A file that took the name meanwhile is never replaced: the move
+// fails, and both stay as they were.
+TEST(InstallFilesTest, MoveNeverReplacesAFileAndLeavesTheNewOneWritable) {
+  struct Case {
+    const char* what;
+    const char* atDestination;  // null: the name is free
+    bool moved;
+  } cases[] = {
+      {"the name free", nullptr, true},
+      {"a read-only file under the name", "old version", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempFolder folder;
+    std::wstring source = folder / L"nuevo.exe", destination = folder / L"Programa.exe";
+    ASSERT_TRUE(WriteBytes(source, "new"));
+    if (c.atDestination) {
+      ASSERT_TRUE(WriteBytes(destination, c.atDestination));
+      ASSERT_TRUE(::SetFileAttributesW(destination.c_str(), FILE_ATTRIBUTE_READONLY));
+    }
+    ASSERT_TRUE(::SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_READONLY));
+    const bool moved = MoveFileWithRetry(source, destination, FlushRule::Always);
+    const DWORD error = ::GetLastError();
+    EXPECT_EQ(moved, c.moved);
+    EXPECT_EQ(Exists(source), !c.moved);
+    EXPECT_EQ(ReadBytes(destination), c.moved ? "new" : c.atDestination);
+    if (c.moved) {
+      EXPECT_EQ(::GetFileAttributesW(destination.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    } else {
+      EXPECT_EQ(error, static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    }
+    EXPECT_FALSE(Exists(destination + L".escribiendo"));
+    ::SetFileAttributesW(destination.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_NORMAL);
   }
-  EXPECT_TRUE(MoveFileWithRetry(source, destination));
-  EXPECT_FALSE(Exists(source));
-  EXPECT_EQ(ReadBytes(destination), "new");
-  EXPECT_EQ(::GetFileAttributesW(destination.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
 }
 
 TEST(InstallFilesTest, MoveOfAMissingSourceFailsAndCreatesNothing) {
   TempFolder folder;
-  EXPECT_FALSE(MoveFileWithRetry(folder / L"falta.exe", folder / L"destino.exe"));
+  EXPECT_FALSE(MoveFileWithRetry(folder / L"falta.exe", folder / L"destino.exe", FlushRule::Always));
   EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   EXPECT_FALSE(Exists(folder / L"destino.exe"));
 }
 
-// Another process holds the source for a while: without sharing, or as an on-access scanner does
-// (read and write sharing, no delete sharing, so a rename is refused). The move waits it out; the
-// limit of that wait is in the file-waits table.
+// Another process holds the source for a while: without sharing, as an on-access scanner does
+// (read and write sharing, no delete sharing, so a rename is refused), or as a backup or sync
+// client does (read and delete sharing, no write sharing, so the flush before the rename is
+// refused). The move waits it out; the limit of that wait is in the file-waits table. A source
+// that was never flushed never takes the name.
 TEST(InstallFilesTest, MoveOfAFileHeldByAnotherProcess) {
   struct Case {
     const char* name;
@@ -182,12 +224,13 @@ TEST(InstallFilesTest, MoveOfAFileHeldByAnotherProcess) {
       {"a scanner for 2.5 s", FILE_SHARE_READ | FILE_SHARE_WRITE, 2500, true, false, "payload", 2000},
       // Held past the wait: copied beside the destination and renamed in; the source stays, held.
       {"a scanner past the wait", FILE_SHARE_READ | FILE_SHARE_WRITE, 5000, true, true, "payload", 300, L"300"},
+      {"a backup client for 1 s", FILE_SHARE_READ | FILE_SHARE_DELETE, 1000, true, false, "payload", 800},
+      {"a backup client past the wait", FILE_SHARE_READ | FILE_SHARE_DELETE, 5000, false, true, "", 300, L"300"},
   };
   for (const auto& c : cases) {
     TempFolder folder;
     std::wstring source = folder / L"nuevo.exe", destination = folder / L"Programa.exe";
     ASSERT_TRUE(WriteBytes(source, "payload"));
-    ASSERT_TRUE(WriteBytes(destination, "previous"));
     ScopedEnv file(L"BRIVON_HOLD_FILE", source);
     ScopedEnv share(L"BRIVON_HOLD_SHARE", std::to_wstring(c.share));
     ScopedEnv ms(L"BRIVON_HOLD_MS", std::to_wstring(c.holdMs));
@@ -198,7 +241,7 @@ TEST(InstallFilesTest, MoveOfAFileHeldByAnotherProcess) {
     ASSERT_TRUE(Exists(source + L".held")) << c.name;
 
     ULONGLONG start = ::GetTickCount64();
-    bool moved = MoveFileWithRetry(source, destination);
+    bool moved = MoveFileWithRetry(source, destination, FlushRule::Always);
     ULONGLONG elapsed = ::GetTickCount64() - start;
     ::TerminateProcess(holder.get(), 0);
     ::WaitForSingleObject(holder.get(), 10000);

@@ -47,6 +47,7 @@ TEST(RunUpdateTest, ThePackageNameDecidesWhatIsReplaced) {
     std::vector<std::string> markers;
     const std::string* body = nullptr;  // what the server answers; the new program unless given
     size_t folderLength = 0;            // a program folder of that many characters; 0: a short one
+    bool pendingRecord = false;         // an earlier update's record is there, its repair not done
   } cases[] = {
       {"empty URL", "", nullptr, false, {"URL_VACIA"}},
       {"no file name", "/descargas/", L"descarga.bin", false, {"DESCARGA"}},
@@ -65,6 +66,9 @@ TEST(RunUpdateTest, ThePackageNameDecidesWhatIsReplaced) {
        {"EJECUTABLE_NO_VERIFICADO", "RENOMBRADO_A_2", "DESCARGA", "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES", "COPIA_OK",
         "COPIA_PATRON_SIN_RESULTADOS", "COPIA_PATRONES_RESUMEN", "ZIP_CARPETA"},
        nullptr, 240},
+      // Nothing is written over it: the program it set aside is where only that record says.
+      {"an earlier update's repair pending", "/descargas/Programa.exe", nullptr, false, {"ACTUALIZACION_OMITIDA"},
+       nullptr, 0, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -83,6 +87,11 @@ TEST(RunUpdateTest, ThePackageNameDecidesWhatIsReplaced) {
     HttpReply reply;
     reply.body = c.body ? *c.body : kNew;
     server.ServeDefault(reply);
+    const std::string pending = "brivon-actualizacion 1\nun registro de otra ejecucion\n";
+    if (c.pendingRecord) {
+      ASSERT_TRUE(::CreateDirectoryW(program(L"actualizador_registros").c_str(), nullptr));
+      ASSERT_TRUE(WriteBytes(UpdateRecordPath(folder), pending));
+    }
 
     RunUpdateIn(folder, c.path.empty() ? "" : "http://127.0.0.1:" + std::to_string(server.port()) + c.path);
 
@@ -95,15 +104,20 @@ TEST(RunUpdateTest, ThePackageNameDecidesWhatIsReplaced) {
       EXPECT_TRUE(ReadBytes(program(c.stored)) == kNew);
     }
     EXPECT_EQ(testing::MarkersOf(testing::LogTexts(program(L"actualizador_registros\\descargas.csv"))), c.markers);
-    EXPECT_EQ(server.Requests().size(), c.path.empty() ? 0u : 1u);
-    EXPECT_FALSE(Exists(UpdateRecordPath(folder)));  // a whole run leaves no record
+    EXPECT_EQ(server.Requests().size(), c.path.empty() || c.pendingRecord ? 0u : 1u);
+    // A whole run leaves no record; one it did not write stays as it was.
+    EXPECT_EQ(ReadBytes(UpdateRecordPath(folder)), c.pendingRecord ? pending : "");
   }
 }
 
 const FileIdentity kOldProgram{true, 1000, 7};
 const FileIdentity kNewProgram{true, 2000, 9};
 const FileIdentity kLeftover{true, 50, 3};
+const FileIdentity kDownloaded{true, 3000, 11};  // the ZIP package as it was downloaded
 const FileIdentity kNone{};
+const std::string kNewSha256(64, 'a');
+const std::string kZeroedSha256(64, 'b');  // the new program's size, its tail zeroed by a power cut
+const std::string kOtherSha256(64, 'c');
 
 UpdateRecord ExeRecord() {
   UpdateRecord r;
@@ -114,18 +128,66 @@ UpdateRecord ExeRecord() {
   return r;
 }
 
+// As the run writes it once the new program is known, before the program is set aside.
+UpdateRecord ExeRecordKnowingTheNewProgram() {
+  UpdateRecord r = ExeRecord();
+  r.newProgram = kNewProgram;
+  r.newProgramSha256 = kNewSha256;
+  return r;
+}
+
+// Cut off once the package was downloaded and 7-Zip had started on it, unless said otherwise.
 UpdateRecord ZipRecord(bool candidateChosen) {
   UpdateRecord r;
   r.programFolder = L"C:\\App";
   r.package = L"C:\\App\\Paquete.zip";
   r.isZip = true;
   r.extractionFolder = L"C:\\App\\Paquete";
+  r.packageDownloaded = kDownloaded;
+  r.extractionStarted = true;
   if (candidateChosen) {
     r.installed = L"C:\\App\\Programa.exe";
     r.installedBefore = kOldProgram;
     r.setAside = L"C:\\App\\Programa2.exe";
+    r.newProgram = kNewProgram;
+    r.newProgramSha256 = kNewSha256;
   }
   return r;
+}
+
+// What stands under the program's name, as the repair judges it: the new program only whole, by
+// the content recorded before it took the name.
+TEST(StartupRepairTest, TheNewProgramIsInPlaceOnlyWhole) {
+  using P = ProgramInPlace;
+  struct Case {
+    const char* name;
+    UpdateRecord record;
+    FileIdentity installed;
+    std::string sha256;  // of the file under the name, as read
+    P judged;
+    bool lookupFailed = false;
+  } cases[] = {
+      {"the name empty", ExeRecordKnowingTheNewProgram(), kNone, "", P::Missing},
+      {"the name unreadable", ExeRecordKnowingTheNewProgram(), kNone, "", P::Unknown, true},
+      {"the old program", ExeRecordKnowingTheNewProgram(), kOldProgram, "", P::Old},
+      {"the new program whole", ExeRecordKnowingTheNewProgram(), kNewProgram, kNewSha256, P::New},
+      {"the new program copied in (another time, the same content)", ExeRecordKnowingTheNewProgram(),
+       FileIdentity{true, 2000, 10}, kNewSha256, P::New},
+      {"the new program's size, its tail zeroed", ExeRecordKnowingTheNewProgram(), kNewProgram, kZeroedSha256,
+       P::Damaged},
+      {"a file of another size put there meanwhile", ExeRecordKnowingTheNewProgram(), kLeftover, kOtherSha256,
+       P::Other},
+      {"a file that cannot be read", ExeRecordKnowingTheNewProgram(), kNewProgram, "", P::Unknown},
+      // A record that knows no content (of an earlier version) can tell only the old program.
+      {"a record without the new program's content", ExeRecord(), kNewProgram, "", P::New},
+  };
+  for (const Case& c : cases) {
+    RepairFacts facts;
+    facts.installed = c.installed;
+    facts.installedMissing = !c.lookupFailed && !c.installed.exists;
+    facts.installedSha256 = c.sha256;
+    EXPECT_EQ(JudgeProgramInPlace(c.record, facts), c.judged) << c.name;
+  }
 }
 
 TEST(StartupRepairTest, AnInterruptedUpdateIsRolledBackUnlessTheNewProgramIsIn) {
@@ -136,8 +198,12 @@ TEST(StartupRepairTest, AnInterruptedUpdateIsRolledBackUnlessTheNewProgramIsIn) 
   zipKept.keptCopy = L"C:\\App\\actualizaciones\\251206_093015\\Programa.exe";
   UpdateRecord folderOfBefore = ZipRecord(false);
   folderOfBefore.extractionFolderExisted = true;
+  folderOfBefore.extractionStarted = false;
   UpdateRecord namedLikeAFile = ZipRecord(false);
   namedLikeAFile.packageBefore = kLeftover;
+  UpdateRecord midDownload = ZipRecord(false);  // neither the package nor the folder the run's yet
+  midDownload.packageDownloaded = kNone;
+  midDownload.extractionStarted = false;
   UpdateRecord replacing;  // a package replacing a file of the user's, which was kept first
   replacing.programFolder = L"C:\\App";
   replacing.package = L"C:\\App\\ayuda.pdf";
@@ -146,6 +212,26 @@ TEST(StartupRepairTest, AnInterruptedUpdateIsRolledBackUnlessTheNewProgramIsIn) 
   // A copy of the new program made beside its name, cut off before its rename.
   RepairFacts copyCut{true, kNone, kNone, kOldProgram, kNone, false};
   copyCut.stagingCopyExists = true;
+  // The new program in, whole or with its tail zeroed by a power cut after its rename.
+  RepairFacts newWhole{false, kNewProgram, kNewProgram, kOldProgram, kNone, false};
+  newWhole.installedSha256 = kNewSha256;
+  RepairFacts newZeroed = newWhole;
+  newZeroed.installedSha256 = kZeroedSha256;
+  RepairFacts zipNewIn{false, kDownloaded, kNewProgram, kNone, kOldProgram, true};
+  zipNewIn.installedSha256 = kNewSha256;
+  RepairFacts zipNewZeroed = zipNewIn;
+  zipNewZeroed.installedSha256 = kZeroedSha256;
+  RepairFacts newZeroedNoOld = newZeroed;
+  newZeroedNoOld.setAside = kNone;
+  RepairFacts otherInPlace{false, kLeftover, kLeftover, kOldProgram, kNone, false};
+  otherInPlace.installedSha256 = kOtherSha256;
+  // The previous version kept, a data-file copy cut off before its rename beside it.
+  RepairFacts dataCopyCut{false, kDownloaded, kNewProgram, kNone, kOldProgram, false};
+  dataCopyCut.installedSha256 = kNewSha256;
+  dataCopyCut.stagedDataCopies = true;
+  // The user's file named in the record, cut off before it moved: its folder stands empty.
+  RepairFacts keptFolderEmpty{true, kLeftover, kNone, kNone, kNone, false, kNone};
+  keptFolderEmpty.emptyKeptFolder = true;
   struct Case {
     const char* name;
     UpdateRecord record;
@@ -164,32 +250,50 @@ TEST(StartupRepairTest, AnInterruptedUpdateIsRolledBackUnlessTheNewProgramIsIn) 
       {"cut before anything changed", withLeftover, {false, kOldProgram, kOldProgram, kLeftover, kNone, false}, {}},
       {"a leftover of before beside the new program", withLeftover,
        {false, kNewProgram, kNewProgram, kLeftover, kNone, false}, {}},
-      {"zip cut mid-download", ZipRecord(false), {true, kNone, kNone, kNone, kNone, false}, {S::DeletePartial}},
-      {"zip cut mid-extraction", ZipRecord(false), {false, kLeftover, kNone, kNone, kNone, true},
+      {"zip cut mid-download", midDownload, {true, kNone, kNone, kNone, kNone, false}, {S::DeletePartial}},
+      {"zip cut mid-extraction", ZipRecord(false), {false, kDownloaded, kNone, kNone, kNone, true},
        {S::DeletePackage, S::RemoveExtractionFolder}},
       {"zip cut with the old program only in the updates folder", zipKept,
-       {false, kLeftover, kNone, kNone, kOldProgram, true},
+       {false, kDownloaded, kNone, kNone, kOldProgram, true},
        {S::RestoreFromKeptCopy, S::DeletePackage, S::RemoveExtractionFolder}},
-      {"zip cut with the old program set aside", ZipRecord(true), {false, kLeftover, kNone, kOldProgram, kNone, true},
+      {"zip cut with the old program set aside", ZipRecord(true), {false, kDownloaded, kNone, kOldProgram, kNone, true},
        {S::RestoreFromSetAside, S::DeletePackage, S::RemoveExtractionFolder}},
-      {"zip cut after the new program came in", zipKept, {false, kLeftover, kNewProgram, kNone, kOldProgram, true},
-       {S::DeletePackage, S::RemoveExtractionFolderIfEmpty}},
-      {"zip whose folder was there before", folderOfBefore, {false, kLeftover, kNone, kNone, kNone, true},
+      {"zip cut after the new program came in", zipKept, zipNewIn, {S::DeletePackage, S::RemoveExtractionFolderIfEmpty}},
+      {"zip whose folder was there before", folderOfBefore, {false, kDownloaded, kNone, kNone, kNone, true},
        {S::DeletePackage}},
       {"zip under the name of a file that was there", namedLikeAFile, {false, kLeftover, kNone, kNone, kNone, false},
        {}},
+      // Saved by a person while the package downloaded: neither is the run's.
+      {"a file of the user's under the package's name, made mid-download", midDownload,
+       {true, kLeftover, kNone, kNone, kNone, false}, {S::DeletePartial}},
+      {"a folder of the user's under the extraction folder's name, made mid-download", midDownload,
+       {true, kNone, kNone, kNone, kNone, true}, {S::DeletePartial}},
+      {"another file than the one downloaded under the package's name", ZipRecord(false),
+       {false, kLeftover, kNone, kNone, kNone, true}, {S::RemoveExtractionFolder}},
       {"cut before the package took the place of the user's file", replacing,
        {true, kNone, kNone, kNone, kNone, false, kLeftover}, {S::DeletePartial, S::RestoreReplacedFile}},
       {"cut after the package took its place", replacing, {false, kNewProgram, kNone, kNone, kNone, false, kLeftover},
        {}},
+      {"cut once the record named where the user's file goes, before it moved", replacing, keptFolderEmpty,
+       {S::DeletePartial, S::RemoveEmptyKeptFolder}},
       {"cut with the new program copied beside its name", ExeRecord(), copyCut,
        {S::DeletePartial, S::DeleteStagingCopy, S::RestoreFromSetAside}},
       {"the program's name unreadable: nothing put back", ExeRecord(),
        {false, kNone, kNone, kOldProgram, kNone, false}, {}, true},
-      {"the kept copy's name unreadable: nothing put back", zipKept, {false, kLeftover, kNone, kNone, kOldProgram, true},
+      {"the kept copy's name unreadable: nothing put back", zipKept, {false, kDownloaded, kNone, kNone, kOldProgram, true},
        {S::DeletePackage, S::RemoveExtractionFolder}, true},
       {"the user's file's name unreadable: nothing put back", replacing,
        {true, kNone, kNone, kNone, kNone, false, kLeftover}, {S::DeletePartial}, true},
+      {"the new program whole, the old one set aside", ExeRecordKnowingTheNewProgram(), newWhole,
+       {S::KeepSetAsideAsPrevious}},
+      {"the new program's tail zeroed, the old one set aside", ExeRecordKnowingTheNewProgram(), newZeroed,
+       {S::SetDamagedAside, S::RestoreFromSetAside}},
+      {"the new program's tail zeroed, the old one in the updates folder", zipKept, zipNewZeroed,
+       {S::SetDamagedAside, S::RestoreFromKeptCopy, S::DeletePackage, S::RemoveExtractionFolder}},
+      {"the new program's tail zeroed, no old one at hand", ExeRecordKnowingTheNewProgram(), newZeroedNoOld, {}},
+      {"another file under the name: left until the name is free", ExeRecordKnowingTheNewProgram(), otherInPlace, {}},
+      {"a data-file copy cut off before its rename", zipKept, dataCopyCut,
+       {S::DeletePackage, S::DeleteStagedDataCopies}},
   };
   for (const Case& c : cases) {
     RepairFacts facts = c.facts;
@@ -275,7 +379,9 @@ TEST(StartupRepairTest, OnlyAWholeRecordOfThisFolderIsActedOn) {
     EXPECT_FALSE(IsRecordOfFolder(moved, L"C:\\App")) << r.name;
     EXPECT_EQ(RebaseUpdateRecord(moved, L"C:\\App", r.id), r.rebased) << r.name;
     EXPECT_EQ(IsRecordOfFolder(moved, L"C:\\App"), r.rebased) << r.name;
-    if (r.rebased) EXPECT_EQ(moved.keptCopy, record.keptCopy) << r.name;
+    if (r.rebased) {
+      EXPECT_EQ(moved.keptCopy, record.keptCopy) << r.name;
+    }
   }
 }
 

@@ -52,11 +52,13 @@ void EndProcess(DWORD processId) {
 }
 
 // Every rename the program made published a file it had flushed first (what a power cut needs),
-// but a ZIP package's, which is only unpacked and then deleted, by the run or by the repair.
+// but a ZIP package's, which is only unpacked and then deleted, by the run or by the repair, and
+// the set-aside program's, held as a running program is (its bytes were on the disk already).
 // Returns the names the renames published, as the trace has them (UTF-8).
 std::vector<std::string> ExpectFlushedBeforeRenamed(const std::wstring& tracePath) {
   std::vector<std::string> flushed;
   std::vector<std::string> renames;
+  auto isSetAside = [](const std::string& path) { return path.size() > 5 && path.substr(path.size() - 5) == "2.exe"; };
   std::string text = ReadBytes(tracePath);
   size_t start = 0;
   while (start < text.size()) {
@@ -66,6 +68,9 @@ std::vector<std::string> ExpectFlushedBeforeRenamed(const std::wstring& tracePat
     start = end + 1;
     if (line.rfind("flush;", 0) == 0) {
       flushed.push_back(line.substr(6));
+    } else if (line.rfind("running-image;", 0) == 0) {
+      EXPECT_TRUE(isSetAside(line.substr(14))) << "a file the run wrote went unflushed: " << line;
+      if (isSetAside(line.substr(14))) flushed.push_back(line.substr(14));
     } else if (line.rfind("rename-unflushed;", 0) == 0) {
       const std::string from = line.substr(17, line.find(';', 17) - 17);
       EXPECT_TRUE(from.size() > 12 && from.substr(from.size() - 12) == ".zip.parcial") << line;
@@ -115,6 +120,21 @@ struct KillRow {
   // Once the program is set aside, the new one is held as a scanner holds it (reading shared,
   // deletion not) past the test build's wait: it can only be copied in.
   bool holdNewOnceSetAside = false;
+  // A backup client (reading and deletion shared, writing not) holds every new file of the folder
+  // for 2.5 s; the run pauses once the new program is checked, so that it holds it first.
+  bool backupClient = false;
+  bool userFileMovesLater = false;  // cut off before the user's file left its name
+  bool zeroTailOfNew = false;       // a power cut after the new program's rename: its tail zeroed
+  // Saved by a person while the package downloads: a file under the package's name and a folder
+  // under the extraction folder's.
+  bool userFilesMidDownload = false;
+  // The next start holds the set-aside program (no sharing), so that its repair cannot finish, and
+  // is sent an update that fails; only the start after it is free to put the folder right.
+  bool pendingThroughFailedUpdate = false;
+  // Not cut off: the new program is held (no sharing) once the program is set aside, and a file is
+  // put under the program's name meanwhile; the run ends with its record kept, and the file is
+  // moved away before the next start.
+  bool nameTakenAtPutBack = false;
 };
 
 bool IsFolderThere(const std::wstring& path) { return testing::IsDirectory(path); }
@@ -184,10 +204,53 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
   copied.killAt = L"COPIA_TEMPORAL_ESCRITA";
   copied.holdNewOnceSetAside = true;
   rows.push_back(copied);
+  // The record names where the user's file goes before it leaves its name.
+  KillRow userFileRecorded{"a package replacing a file of the user's, ended once the record named where it goes"};
+  userFileRecorded.killAt = L"REGISTRO_ACTUALIZACION#2";
+  userFileRecorded.replacesUserFile = true;
+  userFileRecorded.userFileMovesLater = true;
+  rows.push_back(userFileRecorded);
+  // A data file's copy is made beside its name: cut off before its rename, no cut copy is archived.
+  KillRow dataCopy{"executable package, ended with a data file's copy made beside its name"};
+  dataCopy.killAt = L"COPIA_TEMPORAL_ESCRITA";
+  dataCopy.expectNew = true;
+  rows.push_back(dataCopy);
+  // The new program's name holds its size but a zeroed tail (a power cut after the rename, a disk
+  // that lost what it had cached): it is not the new program, and the old one comes back.
+  KillRow zeroTail{"executable package, the new program's tail zeroed before the next start"};
+  zeroTail.killAt = L"DESCARGA";
+  zeroTail.zeroTailOfNew = true;
+  rows.push_back(zeroTail);
+  for (const bool zip : {false, true}) {
+    KillRow backup{zip ? "ZIP package, a backup client holding every new file"
+                       : "executable package, a backup client holding every new file"};
+    backup.zip = zip;
+    backup.killAt = zip ? L"LIMPIEZA_OK" : L"ZIP_CARPETA";
+    backup.expectNew = true;
+    backup.backupClient = true;
+    rows.push_back(backup);
+  }
+  KillRow pending{"executable package, ended with the program set aside; a repair pending through a failed update"};
+  pending.killAt = L"RENOMBRADO_A_2";
+  pending.pendingThroughFailedUpdate = true;
+  rows.push_back(pending);
+  KillRow nameTaken{"executable package, its put-back's name taken meanwhile"};
+  nameTaken.nameTakenAtPutBack = true;
+  rows.push_back(nameTaken);
   KillRow stalled{"executable package, ended mid-download on a stalled server"};
   stalled.slowPackage = true;
   stalled.due = [](const std::wstring& folder) { return Exists(folder + L"\\FacturaOrva.exe.parcial"); };
   rows.push_back(stalled);
+  KillRow usersMidDownload{"ZIP package, ended mid-download once a person saved files under its names"};
+  usersMidDownload.zip = usersMidDownload.slowPackage = true;
+  usersMidDownload.userFilesMidDownload = true;
+  usersMidDownload.due = [](const std::wstring& folder) {
+    if (!Exists(folder + L"\\Paquete.zip.parcial")) return false;
+    ::CreateDirectoryW((folder + L"\\Paquete").c_str(), nullptr);
+    return WriteBytes(folder + L"\\Paquete.zip", "guardado por el usuario") &&
+           WriteBytes(folder + L"\\Paquete\\mio.txt", "mio");
+  };
+  rows.push_back(usersMidDownload);
   // Once 7-Zip has written part of the large member: the folder alone is made before 7-Zip starts.
   KillRow unpacking{"ZIP package, ended mid-extraction"};
   unpacking.zip = unpacking.bigZip = true;
@@ -260,16 +323,29 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
       // The start that is cut off.
       {
         ScopedVariable killAt(L"BRIVON_TEST_KILL_AT", row.killAt);
-        // The run waits a moment once the program is set aside, for the hold to be taken first.
-        ScopedVariable pauseAt(L"BRIVON_TEST_PAUSE_AT", row.holdNewOnceSetAside ? L"RENOMBRADO_A_2" : L"");
-        ScopedVariable waitMs(L"BRIVON_TEST_FILE_WAIT_MS", row.holdNewOnceSetAside ? L"500" : L"");
+        // The run waits a moment once the program is set aside, for the hold to be taken first, or
+        // once the new program is checked, for the backup client to hold it first.
+        const bool holdsNew = row.holdNewOnceSetAside || row.nameTakenAtPutBack;
+        ScopedVariable pauseAt(L"BRIVON_TEST_PAUSE_AT", holdsNew           ? L"RENOMBRADO_A_2"
+                                                        : row.backupClient ? L"EJECUTABLE_NO_VERIFICADO"
+                                                                           : L"");
+        ScopedVariable waitMs(L"BRIVON_TEST_FILE_WAIT_MS", holdsNew ? L"500" : L"");
+        std::unique_ptr<testing::BackgroundProgram> backup;
+        if (row.backupClient) {
+          backup = std::make_unique<testing::BackgroundProgram>(testing::TestToolPath(L"brivon_scanner_standin.exe"),
+                                                                L"\"" + folder + L"\" 2500 copia");
+          ASSERT_TRUE(testing::WaitUntil([&] { return Exists(root / L"escaner_listo"); }, 20000));
+        }
         UniqueFile heldNew;
         bool ended = false;
         WindowsSeen cut = Run(folder, [&](DWORD processId) {
-          if (row.holdNewOnceSetAside && !heldNew &&
-              logHas("RENOMBRADO_A_2;")(folder)) {
+          if (holdsNew && !heldNew && logHas("RENOMBRADO_A_2;")(folder)) {
+            // Read-shared as a scanner holds it; for a put-back whose name is taken, shared with
+            // nobody, so that it is neither moved nor copied in.
             heldNew.reset(::CreateFileW((folder + L"\\FacturaOrva.exe.parcial").c_str(), GENERIC_READ,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+                                        row.nameTakenAtPutBack ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
+            if (row.nameTakenAtPutBack) EXPECT_TRUE(WriteBytes(folder + L"\\" + kSibling, "otro programa"));
           }
           if (!row.due || ended) return;
           // Looked at closely: the moment may be short.
@@ -279,14 +355,58 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
           }
         });
         EXPECT_FALSE(cut.run.timedOut);
-        if (cut.run.exitCode == STILL_ACTIVE && attempt == 1 && HalfMadeFiles(folder).empty() &&
-            !IsFolderThere(folder + L"\\Paquete")) {
-          std::printf("%s: the cut-off run ended with 259; run again. Its log:\n%s\n", label.c_str(),
-                      ReadBytes(folder + L"\\actualizador_registros\\descargas.csv").c_str());
-          continue;
+        if (row.nameTakenAtPutBack) {  // ended by itself, its record kept for a later start
+          EXPECT_EQ(cut.run.exitCode, 0u);
+          EXPECT_TRUE(heldNew) << "the new program was not held in time";
+          EXPECT_TRUE(Exists(folder + L"\\actualizador_registros\\actualizacion_en_curso.txt"));
+          EXPECT_EQ(ReadBytes(folder + L"\\FacturaOrva2.exe"), oldExe_);
+          heldNew.reset();
+          EXPECT_TRUE(::DeleteFileW((folder + L"\\" + kSibling).c_str()));  // the person moves it away
+        } else {
+          if (cut.run.exitCode == STILL_ACTIVE && attempt == 1 && HalfMadeFiles(folder).empty() &&
+              !IsFolderThere(folder + L"\\Paquete")) {
+            std::printf("%s: the cut-off run ended with 259; run again. Its log:\n%s\n", label.c_str(),
+                        ReadBytes(folder + L"\\actualizador_registros\\descargas.csv").c_str());
+            continue;
+          }
+          EXPECT_EQ(cut.run.exitCode, 9u) << "the run was not cut off";
+          if (row.holdNewOnceSetAside) EXPECT_TRUE(heldNew) << "the new program was not held in time";
         }
-        EXPECT_EQ(cut.run.exitCode, 9u) << "the run was not cut off";
-        if (row.holdNewOnceSetAside) EXPECT_TRUE(heldNew) << "the new program was not held in time";
+      }
+      if (row.userFileMovesLater) {  // cut off with the user's file still under its name, its place named
+        EXPECT_EQ(ReadBytes(folder + L"\\ayuda.dll"), userHelp);
+        EXPECT_NE(ReadBytes(folder + L"\\actualizador_registros\\actualizacion_en_curso.txt").find("\nreemplazado_guardado="),
+                  std::string::npos);
+      }
+      const std::string userPackage = "guardado por el usuario";
+      const std::string damaged = [&] {
+        std::string bytes = newExe_;
+        std::fill(bytes.begin() + bytes.size() / 2, bytes.end(), '\0');
+        return bytes;
+      }();
+      if (row.zeroTailOfNew) {
+        ASSERT_EQ(ReadBytes(folder + L"\\" + kSibling), newExe_);
+        ASSERT_TRUE(WriteBytes(folder + L"\\" + kSibling, damaged));
+      }
+
+      // A start that cannot finish the repair, sent an update whose package is missing: the
+      // record is left as it is, and the update does not start.
+      if (row.pendingThroughFailedUpdate) {
+        server_.Serve(exePath, HttpReply{404, "<html>404</html>", "text/html"});
+        server_.ClearRequests();
+        UniqueFile heldSetAside(::CreateFileW((folder + L"\\FacturaOrva2.exe").c_str(), GENERIC_READ, 0, nullptr,
+                                              OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(heldSetAside);
+        ScopedVariable waitMs(L"BRIVON_TEST_FILE_WAIT_MS", L"500");
+        const std::string before = ReadBytes(folder + L"\\actualizador_registros\\descargas.csv");
+        WindowsSeen held = Run(folder);
+        EXPECT_EQ(held.run.exitCode, 0u);
+        const std::string heldLog =
+            ReadBytes(folder + L"\\actualizador_registros\\descargas.csv").substr(before.size());
+        EXPECT_EQ(CountLines(heldLog, "FacturaOrva.exe;motivo=PROGRAMA_AUSENTE"), 1u) << heldLog;
+        EXPECT_EQ(CountLines(heldLog, ";ACTUALIZACION_OMITIDA;REPARACION_PENDIENTE;"), 1u) << heldLog;
+        EXPECT_EQ(server_.CountRequests(exePath), 0u);
+        EXPECT_TRUE(Exists(folder + L"\\actualizador_registros\\actualizacion_en_curso.txt"));
       }
 
       // The next start, as normal: the check-in finds no update.
@@ -314,8 +434,13 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
       if (business) {
         EXPECT_TRUE(business->running()) << "put back while it runs, not after";
       }
+      if (row.zeroTailOfNew) {
+        EXPECT_EQ(ReadBytes(folder + L"\\FacturaOrva.exe.danado"), damaged) << "kept beside, never deleted";
+      }
       if (row.replacesUserFile) {
         EXPECT_EQ(ReadBytes(folder + L"\\ayuda.dll"), userHelp);
+      }
+      if (row.replacesUserFile && !row.userFileMovesLater) {
         // The package was on the disk before the user's file left its name: no wait in between.
         const std::string events = ReadBytes(trace);
         const size_t flushed = events.find("flush;" + WideToUtf8(folder + L"\\ayuda.dll.parcial"));
@@ -325,8 +450,10 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
       }
       EXPECT_EQ(ReadBytes(folder + L"\\Datos.MDB"), kMdb);
       EXPECT_EQ(ReadBytes(folder + L"\\Empresa.BDORVA"), kBd);
-      EXPECT_FALSE(Exists(folder + L"\\Paquete.zip"));
-      EXPECT_FALSE(Exists(folder + L"\\Paquete"));
+      // Only what the run made is gone: a person's files under its names stay.
+      EXPECT_EQ(ReadBytes(folder + L"\\Paquete.zip"), row.userFilesMidDownload ? userPackage : "");
+      EXPECT_EQ(ReadBytes(folder + L"\\Paquete\\mio.txt"), row.userFilesMidDownload ? "mio" : "");
+      EXPECT_EQ(IsFolderThere(folder + L"\\Paquete"), row.userFilesMidDownload);
       EXPECT_EQ(HalfMadeFiles(folder), std::vector<std::wstring>{});
       EXPECT_TRUE(ReadBytes(folder + L"\\7za.exe") == tool);
       // Every previous version that left the program folder is in an archive of the updates folder.
@@ -334,6 +461,9 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
       for (const std::wstring& zip : testing::EntryNames(folder + L"\\actualizaciones", false)) {
         const auto listing = testing::ListArchive(folder + L"\\actualizaciones\\" + zip);
         EXPECT_NE(std::find(listing.begin(), listing.end(), std::wstring(kSibling)), listing.end()) << NarrowLow8(zip);
+        for (const std::wstring& entry : listing) {  // a copy cut off never stands for a data file
+          EXPECT_EQ(entry.find(L".escribiendo"), std::wstring::npos) << NarrowLow8(entry);
+        }
       }
       if (row.expectNew || row.leftoverUpdateFolder) {
         EXPECT_FALSE(testing::EntryNames(folder + L"\\actualizaciones", false).empty());
@@ -353,6 +483,9 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
           return name.size() >= tail.size() && name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
         });
       };
+      if (row.backupClient) {  // it held the new files: the set-aside program's name too
+        EXPECT_NE(ReadBytes(trace).find("running-image;" + WideToUtf8(folder + L"\\FacturaOrva2.exe")), std::string::npos);
+      }
       // Among them what a power cut must find whole: the tool, an archive, the new program.
       EXPECT_EQ(publishedAs("\\7za.exe"), row.withoutTool);
       EXPECT_EQ(publishedAs("\\251206_093015.zip"), row.leftoverUpdateFolder);
