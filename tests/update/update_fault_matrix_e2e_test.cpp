@@ -50,6 +50,8 @@ struct FaultRow {
   bool signedPackage = false;             // needs the test publishers' roots trusted (on Windows)
   std::string refusal = "";               // the end of the "DESCARGA_RECHAZADA;<package>" line, when there is one
   bool shortFileLimits = false;           // the test build's stall window and headers' deadline, 3 s
+  // Once the download began, a person saves Paquete.zip and makes the folder Paquete holding mio.txt.
+  bool userFilesMidDownload = false;
 };
 
 HttpReply Status(int status) {
@@ -288,6 +290,17 @@ std::vector<FaultRow> FaultRows(const std::string& newExe, const std::string& zi
   trickle.downloads = putBack;
   trickle.downloadError = ";err=" + std::to_string(ERROR_INTERNET_TIMEOUT);
   rows.push_back(trickle);
+  // What a person saves under the package's and the extraction folder's names while the package
+  // downloads is theirs: a dropped connection removes only what the run made.
+  FaultRow savedMeanwhile{"a file and a folder saved under the ZIP's names mid-download, then the line drops", zipPath,
+                          HttpReply{200, zipAtTop + std::string(1024 * 1024, 'x')}};
+  savedMeanwhile.reply.chunkSize = 320 * 1024;  // more than one read of the program's: the file is begun
+  savedMeanwhile.reply.chunkDelayMs = 1500;
+  savedMeanwhile.reply.cutAfter = 700 * 1024;
+  savedMeanwhile.userFilesMidDownload = true;
+  savedMeanwhile.userFilesAfter = {{L"Paquete.zip", "guardado por el usuario"}, {L"Paquete\\mio.txt", "mio"}};
+  savedMeanwhile.downloads = putBack;
+  rows.push_back(savedMeanwhile);
   return rows;
 }
 
@@ -372,8 +385,14 @@ TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) 
 
     // Holds the new executable between the program's set-aside and its own move into the folder.
     UniqueFile heldNew;
+    bool savedMeanwhile = false;
     auto holdNew = [&](DWORD) {
       sampleFree();
+      if (row.userFilesMidDownload && !savedMeanwhile && Exists(folder + L"\\Paquete.zip.parcial")) {
+        savedMeanwhile = ::CreateDirectoryW((folder + L"\\Paquete").c_str(), nullptr) &&
+                         WriteBytes(folder + L"\\Paquete.zip", "guardado por el usuario") &&
+                         WriteBytes(folder + L"\\Paquete\\mio.txt", "mio");
+      }
       if (!row.holdNewOnceSetAside || heldNew) return;
       const std::string log = ReadBytes(folder + L"\\actualizador_registros\\descargas.csv");
       if (log.find("RENOMBRADO_A_2_ZIP;") == std::string::npos) return;
@@ -412,6 +431,7 @@ TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) 
     EXPECT_LE(seen.count, 1);  // the update window, which closed by itself (quick ones can pass unseen)
     if (!row.packagePath.empty()) EXPECT_EQ(server_.CountRequests(kPicturePath), 1u);  // its first paint
     if (row.holdNewOnceSetAside) EXPECT_TRUE(heldInTime);
+    if (row.userFilesMidDownload) EXPECT_TRUE(savedMeanwhile) << "the download ended before the files were saved";
 
     // The promise.
     EXPECT_TRUE(ReadBytes(sibling) == (!row.expectNew ? oldExe_ : row.newProgram.empty() ? newExe_ : row.newProgram))
@@ -433,7 +453,7 @@ TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) 
       EXPECT_FALSE(name.size() > 8 && name.compare(name.size() - 8, 8, L".parcial") == 0) << NarrowLow8(name);
     }
     EXPECT_FALSE(Exists(FolderLockPath(folder)));
-    EXPECT_FALSE(Exists(folder + L"\\Paquete.zip"));
+    if (!row.userFilesMidDownload) EXPECT_FALSE(Exists(folder + L"\\Paquete.zip"));
     EXPECT_FALSE(Exists(folder + L"\\actualizador_registros\\actualizacion_en_curso.txt"));
     EXPECT_EQ(ReadBytes(folder + L"\\Datos.MDB"), kMdb);
     EXPECT_EQ(ReadBytes(folder + L"\\Empresa.BDORVA"), kBd);
