@@ -324,11 +324,13 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
       {
         ScopedVariable killAt(L"BRIVON_TEST_KILL_AT", row.killAt);
         // The run waits a moment once the program is set aside, for the hold to be taken first, or
-        // once the new program is checked, for the backup client to hold it first.
+        // once the new program is checked and once the program is set aside, for the backup client
+        // to hold each first.
         const bool holdsNew = row.holdNewOnceSetAside || row.nameTakenAtPutBack;
-        ScopedVariable pauseAt(L"BRIVON_TEST_PAUSE_AT", holdsNew           ? L"RENOMBRADO_A_2"
-                                                        : row.backupClient ? L"EJECUTABLE_NO_VERIFICADO"
-                                                                           : L"");
+        ScopedVariable pauseAt(L"BRIVON_TEST_PAUSE_AT",
+                               holdsNew           ? L"RENOMBRADO_A_2"
+                               : row.backupClient ? L"EJECUTABLE_NO_VERIFICADO,RENOMBRADO_A_2,RENOMBRADO_A_2_ZIP"
+                                                  : L"");
         ScopedVariable waitMs(L"BRIVON_TEST_FILE_WAIT_MS", holdsNew ? L"500" : L"");
         std::unique_ptr<testing::BackgroundProgram> backup;
         if (row.backupClient) {
