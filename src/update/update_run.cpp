@@ -122,11 +122,14 @@ bool RoomToUnpack(const Run& run) {
   std::string refusal;
   if (!WithinExpansionCap(packed, unpacked)) {
     refusal = "EXPANSION;paquete=" + std::to_string(packed) + ";descomprimido=" + std::to_string(unpacked);
-  } else if (ReadFreeBytes(run.folder, &freeBytes) && !LeavesEnoughSpace(freeBytes, unpacked, FreeSpaceMargin())) {
+  } else if (ReadFreeBytes(run.folder, &freeBytes) &&
+             !LeavesEnoughSpace(freeBytes, unpacked, FreeSpaceMargin(freeBytes))) {
+    // The margin is fixed from what is free now, before the unpacking begins.
     refusal = "SIN_ESPACIO;necesario=" + std::to_string(unpacked) + ";libre=" + std::to_string(freeBytes);
   }
   if (refusal.empty()) return true;
   run.Downloads("EXTRACCION_RECHAZADA;" + N(run.plan.target) + ";motivo=" + refusal);
+  if (refusal.rfind("SIN_ESPACIO", 0) == 0) run.Report(UpdateStage::NeedsFreeSpace);
   return false;
 }
 
@@ -213,11 +216,18 @@ bool Fetch(Run& run) {
       run.Downloads("DESCARGA_DETENIDA;" + N(run.plan.target) + ";motivo=SIN_ESPACIO;descargado=" +
                     std::to_string(detail.written) + room);
     }
+    // The last thing the window says: the person at the desk learns why nothing changed.
+    run.Report(UpdateStage::NeedsFreeSpace);
     return false;
   }
   if (result != DownloadResult::Stored) {
     // The marker first, as ever; the code after it tells support why (an HTTP status or a system
     // or WinINet error, never 0).
+    // Asked again with the person's sign-in for the office's proxy, and refused all the same: the
+    // server itself wants a sign-in (401), or the proxy took none (407).
+    if (detail.signInRetried && detail.http == HttpGetResult::BadStatus) {
+      run.Downloads("IDENTIFICACION_PROXY_FALLIDA;" + run.url + ";estado=" + Code(detail.httpStatus));
+    }
     LogError(run, result == DownloadResult::SaveFailed ? "ERROR_GUARDAR" : "ERROR_DESCARGA",
              detail.error != 0 ? detail.error : ERROR_HTTP_INVALID_SERVER_RESPONSE);
     return false;
