@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <share.h>
 
+#include <atomic>
 #include <cstdio>
 
 #include "common/long_path.h"
@@ -19,12 +20,22 @@ constexpr DWORD kTurnLockOffsetHigh = 0x40000000;
 // a log write may fall between two steps of an update.
 constexpr ULONGLONG kTurnWaitMs = 5 * 1000;
 constexpr DWORD kTurnRetryMs = 20;
+// Once a wait ran out, the writer that holds the turn is taken as stuck: this run's later lines
+// try once and go in without it, instead of waiting five seconds each.
+std::atomic<bool> turnStuck{false};
 
 bool TakeTurn(HANDLE file, OVERLAPPED& turn) {
   const ULONGLONG start = ::GetTickCount64();
+  const ULONGLONG waitMs = turnStuck ? 0 : kTurnWaitMs;
   for (;;) {
-    if (::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &turn)) return true;
-    if (::GetTickCount64() - start >= kTurnWaitMs) return false;
+    if (::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &turn)) {
+      turnStuck = false;
+      return true;
+    }
+    if (::GetTickCount64() - start >= waitMs) {
+      turnStuck = true;
+      return false;
+    }
     ::Sleep(kTurnRetryMs);
   }
 }
