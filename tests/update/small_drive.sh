@@ -1,5 +1,5 @@
 #!/bin/sh
-# A small drive for the fault matrix's full-disk rows: a 32 MiB tmpfs mounted at DIR and mapped as
+# A small drive for the fault matrix's full-disk rows: a 100 MiB tmpfs mounted at DIR and mapped as
 # drive R: of the build's Wine prefix. Where the host does not let the tests mount (no privilege, a
 # container), no drive is mapped and those rows skip, saying why.
 #   small_drive.sh mount|unmount DIR PREFIX
@@ -10,7 +10,7 @@ case "$action" in
   mount)
     rm -f "$link"
     mkdir -p "$dir"
-    if ! mountpoint -q "$dir" && ! mount -t tmpfs -o size=32m brivon_small_drive "$dir" 2>/dev/null; then
+    if ! mountpoint -q "$dir" && ! mount -t tmpfs -o size=100m brivon_small_drive "$dir" 2>/dev/null; then
       echo "small drive: the host does not allow mounting a tmpfs; its rows skip"
       exit 0
     fi
