@@ -1,10 +1,12 @@
 #include "alerts/window/alert_run.h"
 
+#include <mutex>
 #include <utility>
 
 #include "alerts/model/alert_parser.h"
 #include "alerts/window/alert_keys.h"
 #include "alerts/window/alert_layout.h"
+#include "alerts/window/alert_messages.h"
 #include "alerts/window/alert_window.h"
 #include "alerts/window/document_pictures.h"
 #include "alerts/window/window_fetch.h"
@@ -26,6 +28,11 @@ bool HasTermsAlert(const AlertDocument& document) {
     if (AlertKindOf(alert) == AlertKind::DocumentoRtf) return true;
   }
   return false;
+}
+
+// The layout of a window covering the primary screen as it is now.
+AlertLayout ScreenLayout() {
+  return MakeAlertLayout(::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
 }
 
 // Until the window is gone: its keys first, then everything else to its procedure. Between
@@ -81,7 +88,8 @@ int AlertRun::Show(HINSTANCE instance, int showCommand) {
     // The worker no longer touches this alert's pictures: the window may.
     scaling_.WaitFor(tickets_[i]);
     ShowAlert(i, instance, showCommand);
-    // Its window is gone, and the worker left its pictures before it showed.
+    // Its window is gone; the worker may still scale its pictures again for a new screen.
+    scaling_.WaitFor(tickets_[i]);
     ReleaseAlertPictures(document_.alertas[i]);
   }
   return 0;
@@ -90,16 +98,54 @@ int AlertRun::Show(HINSTANCE instance, int showCommand) {
 void AlertRun::PrepareAlert(size_t index) {
   if (index >= posted_.size() || posted_[index]) return;
   posted_[index] = 1;
+  PostScaling(index);
+}
+
+// A ticket only replaces an earlier one once posted: the window waits for every job that reads
+// its pictures.
+void AlertRun::PostScaling(size_t index) {
   auto into = std::make_shared<ScaledPictures>();
   const AlertDocument* document = &document_;
   const Alert* alert = &document_.alertas[index];
-  const AlertLayout layout = MakeAlertLayout(::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
-  tickets_[index] =
+  const AlertLayout layout = ScreenLayout();
+  const uint64_t ticket =
       scaling_.Post([into, document, alert, layout] { ScaleAlertPictures(*document, *alert, layout, *into); });
-  if (tickets_[index] != 0) scaled_[index] = std::move(into);
+  if (ticket == 0) return;
+  tickets_[index] = ticket;
+  scaled_[index] = std::move(into);
+}
+
+void AlertRun::RescaleForScreen(HWND window, AlertWindowState& state) {
+  if (shown_ >= tickets_.size() || state.alert != &document_.alertas[shown_]) return;
+  auto cell = std::make_shared<RescaledPicturesCell>();
+  auto into = std::make_shared<ScaledPictures>();
+  const AlertDocument* document = &document_;
+  const Alert* alert = state.alert;
+  const AlertLayout layout = ScreenLayout();
+  // The window's own first, then the next alert's: the one on the screen is drawn again first.
+  const uint64_t ticket = scaling_.Post([cell, into, document, alert, layout, window] {
+    try {
+      ScaleAlertPictures(*document, *alert, layout, *into);
+    } catch (...) {
+      // What was scaled is kept; the paint scales the rest itself, the worker gone from them.
+    }
+    {
+      std::lock_guard<std::mutex> hold(cell->lock);
+      cell->pictures = into;
+      cell->ready = true;
+    }
+    ::PostMessageW(window, WM_REMOTE_ARRIVED, 0, 0);
+  });
+  if (ticket != 0) {
+    tickets_[shown_] = ticket;
+    state.rescaling = std::move(cell);
+  }
+  // The next one's copies are made only once posted (it is posted before a window shows).
+  if (shown_ + 1 < posted_.size() && posted_[shown_ + 1]) PostScaling(shown_ + 1);
 }
 
 void AlertRun::ShowAlert(size_t index, HINSTANCE instance, int showCommand) {
+  shown_ = index;
   AlertWindowState state;
   state.document = &document_;
   state.alert = &document_.alertas[index];

@@ -12,6 +12,7 @@
 
 #include "alerts/model/alert_model.h"
 #include "alerts/window/alert_announcement.h"
+#include "alerts/window/alert_window_state.h"
 #include "alerts/window/scaled_pictures.h"
 #include "alerts/window/scaling_worker.h"
 #include "common/gdiplus_owners.h"
@@ -36,6 +37,10 @@ class AlertRun {
   // Only the windows' thread uses these.
   ScalingWorker& scaling() { return scaling_; }
   AlertAnnouncer& announcer() { return announcer_; }
+  // After a change of the screen, from the window showing: its pictures, then the next alert's,
+  // are scaled again on the worker for the new screen size. The window leaves its pictures alone
+  // until state.rescaling is ready; without a worker it goes on as before.
+  void RescaleForScreen(HWND window, AlertWindowState& state);
   // Starts a thread through start() (which gives its handle, or none) and keeps it until the
   // run ends: the program must not end while an update installs or an acceptance is written.
   // False when no thread started.
@@ -50,6 +55,7 @@ class AlertRun {
 
  private:
   void PrepareAlert(size_t index);
+  void PostScaling(size_t index);
   void ShowAlert(size_t index, HINSTANCE instance, int showCommand);
 
   std::optional<GdiplusSession> gdiplus_;  // outlives every picture
@@ -61,6 +67,7 @@ class AlertRun {
   std::vector<char> posted_;
   std::vector<uint64_t> tickets_;
   std::vector<std::shared_ptr<ScaledPictures>> scaled_;
+  size_t shown_ = 0;  // the alert whose window is open
 };
 
 // Shows the stored alert document; see AlertRun::Show.

@@ -1,6 +1,8 @@
 #include "alerts/window/alert_window.h"
 
+#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "alerts/window/alert_actions.h"
@@ -20,7 +22,16 @@ AlertWindowState* StateOf(HWND window) {
 void DrawWindow(HDC dc, const AlertLayout& layout, const AlertWindowState* state) {
   if (!state || !state->document) return;
   Gdiplus::Graphics graphics(dc);
-  PaintAlert(graphics, layout, *state->document, state->alert, state->scaled.get());
+  if (state->rescaling) {
+    // The worker reads the pictures: only the frame, nothing clickable until they come back.
+    PaintAlertFrame(graphics, layout, *state->document, state->alert);
+    if (state->alert) {
+      for (AlertItem& item : state->alert->contenido) item.hitRect = RECT{0, 0, 0, 0};
+    }
+  } else {
+    PaintAlert(graphics, layout, *state->document, state->alert,
+               CopiesToDraw(state->scaled.get(), layout.width, layout.height));
+  }
   if (ShowsKind(*state, AlertKind::UrlActualizar)) DrawUpdatePicture(graphics, layout, *state);
 }
 
@@ -93,8 +104,11 @@ void OnLeftButtonDown(HWND window, AlertWindowState* state, LPARAM lParam) {
 }
 
 // Another screen size (a remote session reconnected from a smaller screen, a dock, another
-// primary screen): the window covers the new primary screen, its controls laid out again.
+// primary screen): the window covers the new primary screen, its controls laid out again, its
+// pictures and the next alert's scaled again off this thread.
 void OnDisplayChange(HWND window, AlertWindowState* state) {
+  // Posted before the window is sized, so that no paint of the new size scales them here.
+  if (state && state->run) state->run->RescaleForScreen(window, *state);
   ::SetWindowPos(window, nullptr, 0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN),
                  SWP_NOZORDER | SWP_NOACTIVATE);
   if (state) {
@@ -103,6 +117,19 @@ void OnDisplayChange(HWND window, AlertWindowState* state) {
     ::GetClientRect(window, &client);
     PlaceTermsControls(*state, MakeAlertLayout(client));
   }
+  ::InvalidateRect(window, nullptr, FALSE);
+}
+
+// The pictures scaled again for the new screen: drawn anew with them.
+void TakeRescaledPictures(HWND window, AlertWindowState& state) {
+  if (!state.rescaling) return;
+  {
+    std::lock_guard<std::mutex> hold(state.rescaling->lock);
+    if (!state.rescaling->ready) return;
+    state.scaled = std::move(state.rescaling->pictures);
+  }
+  state.rescaling.reset();
+  state.drawn.Forget();
   ::InvalidateRect(window, nullptr, FALSE);
 }
 
@@ -167,6 +194,7 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
       if (state) {
         TakeTermsDocument(*state);
         TakeUpdatePicture(window, *state);
+        TakeRescaledPictures(window, *state);
       }
       return 0;
     case WM_ACCEPTANCE_WRITTEN:

@@ -30,6 +30,15 @@ struct UpdatePictureCell {
   UniqueBitmap scaled;
 };
 
+// The alert's pictures scaled again for a new screen size, put by the scaling worker; the window
+// takes them once ready (and said so with WM_REMOTE_ARRIVED). Ready also when the scaling failed:
+// the worker has left the pictures either way.
+struct RescaledPicturesCell {
+  std::mutex lock;
+  bool ready = false;
+  std::shared_ptr<const ScaledPictures> pictures;
+};
+
 struct AlertWindowState {
   // The document and the alert the window shows, and the run that shows it: null where a window
   // is only painted (the painting tests, the bench).
@@ -65,9 +74,12 @@ struct AlertWindowState {
   std::shared_ptr<UpdateProgressCell> progress;
   bool progressKnown = false;
   UpdateProgress progressShown;
-  // The alert's pictures, scaled before the window showed; a picture without its copy here (a
-  // screen that changed size since) is scaled by the paint itself.
+  // The alert's pictures, scaled before the window showed or again after a change of the screen;
+  // copies made for another screen size are never drawn, and a picture without its copy is scaled
+  // by the paint itself.
   std::shared_ptr<const ScaledPictures> scaled;
+  // While the worker scales the pictures again, the window leaves them to it and draws the frame.
+  std::shared_ptr<RescaledPicturesCell> rescaling;
   // The window as drawn at its first paint; later paints copy it.
   PaintCache drawn;
 };

@@ -81,8 +81,14 @@ Gdiplus::Bitmap* ScaledPictures::Find(const Gdiplus::Bitmap* source, int32_t w, 
   return nullptr;
 }
 
+const ScaledPictures* CopiesToDraw(const ScaledPictures* scaled, int32_t width, int32_t height) {
+  if (!scaled || !scaled->MadeFor(width, height)) return nullptr;
+  return scaled;
+}
+
 void ScaleAlertPictures(const AlertDocument& document, const Alert& alert, const AlertLayout& layout,
                         ScaledPictures& into) {
+  into.SetScreen(layout.width, layout.height);
   if (alert.contenido.empty()) return;
   switch (AlertKindOf(alert)) {
     case AlertKind::BotonMultiple: {

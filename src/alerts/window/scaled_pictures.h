@@ -35,6 +35,13 @@ class ScaledPictures {
   // The copy of source scaled to exactly w x h, or null: the painter then scales source itself.
   Gdiplus::Bitmap* Find(const Gdiplus::Bitmap* source, int32_t w, int32_t h) const;
   size_t size() const { return entries_.size(); }
+  // The screen the copies were scaled for: copies made for another size are never drawn, even
+  // where a picture's size happens to be the same.
+  void SetScreen(int32_t width, int32_t height) {
+    screenWidth_ = width;
+    screenHeight_ = height;
+  }
+  bool MadeFor(int32_t width, int32_t height) const { return width == screenWidth_ && height == screenHeight_; }
 
  private:
   struct Entry {
@@ -42,12 +49,17 @@ class ScaledPictures {
     UniqueBitmap scaled;
   };
   std::vector<Entry> entries_;
+  int32_t screenWidth_ = 0;
+  int32_t screenHeight_ = 0;
 };
+
+// The copies a paint of a window width x height may draw: none made for another screen size.
+const ScaledPictures* CopiesToDraw(const ScaledPictures* scaled, int32_t width, int32_t height);
 
 // Every entry picture of alert scaled to where its kind's painter puts it in layout (a single
 // button's block is measured as its painter measures it), over what is painted beneath it: the
-// document's background in a grid, the entry's colour otherwise. Reads the document and the
-// alert, writes only into.
+// document's background in a grid, the entry's colour otherwise; into is marked as made for the
+// layout's size. Reads the document and the alert, writes only into.
 void ScaleAlertPictures(const AlertDocument& document, const Alert& alert, const AlertLayout& layout,
                         ScaledPictures& into);
 

@@ -390,6 +390,26 @@ TEST_F(AlertWindowsPainting, PicturesScaledAheadDrawTheSamePixels) {
   }
 }
 
+// After a change of the screen, copies scaled for the old size are never drawn, even where a
+// picture would come out at the same size: the paint scales it itself until the new ones come.
+TEST(AlertWindowsScaledCopies, DrawnOnlyOnTheScreenTheyWereScaledFor) {
+  struct Case {
+    int32_t madeW, madeH;  // 0 x 0: never scaled for a screen
+    int32_t windowW, windowH;
+    bool drawn;
+  } cases[] = {{1920, 1080, 1920, 1080, true},   {1920, 1080, 1280, 720, false},
+               {1280, 720, 1920, 1080, false},   {1920, 1200, 1920, 1080, false},
+               {1600, 1080, 1920, 1080, false},  {1280, 720, 1280, 720, true},
+               {0, 0, 1920, 1080, false}};
+  for (const Case& c : cases) {
+    ScaledPictures copies;
+    if (c.madeW != 0) copies.SetScreen(c.madeW, c.madeH);
+    const ScaledPictures* drawn = CopiesToDraw(&copies, c.windowW, c.windowH);
+    EXPECT_EQ(drawn == &copies, c.drawn) << c.madeW << "x" << c.madeH << " on " << c.windowW << "x" << c.windowH;
+  }
+  EXPECT_EQ(CopiesToDraw(nullptr, 1920, 1080), nullptr);
+}
+
 TEST(AlertWindowsText, DocumentTextBecomesWideText) {
   struct Case {
     std::string in;
