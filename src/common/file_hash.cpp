@@ -51,4 +51,16 @@ bool Sha256OfFile(const std::wstring& path, std::string& digest) {
   return true;
 }
 
+std::string Sha256HexOfFile(const std::wstring& path) {
+  std::string digest;
+  if (!Sha256OfFile(path, digest)) return {};
+  static const char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned char byte : digest) {
+    hex += kHex[byte >> 4];
+    hex += kHex[byte & 0xF];
+  }
+  return hex;
+}
+
 }  // namespace brivon

@@ -59,17 +59,7 @@ std::wstring ArchiveToolFailureText(const std::wstring& url, unsigned long error
   return L"No se pudo descargar 7za.exe desde:\n" + url + L"\n\nError: " + std::to_wstring(error);
 }
 
-std::string ArchiveToolIdentity(const std::wstring& path) {
-  std::string digest;
-  if (!Sha256OfFile(ForFileSystem(path), digest)) return {};
-  static const char kHex[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned char byte : digest) {
-    hex += kHex[byte >> 4];
-    hex += kHex[byte & 0xF];
-  }
-  return hex;
-}
+std::string ArchiveToolIdentity(const std::wstring& path) { return Sha256HexOfFile(path); }
 
 bool MatchesArchiveToolPin(const std::wstring& path, std::wstring_view pinnedSha256) {
   if (pinnedSha256.empty()) return true;

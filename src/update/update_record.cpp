@@ -10,7 +10,6 @@
 
 #include "common/activity_log.h"
 #include "common/durable_file.h"
-#include "common/file_hash.h"
 #include "common/file_waits.h"
 #include "common/long_path.h"
 #include "common/unique_handle.h"
@@ -90,18 +89,6 @@ FileIdentity IdentityOf(const std::wstring& path) {
   }
   return {true, (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
           (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime};
-}
-
-std::string Sha256TextOf(const std::wstring& path) {
-  std::string digest;
-  if (!Sha256OfFile(path, digest)) return {};
-  static const char kHex[] = "0123456789abcdef";
-  std::string text;
-  for (unsigned char byte : digest) {
-    text += kHex[byte >> 4];
-    text += kHex[byte & 0xF];
-  }
-  return text;
 }
 
 std::string FormatUpdateRecord(const UpdateRecord& r) {

@@ -49,9 +49,6 @@ struct UpdateRecord {
   bool extractionStarted = false;
 };
 
-// The file's SHA-256 as the record holds it, empty when the file cannot be read.
-std::string Sha256TextOf(const std::wstring& path);
-
 // "key=value" lines between a header and an end line; paths in UTF-8.
 std::string FormatUpdateRecord(const UpdateRecord& record);
 // False for anything but a whole record of this format: no header, an unknown or repeated key,

@@ -10,6 +10,7 @@
 
 #include "common/activity_log.h"
 #include "common/durable_file.h"
+#include "common/file_hash.h"
 #include "common/file_waits.h"
 #include "common/folder_lock.h"
 #include "common/long_path.h"
@@ -89,7 +90,7 @@ void LookAtProgram(const UpdateRecord& record, RepairFacts& facts) {
   facts.installedMissing = IsMissing(record.installed);
   facts.installedSha256.clear();
   if (facts.installed.exists && facts.installed != record.installedBefore && !record.newProgramSha256.empty()) {
-    facts.installedSha256 = Sha256TextOf(record.installed);
+    facts.installedSha256 = Sha256HexOfFile(record.installed);
   }
 }
 

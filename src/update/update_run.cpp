@@ -6,6 +6,7 @@
 
 #include "common/activity_log.h"
 #include "common/durable_file.h"
+#include "common/file_hash.h"
 #include "common/file_waits.h"
 #include "common/folder_lock.h"
 #include "common/long_path.h"
@@ -327,7 +328,7 @@ bool MoveIn(Run& run, const std::wstring& incoming) {
 bool ReadyNewProgram(Run& run, const std::wstring& incoming) {
   if (!FlushFileToDisk(incoming)) return false;
   run.record.newProgram = IdentityOf(incoming);
-  run.record.newProgramSha256 = Sha256TextOf(incoming);
+  run.record.newProgramSha256 = Sha256HexOfFile(incoming);
   return !run.record.newProgramSha256.empty();
 }
 
