@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "common/durable_file.h"
+#include "files/durable_file.h"
 #include "update/package_download.h"
 
 int wmain(int argc, wchar_t** argv) {

@@ -25,8 +25,9 @@ mkdir -p "$work/data"
 BRIVON_BUILD_TARGETS="brivon_update" "$root/scripts/build.sh" "$BRIVON_BUILD_DIR" >/dev/null
 "$BRIVON_ARCH-w64-mingw32-g++-posix" -O2 -std=c++17 -municode -I"$root/src" -I"$BRIVON_BUILD_DIR/src" \
   "$root/bench/download_bench.cpp" -o "$work/download_bench.exe" \
-  -L"$BRIVON_BUILD_DIR/src/update" -L"$BRIVON_BUILD_DIR/src" \
-  -lbrivon_update -lbrivon_common -lwininet -lpsapi -lshell32 -lole32 \
+  -L"$BRIVON_BUILD_DIR/src/update" -L"$BRIVON_BUILD_DIR/src/sevenzip" -L"$BRIVON_BUILD_DIR/src/files" \
+  -L"$BRIVON_BUILD_DIR/src/network" -L"$BRIVON_BUILD_DIR/src" \
+  -lbrivon_update -lbrivon_sevenzip -lbrivon_files -lbrivon_network -lbrivon_common -lwininet -lpsapi -lshell32 -lole32 \
   -static -static-libgcc -static-libstdc++
 
 # Packages: sparse files, so the disk holds nothing until they are downloaded.

@@ -21,17 +21,17 @@
 #include <string>
 #include <vector>
 
+#include "alerts/model/gdiplus_owners.h"
 #include "alerts/window/alert_layout.h"
 #include "alerts/window/alert_painting.h"
 #include "alerts/window/alert_window.h"
 #include "alerts/window/document_pictures.h"
 #include "alerts/window/paint_cache.h"
+#include "alerts/window/png_encoder.h"
 #include "alerts/window/remote_resources.h"
 #include "alerts/window/scaled_pictures.h"
 #include "alerts/window/text_drawing.h"
 #include "checkin/checkin_exchange.h"
-#include "common/gdiplus_owners.h"
-#include "common/png_encoder.h"
 #include "common/unique_handle.h"
 #include "servers/loopback_http_server.h"
 #include "support/alert_window_driver.h"

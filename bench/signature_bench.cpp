@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "update/signature_check.h"
+#include "files/authenticode_check.h"
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 3) {

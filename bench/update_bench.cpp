@@ -21,12 +21,12 @@
 #include <thread>
 #include <vector>
 
+#include "common/text.h"
 #include "servers/loopback_http_server.h"
+#include "sevenzip/child_process.h"
 #include "support/alert_window_driver.h"
 #include "support/program_run.h"
 #include "support/test_env.h"
-#include "archive/child_process.h"
-#include "common/text.h"
 #include "update/update_run.h"
 
 namespace {

@@ -9,6 +9,8 @@
 #include "common/activity_log.h"
 #include "common/program_folder.h"
 #include "common/text.h"
+#include "files/folder_tree.h"
+#include "files/text_file.h"
 
 namespace brivon {
 

@@ -8,11 +8,11 @@
 #include <cstring>
 
 #include "build_config.h"
-#include "common/answer_headers.h"
-#include "common/internet_timeouts.h"
-#include "common/opening_within.h"
 #include "common/test_hooks.h"
-#include "common/unique_handle.h"
+#include "network/answer_headers.h"
+#include "network/deadline_opening.h"
+#include "network/internet_handle.h"
+#include "network/internet_timeouts.h"
 
 namespace brivon {
 namespace {

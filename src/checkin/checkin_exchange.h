@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/internet_timeouts.h"
+#include "network/internet_timeouts.h"
 
 namespace brivon {
 

@@ -1,7 +1,6 @@
 #include "common/activity_log.h"
 
 #include <windows.h>
-#include <share.h>
 
 #include <atomic>
 #include <cstdio>
@@ -73,17 +72,6 @@ bool AppendToTextFile(const std::wstring& path, std::string_view line) {
   return whole;
 }
 
-// One level of a folder chain; true when it is a folder now.
-bool MakeOneFolder(const std::wstring& folder) {
-  const std::wstring path = ForFileSystem(folder);
-  if (::CreateDirectoryW(path.c_str(), nullptr)) return true;
-  const DWORD error = ::GetLastError();
-  const DWORD attributes = ::GetFileAttributesW(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
-  ::SetLastError(error);
-  return false;
-}
-
 LocalTime Now() {
   SYSTEMTIME st;
   ::GetLocalTime(&st);
@@ -118,7 +106,8 @@ void AppendActivityLog(const std::wstring& programFolder, const std::wstring& fi
 
 void AppendCheckinLog(const std::wstring& programFolder, std::string_view text) {
   std::wstring folder = LogFolder(programFolder);
-  EnsureDirectoryTree(folder);
+  // Usually there already; a failure shows at the open.
+  ::CreateDirectoryW(ForFileSystem(folder).c_str(), nullptr);
   std::wstring path = folder + L"\\" + kCheckinLog;
 
   // The same clock as the other logs: the C runtime's time_t is 32 bits in the 32-bit build and
@@ -132,34 +121,6 @@ void AppendCheckinLog(const std::wstring& programFolder, std::string_view text) 
     return;
   }
   ::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM);
-}
-
-bool EnsureDirectoryTree(const std::wstring& folder) {
-  if (folder.empty()) return false;
-  const DWORD attributes = ::GetFileAttributesW(ForFileSystem(folder).c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  // Each missing level from the top down, on the long form where the path needs it (the shell's
-  // own helper stops at 248 characters).
-  const size_t cut = folder.find_last_of(L"\\/");
-  if (cut != std::wstring::npos && cut > 0 && folder[cut - 1] != L':' && folder[cut - 1] != L'\\') {
-    if (!EnsureDirectoryTree(folder.substr(0, cut))) return false;
-  }
-  return MakeOneFolder(folder);
-}
-
-bool WriteTextFile(const std::wstring& path, std::string_view text, unsigned long* error) {
-  FILE* file = ::_wfsopen(ForFileSystem(path).c_str(), L"w", _SH_DENYNO);
-  if (!file) {
-    if (error) *error = ::GetLastError();
-    return false;
-  }
-  bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  ok = std::fclose(file) == 0 && ok;
-  if (!ok && error) {
-    *error = ::GetLastError();
-    if (*error == 0) *error = ERROR_WRITE_FAULT;
-  }
-  return ok;
 }
 
 }  // namespace brivon

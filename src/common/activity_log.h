@@ -27,11 +27,4 @@ void AppendActivityLog(const std::wstring& programFolder, const std::wstring& fi
 // The check-in log is kept read-only + system between writes.
 void AppendCheckinLog(const std::wstring& programFolder, std::string_view text);
 
-// True when the folder exists on return, created now or before.
-bool EnsureDirectoryTree(const std::wstring& folder);
-
-// Writes 8-bit text through a text-mode stream (each LF stored as CR LF), replacing the file.
-// False when the file could not be opened or written; error, when given, gets the system's code.
-bool WriteTextFile(const std::wstring& path, std::string_view text, unsigned long* error = nullptr);
-
 }  // namespace brivon

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <windows.h>
-#include <wininet.h>
 
 #include <utility>
 
@@ -49,10 +48,6 @@ struct FindTraits {
   static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
   static void Close(HANDLE h) { ::FindClose(h); }
 };
-struct InternetTraits {
-  static HINTERNET Invalid() { return nullptr; }
-  static void Close(HINTERNET h) { ::InternetCloseHandle(h); }
-};
 struct ModuleTraits {
   static HMODULE Invalid() { return nullptr; }
   static void Close(HMODULE h) { ::FreeLibrary(h); }
@@ -78,8 +73,6 @@ struct WindowTraits {
 using UniqueHandle = UniqueAny<HANDLE, HandleTraits>;
 using UniqueFile = UniqueAny<HANDLE, FileTraits>;
 using UniqueFind = UniqueAny<HANDLE, FindTraits>;
-// Declare the session before the connection and the request: they then close in reverse order.
-using UniqueInternet = UniqueAny<HINTERNET, InternetTraits>;
 using UniqueModule = UniqueAny<HMODULE, ModuleTraits>;
 using UniqueGlobal = UniqueAny<HGLOBAL, GlobalTraits>;
 using UniqueDc = UniqueAny<HDC, DcTraits>;

@@ -3,12 +3,12 @@
 
 #include "alerts/window/alert_run.h"
 #include "checkin/checkin.h"
-#include "startup/archive_tool.h"
-#include "startup/housekeeping.h"
 #include "common/activity_log.h"
-#include "common/folder_lock.h"
 #include "common/program_folder.h"
 #include "common/text.h"
+#include "files/folder_lock.h"
+#include "housekeeping/housekeeping.h"
+#include "sevenzip/tool_fetch.h"
 #include "update/update_repair.h"
 
 namespace {

@@ -4,11 +4,11 @@
 
 #include <cwchar>
 
-#include "common/durable_file.h"
-#include "common/file_waits.h"
 #include "common/long_path.h"
 #include "common/test_hooks.h"
 #include "common/unique_handle.h"
+#include "files/durable_file.h"
+#include "files/sharing_waits.h"
 
 namespace brivon {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "common/durable_file.h"  // FlushRule
-#include "common/folder_tree.h"   // ListSubfolders, DeleteFolderTree
+#include "files/durable_file.h"  // FlushRule
+#include "files/folder_tree.h"   // ListSubfolders, DeleteFolderTree
 
 namespace brivon {
 
@@ -37,7 +37,7 @@ std::wstring FreeNameBeside(const std::wstring& path, bool isFolder = false, con
 
 // Moves source to destination, never over a file there (ERROR_ALREADY_EXISTS). The source is
 // flushed first by rule (FlushFileToDisk): a flush that fails stops the move. A move that meets a
-// file held by another process waits for it (common/file_waits.h); a source still held then (read,
+// file held by another process waits for it (files/sharing_waits.h); a source still held then (read,
 // not renamed) or on another volume is copied beside the destination, flushed, and takes the name
 // by a rename (CopyFileDurably), and the source is deleted where it can be (otherwise it stays for
 // the caller's clean-up). True only when the file took the destination's name; on false

@@ -2,11 +2,11 @@
 
 #include <wininet.h>
 
-#include "common/file_waits.h"
 #include "common/long_path.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
-#include "update/disk_space.h"
+#include "files/disk_space.h"
+#include "files/sharing_waits.h"
 
 namespace brivon {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "common/http_get.h"
+#include "network/http_get.h"
 
 namespace brivon {
 

@@ -3,15 +3,15 @@
 #include <initializer_list>
 #include <map>
 
-#include "common/text.h"
 #include "common/activity_log.h"
-#include "update/archive_time_stamp.h"
-#include "update/file_moves.h"
-#include "archive/archive_listing.h"
-#include "archive/zip_archive.h"
-#include "common/durable_file.h"
-#include "common/file_waits.h"
 #include "common/long_path.h"
+#include "common/text.h"
+#include "files/durable_file.h"
+#include "files/sharing_waits.h"
+#include "sevenzip/archive_listing.h"
+#include "sevenzip/zip_archive.h"
+#include "update/file_moves.h"
+#include "update/time_stamp_names.h"
 
 namespace brivon {
 namespace {

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "archive/child_process.h"
-#include "common/durable_file.h"
+#include "files/durable_file.h"
+#include "sevenzip/child_process.h"
 
 namespace brivon {
 

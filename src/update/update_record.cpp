@@ -9,12 +9,13 @@
 #include <sstream>
 
 #include "common/activity_log.h"
-#include "common/durable_file.h"
-#include "common/file_waits.h"
 #include "common/long_path.h"
-#include "common/unique_handle.h"
 #include "common/test_hooks.h"
 #include "common/text.h"
+#include "common/unique_handle.h"
+#include "files/durable_file.h"
+#include "files/folder_tree.h"
+#include "files/sharing_waits.h"
 #include "update/package_naming.h"
 #include "update/previous_versions.h"
 

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "common/text.h"
+#include "files/folder_tree.h"
 #include "support/test_env.h"
 
 namespace brivon {

@@ -1,4 +1,4 @@
-#include "startup/archive_tool.h"
+#include "sevenzip/tool_fetch.h"
 
 #include <windows.h>
 #include <wininet.h>

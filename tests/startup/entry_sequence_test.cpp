@@ -11,14 +11,14 @@
 #include <string>
 #include <vector>
 
-#include "archive/zip_archive.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
-#include "support/log_lines.h"
 #include "servers/loopback_http_server.h"
+#include "sevenzip/zip_archive.h"
 #include "startup/unix_link.h"
 #include "support/alert_window_driver.h"
 #include "support/archive_reading.h"
+#include "support/log_lines.h"
 #include "support/program_run.h"
 #include "support/test_env.h"
 

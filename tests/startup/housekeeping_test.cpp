@@ -1,4 +1,4 @@
-#include "startup/housekeeping.h"
+#include "housekeeping/housekeeping.h"
 
 #include <gtest/gtest.h>
 
@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "archive/archive_listing.h"
 #include "common/long_path.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
+#include "sevenzip/archive_listing.h"
 #include "startup/unix_link.h"
 #include "support/archive_reading.h"
 #include "support/log_lines.h"

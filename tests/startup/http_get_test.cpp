@@ -2,13 +2,13 @@
 // of holding the program; a slow but steady body still arrives; a connection closed unanswered
 // is a failure with a code; a body counts only when its end is known; a file is taken only whole
 // and as published; a redirect is followed.
-#include "common/http_get.h"
+#include "network/http_get.h"
 
 #include <gtest/gtest.h>
 
-#include "common/answer_headers.h"
-#include "common/stall_watch.h"
-#include "common/proxy_route.h"
+#include "network/answer_headers.h"
+#include "network/proxy_route.h"
+#include "network/stall_watch.h"
 #include "servers/loopback_http_server.h"
 
 namespace brivon {

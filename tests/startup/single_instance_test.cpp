@@ -1,4 +1,4 @@
-#include "common/folder_lock.h"
+#include "files/folder_lock.h"
 
 #include <windows.h>
 

@@ -7,10 +7,10 @@
 
 #include <algorithm>
 
-#include "common/folder_lock.h"
 #include "common/text.h"
+#include "files/folder_lock.h"
 #include "servers/loopback_http_server.h"
-#include "startup/archive_tool.h"
+#include "sevenzip/tool_fetch.h"
 #include "support/archive_reading.h"
 #include "support/log_lines.h"
 #include "support/program_run.h"

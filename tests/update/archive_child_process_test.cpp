@@ -1,4 +1,4 @@
-#include "archive/child_process.h"
+#include "sevenzip/child_process.h"
 
 #include <windows.h>
 

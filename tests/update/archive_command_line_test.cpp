@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "archive/seven_zip_command.h"
-#include "update/archive_time_stamp.h"
+#include "sevenzip/seven_zip_command.h"
+#include "update/time_stamp_names.h"
 
 namespace brivon {
 namespace {

@@ -1,4 +1,4 @@
-#include "update/folder_archive.h"
+#include "update/data_copies_archive.h"
 
 #include <windows.h>
 
@@ -11,12 +11,12 @@
 
 #include "common/text.h"
 #include "common/unique_handle.h"
+#include "files/disk_space.h"
+#include "sevenzip/archive_listing.h"
+#include "sevenzip/child_process.h"
 #include "support/archive_reading.h"
 #include "support/test_env.h"
-#include "archive/archive_listing.h"
-#include "update/disk_space.h"
 #include "update/archive_test_log.h"
-#include "archive/child_process.h"
 
 namespace brivon {
 namespace {

@@ -10,10 +10,10 @@
 
 #include "common/text.h"
 #include "common/unique_handle.h"
+#include "sevenzip/child_process.h"
 #include "support/archive_reading.h"
 #include "support/test_env.h"
 #include "update/archive_test_log.h"
-#include "archive/child_process.h"
 
 namespace brivon {
 namespace {

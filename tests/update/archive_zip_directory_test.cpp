@@ -1,4 +1,4 @@
-#include "archive/zip_directory.h"
+#include "files/zip_directory.h"
 
 #include <windows.h>
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/child_process.h"
+#include "sevenzip/child_process.h"
 #include "support/test_env.h"
 
 namespace brivon {

@@ -10,9 +10,9 @@
 
 #include "common/text.h"
 #include "common/unique_handle.h"
+#include "files/disk_space.h"
+#include "files/download_proof.h"
 #include "servers/loopback_http_server.h"
-#include "update/disk_space.h"
-#include "update/download_proof.h"
 #include "support/test_env.h"
 
 namespace brivon {

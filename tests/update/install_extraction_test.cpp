@@ -1,4 +1,4 @@
-#include "archive/extraction.h"
+#include "sevenzip/extraction.h"
 
 #include <windows.h>
 
@@ -10,8 +10,8 @@
 
 #include "common/text.h"
 #include "install_support.h"
+#include "sevenzip/extraction_progress.h"
 #include "support/test_env.h"
-#include "archive/extraction_progress.h"
 
 namespace brivon {
 namespace {

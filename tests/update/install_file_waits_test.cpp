@@ -6,10 +6,10 @@
 
 #include <string>
 
-#include "common/durable_file.h"
-#include "common/file_waits.h"
-#include "common/unique_handle.h"
 #include "common/long_path.h"
+#include "common/unique_handle.h"
+#include "files/durable_file.h"
+#include "files/sharing_waits.h"
 
 namespace brivon {
 namespace {

@@ -1,7 +1,7 @@
 // Whose program it is: signatures of fixtures signed at test time (tests/update/sign_fixtures.sh)
 // as Wine's WinVerifyTrust reads them, and the rule that lets a new executable replace a signed one.
-#include "update/signature_check.h"
-#include "update/windows_image.h"
+#include "files/authenticode_check.h"
+#include "files/pe_image_check.h"
 
 #include <gtest/gtest.h>
 

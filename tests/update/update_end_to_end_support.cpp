@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <regex>
 
-#include "common/gdiplus_owners.h"
-#include "common/png_encoder.h"
+#include "alerts/model/gdiplus_owners.h"
+#include "alerts/window/png_encoder.h"
 #include "common/text.h"
 
 namespace brivon {

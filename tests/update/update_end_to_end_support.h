@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "servers/loopback_http_server.h"
+#include "sevenzip/child_process.h"
 #include "support/alert_window_driver.h"
 #include "support/archive_reading.h"
 #include "support/program_run.h"
 #include "support/test_env.h"
-#include "archive/child_process.h"
 
 namespace brivon {
 namespace update_e2e {

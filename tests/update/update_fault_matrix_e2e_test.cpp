@@ -13,11 +13,11 @@
 
 #include <gtest/gtest.h>
 
-#include "common/folder_lock.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
+#include "files/authenticode_check.h"
+#include "files/folder_lock.h"
 #include "support/log_lines.h"
-#include "update/signature_check.h"
 #include "update/update_end_to_end_support.h"
 
 namespace brivon {

@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "files/authenticode_check.h"
 #include "support/log_lines.h"
-#include "update/signature_check.h"
 #include "update/update_end_to_end_support.h"
 
 namespace brivon {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "common/gdiplus_owners.h"
+#include "alerts/model/gdiplus_owners.h"
 
 namespace brivon {
 

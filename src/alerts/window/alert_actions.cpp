@@ -9,11 +9,12 @@
 #include "alerts/window/alert_messages.h"
 #include "alerts/window/link_policy.h"
 #include "common/activity_log.h"
-#include "common/file_waits.h"
 #include "common/long_path.h"
 #include "common/program_folder.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
+#include "files/folder_tree.h"
+#include "files/sharing_waits.h"
 #include "update/previous_versions.h"
 
 namespace brivon {

@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "alerts/model/alert_model.h"
+#include "alerts/model/gdiplus_owners.h"
 #include "alerts/window/alert_announcement.h"
 #include "alerts/window/alert_window_state.h"
 #include "alerts/window/scaled_pictures.h"
 #include "alerts/window/scaling_worker.h"
-#include "common/gdiplus_owners.h"
 #include "common/unique_handle.h"
 
 namespace brivon {

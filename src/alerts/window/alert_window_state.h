@@ -10,12 +10,12 @@
 #include <string>
 
 #include "alerts/model/alert_model.h"
+#include "alerts/model/gdiplus_owners.h"
 #include "alerts/window/alert_actions.h"
 #include "alerts/window/paint_cache.h"
 #include "alerts/window/scaled_pictures.h"
 #include "alerts/window/update_worker.h"
 #include "alerts/window/window_fetch.h"
-#include "common/gdiplus_owners.h"
 
 namespace brivon {
 

@@ -9,11 +9,11 @@
 #include <new>
 #include <utility>
 
-#include "common/http_get.h"
 #include "common/system_library.h"
 #include "common/test_hooks.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
+#include "network/http_get.h"
 
 namespace brivon {
 

@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <string>
 
+#include "alerts/model/gdiplus_owners.h"
 #include "alerts/window/picture_size.h"
-#include "common/gdiplus_owners.h"
-#include "common/http_get.h"
+#include "network/http_get.h"
 
 namespace brivon {
 

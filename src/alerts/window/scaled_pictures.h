@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "alerts/model/alert_model.h"
+#include "alerts/model/gdiplus_owners.h"
 #include "alerts/window/alert_layout.h"
-#include "common/gdiplus_owners.h"
 
 namespace brivon {
 

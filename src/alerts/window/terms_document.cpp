@@ -7,11 +7,11 @@
 #include "alerts/window/remote_resources.h"
 #include "alerts/window/rtf_outline.h"
 #include "common/activity_log.h"
-#include "common/http_get.h"
 #include "common/program_folder.h"
 #include "common/system_library.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
+#include "network/http_get.h"
 
 namespace brivon {
 namespace {

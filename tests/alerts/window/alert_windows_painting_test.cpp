@@ -7,13 +7,13 @@
 #include <vector>
 
 #include "alerts/model/alert_parser.h"
+#include "alerts/model/gdiplus_owners.h"
 #include "alerts/window/alert_layout.h"
 #include "alerts/window/alert_painting.h"
 #include "alerts/window/alert_window.h"
-#include "alerts/window/scaled_pictures.h"
 #include "alerts/window/remote_resources.h"
+#include "alerts/window/scaled_pictures.h"
 #include "alerts/window/text_drawing.h"
-#include "common/gdiplus_owners.h"
 #include "common/unique_handle.h"
 
 namespace brivon {

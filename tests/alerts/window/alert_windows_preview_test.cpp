@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "alerts/model/gdiplus_owners.h"
 #include "alerts/window/alert_layout.h"
-#include "common/gdiplus_owners.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
 #include "servers/loopback_http_server.h"

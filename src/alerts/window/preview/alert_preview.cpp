@@ -12,16 +12,16 @@
 #include <vector>
 
 #include "alerts/model/alert_parser.h"
+#include "alerts/model/gdiplus_owners.h"
 #include "alerts/window/alert_layout.h"
 #include "alerts/window/alert_painting.h"
 #include "alerts/window/alert_window.h"
 #include "alerts/window/document_pictures.h"
+#include "alerts/window/png_encoder.h"
 #include "alerts/window/remote_resources.h"
 #include "alerts/window/terms_document.h"
 #include "alerts/window/text_drawing.h"
 #include "build_config.h"
-#include "common/gdiplus_owners.h"
-#include "common/png_encoder.h"
 #include "common/test_hooks.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
