@@ -35,8 +35,8 @@ for mib in "${mibs[@]}"; do
   [ -f "$work/data/paquete_$mib.bin" ] || truncate -s "${mib}M" "$work/data/paquete_$mib.bin"
 done
 
-source "$root/scripts/bench.sh"
-bench_ensure
+source "$root/scripts/wine_session.sh"
+wine_session_ensure
 # A loopback server that hands the file to the kernel (sendfile), so the clients are what is measured.
 /usr/bin/python3 "$root/bench/loopback_file_server.py" "$port" "$work/data" >/dev/null 2>&1 &
 server=$!

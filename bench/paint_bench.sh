@@ -12,8 +12,8 @@ arch_choose
 "$root/scripts/deps.sh" "${BRIVON_BUILD_ROOT:-$root/build}"
 export BRIVON_BUILD_DIR="${BRIVON_BUILD_DIR:-$root/build/$BRIVON_ARCH}"
 BRIVON_BUILD_TARGETS="brivon_paint_bench brivon" "$root/scripts/build.sh" "$BRIVON_BUILD_DIR" >/dev/null
-source "$root/scripts/bench.sh"
-bench_ensure
-trap bench_stop EXIT
+source "$root/scripts/wine_session.sh"
+wine_session_ensure
+trap wine_session_stop EXIT
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'); $(wine --version)"
 wine "$BRIVON_BUILD_DIR/tests/tools/brivon_paint_bench.exe" "$@" | tr -d '\r'

@@ -9,9 +9,9 @@ arch_choose
 "$root/scripts/deps.sh" "${BRIVON_BUILD_ROOT:-$root/build}"
 export BRIVON_BUILD_DIR="${BRIVON_BUILD_DIR:-$root/build/$BRIVON_ARCH}"
 BRIVON_BUILD_TARGETS="brivon_repair_bench" "$root/scripts/build.sh" "$BRIVON_BUILD_DIR" >/dev/null
-source "$root/scripts/bench.sh"
-bench_ensure
-trap bench_stop EXIT
+source "$root/scripts/wine_session.sh"
+wine_session_ensure
+trap wine_session_stop EXIT
 work="$BRIVON_BUILD_DIR/bench-repair"
 rm -rf "$work"
 wine "$BRIVON_BUILD_DIR/tests/tools/brivon_repair_bench.exe" "$(printf 'Z:%s' "$work" | tr / '\\')" "$@" | tr -d '\r'

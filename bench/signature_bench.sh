@@ -21,8 +21,8 @@ cp "$tools/fixture_sibling_65535_0_65535_1.exe" "$work/grande.exe"
 head -c "$((mib * 1024 * 1024))" /dev/urandom >>"$work/grande.exe"
 bash "$root/tests/update/sign_fixtures.sh" "$work/signed" "$work/grande.exe" "$work/grande.exe"
 ls -l "$work/signed/nuevo_firmado_A.exe" | awk '{printf "signed executable: %.1f MiB\n", $5 / 1048576}'
-source "$root/scripts/bench.sh"
-bench_ensure
+source "$root/scripts/wine_session.sh"
+wine_session_ensure
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 wine "$tools/brivon_signature_bench.exe" "$(winpath "$work/signed/old_firmado_A.exe")" \
   "$(winpath "$work/signed/nuevo_firmado_A.exe")" "$rounds" | tr -d '\r'

@@ -27,9 +27,9 @@ cp "$BRIVON_BUILD_DIR/bin/brivon.exe" "$work/programa/"
 cp "$(sed -n 's/^BRIVON_7ZA_EXE:FILEPATH=//p' "$BRIVON_BUILD_DIR/CMakeCache.txt")" "$work/programa/7za.exe"
 cp "$BRIVON_BUILD_DIR/tests/tools/fixture_sibling_10_2_0_15.exe" "$work/programa/FacturaOrva.exe"
 
-source "$root/scripts/bench.sh"
-bench_ensure
-trap bench_stop EXIT
+source "$root/scripts/wine_session.sh"
+wine_session_ensure
+trap wine_session_stop EXIT
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'); $(wine --version)"
 /usr/bin/python3 - "$port" "$work" "$rounds" "$BRIVON_WINE" <<'PY'
 import http.server, os, statistics, subprocess, sys, threading, time

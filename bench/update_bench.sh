@@ -38,8 +38,8 @@ PY
 fi
 ls -l "$package" | awk '{printf "package: %.1f MB\n", $5 / 1048576}'
 
-source "$root/scripts/bench.sh"
-bench_ensure
+source "$root/scripts/wine_session.sh"
+wine_session_ensure
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 
 # The package comes from a loopback server outside Wine that hands the file to the kernel

@@ -24,8 +24,8 @@ arch_check_loader "$BRIVON_ARCH"
 # test programs are the test command's to build.
 BRIVON_BUILD_TARGETS="brivon brivon_demo_service fixture_sibling_3_0_0_0 fixture_sibling_10_2_0_15
   fixture_sibling_65535_0_65535_1" "$root/scripts/build.sh" "$BRIVON_BUILD_DIR" >/dev/null
-source "$root/scripts/bench.sh"
-bench_ensure
+source "$root/scripts/wine_session.sh"
+wine_session_ensure
 
 build="$BRIVON_BUILD_DIR"
 tools="$build/tests/tools"
@@ -102,7 +102,7 @@ stop_service() {
   [ -n "$service_pid" ] && wait "$service_pid" 2>/dev/null || true
   service_pid=
 }
-trap 'stop_service; bench_stop' EXIT
+trap 'stop_service; wine_session_stop' EXIT
 
 start_service() {  # the document the check-in gets; the service's log file
   wine "$tools/brivon_demo_service.exe" --port "$port" "${routes[@]}" \

@@ -54,12 +54,12 @@ test_arch() {  # arch [ctest args...]
     export BRIVON_ARCH=$arch BRIVON_BUILD_DIR="$BRIVON_BUILD_ROOT/$arch"
     # The end-to-end tests run in two lanes side by side (tests/CMakeLists.txt): the second lane's
     # prefix and display are made beside the first's.
-    lane_b() { (export BRIVON_LANE=b && source "$root/scripts/bench.sh" && "$@"); }
-    lane_b bench_ensure >/dev/null &
+    lane_b() { (export BRIVON_LANE=b && source "$root/scripts/wine_session.sh" && "$@"); }
+    lane_b wine_session_ensure >/dev/null &
     lane_b_made=$!
-    source "$root/scripts/bench.sh"
-    trap 'bench_stop; lane_b bench_stop' EXIT
-    bench_ensure || exit 1
+    source "$root/scripts/wine_session.sh"
+    trap 'wine_session_stop; lane_b wine_session_stop' EXIT
+    wine_session_ensure || exit 1
     wait "$lane_b_made" || exit 1
     ctest --test-dir "$BRIVON_BUILD_DIR" --output-on-failure -j "$jobs" "$@"
   )

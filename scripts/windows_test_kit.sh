@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the Windows test kit: the suite's own Windows programs, packed with what they need so that
-# a Windows desk runs them without this bench. Makes build/<arch>/brivon-pruebas-windows-<version>.zip:
+# a Windows desk runs them without this Wine session. Makes build/<arch>/brivon-pruebas-windows-<version>.zip:
 #   ejecutar_pruebas.cmd   the runner (tests/kit/ejecutar_pruebas.cmd)
 #   brivon.exe             the test build (loopback addresses, test hooks), with brivon_alert_preview.exe
 #   7za.exe                the real 7-Zip console tool of the architecture
@@ -43,8 +43,8 @@ zip="$build/$name.zip"
 rm -f "$zip"
 (
   export BRIVON_ARCH=$pack_arch BRIVON_BUILD_DIR="$BRIVON_BUILD_ROOT/kit-$pack_arch"
-  source "$root/scripts/bench.sh"
-  bench_prefix
+  source "$root/scripts/wine_session.sh"
+  wine_session_prefix
   cd "$stage/.."
   wine "$BRIVON_BUILD_ROOT/tools/node_modules/7zip-bin/win/$(arch_npm_folder "$pack_arch")/7za.exe" \
     a -tzip -mx=9 "$name.zip" "$name" >/dev/null

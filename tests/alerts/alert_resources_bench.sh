@@ -8,8 +8,8 @@ source "$root/scripts/arch.sh"
 arch_choose
 export BRIVON_BUILD_DIR="${1:-${BRIVON_BUILD_DIR:-$root/build/$BRIVON_ARCH}}"
 cmake --build "$BRIVON_BUILD_DIR" --target alert_resources_bench >/dev/null
-source "$root/scripts/bench.sh"
-bench_ensure
+source "$root/scripts/wine_session.sh"
+wine_session_ensure
 tool="$BRIVON_BUILD_DIR/tests/tools/alert_resources_bench.exe"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

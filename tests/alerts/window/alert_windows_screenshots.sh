@@ -4,15 +4,15 @@
 # screenshot and a close-bar click per window). The screenshots stay under the build folder,
 # and a few of their pixels are checked against the colours the document asks for.
 #   alert_windows_screenshots.sh SOURCE_DIR BUILD_DIR PORT 7ZA_EXE ARCH
-# Runs in the bench of its lane (scripts/bench.sh: display, prefix): ctest runs it from scripts/test.sh.
+# Runs in the Wine session of its lane (scripts/wine_session.sh: display, prefix): ctest runs it from scripts/test.sh.
 set -uo pipefail
 src="${1:?usage: alert_windows_screenshots.sh SOURCE_DIR BUILD_DIR PORT 7ZA_EXE ARCH}"
 build="${2:?}"
 port="${BRIVON_TEST_BUILT_IN_PORT:-${3:?}}"  # the second lane's service port, when it runs there
 tool="${4:?}"
 export BRIVON_BUILD_DIR="$build" BRIVON_ARCH="${5:?}"
-source "$src/scripts/bench.sh"
-bench_ensure >/dev/null || exit 1
+source "$src/scripts/wine_session.sh"
+wine_session_ensure >/dev/null || exit 1
 wine="$build/wine-run"  # the loader of the build's architecture
 shots="$build/artifacts/alert_windows/real"
 work="$build/alert-windows-screenshots"

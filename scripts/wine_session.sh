@@ -1,23 +1,23 @@
-# The Wine test bench, sourced by the other scripts: a throwaway prefix of the build's
-# architecture inside the build folder, Arial mapped to Liberation Sans, no crash dialogs, Xvfb with
-# a window manager when there is no display, and one persistent wineserver so that each Wine
-# process starts in milliseconds.
-#   bench_ensure   set up what is missing and export the environment
-#   bench_stop     stop the wineserver and the Xvfb this bench started
-#   wine ...       runs a Windows program of the build's architecture
+# The Wine session the tests, the demo and the benches run Windows programs in, sourced by the
+# other scripts: a throwaway prefix of the build's architecture inside the build folder, Arial
+# mapped to Liberation Sans, no crash dialogs, Xvfb with a window manager when there is no display,
+# and one persistent wineserver so that each Wine process starts in milliseconds.
+#   wine_session_ensure   set up what is missing and export the environment
+#   wine_session_stop     stop the wineserver and the Xvfb this session started
+#   wine ...              runs a Windows program of the build's architecture
 : "${BRIVON_BUILD_DIR:?BRIVON_BUILD_DIR must name the build folder}"
 : "${BRIVON_ARCH:?BRIVON_ARCH must name the architecture of the build: i686 or x86_64}"
 
-BRIVON_BENCH_SCRIPTS="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+BRIVON_SESSION_SCRIPTS="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 BRIVON_XVFB_DISPLAY="${BRIVON_XVFB_DISPLAY:-:77}"
 # The tests' second lane (BRIVON_LANE=b) has a prefix, a wineserver and an Xvfb display of its own,
 # 50 above the first's, so that its windows, its clicks and its prefix never meet the first lane's.
 if [ "${BRIVON_LANE:-}" = b ]; then
   export WINEPREFIX="$BRIVON_BUILD_DIR/wineprefix-b"
-  bench_xvfb=":$((${BRIVON_XVFB_DISPLAY#:} + 50))"
+  wine_session_xvfb=":$((${BRIVON_XVFB_DISPLAY#:} + 50))"
 else
   export WINEPREFIX="$BRIVON_BUILD_DIR/wineprefix"
-  bench_xvfb="$BRIVON_XVFB_DISPLAY"
+  wine_session_xvfb="$BRIVON_XVFB_DISPLAY"
 fi
 if [ "$BRIVON_ARCH" = x86_64 ]; then
   # The wrapper 'wine' picks the 32-bit loader whenever wine32 is installed: name the 64-bit pair.
@@ -34,9 +34,9 @@ wineserver() { "${WINESERVER:-/usr/bin/wineserver}" "$@"; }
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
-bench_display() {
+wine_session_display() {
   if [ -z "${DISPLAY:-}" ] || [ "${BRIVON_OWN_DISPLAY:-}" = 1 ] || [ "${BRIVON_LANE:-}" = b ]; then
-    export DISPLAY="$bench_xvfb" BRIVON_OWN_DISPLAY=1
+    export DISPLAY="$wine_session_xvfb" BRIVON_OWN_DISPLAY=1
     if ! xdpyinfo -display "$DISPLAY" >/dev/null 2>&1; then
       (Xvfb "$DISPLAY" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &)
       for _ in $(seq 1 100); do
@@ -44,25 +44,25 @@ bench_display() {
         sleep 0.1
       done
     fi
-    bench_window_manager
+    wine_session_window_manager
   fi
 }
 
 # A real desktop has a window manager. Without one, Wine waits up to 2 s for it each time a
 # full-screen window is hidden, and every alert the tests close pays that wait.
-bench_window_manager() {
+wine_session_window_manager() {
   xprop -display "$DISPLAY" -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
   command -v openbox >/dev/null 2>&1 || return 0
   # New windows are not handed the focus: a window Windows shows without activating it (the alert
   # that steps back for the browser and comes back to the taskbar) stays inactive here too.
-  (openbox --sm-disable --config-file "$BRIVON_BENCH_SCRIPTS/openbox-rc.xml" >/dev/null 2>&1 </dev/null &)
+  (openbox --sm-disable --config-file "$BRIVON_SESSION_SCRIPTS/openbox-rc.xml" >/dev/null 2>&1 </dev/null &)
   for _ in $(seq 1 50); do
     xprop -display "$DISPLAY" -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
     sleep 0.1
   done
 }
 
-bench_prefix() {
+wine_session_prefix() {
   [ -f "$WINEPREFIX/.brivon-ready" ] && return 0
   mkdir -p "$BRIVON_BUILD_DIR"
   (
@@ -70,7 +70,7 @@ bench_prefix() {
     [ -f "$WINEPREFIX/.brivon-ready" ] && exit 0
     rm -rf "$WINEPREFIX"
     if ! wine wineboot -i >/dev/null 2>&1; then
-      echo "bench: Wine could not make the $BRIVON_ARCH prefix $WINEPREFIX ($BRIVON_WINE wineboot failed)" >&2
+      echo "wine session: Wine could not make the $BRIVON_ARCH prefix $WINEPREFIX ($BRIVON_WINE wineboot failed)" >&2
       exit 1
     fi
     wineserver -w
@@ -81,7 +81,7 @@ bench_prefix() {
   ) 9>"$WINEPREFIX.lock"
 }
 
-bench_wineserver() {
+wine_session_wineserver() {
   # -p keeps the server alive between processes; output redirected or callers would wait on it.
   wineserver -p >/dev/null 2>&1 </dev/null &
   # Start Wine's own services now, with their output to /dev/null: started by a test instead,
@@ -89,15 +89,15 @@ bench_wineserver() {
   wine cmd /c exit >/dev/null 2>&1 </dev/null || true
 }
 
-bench_ensure() {
-  bench_display
-  bench_prefix
-  bench_wineserver
+wine_session_ensure() {
+  wine_session_display
+  wine_session_prefix
+  wine_session_wineserver
 }
 
-bench_stop() {
+wine_session_stop() {
   wineserver -k >/dev/null 2>&1 || true
   if [ "${BRIVON_OWN_DISPLAY:-}" = 1 ] || [ "${BRIVON_LANE:-}" = b ]; then
-    pkill -f "Xvfb $bench_xvfb " >/dev/null 2>&1 || true
+    pkill -f "Xvfb $wine_session_xvfb " >/dev/null 2>&1 || true
   fi
 }
