@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "build_config.h"
+
 namespace brivon {
 
 struct Product {
@@ -23,7 +25,7 @@ inline constexpr std::array<Product, 5> kProductTable = {{
 }};
 
 // This program's own version, sent as "actualizador_version".
-inline constexpr char kUpdaterVersion[] = "1.25.1112";
+inline constexpr char kUpdaterVersion[] = BRIVON_REPORTED_VERSION;
 
 // program folder + "\" + the row's executable name.
 std::wstring ProductPath(const std::wstring& programFolder, const Product& product);
