@@ -7,6 +7,7 @@
 #include "checkin/checkin_exchange.h"
 #include "checkin/product_detection.h"
 #include "common/activity_log.h"
+#include "common/log_line.h"
 #include "common/program_folder.h"
 #include "common/text.h"
 #include "files/folder_tree.h"
@@ -24,8 +25,10 @@ std::string CheckinLogText(const ReplyCut& cut) {
       return "RESPUESTA_INCOMPLETA;motivo=CORTADA;recibidos=" + std::to_string(cut.received) +
              ";anunciados=" + std::to_string(cut.announced);
     case ReplyCutKind::ReadFailed:
-      return "RESPUESTA_INCOMPLETA;motivo=ERROR_LECTURA;recibidos=" + std::to_string(cut.received) +
-             ";err=" + std::to_string(cut.error);
+      return LogLine("RESPUESTA_INCOMPLETA")
+          .Field("motivo=ERROR_LECTURA")
+          .Named("recibidos", cut.received)
+          .Err(cut.error);
     case ReplyCutKind::BadLength:
       return "RESPUESTA_INCOMPLETA;motivo=LONGITUD_NO_VALIDA";
     case ReplyCutKind::None:
@@ -59,7 +62,7 @@ CheckinResult CheckIn() {
   unsigned long error = 0;
   const bool stored = WriteTextFile(document, reply, &error);
   if (!stored) {
-    AppendCheckinLog(programFolder, "ERROR_GUARDAR_RESPUESTA;" + NarrowLow8(document) + ";err=" + std::to_string(error));
+    AppendCheckinLog(programFolder, LogLine("ERROR_GUARDAR_RESPUESTA").Field(document).Err(error));
   }
   AppendCheckinLog(programFolder, CheckinLogText(cut));
   return stored ? CheckinResult::DocumentStored : CheckinResult::DocumentNotStored;

@@ -4,6 +4,7 @@
 #include "alerts/window/alert_run.h"
 #include "checkin/checkin.h"
 #include "common/activity_log.h"
+#include "common/log_line.h"
 #include "common/program_folder.h"
 #include "common/text.h"
 #include "files/folder_lock.h"
@@ -24,9 +25,10 @@ void RunStartupSequence(HINSTANCE instance, int showCommand) {
   brivon::FolderLock folderLock(programFolder);
   if (folderLock.state() == brivon::FolderLockState::TakenElsewhere) {
     brivon::AppendActivityLog(programFolder, brivon::kDownloadsLog,
-                              "INICIO_OMITIDO;OTRA_EJECUCION_EN_CURSO;" +
-                                  brivon::NarrowLow8(brivon::FolderLockPath(programFolder)) +
-                                  ";err=" + std::to_string(folderLock.error()));
+                              brivon::LogLine("INICIO_OMITIDO")
+                                  .Field("OTRA_EJECUCION_EN_CURSO")
+                                  .Field(brivon::FolderLockPath(programFolder))
+                                  .Err(folderLock.error()));
     return;
   }
 

@@ -4,6 +4,7 @@
 
 #include "common/long_path.h"
 #include "common/test_hooks.h"
+#include "files/file_facts.h"
 
 namespace brivon {
 
@@ -42,8 +43,7 @@ bool ReadFreeBytes(const std::wstring& path, uint64_t* freeBytes) {
   *freeBytes = 0;
   // The call takes a folder: a file's own folder stands for it.
   std::wstring folder = path;
-  const DWORD attributes = ::GetFileAttributesW(ForFileSystem(path).c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+  if (IsExistingFile(path)) {
     const size_t cut = path.find_last_of(L"\\/");
     if (cut != std::wstring::npos) folder = path.substr(0, cut + 1);
   }

@@ -5,6 +5,7 @@
 
 #include "common/long_path.h"
 #include "common/unique_handle.h"
+#include "files/file_facts.h"
 #include "files/sharing_waits.h"
 
 namespace brivon {
@@ -17,8 +18,7 @@ bool MakeOneFolder(const std::wstring& folder) {
   const std::wstring path = ForFileSystem(folder);
   if (::CreateDirectoryW(path.c_str(), nullptr)) return true;
   const DWORD error = ::GetLastError();
-  const DWORD attributes = ::GetFileAttributesW(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
+  if (IsExistingFolder(folder)) return true;
   ::SetLastError(error);
   return false;
 }
@@ -94,7 +94,7 @@ class TreeDeleter {
     }
     BY_HANDLE_FILE_INFORMATION info;
     if (!::GetFileInformationByHandle(file.get(), &info)) return Failed(::GetLastError());
-    const uint64_t size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    const uint64_t size = FileSizeFromHalves(info.nFileSizeHigh, info.nFileSizeLow);
     if (!mayDelete_(relative, size, info.ftLastWriteTime)) {
       ++result_.kept;
       return false;

@@ -5,14 +5,13 @@
 #include <optional>
 
 #include "common/activity_log.h"
+#include "common/log_line.h"
 #include "common/text.h"
 #include "files/authenticode_check.h"
 #include "files/pe_image_check.h"
 
 namespace brivon {
 namespace {
-
-std::string N(const std::wstring& path) { return NarrowLow8(path); }
 
 std::string Hex(uint16_t machine) {
   char text[8];
@@ -45,33 +44,43 @@ bool NewProgramAllowed(const std::wstring& programFolder, const std::wstring& in
   const std::optional<uint16_t>& freshMachine = freshImage.machine;
   const std::optional<uint16_t> oldMachine = ReadExecutableImageMachine(installed);
   if (!MayReplaceProgram(freshMachine, oldMachine)) {
-    log("EJECUTABLE_RECHAZADO;" + N(shownAs) + ";" +
-        (freshMachine ? "OTRA_ARQUITECTURA;maquina=" + Hex(*freshMachine) + ";esperada=" + Hex(*oldMachine)
-                      : std::string("NO_ES_PROGRAMA_WINDOWS")));
+    LogLine line("EJECUTABLE_RECHAZADO");
+    line.Field(shownAs);
+    log(freshMachine ? line.Field("OTRA_ARQUITECTURA")
+                           .Field("maquina=" + Hex(*freshMachine))
+                           .Field("esperada=" + Hex(*oldMachine))
+                     : line.Field("NO_ES_PROGRAMA_WINDOWS"));
     return false;
   }
   // Whole: an image cut short at its source keeps its headers, and its signature goes unread when
   // the installed program has none to compare with.
   if (!freshImage.layout || !ImageIsWhole(*freshImage.layout, freshImage.fileSize)) {
-    log("EJECUTABLE_RECHAZADO;" + N(shownAs) + ";IMAGEN_INCOMPLETA;tamano=" + std::to_string(freshImage.fileSize) +
-        ";necesario=" + std::to_string(ImageBytesNeeded(freshImage)));
+    log(LogLine("EJECUTABLE_RECHAZADO")
+            .Field(shownAs)
+            .Field("IMAGEN_INCOMPLETA")
+            .Named("tamano", freshImage.fileSize)
+            .Named("necesario", ImageBytesNeeded(freshImage)));
     return false;
   }
   const SignatureFacts old = ReadSignature(installed);
   const SignatureFacts fresh = ReadSignature(candidate);
-  const std::string signer = ";firmante=" + N(fresh.subject);
+  const std::string signer = "firmante=" + NarrowLow8(fresh.subject);
   switch (JudgePublisher(old, fresh)) {
     case PublisherVerdict::SamePublisher:
-      log("EJECUTABLE_VERIFICADO;" + N(shownAs) + signer);
+      log(LogLine("EJECUTABLE_VERIFICADO").Field(shownAs).Field(signer));
       return true;
     case PublisherVerdict::Unverified:
-      log("EJECUTABLE_NO_VERIFICADO;" + N(shownAs) + signer);
+      log(LogLine("EJECUTABLE_NO_VERIFICADO").Field(shownAs).Field(signer));
       return true;
     case PublisherVerdict::Refused:
       break;
   }
-  log("EJECUTABLE_RECHAZADO;" + N(shownAs) + ";" + RefusalReason(old, fresh) + signer + ";esperado=" + N(old.subject) +
-      ";emisor_esperado=" + N(old.issuer));
+  log(LogLine("EJECUTABLE_RECHAZADO")
+          .Field(shownAs)
+          .Field(RefusalReason(old, fresh))
+          .Field(signer)
+          .Field("esperado=" + NarrowLow8(old.subject))
+          .Field("emisor_esperado=" + NarrowLow8(old.issuer)));
   return false;
 }
 

@@ -8,12 +8,15 @@
 #include <vector>
 
 #include "common/activity_log.h"
+#include "common/log_line.h"
 #include "common/long_path.h"
+#include "common/path_name.h"
 #include "common/test_hooks.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
 #include "files/disk_space.h"          // LeavesEnoughSpace, ReadFreeBytes, FreeSpaceMargin
 #include "files/durable_file.h"
+#include "files/file_facts.h"
 #include "files/sharing_waits.h"
 #include "sevenzip/archive_listing.h"
 #include "sevenzip/seven_zip_command.h"
@@ -26,19 +29,6 @@ namespace {
 
 bool IsLink(DWORD attributes) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
-bool FileSize(const std::wstring& path, uint64_t& size) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!::GetFileAttributesExW(ForFileSystem(path).c_str(), GetFileExInfoStandard, &data)) return false;
-  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
-  size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  return true;
-}
-
-std::wstring NameOf(const std::wstring& path) {
-  size_t cut = path.find_last_of(L"\\/");
-  return cut == std::wstring::npos ? path : path.substr(cut + 1);
 }
 
 // Removes a link to a folder without entering it.
@@ -107,8 +97,10 @@ class Housekeeping {
       Run(folders[i]);
       if (toolRefused_) {
         // Every other folder would meet the same refusal: they all wait for a start whose tool runs.
-        Log("ARCHIVADO_7ZA_NO_ARRANCA;" + NarrowLow8(ArchiveToolPath(program_)) + ";err=" +
-            std::to_string(toolError_) + ";carpetas=" + std::to_string(folders.size() - i));
+        Log(LogLine("ARCHIVADO_7ZA_NO_ARRANCA")
+                .Field(ArchiveToolPath(program_))
+                .Err(toolError_)
+                .Named("carpetas", folders.size() - i));
         return;
       }
     }
@@ -128,7 +120,7 @@ class Housekeeping {
     }
     FileStamps files;
     if (!ReadFolder(folder, files)) return;
-    const std::wstring archive = updates_ + L"\\" + NameOf(folder) + L".zip";
+    const std::wstring archive = updates_ + L"\\" + NameAfterLastSeparator(folder) + L".zip";
     // An archive the update or an earlier start made may hold the folder as it stands already (its
     // deletion was cut short, or a program still ran from it): then it is not made again. One that
     // differs (a person restored it here and edited a file) is kept, and the folder archived anew;
@@ -170,7 +162,7 @@ class Housekeeping {
       Log("CARPETA_ELIMINACION_APLAZADA;" + NarrowLow8(folder));
     } else if (deletion.error != 0) {
       // A file in use stays with its folder for a later start, which finds it in the archive.
-      Log("CARPETA_NO_ELIMINADA;" + NarrowLow8(folder) + ";err=" + std::to_string(deletion.error));
+      Log(LogLine("CARPETA_NO_ELIMINADA").Field(folder).Err(deletion.error));
     } else {
       Log("CARPETA_CONSERVADA;" + NarrowLow8(folder) + ";sin_comprobar=" + std::to_string(deletion.kept));
     }
@@ -181,8 +173,7 @@ class Housekeeping {
   // Whether an earlier archive holds the folder's files as they stand. One that cannot be listed
   // proves nothing; a tool that will not start, or the budget's end, stops the folder here.
   Proof Holds(const std::wstring& archive, const FileStamps& files, const std::wstring& folder) {
-    uint64_t size = 0;
-    if (!FileSize(archive, size)) return Proof::Differs;
+    if (!IsExistingFile(archive)) return Proof::Differs;
     FileStamps stored;
     unsigned long code = 0;
     bool started = false;
@@ -205,8 +196,7 @@ class Housekeeping {
   // The last "<stem> (N).zip" beside archive; empty when there is none.
   static std::wstring NewestBesideArchive(const std::wstring& archive) {
     std::wstring newest;
-    uint64_t size = 0;
-    for (unsigned number = 2; number < 1000 && FileSize(BesideArchiveName(archive, number), size); ++number) {
+    for (unsigned number = 2; number < 1000 && IsExistingFile(BesideArchiveName(archive, number)); ++number) {
       newest = BesideArchiveName(archive, number);
     }
     return newest;
@@ -226,7 +216,7 @@ class Housekeeping {
   bool ReadFolder(const std::wstring& folder, FileStamps& files) {
     unsigned long error = 0;
     if (ReadFolderStamps(folder, files, &error)) return true;
-    Log("ERROR_LISTAR_CARPETA;" + NarrowLow8(folder) + ";err=" + std::to_string(error));
+    Log(LogLine("ERROR_LISTAR_CARPETA").Field(folder).Err(error));
     return false;
   }
 
@@ -350,8 +340,7 @@ LeftoverArchiving ArchiveLeftoverFolder(const std::wstring& programFolder, const
     DeleteFileWaiting(fresh);
     return result;
   }
-  uint64_t earlierSize = 0;
-  const bool beside = ChooseArchivePlacement(FileSize(archivePath, earlierSize)) == ArchivePlacement::Beside;
+  const bool beside = ChooseArchivePlacement(IsExistingFile(archivePath)) == ArchivePlacement::Beside;
   std::wstring name;
   // Its own name, then "<stem> (2).zip" on. Only a name taken sends it on: any other error (the new
   // archive held past the wait, no right to the folder) would meet every next name, each after a
@@ -367,8 +356,7 @@ LeftoverArchiving ArchiveLeftoverFolder(const std::wstring& programFolder, const
     if (!IsNameTaken(result.code)) break;
   }
   AppendActivityLog(programFolder, kDownloadsLog,
-                    "ERROR_NOMBRE_ARCHIVO;" + NarrowLow8(fresh) + ";->;" + NarrowLow8(name) +
-                        ";err=" + std::to_string(result.code));
+                    LogLine("ERROR_NOMBRE_ARCHIVO").Field(fresh).To(name).Err(result.code));
   DeleteFileWaiting(fresh);
   return result;
 }
@@ -376,8 +364,7 @@ LeftoverArchiving ArchiveLeftoverFolder(const std::wstring& programFolder, const
 void RunStartupHousekeeping(const std::wstring& programFolder, unsigned long budgetMs, unsigned long folderLimitMs) {
   if (programFolder.empty()) return;
   const std::wstring updates = programFolder + kUpdatesFolderName;
-  DWORD attributes = ::GetFileAttributesW(ForFileSystem(updates).c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+  if (!IsExistingFolder(updates)) return;
   if (IsUpdateRecordPending(programFolder)) {
     // The repair puts the folder right from what it kept there first: nothing is touched until then.
     AppendActivityLog(programFolder, kDownloadsLog,

@@ -23,6 +23,7 @@
 
 #include "common/test_hooks.h"
 #include "common/unique_handle.h"
+#include "common/worker_thread.h"
 #include "network/internet_handle.h"
 
 namespace brivon {
@@ -143,13 +144,12 @@ OpeningWait OpenWithin(UniqueInternet& session, const OpeningFn<Result>& open, D
   if (waitMs < kLeastOpeningMs) return OpeningWait::DeadlinePassed;
   auto pending = std::make_shared<opening_detail::Pending<Result>>();
   pending->done.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  auto* parameter = pending->done ? new std::shared_ptr<opening_detail::Pending<Result>>(pending) : nullptr;
   UniqueHandle thread;
-  if (parameter) {
+  if (pending->done) {
     pending->session = session.get();
     pending->open = open;
-    thread.reset(::CreateThread(nullptr, 0, opening_detail::OpenOnItsOwn<Result>, parameter, 0, nullptr));
-    if (!thread) delete parameter;
+    thread = StartWorkerThread(opening_detail::OpenOnItsOwn<Result>,
+                               std::make_unique<std::shared_ptr<opening_detail::Pending<Result>>>(pending));
   }
   if (!thread) {
     result = OpenHere(session.get(), open, connection, request);

@@ -8,6 +8,7 @@
 #include "common/long_path.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
+#include "files/file_facts.h"
 #include "sevenzip/seven_zip_command.h"
 
 namespace brivon {
@@ -37,7 +38,7 @@ bool AddStamps(const std::wstring& folder, const std::wstring& relative, FileSta
     } else {
       FILETIME local = {};
       FileStamp stamp;
-      stamp.size = (static_cast<uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+      stamp.size = FileSizeFromHalves(entry.nFileSizeHigh, entry.nFileSizeLow);
       if (::FileTimeToLocalFileTime(&entry.ftLastWriteTime, &local)) {
         stamp.modified = static_cast<int64_t>((static_cast<uint64_t>(local.dwHighDateTime) << 32) | local.dwLowDateTime);
       }
@@ -202,8 +203,7 @@ bool ListArchiveStamps(const std::wstring& programFolder, const std::wstring& ar
     return result;
   };
   const std::wstring tool = ArchiveToolPath(programFolder);
-  const DWORD attributes = ::GetFileAttributesW(ForFileSystem(tool).c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+  if (!IsExistingFile(tool)) {
     exitCode = ERROR_FILE_NOT_FOUND;
     return report(false);
   }

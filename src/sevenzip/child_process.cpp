@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/activity_log.h"
+#include "common/log_line.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
 
@@ -134,8 +135,7 @@ bool RunHidden(const std::wstring& commandLine, UniqueHandle output, unsigned lo
   if (!started && error == ERROR_INTERNAL_ERROR) {
     // The child never started (Wine, now and then): starting it once more is safe.
     if (!programFolder.empty()) {
-      AppendActivityLog(programFolder, kExtractionsLog,
-                        "PROCESO_REINTENTADO;" + NarrowLow8(commandLine) + ";err=" + std::to_string(error));
+      AppendActivityLog(programFolder, kExtractionsLog, LogLine("PROCESO_REINTENTADO").Field(commandLine).Err(error));
     }
     ::Sleep(kStartRetryPauseMs);
     buffer.assign(commandLine.begin(), commandLine.end());

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "common/long_path.h"
+#include "files/file_facts.h"
 #include "sevenzip/extraction_progress.h"
 
 namespace brivon {
@@ -18,17 +19,13 @@ bool ExtractArchive(const std::wstring& programFolder, const std::wstring& archi
     return result;
   };
 
-  const std::wstring destination = ForFileSystem(destinationFolder);
-  DWORD attributes = ::GetFileAttributesW(destination.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-    if (!::CreateDirectoryW(destination.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
-      return report(false);
-    }
+  if (!IsExistingFolder(destinationFolder) && !::CreateDirectoryW(ForFileSystem(destinationFolder).c_str(), nullptr) &&
+      ::GetLastError() != ERROR_ALREADY_EXISTS) {
+    return report(false);
   }
 
   std::wstring toolPath = ArchiveToolPath(programFolder);
-  attributes = ::GetFileAttributesW(ForFileSystem(toolPath).c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+  if (!IsExistingFile(toolPath)) {
     code = kExtractToolMissing;
     return report(false);
   }

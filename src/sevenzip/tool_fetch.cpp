@@ -11,6 +11,7 @@
 #include "common/unique_handle.h"
 #include "files/download_proof.h"
 #include "files/durable_file.h"
+#include "files/file_facts.h"
 #include "files/file_hash.h"
 #include "files/pe_image_check.h"
 #include "network/http_get.h"
@@ -20,11 +21,6 @@ namespace {
 
 constexpr DWORD kArchiveToolFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                                     INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_PRAGMA_NOCACHE;
-
-bool IsFile(const std::wstring& path) {
-  DWORD attributes = ::GetFileAttributesW(ForFileSystem(path).c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 bool IsWholeImage(const std::wstring& path) {
   const ImageFacts image = ReadImage(path);
@@ -45,7 +41,7 @@ DWORD ArchiveToolRefusal(const std::wstring& path, bool hasLength, std::wstring_
 }  // namespace
 
 bool IsUsableArchiveTool(const std::wstring& path, std::wstring_view pinnedSha256) {
-  if (!IsFile(path)) return false;
+  if (!IsExistingFile(path)) return false;
   {
     UniqueFile file(::CreateFileW(ForFileSystem(path).c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
@@ -125,7 +121,7 @@ bool DownloadArchiveTool(const std::wstring& destination, unsigned long* error, 
   // Half a tool or an error page would stand as 7za.exe for good; a damaged one already there
   // (the reason for this download) goes too.
   if (created) ::DeleteFileW(ForFileSystem(partial).c_str());
-  if (IsFile(destination)) ::DeleteFileW(ForFileSystem(destination).c_str());
+  if (IsExistingFile(destination)) ::DeleteFileW(ForFileSystem(destination).c_str());
   return false;
 }
 
@@ -136,7 +132,7 @@ void EnsureArchiveTool(const std::wstring& programFolder) {
   const std::wstring url = TestBuiltInAddress(kArchiveToolUrl);
   unsigned long error = 0;
   bool downloaded = DownloadArchiveTool(path, &error, url);
-  if (downloaded && IsFile(path)) return;
+  if (downloaded && IsExistingFile(path)) return;
   // Reported success, yet the file is not there (removed at once by another program): still a
   // failure, so not the code 0 that means success.
   if (downloaded) error = ERROR_FILE_NOT_FOUND;

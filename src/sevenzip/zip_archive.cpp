@@ -5,18 +5,13 @@
 #include <cwchar>
 
 #include "common/long_path.h"
+#include "files/file_facts.h"
 #include "files/sharing_waits.h"
 #include "sevenzip/archive_listing.h"
 #include "sevenzip/seven_zip_command.h"
 
 namespace brivon {
 namespace {
-
-bool IsNonEmptyFile(const std::wstring& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  return ::GetFileAttributesExW(ForFileSystem(path).c_str(), GetFileExInfoStandard, &data) &&
-         !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && (data.nFileSizeHigh != 0 || data.nFileSizeLow != 0);
-}
 
 // Removes a file standing at path; a folder there is never removed (ERROR_ALREADY_EXISTS).
 bool ClearArchivePath(const std::wstring& path) {
@@ -46,17 +41,14 @@ bool Zip(const std::wstring& programFolder, const std::wstring& commandLine, con
   }
   ran = RunHiddenProcess(commandLine, &exitCode, timeoutMs, programFolder);
   // 1 is 7-Zip's warning: some file could not be read and is not in the archive.
-  if (ran && exitCode == 0 && IsNonEmptyFile(archivePath)) return report(true);
+  if (ran && exitCode == 0 && FileSizeOf(archivePath).value_or(0) != 0) return report(true);
   DeleteFileWaiting(archivePath);
   return report(false);
 }
 
 }  // namespace
 
-bool IsArchiveToolPresent(const std::wstring& programFolder) {
-  const DWORD attributes = ::GetFileAttributesW(ForFileSystem(ArchiveToolPath(programFolder)).c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
+bool IsArchiveToolPresent(const std::wstring& programFolder) { return IsExistingFile(ArchiveToolPath(programFolder)); }
 
 std::wstring FreshArchiveName(const std::wstring& archivePath) {
   const std::wstring zip = L".zip";

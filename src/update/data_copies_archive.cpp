@@ -3,11 +3,13 @@
 #include <vector>
 
 #include "common/activity_log.h"
+#include "common/log_line.h"
 #include "common/long_path.h"
 #include "common/test_hooks.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
 #include "files/durable_file.h"
+#include "files/file_facts.h"
 #include "files/sharing_waits.h"
 #include "sevenzip/zip_archive.h"
 #include "update/executable_search.h"
@@ -94,13 +96,12 @@ int CopyFilesByPattern(const std::wstring& sourceFolder, const std::wstring& pat
   const bool matched = ForEachMatch(sourceFolder, pattern, [&](const WIN32_FIND_DATAW& entry) {
     const std::wstring source = sourceFolder + L"\\" + entry.cFileName;
     const std::wstring destination = destinationFolder + L"\\" + entry.cFileName;
-    const std::string both = NarrowLow8(source) + ";->;" + NarrowLow8(destination);
     if (CopySharedFile(source, destination)) {
       ++copied;
-      AppendActivityLog(programFolder, kDownloadsLog, "COPIA_OK;" + both);
+      AppendActivityLog(programFolder, kDownloadsLog, LogLine("COPIA_OK").Field(source).To(destination));
     } else {
       const DWORD error = ::GetLastError();
-      AppendActivityLog(programFolder, kDownloadsLog, "COPIA_ERROR;" + both + ";err=" + std::to_string(error));
+      AppendActivityLog(programFolder, kDownloadsLog, LogLine("COPIA_ERROR").Field(source).To(destination).Err(error));
     }
   });
   if (!matched) {
@@ -114,7 +115,7 @@ int CopyFilesByPattern(const std::wstring& sourceFolder, const std::wstring& pat
 uint64_t PatternBytes(const std::wstring& folder, const std::wstring& pattern) {
   uint64_t total = 0;
   ForEachMatch(folder, pattern, [&](const WIN32_FIND_DATAW& entry) {
-    total += (static_cast<uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+    total += FileSizeFromHalves(entry.nFileSizeHigh, entry.nFileSizeLow);
   });
   return total;
 }
@@ -127,15 +128,15 @@ bool ArchiveFolder(const std::wstring& folder, std::wstring* archivePath, const 
   const std::wstring fresh = FreshArchiveName(archive);
   unsigned long exitCode = 0;
   bool ok = ZipFolderContents(programFolder, folder, fresh, &exitCode, timeoutMs);
-  std::string renameError;
-  if (ok && !PublishByRename(fresh, archive)) {
-    renameError = ";err=" + std::to_string(::GetLastError());
+  const bool renameFailed = ok && !PublishByRename(fresh, archive);
+  const DWORD renameError = renameFailed ? ::GetLastError() : ERROR_SUCCESS;
+  if (renameFailed) {
     DeleteFileWaiting(fresh);
     ok = false;
   }
-  AppendActivityLog(programFolder, kDownloadsLog,
-                    "ZIP_CARPETA;" + NarrowLow8(folder) + ";->;" + NarrowLow8(archive) +
-                        ";estado=" + (ok ? "OK" : "ERROR") + ";ec=" + std::to_string(exitCode) + renameError);
+  LogLine line("ZIP_CARPETA");
+  line.Field(folder).To(archive).Field(ok ? "estado=OK" : "estado=ERROR").Named("ec", exitCode);
+  AppendActivityLog(programFolder, kDownloadsLog, renameFailed ? line.Err(renameError) : line);
   if (ok && archivePath) *archivePath = archive;
   return ok;
 }

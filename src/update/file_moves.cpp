@@ -5,6 +5,7 @@
 #include <cwchar>
 
 #include "common/long_path.h"
+#include "common/path_name.h"
 #include "common/test_hooks.h"
 #include "common/unique_handle.h"
 #include "files/durable_file.h"
@@ -12,18 +13,12 @@
 
 namespace brivon {
 
-bool IsExistingFile(const std::wstring& path) {
-  DWORD attributes = ::GetFileAttributesW(ForFileSystem(path).c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
 bool IsExistingFileByLongName(const std::wstring& path) {
   if (!IsExistingFile(path)) return false;
   WIN32_FIND_DATAW entry;
   UniqueFind found(::FindFirstFileW(ForFileSystem(path).c_str(), &entry));
   if (!found) return false;
-  const size_t cut = path.find_last_of(L"\\/");
-  const std::wstring name = cut == std::wstring::npos ? path : path.substr(cut + 1);
+  const std::wstring name = NameAfterLastSeparator(path);
   return ::CompareStringOrdinal(entry.cFileName, -1, name.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 

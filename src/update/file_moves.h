@@ -8,12 +8,10 @@
 #include <vector>
 
 #include "files/durable_file.h"  // FlushRule
+#include "files/file_facts.h"    // IsExistingFile
 #include "files/folder_tree.h"   // ListSubfolders, DeleteFolderTree
 
 namespace brivon {
-
-// True when path exists and is not a folder.
-bool IsExistingFile(const std::wstring& path);
 
 // IsExistingFile, and the file's long name is the path's last name (letter case aside): a short
 // 8.3 name ("FACTUR~1.EXE") reaches another file, which is no namesake.

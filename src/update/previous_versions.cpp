@@ -4,9 +4,12 @@
 #include <map>
 
 #include "common/activity_log.h"
+#include "common/log_line.h"
 #include "common/long_path.h"
+#include "common/path_name.h"
 #include "common/text.h"
 #include "files/durable_file.h"
+#include "files/file_facts.h"
 #include "files/sharing_waits.h"
 #include "sevenzip/archive_listing.h"
 #include "sevenzip/zip_archive.h"
@@ -18,10 +21,8 @@ namespace {
 
 // Makes the last level of folder when it is missing; its parent must exist.
 bool EnsureFolder(const std::wstring& given) {
-  const std::wstring folder = ForFileSystem(given);
-  DWORD attributes = ::GetFileAttributesW(folder.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
-  return ::CreateDirectoryW(folder.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
+  if (IsExistingFolder(given)) return true;
+  return ::CreateDirectoryW(ForFileSystem(given).c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
 // Moves, or copies (beside `to`, flushed, renamed in) and deletes; a half-done fallback removes its
@@ -48,12 +49,6 @@ std::wstring FreeStampedBase(const std::wstring& base, std::initializer_list<con
   return {};
 }
 
-uint64_t FileBytes(const std::wstring& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data = {};
-  if (!::GetFileAttributesExW(ForFileSystem(path).c_str(), GetFileExInfoStandard, &data)) return UINT64_MAX;
-  return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
-
 }  // namespace
 
 bool MakeUpdateFolderPlace(const std::wstring& programFolder, const std::wstring& name, UpdateFolderPlace* place,
@@ -77,8 +72,7 @@ bool MoveIntoUpdateFolder(const std::wstring& programFolder, const std::wstring&
   if (MoveFileWithRetry(file, place.path, rule)) return true;
   const DWORD error = ::GetLastError();
   AppendActivityLog(programFolder, kDownloadsLog,
-                    "ERROR_MOVER_A_ACTUALIZACIONES_CARPETA;" + NarrowLow8(file) + ";->;" + NarrowLow8(place.path) +
-                        ";err=" + std::to_string(error));
+                    LogLine("ERROR_MOVER_A_ACTUALIZACIONES_CARPETA").Field(file).To(place.path).Err(error));
   ::SetLastError(error);
   return false;
 }
@@ -118,10 +112,10 @@ bool ArchiveToVersionsFolderAt(const std::wstring& programFolder, const std::wst
   if (exitCode) *exitCode = code;
   if (archived) {
     std::map<std::wstring, uint64_t> stored;
-    const size_t nameStart = moved.find_last_of(L"\\/") + 1;
-    archived = ListArchiveFiles(programFolder, fresh, stored, nullptr, timeoutMs) &&
-               CountMissingFiles({{moved.substr(nameStart), FileBytes(moved)}}, stored) == 0 &&
-               PublishByRename(fresh, archive);
+    archived =
+        ListArchiveFiles(programFolder, fresh, stored, nullptr, timeoutMs) &&
+        CountMissingFiles({{NameAfterLastSeparator(moved), FileSizeOf(moved).value_or(UINT64_MAX)}}, stored) == 0 &&
+        PublishByRename(fresh, archive);
     if (!archived) DeleteFileWaiting(fresh);  // a failed ZipOneFile leaves none
   }
   if (archived) {

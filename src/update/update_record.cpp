@@ -14,6 +14,7 @@
 #include "common/text.h"
 #include "common/unique_handle.h"
 #include "files/durable_file.h"
+#include "files/file_facts.h"
 #include "files/folder_tree.h"
 #include "files/sharing_waits.h"
 #include "update/package_naming.h"
@@ -88,7 +89,7 @@ FileIdentity IdentityOf(const std::wstring& path) {
       (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
     return {};
   }
-  return {true, (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
+  return {true, FileSizeFromHalves(data.nFileSizeHigh, data.nFileSizeLow),
           (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime};
 }
 

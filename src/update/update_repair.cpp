@@ -9,10 +9,13 @@
 #include <optional>
 
 #include "common/activity_log.h"
+#include "common/log_line.h"
 #include "common/long_path.h"
+#include "common/path_name.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
 #include "files/durable_file.h"
+#include "files/file_facts.h"
 #include "files/file_hash.h"
 #include "files/folder_lock.h"
 #include "files/sharing_waits.h"
@@ -29,19 +32,24 @@ namespace {
 // The largest record a run writes is a few paths long.
 constexpr std::streamsize kMaxRecordBytes = 64 * 1024;
 
-std::string N(const std::wstring& path) { return NarrowLow8(path); }
-
 void Log(const std::wstring& programFolder, const std::string& text) {
   AppendActivityLog(programFolder, kDownloadsLog, text);
 }
 
-void LogOutcome(const std::wstring& folder, bool ok, const std::string& marker, const std::string& what) {
-  if (ok) {
-    Log(folder, marker + ";" + what);
-  } else {
-    const DWORD error = ::GetLastError();
-    Log(folder, "ERROR_" + marker + ";" + what + ";err=" + std::to_string(error));
-  }
+// A step's outcome: marker and the path it worked on (and where that went) when it succeeded;
+// otherwise "ERROR_" + marker, the same and the system error.
+void LogOutcome(const std::wstring& folder, bool ok, const std::string& marker, const std::wstring& path) {
+  const DWORD error = ::GetLastError();
+  LogLine line(ok ? marker : "ERROR_" + marker);
+  line.Field(path);
+  Log(folder, ok ? line : line.Err(error));
+}
+void LogOutcome(const std::wstring& folder, bool ok, const std::string& marker, const std::wstring& from,
+                const std::wstring& to) {
+  const DWORD error = ::GetLastError();
+  LogLine line(ok ? marker : "ERROR_" + marker);
+  line.Field(from).To(to);
+  Log(folder, ok ? line : line.Err(error));
 }
 
 bool ReadRecordText(const std::wstring& path, std::string& text) {
@@ -49,11 +57,6 @@ bool ReadRecordText(const std::wstring& path, std::string& text) {
   if (!in) return false;
   text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   return text.size() <= static_cast<size_t>(kMaxRecordBytes);
-}
-
-bool IsFolder(const std::wstring& path) {
-  const DWORD attributes = ::GetFileAttributesW(ForFileSystem(path).c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
@@ -114,7 +117,7 @@ RepairFacts LookAt(const UpdateRecord& record, std::wstring& keptCopyPath) {
   if (!record.installed.empty() && record.installedBefore.exists && facts.installedMissing &&
       facts.setAside != record.installedBefore && facts.keptCopy != record.installedBefore) {
     const std::wstring updates = record.programFolder + kUpdatesFolderName;
-    const std::wstring name = record.installed.substr(record.installed.find_last_of(L'\\') + 1);
+    const std::wstring name = NameAfterLastSeparator(record.installed);
     for (const std::wstring& stampFolder : ListSubfolders(updates)) {
       if (::GetFileAttributesW(ForFileSystem(stampFolder).c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) continue;  // never through a link
       const std::wstring candidate = stampFolder + L"\\" + StripExtension(name) + L".exe";
@@ -125,25 +128,25 @@ RepairFacts LookAt(const UpdateRecord& record, std::wstring& keptCopyPath) {
       }
     }
   }
-  facts.extractionFolderExists = record.isZip && IsFolder(record.extractionFolder);
+  facts.extractionFolderExists = record.isZip && IsExistingFolder(record.extractionFolder);
   if (!record.replacedKept.empty()) facts.replacedKept = IdentityOf(record.replacedKept);
   for (const std::wstring& kept : KeptFolders(record, keptCopyPath)) {
     facts.stagedDataCopies = facts.stagedDataCopies || !StagedCopiesIn(kept).empty();
-    facts.emptyKeptFolder = facts.emptyKeptFolder || (IsFolder(kept) && IsFolderEmpty(kept));
+    facts.emptyKeptFolder = facts.emptyKeptFolder || (IsExistingFolder(kept) && IsFolderEmpty(kept));
   }
   return facts;
 }
 
 // Logs a put-back that found its name taken and went beside it.
 void LogFreeName(const std::wstring& folder, const std::wstring& to, const std::wstring& placed) {
-  if (!placed.empty() && placed != to) Log(folder, "REPARACION_NOMBRE_LIBRE;" + N(to) + ";->;" + N(placed));
+  if (!placed.empty() && placed != to) Log(folder, LogLine("REPARACION_NOMBRE_LIBRE").Field(to).To(placed));
 }
 
 // A program goes back under its own name only, once it is proved free.
 bool RestoreProgram(const std::wstring& folder, const std::wstring& from, const std::wstring& program,
                     bool keepSource) {
   const bool ok = PutBackProgram(from, program, keepSource) == PutBackResult::Done;
-  LogOutcome(folder, ok, "REPARACION_RESTAURADO", N(from) + ";->;" + N(program));
+  LogOutcome(folder, ok, "REPARACION_RESTAURADO", from, program);
   return ok;
 }
 
@@ -155,7 +158,7 @@ bool Carry(const std::wstring& folder, UpdateRecord& record, const std::wstring&
     case RepairStep::DeletePartial: {
       const std::wstring partial = record.package + kPartialSuffix;
       const bool ok = DeleteFileWaiting(partial);
-      LogOutcome(folder, ok, "REPARACION_PARCIAL_ELIMINADO", N(partial));
+      LogOutcome(folder, ok, "REPARACION_PARCIAL_ELIMINADO", partial);
       return ok;
     }
     case RepairStep::SetDamagedAside: {
@@ -163,7 +166,7 @@ bool Carry(const std::wstring& folder, UpdateRecord& record, const std::wstring&
       const std::wstring aside = FreeNameBeside(record.installed + L".danado");
       const bool ok = !aside.empty() && MoveFileWaiting(record.installed, aside, MOVEFILE_WRITE_THROUGH);
       if (aside.empty()) ::SetLastError(ERROR_FILE_EXISTS);
-      LogOutcome(folder, ok, "REPARACION_PROGRAMA_DANADO", N(record.installed) + ";->;" + N(aside));
+      LogOutcome(folder, ok, "REPARACION_PROGRAMA_DANADO", record.installed, aside);
       return ok;
     }
     case RepairStep::RestoreFromSetAside:
@@ -176,8 +179,7 @@ bool Carry(const std::wstring& folder, UpdateRecord& record, const std::wstring&
     case RepairStep::RestoreReplacedFile: {
       const bool ok = PutBackFile(record.replacedKept, record.package, false, &placed);
       LogFreeName(folder, record.package, placed);
-      LogOutcome(folder, ok, "REPARACION_RESTAURADO",
-                 N(record.replacedKept) + ";->;" + N(ok ? placed : record.package));
+      LogOutcome(folder, ok, "REPARACION_RESTAURADO", record.replacedKept, ok ? placed : record.package);
       ::RemoveDirectoryW(ForFileSystem(FolderOf(record.replacedKept)).c_str());  // only when emptied
       return ok;
     }
@@ -188,7 +190,7 @@ bool Carry(const std::wstring& folder, UpdateRecord& record, const std::wstring&
         if (named.empty() || !IsExistingFile(staging)) continue;  // gone: an executable package is both
         SetAttributesWaiting(staging, FILE_ATTRIBUTE_NORMAL);
         const bool deleted = DeleteFileWaiting(staging);
-        LogOutcome(folder, deleted, "REPARACION_COPIA_TEMPORAL_ELIMINADA", N(staging));
+        LogOutcome(folder, deleted, "REPARACION_COPIA_TEMPORAL_ELIMINADA", staging);
         ok = ok && deleted;
       }
       return ok;
@@ -199,14 +201,14 @@ bool Carry(const std::wstring& folder, UpdateRecord& record, const std::wstring&
         for (const std::wstring& staging : StagedCopiesIn(kept)) {
           SetAttributesWaiting(staging, FILE_ATTRIBUTE_NORMAL);
           const bool deleted = DeleteFileWaiting(staging);
-          LogOutcome(folder, deleted, "REPARACION_COPIA_TEMPORAL_ELIMINADA", N(staging));
+          LogOutcome(folder, deleted, "REPARACION_COPIA_TEMPORAL_ELIMINADA", staging);
           ok = ok && deleted;
         }
       }
       return ok;
     }
     case RepairStep::KeepSetAsideAsPrevious: {
-      const std::wstring name = record.installed.substr(record.installed.find_last_of(L'\\') + 1);
+      const std::wstring name = NameAfterLastSeparator(record.installed);
       // Named in the record before it moves: a repair cut off in turn finds it there.
       UpdateFolderPlace place;
       bool moved = MakeUpdateFolderPlace(folder, StripExtension(name) + L".exe", &place);
@@ -217,14 +219,15 @@ bool Carry(const std::wstring& folder, UpdateRecord& record, const std::wstring&
         if (moved) {
           record = named;
         } else {
-          Log(folder, "ERROR_REGISTRO_ACTUALIZACION;" + N(UpdateRecordPath(folder)) + ";err=" +
-                          std::to_string(::GetLastError()));
+          const DWORD error = ::GetLastError();
+          Log(folder, LogLine("ERROR_REGISTRO_ACTUALIZACION").Field(UpdateRecordPath(folder)).Err(error));
         }
       }
       moved = moved && MoveIntoUpdateFolder(folder, record.setAside, place, FlushRule::UnlessRunningProgram);
       if (!moved && !place.folder.empty()) ::RemoveDirectoryW(ForFileSystem(place.folder).c_str());
-      Log(folder, "REPARACION_ANTERIOR_A_ACTUALIZACIONES;" + N(record.setAside) + ";->;" +
-                      (moved ? N(place.path) : std::string("ERROR")));
+      LogLine line("REPARACION_ANTERIOR_A_ACTUALIZACIONES");
+      line.Field(record.setAside);
+      Log(folder, moved ? line.To(place.path) : line.Field("->").Field("ERROR"));
       if (moved) {
         CopyDataFilesAndArchive(folder, place.folder,
                                 record.isZip ? "COPIA_PATRONES_RESUMEN_ZIP;" : "COPIA_PATRONES_RESUMEN;");
@@ -234,18 +237,18 @@ bool Carry(const std::wstring& folder, UpdateRecord& record, const std::wstring&
     case RepairStep::DeletePackage: {
       ::SetFileAttributesW(ForFileSystem(record.package).c_str(), FILE_ATTRIBUTE_NORMAL);
       const bool ok = DeleteFileWaiting(record.package);
-      LogOutcome(folder, ok, "REPARACION_PAQUETE_ELIMINADO", N(record.package));
+      LogOutcome(folder, ok, "REPARACION_PAQUETE_ELIMINADO", record.package);
       return ok;
     }
     case RepairStep::RemoveExtractionFolder: {
       const bool ok = DeleteFolderTree(record.extractionFolder);
-      LogOutcome(folder, ok, "REPARACION_CARPETA_ELIMINADA", N(record.extractionFolder));
+      LogOutcome(folder, ok, "REPARACION_CARPETA_ELIMINADA", record.extractionFolder);
       return ok;
     }
     case RepairStep::RemoveExtractionFolderIfEmpty:
       if (IsFolderEmpty(record.extractionFolder)) {
         const bool ok = RemoveFolderWaiting(record.extractionFolder);
-        LogOutcome(folder, ok, "REPARACION_CARPETA_VACIA_ELIMINADA", N(record.extractionFolder));
+        LogOutcome(folder, ok, "REPARACION_CARPETA_VACIA_ELIMINADA", record.extractionFolder);
         return ok;
       }
       return true;
@@ -356,11 +359,11 @@ void RunStartupRepair(const std::wstring& programFolder) {
   if (whole && !IsRecordOfFolder(record, programFolder)) RebaseUpdateRecord(record, programFolder, FolderIdOf(programFolder));
   if (!whole || !IsRecordOfFolder(record, programFolder)) {
     // Damaged, foreign or of another folder: nothing in it can be trusted to delete anything by.
-    Log(programFolder, "REPARACION_REGISTRO_DESCARTADO;" + N(path));
+    Log(programFolder, LogLine("REPARACION_REGISTRO_DESCARTADO").Field(path));
     RemoveUpdateRecord(programFolder);
     return;
   }
-  Log(programFolder, "REPARACION_ACTUALIZACION_INTERRUMPIDA;" + record.packageUrl + ";" + N(record.package));
+  Log(programFolder, LogLine("REPARACION_ACTUALIZACION_INTERRUMPIDA").Field(record.packageUrl).Field(record.package));
   std::wstring keptCopyPath;
   RepairFacts facts = LookAt(record, keptCopyPath);
   const bool namesProgram = !record.installed.empty() && record.installedBefore.exists;
@@ -379,8 +382,9 @@ void RunStartupRepair(const std::wstring& programFolder) {
   }
   if (inPlace != ProgramInPlace::New && inPlace != ProgramInPlace::Old) {
     const bool taken = inPlace == ProgramInPlace::Damaged || inPlace == ProgramInPlace::Other;
-    Log(programFolder, "REPARACION_PENDIENTE;" + N(record.installed) +
-                           (taken ? ";motivo=NOMBRE_OCUPADO" : ";motivo=PROGRAMA_AUSENTE"));
+    Log(programFolder, LogLine("REPARACION_PENDIENTE")
+                           .Field(record.installed)
+                           .Field(taken ? "motivo=NOMBRE_OCUPADO" : "motivo=PROGRAMA_AUSENTE"));
     return;
   }
   RemoveUpdateRecord(programFolder);

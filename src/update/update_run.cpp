@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "common/activity_log.h"
+#include "common/log_line.h"
 #include "common/long_path.h"
+#include "common/path_name.h"
 #include "common/program_folder.h"
 #include "common/text.h"
 #include "files/disk_space.h"
@@ -33,14 +35,6 @@ namespace {
 // Setting the program aside never replaces anything: what stood under the name was kept first.
 constexpr DWORD kSetAsideFlags = MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
 
-std::string N(const std::wstring& path) { return NarrowLow8(path); }
-std::string Code(unsigned long code) { return std::to_string(code); }
-
-std::wstring NameAfterLastSeparator(const std::wstring& path) {
-  size_t cut = path.find_last_of(L"\\/");
-  return cut == std::wstring::npos ? path : path.substr(cut + 1);
-}
-
 // What the stages share: the plan made before anything was touched, the record a repair reads,
 // and what each stage leaves for the next.
 struct Run {
@@ -66,12 +60,10 @@ struct Run {
   }
 };
 
-void LogError(const Run& run, const std::string& markerAndFields, DWORD error) {
-  run.Downloads(markerAndFields + ";err=" + Code(error));
-}
+void LogError(const Run& run, LogLine line, DWORD error) { run.Downloads(line.Err(error)); }
 
 void LogRecordError(const Run& run, DWORD error) {
-  LogError(run, "ERROR_REGISTRO_ACTUALIZACION;" + N(UpdateRecordPath(run.folder)), error);
+  LogError(run, LogLine("ERROR_REGISTRO_ACTUALIZACION").Field(UpdateRecordPath(run.folder)), error);
 }
 
 // Puts a set-aside program back under its name: the program folder must never lack the program.
@@ -81,13 +73,13 @@ void RestorePrevious(Run& run, const std::wstring& from, const std::wstring& to,
   switch (PutBackProgram(from, to, keepSource)) {
     case PutBackResult::Done:
       run.programHome = true;
-      run.Downloads("RESTAURADO_EJECUTABLE_ANTERIOR;" + N(from) + ";->;" + N(to));
+      run.Downloads(LogLine("RESTAURADO_EJECUTABLE_ANTERIOR").Field(from).To(to));
       break;
     case PutBackResult::NameNotFree:
-      LogError(run, "RESTAURACION_APLAZADA;" + N(from) + ";->;" + N(to), ::GetLastError());
+      LogError(run, LogLine("RESTAURACION_APLAZADA").Field(from).To(to), ::GetLastError());
       break;
     case PutBackResult::Failed:
-      LogError(run, "ERROR_RESTAURAR_EJECUTABLE_ANTERIOR;" + N(from) + ";->;" + N(to), ::GetLastError());
+      LogError(run, LogLine("ERROR_RESTAURAR_EJECUTABLE_ANTERIOR").Field(from).To(to), ::GetLastError());
       break;
   }
 }
@@ -97,10 +89,10 @@ void RestorePrevious(Run& run, const std::wstring& from, const std::wstring& to,
 void PutBackUserFile(const Run& run, const std::wstring& from, const std::wstring& to) {
   std::wstring placed;
   if (PutBackFile(from, to, false, &placed)) {
-    if (placed != to) run.Downloads("RESTAURADO_NOMBRE_LIBRE;" + N(to) + ";->;" + N(placed));
-    run.Downloads("RESTAURADO_EJECUTABLE_ANTERIOR;" + N(from) + ";->;" + N(placed));
+    if (placed != to) run.Downloads(LogLine("RESTAURADO_NOMBRE_LIBRE").Field(to).To(placed));
+    run.Downloads(LogLine("RESTAURADO_EJECUTABLE_ANTERIOR").Field(from).To(placed));
   } else {
-    LogError(run, "ERROR_RESTAURAR_EJECUTABLE_ANTERIOR;" + N(from) + ";->;" + N(to), ::GetLastError());
+    LogError(run, LogLine("ERROR_RESTAURAR_EJECUTABLE_ANTERIOR").Field(from).To(to), ::GetLastError());
   }
 }
 
@@ -129,7 +121,7 @@ bool RoomToUnpack(const Run& run) {
     refusal = "SIN_ESPACIO;necesario=" + std::to_string(unpacked) + ";libre=" + std::to_string(freeBytes);
   }
   if (refusal.empty()) return true;
-  run.Downloads("EXTRACCION_RECHAZADA;" + N(run.plan.target) + ";motivo=" + refusal);
+  run.Downloads(LogLine("EXTRACCION_RECHAZADA").Field(run.plan.target).Field("motivo=" + refusal));
   if (refusal.rfind("SIN_ESPACIO", 0) == 0) run.Report(UpdateStage::NeedsFreeSpace);
   return false;
 }
@@ -150,10 +142,10 @@ bool StoreZipPackage(Run& run) {
     // The extraction folder follows the package's name.
     const std::wstring folder = free.empty() ? std::wstring() : FreeNameBeside(StripExtension(free), true);
     if (folder.empty()) {
-      LogError(run, "ERROR_PAQUETE_NOMBRE_LIBRE;" + N(run.plan.target), ERROR_ALREADY_EXISTS);
+      LogError(run, LogLine("ERROR_PAQUETE_NOMBRE_LIBRE").Field(run.plan.target), ERROR_ALREADY_EXISTS);
       return false;
     }
-    run.Downloads("PAQUETE_NOMBRE_LIBRE;" + N(run.plan.target) + ";->;" + N(free));
+    run.Downloads(LogLine("PAQUETE_NOMBRE_LIBRE").Field(run.plan.target).To(free));
     run.plan.target = run.record.package = free;
     run.record.packageBefore = {};
     run.plan.extractionFolder = run.record.extractionFolder = folder;
@@ -164,7 +156,7 @@ bool StoreZipPackage(Run& run) {
     }
     stored = RenameUnflushed(run.partial, run.plan.target, 0);
   }
-  if (!stored) LogError(run, "ERROR_GUARDAR", ::GetLastError());
+  if (!stored) LogError(run, LogLine("ERROR_GUARDAR"), ::GetLastError());
   return stored;
 }
 
@@ -178,10 +170,10 @@ bool MakeExtractionFolder(Run& run) {
     const std::wstring free =
         error == ERROR_ALREADY_EXISTS ? FreeNameBeside(StripExtension(run.plan.target), true) : std::wstring();
     if (free.empty() || free == folder) {
-      LogError(run, "ERROR_CARPETA_EXTRACCION_LIBRE;" + N(folder), error);
+      LogError(run, LogLine("ERROR_CARPETA_EXTRACCION_LIBRE").Field(folder), error);
       return false;
     }
-    run.Downloads("CARPETA_EXTRACCION_LIBRE;" + N(folder) + ";->;" + N(free));
+    run.Downloads(LogLine("CARPETA_EXTRACCION_LIBRE").Field(folder).To(free));
     folder = free;
   }
   run.record.extractionFolder = folder;
@@ -209,13 +201,20 @@ bool Fetch(Run& run) {
   if (result == DownloadResult::NoRoom) {
     // Refused for its announced length before a byte was written, or stopped with the margin
     // still free; nothing of it stays.
-    const std::string room = ";libre=" + std::to_string(detail.freeBytes) + ";margen=" + std::to_string(detail.margin);
     if (detail.hasLength && detail.written == 0) {
-      run.Downloads("DESCARGA_RECHAZADA;" + N(run.plan.target) + ";motivo=SIN_ESPACIO;necesario=" +
-                    std::to_string(detail.announced) + room);
+      run.Downloads(LogLine("DESCARGA_RECHAZADA")
+                        .Field(run.plan.target)
+                        .Field("motivo=SIN_ESPACIO")
+                        .Named("necesario", detail.announced)
+                        .Named("libre", detail.freeBytes)
+                        .Named("margen", detail.margin));
     } else {
-      run.Downloads("DESCARGA_DETENIDA;" + N(run.plan.target) + ";motivo=SIN_ESPACIO;descargado=" +
-                    std::to_string(detail.written) + room);
+      run.Downloads(LogLine("DESCARGA_DETENIDA")
+                        .Field(run.plan.target)
+                        .Field("motivo=SIN_ESPACIO")
+                        .Named("descargado", detail.written)
+                        .Named("libre", detail.freeBytes)
+                        .Named("margen", detail.margin));
     }
     // The last thing the window says: the person at the desk learns why nothing changed.
     run.Report(UpdateStage::NeedsFreeSpace);
@@ -227,9 +226,9 @@ bool Fetch(Run& run) {
     // Asked again with the person's sign-in for the office's proxy, and refused all the same: the
     // server itself wants a sign-in (401), or the proxy took none (407).
     if (detail.signInRetried && detail.http == HttpGetResult::BadStatus) {
-      run.Downloads("IDENTIFICACION_PROXY_FALLIDA;" + run.url + ";estado=" + Code(detail.httpStatus));
+      run.Downloads(LogLine("IDENTIFICACION_PROXY_FALLIDA").Field(run.url).Named("estado", detail.httpStatus));
     }
-    LogError(run, result == DownloadResult::SaveFailed ? "ERROR_GUARDAR" : "ERROR_DESCARGA",
+    LogError(run, LogLine(result == DownloadResult::SaveFailed ? "ERROR_GUARDAR" : "ERROR_DESCARGA"),
              detail.error != 0 ? detail.error : ERROR_HTTP_INVALID_SERVER_RESPONSE);
     return false;
   }
@@ -239,9 +238,10 @@ bool Fetch(Run& run) {
   const bool zip = run.plan.kind == PackageKind::Zip;
   const DownloadEnd end = JudgePackageEnd(zip, detail.hasLength, run.partial);
   if (end != DownloadEnd::Proven) {
-    run.Downloads("DESCARGA_RECHAZADA;" + N(run.plan.target) +
-                  (end == DownloadEnd::ZipEndMissing ? ";motivo=ZIP_INCOMPLETO" : ";motivo=SIN_LONGITUD") +
-                  ";recibido=" + std::to_string(detail.bytes));
+    run.Downloads(LogLine("DESCARGA_RECHAZADA")
+                      .Field(run.plan.target)
+                      .Field(end == DownloadEnd::ZipEndMissing ? "motivo=ZIP_INCOMPLETO" : "motivo=SIN_LONGITUD")
+                      .Named("recibido", detail.bytes));
     return false;
   }
   if (!zip) return true;
@@ -249,11 +249,11 @@ bool Fetch(Run& run) {
   if (!StoreZipPackage(run)) return false;
   // The strip says so before the log does: what the log shows has already been said.
   run.Report(UpdateStage::Extracting);
-  run.Downloads("DESCARGA;" + run.url + ";" + N(run.plan.target));
+  run.Downloads(LogLine("DESCARGA").Field(run.url).Field(run.plan.target));
 
   if (run.plan.extractionFolder != StripExtension(run.plan.target)) {
-    run.Downloads("CARPETA_EXTRACCION_LIBRE;" + N(StripExtension(run.plan.target)) + ";->;" +
-                  N(run.plan.extractionFolder));
+    run.Downloads(
+        LogLine("CARPETA_EXTRACCION_LIBRE").Field(StripExtension(run.plan.target)).To(run.plan.extractionFolder));
   }
   if (!RoomToUnpack(run) || !MakeExtractionFolder(run)) return false;
   const std::wstring& extractionFolder = run.plan.extractionFolder;
@@ -264,8 +264,11 @@ bool Fetch(Run& run) {
   unsigned long exitCode = 0;
   run.extracted =
       ExtractArchive(run.folder, run.plan.target, extractionFolder, &exitCode, kChildProcessTimeoutMs, extracting);
-  run.Extractions("UNZIP_7ZA;" + N(run.plan.target) + ";->;" + N(extractionFolder) + ";" +
-                  (run.extracted ? "OK" : "ERROR") + ";ec=" + Code(exitCode));
+  run.Extractions(LogLine("UNZIP_7ZA")
+                      .Field(run.plan.target)
+                      .To(extractionFolder)
+                      .Field(run.extracted ? "OK" : "ERROR")
+                      .Named("ec", exitCode));
   if (!run.extracted) return false;
   CollectExecutables(extractionFolder, run.candidates);
   if (run.candidates.empty()) run.Downloads("ZIP_SIN_EXE");
@@ -282,11 +285,11 @@ bool KeepEarlierSetAside(Run& run, const std::wstring& setAside) {
   if (!IsExistingFile(setAside)) return true;
   const std::wstring kept = FreeNameBeside(setAside);
   if (kept.empty() || !MoveFileWaiting(setAside, kept, MOVEFILE_WRITE_THROUGH)) {
-    LogError(run, "ERROR_CONSERVAR_2_EXISTENTE;" + N(setAside),
+    LogError(run, LogLine("ERROR_CONSERVAR_2_EXISTENTE").Field(setAside),
              kept.empty() ? static_cast<DWORD>(ERROR_FILE_EXISTS) : ::GetLastError());
     return false;
   }
-  run.Downloads("CONSERVADO_2_EXISTENTE;" + N(setAside) + ";->;" + N(kept));
+  run.Downloads(LogLine("CONSERVADO_2_EXISTENTE").Field(setAside).To(kept));
   run.record.setAsideBefore = IdentityOf(setAside);  // nothing there now: what appears is the run's own
   return WriteUpdateRecord(run.record);
 }
@@ -300,12 +303,12 @@ bool SetAside(Run& run, const std::wstring& installed, const std::wstring& setAs
   run.record.setAside = setAside;
   run.record.setAsideBefore = IdentityOf(setAside);
   if (!WriteUpdateRecord(run.record)) {
-    LogError(run, "ERROR_REGISTRO_ACTUALIZACION;" + N(UpdateRecordPath(run.folder)), ::GetLastError());
+    LogError(run, LogLine("ERROR_REGISTRO_ACTUALIZACION").Field(UpdateRecordPath(run.folder)), ::GetLastError());
     return false;
   }
   if (!KeepEarlierSetAside(run, setAside)) return false;
   if (!MoveFileWaiting(installed, setAside, kSetAsideFlags)) {
-    LogError(run, errorMarker + N(installed), ::GetLastError());
+    LogError(run, LogLine(errorMarker).Field(installed), ::GetLastError());
     return false;
   }
   run.installed = installed;
@@ -338,25 +341,25 @@ void SwapExecutable(Run& run) {
   // Free of a scanner's hold, checked, and on the disk before the program is set aside: the
   // program is then missing only between two renames.
   if (!WaitUntilMovable(run.partial)) {
-    LogError(run, "ERROR_GUARDAR", ::GetLastError());
+    LogError(run, LogLine("ERROR_GUARDAR"), ::GetLastError());
     return;
   }
   if (!NewProgramAllowed(run.folder, target, run.partial, target)) return;
   if (!ReadyNewProgram(run, run.partial)) {
-    LogError(run, "ERROR_GUARDAR", ::GetLastError());
+    LogError(run, LogLine("ERROR_GUARDAR"), ::GetLastError());
     return;
   }
-  if (!SetAside(run, target, run.plan.setAside, "ERROR_RENOMBRAR_A_2;")) {
+  if (!SetAside(run, target, run.plan.setAside, "ERROR_RENOMBRAR_A_2")) {
     // A program that is not set aside has no copy: nothing may replace it.
-    run.Downloads("DESCARGA_OMITIDA;" + N(target) + ";motivo=EJECUTABLE_NO_APARTADO");
+    run.Downloads(LogLine("DESCARGA_OMITIDA").Field(target).Field("motivo=EJECUTABLE_NO_APARTADO"));
     return;
   }
-  run.Downloads("RENOMBRADO_A_2;" + N(target) + ";" + N(run.setAside));
+  run.Downloads(LogLine("RENOMBRADO_A_2").Field(target).Field(run.setAside));
   run.stem = StripExtension(NameAfterLastSeparator(target));
   if (MoveIn(run, run.partial)) {
-    run.Downloads("DESCARGA;" + run.url + ";" + N(target));
+    run.Downloads(LogLine("DESCARGA").Field(run.url).Field(target));
   } else {
-    LogError(run, "ERROR_GUARDAR", ::GetLastError());
+    LogError(run, LogLine("ERROR_GUARDAR"), ::GetLastError());
     RestorePrevious(run, run.setAside, target);
   }
 }
@@ -368,27 +371,27 @@ void SwapFromZip(Run& run) {
     const std::wstring root = run.folder + L"\\" + name;
     if (!IsExistingFileByLongName(root)) continue;
     if (!MayReplaceFromPackage(name)) {
-      run.Downloads("EJECUTABLE_OMITIDO;" + N(candidate) + ";motivo=HERRAMIENTA_DE_ARCHIVO");
+      run.Downloads(LogLine("EJECUTABLE_OMITIDO").Field(candidate).Field("motivo=HERRAMIENTA_DE_ARCHIVO"));
       continue;
     }
     if (!WaitUntilMovable(candidate)) {
-      LogError(run, "ERROR_MOVER_EXE_NUEVO_A_RAIZ;" + N(candidate) + ";->;" + N(root), ::GetLastError());
+      LogError(run, LogLine("ERROR_MOVER_EXE_NUEVO_A_RAIZ").Field(candidate).To(root), ::GetLastError());
       return;
     }
     if (!NewProgramAllowed(run.folder, root, candidate, root)) continue;
     if (!ReadyNewProgram(run, candidate)) {
-      LogError(run, "ERROR_MOVER_EXE_NUEVO_A_RAIZ;" + N(candidate) + ";->;" + N(root), ::GetLastError());
+      LogError(run, LogLine("ERROR_MOVER_EXE_NUEVO_A_RAIZ").Field(candidate).To(root), ::GetLastError());
       return;
     }
-    if (!SetAside(run, root, run.folder + L"\\" + StripExtension(name) + L"2.exe", "ERROR_RENOMBRAR_A_2_ZIP;")) {
+    if (!SetAside(run, root, run.folder + L"\\" + StripExtension(name) + L"2.exe", "ERROR_RENOMBRAR_A_2_ZIP")) {
       continue;
     }
-    run.Downloads("RENOMBRADO_A_2_ZIP;" + N(root) + ";->;" + N(run.setAside));
+    run.Downloads(LogLine("RENOMBRADO_A_2_ZIP").Field(root).To(run.setAside));
     run.stem = StripExtension(name);
     if (MoveIn(run, candidate)) {
-      run.Downloads("EXE_NUEVO_EN_RAIZ_OK;" + N(candidate) + ";->;" + N(root));
+      run.Downloads(LogLine("EXE_NUEVO_EN_RAIZ_OK").Field(candidate).To(root));
     } else {
-      LogError(run, "ERROR_MOVER_EXE_NUEVO_A_RAIZ;" + N(candidate) + ";->;" + N(root), ::GetLastError());
+      LogError(run, LogLine("ERROR_MOVER_EXE_NUEVO_A_RAIZ").Field(candidate).To(root), ::GetLastError());
       RestorePrevious(run, run.setAside, root);
     }
     return;
@@ -430,7 +433,7 @@ void Store(Run& run) {
   // On the disk first (seconds for a large package): the user's file then leaves its name only
   // for the moment before one rename, and a file the user's program writes meanwhile is kept.
   if (!FlushFileToDisk(run.partial)) {
-    LogError(run, "ERROR_GUARDAR", ::GetLastError());
+    LogError(run, LogLine("ERROR_GUARDAR"), ::GetLastError());
     return;
   }
   std::wstring replacedKept, replacedFolder;
@@ -439,12 +442,13 @@ void Store(Run& run) {
     const bool kept = KeepReplacedFile(run, &stop, &replacedFolder);
     if (stop) return;
     if (kept) replacedKept = run.record.replacedKept;  // until the package is in, the file exists only there
-    run.Downloads("ARCHIVO_REEMPLAZADO_A_ACTUALIZACIONES;" + N(target) + ";->;" +
-                  (kept ? N(replacedKept) : std::string("ERROR")));
+    LogLine line("ARCHIVO_REEMPLAZADO_A_ACTUALIZACIONES");
+    line.Field(target);
+    run.Downloads(kept ? line.To(replacedKept) : line.Field("->").Field("ERROR"));
     if (!kept) {  // not kept, not replaced: the package goes beside it
       const std::wstring free = FreeNameBeside(target);
       if (free.empty()) return;
-      run.Downloads("PAQUETE_NOMBRE_LIBRE;" + N(target) + ";->;" + N(free));
+      run.Downloads(LogLine("PAQUETE_NOMBRE_LIBRE").Field(target).To(free));
       target = free;
       run.record.package = free;
       run.record.packageBefore = IdentityOf(free);
@@ -456,7 +460,7 @@ void Store(Run& run) {
   if (!stored && (::GetLastError() == ERROR_ALREADY_EXISTS || ::GetLastError() == ERROR_FILE_EXISTS)) {
     const std::wstring free = FreeNameBeside(target);
     if (!free.empty()) {
-      run.Downloads("PAQUETE_NOMBRE_LIBRE;" + N(target) + ";->;" + N(free));
+      run.Downloads(LogLine("PAQUETE_NOMBRE_LIBRE").Field(target).To(free));
       target = free;
       run.record.package = free;
       run.record.packageBefore = IdentityOf(free);
@@ -465,9 +469,9 @@ void Store(Run& run) {
     }
   }
   if (stored) {
-    run.Downloads("DESCARGA;" + run.url + ";" + N(target));
+    run.Downloads(LogLine("DESCARGA").Field(run.url).Field(target));
   } else {
-    LogError(run, "ERROR_GUARDAR", ::GetLastError());
+    LogError(run, LogLine("ERROR_GUARDAR"), ::GetLastError());
     if (!replacedKept.empty() && IsMissing(target)) {
       PutBackUserFile(run, replacedKept, target);
       RemoveFolderWaiting(replacedFolder);  // only when emptied
@@ -501,8 +505,9 @@ void KeepPrevious(Run& run) {
     moved = moved && MoveIntoUpdateFolder(run.folder, run.setAside, place, FlushRule::UnlessRunningProgram);
     if (!moved) ::RemoveDirectoryW(ForFileSystem(place.folder).c_str());
   }
-  run.Downloads((zip ? "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP;" : "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES;") +
-                N(run.setAside) + ";->;" + (moved ? N(place.path) : std::string("ERROR")));
+  LogLine line(zip ? "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP" : "ARCHIVO_ANTERIOR_A_ACTUALIZACIONES");
+  line.Field(run.setAside);
+  run.Downloads(moved ? line.To(place.path) : line.Field("->").Field("ERROR"));
   if (moved) {
     CopyDataFilesAndArchive(run.folder, place.folder,
                             zip ? "COPIA_PATRONES_RESUMEN_ZIP;" : "COPIA_PATRONES_RESUMEN;");
@@ -519,9 +524,9 @@ void CleanUp(Run& run) {
   const std::wstring& package = run.plan.target;
   if (run.record.packageDownloaded.exists && IdentityOf(package) == run.record.packageDownloaded) {
     if (DeleteFileWaiting(package)) {
-      run.Downloads("LIMPIEZA_OK;ZIP_ELIMINADO;" + N(package));
+      run.Downloads(LogLine("LIMPIEZA_OK").Field("ZIP_ELIMINADO").Field(package));
     } else {
-      LogError(run, "LIMPIEZA_ERROR;ZIP_NO_ELIMINADO;" + N(package), ::GetLastError());
+      LogError(run, LogLine("LIMPIEZA_ERROR").Field("ZIP_NO_ELIMINADO").Field(package), ::GetLastError());
     }
   }
   // The folder only once the run made it for unpacking.
@@ -529,15 +534,15 @@ void CleanUp(Run& run) {
   if (!run.record.extractionStarted || ::GetFileAttributesW(ForFileSystem(folder).c_str()) == INVALID_FILE_ATTRIBUTES) return;
   if (!run.extracted) {  // half unpacked, never installed from: all of it goes
     if (DeleteFolderTree(folder)) {
-      run.Downloads("LIMPIEZA_OK;CARPETA_EXTRACCION_ELIMINADA;" + N(folder));
+      run.Downloads(LogLine("LIMPIEZA_OK").Field("CARPETA_EXTRACCION_ELIMINADA").Field(folder));
     } else {
-      LogError(run, "LIMPIEZA_ERROR;CARPETA_EXTRACCION_NO_ELIMINADA;" + N(folder), ::GetLastError());
+      LogError(run, LogLine("LIMPIEZA_ERROR").Field("CARPETA_EXTRACCION_NO_ELIMINADA").Field(folder), ::GetLastError());
     }
   } else if (IsFolderEmpty(folder)) {
     if (RemoveFolderWaiting(folder)) {
-      run.Downloads("LIMPIEZA_OK;CARPETA_VACIA_ELIMINADA;" + N(folder));
+      run.Downloads(LogLine("LIMPIEZA_OK").Field("CARPETA_VACIA_ELIMINADA").Field(folder));
     } else {
-      LogError(run, "LIMPIEZA_ERROR;CARPETA_NO_ELIMINADA;" + N(folder), ::GetLastError());
+      LogError(run, LogLine("LIMPIEZA_ERROR").Field("CARPETA_NO_ELIMINADA").Field(folder), ::GetLastError());
     }
   }
 }
@@ -558,7 +563,7 @@ void EndRun(Run& run) noexcept {
     if (run.installed.empty() || run.programHome) {
       RemoveUpdateRecord(run.folder);
     } else {
-      run.Downloads("REGISTRO_CONSERVADO;" + N(run.installed) + ";motivo=PROGRAMA_AUSENTE");
+      run.Downloads(LogLine("REGISTRO_CONSERVADO").Field(run.installed).Field("motivo=PROGRAMA_AUSENTE"));
     }
   } catch (...) {
     // The record stays: the next start puts the program back.
@@ -581,7 +586,8 @@ void RunUpdateIn(const std::wstring& programFolder, const std::string& packageUr
   // Only one start at a time works in the folder (any path, any machine).
   FolderLock lock(programFolder);
   if (!lock.held()) {
-    LogError(run, "ACTUALIZACION_OMITIDA;CARPETA_EN_USO;" + N(FolderLockPath(programFolder)), lock.error());
+    LogError(run, LogLine("ACTUALIZACION_OMITIDA").Field("CARPETA_EN_USO").Field(FolderLockPath(programFolder)),
+             lock.error());
     return;
   }
 
@@ -592,8 +598,9 @@ void RunUpdateIn(const std::wstring& programFolder, const std::string& packageUr
   const DWORD recordAttributes = ::GetFileAttributesW(ForFileSystem(recordPath).c_str());
   const DWORD recordLookup = recordAttributes == INVALID_FILE_ATTRIBUTES ? ::GetLastError() : ERROR_SUCCESS;
   if (!IsMissingAnswer(recordAttributes, recordLookup)) {
-    run.Downloads("ACTUALIZACION_OMITIDA;REPARACION_PENDIENTE;" + N(recordPath) +
-                  (recordLookup != ERROR_SUCCESS ? ";err=" + Code(recordLookup) : std::string()));
+    LogLine line("ACTUALIZACION_OMITIDA");
+    line.Field("REPARACION_PENDIENTE").Field(recordPath);
+    run.Downloads(recordLookup != ERROR_SUCCESS ? line.Err(recordLookup) : line);
     return;
   }
 
@@ -601,11 +608,13 @@ void RunUpdateIn(const std::wstring& programFolder, const std::string& packageUr
   const std::wstring fileName = PackageFileNameFromUrl(packageUrl);
   run.plan = PlanUpdate(programFolder, fileName, IsTaken, IsExistingFileByLongName);
   if (run.plan.refusal) {
-    LogError(run, std::string(run.plan.refusal) + ";" + N(programFolder + L"\\" + fileName),
+    LogError(run, LogLine(run.plan.refusal).Field(programFolder + L"\\" + fileName),
              run.plan.kind == PackageKind::Zip ? ERROR_ALREADY_EXISTS : ERROR_FILE_EXISTS);
     return;
   }
-  if (!run.plan.ownName.empty()) run.Downloads("PAQUETE_NOMBRE_LIBRE;" + N(run.plan.ownName) + ";->;" + N(run.plan.target));
+  if (!run.plan.ownName.empty()) {
+    run.Downloads(LogLine("PAQUETE_NOMBRE_LIBRE").Field(run.plan.ownName).To(run.plan.target));
+  }
 
   // The record, before the first change to the folder: what a repair needs if the run is cut off.
   // An update it cannot protect does not start.

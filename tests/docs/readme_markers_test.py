@@ -5,7 +5,8 @@ reference of every log line.
 How markers are found, kept simple on purpose: in every source file under src/ that includes
 "common/activity_log.h" (the files that write log lines), each string literal is read, and every
 run of upper-case letters, digits and underscores in it that holds an underscore ("UNZIP_7ZA",
-"LIMPIEZA_OK") or stands right before a ";" ("DESCARGA;") is a marker. Names handed to
+"LIMPIEZA_OK") or stands right before a ";" ("DESCARGA;") is a marker, and so is the word a line
+built with LogLine starts with (LogLine("DESCARGA")). Names handed to
 TestKillPoint (the test build's kill points) are no log text and are left out. A marker counts as
 documented when README.md holds it as a whole word.
 
@@ -18,10 +19,11 @@ import sys
 LITERAL = re.compile(r'"((?:[^"\\\n]|\\.)*)"')
 WORD = re.compile(r"[A-Z][A-Z0-9_]*[A-Z0-9]")
 KILL_POINT = re.compile(r'TestKillPoint\(\s*"[^"]*"\s*\)')
+LOG_LINE = re.compile(r'LogLine\(\s*"([A-Z][A-Z0-9_]*)"\s*\)')
 
 
 def markers_in(text):
-    found = set()
+    found = set(LOG_LINE.findall(text))
     for literal in LITERAL.findall(KILL_POINT.sub("", text)):
         for word in WORD.finditer(literal):
             after = literal[word.end():word.end() + 1]

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "common/activity_log.h"
+#include "common/log_line.h"
 #include "common/program_folder.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
@@ -198,7 +199,7 @@ std::string DocumentReadingLogText(std::string_view path, const DocumentReading&
 }
 
 std::string DocumentUnreadableLogText(std::string_view path, unsigned long error) {
-  return "DOCUMENTO_ILEGIBLE;" + std::string(path) + ";motivo=NO_SE_PUEDE_LEER;err=" + std::to_string(error);
+  return LogLine("DOCUMENTO_ILEGIBLE").Field(path).Field("motivo=NO_SE_PUEDE_LEER").Err(error);
 }
 
 bool ParseAlertStream(std::istream& in, AlertDocument& document, const ImageFetch& fetch) {

@@ -9,10 +9,12 @@
 #include "alerts/window/alert_messages.h"
 #include "alerts/window/link_policy.h"
 #include "common/activity_log.h"
+#include "common/log_line.h"
 #include "common/long_path.h"
 #include "common/program_folder.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
+#include "common/worker_thread.h"
 #include "files/folder_tree.h"
 #include "files/sharing_waits.h"
 #include "update/previous_versions.h"
@@ -102,7 +104,7 @@ std::string AcceptanceLine(const SYSTEMTIME& when, const std::string& link) {
 }
 
 std::string AcceptanceFailureLine(const std::wstring& record, DWORD error) {
-  return "ERROR_REGISTRAR_ACEPTACION;" + NarrowLow8(record) + ";err=" + std::to_string(error);
+  return LogLine("ERROR_REGISTRAR_ACEPTACION").Field(record).Err(error);
 }
 
 bool RecordAcceptance(const std::string& link) {
@@ -159,10 +161,8 @@ DWORD WINAPI AcceptanceWriter(LPVOID parameter) {
 
 UniqueHandle StartRecordingAcceptance(HWND window, const std::string& link, std::shared_ptr<AcceptanceCell> cell) {
   if (!cell) return {};
-  auto* job = new AcceptanceJob{window, link, std::move(cell)};
-  UniqueHandle thread(::CreateThread(nullptr, 0, AcceptanceWriter, job, 0, nullptr));
-  if (!thread) delete job;
-  return thread;
+  return StartWorkerThread(AcceptanceWriter,
+                           std::unique_ptr<AcceptanceJob>(new AcceptanceJob{window, link, std::move(cell)}));
 }
 
 }  // namespace brivon

@@ -11,6 +11,7 @@
 #include "alerts/window/document_pictures.h"
 #include "alerts/window/window_fetch.h"
 #include "common/system_library.h"
+#include "files/file_facts.h"
 
 namespace brivon {
 namespace {
@@ -18,8 +19,7 @@ namespace {
 constexpr wchar_t kLogFolderRelative[] = L"actualizador_registros";
 
 bool EnsureLogFolder() {
-  const DWORD attributes = ::GetFileAttributesW(kLogFolderRelative);
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
+  if (IsExistingFolder(kLogFolderRelative)) return true;
   return ::CreateDirectoryW(kLogFolderRelative, nullptr) != FALSE;
 }
 

@@ -11,6 +11,7 @@
 #include "alerts/window/remote_resources.h"
 #include "alerts/window/window_fetch.h"
 #include "common/unique_handle.h"
+#include "common/worker_thread.h"
 
 namespace brivon {
 
@@ -96,12 +97,8 @@ PictureDownloads::PictureDownloads(std::vector<std::string> addresses, DWORD dea
   const ULONGLONG endBy = ::GetTickCount64() + deadlineMs;
   const size_t wanted = shared.addresses.size() < kPicturesSideBySide ? shared.addresses.size() : kPicturesSideBySide;
   for (size_t i = 0; i < wanted; ++i) {
-    auto* parameter = new std::shared_ptr<Shared>(shared_);
-    UniqueHandle worker(::CreateThread(nullptr, 0, PictureWorker, parameter, 0, nullptr));
-    if (!worker) {
-      delete parameter;
-      break;
-    }
+    UniqueHandle worker = StartWorkerThread(PictureWorker, std::make_unique<std::shared_ptr<Shared>>(shared_));
+    if (!worker) break;
     ++shared.workers;
     KeepFetchWorker(std::move(worker), endBy);
   }

@@ -1,6 +1,9 @@
 #include "alerts/window/scaling_worker.h"
 
+#include <memory>
 #include <utility>
+
+#include "common/worker_thread.h"
 
 namespace brivon {
 namespace {
@@ -42,12 +45,8 @@ uint64_t ScalingWorker::Post(std::function<void()> job) {
     if (!thread_) {
       if (shared_) return 0;  // stopped, or a thread that could not start
       shared_ = std::make_shared<Shared>();
-      auto* parameter = new std::shared_ptr<Shared>(shared_);
-      thread_.reset(::CreateThread(nullptr, 0, ScalingThread, parameter, 0, nullptr));
-      if (!thread_) {
-        delete parameter;
-        return 0;
-      }
+      thread_ = StartWorkerThread(ScalingThread, std::make_unique<std::shared_ptr<Shared>>(shared_));
+      if (!thread_) return 0;
     }
     std::lock_guard<std::mutex> hold(shared_->lock);
     if (shared_->stopping) return 0;

@@ -7,6 +7,7 @@
 #include "alerts/window/remote_resources.h"
 #include "alerts/window/rtf_outline.h"
 #include "common/activity_log.h"
+#include "common/log_line.h"
 #include "common/program_folder.h"
 #include "common/system_library.h"
 #include "common/text.h"
@@ -95,19 +96,19 @@ bool StreamRtfIntoBox(HWND box, std::string_view document, TermsLoad* load) {
 
 std::string TermsRefusalLine(const std::string& address, TermsRefusal why, const HttpGetOutcome& outcome,
                              size_t bodyBytes, const TermsLoad& load) {
-  std::string line = "TERMINOS_RECHAZADOS;" + address + ";motivo=" + ReasonName(why);
+  LogLine line("TERMINOS_RECHAZADOS");
+  line.Field(address).Field(std::string("motivo=") + ReasonName(why));
   switch (why) {
     case TermsRefusal::NotFetched:
-      return line + ";err=" + std::to_string(outcome.error);
+      return line.Err(outcome.error);
     case TermsRefusal::Status:
-      return line + ";estado=" + std::to_string(outcome.httpStatus);
+      return line.Named("estado", outcome.httpStatus);
     case TermsRefusal::NotRtf:
     case TermsRefusal::NoText:
     case TermsRefusal::BadEnd:
-      return line + ";bytes=" + std::to_string(bodyBytes);
+      return line.Named("bytes", bodyBytes);
     case TermsRefusal::NotLoaded:
-      return line + ";leidos=" + std::to_string(load.taken) + ";bytes=" + std::to_string(bodyBytes) +
-             ";err=" + std::to_string(load.error);
+      return line.Named("leidos", load.taken).Named("bytes", bodyBytes).Err(load.error);
     case TermsRefusal::None:
       break;
   }

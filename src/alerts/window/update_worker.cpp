@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "alerts/window/alert_messages.h"
+#include "common/worker_thread.h"
 #include "update/update_run.h"
 
 namespace brivon {
@@ -45,10 +46,8 @@ DWORD WINAPI UpdateWorker(LPVOID parameter) {
 UniqueHandle StartUpdateWorker(HWND window, const std::string& packageUrl,
                                std::shared_ptr<UpdateProgressCell> progress) {
   if (!progress) return {};
-  auto* request = new UpdateRequest{window, packageUrl, std::move(progress)};
-  UniqueHandle thread(::CreateThread(nullptr, 0, UpdateWorker, request, 0, nullptr));
-  if (!thread) delete request;
-  return thread;
+  return StartWorkerThread(UpdateWorker,
+                           std::unique_ptr<UpdateRequest>(new UpdateRequest{window, packageUrl, std::move(progress)}));
 }
 
 }  // namespace brivon

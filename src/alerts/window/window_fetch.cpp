@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "alerts/window/alert_messages.h"
+#include "common/worker_thread.h"
 
 namespace brivon {
 namespace {
@@ -47,13 +48,10 @@ bool StartWindowFetch(HWND window, const std::string& address, const wchar_t* us
                       std::shared_ptr<FetchCell> cell) {
   if (!cell) return false;
   const DWORD deadlineMs = RemoteTransferDeadlineMs();
-  auto* fetch = new WindowFetch{window, address, userAgent, deadlineMs, std::move(cell)};
+  std::unique_ptr<WindowFetch> fetch(new WindowFetch{window, address, userAgent, deadlineMs, std::move(cell)});
   const ULONGLONG endBy = ::GetTickCount64() + deadlineMs;
-  UniqueHandle thread(::CreateThread(nullptr, 0, WindowFetchWorker, fetch, 0, nullptr));
-  if (!thread) {
-    delete fetch;
-    return false;
-  }
+  UniqueHandle thread = StartWorkerThread(WindowFetchWorker, std::move(fetch));
+  if (!thread) return false;
   KeepFetchWorker(std::move(thread), endBy);
   return true;
 }
