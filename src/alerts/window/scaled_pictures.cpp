@@ -17,9 +17,9 @@ int32_t HeightOf(Gdiplus::Bitmap* picture) {
   return picture ? static_cast<int32_t>(picture->GetHeight()) : 0;
 }
 
-void ScaleInto(ScaledPictures& into, const AlertItem& item, const EntryPlacement& place, Gdiplus::ARGB backdrop) {
-  if (!place.hasPicture || !item.image) return;
-  into.Add(item.image.get(), ScalePicture(*item.image, place.picture, backdrop));
+UniqueBitmap ScaleInto(const AlertItem& item, const EntryPlacement& place, Gdiplus::ARGB backdrop) {
+  if (!place.hasPicture || !item.image) return nullptr;
+  return ScalePicture(*item.image, place.picture, backdrop);
 }
 
 }  // namespace
@@ -86,47 +86,46 @@ const ScaledPictures* CopiesToDraw(const ScaledPictures* scaled, int32_t width, 
   return scaled;
 }
 
-void ScaleAlertPictures(const AlertDocument& document, const Alert& alert, const AlertLayout& layout,
-                        ScaledPictures& into) {
-  into.SetScreen(layout.width, layout.height);
-  if (alert.contenido.empty()) return;
+UniqueBitmap ScaleEntryPicture(const AlertDocument& document, const Alert& alert, size_t index,
+                               const AlertLayout& layout) {
+  if (index >= alert.contenido.size()) return nullptr;
+  const AlertItem& item = alert.contenido[index];
+  if (!item.image) return nullptr;
+  const int32_t w = WidthOf(item.image.get());
+  const int32_t h = HeightOf(item.image.get());
   switch (AlertKindOf(alert)) {
     case AlertKind::BotonMultiple: {
       const GridGeometry grid = GridFor(layout, alert.contenido.size(), alert.columnas);
-      for (size_t i = 0; i < alert.contenido.size(); ++i) {
-        const AlertItem& item = alert.contenido[i];
-        if (!item.image) continue;
-        ScaleInto(into, item, GridCellFor(layout, grid, i, WidthOf(item.image.get()), HeightOf(item.image.get())),
-                  ColorFromHex(document.color_fondo));
-      }
-      break;
+      return ScaleInto(item, GridCellFor(layout, grid, index, w, h), ColorFromHex(document.color_fondo));
     }
-    case AlertKind::SoloMensaje: {
-      const AlertItem& item = alert.contenido.front();
-      if (!item.image) break;
-      ScaleInto(into, item, SoloMensajeFor(layout, WidthOf(item.image.get()), HeightOf(item.image.get())),
-                ColorFromHex(item.color_fondo));
-      break;
-    }
+    case AlertKind::SoloMensaje:
+      if (index != 0) return nullptr;
+      return ScaleInto(item, SoloMensajeFor(layout, w, h), ColorFromHex(item.color_fondo));
     case AlertKind::BotonUnico: {
-      const AlertItem& item = alert.contenido.front();
-      if (!item.image) break;
+      if (index != 0) return nullptr;
       // Measured on a surface like the window's own, so the block comes out as the painter's.
       HDC screen = ::GetDC(nullptr);
       UniqueDc dc(::CreateCompatibleDC(screen));
       if (screen) ::ReleaseDC(nullptr, screen);
-      if (!dc) break;
+      if (!dc) return nullptr;
       Gdiplus::Graphics graphics(dc.get());
       const std::wstring text = AlertTextToWide(item.texto);
       CenteredTextMeasure measure(26.0f);
-      ScaleInto(into, item,
-                BotonUnicoFor(layout, WidthOf(item.image.get()), HeightOf(item.image.get()),
-                              [&](float width, float height) { return measure.Height(graphics, text, width, height); }),
-                ColorFromHex(item.color_fondo));
-      break;
+      return ScaleInto(item,
+                       BotonUnicoFor(layout, w, h,
+                                     [&](float width, float height) { return measure.Height(graphics, text, width, height); }),
+                       ColorFromHex(item.color_fondo));
     }
     default:
-      break;
+      return nullptr;
+  }
+}
+
+void ScaleAlertPictures(const AlertDocument& document, const Alert& alert, const AlertLayout& layout,
+                        ScaledPictures& into) {
+  into.SetScreen(layout.width, layout.height);
+  for (size_t i = 0; i < alert.contenido.size(); ++i) {
+    into.Add(alert.contenido[i].image.get(), ScaleEntryPicture(document, alert, i, layout));
   }
 }
 

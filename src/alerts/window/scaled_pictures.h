@@ -7,6 +7,7 @@
 #include <objidl.h>
 #include <gdiplus.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -62,5 +63,10 @@ const ScaledPictures* CopiesToDraw(const ScaledPictures* scaled, int32_t width, 
 // layout's size. Reads the document and the alert, writes only into.
 void ScaleAlertPictures(const AlertDocument& document, const Alert& alert, const AlertLayout& layout,
                         ScaledPictures& into);
+
+// One entry's picture of alert scaled as ScaleAlertPictures scales it; none when the entry has no
+// picture, its kind draws none there, or the scaling failed. Reads only that entry's picture.
+UniqueBitmap ScaleEntryPicture(const AlertDocument& document, const Alert& alert, size_t index,
+                               const AlertLayout& layout);
 
 }  // namespace brivon
