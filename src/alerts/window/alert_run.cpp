@@ -55,7 +55,7 @@ void RunMessageLoop(HWND window, AlertWindowState& state) {
 
 AlertRun::~AlertRun() {
   for (UniqueHandle& thread : threads_) ::WaitForSingleObject(thread.get(), INFINITE);
-  WaitForFetchWorkers();
+  fetchWorkers_.WaitForAll();
   // Pictures must go while GDI+ still runs, and only once no thread reads them.
   pipeline_.Stop();
   scaling_.Stop();
@@ -82,7 +82,7 @@ bool AlertRun::StartPictures() {
   if (started_) return gdiplus_ && gdiplus_->started();
   started_ = true;
   // The transfers first: the rest starts while they are on their way.
-  pipeline_.StartTransfers(document_);
+  pipeline_.StartTransfers(document_, &fetchWorkers_);
   gdiplus_.emplace();
   if (!gdiplus_->started()) return false;
   pipeline_.StartDecoding();

@@ -51,7 +51,7 @@ class AlertRun {
   // are scaled again on the worker for the new screen size. The window leaves its pictures alone
   // until state.rescaling is ready; without a worker it goes on as before.
   void RescaleForScreen(HWND window, AlertWindowState& state);
-  PicturePipeline& pictures() { return pipeline_; }
+  FetchWorkers& fetchWorkers() { return fetchWorkers_; }
   // Starts a thread through start() (which gives its handle, or none) and keeps it until the
   // run ends: the program must not end while an update installs or an acceptance is written.
   // False when no thread started.
@@ -76,6 +76,7 @@ class AlertRun {
   bool begun_ = false;  // document_ was read from the reply
   bool started_ = false;
   DocumentReading reading_;
+  FetchWorkers fetchWorkers_;  // waited for at the end, after the windows' threads
   PicturePipeline pipeline_;  // stops before the pictures it reads go
   ScalingWorker scaling_;     // the update picture's
   UniqueModule richEdit_;     // the terms box's class, "RICHEDIT50W"
@@ -84,6 +85,11 @@ class AlertRun {
   std::vector<char> prepared_;  // per alert: its pictures' scaling was asked
   size_t shown_ = 0;            // the alert whose window is open
 };
+
+// The keeper of a window's download workers: its run's, or none for a window shown alone.
+inline FetchWorkers* KeeperOf(const AlertWindowState& state) {
+  return state.run ? &state.run->fetchWorkers() : nullptr;
+}
 
 // Shows the stored alert document through run; see AlertRun::Show. Never throws.
 int RunAlertWindows(AlertRun& run, HINSTANCE instance, int showCommand);

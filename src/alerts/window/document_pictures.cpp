@@ -85,7 +85,7 @@ DWORD WINAPI PictureWorker(LPVOID parameter) {
 
 }  // namespace
 
-PictureDownloads::PictureDownloads(std::vector<std::string> addresses, DWORD deadlineMs)
+PictureDownloads::PictureDownloads(std::vector<std::string> addresses, DWORD deadlineMs, FetchWorkers* keeper)
     : shared_(std::make_shared<Shared>()) {
   Shared& shared = *shared_;
   shared.deadline = Clock::now() + std::chrono::milliseconds(deadlineMs);
@@ -102,7 +102,7 @@ PictureDownloads::PictureDownloads(std::vector<std::string> addresses, DWORD dea
       break;
     }
     ++shared.workers;
-    KeepFetchWorker(std::move(worker), endBy);
+    if (keeper) keeper->Keep(std::move(worker), endBy);
   }
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "alerts/model/alert_model.h"
+#include "alerts/window/window_fetch.h"
 
 namespace brivon {
 
@@ -29,7 +30,8 @@ inline constexpr size_t kPicturesAhead = 8;
 // on their own and free what they hold.
 class PictureDownloads {
  public:
-  PictureDownloads(std::vector<std::string> addresses, DWORD deadlineMs);
+  // The workers are kept by keeper until the run ends (none: they end by themselves).
+  PictureDownloads(std::vector<std::string> addresses, DWORD deadlineMs, FetchWorkers* keeper = nullptr);
   ~PictureDownloads();
   PictureDownloads(const PictureDownloads&) = delete;
   PictureDownloads& operator=(const PictureDownloads&) = delete;

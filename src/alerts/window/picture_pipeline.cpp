@@ -216,7 +216,7 @@ size_t PoolSize(size_t pictures) {
 
 }  // namespace
 
-void PicturePipeline::StartTransfers(AlertDocument& document) {
+void PicturePipeline::StartTransfers(AlertDocument& document, FetchWorkers* keeper) {
   shared_ = std::make_shared<Shared>();
   Shared& shared = *shared_;
   shared.document = &document;
@@ -232,7 +232,7 @@ void PicturePipeline::StartTransfers(AlertDocument& document) {
     }
   }
   if (addresses.empty()) return;
-  downloads_.emplace(std::move(addresses), RemoteTransferDeadlineMs());
+  downloads_.emplace(std::move(addresses), RemoteTransferDeadlineMs(), keeper);
   shared.downloads = &*downloads_;
 }
 

@@ -22,6 +22,7 @@
 #include "alerts/window/document_pictures.h"
 #include "alerts/window/picture_size.h"
 #include "alerts/window/scaled_pictures.h"
+#include "alerts/window/window_fetch.h"
 #include "common/unique_handle.h"
 
 namespace brivon {
@@ -41,8 +42,9 @@ class PicturePipeline {
   PicturePipeline(const PicturePipeline&) = delete;
   PicturePipeline& operator=(const PicturePipeline&) = delete;
 
-  // Starts the transfers of document's entry pictures. document stays in place until Stop.
-  void StartTransfers(AlertDocument& document);
+  // Starts the transfers of document's entry pictures, their workers kept by keeper (none: they
+  // end by themselves). document stays in place until Stop.
+  void StartTransfers(AlertDocument& document, FetchWorkers* keeper = nullptr);
   // Starts admitting, decoding and scaling what the transfers bring. GDI+ must run until Stop.
   void StartDecoding();
 

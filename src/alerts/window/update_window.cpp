@@ -76,7 +76,7 @@ void StartUpdateWindow(HWND window, AlertWindowState& state) {
   if (!state.alert || state.alert->contenido.empty()) return;
   state.pictureArrival = std::make_shared<FetchCell>();
   const std::string picture = WideToUtf8(TestBuiltInAddress(BRIVON_UPDATE_PICTURE_URL));
-  if (!StartWindowFetch(window, picture, kImageUserAgent, state.pictureArrival)) state.pictureArrival.reset();
+  if (!StartWindowFetch(window, picture, kImageUserAgent, state.pictureArrival, KeeperOf(state))) state.pictureArrival.reset();
 }
 
 void TakeUpdatePicture(HWND window, AlertWindowState& state) {
