@@ -8,6 +8,7 @@
 #include "alerts/window/alert_layout.h"
 #include "alerts/window/alert_messages.h"
 #include "alerts/window/alert_window.h"
+#include "alerts/window/text_drawing.h"
 #include "alerts/window/window_fetch.h"
 #include "common/activity_log.h"
 #include "common/program_folder.h"
@@ -17,11 +18,27 @@ namespace brivon {
 namespace {
 
 constexpr wchar_t kLogFolderRelative[] = L"actualizador_registros";
+// How long a hidden window waiting for its pictures goes without answering what is sent to it.
+constexpr DWORD kPumpWhileWaitingMs = 50;
 
 bool EnsureLogFolder() {
   const DWORD attributes = ::GetFileAttributesW(kLogFolderRelative);
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
   return ::CreateDirectoryW(kLogFolderRelative, nullptr) != FALSE;
+}
+
+void WarmUpText(const std::wstring& text) {
+  try {
+    HDC screen = ::GetDC(nullptr);
+    UniqueDc dc(::CreateCompatibleDC(screen));
+    if (screen) ::ReleaseDC(nullptr, screen);
+    if (!dc) return;
+    Gdiplus::Graphics graphics(dc.get());
+    CenteredTextMeasure measure(28.0f);
+    measure.Height(graphics, text.empty() ? std::wstring(L"Aviso") : text, 1000.0f, 100.0f);
+  } catch (...) {
+    // Only a head start: the paint loads them itself.
+  }
 }
 
 bool HasTermsAlert(const AlertDocument& document) {
@@ -86,6 +103,9 @@ bool AlertRun::StartPictures() {
   gdiplus_.emplace();
   if (!gdiplus_->started()) return false;
   pipeline_.StartDecoding();
+  // The first text a process draws loads its fonts: done off this thread while the pictures
+  // are on their way, so the first window's paint does not pay for it.
+  scaling_.Post([title = AlertTextToWide(document_.titulo)] { WarmUpText(title); });
   // The rich-edit library only for a terms alert: a document without one does not pay for it.
   if (HasTermsAlert(document_)) richEdit_ = LoadSystemLibrary(L"Msftedit.dll");
   const size_t alertCount = document_.alertas.size();
@@ -112,9 +132,7 @@ int AlertRun::Show(HINSTANCE instance, int showCommand) {
   for (size_t i = 0; i < document_.alertas.size(); ++i) {
     PrepareAlert(i);
     PrepareAlert(i + 1);
-    // Its own pictures only: a slow host of a later alert does not hold this window.
-    std::shared_ptr<const ScaledPictures> scaled = pipeline_.WaitFor(i);
-    ShowAlert(i, std::move(scaled), instance, showCommand);
+    ShowAlert(i, instance, showCommand);
     // Its window is gone: once no scaling reads its pictures any more, they go.
     pipeline_.Release(i);
   }
@@ -144,17 +162,22 @@ void AlertRun::RescaleForScreen(HWND window, AlertWindowState& state) {
   if (shown_ + 1 < prepared_.size() && prepared_[shown_ + 1]) pipeline_.Prepare(shown_ + 1, layout);
 }
 
-void AlertRun::ShowAlert(size_t index, std::shared_ptr<const ScaledPictures> scaled, HINSTANCE instance,
-                         int showCommand) {
+void AlertRun::ShowAlert(size_t index, HINSTANCE instance, int showCommand) {
   shown_ = index;
   AlertWindowState state;
   state.document = &document_;
   state.alert = &document_.alertas[index];
   state.run = this;
-  state.scaled = std::move(scaled);
-  // Gone before its state, whichever way this ends.
+  // Gone before its state, whichever way this ends. Made while its pictures are still on their
+  // way; it paints nothing until shown.
   UniqueWindow window(CreateAlertWindow(instance, state));
   if (!window) return;
+  // Its own pictures only: a slow host of a later alert does not hold this window. Meanwhile
+  // what is sent to the hidden window is answered.
+  while (!pipeline_.WaitFor(index, kPumpWhileWaitingMs, &state.scaled)) {
+    MSG message{};
+    ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
   ShowAlertWindow(window.get(), state, showCommand);
   // Once it is on the screen: no first paint waits for COM.
   state.announced = announcer_.Announce(window.get(), AlertAnnouncement(document_.titulo, *state.alert));

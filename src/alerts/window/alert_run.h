@@ -69,7 +69,7 @@ class AlertRun {
   // cannot start.
   bool StartPictures();
   void PrepareAlert(size_t index);
-  void ShowAlert(size_t index, std::shared_ptr<const ScaledPictures> scaled, HINSTANCE instance, int showCommand);
+  void ShowAlert(size_t index, HINSTANCE instance, int showCommand);
 
   std::optional<GdiplusSession> gdiplus_;  // outlives every picture
   AlertDocument document_;

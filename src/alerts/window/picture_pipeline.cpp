@@ -1,6 +1,7 @@
 #include "alerts/window/picture_pipeline.h"
 
 #include <algorithm>
+#include <chrono>
 #include <utility>
 
 #include "alerts/window/remote_resources.h"
@@ -307,10 +308,13 @@ void PicturePipeline::Prepare(size_t alert, const AlertLayout& layout, Ready rea
 
 namespace {
 
-// Waits under hold until done(); where no pool thread runs, the jobs run here meanwhile.
+// Waits under hold until done() or until; where no pool thread runs, the jobs run here meanwhile.
+// Whether done() (or the pipeline stopped).
 template <typename Done>
-void WaitRunning(Shared& shared, std::unique_lock<std::mutex>& hold, Done done) {
+bool WaitRunning(Shared& shared, std::unique_lock<std::mutex>& hold, Done done,
+                 std::optional<std::chrono::steady_clock::time_point> until = std::nullopt) {
   while (!done() && !shared.stopping) {
+    if (until && std::chrono::steady_clock::now() >= *until) return false;
     if (shared.poolThreads == 0) {
       const std::optional<size_t> next = NextPictureJob(shared.jobs, shared.pictures);
       if (next) {
@@ -322,8 +326,13 @@ void WaitRunning(Shared& shared, std::unique_lock<std::mutex>& hold, Done done) 
         continue;
       }
     }
-    shared.changed.wait(hold);
+    if (until) {
+      shared.changed.wait_until(hold, *until);
+    } else {
+      shared.changed.wait(hold);
+    }
   }
+  return true;
 }
 
 }  // namespace
@@ -334,6 +343,19 @@ std::shared_ptr<const ScaledPictures> PicturePipeline::WaitFor(size_t alert) {
   std::unique_lock<std::mutex> hold(shared.lock);
   WaitRunning(shared, hold, [&] { return AlertPicturesReady(shared.alerts[alert]); });
   return shared.alerts[alert].copies;
+}
+
+bool PicturePipeline::WaitFor(size_t alert, DWORD timeoutMs, std::shared_ptr<const ScaledPictures>* copies) {
+  if (!shared_ || alert >= shared_->alerts.size()) {
+    *copies = nullptr;
+    return true;
+  }
+  Shared& shared = *shared_;
+  std::unique_lock<std::mutex> hold(shared.lock);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  if (!WaitRunning(shared, hold, [&] { return AlertPicturesReady(shared.alerts[alert]); }, until)) return false;
+  *copies = shared.alerts[alert].copies;
+  return true;
 }
 
 void PicturePipeline::WaitDecoded(size_t alert) {

@@ -55,6 +55,8 @@ class PicturePipeline {
   // Waits until alert's pictures have each arrived and been decoded or refused (never past the
   // transfers' deadline) and been scaled for its latest Prepare; its copies.
   std::shared_ptr<const ScaledPictures> WaitFor(size_t alert);
+  // The same, for at most timeoutMs: false when not ready by then (copies untouched).
+  bool WaitFor(size_t alert, DWORD timeoutMs, std::shared_ptr<const ScaledPictures>* copies);
   // Waits until alert's pictures have each been decoded or refused (no scaling asked).
   void WaitDecoded(size_t alert);
   // Once its window has closed: waits for any scaling that reads alert's pictures, drops what is
