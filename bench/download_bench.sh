@@ -9,9 +9,10 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/arch.sh"
 arch_choose
+export BRIVON_BUILD_ROOT="${BRIVON_BUILD_ROOT:-$root/build}"
+export BRIVON_BUILD_DIR="${BRIVON_BUILD_DIR:-$BRIVON_BUILD_ROOT/$BRIVON_ARCH}"
 # A fresh clone has no tools yet: fetch what the build needs, as the test command does.
-"$root/scripts/deps.sh" "${BRIVON_BUILD_ROOT:-$root/build}"
-export BRIVON_BUILD_DIR="${BRIVON_BUILD_DIR:-$root/build/$BRIVON_ARCH}"
+"$root/scripts/deps.sh" "$BRIVON_BUILD_ROOT"
 size_mib="${1:-1024}"
 shift || true
 mibs=(64)
@@ -21,14 +22,9 @@ port="${BRIVON_BENCH_PORT:-47391}"
 work="$BRIVON_BUILD_DIR/bench-download"
 mkdir -p "$work/data"
 
-# The library under test, then the benchmark program linked against it.
-BRIVON_BUILD_TARGETS="brivon_update" "$root/scripts/build.sh" "$BRIVON_BUILD_DIR" >/dev/null
-"$BRIVON_ARCH-w64-mingw32-g++-posix" -O2 -std=c++17 -municode -I"$root/src" -I"$BRIVON_BUILD_DIR/src" \
-  "$root/bench/download_bench.cpp" -o "$work/download_bench.exe" \
-  -L"$BRIVON_BUILD_DIR/src/update" -L"$BRIVON_BUILD_DIR/src/sevenzip" -L"$BRIVON_BUILD_DIR/src/files" \
-  -L"$BRIVON_BUILD_DIR/src/network" -L"$BRIVON_BUILD_DIR/src" \
-  -lbrivon_update -lbrivon_sevenzip -lbrivon_files -lbrivon_network -lbrivon_common -lwininet -lpsapi -lshell32 -lole32 \
-  -static -static-libgcc -static-libstdc++
+# The benchmark program, linked against the update's library.
+BRIVON_BUILD_TARGETS="brivon_download_bench" "$root/scripts/build.sh" "$BRIVON_BUILD_DIR" >/dev/null
+bench_exe="$BRIVON_BUILD_DIR/tests/tools/brivon_download_bench.exe"
 
 # Packages: sparse files, so the disk holds nothing until they are downloaded.
 for mib in "${mibs[@]}"; do
@@ -63,7 +59,7 @@ for mib in "${mibs[@]}"; do
     # Flushed outside the timing, so one client's write-back does not slow the next one down.
     rm -f "$work/curl.out" && sync
     for size in "${read_sizes[@]}"; do
-      line=$(/usr/bin/time -f 'rss_kib=%M' -o "$work/time.txt" wine "$work/download_bench.exe" "$url" \
+      line=$(/usr/bin/time -f 'rss_kib=%M' -o "$work/time.txt" wine "$bench_exe" "$url" \
         "$target_win" "$size" | tr -d '\r')
       bytes=$(sed -n 's/.*bytes=\([0-9]*\).*/\1/p' <<<"$line")
       [ "$bytes" = $((mib * 1024 * 1024)) ] || { echo "download of $mib MiB failed: $line" >&2; exit 1; }

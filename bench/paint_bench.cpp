@@ -3,10 +3,7 @@
 // alert), timed over many rounds. Two surfaces: an off-screen 32-bit DIB (the painters alone)
 // and a shown full-screen window's DC (what the X server gets as well). The pictures are scaled
 // ahead, as the program's worker scales them before a window shows (timed on its own).
-// Then the whole road at the screen's own size: brivon.exe started with a loopback check-in
-// service whose document holds a grid of five pictures, timed from its start to its first window
-// on screen and to that window fully painted, beside the floor: the check-in and the pictures'
-// transfers alone (side by side, as the program fetches them).
+// Then the whole road of each kind at the screen's own size, beside its floor (whole_road.h).
 //   brivon_paint_bench.exe [ROUNDS] [WIDTH HEIGHT]
 // Pictures are PNGs decoded from memory as downloaded ones are.
 #include <windows.h>
@@ -25,24 +22,14 @@
 #include "alerts/window/alert_layout.h"
 #include "alerts/window/alert_painting.h"
 #include "alerts/window/alert_window.h"
-#include "alerts/window/document_pictures.h"
 #include "alerts/window/paint_cache.h"
-#include "alerts/window/png_encoder.h"
 #include "alerts/window/remote_resources.h"
 #include "alerts/window/scaled_pictures.h"
 #include "alerts/window/text_drawing.h"
-#include "checkin/checkin_exchange.h"
+#include "build_arch.h"
 #include "common/unique_handle.h"
-#include "servers/loopback_http_server.h"
-#include "support/alert_window_driver.h"
-#include "support/program_run.h"
-#include "support/test_env.h"
-
-#if defined(__x86_64__) || defined(_M_X64)
-#define BRIVON_BENCH_ARCH "x86_64"
-#else
-#define BRIVON_BENCH_ARCH "i686"
-#endif
+#include "picture_bytes.h"
+#include "whole_road.h"
 
 namespace {
 
@@ -50,44 +37,9 @@ using brivon::Alert;
 using brivon::AlertItem;
 using brivon::UniqueBitmap;
 
-// The colour of the block in the middle of every picture of the whole-road run: where the screen
-// shows it, the picture is drawn.
-constexpr Gdiplus::ARGB kBlockColor = 0xFF10E070;
-
-// A photo-like picture (two gradients and a few shapes), as PNG bytes; with a block of one colour
-// in its middle when asked.
-std::string PictureBytes(int w, int h, Gdiplus::ARGB from, Gdiplus::ARGB to, bool block = false) {
-  Gdiplus::Bitmap source(w, h, PixelFormat24bppRGB);
-  {
-    Gdiplus::Graphics graphics(&source);
-    Gdiplus::LinearGradientBrush gradient(Gdiplus::Point(0, 0), Gdiplus::Point(w, h), Gdiplus::Color(from),
-                                          Gdiplus::Color(to));
-    graphics.FillRectangle(&gradient, 0, 0, w, h);
-    Gdiplus::SolidBrush spot{Gdiplus::Color(0x80FFFFFF)};
-    for (int i = 0; i < 12; ++i) graphics.FillEllipse(&spot, (i * 97) % w, (i * 61) % h, w / 6, h / 6);
-    if (block) {
-      Gdiplus::SolidBrush middle{Gdiplus::Color(kBlockColor)};
-      graphics.FillRectangle(&middle, w / 4, h / 4, w / 2, h / 2);
-    }
-  }
-  CLSID png{};
-  IStream* raw = nullptr;
-  if (!brivon::FindPngEncoder(&png) || ::CreateStreamOnHGlobal(nullptr, TRUE, &raw) != S_OK) return {};
-  brivon::UniqueStream stream(raw);
-  if (source.Save(stream.get(), &png, nullptr) != Gdiplus::Ok) return {};
-  STATSTG stat{};
-  stream.get()->Stat(&stat, STATFLAG_NONAME);
-  std::string bytes(static_cast<size_t>(stat.cbSize.QuadPart), '\0');
-  LARGE_INTEGER zero{};
-  stream.get()->Seek(zero, STREAM_SEEK_SET, nullptr);
-  ULONG read = 0;
-  stream.get()->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &read);
-  return bytes;
-}
-
-// The same, decoded again as a downloaded picture is.
+// A photo-like picture, decoded from PNG bytes as a downloaded picture is.
 UniqueBitmap Picture(int w, int h, Gdiplus::ARGB from, Gdiplus::ARGB to) {
-  return brivon::BitmapFromBytes(PictureBytes(w, h, from, to));
+  return brivon::BitmapFromBytes(brivon::bench::PictureBytes(w, h, from, to));
 }
 
 AlertItem Entry(const std::string& texto, UniqueBitmap picture) {
@@ -188,7 +140,7 @@ void Pump() {
 int Bench(int rounds, int width, int height) {
   brivon::GdiplusSession gdiplus;
   if (!gdiplus.started()) return 1;
-  brivon::AlertDocument& document = brivon::alertDocument;
+  brivon::AlertDocument document;
   document.titulo = "Avisos importantes de su programa de gestion";
   document.color_fondo = "#F3F3F3";
   std::vector<Case> cases = Cases();
@@ -220,7 +172,7 @@ int Bench(int rounds, int width, int height) {
   Pump();
 
   std::printf("%s build: one paint at %d x %d, %d rounds; milliseconds (fastest / median / mean)\n",
-              BRIVON_BENCH_ARCH, width, height, rounds);
+              brivon::bench::kBuildArch, width, height, rounds);
   std::printf("%-56s %-12s %26s %26s\n", "kind", "paint", "off-screen DIB", "shown window");
   for (Case& c : cases) {
     // One window state per surface: each keeps a bitmap compatible with its own device context.
@@ -308,115 +260,6 @@ int Bench(int rounds, int width, int height) {
   return 0;
 }
 
-double Median(std::vector<double> values) {
-  if (values.empty()) return -1;
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
-
-// The whole road of a picture alert at the screen's size: brivon.exe from its start to its first
-// window on screen and to that window fully painted (the middle of the last picture drawn), and
-// the floor of that road, the check-in and the five pictures' transfers alone.
-void WholeRoad(int rounds) {
-  namespace t = brivon::testing;
-  t::LoopbackHttpServer service(t::BuiltInPort());
-  std::string entries;
-  for (int i = 0; i < 5; ++i) {
-    t::HttpReply picture;
-    picture.body = PictureBytes(800, 600, 0xFF2060A0 + i * 0x1000, 0xFFE0A040, true);
-    picture.contentType = "image/png";
-    const std::string path = "/fotos/oferta" + std::to_string(i + 1) + ".png";
-    service.Serve(path, picture);
-    if (i > 0) entries += ",";
-    entries += R"({"texto":"Oferta de temporada )" + std::to_string(i + 1) + R"(","imagen":"http://127.0.0.1:)" +
-               std::to_string(t::BuiltInPort()) + path +
-               R"(","enlace":"https://example.com/oferta","color_fondo":"#0078D7","color_texto":"#FFFFFF"})";
-  }
-  t::HttpReply document;
-  document.body = R"({"titulo":"Avisos importantes","color_fondo":"#F3F3F3","alertas":[{"tipo":"boton_multiple",)"
-                  R"("columnas":"3","contenido":[)" + entries + "]}]}";
-  document.contentType = "application/json";
-  service.Serve("/comprobador/checkin", document);
-  if (!service.Start()) {
-    std::printf("whole road: the loopback service could not start on port %u\n", t::BuiltInPort());
-    return;
-  }
-  const int width = ::GetSystemMetrics(SM_CXSCREEN);
-  const int height = ::GetSystemMetrics(SM_CYSCREEN);
-  const brivon::AlertLayout layout = brivon::MakeAlertLayout(width, height);
-  const brivon::GridGeometry grid = brivon::GridFor(layout, 5, 3);
-  const brivon::PixelRect last = brivon::GridCellFor(layout, grid, 4, 800, 600).picture;
-  const int probeX = last.x + last.w / 2, probeY = last.y + last.h / 2;
-  const COLORREF block = kBlockColor & 0xFFFFFF;
-
-  std::vector<double> shown, painted, floor;
-  for (int round = 0; round <= rounds; ++round) {  // round 0 warms the caches and is not counted
-    t::TempFolder folder(L"paintbench");
-    ::CopyFileW(t::ArchiveToolPath().c_str(), (folder / L"7za.exe").c_str(), FALSE);
-    t::WriteBytes(folder / L"FacturaOrva.exe", "MZ sibling the check-in knows");
-    const std::wstring exe = t::InstallBrivon(folder.path());
-    double shownMs = -1, paintedMs = -1;
-    DWORD shownTick = 0;
-    t::RunOptions options;
-    options.timeoutMs = 120000;
-    const auto start = std::chrono::steady_clock::now();
-    const auto since = [&] {
-      return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    };
-    options.whileRunning = [&](DWORD processId) {
-      while (paintedMs < 0) {  // finer than the runner's own polls, until the window is whole
-        if (shownMs < 0) {
-          if (t::VisibleAlertWindows(processId).empty()) return;
-          shownMs = since();
-          shownTick = ::GetTickCount();
-        }
-        if (t::ScreenPixel(probeX, probeY) == block) {
-          paintedMs = since();
-          break;
-        }
-        if (since() - shownMs > 30000) {  // never painted: the row shows no figure
-          std::printf("whole road: the middle of the last picture (%d, %d) shows %06lx\n", probeX, probeY,
-                      static_cast<unsigned long>(t::ScreenPixel(probeX, probeY)));
-          break;
-        }
-        ::Sleep(2);
-      }
-      // A close-bar click counts only a double-click time after the window showed.
-      if (::GetTickCount() - shownTick < ::GetDoubleClickTime() + 100) return;
-      t::CloseAlertWindowsThroughCloseBar(processId);
-    };
-    const t::ProgramRun run = t::RunProgram(exe, options);
-    if (!run.started || run.timedOut) std::printf("whole road: brivon.exe did not run to its end\n");
-    // The floor: the same check-in and the same five pictures, side by side as the program takes them.
-    const auto floorStart = std::chrono::steady_clock::now();
-    const std::string reply = brivon::PostCheckinReport(R"({"programa":"FacturaOrva.exe"})");
-    std::vector<std::string> addresses;
-    for (int i = 0; i < 5; ++i) {
-      addresses.push_back("http://127.0.0.1:" + std::to_string(t::BuiltInPort()) + "/fotos/oferta" +
-                          std::to_string(i + 1) + ".png");
-    }
-    brivon::PictureDownloads downloads(addresses, brivon::kRemoteTransferDeadlineMs);
-    size_t bytes = 0;
-    for (size_t i = 0; i < addresses.size(); ++i) bytes += downloads.Take(i).size();
-    const double floorMs =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - floorStart).count();
-    if (reply.find("alertas") == std::string::npos || bytes == 0) std::printf("whole road: the floor fetched nothing\n");
-    if (round == 0) continue;
-    if (shownMs >= 0) shown.push_back(shownMs);
-    if (paintedMs >= 0) painted.push_back(paintedMs);
-    floor.push_back(floorMs);
-  }
-  service.Stop();
-  std::printf("\nwhole road at %d x %d (%s build), boton_multiple with five 800x600 pictures from a loopback "
-              "service, %d rounds; median ms\n",
-              width, height, BRIVON_BENCH_ARCH, rounds);
-  std::printf("%-72s %10.0f\n", "start of brivon.exe to its first window on screen", Median(shown));
-  std::printf("%-72s %10.0f  (%zu of %d rounds)\n", "start of brivon.exe to that window fully painted",
-              Median(painted), painted.size(), rounds);
-  std::printf("%-72s %10.0f\n", "floor: the check-in and the five pictures' transfers, side by side",
-              Median(floor));
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -432,8 +275,7 @@ int wmain(int argc, wchar_t** argv) {
     if (status != 0) return status;
     brivon::GdiplusSession gdiplus;  // the pictures of the whole road are made with it
     if (!gdiplus.started()) return 1;
-    WholeRoad(rounds);
-    return 0;
+    return brivon::bench::WholeRoad(rounds);
   } catch (...) {
     return 1;
   }

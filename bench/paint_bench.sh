@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
 # Paint benchmark: one whole paint of each alert kind at 1920 x 1080 under Wine, on an off-screen
 # DIB and on a shown full-screen window of the bench's Xvfb display, with the pictures scaled ahead
-# as the program's worker scales them; then brivon.exe from its start to its first window fully
-# painted, beside the floor of that road (the check-in and the pictures' transfers).
+# as the program's worker scales them; then, for each kind with a first window, brivon.exe from
+# its start to that window fully painted, beside the floor of that road: a program of the same
+# build that only posts the check-in and fetches what the window shows, from its start to its exit.
 #   bash bench/paint_bench.sh [ROUNDS] [WIDTH HEIGHT]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/arch.sh"
 arch_choose
+export BRIVON_BUILD_ROOT="${BRIVON_BUILD_ROOT:-$root/build}"
+export BRIVON_BUILD_DIR="${BRIVON_BUILD_DIR:-$BRIVON_BUILD_ROOT/$BRIVON_ARCH}"
 # A fresh clone has no tools yet: fetch what the build needs, as the test command does.
-"$root/scripts/deps.sh" "${BRIVON_BUILD_ROOT:-$root/build}"
-export BRIVON_BUILD_DIR="${BRIVON_BUILD_DIR:-$root/build/$BRIVON_ARCH}"
-BRIVON_BUILD_TARGETS="brivon_paint_bench brivon" "$root/scripts/build.sh" "$BRIVON_BUILD_DIR" >/dev/null
+"$root/scripts/deps.sh" "$BRIVON_BUILD_ROOT"
+# The bench brings brivon.exe, the floor program and the sibling program the check-ins report.
+BRIVON_BUILD_TARGETS="brivon_paint_bench" "$root/scripts/build.sh" "$BRIVON_BUILD_DIR" >/dev/null
 source "$root/scripts/wine_session.sh"
 wine_session_ensure
 trap wine_session_stop EXIT

@@ -13,14 +13,14 @@ export BRIVON_BUILD_DIR="${BRIVON_BUILD_DIR:-$BRIVON_BUILD_ROOT/$BRIVON_ARCH}"
 rounds="${1:-9}"
 # A fresh clone has no tools yet: fetch what the build needs, as the test command does.
 "$root/scripts/deps.sh" "$BRIVON_BUILD_ROOT"
-BRIVON_BUILD_TARGETS="brivon brivon_sibling_fixtures" "$root/scripts/build.sh" "$BRIVON_BUILD_DIR" >/dev/null
+BRIVON_BUILD_TARGETS="brivon brivon_sibling_fixtures brivon_startup_empty brivon_startup_post" \
+  "$root/scripts/build.sh" "$BRIVON_BUILD_DIR" >/dev/null
 port=$(sed -n 's/^BRIVON_TEST_PORT:STRING=//p' "$BRIVON_BUILD_DIR/CMakeCache.txt")
 work="$BRIVON_BUILD_DIR/bench-startup"
 rm -rf "$work"
 mkdir -p "$work/programa"
 for program in empty post; do
-  "$BRIVON_ARCH-w64-mingw32-g++-posix" -O2 -std=c++17 -mwindows "$root/bench/startup_$program.cpp" \
-    -o "$work/startup_$program.exe" -lwininet -static -static-libgcc -static-libstdc++
+  cp "$BRIVON_BUILD_DIR/tests/tools/brivon_startup_$program.exe" "$work/startup_$program.exe"
 done
 # The program folder of a desk: brivon.exe, its archive tool and the sibling program it reports.
 cp "$BRIVON_BUILD_DIR/bin/brivon.exe" "$work/programa/"

@@ -37,7 +37,7 @@ std::string CheckinLogText(const ReplyCut& cut) {
   return kCheckinLogText;
 }
 
-CheckinResult CheckIn() {
+CheckinResult CheckIn(const ReplyRead& replyRead) {
   std::wstring programFolder = GetProgramFolder();
   std::wstring logFolder = LogFolder(programFolder);
   EnsureDirectoryTree(logFolder);
@@ -55,6 +55,8 @@ CheckinResult CheckIn() {
   WriteTextFile(logFolder + L"\\" + kReportFileName, report);
   ReplyCut cut;
   std::string reply = PostCheckinReport(report, &cut);
+  // What the reply asks for starts while it is being stored; it shows only once stored.
+  if (replyRead) replyRead(reply);
   WriteTextFile(logFolder + L"\\" + kReplyTextFileName, reply);
   // A document that could not be replaced (a folder the user may not write, a full disk) is an
   // earlier start's, or half of this one's: shown again, an old update alert would run again.
@@ -70,9 +72,9 @@ CheckinResult CheckIn() {
 
 }  // namespace
 
-CheckinResult RunCheckin() {
+CheckinResult RunCheckin(const ReplyRead& replyRead) {
   try {
-    return CheckIn();
+    return CheckIn(replyRead);
   } catch (...) {
     // Out of memory at most: the start-up goes on without a check-in, and shows no document.
     return CheckinResult::DocumentNotStored;

@@ -2,6 +2,7 @@
 // as the alert document and record the check-in.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace brivon {
@@ -19,6 +20,9 @@ enum class CheckinResult {
   DocumentStored,     // this start's reply is the alert document
   DocumentNotStored,  // this start's reply could not be stored: no document may be shown
 };
-CheckinResult RunCheckin();
+// replyRead, when given, hears the reply as soon as it is read, before it is stored: exactly the
+// text the document is stored from. It must not throw.
+using ReplyRead = std::function<void(const std::string& reply)>;
+CheckinResult RunCheckin(const ReplyRead& replyRead = nullptr);
 
 }  // namespace brivon

@@ -38,9 +38,12 @@ void RunStartupSequence(HINSTANCE instance, int showCommand) {
   if (folderLock.held()) brivon::RunStartupRepair(programFolder);
   brivon::EnsureArchiveTool(programFolder);
   if (folderLock.held()) brivon::RunStartupHousekeeping(programFolder);
-  // Only a document this start stored is shown: an old one could run an old update again.
-  if (brivon::RunCheckin() == brivon::CheckinResult::DocumentNotStored) return;
-  brivon::RunAlertWindows(instance, showCommand);
+  // The reply's pictures are fetched while it is stored; only a document this start stored is
+  // shown: an old one could run an old update again.
+  brivon::AlertRun alerts;
+  const auto replyRead = [&alerts](const std::string& reply) { alerts.Begin(reply); };
+  if (brivon::RunCheckin(replyRead) == brivon::CheckinResult::DocumentNotStored) return;
+  brivon::RunAlertWindows(alerts, instance, showCommand);
 }
 
 }  // namespace

@@ -24,4 +24,14 @@ bool WriteTextFile(const std::wstring& path, std::string_view text, unsigned lon
   return ok;
 }
 
+std::string TextAsWritten(std::string_view text) {
+  std::string written;
+  written.reserve(text.size());
+  for (const char c : text) {
+    if (c == '\n') written += '\r';
+    written += c;
+  }
+  return written;
+}
+
 }  // namespace brivon

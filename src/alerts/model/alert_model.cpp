@@ -4,8 +4,6 @@
 
 namespace brivon {
 
-AlertDocument& alertDocument = *new AlertDocument();
-
 void AlertDocument::ReleaseImages() {
   for (Alert& alert : alertas) {
     for (AlertItem& item : alert.contenido) item.image.reset();

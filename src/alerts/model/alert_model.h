@@ -38,9 +38,6 @@ struct AlertDocument {
   void ReleaseImages();
 };
 
-// The process-wide document. It is never destroyed: a bitmap left in it at exit must not be
-// disposed after GDI+ has shut down, so the window lifecycle releases the pictures itself.
-extern AlertDocument& alertDocument;
 
 enum class AlertKind {
   BotonMultiple = 0,

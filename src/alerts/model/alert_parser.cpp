@@ -211,12 +211,26 @@ bool ParseAlertStream(std::istream& in, AlertDocument& document, const ImageFetc
   }
 }
 
+namespace {
+
+// The document's path as its log lines name it: in full.
+std::string LoggedDocumentPath(const std::wstring& file) {
+  wchar_t full[MAX_PATH * 2] = {};
+  const DWORD length = ::GetFullPathNameW(file.c_str(), MAX_PATH * 2, full, nullptr);
+  return NarrowLow8(length > 0 && length < MAX_PATH * 2 ? std::wstring(full, length) : file);
+}
+
+}  // namespace
+
+void LogDocumentReading(const std::wstring& programFolder, const std::string& path, const DocumentReading& reading) {
+  const std::string line = DocumentReadingLogText(LoggedDocumentPath(Utf8ToWide(path)), reading);
+  if (!line.empty()) AppendCheckinLog(programFolder, line);
+}
+
 bool ParseAlertDocumentIn(const std::wstring& programFolder, const std::string& path, AlertDocument& document,
                           const ImageFetch& fetch) {
   const std::wstring file = Utf8ToWide(path);
-  wchar_t full[MAX_PATH * 2] = {};
-  const DWORD length = ::GetFullPathNameW(file.c_str(), MAX_PATH * 2, full, nullptr);
-  const std::string logged = NarrowLow8(length > 0 && length < MAX_PATH * 2 ? std::wstring(full, length) : file);
+  const std::string logged = LoggedDocumentPath(file);
   std::string text;
   DWORD error = 0;
   if (!ReadWholeFile(file, text, error)) {

@@ -54,6 +54,10 @@ std::string DocumentReadingLogText(std::string_view path, const DocumentReading&
 // The line for a document that exists but could not be read from the disk.
 std::string DocumentUnreadableLogText(std::string_view path, unsigned long error);
 
+// The check-in log's line, if any, for a reading of the document stored at path (a reply read
+// while it was being stored gets the line a reading of the stored file would have got).
+void LogDocumentReading(const std::wstring& programFolder, const std::string& path, const DocumentReading& reading);
+
 // ParseAlertDocument, with its log line written to the check-in log of programFolder.
 bool ParseAlertDocumentIn(const std::wstring& programFolder, const std::string& path, AlertDocument& document,
                           const ImageFetch& fetch);

@@ -1,5 +1,8 @@
 #include "alerts/window/alert_painting.h"
 
+#include <optional>
+
+#include "alerts/window/scaled_pictures.h"
 #include "alerts/window/text_drawing.h"
 
 namespace brivon {
@@ -34,6 +37,9 @@ void PaintEntry(Gdiplus::Graphics& graphics, AlertItem& item, const EntryPlaceme
   if (place.hasPicture && item.image) {
     const PixelRect& p = place.picture;
     Gdiplus::Bitmap* copy = scaled ? scaled->Find(item.image.get(), p.w, p.h) : nullptr;
+    // Without a copy scaled ahead, one is scaled here by the same filter: the same pixels.
+    UniqueBitmap madeHere = copy ? nullptr : ScalePicture(*item.image, p.w, p.h, std::nullopt);
+    if (madeHere) copy = madeHere.get();
     graphics.DrawImage(copy ? copy : item.image.get(), p.x, p.y, p.w, p.h);
     item.hitRect = HitRectOf(p);
   }

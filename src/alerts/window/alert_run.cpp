@@ -8,19 +8,38 @@
 #include "alerts/window/alert_layout.h"
 #include "alerts/window/alert_messages.h"
 #include "alerts/window/alert_window.h"
-#include "alerts/window/document_pictures.h"
+#include "alerts/window/text_drawing.h"
 #include "alerts/window/window_fetch.h"
+#include "common/activity_log.h"
+#include "common/program_folder.h"
 #include "common/system_library.h"
 #include "files/file_facts.h"
+#include "files/text_file.h"
 
 namespace brivon {
 namespace {
 
 constexpr wchar_t kLogFolderRelative[] = L"actualizador_registros";
+// How long a hidden window waiting for its pictures goes without answering what is sent to it.
+constexpr DWORD kPumpWhileWaitingMs = 50;
 
 bool EnsureLogFolder() {
   if (IsExistingFolder(kLogFolderRelative)) return true;
   return ::CreateDirectoryW(kLogFolderRelative, nullptr) != FALSE;
+}
+
+void WarmUpText(const std::wstring& text) {
+  try {
+    HDC screen = ::GetDC(nullptr);
+    UniqueDc dc(::CreateCompatibleDC(screen));
+    if (screen) ::ReleaseDC(nullptr, screen);
+    if (!dc) return;
+    Gdiplus::Graphics graphics(dc.get());
+    CenteredTextMeasure measure(28.0f);
+    measure.Height(graphics, text.empty() ? std::wstring(L"Aviso") : text, 1000.0f, 100.0f);
+  } catch (...) {
+    // Only a head start: the paint loads them itself.
+  }
 }
 
 bool HasTermsAlert(const AlertDocument& document) {
@@ -54,94 +73,94 @@ void RunMessageLoop(HWND window, AlertWindowState& state) {
 
 AlertRun::~AlertRun() {
   for (UniqueHandle& thread : threads_) ::WaitForSingleObject(thread.get(), INFINITE);
-  WaitForFetchWorkers();
-  // Pictures must go while GDI+ still runs, and only once the worker has left them.
+  fetchWorkers_.WaitForAll();
+  // Pictures must go while GDI+ still runs, and only once no thread reads them.
+  pipeline_.Stop();
   scaling_.Stop();
   document_.ReleaseImages();
 }
 
+void AlertRun::Begin(const std::string& reply) noexcept {
+  try {
+    reading_ = ParseAlertText(TextAsWritten(reply), document_, {});
+    begun_ = true;
+    if (reading_.parsed && !document_.alertas.empty()) StartPictures();
+  } catch (...) {
+    // Out of memory: the stored document is read again when it shows, as if nothing had begun.
+    pipeline_.Stop();
+    document_.ReleaseImages();
+    document_ = AlertDocument();
+    reading_ = DocumentReading();
+    begun_ = false;
+    started_ = false;
+  }
+}
+
+bool AlertRun::StartPictures() {
+  if (started_) return gdiplus_ && gdiplus_->started();
+  started_ = true;
+  // The transfers first: the rest starts while they are on their way.
+  pipeline_.StartTransfers(document_, &fetchWorkers_);
+  gdiplus_.emplace();
+  if (!gdiplus_->started()) return false;
+  pipeline_.StartDecoding();
+  // The first text a process draws loads its fonts: done off this thread while the pictures
+  // are on their way, so the first window's paint does not pay for it.
+  scaling_.Post([title = AlertTextToWide(document_.titulo)] { WarmUpText(title); });
+  // The rich-edit library only for a terms alert: a document without one does not pay for it.
+  if (HasTermsAlert(document_)) richEdit_ = LoadSystemLibrary(L"Msftedit.dll");
+  const size_t alertCount = document_.alertas.size();
+  prepared_.assign(alertCount, 0);
+  // The first two windows' copies are made as their pictures arrive; each next one's while the
+  // one before it shows: copies for two windows at most are held at a time.
+  PrepareAlert(0);
+  PrepareAlert(1);
+  return true;
+}
+
 int AlertRun::Show(HINSTANCE instance, int showCommand) {
   if (!EnsureLogFolder()) return -1;
-  if (!ParseAlertDocument(kAlertDocumentPath, document_, {})) return -1;
-  // Most starts have nothing to show: GDI+ starts with the first alert, and the rich-edit library
-  // only for a terms alert, so a document without one costs neither.
+  if (begun_) {
+    LogDocumentReading(GetProgramFolder(), kAlertDocumentPath, reading_);
+    if (!reading_.parsed) return -1;
+  } else if (!ParseAlertDocument(kAlertDocumentPath, document_, {})) {
+    return -1;
+  }
+  // Most starts have nothing to show: GDI+ starts with the first alert.
   if (document_.alertas.empty()) return 0;
-  gdiplus_.emplace();
-  if (!gdiplus_->started()) return -1;
-  const size_t alertCount = document_.alertas.size();
-  posted_.assign(alertCount, 0);
-  tickets_.assign(alertCount, 0);
-  scaled_.assign(alertCount, nullptr);
-  // Each alert's pictures are scaled on the worker as soon as they are decoded, the first two
-  // alerts' while the later pictures still arrive, each next one's while the one before shows:
-  // copies for two windows at most are held at a time.
-  // Side by side, within one deadline for them all: the first window never waits longer.
-  FetchDocumentPictures(document_, [this](size_t index) {
-    if (index < 2) PrepareAlert(index);
-  });
-  // The terms box's class, "RICHEDIT50W"; loaded until the last window is gone.
-  const UniqueModule richEdit = HasTermsAlert(document_) ? LoadSystemLibrary(L"Msftedit.dll") : UniqueModule();
+  if (!StartPictures()) return -1;
   RegisterAlertWindowClass(instance);
-  for (size_t i = 0; i < alertCount; ++i) {
+  for (size_t i = 0; i < document_.alertas.size(); ++i) {
     PrepareAlert(i);
     PrepareAlert(i + 1);
-    // The worker no longer touches this alert's pictures: the window may.
-    scaling_.WaitFor(tickets_[i]);
     ShowAlert(i, instance, showCommand);
-    // Its window is gone; the worker may still scale its pictures again for a new screen.
-    scaling_.WaitFor(tickets_[i]);
-    ReleaseAlertPictures(document_.alertas[i]);
+    // Its window is gone: once no scaling reads its pictures any more, they go.
+    pipeline_.Release(i);
   }
   return 0;
 }
 
 void AlertRun::PrepareAlert(size_t index) {
-  if (index >= posted_.size() || posted_[index]) return;
-  posted_[index] = 1;
-  PostScaling(index);
-}
-
-// A ticket only replaces an earlier one once posted: the window waits for every job that reads
-// its pictures.
-void AlertRun::PostScaling(size_t index) {
-  auto into = std::make_shared<ScaledPictures>();
-  const AlertDocument* document = &document_;
-  const Alert* alert = &document_.alertas[index];
-  const AlertLayout layout = ScreenLayout();
-  const uint64_t ticket =
-      scaling_.Post([into, document, alert, layout] { ScaleAlertPictures(*document, *alert, layout, *into); });
-  if (ticket == 0) return;
-  tickets_[index] = ticket;
-  scaled_[index] = std::move(into);
+  if (index >= prepared_.size() || prepared_[index]) return;
+  prepared_[index] = 1;
+  pipeline_.Prepare(index, ScreenLayout());
 }
 
 void AlertRun::RescaleForScreen(HWND window, AlertWindowState& state) {
-  if (shown_ >= tickets_.size() || state.alert != &document_.alertas[shown_]) return;
+  if (shown_ >= prepared_.size() || state.alert != &document_.alertas[shown_]) return;
   auto cell = std::make_shared<RescaledPicturesCell>();
-  auto into = std::make_shared<ScaledPictures>();
-  const AlertDocument* document = &document_;
-  const Alert* alert = state.alert;
+  state.rescaling = cell;
   const AlertLayout layout = ScreenLayout();
   // The window's own first, then the next alert's: the one on the screen is drawn again first.
-  const uint64_t ticket = scaling_.Post([cell, into, document, alert, layout, window] {
-    try {
-      ScaleAlertPictures(*document, *alert, layout, *into);
-    } catch (...) {
-      // What was scaled is kept; the paint scales the rest itself, the worker gone from them.
-    }
+  pipeline_.Prepare(shown_, layout, [cell, window](std::shared_ptr<const ScaledPictures> copies) {
     {
       std::lock_guard<std::mutex> hold(cell->lock);
-      cell->pictures = into;
+      cell->pictures = std::move(copies);
       cell->ready = true;
     }
     ::PostMessageW(window, WM_REMOTE_ARRIVED, 0, 0);
   });
-  if (ticket != 0) {
-    tickets_[shown_] = ticket;
-    state.rescaling = std::move(cell);
-  }
-  // The next one's copies are made only once posted (it is posted before a window shows).
-  if (shown_ + 1 < posted_.size() && posted_[shown_ + 1]) PostScaling(shown_ + 1);
+  if (shown_ + 1 < prepared_.size() && prepared_[shown_ + 1]) pipeline_.Prepare(shown_ + 1, layout);
 }
 
 void AlertRun::ShowAlert(size_t index, HINSTANCE instance, int showCommand) {
@@ -150,10 +169,16 @@ void AlertRun::ShowAlert(size_t index, HINSTANCE instance, int showCommand) {
   state.document = &document_;
   state.alert = &document_.alertas[index];
   state.run = this;
-  state.scaled = std::move(scaled_[index]);
-  // Gone before its state, whichever way this ends.
+  // Gone before its state, whichever way this ends. Made while its pictures are still on their
+  // way; it paints nothing until shown.
   UniqueWindow window(CreateAlertWindow(instance, state));
   if (!window) return;
+  // Its own pictures only: a slow host of a later alert does not hold this window. Meanwhile
+  // what is sent to the hidden window is answered.
+  while (!pipeline_.WaitFor(index, kPumpWhileWaitingMs, &state.scaled)) {
+    MSG message{};
+    ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
   ShowAlertWindow(window.get(), state, showCommand);
   // Once it is on the screen: no first paint waits for COM.
   state.announced = announcer_.Announce(window.get(), AlertAnnouncement(document_.titulo, *state.alert));
@@ -161,9 +186,8 @@ void AlertRun::ShowAlert(size_t index, HINSTANCE instance, int showCommand) {
   window.release();  // it destroyed itself
 }
 
-int RunAlertWindows(HINSTANCE instance, int showCommand) {
+int RunAlertWindows(AlertRun& run, HINSTANCE instance, int showCommand) {
   try {
-    AlertRun run;
     return run.Show(instance, showCommand);
   } catch (...) {
     return -1;

@@ -7,7 +7,6 @@
 #include <mutex>
 #include <utility>
 
-#include "alerts/window/picture_size.h"
 #include "alerts/window/remote_resources.h"
 #include "alerts/window/window_fetch.h"
 #include "common/unique_handle.h"
@@ -87,7 +86,7 @@ DWORD WINAPI PictureWorker(LPVOID parameter) {
 
 }  // namespace
 
-PictureDownloads::PictureDownloads(std::vector<std::string> addresses, DWORD deadlineMs)
+PictureDownloads::PictureDownloads(std::vector<std::string> addresses, DWORD deadlineMs, FetchWorkers* keeper)
     : shared_(std::make_shared<Shared>()) {
   Shared& shared = *shared_;
   shared.deadline = Clock::now() + std::chrono::milliseconds(deadlineMs);
@@ -100,11 +99,13 @@ PictureDownloads::PictureDownloads(std::vector<std::string> addresses, DWORD dea
     UniqueHandle worker = StartWorkerThread(PictureWorker, std::make_unique<std::shared_ptr<Shared>>(shared_));
     if (!worker) break;
     ++shared.workers;
-    KeepFetchWorker(std::move(worker), endBy);
+    if (keeper) keeper->Keep(std::move(worker), endBy);
   }
 }
 
-PictureDownloads::~PictureDownloads() {
+PictureDownloads::~PictureDownloads() { Abandon(); }
+
+void PictureDownloads::Abandon() {
   try {
     std::lock_guard<std::mutex> hold(shared_->lock);
     shared_->abandoned = true;
@@ -120,49 +121,26 @@ std::string PictureDownloads::Take(size_t index) {
   if (index >= shared.addresses.size()) return {};
   if (shared.workers == 0) {
     // No worker could start: fetched here, one after another, within what is left.
+    {
+      std::lock_guard<std::mutex> hold(shared.lock);
+      if (shared.abandoned) return {};
+    }
     const DWORD leftMs = MillisecondsUntil(shared.deadline);
     std::string body;
     if (leftMs == 0 || !DownloadBody(shared.addresses[index], kImageUserAgent, body, nullptr, leftMs)) return {};
     return body;
   }
   std::unique_lock<std::mutex> hold(shared.lock);
-  const auto isDone = [&] { return shared.done[index] != 0; };
+  const auto isDone = [&] { return shared.done[index] != 0 || shared.abandoned; };
   // One no worker took before the deadline will never arrive; one in flight gets its moment.
   if (!shared.changed.wait_until(hold, shared.deadline, isDone) && index < shared.next) {
     shared.changed.wait_until(hold, shared.deadline + std::chrono::milliseconds(kTransferEndsWithinMs), isDone);
   }
   std::string body;
-  if (shared.done[index]) body.swap(shared.bodies[index]);
+  if (shared.done[index] && !shared.abandoned) body.swap(shared.bodies[index]);
   if (shared.taken < index + 1) shared.taken = index + 1;
   shared.changed.notify_all();
   return body;
-}
-
-void FetchDocumentPictures(AlertDocument& document, const std::function<void(size_t alertIndex)>& alertDecoded) {
-  std::vector<AlertItem*> items;
-  std::vector<size_t> alertOf;
-  std::vector<std::string> addresses;
-  for (size_t a = 0; a < document.alertas.size(); ++a) {
-    for (AlertItem& item : document.alertas[a].contenido) {
-      if (item.imagen.empty()) continue;
-      items.push_back(&item);
-      alertOf.push_back(a);
-      addresses.push_back(item.imagen);
-    }
-  }
-  if (items.empty()) return;
-  PictureDownloads downloads(std::move(addresses), RemoteTransferDeadlineMs());
-  // Decoded in document order, so the pixel budget is spent as if they had come one by one.
-  PictureBudget budget;
-  for (size_t i = 0; i < items.size(); ++i) {
-    items[i]->image = PictureFromBody(downloads.Take(i), &budget);
-    const bool lastOfItsAlert = i + 1 == items.size() || alertOf[i + 1] != alertOf[i];
-    if (lastOfItsAlert && alertDecoded) alertDecoded(alertOf[i]);
-  }
-}
-
-void ReleaseAlertPictures(Alert& alert) {
-  for (AlertItem& item : alert.contenido) item.image.reset();
 }
 
 }  // namespace brivon

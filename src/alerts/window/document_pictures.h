@@ -7,12 +7,12 @@
 #include <windows.h>
 
 #include <cstddef>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "alerts/model/alert_model.h"
+#include "alerts/window/window_fetch.h"
 
 namespace brivon {
 
@@ -30,30 +30,21 @@ inline constexpr size_t kPicturesAhead = 8;
 // on their own and free what they hold.
 class PictureDownloads {
  public:
-  PictureDownloads(std::vector<std::string> addresses, DWORD deadlineMs);
+  // The workers are kept by keeper until the run ends (none: they end by themselves).
+  PictureDownloads(std::vector<std::string> addresses, DWORD deadlineMs, FetchWorkers* keeper = nullptr);
   ~PictureDownloads();
   PictureDownloads(const PictureDownloads&) = delete;
   PictureDownloads& operator=(const PictureDownloads&) = delete;
 
   std::string Take(size_t index);
+  // Drops every body and wakes a Take waiting on another thread: it gives "" at once, as every
+  // Take after it does.
+  void Abandon();
 
   struct Shared;
 
  private:
   std::shared_ptr<Shared> shared_;
 };
-
-// Fetches and decodes every entry picture of the document, in document order within one budget
-// (kMaxDocumentPicturePixels, kMaxDocumentPictureBytes), within the transfer deadline for them
-// all. GDI+ must run.
-// alertDecoded, when given, hears the index of each alert with pictures once they are all
-// decoded (in document order, while later pictures may still be on their way); nothing here
-// touches that alert's pictures afterwards.
-void FetchDocumentPictures(AlertDocument& document,
-                           const std::function<void(size_t alertIndex)>& alertDecoded = nullptr);
-
-// Destroys the entry pictures of one alert, once its window has closed and nothing scales them
-// any more: an alert's pictures are not held while the alerts after it show. GDI+ must run.
-void ReleaseAlertPictures(Alert& alert);
 
 }  // namespace brivon

@@ -159,15 +159,26 @@ UniqueBitmap OwnPixels(Gdiplus::Bitmap& decoded) {
 
 }  // namespace
 
-UniqueBitmap PictureFromBody(std::string body, PictureBudget* budget) {
-  if (body.empty()) return nullptr;
+bool AdmitPicture(std::string_view body, PictureBudget* budget, PictureSize& declared) {
+  if (body.empty()) return false;
   // The size is read from the header first: a few kilobytes can declare gigabytes of pixels.
-  PictureSize declared;
-  if (!ReadPictureSize(body, declared)) return nullptr;
-  if (!PictureFits(declared.width, declared.height, budget ? budget->pixelsLeft : kMaxPicturePixels)) return nullptr;
+  if (!ReadPictureSize(body, declared)) return false;
+  if (!PictureFits(declared.width, declared.height, budget ? budget->pixelsLeft : kMaxPicturePixels)) return false;
+  if (!budget) return true;
   const uint64_t bodyBytes = body.size();
-  if (budget && bodyBytes > budget->bytesLeft) return nullptr;
-  UniqueBitmap picture;
+  if (bodyBytes > budget->bytesLeft) return false;
+  const uint64_t pixels = static_cast<uint64_t>(declared.width) * declared.height;
+  budget->pixelsLeft = pixels < budget->pixelsLeft ? budget->pixelsLeft - pixels : 0;
+  budget->bytesLeft -= bodyBytes;
+  return true;
+}
+
+void ReturnToBudget(PictureBudget& budget, const PictureSize& declared, uint64_t bodyBytes) {
+  budget.pixelsLeft += static_cast<uint64_t>(declared.width) * declared.height;
+  budget.bytesLeft += bodyBytes;
+}
+
+UniqueBitmap DecodeAdmittedPicture(std::string body, const PictureSize& declared) {
   try {
     UniqueBitmap decoded = BitmapFromBytes(std::move(body));
     // One that does not decode is no picture at all: never drawn, never clickable, never tried again.
@@ -180,16 +191,18 @@ UniqueBitmap PictureFromBody(std::string body, PictureBudget* budget) {
       return nullptr;
     }
     // The body, and the stream over it, go with the decoded bitmap here.
-    picture = OwnPixels(*decoded);
+    return OwnPixels(*decoded);
   } catch (const std::exception&) {
     return nullptr;
   }
-  if (!picture) return nullptr;
-  if (budget) {
-    const uint64_t pixels = static_cast<uint64_t>(declared.width) * declared.height;
-    budget->pixelsLeft = pixels < budget->pixelsLeft ? budget->pixelsLeft - pixels : 0;
-    budget->bytesLeft -= bodyBytes;
-  }
+}
+
+UniqueBitmap PictureFromBody(std::string body, PictureBudget* budget) {
+  PictureSize declared;
+  if (!AdmitPicture(body, budget, declared)) return nullptr;
+  const uint64_t bodyBytes = body.size();
+  UniqueBitmap picture = DecodeAdmittedPicture(std::move(body), declared);
+  if (!picture && budget) ReturnToBudget(*budget, declared, bodyBytes);
   return picture;
 }
 

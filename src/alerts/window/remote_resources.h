@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "alerts/model/gdiplus_owners.h"
 #include "alerts/window/picture_size.h"
@@ -58,6 +59,14 @@ UniqueBitmap BitmapFromBytes(std::string bytes);
 // both), when it does not decode, and when it decodes to another size than its header gives.
 // GDI+ must be running.
 UniqueBitmap PictureFromBody(std::string body, PictureBudget* budget = nullptr);
+
+// PictureFromBody in two halves, for pictures admitted in document order and decoded side by
+// side. AdmitPicture reads the header and, when the picture may be decoded, takes its share of
+// the budget (pixels and bytes); DecodeAdmittedPicture then decodes it, and a picture that did not
+// decode gives its share back with ReturnToBudget.
+bool AdmitPicture(std::string_view body, PictureBudget* budget, PictureSize& declared);
+UniqueBitmap DecodeAdmittedPicture(std::string body, const PictureSize& declared);
+void ReturnToBudget(PictureBudget& budget, const PictureSize& declared, uint64_t bodyBytes);
 
 // The picture at `address`: PictureFromBody of its body, or none when nothing could be fetched.
 UniqueBitmap FetchImage(const std::string& address, PictureBudget* budget = nullptr);

@@ -7,7 +7,9 @@
 #include <objidl.h>
 #include <gdiplus.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "alerts/model/alert_model.h"
@@ -16,16 +18,15 @@
 
 namespace brivon {
 
-// source drawn into `at` exactly as a paint draws it onto the window: on a surface like the
-// window's, at the same place, over the colour the painters fill beneath it (the scaling leaves
-// the edges partly covered, and they blend with what is below), with mode as the painter sets it.
-// The copy, `at`'s size, drawn unscaled at `at` then gives the window the same pixels. None when
-// the size is empty or memory runs out. Uses nothing but its arguments and the screen's format.
-UniqueBitmap ScalePicture(Gdiplus::Bitmap& source, const PixelRect& at, Gdiplus::ARGB backdrop,
-                          Gdiplus::InterpolationMode mode = Gdiplus::InterpolationModeDefault);
+// source scaled to width x height by the program's own filter (picture_scaling.h), laid over
+// backdrop when one is given (an opaque copy, drawn without blending), else premultiplied with
+// its transparency. A paint draws the copy unscaled where the picture goes. None when a size is
+// empty or memory runs out. Uses nothing but its arguments: any thread may scale its own source.
+UniqueBitmap ScalePicture(Gdiplus::Bitmap& source, int32_t width, int32_t height,
+                          std::optional<Gdiplus::ARGB> backdrop);
 
-// The update picture as an update window draws it: high-quality bicubic, where the layout puts
-// it, over the window's background.
+// The update picture as an update window draws it: the size the layout gives it, over the
+// window's background.
 UniqueBitmap ScaleUpdatePicture(Gdiplus::Bitmap& picture, const AlertLayout& layout, Gdiplus::ARGB background);
 
 // Scaled copies, each found by its source picture and the size it was scaled to.
@@ -62,5 +63,10 @@ const ScaledPictures* CopiesToDraw(const ScaledPictures* scaled, int32_t width, 
 // layout's size. Reads the document and the alert, writes only into.
 void ScaleAlertPictures(const AlertDocument& document, const Alert& alert, const AlertLayout& layout,
                         ScaledPictures& into);
+
+// One entry's picture of alert scaled as ScaleAlertPictures scales it; none when the entry has no
+// picture, its kind draws none there, or the scaling failed. Reads only that entry's picture.
+UniqueBitmap ScaleEntryPicture(const AlertDocument& document, const Alert& alert, size_t index,
+                               const AlertLayout& layout);
 
 }  // namespace brivon

@@ -86,7 +86,7 @@ void SetUpTerms(HWND window, AlertWindowState& state, const AlertLayout& layout)
     const std::string address = FirstLink(state);
     if (!address.empty()) {
       state.termsArrival = std::make_shared<FetchCell>();
-      if (!StartWindowFetch(window, address, kTextUserAgent, state.termsArrival)) state.termsArrival.reset();
+      if (!StartWindowFetch(window, address, kTextUserAgent, state.termsArrival, KeeperOf(state))) state.termsArrival.reset();
     }
   }
 }

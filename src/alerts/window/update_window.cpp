@@ -76,7 +76,7 @@ void StartUpdateWindow(HWND window, AlertWindowState& state) {
   if (!state.alert || state.alert->contenido.empty()) return;
   state.pictureArrival = std::make_shared<FetchCell>();
   const std::string picture = WideToUtf8(TestBuiltInAddress(BRIVON_UPDATE_PICTURE_URL));
-  if (!StartWindowFetch(window, picture, kImageUserAgent, state.pictureArrival)) state.pictureArrival.reset();
+  if (!StartWindowFetch(window, picture, kImageUserAgent, state.pictureArrival, KeeperOf(state))) state.pictureArrival.reset();
 }
 
 void TakeUpdatePicture(HWND window, AlertWindowState& state) {
@@ -103,10 +103,13 @@ void DrawUpdatePicture(Gdiplus::Graphics& graphics, const AlertLayout& layout, c
   const PixelRect at = UpdatePictureFor(layout, static_cast<int32_t>(picture->GetWidth()),
                                         static_cast<int32_t>(picture->GetHeight()));
   Gdiplus::Bitmap* scaled = state.updatePictureScaled.get();
+  UniqueBitmap madeHere;
   if (scaled && static_cast<int32_t>(scaled->GetWidth()) == at.w && static_cast<int32_t>(scaled->GetHeight()) == at.h) {
     picture = scaled;
+  } else if ((madeHere = ScalePicture(*picture, at.w, at.h, std::nullopt))) {
+    // Scaled here by the same filter as ahead: the same pixels.
+    picture = madeHere.get();
   }
-  graphics.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
   graphics.DrawImage(picture, at.x, at.y, at.w, at.h);
 }
 

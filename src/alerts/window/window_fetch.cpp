@@ -31,52 +31,40 @@ DWORD WINAPI WindowFetchWorker(LPVOID parameter) {
   return 0;
 }
 
-struct KeptWorker {
-  UniqueHandle thread;
-  ULONGLONG endBy;
-};
-
-// Only the main thread starts and waits for workers.
-std::vector<KeptWorker>& KeptWorkers() {
-  static std::vector<KeptWorker> workers;
-  return workers;
-}
-
 }  // namespace
 
 bool StartWindowFetch(HWND window, const std::string& address, const wchar_t* userAgent,
-                      std::shared_ptr<FetchCell> cell) {
+                      std::shared_ptr<FetchCell> cell, FetchWorkers* keeper) {
   if (!cell) return false;
   const DWORD deadlineMs = RemoteTransferDeadlineMs();
   std::unique_ptr<WindowFetch> fetch(new WindowFetch{window, address, userAgent, deadlineMs, std::move(cell)});
   const ULONGLONG endBy = ::GetTickCount64() + deadlineMs;
   UniqueHandle thread = StartWorkerThread(WindowFetchWorker, std::move(fetch));
   if (!thread) return false;
-  KeepFetchWorker(std::move(thread), endBy);
+  if (keeper) keeper->Keep(std::move(thread), endBy);
   return true;
 }
 
-void KeepFetchWorker(UniqueHandle worker, ULONGLONG endBy) {
+void FetchWorkers::Keep(UniqueHandle worker, ULONGLONG endBy) {
   if (!worker) return;
-  std::vector<KeptWorker>& workers = KeptWorkers();
   // Those that have ended need no keeping.
-  for (size_t i = workers.size(); i-- > 0;) {
-    if (::WaitForSingleObject(workers[i].thread.get(), 0) == WAIT_OBJECT_0) workers.erase(workers.begin() + i);
+  for (size_t i = workers_.size(); i-- > 0;) {
+    if (::WaitForSingleObject(workers_[i].thread.get(), 0) == WAIT_OBJECT_0) workers_.erase(workers_.begin() + i);
   }
   try {
-    workers.push_back(KeptWorker{std::move(worker), endBy});
+    workers_.push_back(Kept{std::move(worker), endBy});
   } catch (...) {
     // Not kept: the handle closes here and the worker still ends by itself.
   }
 }
 
-void WaitForFetchWorkers() {
-  for (KeptWorker& worker : KeptWorkers()) {
+void FetchWorkers::WaitForAll() {
+  for (Kept& worker : workers_) {
     const ULONGLONG now = ::GetTickCount64();
     const ULONGLONG until = worker.endBy + kTransferEndsWithinMs;
     ::WaitForSingleObject(worker.thread.get(), now < until ? static_cast<DWORD>(until - now) : 0);
   }
-  KeptWorkers().clear();
+  workers_.clear();
 }
 
 }  // namespace brivon

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "alerts/window/remote_resources.h"
 #include "common/unique_handle.h"
@@ -41,16 +42,33 @@ class FetchCell {
   bool taken_ = false;
 };
 
+// The download workers of one run of the windows, kept until its end: the program must not end
+// in the middle of their calls. Only the thread that owns the run keeps and waits for them.
+class FetchWorkers {
+ public:
+  FetchWorkers() = default;
+  ~FetchWorkers() { WaitForAll(); }
+  FetchWorkers(const FetchWorkers&) = delete;
+  FetchWorkers& operator=(const FetchWorkers&) = delete;
+
+  // Keeps a worker that ends by itself by endBy (GetTickCount64).
+  void Keep(UniqueHandle worker, ULONGLONG endBy);
+  // Lets the workers finish, each at most until a moment after its own deadline, so a worker
+  // stuck on a silent host never holds the end for longer.
+  void WaitForAll();
+
+ private:
+  struct Kept {
+    UniqueHandle thread;
+    ULONGLONG endBy;
+  };
+  std::vector<Kept> workers_;
+};
+
 // Starts the download of `address` for window into cell; the worker posts WM_REMOTE_ARRIVED once
-// it has put it there. False when no thread could be started (nothing will arrive).
+// it has put it there, and is kept by keeper (none: it ends by itself all the same). False when no
+// thread could be started (nothing will arrive).
 bool StartWindowFetch(HWND window, const std::string& address, const wchar_t* userAgent,
-                      std::shared_ptr<FetchCell> cell);
-
-// Keeps a download worker until the program ends; it ends by itself by endBy (GetTickCount64).
-void KeepFetchWorker(UniqueHandle worker, ULONGLONG endBy);
-
-// Before the program ends: lets the workers finish, each at most until a moment after its own
-// deadline, so a worker stuck on a silent host never holds the end for longer.
-void WaitForFetchWorkers();
+                      std::shared_ptr<FetchCell> cell, FetchWorkers* keeper);
 
 }  // namespace brivon

@@ -63,8 +63,6 @@ TEST(AlertModelTest, StartsWithTheDocumentedValues) {
   EXPECT_EQ(document.color_titulo_fondo, "#0078D7");
   EXPECT_EQ(document.color_titulo_texto, "#FFFFFF");
   EXPECT_TRUE(document.alertas.empty());
-  EXPECT_TRUE(alertDocument.alertas.empty());
-  EXPECT_EQ(alertDocument.color_titulo_fondo, "#0078D7");
   Alert alert;
   EXPECT_EQ(alert.columnas, 1);
   AlertItem item;

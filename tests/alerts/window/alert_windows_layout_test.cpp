@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "alerts/window/alert_layout.h"
+#include "alerts/window/picture_scaling.h"
+
+#include <vector>
 
 namespace brivon {
 namespace {
@@ -198,6 +201,42 @@ TEST(AlertWindowsLayout, UpdatePictureIsNeverEnlargedAndCentred) {
   };
   for (const Case& c : cases) EXPECT_EQ(UpdatePictureFor(kFullHd, c.w, c.h), c.expected) << c.w << "x" << c.h;
   EXPECT_EQ(UpdatePictureFor(MakeAlertLayout(1366, 768), 4000, 3000), (PixelRect{428, 208, 510, 382}));
+}
+
+// The pictures' own scaling: every destination pixel's weights sum to one, a flat colour stays
+// itself whichever way it is scaled, shrinking averages what it covers, and a transparent pixel
+// laid over the backdrop shows the backdrop.
+TEST(AlertWindowsLayout, PicturesScaleByTheirOwnFilter) {
+  for (const auto& [from, to] : std::vector<std::pair<int32_t, int32_t>>{{1, 1}, {1, 7}, {800, 613}, {600, 1}, {37, 1500}}) {
+    for (const FilterTap& tap : TentTaps(from, to)) {
+      int32_t sum = 0;
+      for (const int32_t weight : tap.weights) sum += weight;
+      EXPECT_EQ(sum, 1 << 14) << from << " to " << to;
+      EXPECT_GE(tap.first, 0);
+      EXPECT_LE(tap.first + static_cast<int32_t>(tap.weights.size()), from);
+    }
+  }
+  struct Row {
+    const char* name;
+    std::vector<uint32_t> source;
+    int32_t sourceW, sourceH, w, h;
+    uint32_t backdrop;
+    uint32_t expected;  // every destination pixel, after the backdrop when there is one
+  } rows[] = {
+      {"flat colour enlarged", std::vector<uint32_t>(6, 0xFF2060A0), 3, 2, 17, 9, 0, 0xFF2060A0},
+      {"flat colour shrunk", std::vector<uint32_t>(40 * 30, 0xFF2060A0), 40, 30, 3, 2, 0, 0xFF2060A0},
+      {"two pixels shrunk to one average", {0xFF000000, 0xFFFEFEFE}, 2, 1, 1, 1, 0, 0xFF7F7F7F},
+      {"transparent over the backdrop", std::vector<uint32_t>(4, 0x00000000), 2, 2, 5, 5, 0x204080, 0xFF204080},
+      {"half covered over the backdrop", std::vector<uint32_t>(4, 0x80800000), 2, 2, 3, 3, 0x0000FE, 0xFF80007F},
+  };
+  for (const Row& row : rows) {
+    std::vector<uint32_t> out(static_cast<size_t>(row.w) * row.h, 0x12345678);
+    const ConstPixelRows in{row.source.data(), row.sourceW, row.sourceH, row.sourceW};
+    const PixelRows to{out.data(), row.w, row.h, row.w};
+    ASSERT_TRUE(ScalePixels(in, to)) << row.name;
+    if (row.backdrop != 0) LayOverOpaque(to, row.backdrop);
+    for (const uint32_t pixel : out) ASSERT_EQ(pixel, row.expected) << row.name;
+  }
 }
 
 }  // namespace

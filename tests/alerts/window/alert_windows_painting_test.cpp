@@ -347,10 +347,6 @@ TEST_F(AlertWindowsPainting, PicturesScaledAheadDrawTheSamePixels) {
                {"boton_unico", 1, 800, 600},
                {"solo_mensaje", 1, 37, 23},  // enlarged
                {"url_actualizar", 1, 1200, 800}};
-  alertDocument.titulo = document_.titulo;
-  alertDocument.color_fondo = document_.color_fondo;
-  alertDocument.color_titulo_fondo = document_.color_titulo_fondo;
-  alertDocument.color_titulo_texto = document_.color_titulo_texto;
   const AlertLayout layout = MakeAlertLayout(1920, 1080);
   for (const Case& c : cases) {
     Alert alert;
@@ -362,11 +358,11 @@ TEST_F(AlertWindowsPainting, PicturesScaledAheadDrawTheSamePixels) {
     }
     AlertWindowState itself, ahead;
     for (AlertWindowState* state : {&itself, &ahead}) {
-      state->document = &alertDocument;
+      state->document = &document_;
       state->alert = &alert;
     }
     auto copies = std::make_shared<ScaledPictures>();
-    ScaleAlertPictures(alertDocument, alert, layout, *copies);
+    ScaleAlertPictures(document_, alert, layout, *copies);
     ahead.scaled = copies;
     if (update) {
       itself.updatePicture = PatternPicture(c.w, c.h);

@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "alerts/model/alert_parser.h"
-#include "alerts/window/document_pictures.h"
+#include "alerts/window/picture_pipeline.h"
 #include "alerts/window/picture_size.h"
 #include "alerts/window/terms_document.h"
 #include "servers/loopback_ftp_server.h"

@@ -16,7 +16,7 @@
 #include "alerts/window/alert_layout.h"
 #include "alerts/window/alert_painting.h"
 #include "alerts/window/alert_window.h"
-#include "alerts/window/document_pictures.h"
+#include "alerts/window/picture_pipeline.h"
 #include "alerts/window/png_encoder.h"
 #include "alerts/window/remote_resources.h"
 #include "alerts/window/terms_document.h"

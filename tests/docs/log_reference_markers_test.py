@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Fails when a log marker the program writes is missing from README.md, the support staff's
-reference of every log line.
+"""Fails when a log marker the program writes is missing from docs/log-reference.md, the support
+staff's reference of every log line.
 
 How markers are found, kept simple on purpose: in every source file under src/ that includes
 "common/activity_log.h" (the files that write log lines), each string literal is read, and every
@@ -8,9 +8,9 @@ run of upper-case letters, digits and underscores in it that holds an underscore
 "LIMPIEZA_OK") or stands right before a ";" ("DESCARGA;") is a marker, and so is the word a line
 built with LogLine starts with (LogLine("DESCARGA")). Names handed to
 TestKillPoint (the test build's kill points) are no log text and are left out. A marker counts as
-documented when README.md holds it as a whole word.
+documented when docs/log-reference.md holds it as a whole word.
 
-Usage: readme_markers_test.py SOURCE_ROOT
+Usage: log_reference_markers_test.py SOURCE_ROOT
 """
 import pathlib
 import re
@@ -20,6 +20,7 @@ LITERAL = re.compile(r'"((?:[^"\\\n]|\\.)*)"')
 WORD = re.compile(r"[A-Z][A-Z0-9_]*[A-Z0-9]")
 KILL_POINT = re.compile(r'TestKillPoint\(\s*"[^"]*"\s*\)')
 LOG_LINE = re.compile(r'LogLine\(\s*"([A-Z][A-Z0-9_]*)"\s*\)')
+REFERENCE = "docs/log-reference.md"
 
 
 def markers_in(text):
@@ -46,11 +47,11 @@ def main():
             continue
         for marker in markers_in(text):
             markers.setdefault(marker, source.relative_to(root))
-    readme = (root / "README.md").read_text(encoding="utf-8")
-    missing = sorted(m for m in markers if not re.search(r"(?<![A-Za-z0-9_])" + m + r"(?![A-Za-z0-9_])", readme))
-    print(f"{len(markers)} markers in the sources, {len(markers) - len(missing)} in README.md")
+    reference = (root / REFERENCE).read_text(encoding="utf-8")
+    missing = sorted(m for m in markers if not re.search(r"(?<![A-Za-z0-9_])" + m + r"(?![A-Za-z0-9_])", reference))
+    print(f"{len(markers)} markers in the sources, {len(markers) - len(missing)} in {REFERENCE}")
     for marker in missing:
-        print(f"missing from README.md: {marker} (written in {markers[marker]})")
+        print(f"missing from {REFERENCE}: {marker} (written in {markers[marker]})")
     if not markers:
         print("no markers found: the way of finding them no longer fits the sources")
         return 1

@@ -1,0 +1,139 @@
+#include "alerts/window/picture_scaling.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+
+namespace brivon {
+namespace {
+
+constexpr int32_t kOne = 1 << 14;
+
+uint32_t Channel(uint32_t pixel, int shift) { return (pixel >> shift) & 0xFF; }
+
+// The weights are never negative and sum to kOne: no sum passes 255 * kOne.
+uint32_t Rounded(int32_t sum) {
+  const int32_t value = (sum + kOne / 2) >> 14;
+  return static_cast<uint32_t>(value < 0 ? 0 : value > 255 ? 255 : value);
+}
+
+// A pixel from four channel sums; premultiplied colour never exceeds its alpha, whatever the
+// rounding did.
+uint32_t PixelOf(const int32_t* sums) {
+  const uint32_t alpha = Rounded(sums[0]);
+  const uint32_t red = std::min(Rounded(sums[1]), alpha), green = std::min(Rounded(sums[2]), alpha),
+                 blue = std::min(Rounded(sums[3]), alpha);
+  return alpha << 24 | red << 16 | green << 8 | blue;
+}
+
+void Accumulate(int32_t* sums, uint32_t pixel, int32_t weight) {
+  sums[0] += static_cast<int32_t>(Channel(pixel, 24)) * weight;
+  sums[1] += static_cast<int32_t>(Channel(pixel, 16)) * weight;
+  sums[2] += static_cast<int32_t>(Channel(pixel, 8)) * weight;
+  sums[3] += static_cast<int32_t>(Channel(pixel, 0)) * weight;
+}
+
+}  // namespace
+
+std::vector<FilterTap> TentTaps(int32_t sourceCount, int32_t destinationCount) {
+  std::vector<FilterTap> taps;
+  if (sourceCount < 1 || destinationCount < 1) return taps;
+  taps.resize(static_cast<size_t>(destinationCount));
+  const double step = static_cast<double>(sourceCount) / destinationCount;
+  const double radius = step > 1.0 ? step : 1.0;
+  for (int32_t d = 0; d < destinationCount; ++d) {
+    const double centre = (d + 0.5) * step - 0.5;
+    const int32_t low = static_cast<int32_t>(std::floor(centre - radius)) + 1;
+    const int32_t high = static_cast<int32_t>(std::ceil(centre + radius)) - 1;
+    const int32_t first = std::clamp(low, 0, sourceCount - 1);
+    const int32_t last = std::clamp(high, 0, sourceCount - 1);
+    std::vector<double> raw(static_cast<size_t>(last - first + 1), 0.0);
+    double total = 0;
+    for (int32_t i = low; i <= high; ++i) {
+      const double weight = 1.0 - std::fabs(i - centre) / radius;
+      if (weight <= 0) continue;
+      raw[static_cast<size_t>(std::clamp(i, first, last) - first)] += weight;
+      total += weight;
+    }
+    FilterTap& tap = taps[static_cast<size_t>(d)];
+    tap.first = first;
+    tap.weights.resize(raw.size());
+    if (total <= 0) {  // the centre fell on a pixel exactly past every weight: that pixel alone
+      tap.weights.assign(raw.size(), 0);
+      const int32_t nearest = std::clamp(static_cast<int32_t>(std::lround(centre)), first, last);
+      tap.weights[static_cast<size_t>(nearest - first)] = kOne;
+      continue;
+    }
+    int32_t sum = 0;
+    size_t largest = 0;
+    for (size_t i = 0; i < raw.size(); ++i) {
+      tap.weights[i] = static_cast<int32_t>(std::lround(raw[i] / total * kOne));
+      sum += tap.weights[i];
+      if (tap.weights[i] > tap.weights[largest]) largest = i;
+    }
+    tap.weights[largest] += kOne - sum;  // the rounding's remainder: the weights sum to one exactly
+  }
+  return taps;
+}
+
+bool ScalePixels(const ConstPixelRows& source, const PixelRows& destination) {
+  if (!source.pixels || !destination.pixels || source.width < 1 || source.height < 1 || destination.width < 1 ||
+      destination.height < 1) {
+    return false;
+  }
+  try {
+    const std::vector<FilterTap> across = TentTaps(source.width, destination.width);
+    const std::vector<FilterTap> down = TentTaps(source.height, destination.height);
+    // Across first, into rows of the destination's width and the source's height.
+    std::vector<uint32_t> middle(static_cast<size_t>(destination.width) * static_cast<size_t>(source.height));
+    for (int32_t y = 0; y < source.height; ++y) {
+      const uint32_t* row = source.pixels + static_cast<ptrdiff_t>(y) * source.stride;
+      uint32_t* out = middle.data() + static_cast<ptrdiff_t>(y) * destination.width;
+      for (int32_t x = 0; x < destination.width; ++x) {
+        const FilterTap& tap = across[static_cast<size_t>(x)];
+        int32_t sums[4] = {0, 0, 0, 0};
+        const uint32_t* from = row + tap.first;
+        for (const int32_t weight : tap.weights) Accumulate(sums, *from++, weight);
+        out[x] = PixelOf(sums);
+      }
+    }
+    // Then down, a whole row at a time: the rows are read in order.
+    std::vector<int32_t> sums(static_cast<size_t>(destination.width) * 4);
+    for (int32_t y = 0; y < destination.height; ++y) {
+      const FilterTap& tap = down[static_cast<size_t>(y)];
+      std::fill(sums.begin(), sums.end(), 0);
+      for (size_t t = 0; t < tap.weights.size(); ++t) {
+        const uint32_t* row = middle.data() + static_cast<ptrdiff_t>(tap.first + static_cast<int32_t>(t)) * destination.width;
+        const int32_t weight = tap.weights[t];
+        for (int32_t x = 0; x < destination.width; ++x) Accumulate(&sums[static_cast<size_t>(x) * 4], row[x], weight);
+      }
+      uint32_t* out = destination.pixels + static_cast<ptrdiff_t>(y) * destination.stride;
+      for (int32_t x = 0; x < destination.width; ++x) out[x] = PixelOf(&sums[static_cast<size_t>(x) * 4]);
+    }
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+void LayOverOpaque(const PixelRows& pixels, uint32_t backdrop) {
+  for (int32_t y = 0; y < pixels.height; ++y) {
+    uint32_t* row = pixels.pixels + static_cast<ptrdiff_t>(y) * pixels.stride;
+    for (int32_t x = 0; x < pixels.width; ++x) {
+      const uint32_t pixel = row[x];
+      const uint32_t uncovered = 255 - Channel(pixel, 24);
+      if (uncovered == 0) {
+        row[x] = pixel | 0xFF000000u;
+        continue;
+      }
+      uint32_t out = 0xFF000000u;
+      for (const int shift : {16, 8, 0}) {
+        const uint32_t value = Channel(pixel, shift) + (Channel(backdrop, shift) * uncovered + 127) / 255;
+        out |= std::min<uint32_t>(value, 255) << shift;
+      }
+      row[x] = out;
+    }
+  }
+}
+
+}  // namespace brivon
