@@ -11,11 +11,12 @@
 #include <vector>
 
 #include "checkin/product_detection.h"
-#include "servers/loopback_http_proxy.h"
-#include "servers/loopback_http_server.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
+#include "servers/loopback_http_proxy.h"
+#include "servers/loopback_http_server.h"
 #include "support/alert_window_driver.h"
+#include "support/log_lines.h"
 #include "support/program_run.h"
 #include "support/test_env.h"
 
@@ -70,14 +71,14 @@ class ProgramFolder {
   explicit ProgramFolder(const wchar_t* program = nullptr)
       : exe_(program ? folder_ / L"brivon.exe" : testing::InstallBrivon(folder_.path())) {
     if (program) ::CopyFileW(testing::TestToolPath(program).c_str(), exe_.c_str(), FALSE);
-    ::CopyFileW(testing::ArchiveToolPath().c_str(), (folder_ / L"7za.exe").c_str(), FALSE);
+    testing::InstallArchiveTool(folder_.path());
   }
   // Copies a sibling fixture under the executable name of a product-table row.
   bool AddSibling(const wchar_t* fixture, size_t row) {
     return ::CopyFileW(testing::TestToolPath(fixture).c_str(),
                        ProductPath(folder_.path(), kProductTable[row]).c_str(), FALSE);
   }
-  std::wstring Log(const wchar_t* name) const { return folder_.path() + L"\\actualizador_registros\\" + name; }
+  std::wstring Log(const wchar_t* name) const { return testing::LogPath(folder_.path(), name); }
   std::wstring Report() const { return Log(L"ComprobadorOrvane.json"); }
   std::wstring ReplyText() const { return Log(L"recibido.txt"); }
   std::wstring AlertDocument() const { return Log(L"recibido.json"); }

@@ -3,42 +3,10 @@
 #include <windows.h>
 
 #include "common/text.h"
-#include "common/unique_handle.h"
+#include "support/program_run.h"
 #include "support/test_env.h"
 
 namespace brivon::testing {
-namespace {
-
-// Runs a program with its standard output gathered; false when it cannot start or ends non-zero.
-bool RunCapturing(std::wstring commandLine, std::string* output) {
-  SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
-  HANDLE readRaw = nullptr, writeRaw = nullptr;
-  if (!::CreatePipe(&readRaw, &writeRaw, &inheritable, 0)) return false;
-  UniqueHandle readEnd(readRaw), writeEnd(writeRaw);
-  ::SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = writeEnd.get();
-  startup.hStdError = writeEnd.get();
-  startup.hStdInput = nullptr;
-  PROCESS_INFORMATION info = {};
-  if (!::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
-                        &startup, &info)) {
-    return false;
-  }
-  UniqueHandle process(info.hProcess), thread(info.hThread);
-  writeEnd.reset();
-  char chunk[4096];
-  DWORD read = 0;
-  while (::ReadFile(readEnd.get(), chunk, sizeof(chunk), &read, nullptr) && read > 0) output->append(chunk, read);
-  ::WaitForSingleObject(process.get(), 60000);
-  DWORD code = 1;
-  return ::GetExitCodeProcess(process.get(), &code) && code == 0;
-}
-
-}  // namespace
-
 std::vector<std::wstring> ListArchive(const std::wstring& archivePath, bool* ok) {
   std::string output;
   bool listed =

@@ -6,9 +6,18 @@
 
 namespace brivon::testing {
 
+// A log (or record) of a program folder's actualizador_registros, by its file name.
+std::wstring LogPath(const std::wstring& programFolder, const std::wstring& name);
+
+// A log's whole lines, each checked for its CR LF. A missing log gives none.
+std::vector<std::string> LogLines(const std::wstring& path);
+
 // The texts of a log's lines (after "YYYY-MM-DD HH:MM:SS;"), each line checked for that frame and
 // its CR LF. A missing log gives none.
 std::vector<std::string> LogTexts(const std::wstring& path);
+
+// LogTexts of the log `name` of a program folder.
+std::vector<std::string> LogTexts(const std::wstring& programFolder, const std::wstring& name);
 
 // Each text up to its first ";": the line's marker.
 std::vector<std::string> MarkersOf(const std::vector<std::string>& texts);

@@ -132,4 +132,52 @@ BackgroundProgram::~BackgroundProgram() {
 
 bool BackgroundProgram::running() const { return process_ && ::WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
 
+UniqueHandle StartHidden(std::wstring commandLine) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                        &startup, &info)) {
+    return UniqueHandle();
+  }
+  ::CloseHandle(info.hThread);
+  return UniqueHandle(info.hProcess);
+}
+
+DWORD RunToEnd(std::wstring commandLine, DWORD timeoutMs) {
+  UniqueHandle process = StartHidden(std::move(commandLine));
+  if (!process) return 0xFFFFFFFF;
+  ::WaitForSingleObject(process.get(), timeoutMs);
+  DWORD code = 0xFFFFFFFF;
+  ::GetExitCodeProcess(process.get(), &code);
+  return code;
+}
+
+bool RunCapturing(std::wstring commandLine, std::string* output) {
+  SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+  HANDLE readRaw = nullptr, writeRaw = nullptr;
+  if (!::CreatePipe(&readRaw, &writeRaw, &inheritable, 0)) return false;
+  UniqueHandle readEnd(readRaw), writeEnd(writeRaw);
+  ::SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = writeEnd.get();
+  startup.hStdError = writeEnd.get();
+  startup.hStdInput = nullptr;
+  PROCESS_INFORMATION info = {};
+  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                        &startup, &info)) {
+    return false;
+  }
+  UniqueHandle process(info.hProcess), thread(info.hThread);
+  writeEnd.reset();
+  char chunk[4096];
+  DWORD read = 0;
+  while (::ReadFile(readEnd.get(), chunk, sizeof(chunk), &read, nullptr) && read > 0) output->append(chunk, read);
+  ::WaitForSingleObject(process.get(), 60000);
+  DWORD code = 1;
+  return ::GetExitCodeProcess(process.get(), &code) && code == 0;
+}
+
 }  // namespace brivon::testing

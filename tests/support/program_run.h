@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "common/unique_handle.h"
+
 namespace brivon::testing {
 
 struct SeenMessageBox {
@@ -43,6 +45,14 @@ class BackgroundProgram {
  private:
   HANDLE process_ = nullptr;
 };
+
+// Starts a command line with no window and returns its process (empty when it could not start).
+UniqueHandle StartHidden(std::wstring commandLine);
+// Runs a command line with no window to its end; its exit code (0xFFFFFFFF when it could not start).
+DWORD RunToEnd(std::wstring commandLine, DWORD timeoutMs = 120000);
+// Runs a command line with no window, its output and errors gathered; false when it cannot start or
+// ends non-zero.
+bool RunCapturing(std::wstring commandLine, std::string* output);
 
 // Top-level dialog boxes ("#32770") of a process that are visible now.
 std::vector<HWND> FindMessageBoxes(DWORD processId);

@@ -114,6 +114,10 @@ std::wstring InstallBrivon(const std::wstring& folder, const std::wstring& name)
   return target;
 }
 
+bool InstallArchiveTool(const std::wstring& folder) {
+  return ::CopyFileW(ArchiveToolPath().c_str(), (folder + L"\\7za.exe").c_str(), FALSE) != FALSE;
+}
+
 std::vector<std::wstring> EntryNames(const std::wstring& folder, bool folders) {
   std::vector<std::wstring> names;
   WIN32_FIND_DATAW entry;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "support/environment_variable.h"
+
 namespace brivon::testing {
 
 // "/work/x/y" -> "Z:\work\x\y": Wine maps the Unix root to drive Z:.
@@ -58,19 +60,7 @@ DWORD Attributes(const std::wstring& path);
 
 // Copies brivon.exe into folder (as name) and returns the copy's path.
 std::wstring InstallBrivon(const std::wstring& folder, const std::wstring& name = L"brivon.exe");
-
-// While alive, the variable is set for this process and the programs it starts.
-class ScopedVariable {
- public:
-  ScopedVariable(const wchar_t* name, const std::wstring& value) : name_(name) {
-    ::SetEnvironmentVariableW(name, value.empty() ? nullptr : value.c_str());
-  }
-  ~ScopedVariable() { ::SetEnvironmentVariableW(name_, nullptr); }
-  ScopedVariable(const ScopedVariable&) = delete;
-  ScopedVariable& operator=(const ScopedVariable&) = delete;
-
- private:
-  const wchar_t* name_;
-};
+// Copies the real 7za.exe into folder, where the program looks for its archive tool.
+bool InstallArchiveTool(const std::wstring& folder);
 
 }  // namespace brivon::testing

@@ -105,16 +105,6 @@ std::wstring StampNow() {
   return text;
 }
 
-std::string Document(const std::string& alertas) {
-  return R"({"titulo":"Avisos de FacturaOrva","color_fondo":"#203040","color_titulo_fondo":"#804020",)"
-         R"("color_titulo_texto":"#FFFFFF","alertas":[)" +
-         alertas + "]}";
-}
-
-std::string UpdateAlert(const std::string& url) {
-  return R"({"tipo":"url_actualizar","titulo":"Actualizando","contenido":[{"texto":"","enlace":")" + url + R"("}]})";
-}
-
 std::string UpdateEndToEnd::oldExe_;
 std::string UpdateEndToEnd::newExe_;
 std::string UpdateEndToEnd::picture_;

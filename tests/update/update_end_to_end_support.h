@@ -17,8 +17,10 @@
 
 #include "servers/loopback_http_server.h"
 #include "sevenzip/child_process.h"
+#include "support/alert_documents.h"
 #include "support/alert_window_driver.h"
 #include "support/archive_reading.h"
+#include "support/log_lines.h"
 #include "support/program_run.h"
 #include "support/test_env.h"
 
@@ -65,12 +67,11 @@ bool Near(COLORREF a, COLORREF b, int tolerance);
 // Local time as the archive folders are named.
 std::wstring StampNow();
 
-std::string Document(const std::string& alertas);
-std::string UpdateAlert(const std::string& url);
-inline constexpr char kUpdateAlertWithoutEntries[] = R"({"tipo":"url_actualizar","titulo":"Actualizando","contenido":[]})";
-inline constexpr char kNextAlert[] =
-    R"({"tipo":"solo_mensaje","contenido":[{"texto":"Actualizado","enlace":"","imagen":"",)"
-    R"("color_fondo":"#00A000","color_texto":"#FFFFFF"}]})";
+using testing::AlertDocument;
+using testing::kUpdateAlertWithoutEntries;
+using testing::UpdateAlert;
+// The alert after the update's, shown once it is done.
+inline const std::string kNextAlert = testing::SoloMensaje("Actualizado", "#00A000");
 
 // What a run of brivon.exe showed.
 struct WindowsSeen {
@@ -113,7 +114,7 @@ class UpdateEndToEnd : public ::testing::Test {
     EXPECT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
     exe_ = testing::InstallBrivon(folder);
     if (withTool) {
-      EXPECT_TRUE(::CopyFileW(testing::ArchiveToolPath().c_str(), (folder + L"\\7za.exe").c_str(), FALSE));
+      EXPECT_TRUE(testing::InstallArchiveTool(folder));
     }
     EXPECT_TRUE(WriteBytes(folder + L"\\" + kSibling, oldExe_));
     EXPECT_TRUE(WriteBytes(folder + L"\\Datos.MDB", kMdb));
@@ -151,7 +152,7 @@ class UpdateEndToEnd : public ::testing::Test {
       if (duringRun) duringRun(processId);
       if (updateWindow && !seen.updateWindowGone && !::IsWindow(updateWindow)) {
         seen.updateWindowGone = true;
-        seen.descargasWhenUpdateClosed = ReadBytes(folder + L"\\actualizador_registros\\descargas.csv");
+        seen.descargasWhenUpdateClosed = ReadBytes(testing::LogPath(folder, L"descargas.csv"));
       }
       const std::vector<HWND> windows = testing::VisibleAlertWindows(processId);
       seen.mostAtOnce = std::max(seen.mostAtOnce, static_cast<int>(windows.size()));

@@ -356,18 +356,17 @@ TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) 
       std::printf("[  SKIPPED ] %s: no small drive R: (the host does not let the test mount one)\n", row.name);
       continue;
     }
-    wchar_t temp[MAX_PATH] = {};
-    ::GetEnvironmentVariableW(L"TMP", temp, MAX_PATH);
-    if (row.onSmallDrive) ::SetEnvironmentVariableW(L"TMP", L"R:\\");
-    TempFolder root(L"brivon-fault");
-    if (row.onSmallDrive) ::SetEnvironmentVariableW(L"TMP", *temp ? temp : nullptr);
+    TempFolder root = [&] {
+      ScopedVariable temp(L"TMP", row.onSmallDrive ? L"R:\\" : testing::GetEnv(L"TMP"));
+      return TempFolder(L"brivon-fault");
+    }();
     const std::wstring folder = MakeProgramFolder(root, !row.withoutTool);
     const std::wstring sibling = folder + L"\\" + kSibling;
     const std::string port = std::to_string(row.nobodyListens ? deadPort : server_.port());
     const std::string url = "http://127.0.0.1:" + port + row.packagePath;
     if (!row.packagePath.empty()) server_.Serve(row.packagePath, row.reply);
     server_.Serve(kCheckinPath, HttpReply{200,
-                                          Document(row.packagePath.empty() ? kUpdateAlertWithoutEntries
+                                          AlertDocument(row.packagePath.empty() ? kUpdateAlertWithoutEntries
                                                                            : UpdateAlert(url)),
                                           "application/json"});
     server_.ClearRequests();
@@ -383,7 +382,7 @@ TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) 
     if (row.holdLogTurn) {
       ASSERT_TRUE(::CreateDirectoryW((folder + L"\\actualizador_registros").c_str(), nullptr) ||
                   ::GetLastError() == ERROR_ALREADY_EXISTS);
-      logTurn.reset(::CreateFileW((folder + L"\\actualizador_registros\\descargas.csv").c_str(),
+      logTurn.reset(::CreateFileW(testing::LogPath(folder, L"descargas.csv").c_str(),
                                   FILE_APPEND_DATA | FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                   nullptr, OPEN_ALWAYS, 0, nullptr));
       ASSERT_TRUE(logTurn);
@@ -430,7 +429,7 @@ TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) 
                          WriteBytes(folder + L"\\Paquete\\mio.txt", "mio");
       }
       if (!row.holdNewOnceSetAside || heldNew) return;
-      const std::string log = ReadBytes(folder + L"\\actualizador_registros\\descargas.csv");
+      const std::string log = ReadBytes(testing::LogPath(folder, L"descargas.csv"));
       if (log.find("RENOMBRADO_A_2_ZIP;") == std::string::npos) return;
       heldNew.reset(::CreateFileW((folder + L"\\Paquete\\FacturaOrva.exe").c_str(), GENERIC_READ, 0, nullptr,
                                   OPEN_EXISTING, 0, nullptr));
@@ -438,23 +437,17 @@ TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) 
 
     // The new executable is moved in right after the set-aside: the run pauses there, so that
     // the test can take hold of it first.
-    if (row.holdNewOnceSetAside) ::SetEnvironmentVariableW(L"BRIVON_TEST_PAUSE_AT", L"RENOMBRADO_A_2_ZIP");
     // A file held for good: the outcome is the same after any wait, so the test build waits less.
     const bool heldForGood = row.holdInstalled || row.holdUserFile || row.holdNewOnceSetAside;
-    if (heldForGood) ::SetEnvironmentVariableW(L"BRIVON_TEST_FILE_WAIT_MS", L"500");
-    if (row.silentServer) ::SetEnvironmentVariableW(L"BRIVON_TEST_RECEIVE_LIMIT_MS", L"2000");
-    if (row.onSmallDrive && !row.driveMargin) ::SetEnvironmentVariableW(L"BRIVON_TEST_FREE_MARGIN_MB", L"8");
-    if (row.shortFileLimits) {
-      ::SetEnvironmentVariableW(L"BRIVON_TEST_STALL_WINDOW_MS", L"3000");
-      ::SetEnvironmentVariableW(L"BRIVON_TEST_FILE_HEADERS_DEADLINE_MS", L"3000");
-    }
-    WindowsSeen seen = Run(folder, holdNew);
-    ::SetEnvironmentVariableW(L"BRIVON_TEST_PAUSE_AT", nullptr);
-    ::SetEnvironmentVariableW(L"BRIVON_TEST_FILE_WAIT_MS", nullptr);
-    ::SetEnvironmentVariableW(L"BRIVON_TEST_RECEIVE_LIMIT_MS", nullptr);
-    ::SetEnvironmentVariableW(L"BRIVON_TEST_FREE_MARGIN_MB", nullptr);
-    ::SetEnvironmentVariableW(L"BRIVON_TEST_STALL_WINDOW_MS", nullptr);
-    ::SetEnvironmentVariableW(L"BRIVON_TEST_FILE_HEADERS_DEADLINE_MS", nullptr);
+    WindowsSeen seen = [&] {
+      ScopedVariable pauseAt(L"BRIVON_TEST_PAUSE_AT", row.holdNewOnceSetAside ? L"RENOMBRADO_A_2_ZIP" : L"");
+      ScopedVariable wait(L"BRIVON_TEST_FILE_WAIT_MS", heldForGood ? L"500" : L"");
+      ScopedVariable receive(L"BRIVON_TEST_RECEIVE_LIMIT_MS", row.silentServer ? L"2000" : L"");
+      ScopedVariable margin(L"BRIVON_TEST_FREE_MARGIN_MB", row.onSmallDrive && !row.driveMargin ? L"8" : L"");
+      ScopedVariable stall(L"BRIVON_TEST_STALL_WINDOW_MS", row.shortFileLimits ? L"3000" : L"");
+      ScopedVariable headers(L"BRIVON_TEST_FILE_HEADERS_DEADLINE_MS", row.shortFileLimits ? L"3000" : L"");
+      return Run(folder, holdNew);
+    }();
     const bool heldInTime = static_cast<bool>(heldNew);
     heldInstalled.reset();
     heldNew.reset();
@@ -490,7 +483,7 @@ TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) 
     }
     EXPECT_FALSE(Exists(FolderLockPath(folder)));
     if (!row.userFilesMidDownload) EXPECT_FALSE(Exists(folder + L"\\Paquete.zip"));
-    EXPECT_FALSE(Exists(folder + L"\\actualizador_registros\\actualizacion_en_curso.txt"));
+    EXPECT_FALSE(Exists(testing::LogPath(folder, L"actualizacion_en_curso.txt")));
     EXPECT_EQ(ReadBytes(folder + L"\\Datos.MDB"), kMdb);
     EXPECT_EQ(ReadBytes(folder + L"\\Empresa.BDORVA"), kBd);
     if (row.expectNew) {  // the replaced version is kept
@@ -507,9 +500,9 @@ TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) 
     }
 
     // The logs say what happened.
-    const auto downloads = testing::LogTexts(folder + L"\\actualizador_registros\\descargas.csv");
+    const auto downloads = testing::LogTexts(folder, L"descargas.csv");
     EXPECT_EQ(testing::MarkersOf(downloads), row.downloads);
-    const auto extractions = testing::LogTexts(folder + L"\\actualizador_registros\\extracciones.csv");
+    const auto extractions = testing::LogTexts(folder, L"extracciones.csv");
     if (row.extraction.empty()) {
       EXPECT_TRUE(extractions.empty());
     } else {

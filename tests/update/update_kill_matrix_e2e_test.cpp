@@ -18,8 +18,8 @@
 
 #include "common/text.h"
 #include "common/unique_handle.h"
-#include "support/log_lines.h"
 #include "support/archive_reading.h"
+#include "support/log_lines.h"
 #include "update/update_end_to_end_support.h"
 
 namespace brivon {
@@ -149,7 +149,7 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
 
   auto logHas = [](const char* marker) {
     return [marker](const std::wstring& folder) {
-      return ReadBytes(folder + L"\\actualizador_registros\\descargas.csv").find(marker) != std::string::npos;
+      return ReadBytes(testing::LogPath(folder, L"descargas.csv")).find(marker) != std::string::npos;
     };
   };
   std::vector<KillRow> rows;
@@ -317,7 +317,7 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
       slowTool.chunkDelayMs = 2000;
       server_.Serve("/parches/7za.exe", slowTool);
       const bool update = !row.withoutTool && !row.leftoverUpdateFolder;
-      server_.Serve(kCheckinPath, HttpReply{200, Document(update ? UpdateAlert(Url(packagePath)) : ""),
+      server_.Serve(kCheckinPath, HttpReply{200, AlertDocument(update ? UpdateAlert(Url(packagePath)) : ""),
                                             "application/json"});
 
       // The start that is cut off.
@@ -360,7 +360,7 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
         if (row.nameTakenAtPutBack) {  // ended by itself, its record kept for a later start
           EXPECT_EQ(cut.run.exitCode, 0u);
           EXPECT_TRUE(heldNew) << "the new program was not held in time";
-          EXPECT_TRUE(Exists(folder + L"\\actualizador_registros\\actualizacion_en_curso.txt"));
+          EXPECT_TRUE(Exists(testing::LogPath(folder, L"actualizacion_en_curso.txt")));
           EXPECT_EQ(ReadBytes(folder + L"\\FacturaOrva2.exe"), oldExe_);
           heldNew.reset();
           EXPECT_TRUE(::DeleteFileW((folder + L"\\" + kSibling).c_str()));  // the person moves it away
@@ -368,7 +368,7 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
           if (cut.run.exitCode == STILL_ACTIVE && attempt == 1 && HalfMadeFiles(folder).empty() &&
               !IsFolderThere(folder + L"\\Paquete")) {
             std::printf("%s: the cut-off run ended with 259; run again. Its log:\n%s\n", label.c_str(),
-                        ReadBytes(folder + L"\\actualizador_registros\\descargas.csv").c_str());
+                        ReadBytes(testing::LogPath(folder, L"descargas.csv")).c_str());
             continue;
           }
           EXPECT_EQ(cut.run.exitCode, 9u) << "the run was not cut off";
@@ -377,7 +377,7 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
       }
       if (row.userFileMovesLater) {  // cut off with the user's file still under its name, its place named
         EXPECT_EQ(ReadBytes(folder + L"\\ayuda.dll"), userHelp);
-        EXPECT_NE(ReadBytes(folder + L"\\actualizador_registros\\actualizacion_en_curso.txt").find("\nreemplazado_guardado="),
+        EXPECT_NE(ReadBytes(testing::LogPath(folder, L"actualizacion_en_curso.txt")).find("\nreemplazado_guardado="),
                   std::string::npos);
       }
       const std::string userPackage = "guardado por el usuario";
@@ -400,26 +400,26 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
                                               OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(heldSetAside);
         ScopedVariable waitMs(L"BRIVON_TEST_FILE_WAIT_MS", L"500");
-        const std::string before = ReadBytes(folder + L"\\actualizador_registros\\descargas.csv");
+        const std::string before = ReadBytes(testing::LogPath(folder, L"descargas.csv"));
         WindowsSeen held = Run(folder);
         EXPECT_EQ(held.run.exitCode, 0u);
         const std::string heldLog =
-            ReadBytes(folder + L"\\actualizador_registros\\descargas.csv").substr(before.size());
+            ReadBytes(testing::LogPath(folder, L"descargas.csv")).substr(before.size());
         EXPECT_EQ(CountLines(heldLog, "FacturaOrva.exe;motivo=PROGRAMA_AUSENTE"), 1u) << heldLog;
         EXPECT_EQ(CountLines(heldLog, ";ACTUALIZACION_OMITIDA;REPARACION_PENDIENTE;"), 1u) << heldLog;
         EXPECT_EQ(server_.CountRequests(exePath), 0u);
-        EXPECT_TRUE(Exists(folder + L"\\actualizador_registros\\actualizacion_en_curso.txt"));
+        EXPECT_TRUE(Exists(testing::LogPath(folder, L"actualizacion_en_curso.txt")));
       }
 
       // The next start, as normal: the check-in finds no update.
       server_.Serve("/parches/7za.exe", HttpReply{200, tool});
-      server_.Serve(kCheckinPath, HttpReply{200, Document(""), "application/json"});
+      server_.Serve(kCheckinPath, HttpReply{200, AlertDocument(""), "application/json"});
       server_.ClearRequests();
-      const std::string logBefore = ReadBytes(folder + L"\\actualizador_registros\\descargas.csv");
+      const std::string logBefore = ReadBytes(testing::LogPath(folder, L"descargas.csv"));
       WindowsSeen next = Run(folder);
       EXPECT_FALSE(next.run.timedOut);
       EXPECT_EQ(next.run.exitCode, 0u);
-      const std::string log = ReadBytes(folder + L"\\actualizador_registros\\descargas.csv").substr(logBefore.size());
+      const std::string log = ReadBytes(testing::LogPath(folder, L"descargas.csv")).substr(logBefore.size());
       EXPECT_EQ(CountLines(log, ";REPARACION_ACTUALIZACION_INTERRUMPIDA;"), row.repairs ? 1u : 0u) << log;
       EXPECT_EQ(CountLines(log, ";REPARACION_FIN"), row.repairs ? 1u : 0u) << log;
       EXPECT_EQ(CountLines(log, ";ERROR_REPARACION"), 0u) << log;
@@ -496,7 +496,7 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
       }
 
       // And nothing is left to repair: a start repairs only while the update record is there.
-      EXPECT_FALSE(Exists(folder + L"\\actualizador_registros\\actualizacion_en_curso.txt"));
+      EXPECT_FALSE(Exists(testing::LogPath(folder, L"actualizacion_en_curso.txt")));
       break;
     }
   }
@@ -517,7 +517,7 @@ TEST_F(UpdateEndToEnd, TheProgramIsMissingOnlyBetweenTwoRenames) {
   big.resize(100 * 1024 * 1024, '\0');  // an overlay after the image: still the same program
   const std::string exePath = "/descargas/FacturaOrva.exe";
   server_.Serve(exePath, HttpReply{200, big});
-  server_.Serve(kCheckinPath, HttpReply{200, Document(UpdateAlert(Url(exePath))), "application/json"});
+  server_.Serve(kCheckinPath, HttpReply{200, AlertDocument(UpdateAlert(Url(exePath))), "application/json"});
 
   std::atomic<bool> stop{false};
   LARGE_INTEGER frequency;

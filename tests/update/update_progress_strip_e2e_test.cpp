@@ -87,7 +87,7 @@ TEST_F(UpdateEndToEnd, ProgressStripShowsTheSlowDownloadBelowTheUpdatePicture) {
     slow.chunkDelayMs = 120;  // about six seconds for the whole package
     server_.Serve("/descargas/FacturaOrva.exe", slow);
     server_.Serve(kCheckinPath,
-                  HttpReply{200, Document(UpdateAlert(Url("/descargas/FacturaOrva.exe"))), "application/json"});
+                  HttpReply{200, AlertDocument(UpdateAlert(Url("/descargas/FacturaOrva.exe"))), "application/json"});
 
     struct Probe {
       bool taken = false;
@@ -182,14 +182,14 @@ TEST_F(UpdateEndToEnd, ProgressStripNamesEachStageOfASlowZipUpdate) {
   const std::wstring folder = MakeProgramFolder(root);
   ASSERT_TRUE(WriteBytes(folder + L"\\Datos.MDB", noise));
   server_.Serve("/descargas/Paquete.zip", slow);
-  server_.Serve(kCheckinPath, HttpReply{200, Document(UpdateAlert(Url("/descargas/Paquete.zip"))), "application/json"});
+  server_.Serve(kCheckinPath, HttpReply{200, AlertDocument(UpdateAlert(Url("/descargas/Paquete.zip"))), "application/json"});
 
   // The stage each screenshot was taken in, told by the log lines written before it.
   enum Stage { kDownloading, kExtracting, kInstalling, kKeeping, kStages };
   const wchar_t* names[kStages] = {L"zip_descargando", L"zip_descomprimiendo", L"zip_instalando", L"zip_guardando"};
   auto stageNow = [&]() {
-    const std::string log = ReadBytes(folder + L"\\actualizador_registros\\descargas.csv");
-    const std::string extractions = ReadBytes(folder + L"\\actualizador_registros\\extracciones.csv");
+    const std::string log = ReadBytes(testing::LogPath(folder, L"descargas.csv"));
+    const std::string extractions = ReadBytes(testing::LogPath(folder, L"extracciones.csv"));
     if (log.find("ARCHIVO_ANTERIOR_A_ACTUALIZACIONES_ZIP;") != std::string::npos) return kKeeping;
     if (extractions.find("UNZIP_7ZA;") != std::string::npos) return kInstalling;
     if (log.find("DESCARGA;") != std::string::npos) return kExtracting;

@@ -50,7 +50,7 @@ TEST_F(UpdateEndToEnd, OnlyTheSamePublisherReplacesASignedProgram) {
       ASSERT_TRUE(WriteBytes(sibling, row.installed));
       const std::string path = zip ? "/descargas/Paquete.zip" : "/descargas/FacturaOrva.exe";
       server_.Serve(path, HttpReply{200, zip ? MakeZip({{L"FacturaOrva.exe", row.fresh}}) : row.fresh});
-      server_.Serve(kCheckinPath, HttpReply{200, Document(UpdateAlert(Url(path))), "application/json"});
+      server_.Serve(kCheckinPath, HttpReply{200, AlertDocument(UpdateAlert(Url(path))), "application/json"});
 
       WindowsSeen seen = Run(folder);
       EXPECT_FALSE(seen.run.timedOut);
@@ -59,7 +59,7 @@ TEST_F(UpdateEndToEnd, OnlyTheSamePublisherReplacesASignedProgram) {
       EXPECT_FALSE(Exists(folder + L"\\FacturaOrva2.exe"));
       EXPECT_EQ(ReadBytes(folder + L"\\Datos.MDB"), kMdb);
       EXPECT_EQ(ReadBytes(folder + L"\\Empresa.BDORVA"), kBd);
-      const auto lines = testing::LogTexts(folder + L"\\actualizador_registros\\descargas.csv");
+      const auto lines = testing::LogTexts(folder, L"descargas.csv");
       const auto verdict = std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
         return line.rfind(row.verdict + ";", 0) == 0;
       });

@@ -25,7 +25,7 @@ TEST_F(UpdateEndToEnd, ExecutablePackageThenTheNextStartArchivesWhatItLeft) {
   ASSERT_TRUE(WriteBytes(folder + L"\\FacturaOrva2.exe", "leftover of an interrupted run"));
   const std::string url = Url("/descargas/FacturaOrva.exe?v=7");
   server_.Serve("/descargas/FacturaOrva.exe", HttpReply{200, newExe_});
-  server_.Serve(kCheckinPath, HttpReply{200, Document(UpdateAlert(url) + "," + kNextAlert), "application/json"});
+  server_.Serve(kCheckinPath, HttpReply{200, AlertDocument(UpdateAlert(url) + "," + kNextAlert), "application/json"});
 
   const std::wstring before = StampNow();
   WindowsSeen seen = Run(folder);
@@ -73,15 +73,15 @@ TEST_F(UpdateEndToEnd, ExecutablePackageThenTheNextStartArchivesWhatItLeft) {
   };
   std::vector<std::string> whole = update;
   whole.push_back("CIERRE_ARCHIVAR_ZIP;" + p + "\\brivon2.exe;NO_EXISTE");  // the next alert's close bar
-  EXPECT_EQ(testing::LogTexts(folder + L"\\actualizador_registros\\descargas.csv"), whole);
+  EXPECT_EQ(testing::LogTexts(folder, L"descargas.csv"), whole);
   // The update window went away only once the run had written its last line.
   const std::wstring snapshot = root / L"descargas_al_cerrar.csv";
   ASSERT_TRUE(WriteBytes(snapshot, seen.descargasWhenUpdateClosed));
   EXPECT_EQ(testing::LogTexts(snapshot), update);
-  EXPECT_FALSE(Exists(folder + L"\\actualizador_registros\\extracciones.csv"));
+  EXPECT_FALSE(Exists(testing::LogPath(folder, L"extracciones.csv")));
 
   // The next start archives the time-stamped folder again under its name and removes it.
-  server_.Serve(kCheckinPath, HttpReply{200, Document(""), "application/json"});
+  server_.Serve(kCheckinPath, HttpReply{200, AlertDocument(""), "application/json"});
   WindowsSeen next = Run(folder);
   EXPECT_EQ(next.run.exitCode, 0u);
   EXPECT_FALSE(next.run.timedOut);
@@ -100,7 +100,7 @@ TEST_F(UpdateEndToEnd, ZipPackageInstallsItsExecutableAndKeepsTheRestOfThePackag
   const std::string url = Url("/descargas/Paquete.zip");
   server_.Serve("/descargas/Paquete.zip",
                 HttpReply{200, MakeZip({{L"bin\\FacturaOrva.exe", newExe_}, {L"bin\\ayuda.dll", "MZ ayuda"}})});
-  server_.Serve(kCheckinPath, HttpReply{200, Document(UpdateAlert(url) + "," + kNextAlert), "application/json"});
+  server_.Serve(kCheckinPath, HttpReply{200, AlertDocument(UpdateAlert(url) + "," + kNextAlert), "application/json"});
 
   const std::wstring before = StampNow();
   WindowsSeen seen = Run(folder);
@@ -142,8 +142,8 @@ TEST_F(UpdateEndToEnd, ZipPackageInstallsItsExecutableAndKeepsTheRestOfThePackag
   };
   std::vector<std::string> whole = update;
   whole.push_back("CIERRE_ARCHIVAR_ZIP;" + p + "\\brivon2.exe;NO_EXISTE");
-  EXPECT_EQ(testing::LogTexts(folder + L"\\actualizador_registros\\descargas.csv"), whole);
-  EXPECT_EQ(testing::LogTexts(folder + L"\\actualizador_registros\\extracciones.csv"),
+  EXPECT_EQ(testing::LogTexts(folder, L"descargas.csv"), whole);
+  EXPECT_EQ(testing::LogTexts(folder, L"extracciones.csv"),
             std::vector<std::string>{"UNZIP_7ZA;" + p + "\\Paquete.zip;->;" + p + "\\Paquete;OK;ec=0"});
   const std::wstring snapshot = root / L"descargas_al_cerrar.csv";
   ASSERT_TRUE(WriteBytes(snapshot, seen.descargasWhenUpdateClosed));

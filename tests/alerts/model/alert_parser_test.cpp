@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "support/log_lines.h"
 #include "support/test_env.h"
 
 namespace brivon {
@@ -319,18 +320,18 @@ TEST_F(AlertDocumentFileTest, ReadsTheDocumentUnderTheCurrentDirectory) {
   const auto parse = [&](const std::string& path) {
     return ParseAlertDocumentIn(folder_.path(), path, document, {});
   };
-  const std::wstring log = folder_ / L"actualizador_registros\\ComprobadorOrvane_log.csv";
+  const std::wstring log = testing::LogPath(folder_.path(), L"ComprobadorOrvane_log.csv");
   EXPECT_FALSE(parse(kAlertDocumentPath));  // no file yet, and no line for it
   EXPECT_FALSE(testing::Exists(log));
   ASSERT_TRUE(::CreateDirectoryW((folder_ / L"actualizador_registros").c_str(), nullptr));
-  ASSERT_TRUE(testing::WriteBytes(folder_ / L"actualizador_registros\\recibido.json",
+  ASSERT_TRUE(testing::WriteBytes(testing::LogPath(folder_.path(), L"recibido.json"),
                                   "\xEF\xBB\xBF{\r\n\"titulo\": \"Aviso\",\r\n\"alertas\": [{\"tipo\": \"solo_mensaje\","
                                   "\r\n\"contenido\": [{\"texto\": \"l\\u00ednea\"}]}]\r\n}\r\n"));
   ASSERT_TRUE(parse(kAlertDocumentPath));
   EXPECT_EQ(Describe(document), "T=Aviso A(solo_mensaje,1)[{l\xC3\xADnea|}]");
   EXPECT_FALSE(testing::Exists(log));
 
-  ASSERT_TRUE(testing::WriteBytes(folder_ / L"actualizador_registros\\recibido.json", ""));
+  ASSERT_TRUE(testing::WriteBytes(testing::LogPath(folder_.path(), L"recibido.json"), ""));
   EXPECT_FALSE(parse(kAlertDocumentPath));
   EXPECT_EQ(document.titulo, "Aviso");
   EXPECT_FALSE(parse("actualizador_registros"));  // a folder

@@ -22,7 +22,9 @@
 #include "servers/loopback_ftp_server.h"
 #include "servers/loopback_http_server.h"
 #include "solid_picture.h"
+#include "support/alert_documents.h"
 #include "support/alert_window_driver.h"
+#include "support/log_lines.h"
 #include "support/program_run.h"
 #include "support/test_env.h"
 
@@ -53,8 +55,7 @@ class StandInBrowser {
            "test cannot replace";
   }
 
-  explicit StandInBrowser(const std::wstring& logPath) {
-    ::SetEnvironmentVariableW(L"BRIVON_BROWSER_LOG", logPath.c_str());
+  explicit StandInBrowser(const std::wstring& logPath) : log_(L"BRIVON_BROWSER_LOG", logPath) {
     const std::wstring command = L"\"" + testing::TestToolPath(L"brivon_standin_browser.exe") + L"\" \"%1\"";
     for (const wchar_t* protocol : {L"http", L"https"}) {
       HKEY existing = nullptr;
@@ -90,10 +91,10 @@ class StandInBrowser {
     }
     for (const std::wstring& key : unset_) ::RegDeleteKeyValueW(base_, key.c_str(), nullptr);
     for (const std::wstring& key : made_) ::RegDeleteTreeW(base_, key.c_str());
-    ::SetEnvironmentVariableW(L"BRIVON_BROWSER_LOG", nullptr);
   }
 
  private:
+  testing::ScopedVariable log_;  // where the stand-in writes what it was asked to open
   const HKEY base_ = testing::RunningUnderWine() ? HKEY_CLASSES_ROOT : HKEY_CURRENT_USER;
   const std::wstring classes_ = testing::RunningUnderWine() ? L"" : L"Software\\Classes\\";
   std::vector<std::pair<std::wstring, std::wstring>> saved_;
@@ -107,7 +108,7 @@ class AlertWindowsEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
     exe_ = testing::InstallBrivon(folder_.path());
-    ASSERT_TRUE(::CopyFileW(testing::ArchiveToolPath().c_str(), (folder_ / L"7za.exe").c_str(), FALSE));
+    ASSERT_TRUE(testing::InstallArchiveTool(folder_.path()));
     ASSERT_TRUE(::CreateDirectoryW((folder_ / L"actualizador_registros").c_str(), nullptr));
     ASSERT_TRUE(server_.Start());
     screenW_ = ::GetSystemMetrics(SM_CXSCREEN);
@@ -115,13 +116,11 @@ class AlertWindowsEndToEnd : public ::testing::Test {
   }
 
   void Store(const std::string& alertas) {
-    const std::string document = R"({"titulo":"Avisos de prueba","color_fondo":"#203040",)"
-                                 R"("color_titulo_fondo":"#804020","color_titulo_texto":"#FFFFFF","alertas":[)" +
-                                 alertas + "]}";
-    ASSERT_TRUE(testing::WriteBytes(folder_ / L"actualizador_registros\\recibido.json", document));
+    ASSERT_TRUE(
+        testing::WriteBytes(testing::LogPath(folder_.path(), L"recibido.json"), testing::AlertDocument(alertas)));
   }
   std::string Url(const std::string& path) { return WideToUtf8(server_.Url(path)); }
-  std::string Log(const std::wstring& name) { return testing::ReadBytes(folder_ / (L"actualizador_registros\\" + name)); }
+  std::string Log(const std::wstring& name) { return testing::ReadBytes(testing::LogPath(folder_.path(), name)); }
   std::string CloseLine() {
     return "CIERRE_ARCHIVAR_ZIP;" + NarrowLow8(folder_ / L"brivon2.exe") + ";";
   }
@@ -167,15 +166,8 @@ class AlertWindowsEndToEnd : public ::testing::Test {
   int screenH_ = 0;
 };
 
-std::string SoloMensaje(const std::string& texto, const std::string& fondo, const std::string& imagen = "",
-                        const std::string& enlace = "") {
-  return R"({"tipo":"solo_mensaje","contenido":[{"texto":")" + texto + R"(","enlace":")" + enlace +
-         R"(","imagen":")" + imagen + R"(","color_fondo":")" + fondo + R"(","color_texto":"#FFFFFF"}]})";
-}
-
-std::string Terms(const std::string& enlace) {
-  return R"({"tipo":"documento_rtf","contenido":[{"texto":"Terminos","enlace":")" + enlace + R"("}]})";
-}
+using testing::SoloMensaje;
+using testing::TermsAlert;
 
 BOOL CALLBACK CollectDialog(HWND window, LPARAM param) {
   auto* found = reinterpret_cast<std::pair<DWORD, std::vector<HWND>>*>(param);
@@ -488,7 +480,7 @@ TEST_F(AlertWindowsEndToEnd, NoWindowWaitsOnItsPictureOrTermsHost) {
   const std::string lastSilent = SoloMensaje("Aviso", "#00A000", Url("/pronto.bmp")) + "," +
                                  SoloMensaje("Aviso", "#00A000", Url("/silencio1.png"));
   const std::string update =
-      R"({"tipo":"url_actualizar","contenido":[{"texto":"","enlace":")" + Url("/pkg/novedades.txt") + R"("}]})";
+      testing::UpdateAlert(Url("/pkg/novedades.txt"), "");
   enum class Waits { EntryPictures, LastAlertsPicture, UpdatePicture, Terms };
   struct Row {
     const char* name;
@@ -503,7 +495,7 @@ TEST_F(AlertWindowsEndToEnd, NoWindowWaitsOnItsPictureOrTermsHost) {
       // The first window waits for its own picture only, not for the silent host of the last.
       {"the last alert's picture from a silent host", Waits::LastAlertsPicture, lastSilent, silent, 8000, 2},
       {"an update picture that comes after 3 s", Waits::UpdatePicture, update, latePicture, 6000, 1},
-      {"terms from a silent host", Waits::Terms, Terms(Url("/terminos.rtf")), silent, 4000, 1},
+      {"terms from a silent host", Waits::Terms, TermsAlert(Url("/terminos.rtf")), silent, 4000, 1},
   };
   testing::ScopedVariable acceptDelay(L"BRIVON_TEST_ACCEPT_DELAY_MS", L"1000");
   constexpr UINT kAnswerWithinMs = 2000;
@@ -569,7 +561,7 @@ TEST_F(AlertWindowsEndToEnd, AcceptanceButtonWaitsFiveSecondsThenRecordsTheAccep
                                            "application/rtf"});
   // A line break or a zero byte in the link, as the service may send them, must not split, end or
   // forge a record line.
-  Store(Terms(Url("/terminos.rtf") + "#\\r\\n2026-01-01 00:00:00;http://falso/\\u0000fin"));
+  Store(TermsAlert(Url("/terminos.rtf") + "#\\r\\n2026-01-01 00:00:00;http://falso/\\u0000fin"));
   const std::string recordedLink = "#  2026-01-01 00:00:00;http://falso/ fin";
   bool disabledAtFirst = false, disabledAt4500 = false, clickWhileDisabledIgnored = false;
   DWORD enabledAfter = 0;
@@ -649,7 +641,7 @@ TEST_F(AlertWindowsEndToEnd, OnlyARealTermsDocumentCanEverBeAccepted) {
       {"/vacio.rtf", ";motivo=SIN_TEXTO;bytes=34"},
   };
   std::string alertas;
-  for (const Row& row : rows) alertas += (alertas.empty() ? "" : ",") + Terms(Url(row.path));
+  for (const Row& row : rows) alertas += (alertas.empty() ? "" : ",") + TermsAlert(Url(row.path));
   Store(alertas);
   testing::ScopedVariable delay(L"BRIVON_TEST_ACCEPT_DELAY_MS", L"1000");
   std::vector<bool> stillDisabled;
@@ -693,7 +685,8 @@ TEST_F(AlertWindowsEndToEnd, EveryTermsAlertShowsItsOwnDocument) {
   // The third holds a zero byte in binary data (\bin): all that follows it is shown too.
   server_.Serve("/tercero.rtf", HttpReply{200, std::string("{\\rtf1\\ansi Tercer documento\\par{\\*\\datos\\bin3 a\0b}"
                                                            "Tras el cero\\par}", 68), "application/rtf"});
-  Store(Terms(Url("/primero.rtf")) + "," + Terms(Url("/segundo.rtf")) + "," + Terms(Url("/tercero.rtf")));
+  Store(TermsAlert(Url("/primero.rtf")) + "," + TermsAlert(Url("/segundo.rtf")) + "," +
+        TermsAlert(Url("/tercero.rtf")));
   testing::ScopedVariable delay(L"BRIVON_TEST_ACCEPT_DELAY_MS", L"1000");  // the delay has its own test
   std::vector<std::wstring> texts;
   LRESULT longLimit = 0;
@@ -728,10 +721,10 @@ TEST_F(AlertWindowsEndToEnd, EveryTermsAlertShowsItsOwnDocument) {
 // so, and a press once it is free saves it. Esc and the close bar wait for the save, both times.
 TEST_F(AlertWindowsEndToEnd, AnAcceptanceIsNeverLostToAHeldRecord) {
   server_.Serve("/terminos.rtf", HttpReply{200, R"({\rtf1\ansi Terminos\par})", "application/rtf"});
-  Store(Terms(Url("/terminos.rtf") + "?uno") + "," + Terms(Url("/terminos.rtf") + "?dos"));
+  Store(TermsAlert(Url("/terminos.rtf") + "?uno") + "," + TermsAlert(Url("/terminos.rtf") + "?dos"));
   testing::ScopedVariable delay(L"BRIVON_TEST_ACCEPT_DELAY_MS", L"1000");
   testing::ScopedVariable wait(L"BRIVON_TEST_FILE_WAIT_MS", L"5000");  // the release waits 10 s
-  const std::wstring record = folder_ / L"actualizador_registros\\alertas_terminos_aceptados.csv";
+  const std::wstring record = testing::LogPath(folder_.path(), L"alertas_terminos_aceptados.csv");
   ASSERT_TRUE(testing::WriteBytes(record, ""));
   const auto hold = [&] {
     return UniqueFile(::CreateFileW(record.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -792,8 +785,8 @@ TEST_F(AlertWindowsEndToEnd, KeysAloneCloseAMessageAndAcceptTermsButNeverEndAnUp
   slow.chunkSize = 16 * 1024;
   slow.chunkDelayMs = 200;  // about five seconds
   server_.Serve("/pkg/novedades.txt", slow);
-  Store(SoloMensaje("Uno", "#C00000") + "," + Terms(Url("/terminos.rtf")) + "," +
-        R"({"tipo":"url_actualizar","contenido":[{"texto":"","enlace":")" + Url("/pkg/novedades.txt") + R"("}]})");
+  Store(SoloMensaje("Uno", "#C00000") + "," + TermsAlert(Url("/terminos.rtf")) + "," +
+        testing::UpdateAlert(Url("/pkg/novedades.txt"), ""));
   testing::ScopedVariable delay(L"BRIVON_TEST_ACCEPT_DELAY_MS", L"1000");
   const AlertLayout layout = MakeAlertLayout(screenW_, screenH_);
   bool messageClosedByEsc = false, updateOpenAfterEsc = false, restored = false, buttonPlaced = false;
@@ -883,7 +876,7 @@ TEST_F(AlertWindowsEndToEnd, DirectoryNamedLikeTheSetAsideProgramIsLeftAlone) {
 
 TEST_F(AlertWindowsEndToEnd, DocumentWithoutAlertsEndsAtOnce) {
   for (const char* document : {R"({"titulo":"x","alertas":[]})", R"({"titulo":"x"})"}) {
-    ASSERT_TRUE(testing::WriteBytes(folder_ / L"actualizador_registros\\recibido.json", document));
+    ASSERT_TRUE(testing::WriteBytes(testing::LogPath(folder_.path(), L"recibido.json"), document));
     int windows = 0;
     testing::ProgramRun run = Run([&](int, HWND window) { ++windows, CloseThroughBar(window); });
     EXPECT_EQ(run.exitCode, 0u);
@@ -939,7 +932,7 @@ TEST_F(AlertWindowsEndToEnd, AForgedUpdateFinishedLeavesTheUpdateWindowOpenUntil
   slow.chunkDelayMs = 200;  // about five seconds
   server_.Serve("/pkg/novedades.txt", slow);
   const std::string url = Url("/pkg/novedades.txt");
-  Store(R"({"tipo":"url_actualizar","titulo":"Actualizando","contenido":[{"texto":"","enlace":")" + url + R"("}]})");
+  Store(testing::UpdateAlert(url));
   bool openAfterForgery = false, downloadedWhenClosed = false;
   testing::ProgramRun run = Run([&](int, HWND window) {
     ::PostMessageW(window, kUpdateFinishedMessage, 0, 0);

@@ -15,13 +15,12 @@
 #include "sevenzip/archive_listing.h"
 #include "sevenzip/child_process.h"
 #include "support/archive_reading.h"
+#include "support/log_lines.h"
 #include "support/test_env.h"
-#include "update/archive_test_log.h"
 
 namespace brivon {
 namespace {
 
-using archive_tests::DownloadLogTexts;
 using testing::TempFolder;
 
 std::string N(const std::wstring& path) { return NarrowLow8(path); }
@@ -42,7 +41,7 @@ TEST_F(CopyFilesByPatternTest, CopiesEachDataFileAndLogsIt) {
   EXPECT_EQ(testing::ReadBytes(destination_ + L"\\Datos.MDB"), "mdb");
   EXPECT_EQ(testing::ReadBytes(destination_ + L"\\Empresa.BDORVA"), "bdorva");
   EXPECT_FALSE(testing::Exists(destination_ + L"\\Programa.exe"));
-  EXPECT_EQ(DownloadLogTexts(program_.path()),
+  EXPECT_EQ(testing::LogTexts(program_.path(), L"descargas.csv"),
             (std::vector<std::string>{
                 "COPIA_OK;" + N(program_ / L"Datos.MDB") + ";->;" + N(destination_ + L"\\Datos.MDB"),
                 "COPIA_OK;" + N(program_ / L"Empresa.BDORVA") + ";->;" + N(destination_ + L"\\Empresa.BDORVA"),
@@ -56,7 +55,7 @@ TEST_F(CopyFilesByPatternTest, NothingMatchingLogsThePatternAndBothFolders) {
   } cases[] = {{"no match", program_.path()}, {"no source folder", program_ / L"missing"}};
   for (const auto& c : cases) {
     EXPECT_EQ(CopyFilesByPattern(c.source, L"*.MDB", destination_, program_.path()), 0) << c.name;
-    EXPECT_EQ(DownloadLogTexts(program_.path()).back(),
+    EXPECT_EQ(testing::LogTexts(program_.path(), L"descargas.csv").back(),
               "COPIA_PATRON_SIN_RESULTADOS;*.MDB;src=" + N(c.source) + ";dest=" + N(destination_))
         << c.name;
   }
@@ -144,12 +143,12 @@ TEST_F(CopyFilesByPatternTest, CopiesAnOpenDataFileAndLeavesItsAttributesAlone) 
 
 // Copies that would leave less than the margin free are not made; the folder is archived all the same.
 TEST_F(CopyFilesByPatternTest, NoCopiesWhenTheyWouldFillTheDrive) {
-  ASSERT_TRUE(::CopyFileW(testing::ArchiveToolPath().c_str(), (program_ / L"7za.exe").c_str(), FALSE));
+  ASSERT_TRUE(testing::InstallArchiveTool(program_.path()));
   ASSERT_TRUE(testing::WriteBytes(program_ / L"Datos.MDB", "mdb"));
   ASSERT_TRUE(testing::WriteBytes(destination_ + L"\\Programa.exe", "MZ previous"));
   // A margin past anything the drive holds: other programs freeing space meanwhile change nothing.
   CopyDataFilesAndArchive(program_.path(), destination_, "RESUMEN;", UINT64_MAX / 2);
-  const auto texts = DownloadLogTexts(program_.path());
+  const auto texts = testing::LogTexts(program_.path(), L"descargas.csv");
   ASSERT_EQ(texts.size(), 3u);
   EXPECT_EQ(texts[0].rfind("COPIA_SIN_ESPACIO;dest=" + N(destination_) + ";necesarios=6;libres=", 0), 0u) << texts[0];
   EXPECT_EQ(texts[1], "RESUMEN;dest=" + N(destination_) + ";MDB=0;BDORVA=0");
@@ -224,7 +223,7 @@ TEST_F(CopyFilesByPatternTest, AFailedCopyLogsItsErrorAndTheOthersGoOn) {
   ASSERT_TRUE(testing::WriteBytes(program_ / L"B.MDB", "b"));
   std::wstring missing = program_ / L"no such folder";
   EXPECT_EQ(CopyFilesByPattern(program_.path(), L"*.MDB", missing, program_.path()), 0);
-  auto texts = DownloadLogTexts(program_.path());
+  auto texts = testing::LogTexts(program_.path(), L"descargas.csv");
   ASSERT_EQ(texts.size(), 2u);
   for (const wchar_t* name : {L"A.MDB", L"B.MDB"}) {
     std::string line = "COPIA_ERROR;" + N(program_ / name) + ";->;" + N(missing + L"\\" + name) + ";err=" +
@@ -236,10 +235,7 @@ TEST_F(CopyFilesByPatternTest, AFailedCopyLogsItsErrorAndTheOthersGoOn) {
 // ArchiveFolder with the real 7za.exe in the program folder.
 class ArchiveFolderTest : public ::testing::Test {
  protected:
-  static bool AddTool(const std::wstring& folder) {
-    return ::CopyFileW(testing::ArchiveToolPath().c_str(), (folder + L"\\7za.exe").c_str(), FALSE);
-  }
-  void SetUp() override { ASSERT_TRUE(AddTool(root_.path())); }
+  void SetUp() override { ASSERT_TRUE(testing::InstallArchiveTool(root_.path())); }
 
   // A folder as an update run leaves it: the previous executable, the data files, a subfolder.
   std::wstring MakeUpdateFolder(const std::wstring& programFolder) {
@@ -267,7 +263,7 @@ TEST_F(ArchiveFolderTest, PacksTheFolderContentAtTheArchiveRoot) {
   for (const wchar_t* name : programFolders) {
     std::wstring program = root_ / name;
     ASSERT_EQ(::SHCreateDirectoryExW(nullptr, program.c_str(), nullptr), ERROR_SUCCESS);
-    ASSERT_TRUE(AddTool(program));
+    ASSERT_TRUE(testing::InstallArchiveTool(program));
     std::wstring folder = MakeUpdateFolder(program);
     // A hidden data-file copy and a read-only one go in like the others.
     ASSERT_TRUE(::SetFileAttributesW((folder + L"\\Datos.MDB").c_str(), FILE_ATTRIBUTE_HIDDEN));
@@ -280,7 +276,8 @@ TEST_F(ArchiveFolderTest, PacksTheFolderContentAtTheArchiveRoot) {
     EXPECT_EQ(entries, (std::vector<std::wstring>{L"Datos.MDB", L"Empresa.BDORVA", L"Programa.exe", L"extra",
                                                   L"extra\\nota.txt"}))
         << N(name);
-    EXPECT_EQ(DownloadLogTexts(program), std::vector<std::string>{ZipLine(folder, "OK", 0)}) << N(name);
+    EXPECT_EQ(testing::LogTexts(program, L"descargas.csv"), std::vector<std::string>{ZipLine(folder, "OK", 0)})
+        << N(name);
     EXPECT_EQ(testing::ReadBytes(folder + L"\\Programa.exe"), "MZ previous");  // the folder stays as it was
     EXPECT_FALSE(testing::Exists(folder + L".nuevo.zip"));
   }
@@ -311,7 +308,7 @@ TEST_F(ArchiveFolderTest, FailuresAreLoggedWithTheirCode) {
   // Only the huge folder is meant to meet the limit: a loaded machine may take seconds to start 7-Zip.
   for (const auto& c : cases) {
     TempFolder program;
-    ASSERT_TRUE(c.noTool || AddTool(program.path()));
+    ASSERT_TRUE(c.noTool || testing::InstallArchiveTool(program.path()));
     std::wstring folder = MakeUpdateFolder(program.path());
     UniqueFile held;
     if (c.held) {
@@ -328,7 +325,7 @@ TEST_F(ArchiveFolderTest, FailuresAreLoggedWithTheirCode) {
     std::wstring archive = L"unchanged";
     EXPECT_FALSE(ArchiveFolder(folder, &archive, program.path(), c.huge ? 1500 : kChildProcessTimeoutMs)) << c.name;
     EXPECT_EQ(archive, L"") << c.name;
-    EXPECT_EQ(DownloadLogTexts(program.path()).back(), ZipLine(folder, "ERROR", c.code)) << c.name;
+    EXPECT_EQ(testing::LogTexts(program.path(), L"descargas.csv").back(), ZipLine(folder, "ERROR", c.code)) << c.name;
     EXPECT_FALSE(testing::Exists(folder + L".zip")) << c.name;
     EXPECT_FALSE(testing::Exists(folder + L".nuevo.zip")) << c.name;
     held.reset();

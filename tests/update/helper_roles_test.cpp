@@ -7,8 +7,8 @@
 #include <string>
 
 #include "common/unique_handle.h"
-#include "install_support.h"
 #include "support/test_env.h"
+#include "update/helper_roles.h"
 
 namespace brivon {
 namespace {

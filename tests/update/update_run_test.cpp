@@ -8,8 +8,8 @@
 #include <regex>
 
 #include "servers/loopback_http_server.h"
-#include "support/log_lines.h"
 #include "support/archive_reading.h"
+#include "support/log_lines.h"
 #include "support/test_env.h"
 #include "update/update_record.h"
 #include "update/update_repair.h"

@@ -103,7 +103,7 @@ TEST_F(StartupEndToEndTest, MissingOrDamagedToolIsDownloadedByteForByte) {
       std::vector<std::wstring> archived = testing::ListArchive(leftover + L".zip");
       std::sort(archived.begin(), archived.end());
       EXPECT_EQ(archived, (std::vector<std::wstring>{L"DATOS.MDB", L"FacturaOrva.exe"}));
-      EXPECT_EQ(testing::LogTexts(folder_ / L"actualizador_registros\\descargas.csv"), std::vector<std::string>{});
+      EXPECT_EQ(testing::LogTexts(folder_.path(), L"descargas.csv"), std::vector<std::string>{});
     }
     ::DeleteFileW(toolPath_.c_str());
   }

@@ -10,6 +10,7 @@
 #include "common/unique_handle.h"
 #include "files/durable_file.h"
 #include "files/sharing_waits.h"
+#include "support/environment_variable.h"
 
 namespace brivon {
 namespace {
@@ -122,7 +123,7 @@ TEST(FileWaitsTest, OnlyTheProgramMayGoUnflushed) {
   wchar_t temp[MAX_PATH] = {};
   ::GetTempPathW(MAX_PATH, temp);
   const std::wstring path = std::wstring(temp) + L"brivon_flush_" + std::to_wstring(::GetCurrentProcessId()) + L".exe";
-  ::SetEnvironmentVariableW(L"BRIVON_TEST_FILE_WAIT_MS", L"300");  // held for good
+  testing::ScopedVariable shortWait(L"BRIVON_TEST_FILE_WAIT_MS", L"300");  // held for good
   for (const Row& row : rows) {
     UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     ASSERT_TRUE(file);
@@ -141,7 +142,6 @@ TEST(FileWaitsTest, OnlyTheProgramMayGoUnflushed) {
       EXPECT_EQ(error, static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << row.what;
     }
   }
-  ::SetEnvironmentVariableW(L"BRIVON_TEST_FILE_WAIT_MS", nullptr);
   ::DeleteFileW(path.c_str());
 }
 

@@ -9,8 +9,9 @@
 #include <vector>
 
 #include "common/text.h"
-#include "install_support.h"
 #include "sevenzip/extraction_progress.h"
+#include "support/program_run.h"
+#include "support/stored_zip.h"
 #include "support/test_env.h"
 
 namespace brivon {
@@ -83,7 +84,7 @@ class ExtractArchiveTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(::CreateDirectoryW(app_.c_str(), nullptr));
-    ASSERT_TRUE(::CopyFileW(testing::ArchiveToolPath().c_str(), (app_ + L"\\7za.exe").c_str(), FALSE));
+    ASSERT_TRUE(testing::InstallArchiveTool(app_));
   }
   // Packs the tree under `source` into `archive` with 7za itself.
   void Pack(const std::wstring& source, const std::wstring& archive) {

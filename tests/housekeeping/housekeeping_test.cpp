@@ -12,10 +12,10 @@
 #include "common/text.h"
 #include "common/unique_handle.h"
 #include "sevenzip/archive_listing.h"
-#include "startup/unix_link.h"
 #include "support/archive_reading.h"
 #include "support/log_lines.h"
 #include "support/test_env.h"
+#include "support/unix_link.h"
 #include "update/update_record.h"
 
 namespace brivon {
@@ -207,7 +207,7 @@ class HousekeepingTest : public ::testing::Test {
   void MakeProgramFolder(const std::wstring& name) {
     program_ = root_ / name;
     ASSERT_TRUE(::CreateDirectoryW(program_.c_str(), nullptr));
-    ASSERT_TRUE(::CopyFileW(testing::ArchiveToolPath().c_str(), (program_ + L"\\7za.exe").c_str(), FALSE));
+    ASSERT_TRUE(testing::InstallArchiveTool(program_));
     updates_ = program_ + L"\\actualizaciones";
   }
   void Leftover(const std::wstring& name) {
@@ -227,7 +227,7 @@ class HousekeepingTest : public ::testing::Test {
     ::CloseHandle(file);
   }
   std::vector<std::string> Log() const {
-    return testing::LogTexts(program_ + L"\\actualizador_registros\\descargas.csv");
+    return testing::LogTexts(program_, L"descargas.csv");
   }
   static std::vector<std::wstring> Sorted(std::vector<std::wstring> entries) {
     std::sort(entries.begin(), entries.end());
@@ -235,8 +235,7 @@ class HousekeepingTest : public ::testing::Test {
   }
 
   // Files here are held for good, or not at all: the outcome is the same after a shorter wait.
-  void SetUp() override { ::SetEnvironmentVariableW(L"BRIVON_TEST_FILE_WAIT_MS", L"300"); }
-  void TearDown() override { ::SetEnvironmentVariableW(L"BRIVON_TEST_FILE_WAIT_MS", nullptr); }
+  testing::ScopedVariable shortWait_{L"BRIVON_TEST_FILE_WAIT_MS", L"300"};
 
   TempFolder root_{L"brivon-hk"};
   std::wstring program_, updates_;
@@ -379,7 +378,7 @@ TEST_F(HousekeepingTest, AFileInUseKeepsItsFolderWithoutArchivingItAgain) {
 // housekeeping gives it what is left of the start's budget); what is left stays. A file its check
 // refuses stays, and so does the folder holding it.
 TEST_F(HousekeepingTest, DeletingAFolderEndsWithItsTime) {
-  ::SetEnvironmentVariableW(L"BRIVON_TEST_FILE_WAIT_MS", nullptr);  // each held file the full wait
+  testing::ScopedVariable fullWait(L"BRIVON_TEST_FILE_WAIT_MS", L"");  // each held file the full wait
   struct Row {
     const char* name;
     unsigned long limitMs;
@@ -453,7 +452,7 @@ TEST_F(HousekeepingTest, AnEarlierArchiveIsKeptAndTrustedOnlyForTheFolderAsItSta
     TempFolder root(L"brivon-hk-earlier");
     program_ = root / L"p";
     ASSERT_TRUE(::CreateDirectoryW(program_.c_str(), nullptr));
-    ASSERT_TRUE(::CopyFileW(testing::ArchiveToolPath().c_str(), (program_ + L"\\7za.exe").c_str(), FALSE));
+    ASSERT_TRUE(testing::InstallArchiveTool(program_));
     updates_ = program_ + L"\\actualizaciones";
     Leftover(L"A");
     const std::wstring folder = updates_ + L"\\A";
@@ -613,7 +612,7 @@ TEST_F(HousekeepingTest, LinksAreNeverFollowedWhenDeleting) {
   updates_ = program_ + L"\\actualizaciones";
   const std::wstring outside = scene + L"\\fuera";
   ASSERT_TRUE(WriteBytes(updates_ + L"\\251206_093015\\Orvane.exe", "MZ old version"));
-  ::CopyFileW(testing::ArchiveToolPath().c_str(), (program_ + L"\\7za.exe").c_str(), FALSE);
+  testing::InstallArchiveTool(program_);
 
   RunStartupHousekeeping(program_);
 

@@ -15,12 +15,13 @@
 #include "common/unique_handle.h"
 #include "servers/loopback_http_server.h"
 #include "sevenzip/zip_archive.h"
-#include "startup/unix_link.h"
+#include "support/alert_documents.h"
 #include "support/alert_window_driver.h"
 #include "support/archive_reading.h"
 #include "support/log_lines.h"
 #include "support/program_run.h"
 #include "support/test_env.h"
+#include "support/unix_link.h"
 
 namespace brivon {
 namespace {
@@ -33,9 +34,7 @@ using testing::WriteBytes;
 
 constexpr char kCheckinPath[] = "/comprobador/checkin";
 const char kNoAlerts[] = R"({"alertas":[]})";
-const char kOneAlert[] =
-    R"({"titulo":"Aviso","alertas":[{"tipo":"solo_mensaje","contenido":[{"texto":"Hola","enlace":"",)"
-    R"("imagen":"","color_fondo":"#C00000","color_texto":"#FFFFFF"}]}]})";
+const std::string kOneAlert = testing::AlertDocument(testing::SoloMensaje("Hola", "#C00000"), "Aviso");
 
 std::vector<std::wstring> Sorted(std::vector<std::wstring> entries) {
   std::sort(entries.begin(), entries.end());
@@ -64,7 +63,7 @@ class EntrySequenceTest : public ::testing::Test {
   // installed brivon.exe.
   std::wstring MakeProgramFolder(const std::wstring& folder) {
     EXPECT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr) || testing::IsDirectory(folder));
-    EXPECT_TRUE(::CopyFileW(testing::ArchiveToolPath().c_str(), (folder + L"\\7za.exe").c_str(), FALSE));
+    EXPECT_TRUE(testing::InstallArchiveTool(folder));
     EXPECT_TRUE(WriteBytes(folder + L"\\FacturaOrva.exe", sibling_));
     return testing::InstallBrivon(folder);
   }
@@ -128,7 +127,7 @@ TEST_F(EntrySequenceTest, ASecondStartInTheSameFolderEndsAtOnceAndDoesNothing) {
       ::CreateDirectoryW((first + L"\\actualizaciones").c_str(), nullptr);
       ::CreateDirectoryW(leftover.c_str(), nullptr);
       WriteBytes(leftover + L"\\FacturaOrva.exe", "MZ old");
-      const std::wstring checkinLog = first + L"\\actualizador_registros\\ComprobadorOrvane_log.csv";
+      const std::wstring checkinLog = testing::LogPath(first, L"ComprobadorOrvane_log.csv");
       seen.checkinsBefore = server_.CountRequests(kCheckinPath);
       seen.checkinLogBefore = ReadBytes(checkinLog);
 
@@ -161,7 +160,7 @@ TEST_F(EntrySequenceTest, ASecondStartInTheSameFolderEndsAtOnceAndDoesNothing) {
   EXPECT_TRUE(seen.second.boxes.empty());
   EXPECT_EQ(seen.checkinsAfterSecond, seen.checkinsBefore);
   EXPECT_EQ(seen.checkinLogAfter, seen.checkinLogBefore);
-  EXPECT_NE(ReadBytes(first + L"\\actualizador_registros\\descargas.csv").find(";INICIO_OMITIDO;OTRA_EJECUCION_EN_CURSO;"),
+  EXPECT_NE(ReadBytes(testing::LogPath(first, L"descargas.csv")).find(";INICIO_OMITIDO;OTRA_EJECUCION_EN_CURSO;"),
             std::string::npos);
   EXPECT_EQ(ReadBytes(leftover + L"\\FacturaOrva.exe"), "MZ old");
   EXPECT_FALSE(Exists(leftover + L".zip"));
@@ -174,7 +173,7 @@ TEST_F(EntrySequenceTest, ASecondStartInTheSameFolderEndsAtOnceAndDoesNothing) {
   EXPECT_FALSE(seen.elsewhere.timedOut);
   EXPECT_EQ(seen.elsewhere.exitCode, 0u);
   EXPECT_EQ(seen.checkinsAfterOther, seen.checkinsAfterSecond + 1);
-  EXPECT_EQ(ReadBytes(other + L"\\actualizador_registros\\recibido.json"), kNoAlerts);
+  EXPECT_EQ(ReadBytes(testing::LogPath(other, L"recibido.json")), kNoAlerts);
 }
 
 // Started from another folder, the program works in its own: its alert document is read by a
@@ -189,7 +188,7 @@ TEST_F(EntrySequenceTest, StartedFromAnotherFolderItWorksInItsOwnEvenAtADriveRoo
     std::wstring folder;
   };
   std::vector<Row> rows = {{"a folder of its own", root / L"Programa"}};
-  // Q: is made by startup_unix_links (make_unix_links.sh) when the bench can give it.
+  // Q: is made by make_unix_links (make_unix_links.sh) when the bench can give it.
   const std::wstring drive = L"Q:";
   const bool haveDrive = Exists(drive + L"\\unidad_de_prueba") && testing::IsDirectory(drive + L"\\otra");
   if (haveDrive) {
@@ -213,7 +212,7 @@ TEST_F(EntrySequenceTest, StartedFromAnotherFolderItWorksInItsOwnEvenAtADriveRoo
     const testing::ProgramRun run = testing::RunProgram(exe, options);
     EXPECT_FALSE(run.timedOut);
     EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_EQ(ReadBytes(row.folder + L"\\actualizador_registros\\recibido.json"), kOneAlert);
+    EXPECT_EQ(ReadBytes(testing::LogPath(row.folder, L"recibido.json")), kOneAlert);
     EXPECT_TRUE(shown);  // the document was found by its relative path
     EXPECT_FALSE(Exists(elsewhere + L"\\actualizador_registros"));
   }
@@ -299,10 +298,7 @@ std::vector<HousekeepingRow> HousekeepingRows() {
 TEST_F(EntrySequenceTest, LeftoverUpdateFoldersAreArchivedAndRemovedBeforeTheCheckin) {
   // Files here are held for good (a link Wine cannot remove, a file held open): the outcome is the
   // same after a shorter wait. brivon.exe inherits the variable.
-  ::SetEnvironmentVariableW(L"BRIVON_TEST_FILE_WAIT_MS", L"300");
-  struct Unset {
-    ~Unset() { ::SetEnvironmentVariableW(L"BRIVON_TEST_FILE_WAIT_MS", nullptr); }
-  } unset;
+  testing::ScopedVariable shortWait(L"BRIVON_TEST_FILE_WAIT_MS", L"300");
   for (const HousekeepingRow& row : HousekeepingRows()) {
     SCOPED_TRACE(row.name);
     if (row.links && !testing::KitRoot().empty()) {
@@ -312,7 +308,7 @@ TEST_F(EntrySequenceTest, LeftoverUpdateFoldersAreArchivedAndRemovedBeforeTheChe
     TempFolder root(L"brivon-hk-start");
     // The link scene is laid out on the Linux side; every other row starts from an empty folder.
     const std::wstring base = row.links ? testing::UnixLinkScene("entrada") : root.path();
-    ASSERT_FALSE(base.empty()) << "no directory links: the startup_unix_links test makes them";
+    ASSERT_FALSE(base.empty()) << "no directory links: the make_unix_links test makes them";
     const std::wstring folder = base + (row.links ? L"\\programa" : L"\\Programas Orvane");
     const std::wstring exe = MakeProgramFolder(folder);
     if (row.noTool) {
@@ -402,7 +398,7 @@ TEST_F(EntrySequenceTest, LeftoverUpdateFoldersAreArchivedAndRemovedBeforeTheChe
     EXPECT_FALSE(run.timedOut);
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(run.boxes.size(), row.noTool ? 1u : 0u);  // the tool's failed download
-    const std::wstring logPath = folder + L"\\actualizador_registros\\descargas.csv";
+    const std::wstring logPath = testing::LogPath(folder, L"descargas.csv");
     std::vector<std::string> expectedLog;
     for (std::string line : row.log) {
       for (size_t at = line.find("<first>"); at != std::string::npos; at = line.find("<first>", at)) {

@@ -7,19 +7,19 @@
 #include <string>
 #include <vector>
 
-#include "install_support.h"
-#include "startup/unix_link.h"
-#include "support/test_env.h"
-#include "update/executable_search.h"
 #include "common/text.h"
+#include "support/test_env.h"
+#include "support/unix_link.h"
+#include "update/executable_search.h"
 #include "update/file_moves.h"
+#include "update/helper_roles.h"
 
 namespace brivon {
 namespace {
 
 using testing::Exists;
 using testing::ReadBytes;
-using testing::ScopedEnv;
+using testing::ScopedVariable;
 using testing::TempFolder;
 using testing::WriteBytes;
 
@@ -101,7 +101,7 @@ TEST(InstallFilesTest, APutBackNeverReplacesAFile) {
     const std::wstring from = folder / L"Programa2.exe";
     ASSERT_TRUE(WriteBytes(from, program));
     for (const wchar_t* name : c.taken) ASSERT_TRUE(WriteBytes(folder / name, users));
-    ScopedEnv wait(L"BRIVON_TEST_FILE_WAIT_MS", L"300");
+    ScopedVariable wait(L"BRIVON_TEST_FILE_WAIT_MS", L"300");
     UniqueFile held;
     if (c.heldSource) {
       held.reset(::CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -231,10 +231,10 @@ TEST(InstallFilesTest, MoveOfAFileHeldByAnotherProcess) {
     TempFolder folder;
     std::wstring source = folder / L"nuevo.exe", destination = folder / L"Programa.exe";
     ASSERT_TRUE(WriteBytes(source, "payload"));
-    ScopedEnv file(L"BRIVON_HOLD_FILE", source);
-    ScopedEnv share(L"BRIVON_HOLD_SHARE", std::to_wstring(c.share));
-    ScopedEnv ms(L"BRIVON_HOLD_MS", std::to_wstring(c.holdMs));
-    ScopedEnv wait(L"BRIVON_TEST_FILE_WAIT_MS", c.waitMs);
+    ScopedVariable file(L"BRIVON_HOLD_FILE", source);
+    ScopedVariable share(L"BRIVON_HOLD_SHARE", std::to_wstring(c.share));
+    ScopedVariable ms(L"BRIVON_HOLD_MS", std::to_wstring(c.holdMs));
+    ScopedVariable wait(L"BRIVON_TEST_FILE_WAIT_MS", c.waitMs);
     UniqueHandle holder = testing::StartRole(L"HoldFile");
     ASSERT_TRUE(holder) << c.name;
     for (int i = 0; i < 300 && !Exists(source + L".held"); ++i) ::Sleep(20);
@@ -300,11 +300,11 @@ TEST(InstallFilesTest, CollectExecutablesAppendsAndSkipsMissingFolders) {
 }
 
 // A folder link is not followed: it may point anywhere on the disk, or at one of its own parents.
-// Wine 8 makes no link itself: the scene's Unix links (startup_unix_links) stand in for them.
+// Wine 8 makes no link itself: the scene's Unix links (make_unix_links) stand in for them.
 TEST(InstallFilesTest, CollectExecutablesDoesNotFollowFolderLinks) {
   if (!testing::KitRoot().empty()) GTEST_SKIP() << testing::kNeedsUnixLinks;
   const std::wstring scene = testing::UnixLinkScene("paquete");
-  ASSERT_FALSE(scene.empty()) << "no directory links: the startup_unix_links test makes them";
+  ASSERT_FALSE(scene.empty()) << "no directory links: the make_unix_links test makes them";
   const std::wstring root = scene + L"\\programa\\actualizaciones";  // links at two levels
   ASSERT_TRUE(WriteBytes(scene + L"\\fuera\\Ajeno.exe", "MZ"));
   ASSERT_TRUE(WriteBytes(root + L"\\Programa.exe", "MZ"));

@@ -3,33 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "sevenzip/seven_zip_command.h"
-#include "update/time_stamp_names.h"
 
 namespace brivon {
 namespace {
-
-SYSTEMTIME At(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second) {
-  SYSTEMTIME t = {};
-  t.wYear = year, t.wMonth = month, t.wDay = day, t.wHour = hour, t.wMinute = minute, t.wSecond = second;
-  return t;
-}
-
-TEST(ArchiveTimeStampTest, TwoDigitFieldsWithTheYearModuloAHundred) {
-  struct Case {
-    SYSTEMTIME when;
-    const wchar_t* stamp;
-  } cases[] = {
-      {At(2025, 12, 6, 9, 30, 15), L"251206_093015"},
-      {At(2005, 3, 7, 0, 0, 0), L"050307_000000"},
-      {At(2000, 1, 1, 1, 2, 3), L"000101_010203"},
-      {At(1999, 12, 31, 23, 59, 59), L"991231_235959"},
-      {At(2100, 10, 10, 10, 10, 10), L"001010_101010"},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(ArchiveTimeStamp(c.when), c.stamp);
-    EXPECT_EQ(VersionArchiveName(c.when), std::wstring(c.stamp) + L"_brivon");
-  }
-}
 
 // Every path reaches 7-Zip whole, inside its quotes; "-o" takes its folder joined to it.
 TEST(SevenZipCommandTest, WorkedExamplesGiveTheseExactLines) {

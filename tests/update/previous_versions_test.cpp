@@ -12,13 +12,13 @@
 #include "common/unique_handle.h"
 #include "sevenzip/child_process.h"
 #include "support/archive_reading.h"
+#include "support/log_lines.h"
 #include "support/test_env.h"
-#include "update/archive_test_log.h"
+#include "update/time_stamp_names.h"
 
 namespace brivon {
 namespace {
 
-using archive_tests::DownloadLogTexts;
 using testing::TempFolder;
 
 SYSTEMTIME At(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second) {
@@ -26,6 +26,24 @@ SYSTEMTIME At(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD seco
   t.wYear = year, t.wMonth = month, t.wDay = day, t.wHour = hour, t.wMinute = minute, t.wSecond = second;
   return t;
 }
+
+TEST(ArchiveTimeStampTest, TwoDigitFieldsWithTheYearModuloAHundred) {
+  struct Case {
+    SYSTEMTIME when;
+    const wchar_t* stamp;
+  } cases[] = {
+      {At(2025, 12, 6, 9, 30, 15), L"251206_093015"},
+      {At(2005, 3, 7, 0, 0, 0), L"050307_000000"},
+      {At(2000, 1, 1, 1, 2, 3), L"000101_010203"},
+      {At(1999, 12, 31, 23, 59, 59), L"991231_235959"},
+      {At(2100, 10, 10, 10, 10, 10), L"001010_101010"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ArchiveTimeStamp(c.when), c.stamp);
+    EXPECT_EQ(VersionArchiveName(c.when), std::wstring(c.stamp) + L"_brivon");
+  }
+}
+
 const SYSTEMTIME kWorkedExample = At(2025, 12, 6, 9, 30, 15);
 
 TEST(MovePreviousVersionTest, MovesIntoAFolderNamedByTheTime) {
@@ -43,7 +61,7 @@ TEST(MovePreviousVersionTest, MovesIntoAFolderNamedByTheTime) {
     EXPECT_EQ(destination, expectedFolder + L"\\Programa.exe");
     EXPECT_EQ(testing::ReadBytes(destination), "MZ previous");
     EXPECT_FALSE(testing::Exists(app / L"Programa2.exe"));
-    EXPECT_TRUE(DownloadLogTexts(app.path()).empty());
+    EXPECT_TRUE(testing::LogTexts(app.path(), L"descargas.csv").empty());
   }
 }
 
@@ -104,7 +122,7 @@ TEST(MovePreviousVersionTest, AHeldFileIsLoggedAndStays) {
   EXPECT_FALSE(MovePreviousVersionAt(app.path(), file, L"Programa", &destination, &folder, kWorkedExample));
   held.reset();
   std::wstring target = app.path() + L"\\actualizaciones\\251206_093015\\Programa.exe";
-  auto texts = DownloadLogTexts(app.path());
+  auto texts = testing::LogTexts(app.path(), L"descargas.csv");
   ASSERT_EQ(texts.size(), 1u);
   EXPECT_EQ(texts[0], "ERROR_MOVER_A_ACTUALIZACIONES_CARPETA;" + NarrowLow8(file) + ";->;" + NarrowLow8(target) +
                           ";err=" + std::to_string(ERROR_SHARING_VIOLATION));
@@ -116,10 +134,7 @@ TEST(MovePreviousVersionTest, AHeldFileIsLoggedAndStays) {
 // ArchiveToVersionsFolder with the real 7za.exe in the program folder.
 class ArchiveToVersionsFolderTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(AddTool(root_.path())); }
-  static bool AddTool(const std::wstring& folder) {
-    return ::CopyFileW(testing::ArchiveToolPath().c_str(), (folder + L"\\7za.exe").c_str(), FALSE);
-  }
+  void SetUp() override { ASSERT_TRUE(testing::InstallArchiveTool(root_.path())); }
   TempFolder root_;
 };
 
@@ -129,7 +144,7 @@ TEST_F(ArchiveToVersionsFolderTest, LeavesOnlyTheArchiveHoldingTheFileUnderItsNe
   for (const wchar_t* name : programFolders) {
     std::wstring app = root_ / name;
     ASSERT_EQ(::SHCreateDirectoryExW(nullptr, app.c_str(), nullptr), ERROR_SUCCESS);
-    ASSERT_TRUE(AddTool(app));
+    ASSERT_TRUE(testing::InstallArchiveTool(app));
     std::wstring file = app + L"\\brivon2.exe";
     ASSERT_TRUE(testing::WriteBytes(file, "MZ brivon previous"));
     std::wstring archive = L"unchanged";
@@ -200,7 +215,7 @@ TEST_F(ArchiveToVersionsFolderTest, AFailedArchivingPutsTheFileBack) {
     EXPECT_FALSE(testing::Exists(versions + L"\\251206_093015_brivon.zip")) << c.name;
     EXPECT_EQ(code, c.code) << c.name;
     if (c.noTool) {
-      ASSERT_TRUE(AddTool(root_.path()));
+      ASSERT_TRUE(testing::InstallArchiveTool(root_.path()));
     }
   }
 }

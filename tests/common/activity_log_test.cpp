@@ -8,6 +8,7 @@
 
 #include "common/text.h"
 #include "files/folder_tree.h"
+#include "support/log_lines.h"
 #include "support/test_env.h"
 
 namespace brivon {
@@ -28,20 +29,6 @@ std::string StampNow() {
   std::snprintf(text, sizeof(text), "%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
                 t.wSecond);
   return text;
-}
-
-// Splits a log file's bytes into lines ended by CR LF; a line left without CR LF fails the test.
-std::vector<std::string> CrLfLines(const std::string& bytes) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < bytes.size()) {
-    size_t end = bytes.find("\r\n", start);
-    EXPECT_NE(end, std::string::npos) << "unterminated line in: " << bytes;
-    if (end == std::string::npos) break;
-    lines.push_back(bytes.substr(start, end - start));
-    start = end + 2;
-  }
-  return lines;
 }
 
 TEST(LogLineTest, FramesTheTextAfterAZeroPaddedLocalTimestamp) {
@@ -97,7 +84,7 @@ TEST(ActivityLogTest, FirstCallCreatesTheFolderAndFileWithOneCrLfLineAtAnyFolder
     SCOPED_TRACE(program.size());
     AppendActivityLog(program, kDownloadsLog, "INICIO;x");
     AppendActivityLog(program, kDownloadsLog, "FIN;y");
-    auto lines = CrLfLines(ReadBytes(L"\\\\?\\" + program + L"\\actualizador_registros\\descargas.csv"));
+    auto lines = testing::LogLines(L"\\\\?\\" + testing::LogPath(program, L"descargas.csv"));
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_TRUE(std::regex_match(lines[0].substr(0, 20), kStampedLine)) << lines[0];
     EXPECT_EQ(lines[0].substr(20), "INICIO;x");
@@ -119,7 +106,7 @@ TEST(ActivityLogTest, WritersAtOnceNeverOverwriteEachOthersLines) {
   std::vector<std::thread> writers;
   for (int w = 0; w < kWriters; ++w) writers.emplace_back(write, w % 2 ? 'b' : 'a');
   for (std::thread& writer : writers) writer.join();
-  auto lines = CrLfLines(ReadBytes(program.path() + L"\\actualizador_registros\\descargas.csv"));
+  auto lines = testing::LogLines(testing::LogPath(program.path(), L"descargas.csv"));
   ASSERT_EQ(lines.size(), static_cast<size_t>(kWriters * kLinesEach));
   for (const std::string& line : lines) {
     const std::string text = line.substr(20);
@@ -133,7 +120,7 @@ TEST(ActivityLogTest, AppendsEmptyMultiLineAndNarrowedTextsByteForByte) {
   AppendActivityLog(program.path(), kExtractionsLog, "");
   AppendActivityLog(program.path(), kExtractionsLog, "primera\nsegunda");
   AppendActivityLog(program.path(), kExtractionsLog, narrowed);
-  auto lines = CrLfLines(ReadBytes(program.path() + L"\\actualizador_registros\\extracciones.csv"));
+  auto lines = testing::LogLines(testing::LogPath(program.path(), L"extracciones.csv"));
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0].size(), 20u);  // the timestamp and ";" alone
   EXPECT_EQ(lines[1].substr(20), "primera segunda");  // the text's own line feed: still one line
@@ -149,7 +136,7 @@ TEST(ActivityLogTest, MissingProgramFolderMakesEveryCallASilentNoOp) {
 
 TEST(CheckinLogTest, StaysReadOnlyAndSystemBetweenWritesAndStillAppends) {
   TempFolder program;
-  const std::wstring log = program.path() + L"\\actualizador_registros\\ComprobadorOrvane_log.csv";
+  const std::wstring log = testing::LogPath(program.path(), L"ComprobadorOrvane_log.csv");
   const std::string before = StampNow();
   AppendCheckinLog(program.path(), "ABIERTO - JSON enviado y respuesta recibida");
   const std::string after = StampNow();
@@ -158,7 +145,7 @@ TEST(CheckinLogTest, StaysReadOnlyAndSystemBetweenWritesAndStillAppends) {
   AppendCheckinLog(program.path(), "segunda");
   EXPECT_EQ(Attributes(log) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM),
             static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM));
-  auto lines = CrLfLines(ReadBytes(log));
+  auto lines = testing::LogLines(log);
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_TRUE(std::regex_match(lines[0].substr(0, 20), kStampedLine));
   // Stamped by the same clock as the other logs (the C runtime's 32-bit one stops in 2038).

@@ -10,6 +10,7 @@
 #include "network/proxy_route.h"
 #include "network/stall_watch.h"
 #include "servers/loopback_http_server.h"
+#include "support/environment_variable.h"
 
 namespace brivon {
 namespace {
@@ -242,10 +243,11 @@ TEST(HttpGetTest, AnOpeningThatWakesLateTouchesNoOtherTransfer) {
   const DWORD start = ::GetTickCount();
   HttpGetOptions held;
   held.deadlineMs = 300;
-  ::SetEnvironmentVariableW(L"BRIVON_TEST_OPENING_HOLD_MS", L"1500");
   std::string lateBody;
-  const HttpGetOutcome late = HttpGetToString(server.Url("/tarde"), held, lateBody);
-  ::SetEnvironmentVariableW(L"BRIVON_TEST_OPENING_HOLD_MS", nullptr);
+  const HttpGetOutcome late = [&] {
+    testing::ScopedVariable hold(L"BRIVON_TEST_OPENING_HOLD_MS", L"1500");
+    return HttpGetToString(server.Url("/tarde"), held, lateBody);
+  }();
   EXPECT_EQ(late.result, HttpGetResult::DeadlinePassed) << "error " << late.error;
 
   HttpGetOptions options;

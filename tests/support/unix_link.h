@@ -1,6 +1,6 @@
 // Directory links as Wine shows them: CreateSymbolicLinkW does nothing under Wine 8, but a Unix
 // symbolic link made on the Linux side is listed as a folder carrying a reparse point. The test
-// startup_unix_links (make_unix_links.sh) lays out the scenes before the tests run.
+// make_unix_links (make_unix_links.sh) lays out the scenes before the tests run.
 #pragma once
 
 #include <windows.h>
