@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "sevenzip/child_process.h"
+#include "support/program_run.h"
 #include "support/test_env.h"
 
 namespace brivon {
@@ -108,11 +108,10 @@ TEST(ZipDirectoryTest, ReadsWhat7ZipWritesAndOnlyZips) {
   } rows[] = {{"a ZIP", L"zip", true}, {"a 7z archive", L"7z", false}};
   for (const Row& row : rows) {
     const std::wstring package = staging / (std::wstring(L"Paquete_") + row.type + L".zip");
-    unsigned long code = 0;
-    ASSERT_TRUE(RunHiddenProcess(L"\"" + testing::ArchiveToolPath() + L"\" a -t" + row.type + L" \"" + package +
-                                     L"\" \"" + staging.path() + L"\\a.txt\" \"" + staging.path() + L"\\sub\"",
-                                 &code));
-    ASSERT_EQ(code, 0u) << row.name;
+    ASSERT_EQ(testing::RunToEnd(L"\"" + testing::ArchiveToolPath() + L"\" a -t" + row.type + L" \"" + package + L"\" \"" +
+                                staging.path() + L"\\a.txt\" \"" + staging.path() + L"\\sub\""),
+              0u)
+        << row.name;
     uint64_t total = 0;
     EXPECT_EQ(ReadZipUnpackedSize(package, &total), row.read) << row.name;
     if (row.read) {
@@ -130,11 +129,9 @@ TEST(ZipDirectoryTest, OnlyAZipEndingWhereItSaysAgreesWithItsSize) {
   ASSERT_TRUE(testing::WriteBytes(staging / L"a.txt", "abc"));
   ASSERT_TRUE(testing::WriteBytes(staging / L"b.bin", std::string(70000, 'b')));
   const std::wstring made = staging / L"hecho.zip";
-  unsigned long code = 0;
-  ASSERT_TRUE(RunHiddenProcess(L"\"" + testing::ArchiveToolPath() + L"\" a -tzip \"" + made + L"\" \"" +
-                                   staging.path() + L"\\a.txt\" \"" + staging.path() + L"\\b.bin\"",
-                               &code));
-  ASSERT_EQ(code, 0u);
+  ASSERT_EQ(testing::RunToEnd(L"\"" + testing::ArchiveToolPath() + L"\" a -tzip \"" + made + L"\" \"" + staging.path() +
+                              L"\\a.txt\" \"" + staging.path() + L"\\b.bin\""),
+            0u);
   const std::string zip = testing::ReadBytes(made);
   const size_t endRecord = zip.rfind(std::string("PK\x05\x06", 4));
   ASSERT_NE(endRecord, std::string::npos);

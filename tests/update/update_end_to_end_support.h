@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "servers/loopback_http_server.h"
-#include "sevenzip/child_process.h"
 #include "support/alert_documents.h"
 #include "support/alert_window_driver.h"
 #include "support/archive_reading.h"
@@ -133,11 +132,9 @@ class UpdateEndToEnd : public ::testing::Test {
       EXPECT_TRUE(WriteBytes(path, bytes));
     }
     const std::wstring archive = staging / L"paquete.zip";
-    unsigned long code = 0;
-    EXPECT_TRUE(RunHiddenProcess(L"\"" + testing::ArchiveToolPath() + L"\" a -tzip" + (stored ? L" -mx0" : L"") +
-                                     L" \"" + archive + L"\" \"" + staging.path() + L"\\*\" -x!paquete.zip",
-                                 &code));
-    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(testing::RunToEnd(L"\"" + testing::ArchiveToolPath() + L"\" a -tzip" + (stored ? L" -mx0" : L"") + L" \"" +
+                                archive + L"\" \"" + staging.path() + L"\\*\" -x!paquete.zip"),
+              0u);
     return ReadBytes(archive);
   }
 

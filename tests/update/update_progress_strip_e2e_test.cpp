@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "alerts/window/alert_layout.h"
+#include "alerts/window/alert_messages.h"
 #include "alerts/window/progress_strip.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
@@ -16,6 +17,23 @@
 namespace brivon {
 namespace update_e2e {
 namespace {
+
+// Rows of a w x h screen as the program lays its update window out: the strip's top, a row through
+// the strip's bar, and the middle between the title band and the strip, where the picture is centred.
+struct StripRows {
+  int top;
+  int bar;
+  int pictureMiddle;
+};
+StripRows StripRowsFor(int w, int h) {
+  const AlertLayout layout = MakeAlertLayout(w, h);
+  UpdateProgress measured;
+  measured.stage = UpdateStage::Downloading;
+  measured.soFar = 1;
+  measured.total = 2;
+  const ProgressStripGeometry g = ProgressStripFor(layout, measured);
+  return {g.strip.top, (g.track.top + g.track.bottom) / 2, (layout.headerHeight + g.strip.top) / 2};
+}
 
 int CountColourInRow(const ScreenShot& shot, int y, COLORREF rgb) {
   int count = 0;
@@ -72,6 +90,7 @@ int DifferingPixels(const ScreenShot& shot, const ScreenShot& reference, const R
 TEST_F(UpdateEndToEnd, ProgressStripShowsTheSlowDownloadBelowTheUpdatePicture) {
   const int w = ::GetSystemMetrics(SM_CXSCREEN);
   const int h = ::GetSystemMetrics(SM_CYSCREEN);
+  const StripRows rows = StripRowsFor(w, h);
   const std::wstring artifacts = ArtifactsFolder();
   // The new program with 3 MB of noise after its image, as an installer's payload would be.
   std::string package = newExe_;
@@ -101,10 +120,10 @@ TEST_F(UpdateEndToEnd, ProgressStripShowsTheSlowDownloadBelowTheUpdatePicture) {
       const ScreenShot shot = TakeScreenShot();
       ASSERT_EQ(shot.width, w);
       probe.taken = true;
-      probe.pictureCentre = shot.At(w / 2, (80 + h - 50) / 2);  // centred between title band and strip
+      probe.pictureCentre = shot.At(w / 2, rows.pictureMiddle);
       probe.stripCorner = shot.At(3, h - 3);
-      probe.filled = CountColourInRow(shot, h - 50 + 10, 0x4CC2FF);
-      probe.textPixels = CountBrightPixels(shot, h - 50, h);
+      probe.filled = CountColourInRow(shot, rows.bar, 0x4CC2FF);
+      probe.textPixels = CountBrightPixels(shot, rows.top, h);
       const std::wstring file = artifacts + L"\\" + name + (announced ? L"_con_tamano.png" : L"_sin_tamano.png");
       EXPECT_TRUE(SaveAsPng(shot, file)) << NarrowLow8(file);
     };
@@ -119,14 +138,14 @@ TEST_F(UpdateEndToEnd, ProgressStripShowsTheSlowDownloadBelowTheUpdatePicture) {
         forged = true;
         const HWND window = testing::VisibleAlertWindows(processId).front();
         for (LPARAM junk : {LPARAM{0x12345678}, LPARAM{-1}, reinterpret_cast<LPARAM>(&package)}) {
-          ::PostMessageW(window, WM_APP + 101, 0, junk);
-          ::PostMessageW(window, WM_APP + 101, 0, junk);
+          ::PostMessageW(window, WM_UPDATE_PROGRESS, 0, junk);
+          ::PostMessageW(window, WM_UPDATE_PROGRESS, 0, junk);
         }
       }
       // The update picture arrives on the window's worker, later on a loaded machine: the early
       // shot waits for it (the strip is shown either way).
       if (!early.taken && since >= 1500) {
-        if (since < 4000 && !Near(TakeScreenShot().At(w / 2, (80 + h - 50) / 2), 0xF09020, 8)) return;
+        if (since < 4000 && !Near(TakeScreenShot().At(w / 2, rows.pictureMiddle), 0xF09020, 8)) return;
         look(early, L"descarga_temprana");
         earlyAt = ::GetTickCount();
         // Painted again as when a window passes over it: the picture must come back with the strip.
@@ -164,6 +183,7 @@ TEST_F(UpdateEndToEnd, ProgressStripShowsTheSlowDownloadBelowTheUpdatePicture) {
 TEST_F(UpdateEndToEnd, ProgressStripNamesEachStageOfASlowZipUpdate) {
   const int w = ::GetSystemMetrics(SM_CXSCREEN);
   const int h = ::GetSystemMetrics(SM_CYSCREEN);
+  const StripRows rows = StripRowsFor(w, h);
   const std::wstring artifacts = ArtifactsFolder();
   // Many files: each one costs 7-Zip its own creation, so the extraction lasts a few seconds.
   std::string noise(48 * 1024 * 1024, '\0');
@@ -227,7 +247,7 @@ TEST_F(UpdateEndToEnd, ProgressStripNamesEachStageOfASlowZipUpdate) {
     if (::GetTickCount64() - logStageSince < 500) return;
     const ScreenShot shot = TakeScreenShot();
     if (shot.width != w || stageNow() != before) return;  // only shots wholly inside one stage
-    Shot s{before, CountColourInRow(shot, h - 50 + 10, 0x4CC2FF), CountBrightPixels(shot, h - 50, h),
+    Shot s{before, CountColourInRow(shot, rows.bar, 0x4CC2FF), CountBrightPixels(shot, rows.top, h),
            shot.At(3, h - 3), 0};
     if (before == kInstalling) s.differing = DifferingPixels(shot, installingWords, installingStrip);
     if (before == kKeeping) s.differing = DifferingPixels(shot, keepingWords, keepingStrip);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "alerts/window/alert_layout.h"
+#include "alerts/window/alert_messages.h"
 #include "alerts/window/alert_window.h"
 #include "alerts/window/remote_resources.h"
 #include "alerts/window/terms_document.h"
@@ -120,6 +121,7 @@ class AlertWindowsEndToEnd : public ::testing::Test {
         testing::WriteBytes(testing::LogPath(folder_.path(), L"recibido.json"), testing::AlertDocument(alertas)));
   }
   std::string Url(const std::string& path) { return WideToUtf8(server_.Url(path)); }
+  AlertLayout ScreenLayout() const { return MakeAlertLayout(screenW_, screenH_); }
   std::string Log(const std::wstring& name) { return testing::ReadBytes(testing::LogPath(folder_.path(), name)); }
   std::string CloseLine() {
     return "CIERRE_ARCHIVAR_ZIP;" + NarrowLow8(folder_ / L"brivon2.exe") + ";";
@@ -155,7 +157,7 @@ class AlertWindowsEndToEnd : public ::testing::Test {
   void CloseThroughBar(HWND window) {
     RECT r{};
     ::GetWindowRect(window, &r);
-    testing::ClickAt(r.left + (r.right - r.left) * 3 / 4, r.bottom - 50);
+    testing::ClickAt(r.left + (r.right - r.left) * 3 / 4, r.bottom - ScreenLayout().footerHeight);  // its top edge
   }
 
   bool settle_ = true;  // drive a window only once its close bar takes clicks
@@ -185,9 +187,6 @@ std::vector<HWND> DialogsOf(DWORD processId) {
   ::EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&found));
   return found.second;
 }
-
-// WM_UPDATE_FINISHED, as any process of the desk can post it.
-constexpr UINT kUpdateFinishedMessage = WM_APP + 100;
 
 size_t CountOf(const std::string& text, const std::string& part) {
   size_t count = 0;
@@ -233,11 +232,11 @@ TEST_F(AlertWindowsEndToEnd, ThreeAlertsOneAfterAnotherEachClosedOnlyByItsBar) {
           ::GetWindowThreadProcessId(window, &processId);
           richEditLoaded = testing::HasLoadedLibrary(processId, L"msftedit.dll") ||
                            testing::HasLoadedLibrary(processId, L"riched20.dll");
-          testing::ClickAt(screenW_ / 2, 40);  // the title band: keyboard to the window
+          testing::ClickAt(screenW_ / 2, ScreenLayout().headerHeight / 2);  // the title band: keyboard to the window
           testing::PressAltF4();
           ::PostMessageW(window, WM_CLOSE, 0, 0);
           ::PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
-          ::PostMessageW(window, kUpdateFinishedMessage, 0, 0);  // forged: no update runs here
+          ::PostMessageW(window, WM_UPDATE_FINISHED, 0, 0);  // forged: no update runs here
           ::Sleep(800);
           survivedClose = ::IsWindow(window) && ::IsWindowVisible(window);
         }
@@ -346,7 +345,7 @@ TEST_F(AlertWindowsEndToEnd, PictureClickOpensOnlyWellFormedWebLinksAndStepsBack
           HWND other = ShowBrowserWindow();
           PumpMessages(300);
           browserAbove = IsAbove(other, window);
-          testing::ClickAt(screenW_ / 2, 40);  // back to the alert, on its title band
+          testing::ClickAt(screenW_ / 2, ScreenLayout().headerHeight / 2);  // back to the alert, on its title band
           PumpMessages(300);
           testing::WaitUntil([&] { return IsTopmost(window) && !taskbarEntry(window); }, 5000);
           topmostAgain = IsTopmost(window);
@@ -360,7 +359,8 @@ TEST_F(AlertWindowsEndToEnd, PictureClickOpensOnlyWellFormedWebLinksAndStepsBack
       ::Sleep(1000);
       afterEachClick.push_back(lines());
     } else {
-      testing::ClickAt(screenW_ / 2, screenH_ - 51);  // the picture's last row, just above the bar
+      // The picture's last row, just above the bar.
+      testing::ClickAt(screenW_ / 2, screenH_ - ScreenLayout().footerHeight - 1);
       testing::WaitUntil([&] { return lines() > 2; }, 8000);
       afterEachClick.push_back(lines());
       EXPECT_TRUE(::IsWindow(window));
@@ -380,7 +380,7 @@ TEST_F(AlertWindowsEndToEnd, PictureClickOpensOnlyWellFormedWebLinksAndStepsBack
   for (size_t i = 0; i < links.size(); ++i) EXPECT_EQ(afterEachClick[i], openedAfter[i]) << links[i];
   EXPECT_EQ(afterEachClick[links.size()], 2u) << testing::ReadBytes(browserLog);  // beside the picture
   EXPECT_EQ(afterEachClick[links.size() + 1], 3u);
-  // The closing click at bottom - 50 lay on the wide picture's last row: the bar wins there.
+  // The closing click on the bar's top edge lay on the wide picture's last row: the bar wins there.
   ::Sleep(1500);
   EXPECT_EQ(lines(), 3u);
   const std::string opened = testing::ReadBytes(browserLog);
@@ -793,7 +793,7 @@ TEST_F(AlertWindowsEndToEnd, KeysAloneCloseAMessageAndAcceptTermsButNeverEndAnUp
   bool heldSpacePressedNothing = false;
   COLORREF boxPixel = 0;
   testing::ProgramRun run = Run([&](int index, HWND window) {
-    testing::ClickAt(screenW_ / 2, 40);  // the title band: the keyboard to the window
+    testing::ClickAt(screenW_ / 2, ScreenLayout().headerHeight / 2);  // the title band: the keyboard to the window
     if (index == 0) {
       testing::PressKey(VK_ESCAPE);
       messageClosedByEsc = testing::WaitUntil([&] { return !::IsWindow(window); }, 3000);
@@ -935,7 +935,7 @@ TEST_F(AlertWindowsEndToEnd, AForgedUpdateFinishedLeavesTheUpdateWindowOpenUntil
   Store(testing::UpdateAlert(url));
   bool openAfterForgery = false, downloadedWhenClosed = false;
   testing::ProgramRun run = Run([&](int, HWND window) {
-    ::PostMessageW(window, kUpdateFinishedMessage, 0, 0);
+    ::PostMessageW(window, WM_UPDATE_FINISHED, 0, 0);
     ::Sleep(800);
     openAfterForgery = ::IsWindow(window) && Log(L"descargas.csv").find("DESCARGA;") == std::string::npos;
     testing::WaitUntil([&] { return !::IsWindow(window); }, 60000);
