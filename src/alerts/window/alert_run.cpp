@@ -73,9 +73,10 @@ void RunMessageLoop(HWND window, AlertWindowState& state) {
 
 AlertRun::~AlertRun() {
   for (UniqueHandle& thread : threads_) ::WaitForSingleObject(thread.get(), INFINITE);
-  fetchWorkers_.WaitForAll();
-  // Pictures must go while GDI+ still runs, and only once no thread reads them.
+  // Pictures must go while GDI+ still runs, and only once no thread reads them. The transfers
+  // take no next picture once stopped.
   pipeline_.Stop();
+  fetchWorkers_.WaitForAll();
   scaling_.Stop();
   document_.ReleaseImages();
 }

@@ -203,6 +203,12 @@ DWORD WINAPI PoolThread(LPVOID parameter) {
       }
     }
   } catch (...) {
+    // One thread fewer; with none left, whoever waits runs the jobs itself.
+    try {
+      std::lock_guard<std::mutex> hold(shared.lock);
+      if (shared.poolThreads > 0) --shared.poolThreads;
+    } catch (...) {
+    }
     GiveUp(shared);
   }
   return 0;

@@ -4,6 +4,10 @@
 #include <cmath>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace brivon {
 namespace {
 
@@ -11,6 +15,7 @@ constexpr int32_t kOne = 1 << 14;
 
 uint32_t Channel(uint32_t pixel, int shift) { return (pixel >> shift) & 0xFF; }
 
+#if !defined(__SSE2__)
 // The weights are never negative and sum to kOne: no sum passes 255 * kOne.
 uint32_t Rounded(int32_t sum) {
   const int32_t value = (sum + kOne / 2) >> 14;
@@ -32,6 +37,7 @@ void Accumulate(int32_t* sums, uint32_t pixel, int32_t weight) {
   sums[2] += static_cast<int32_t>(Channel(pixel, 8)) * weight;
   sums[3] += static_cast<int32_t>(Channel(pixel, 0)) * weight;
 }
+#endif
 
 }  // namespace
 
@@ -76,6 +82,84 @@ std::vector<FilterTap> TentTaps(int32_t sourceCount, int32_t destinationCount) {
   return taps;
 }
 
+namespace {
+
+// Premultiplied colour never exceeds its alpha, whatever the rounding did.
+uint32_t WithinAlpha(uint32_t pixel) {
+  const uint32_t alpha = pixel >> 24;
+  uint32_t out = pixel & 0xFF000000u;
+  for (const int shift : {16, 8, 0}) out |= std::min(Channel(pixel, shift), alpha) << shift;
+  return out;
+}
+
+#if defined(__SSE2__)
+// Two source pixels and their two weights at a time: each 8-bit channel widened to 16 bits beside
+// its partner's, multiplied and added in one step into four 32-bit sums (blue, green, red, alpha).
+__m128i WeightPair(int32_t first, int32_t second) {
+  return _mm_set1_epi32(static_cast<int32_t>((static_cast<uint32_t>(first) & 0xFFFF) |
+                                             (static_cast<uint32_t>(second) << 16)));
+}
+
+uint32_t PackedSums(__m128i sums) {
+  const __m128i rounded = _mm_srai_epi32(_mm_add_epi32(sums, _mm_set1_epi32(kOne / 2)), 14);
+  const __m128i words = _mm_packs_epi32(rounded, rounded);
+  return WithinAlpha(static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(words, words))));
+}
+
+uint32_t FilteredAcross(const uint32_t* row, const FilterTap& tap) {
+  const __m128i zero = _mm_setzero_si128();
+  __m128i sums = zero;
+  const uint32_t* from = row + tap.first;
+  const size_t count = tap.weights.size();
+  size_t t = 0;
+  for (; t + 1 < count; t += 2) {
+    const __m128i pair = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(from[t])),
+                                           _mm_cvtsi32_si128(static_cast<int>(from[t + 1])));
+    sums = _mm_add_epi32(sums, _mm_madd_epi16(_mm_unpacklo_epi8(pair, zero),
+                                              WeightPair(tap.weights[t], tap.weights[t + 1])));
+  }
+  if (t < count) {
+    const __m128i single = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(from[t])), zero);
+    sums = _mm_add_epi32(sums, _mm_madd_epi16(_mm_unpacklo_epi16(single, zero), WeightPair(tap.weights[t], 0)));
+  }
+  return PackedSums(sums);
+}
+
+// Adds weight times the pixels of first (and secondWeight times those of second) to sums, four
+// 32-bit sums a pixel.
+void AddRows(int32_t* sums, const uint32_t* first, int32_t weight, const uint32_t* second, int32_t secondWeight,
+             int32_t width) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i weights = WeightPair(weight, secondWeight);
+  int32_t x = 0;
+  for (; x + 1 < width; x += 2) {
+    const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(first + x));
+    const __m128i b = second ? _mm_loadl_epi64(reinterpret_cast<const __m128i*>(second + x)) : zero;
+    const __m128i both = _mm_unpacklo_epi8(a, b);
+    __m128i* at = reinterpret_cast<__m128i*>(sums + static_cast<ptrdiff_t>(x) * 4);
+    _mm_storeu_si128(at, _mm_add_epi32(_mm_loadu_si128(at), _mm_madd_epi16(_mm_unpacklo_epi8(both, zero), weights)));
+    _mm_storeu_si128(at + 1,
+                     _mm_add_epi32(_mm_loadu_si128(at + 1), _mm_madd_epi16(_mm_unpackhi_epi8(both, zero), weights)));
+  }
+  if (x < width) {
+    const __m128i a = _mm_cvtsi32_si128(static_cast<int>(first[x]));
+    const __m128i b = second ? _mm_cvtsi32_si128(static_cast<int>(second[x])) : zero;
+    __m128i* at = reinterpret_cast<__m128i*>(sums + static_cast<ptrdiff_t>(x) * 4);
+    _mm_storeu_si128(at, _mm_add_epi32(_mm_loadu_si128(at),
+                                       _mm_madd_epi16(_mm_unpacklo_epi8(_mm_unpacklo_epi8(a, b), zero), weights)));
+  }
+}
+#else
+uint32_t FilteredAcross(const uint32_t* row, const FilterTap& tap) {
+  int32_t sums[4] = {0, 0, 0, 0};
+  const uint32_t* from = row + tap.first;
+  for (const int32_t weight : tap.weights) Accumulate(sums, *from++, weight);
+  return PixelOf(sums);
+}
+#endif
+
+}  // namespace
+
 bool ScalePixels(const ConstPixelRows& source, const PixelRows& destination) {
   if (!source.pixels || !destination.pixels || source.width < 1 || source.height < 1 || destination.width < 1 ||
       destination.height < 1) {
@@ -89,26 +173,36 @@ bool ScalePixels(const ConstPixelRows& source, const PixelRows& destination) {
     for (int32_t y = 0; y < source.height; ++y) {
       const uint32_t* row = source.pixels + static_cast<ptrdiff_t>(y) * source.stride;
       uint32_t* out = middle.data() + static_cast<ptrdiff_t>(y) * destination.width;
-      for (int32_t x = 0; x < destination.width; ++x) {
-        const FilterTap& tap = across[static_cast<size_t>(x)];
-        int32_t sums[4] = {0, 0, 0, 0};
-        const uint32_t* from = row + tap.first;
-        for (const int32_t weight : tap.weights) Accumulate(sums, *from++, weight);
-        out[x] = PixelOf(sums);
-      }
+      for (int32_t x = 0; x < destination.width; ++x) out[x] = FilteredAcross(row, across[static_cast<size_t>(x)]);
     }
     // Then down, a whole row at a time: the rows are read in order.
     std::vector<int32_t> sums(static_cast<size_t>(destination.width) * 4);
+    const auto middleRow = [&](size_t t, const FilterTap& tap) {
+      return middle.data() + static_cast<ptrdiff_t>(tap.first + static_cast<int32_t>(t)) * destination.width;
+    };
     for (int32_t y = 0; y < destination.height; ++y) {
       const FilterTap& tap = down[static_cast<size_t>(y)];
       std::fill(sums.begin(), sums.end(), 0);
-      for (size_t t = 0; t < tap.weights.size(); ++t) {
-        const uint32_t* row = middle.data() + static_cast<ptrdiff_t>(tap.first + static_cast<int32_t>(t)) * destination.width;
-        const int32_t weight = tap.weights[t];
-        for (int32_t x = 0; x < destination.width; ++x) Accumulate(&sums[static_cast<size_t>(x) * 4], row[x], weight);
-      }
       uint32_t* out = destination.pixels + static_cast<ptrdiff_t>(y) * destination.stride;
+#if defined(__SSE2__)
+      size_t t = 0;
+      for (; t + 1 < tap.weights.size(); t += 2) {
+        AddRows(sums.data(), middleRow(t, tap), tap.weights[t], middleRow(t + 1, tap), tap.weights[t + 1],
+                destination.width);
+      }
+      if (t < tap.weights.size()) AddRows(sums.data(), middleRow(t, tap), tap.weights[t], nullptr, 0, destination.width);
+      for (int32_t x = 0; x < destination.width; ++x) {
+        out[x] = PackedSums(_mm_loadu_si128(reinterpret_cast<const __m128i*>(sums.data() + static_cast<ptrdiff_t>(x) * 4)));
+      }
+#else
+      for (size_t t = 0; t < tap.weights.size(); ++t) {
+        const uint32_t* row = middleRow(t, tap);
+        for (int32_t x = 0; x < destination.width; ++x) {
+          Accumulate(&sums[static_cast<size_t>(x) * 4], row[x], tap.weights[t]);
+        }
+      }
       for (int32_t x = 0; x < destination.width; ++x) out[x] = PixelOf(&sums[static_cast<size_t>(x) * 4]);
+#endif
     }
     return true;
   } catch (const std::bad_alloc&) {

@@ -419,5 +419,38 @@ TEST_F(RemoteResourcesTest, EntryPicturesComeSideBySideEachToItsEntry) {
   document.ReleaseImages();
 }
 
+// The pool's next job: the earliest window's pictures first, a scaling before a decoding of the
+// same alert (its copy is what the window waits for), then document order.
+TEST(PicturePipelineOrder, TheEarliestWindowsPicturesComeFirst) {
+  using Job = PicturePipeline::Job;
+  std::vector<PicturePipeline::Picture> pictures(5);
+  const size_t alertOf[] = {0, 0, 1, 1, 2};
+  for (size_t i = 0; i < pictures.size(); ++i) pictures[i].alert = alertOf[i];
+  const auto decode = [](size_t picture) { Job job; job.picture = picture; job.decode = true; return job; };
+  const auto scale = [](size_t picture) { Job job; job.picture = picture; return job; };
+  struct Row {
+    const char* name;
+    std::vector<Job> jobs;
+    std::optional<size_t> next;
+  } rows[] = {
+      {"nothing to do", {}, std::nullopt},
+      {"an earlier alert's decoding before a later alert's scaling", {scale(2), decode(1)}, 1},
+      {"within an alert, its scaling before its decoding", {decode(1), scale(0)}, 1},
+      {"two decodings: document order", {decode(4), decode(3), decode(2)}, 2},
+      {"two scalings of one alert: document order", {scale(1), scale(0)}, 1},
+  };
+  for (const Row& row : rows) EXPECT_EQ(NextPictureJob(row.jobs, pictures), row.next) << row.name;
+  PicturePipeline::AlertPictures alert;
+  EXPECT_FALSE(AlertPicturesReady(alert)) << "not asked for";
+  alert.prepared = true;
+  alert.unsettled = 1;
+  EXPECT_FALSE(AlertPicturesReady(alert)) << "a picture still on its way";
+  alert.unsettled = 0;
+  alert.scaling = 1;
+  EXPECT_FALSE(AlertPicturesReady(alert)) << "a copy still being made";
+  alert.scaling = 0;
+  EXPECT_TRUE(AlertPicturesReady(alert));
+}
+
 }  // namespace
 }  // namespace brivon

@@ -8,16 +8,20 @@
 #include <cwchar>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "alerts/model/alert_parser.h"
 #include "alerts/model/gdiplus_owners.h"
+#include "alerts/model/document_notes.h"
 #include "alerts/window/alert_layout.h"
 #include "alerts/window/alert_painting.h"
 #include "alerts/window/alert_window.h"
-#include "alerts/window/picture_pipeline.h"
+#include "alerts/window/document_pictures.h"
+#include "alerts/window/picture_size.h"
 #include "alerts/window/png_encoder.h"
+#include "alerts/window/preview_notes.h"
 #include "alerts/window/remote_resources.h"
 #include "alerts/window/terms_document.h"
 #include "alerts/window/text_drawing.h"
@@ -42,8 +46,16 @@ constexpr wchar_t kUsage[] =
     L"                 OUTPUT_PREFIX_2.png for the second, and so on (the folder must exist)\n"
     L"\n"
     L"Pictures (\"imagen\") and terms documents (the first \"enlace\" of a documento_rtf alert)\n"
-    L"are downloaded from their addresses as the program downloads them; a picture that cannot be\n"
-    L"fetched or decoded is reported, and its entry is painted without it (and is not clickable).\n"
+    L"are downloaded from their addresses as the program downloads them; a picture the program\n"
+    L"refuses is left out of its entry, which is then not clickable.\n"
+    L"\n"
+    L"First comes a line for everything in the document the program ignores, reads otherwise than\n"
+    L"written, or refuses, and why: keys it does not read, values of another type, colours that are\n"
+    L"not #RRGGBB, \"columnas\" that is no plain number, kinds it does not know, entries a kind does\n"
+    L"not use, pictures refused, links a click does not open, terms documents refused, and how the\n"
+    L"document itself was read. Alerts and entries are numbered from 1 as the program reads them:\n"
+    L"  note: alert 2, entry 1, \"color_fondo\": \"rojo\" is no #RRGGBB colour: drawn as #FFFFFF\n"
+    L"\n"
     L"A terms alert shows its document's text without the document's formatting, and its\n"
     L"acceptance button disabled, as in its first five seconds. An update alert shows the\n"
     L"program's built-in update picture. For each picture written, a line names the alert and\n"
@@ -71,13 +83,13 @@ void PaintTermsControls(Gdiplus::Graphics& graphics, const brivon::AlertLayout& 
   graphics.DrawRectangle(&border, 20, layout.contentTop, boxW - 1, boxH - 1);
   const std::string link = alert.contenido.empty() ? std::string() : alert.contenido.front().enlace;
   const std::wstring text = brivon::TermsDocumentText(link);
-  if (text.empty()) {
-    std::printf("  terms document not available: %s\n", link.empty() ? "(no address)" : link.c_str());
-  } else {
+  // Nothing arrived: the window says so in the box (its reason is among the notes).
+  const std::wstring shown = text.empty() && !link.empty() ? std::wstring(brivon::kTermsMissingText) : text;
+  if (!shown.empty()) {
     Gdiplus::FontFamily family(L"Arial", nullptr);
     Gdiplus::Font font(&family, 16.0f, Gdiplus::FontStyleRegular, Gdiplus::UnitPixel);
     Gdiplus::SolidBrush ink{Gdiplus::Color(0xFF000000)};
-    graphics.DrawString(text.c_str(), -1, &font,
+    graphics.DrawString(shown.c_str(), -1, &font,
                         Gdiplus::RectF(26.0f, static_cast<float>(layout.contentTop + 4),
                                        static_cast<float>(boxW - 12), static_cast<float>(boxH - 8)),
                         nullptr, &ink);
@@ -114,25 +126,86 @@ void ReportClickableAreas(const brivon::Alert& alert) {
                 r.right - r.left, r.bottom - r.top,
                 alert.contenido[i].enlace.empty() ? "nothing (no \"enlace\")" : alert.contenido[i].enlace.c_str());
   }
-  if (brivon::AlertKindOf(alert) == AlertKind::OtherKind) {
-    std::printf("  unknown \"tipo\": only the title band and the close bar are shown\n");
+}
+
+// The entry pictures, fetched side by side within their shared deadline as the program fetches
+// them, and admitted in document order within one budget as it admits them; decoded one by one
+// here, so that each one refused gets its note with the reason.
+void FetchPictures(brivon::AlertDocument& document, std::vector<brivon::DocumentNote>& notes) {
+  struct Place {
+    size_t alert, entry;
+  };
+  std::vector<Place> places;
+  std::vector<std::string> addresses;
+  for (size_t a = 0; a < document.alertas.size(); ++a) {
+    for (size_t e = 0; e < document.alertas[a].contenido.size(); ++e) {
+      if (document.alertas[a].contenido[e].imagen.empty()) continue;
+      places.push_back({a, e});
+      addresses.push_back(document.alertas[a].contenido[e].imagen);
+    }
+  }
+  if (addresses.empty()) return;
+  brivon::PictureDownloads downloads(addresses, brivon::RemoteTransferDeadlineMs());
+  brivon::PictureBudget budget;
+  for (size_t i = 0; i < places.size(); ++i) {
+    brivon::AlertItem& item = document.alertas[places[i].alert].contenido[places[i].entry];
+    std::string body = downloads.Take(i);
+    const brivon::PictureBudget before = budget;
+    brivon::PictureSize declared;
+    std::string why;
+    if (!brivon::AdmitPicture(body, &budget, declared)) {
+      why = brivon::PictureRefusal(body, before);
+      if (why.empty()) why = "refused by its header";
+    } else {
+      item.image = brivon::DecodeAdmittedPicture(body, declared);
+      if (item.image) continue;
+      brivon::ReturnToBudget(budget, declared, body.size());
+      // Decoded again, only to tell what the decoder made of it.
+      brivon::UniqueBitmap decoded = brivon::BitmapFromBytes(std::move(body));
+      const bool made = decoded && decoded->GetLastStatus() == Gdiplus::Ok && decoded->GetWidth() > 0;
+      why = brivon::DecodeRefusal(declared, made, made ? decoded->GetWidth() : 0, made ? decoded->GetHeight() : 0);
+    }
+    notes.push_back(brivon::PictureNote(places[i].alert + 1, places[i].entry + 1, item.imagen, why));
   }
 }
 
-bool ReadDocument(const std::wstring& path, brivon::AlertDocument& document) {
-  std::ifstream in{std::filesystem::path(path)};
-  if (!in.is_open()) return false;
-  if (!brivon::ParseAlertStream(in, document, {})) return false;
-  // Every picture is fetched as the program fetches it; the ones that give nothing to draw are told.
-  brivon::FetchDocumentPictures(document);
-  for (const brivon::Alert& alert : document.alertas) {
-    for (const brivon::AlertItem& item : alert.contenido) {
-      if (!item.imagen.empty() && !item.image) {
-        std::printf("picture not usable, its entry is painted without it: %s\n", item.imagen.c_str());
-      }
+// Each terms alert's document, fetched and judged as its window fetches and judges it.
+void JudgeTermsDocuments(const brivon::AlertDocument& document, std::vector<brivon::DocumentNote>& notes) {
+  for (size_t a = 0; a < document.alertas.size(); ++a) {
+    const brivon::Alert& alert = document.alertas[a];
+    if (brivon::AlertKindOf(alert) != AlertKind::DocumentoRtf || alert.contenido.empty()) continue;
+    const std::string& address = alert.contenido.front().enlace;
+    if (address.empty()) {
+      notes.push_back(brivon::TermsNote(a + 1, address, brivon::TermsRefusal::NotFetched, {}, 0));
+      continue;
+    }
+    const brivon::FetchedBody fetched = brivon::FetchBody(address, brivon::kTextUserAgent);
+    const brivon::TermsRefusal why =
+        brivon::JudgeTermsAnswer(fetched.ok && fetched.outcome.ok(), fetched.outcome.httpStatus, fetched.body);
+    if (why != brivon::TermsRefusal::None) {
+      notes.push_back(brivon::TermsNote(a + 1, address, why, fetched.outcome, fetched.body.size()));
     }
   }
-  return true;
+}
+
+// The document read as the program reads it, its pictures and terms fetched as the windows fetch
+// them; a line for everything in it the program ignores, reads otherwise than written, or refuses.
+bool ReadDocument(const std::wstring& path, brivon::AlertDocument& document) {
+  std::ifstream in{std::filesystem::path(path), std::ios::binary};
+  if (!in.is_open()) return false;
+  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  const brivon::DocumentReading reading = brivon::ParseAlertText(text, document, {});
+  std::vector<brivon::DocumentNote> notes = brivon::DocumentNotes(text, reading);
+  if (reading.parsed) {
+    FetchPictures(document, notes);
+    const std::vector<brivon::DocumentNote> links = brivon::LinkNotes(document);
+    notes.insert(notes.end(), links.begin(), links.end());
+    JudgeTermsDocuments(document, notes);
+    brivon::SortDocumentNotes(notes);
+  }
+  for (const brivon::DocumentNote& note : notes) std::printf("%s\n", brivon::DocumentNoteLine(note).c_str());
+  std::fflush(stdout);
+  return reading.parsed;
 }
 
 int Preview(int argc, wchar_t** argv) {
