@@ -27,6 +27,7 @@ using testing::HttpReply;
 using testing::LoopbackHttpServer;
 using testing::ProgramRun;
 using testing::ReadBytes;
+using testing::Reply;
 using testing::TempFolder;
 using testing::WriteBytes;
 
@@ -48,20 +49,6 @@ std::string OnDisk(const std::string& text) {
     stored += c;
   }
   return stored;
-}
-
-HttpReply Reply(int status, std::string body, std::string contentType) {
-  HttpReply reply;
-  reply.status = status;
-  reply.body = std::move(body);
-  reply.contentType = std::move(contentType);
-  return reply;
-}
-
-size_t CountLines(const std::string& text) {
-  size_t count = 0;
-  for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2)) ++count;
-  return count;
 }
 
 // A program folder with brivon.exe and 7za.exe (so no download is tried) and chosen siblings.
@@ -104,7 +91,7 @@ void ExpectFinished(const ProgramRun& run) {
 // The check-in log ends with one more line than before, the check-in's own.
 void ExpectOneMoreLogLine(const std::string& before, const std::string& after,
                           const std::string& line = kLogLineText) {
-  EXPECT_EQ(CountLines(after), CountLines(before) + 1);
+  EXPECT_EQ(testing::CountOf(after, "\r\n"), testing::CountOf(before, "\r\n") + 1);
   ASSERT_EQ(after.compare(0, before.size(), before), 0) << "earlier lines were changed";
   std::string added = after.substr(before.size());
   EXPECT_EQ(added.size(), kTimeStampLength + line.size()) << added;

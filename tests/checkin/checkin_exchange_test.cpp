@@ -19,12 +19,9 @@ constexpr char kReport[] = "{\n  \"actualizador_version\": \"1.25.1112\",\n  \"P
 
 CheckinEndpoint EndpointOf(const LoopbackHttpServer& server) { return {L"127.0.0.1", server.port(), L"/comprobador/checkin"}; }
 
+// The service answers in JSON unless a row says otherwise.
 HttpReply Reply(int status, std::string body, std::string contentType = "application/json") {
-  HttpReply reply;
-  reply.status = status;
-  reply.body = std::move(body);
-  reply.contentType = std::move(contentType);
-  return reply;
+  return testing::Reply(status, std::move(body), std::move(contentType));
 }
 
 TEST(CheckinErrorTextTest, AreWindows1252ByteForByte) {

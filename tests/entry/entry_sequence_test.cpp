@@ -29,17 +29,13 @@ namespace {
 using testing::Exists;
 using testing::HttpReply;
 using testing::ReadBytes;
+using testing::Sorted;
 using testing::TempFolder;
 using testing::WriteBytes;
 
 constexpr char kCheckinPath[] = "/comprobador/checkin";
 const char kNoAlerts[] = R"({"alertas":[]})";
 const std::string kOneAlert = testing::AlertDocument(testing::SoloMensaje("Hola", "#C00000"), "Aviso");
-
-std::vector<std::wstring> Sorted(std::vector<std::wstring> entries) {
-  std::sort(entries.begin(), entries.end());
-  return entries;
-}
 
 class EntrySequenceTest : public ::testing::Test {
  protected:

@@ -25,6 +25,7 @@ using testing::Exists;
 using testing::IsDirectory;
 using testing::ListArchive;
 using testing::ReadBytes;
+using testing::Sorted;
 using testing::TempFolder;
 using testing::WriteBytes;
 
@@ -229,11 +230,6 @@ class HousekeepingTest : public ::testing::Test {
   std::vector<std::string> Log() const {
     return testing::LogTexts(program_, L"descargas.csv");
   }
-  static std::vector<std::wstring> Sorted(std::vector<std::wstring> entries) {
-    std::sort(entries.begin(), entries.end());
-    return entries;
-  }
-
   // Files here are held for good, or not at all: the outcome is the same after a shorter wait.
   testing::ScopedVariable shortWait_{L"BRIVON_TEST_FILE_WAIT_MS", L"300"};
 

@@ -43,6 +43,15 @@ struct HttpReply {
   std::string basicAuth;           // when set, "user:password": a request without it gets 401
 };
 
+// A well-behaved reply of that status, body and type.
+inline HttpReply Reply(int status, std::string body, std::string contentType = "application/octet-stream") {
+  HttpReply reply;
+  reply.status = status;
+  reply.body = std::move(body);
+  reply.contentType = std::move(contentType);
+  return reply;
+}
+
 struct RecordedRequest {
   std::string method;
   std::string target;   // as sent, query included

@@ -41,6 +41,12 @@ std::vector<std::string> LogTexts(const std::wstring& programFolder, const std::
   return LogTexts(LogPath(programFolder, name));
 }
 
+size_t CountOf(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
+  return count;
+}
+
 std::vector<std::string> MarkersOf(const std::vector<std::string>& texts) {
   std::vector<std::string> markers;
   for (const auto& text : texts) markers.push_back(text.substr(0, text.find(';')));

@@ -19,6 +19,9 @@ std::vector<std::string> LogTexts(const std::wstring& path);
 // LogTexts of the log `name` of a program folder.
 std::vector<std::string> LogTexts(const std::wstring& programFolder, const std::wstring& name);
 
+// How many times part occurs in text, one after another (CountOf(log, "\r\n"): its lines).
+size_t CountOf(const std::string& text, const std::string& part);
+
 // Each text up to its first ";": the line's marker.
 std::vector<std::string> MarkersOf(const std::vector<std::string>& texts);
 

@@ -26,6 +26,7 @@ std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.fin
 
 struct BoxSearch {
   DWORD processId;
+  bool shownOnly;
   std::vector<HWND> found;
 };
 
@@ -33,7 +34,8 @@ BOOL CALLBACK CollectBox(HWND window, LPARAM param) {
   auto* search = reinterpret_cast<BoxSearch*>(param);
   DWORD owner = 0;
   ::GetWindowThreadProcessId(window, &owner);
-  if (owner == search->processId && ::IsWindowVisible(window) && ClassOf(window) == L"#32770") {
+  if (owner == search->processId && (!search->shownOnly || ::IsWindowVisible(window)) &&
+      ClassOf(window) == L"#32770") {
     search->found.push_back(window);
   }
   return TRUE;
@@ -51,8 +53,8 @@ BOOL CALLBACK LongestStaticText(HWND child, LPARAM param) {
 
 }  // namespace
 
-std::vector<HWND> FindMessageBoxes(DWORD processId) {
-  BoxSearch search{processId, {}};
+std::vector<HWND> FindMessageBoxes(DWORD processId, bool shownOnly) {
+  BoxSearch search{processId, shownOnly, {}};
   ::EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
@@ -69,6 +71,10 @@ ProgramRun RunProgram(const std::wstring& exePath, const RunOptions& options) {
   std::wstring folder = options.workingFolder.empty() ? FolderOf(exePath) : options.workingFolder;
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
+  if (options.showCommand != SW_SHOWDEFAULT) {
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = options.showCommand;
+  }
   PROCESS_INFORMATION info{};
   if (!::CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
                         &startup, &info)) {

@@ -26,6 +26,7 @@ struct ProgramRun {
 struct RunOptions {
   std::wstring workingFolder;  // empty: the program's own folder
   DWORD timeoutMs = 60000;
+  WORD showCommand = SW_SHOWDEFAULT;  // the show command the program is started with
   // Called every poll while the program runs (for tests that drive windows); may be empty.
   std::function<void(DWORD processId)> whileRunning;
 };
@@ -54,8 +55,8 @@ DWORD RunToEnd(std::wstring commandLine, DWORD timeoutMs = 120000);
 // ends non-zero.
 bool RunCapturing(std::wstring commandLine, std::string* output);
 
-// Top-level dialog boxes ("#32770") of a process that are visible now.
-std::vector<HWND> FindMessageBoxes(DWORD processId);
+// Top-level dialog boxes ("#32770") of a process: those visible now, or all of them.
+std::vector<HWND> FindMessageBoxes(DWORD processId, bool shownOnly = true);
 SeenMessageBox ReadMessageBox(HWND box);
 
 }  // namespace brivon::testing

@@ -118,6 +118,11 @@ bool InstallArchiveTool(const std::wstring& folder) {
   return ::CopyFileW(ArchiveToolPath().c_str(), (folder + L"\\7za.exe").c_str(), FALSE) != FALSE;
 }
 
+std::vector<std::wstring> Sorted(std::vector<std::wstring> names) {
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 std::vector<std::wstring> EntryNames(const std::wstring& folder, bool folders) {
   std::vector<std::wstring> names;
   WIN32_FIND_DATAW entry;

@@ -55,6 +55,8 @@ bool WriteBytes(const std::wstring& path, const std::string& bytes);
 bool Exists(const std::wstring& path);
 // Names of the files (or, with folders, the sub-folders) directly in folder, sorted.
 std::vector<std::wstring> EntryNames(const std::wstring& folder, bool folders);
+// The names in order, as a listing in any order is compared.
+std::vector<std::wstring> Sorted(std::vector<std::wstring> names);
 bool IsDirectory(const std::wstring& path);
 DWORD Attributes(const std::wstring& path);
 

@@ -21,6 +21,7 @@ namespace {
 using testing::HttpReply;
 using testing::LoopbackHttpServer;
 using testing::ReadBytes;
+using testing::Reply;
 using testing::TempFolder;
 using testing::WriteBytes;
 
@@ -35,13 +36,6 @@ std::vector<std::wstring> Listing(const std::wstring& folder) {
   } while (::FindNextFileW(listing.get(), &entry));
   std::sort(names.begin(), names.end());
   return names;
-}
-
-HttpReply Reply(int status, const std::string& body) {
-  HttpReply reply;
-  reply.status = status;
-  reply.body = body;
-  return reply;
 }
 
 class FetchPackageTest : public ::testing::Test {

@@ -97,12 +97,6 @@ std::vector<std::wstring> HalfMadeFiles(const std::wstring& folder) {
   return found;
 }
 
-size_t CountLines(const std::string& text, const std::string& marker) {
-  size_t count = 0;
-  for (size_t at = text.find(marker); at != std::string::npos; at = text.find(marker, at + 1)) ++count;
-  return count;
-}
-
 struct KillRow {
   const char* name;
   bool zip = false;
@@ -405,8 +399,8 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
         EXPECT_EQ(held.run.exitCode, 0u);
         const std::string heldLog =
             ReadBytes(testing::LogPath(folder, L"descargas.csv")).substr(before.size());
-        EXPECT_EQ(CountLines(heldLog, "FacturaOrva.exe;motivo=PROGRAMA_AUSENTE"), 1u) << heldLog;
-        EXPECT_EQ(CountLines(heldLog, ";ACTUALIZACION_OMITIDA;REPARACION_PENDIENTE;"), 1u) << heldLog;
+        EXPECT_EQ(testing::CountOf(heldLog, "FacturaOrva.exe;motivo=PROGRAMA_AUSENTE"), 1u) << heldLog;
+        EXPECT_EQ(testing::CountOf(heldLog, ";ACTUALIZACION_OMITIDA;REPARACION_PENDIENTE;"), 1u) << heldLog;
         EXPECT_EQ(server_.CountRequests(exePath), 0u);
         EXPECT_TRUE(Exists(testing::LogPath(folder, L"actualizacion_en_curso.txt")));
       }
@@ -420,9 +414,9 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
       EXPECT_FALSE(next.run.timedOut);
       EXPECT_EQ(next.run.exitCode, 0u);
       const std::string log = ReadBytes(testing::LogPath(folder, L"descargas.csv")).substr(logBefore.size());
-      EXPECT_EQ(CountLines(log, ";REPARACION_ACTUALIZACION_INTERRUMPIDA;"), row.repairs ? 1u : 0u) << log;
-      EXPECT_EQ(CountLines(log, ";REPARACION_FIN"), row.repairs ? 1u : 0u) << log;
-      EXPECT_EQ(CountLines(log, ";ERROR_REPARACION"), 0u) << log;
+      EXPECT_EQ(testing::CountOf(log, ";REPARACION_ACTUALIZACION_INTERRUMPIDA;"), row.repairs ? 1u : 0u) << log;
+      EXPECT_EQ(testing::CountOf(log, ";REPARACION_FIN"), row.repairs ? 1u : 0u) << log;
+      EXPECT_EQ(testing::CountOf(log, ";ERROR_REPARACION"), 0u) << log;
 
       // The promise.
       const std::wstring sibling = folder + L"\\" + kSibling;

@@ -168,31 +168,9 @@ class AlertWindowsEndToEnd : public ::testing::Test {
   int screenH_ = 0;
 };
 
+using testing::CountOf;
 using testing::SoloMensaje;
 using testing::TermsAlert;
-
-BOOL CALLBACK CollectDialog(HWND window, LPARAM param) {
-  auto* found = reinterpret_cast<std::pair<DWORD, std::vector<HWND>>*>(param);
-  DWORD owner = 0;
-  ::GetWindowThreadProcessId(window, &owner);
-  wchar_t name[16] = {};
-  ::GetClassNameW(window, name, 16);
-  if (owner == found->first && std::wstring(name) == L"#32770") found->second.push_back(window);
-  return TRUE;
-}
-
-// Dialog boxes of a process, shown or not.
-std::vector<HWND> DialogsOf(DWORD processId) {
-  std::pair<DWORD, std::vector<HWND>> found{processId, {}};
-  ::EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&found));
-  return found.second;
-}
-
-size_t CountOf(const std::string& text, const std::string& part) {
-  size_t count = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
-  return count;
-}
 
 TEST_F(AlertWindowsEndToEnd, ThreeAlertsOneAfterAnotherEachClosedOnlyByItsBar) {
   Store(SoloMensaje("Uno", "#C00000") + "," + SoloMensaje("Dos", "#00C000") + "," + SoloMensaje("Tres", "#0000C0"));
@@ -890,37 +868,25 @@ TEST_F(AlertWindowsEndToEnd, DocumentWithoutAlertsEndsAtOnce) {
 TEST_F(AlertWindowsEndToEnd, HiddenOrMinimisedStartStillShowsTheAlert) {
   Store(SoloMensaje("Visible", "#00C000"));
   for (WORD show : {WORD{SW_HIDE}, WORD{SW_SHOWMINNOACTIVE}}) {
-    std::wstring commandLine = L"\"" + exe_ + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = show;
-    PROCESS_INFORMATION info{};
-    ASSERT_TRUE(::CreateProcessW(exe_.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                 folder_.path().c_str(), &startup, &info));
-    UniqueHandle process(info.hProcess);
-    UniqueHandle thread(info.hThread);
-    HWND window = nullptr;
-    const bool shown = testing::WaitUntil(
-        [&] {
-          // A hidden start may hide the check-in's message box too: answer it unseen.
-          for (HWND box : DialogsOf(info.dwProcessId)) ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-          auto windows = testing::VisibleAlertWindows(info.dwProcessId);
-          if (windows.empty() || ::IsIconic(windows.front())) return false;
-          window = windows.front();
-          return true;
-        },
-        20000);
-    EXPECT_TRUE(shown) << show;
-    if (shown) {
+    testing::RunOptions options;
+    options.showCommand = show;
+    options.timeoutMs = 35000;
+    bool shown = false;
+    options.whileRunning = [&](DWORD processId) {
+      // A hidden start may hide the check-in's message box too: answer it unseen.
+      for (HWND box : testing::FindMessageBoxes(processId, false)) {
+        ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+      }
+      const auto windows = testing::VisibleAlertWindows(processId);
+      if (shown || windows.empty() || ::IsIconic(windows.front())) return;
+      shown = true;
       ::Sleep(::GetDoubleClickTime() + 100);  // painted, and its close bar takes clicks
       EXPECT_EQ(testing::ScreenPixel(25, 105), 0x00C000u) << show;
-      CloseThroughBar(window);
-    }
-    if (::WaitForSingleObject(process.get(), 15000) != WAIT_OBJECT_0) {
-      ::TerminateProcess(process.get(), 1);
-      ADD_FAILURE() << "brivon.exe did not end after its alert, show command " << show;
-    }
+      CloseThroughBar(windows.front());
+    };
+    const testing::ProgramRun run = testing::RunProgram(exe_, options);
+    EXPECT_TRUE(shown) << show;
+    EXPECT_FALSE(run.timedOut) << "brivon.exe did not end after its alert, show command " << show;
   }
 }
 
