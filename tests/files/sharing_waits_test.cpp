@@ -10,7 +10,7 @@
 #include "common/unique_handle.h"
 #include "files/durable_file.h"
 #include "files/sharing_waits.h"
-#include "support/environment_variable.h"
+#include "support/test_env.h"
 
 namespace brivon {
 namespace {
@@ -120,9 +120,8 @@ TEST(FileWaitsTest, OnlyTheProgramMayGoUnflushed) {
        true},
       {"a hold sharing nothing, the installed program", 0, FlushRule::UnlessRunningProgram, false},
   };
-  wchar_t temp[MAX_PATH] = {};
-  ::GetTempPathW(MAX_PATH, temp);
-  const std::wstring path = std::wstring(temp) + L"brivon_flush_" + std::to_wstring(::GetCurrentProcessId()) + L".exe";
+  const testing::TempFolder folder;
+  const std::wstring path = folder / L"brivon_flush.exe";
   testing::ScopedVariable shortWait(L"BRIVON_TEST_FILE_WAIT_MS", L"300");  // held for good
   for (const Row& row : rows) {
     UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
@@ -142,7 +141,6 @@ TEST(FileWaitsTest, OnlyTheProgramMayGoUnflushed) {
       EXPECT_EQ(error, static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << row.what;
     }
   }
-  ::DeleteFileW(path.c_str());
 }
 
 TEST(FileWaitsTest, PausesGrowThenHoldAtOneSecondAndEndAtTheLimit) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "alerts/window/alert_layout.h"
 #include "common/unique_handle.h"
 
 namespace brivon::testing {
@@ -123,12 +124,14 @@ COLORREF ScreenPixel(int x, int y) {
   return RGB(GetBValue(bgr), GetGValue(bgr), GetRValue(bgr));
 }
 
+void ClickCloseBar(HWND window) {
+  RECT r{};
+  ::GetWindowRect(window, &r);
+  ClickAt(r.left + (r.right - r.left) * 3 / 4, r.bottom - AlertLayout().footerHeight);
+}
+
 void CloseAlertWindowsThroughCloseBar(DWORD processId) {
-  for (HWND window : VisibleAlertWindows(processId)) {
-    RECT r{};
-    ::GetWindowRect(window, &r);
-    ClickAt((r.left + r.right) / 2 + 200, r.bottom - 8);
-  }
+  for (HWND window : VisibleAlertWindows(processId)) ClickCloseBar(window);
 }
 
 HWND FindChild(HWND parent, const std::wstring& className) {

@@ -30,8 +30,10 @@ bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs);
 // The colour of a screen pixel as 0xRRGGBB.
 COLORREF ScreenPixel(int x, int y);
 
-// For RunOptions::whileRunning: closes every alert window of the process through its close
-// bar (a click near its bottom edge, away from the acceptance button).
+// Clicks an alert window's close bar on its top edge, the highest row that closes the window, at
+// three quarters of its width, away from the acceptance button.
+void ClickCloseBar(HWND window);
+// For RunOptions::whileRunning: closes every alert window of the process through its close bar.
 void CloseAlertWindowsThroughCloseBar(DWORD processId);
 
 // A child window of `parent` with this class name, or null.

@@ -162,9 +162,7 @@ class UpdateEndToEnd : public ::testing::Test {
         return;
       }
       ::Sleep(::GetDoubleClickTime() + 100);  // painted, and its close bar takes clicks
-      RECT r{};
-      ::GetWindowRect(window, &r);
-      testing::ClickAt(r.left + (r.right - r.left) * 3 / 4, r.bottom - 20);
+      testing::ClickCloseBar(window);
       testing::WaitUntil([&] { return !::IsWindow(window); }, 10000);
     };
     seen.run = testing::RunProgram(exe_, options);

@@ -154,12 +154,6 @@ class AlertWindowsEndToEnd : public ::testing::Test {
     return run;
   }
 
-  void CloseThroughBar(HWND window) {
-    RECT r{};
-    ::GetWindowRect(window, &r);
-    testing::ClickAt(r.left + (r.right - r.left) * 3 / 4, r.bottom - ScreenLayout().footerHeight);  // its top edge
-  }
-
   bool settle_ = true;  // drive a window only once its close bar takes clicks
   testing::TempFolder folder_;
   std::wstring exe_;
@@ -192,7 +186,7 @@ TEST_F(AlertWindowsEndToEnd, ThreeAlertsOneAfterAnotherEachClosedOnlyByItsBar) {
         // A click in the close bar as the window appears is the second click of a double click
         // on the previous one: ignored.
         const DWORD appeared = ::GetTickCount();
-        CloseThroughBar(window);
+        testing::ClickCloseBar(window);
         ::Sleep(150);
         if (::IsWindow(window) && ::GetTickCount() - appeared < ::GetDoubleClickTime()) ++survivedEarlyClicks;
         ::Sleep(::GetDoubleClickTime() + 100);
@@ -218,7 +212,7 @@ TEST_F(AlertWindowsEndToEnd, ThreeAlertsOneAfterAnotherEachClosedOnlyByItsBar) {
           ::Sleep(800);
           survivedClose = ::IsWindow(window) && ::IsWindowVisible(window);
         }
-        CloseThroughBar(window);  // exactly 50 pixels above the bottom: still the bar
+        testing::ClickCloseBar(window);  // exactly 50 pixels above the bottom: still the bar
       },
       &most);
   EXPECT_TRUE(run.started);
@@ -343,7 +337,7 @@ TEST_F(AlertWindowsEndToEnd, PictureClickOpensOnlyWellFormedWebLinksAndStepsBack
       afterEachClick.push_back(lines());
       EXPECT_TRUE(::IsWindow(window));
     }
-    CloseThroughBar(window);
+    testing::ClickCloseBar(window);
   });
   EXPECT_FALSE(run.timedOut);
   EXPECT_TRUE(topmostBefore);
@@ -407,7 +401,7 @@ TEST_F(AlertWindowsEndToEnd, TricklingAndEnormousPicturesAreShownAsNoneAndAnFtpO
       UniqueHandle process(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
       if (process) ::GetProcessMemoryInfo(process.get(), &memory, sizeof(memory));
     }
-    CloseThroughBar(window);
+    testing::ClickCloseBar(window);
   });
   EXPECT_FALSE(run.timedOut);
   EXPECT_EQ(run.exitCode, 0u);
@@ -520,7 +514,7 @@ TEST_F(AlertWindowsEndToEnd, NoWindowWaitsOnItsPictureOrTermsHost) {
         }
       }
       ::Sleep(::GetDoubleClickTime() + 100);
-      CloseThroughBar(window);
+      testing::ClickCloseBar(window);
     });
     std::printf("%s: first window after %lu ms\n", row.name, firstShown);
     EXPECT_FALSE(run.timedOut);
@@ -636,7 +630,7 @@ TEST_F(AlertWindowsEndToEnd, OnlyARealTermsDocumentCanEverBeAccepted) {
     testing::ClickAt((b.left + b.right) / 2, (b.top + b.bottom) / 2);  // disabled: nothing
     ::Sleep(500);
     EXPECT_TRUE(::IsWindow(window));
-    CloseThroughBar(window);
+    testing::ClickCloseBar(window);
   });
   EXPECT_FALSE(run.timedOut);
   ASSERT_EQ(stillDisabled.size(), std::size(rows));
@@ -712,7 +706,7 @@ TEST_F(AlertWindowsEndToEnd, AnAcceptanceIsNeverLostToAHeldRecord) {
   const auto tryToClose = [&](HWND window) {
     ::Sleep(500);
     testing::PressKey(VK_ESCAPE);
-    CloseThroughBar(window);
+    testing::ClickCloseBar(window);
   };
   testing::ProgramRun run = Run([&](int index, HWND window) {
     HWND button = nullptr;
@@ -826,7 +820,7 @@ TEST_F(AlertWindowsEndToEnd, KeysAloneCloseAMessageAndAcceptTermsButNeverEndAnUp
 TEST_F(AlertWindowsEndToEnd, CloseBarArchivesASetAsideProgram) {
   ASSERT_TRUE(testing::WriteBytes(folder_ / L"brivon2.exe", "MZ la version anterior"));
   Store(SoloMensaje("Cerrar", "#C00000"));
-  testing::ProgramRun run = Run([&](int, HWND window) { CloseThroughBar(window); });
+  testing::ProgramRun run = Run([&](int, HWND window) { testing::ClickCloseBar(window); });
   EXPECT_FALSE(run.timedOut);
   EXPECT_FALSE(testing::Exists(folder_ / L"brivon2.exe"));
   std::vector<std::wstring> archives;
@@ -845,7 +839,7 @@ TEST_F(AlertWindowsEndToEnd, CloseBarArchivesASetAsideProgram) {
 TEST_F(AlertWindowsEndToEnd, DirectoryNamedLikeTheSetAsideProgramIsLeftAlone) {
   ASSERT_TRUE(::CreateDirectoryW((folder_ / L"brivon2.exe").c_str(), nullptr));
   Store(SoloMensaje("Cerrar", "#C00000"));
-  testing::ProgramRun run = Run([&](int, HWND window) { CloseThroughBar(window); });
+  testing::ProgramRun run = Run([&](int, HWND window) { testing::ClickCloseBar(window); });
   EXPECT_FALSE(run.timedOut);
   EXPECT_TRUE(testing::IsDirectory(folder_ / L"brivon2.exe"));
   EXPECT_FALSE(testing::Exists(folder_ / L"versiones"));
@@ -856,7 +850,7 @@ TEST_F(AlertWindowsEndToEnd, DocumentWithoutAlertsEndsAtOnce) {
   for (const char* document : {R"({"titulo":"x","alertas":[]})", R"({"titulo":"x"})"}) {
     ASSERT_TRUE(testing::WriteBytes(testing::LogPath(folder_.path(), L"recibido.json"), document));
     int windows = 0;
-    testing::ProgramRun run = Run([&](int, HWND window) { ++windows, CloseThroughBar(window); });
+    testing::ProgramRun run = Run([&](int, HWND window) { ++windows, testing::ClickCloseBar(window); });
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_FALSE(run.timedOut);
     EXPECT_EQ(windows, 0) << document;
@@ -882,7 +876,7 @@ TEST_F(AlertWindowsEndToEnd, HiddenOrMinimisedStartStillShowsTheAlert) {
       shown = true;
       ::Sleep(::GetDoubleClickTime() + 100);  // painted, and its close bar takes clicks
       EXPECT_EQ(testing::ScreenPixel(25, 105), 0x00C000u) << show;
-      CloseThroughBar(windows.front());
+      testing::ClickCloseBar(windows.front());
     };
     const testing::ProgramRun run = testing::RunProgram(exe_, options);
     EXPECT_TRUE(shown) << show;
