@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -29,6 +31,14 @@ bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs);
 
 // The colour of a screen pixel as 0xRRGGBB.
 COLORREF ScreenPixel(int x, int y);
+// True when each byte of two colours (0xRRGGBB, 0xAARRGGBB) is within tolerance of the other's.
+inline bool ColoursNear(uint32_t a, uint32_t b, int tolerance) {
+  for (int shift = 0; shift < 32; shift += 8) {
+    const int difference = static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF);
+    if (std::abs(difference) > tolerance) return false;
+  }
+  return true;
+}
 
 // Clicks an alert window's close bar on its top edge, the highest row that closes the window, at
 // three quarters of its width, away from the acceptance button.

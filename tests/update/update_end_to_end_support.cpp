@@ -90,12 +90,6 @@ bool SaveAsPng(const ScreenShot& shot, const std::wstring& path) {
   return bitmap.Save(path.c_str(), &png, nullptr) == Gdiplus::Ok;
 }
 
-bool Near(COLORREF a, COLORREF b, int tolerance) {
-  for (int shift : {0, 8, 16}) {
-    if (std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) > tolerance) return false;
-  }
-  return true;
-}
 std::wstring StampNow() {
   SYSTEMTIME t;
   ::GetLocalTime(&t);

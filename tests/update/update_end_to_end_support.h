@@ -58,7 +58,7 @@ struct ScreenShot {
 };
 ScreenShot TakeScreenShot();
 bool SaveAsPng(const ScreenShot& shot, const std::wstring& path);
-bool Near(COLORREF a, COLORREF b, int tolerance);
+using testing::ColoursNear;
 
 // ---------------------------------------------------------------------------------------------
 // The activity logs.

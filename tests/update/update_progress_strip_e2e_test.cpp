@@ -44,7 +44,7 @@ int CountColourInRow(const ScreenShot& shot, int y, COLORREF rgb) {
 int CountBrightPixels(const ScreenShot& shot, int y0, int y1) {
   int count = 0;
   for (int y = y0; y < y1; ++y) {
-    for (int x = 0; x < shot.width; ++x) count += Near(shot.At(x, y), 0xFFFFFF, 0x30) ? 1 : 0;
+    for (int x = 0; x < shot.width; ++x) count += ColoursNear(shot.At(x, y), 0xFFFFFF, 0x30) ? 1 : 0;
   }
   return count;
 }
@@ -145,7 +145,7 @@ TEST_F(UpdateEndToEnd, ProgressStripShowsTheSlowDownloadBelowTheUpdatePicture) {
       // The update picture arrives on the window's worker, later on a loaded machine: the early
       // shot waits for it (the strip is shown either way).
       if (!early.taken && since >= 1500) {
-        if (since < 4000 && !Near(TakeScreenShot().At(w / 2, rows.pictureMiddle), 0xF09020, 8)) return;
+        if (since < 4000 && !ColoursNear(TakeScreenShot().At(w / 2, rows.pictureMiddle), 0xF09020, 8)) return;
         look(early, L"descarga_temprana");
         earlyAt = ::GetTickCount();
         // Painted again as when a window passes over it: the picture must come back with the strip.
@@ -164,7 +164,7 @@ TEST_F(UpdateEndToEnd, ProgressStripShowsTheSlowDownloadBelowTheUpdatePicture) {
     ASSERT_TRUE(early.taken);
     ASSERT_TRUE(late.taken);
     for (const Probe* probe : {&early, &late}) {
-      EXPECT_TRUE(Near(probe->pictureCentre, 0xF09020, 8)) << std::hex << probe->pictureCentre;  // it stays
+      EXPECT_TRUE(ColoursNear(probe->pictureCentre, 0xF09020, 8)) << std::hex << probe->pictureCentre;  // it stays
       EXPECT_EQ(probe->stripCorner, 0x202020u);
       EXPECT_GT(probe->textPixels, 50);
     }
@@ -202,7 +202,8 @@ TEST_F(UpdateEndToEnd, ProgressStripNamesEachStageOfASlowZipUpdate) {
   const std::wstring folder = MakeProgramFolder(root);
   ASSERT_TRUE(WriteBytes(folder + L"\\Datos.MDB", noise));
   server_.Serve("/descargas/Paquete.zip", slow);
-  server_.Serve(kCheckinPath, HttpReply{200, AlertDocument(UpdateAlert(Url("/descargas/Paquete.zip"))), "application/json"});
+  server_.Serve(kCheckinPath,
+                HttpReply{200, AlertDocument(UpdateAlert(Url("/descargas/Paquete.zip"))), "application/json"});
 
   // The stage each screenshot was taken in, told by the log lines written before it.
   enum Stage { kDownloading, kExtracting, kInstalling, kKeeping, kStages };

@@ -15,6 +15,7 @@
 #include "alerts/window/scaled_pictures.h"
 #include "alerts/window/text_drawing.h"
 #include "common/unique_handle.h"
+#include "support/alert_window_driver.h"
 
 namespace brivon {
 namespace {
@@ -60,15 +61,9 @@ class AlertWindowsPainting : public ::testing::Test {
     Gdiplus::Color color;
     canvas_->GetPixel(x, y, &color);
     const Gdiplus::ARGB got = color.GetValue();
-    for (int shift = 0; shift < 32; shift += 8) {
-      const int a = static_cast<int>((got >> shift) & 0xFF);
-      const int b = static_cast<int>((expected >> shift) & 0xFF);
-      if (std::abs(a - b) > 3) {
-        return ::testing::AssertionFailure() << "at " << x << "," << y << " got " << std::hex << got << " expected "
-                                             << expected;
-      }
-    }
-    return ::testing::AssertionSuccess();
+    if (testing::ColoursNear(got, expected, 3)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "at " << x << "," << y << " got " << std::hex << got << " expected "
+                                         << expected;
   }
 
   GdiplusSession gdiplus_;
