@@ -8,6 +8,7 @@
 #include "alerts/window/alert_layout.h"
 #include "alerts/window/alert_messages.h"
 #include "alerts/window/alert_window.h"
+#include "alerts/window/own_download.h"
 #include "alerts/window/text_drawing.h"
 #include "alerts/window/window_fetch.h"
 #include "common/activity_log.h"
@@ -112,6 +113,7 @@ bool AlertRun::StartPictures() {
   if (HasTermsAlert(document_)) richEdit_ = LoadSystemLibrary(L"Msftedit.dll");
   const size_t alertCount = document_.alertas.size();
   prepared_.assign(alertCount, 0);
+  ownDownloads_.assign(alertCount, nullptr);
   // The first two windows' copies are made as their pictures arrive; each next one's while the
   // one before it shows: copies for two windows at most are held at a time.
   PrepareAlert(0);
@@ -145,6 +147,8 @@ void AlertRun::PrepareAlert(size_t index) {
   if (index >= prepared_.size() || prepared_[index]) return;
   prepared_[index] = 1;
   pipeline_.Prepare(index, ScreenLayout());
+  // Its terms document or update picture comes beside its pictures, before its window is made.
+  ownDownloads_[index] = StartOwnDownloadAhead(document_.alertas[index], &fetchWorkers_);
 }
 
 void AlertRun::RescaleForScreen(HWND window, AlertWindowState& state) {
@@ -170,6 +174,7 @@ void AlertRun::ShowAlert(size_t index, HINSTANCE instance, int showCommand) {
   state.document = &document_;
   state.alert = &document_.alertas[index];
   state.run = this;
+  state.ownDownload = std::move(ownDownloads_[index]);
   // Gone before its state, whichever way this ends. Made while its pictures are still on their
   // way; it paints nothing until shown.
   UniqueWindow window(CreateAlertWindow(instance, state));

@@ -6,11 +6,9 @@
 
 #include "alerts/window/alert_messages.h"
 #include "alerts/window/alert_run.h"
+#include "alerts/window/own_download.h"
 #include "alerts/window/progress_strip.h"
 #include "alerts/window/remote_resources.h"
-#include "build_config.h"
-#include "common/test_hooks.h"
-#include "common/text.h"
 
 namespace brivon {
 namespace {
@@ -74,9 +72,7 @@ void StartUpdate(HWND window, AlertWindowState& state) {
 void StartUpdateWindow(HWND window, AlertWindowState& state) {
   StartUpdate(window, state);
   if (!state.alert || state.alert->contenido.empty()) return;
-  state.pictureArrival = std::make_shared<FetchCell>();
-  const std::string picture = WideToUtf8(TestBuiltInAddress(BRIVON_UPDATE_PICTURE_URL));
-  if (!StartWindowFetch(window, picture, kImageUserAgent, state.pictureArrival, KeeperOf(state))) state.pictureArrival.reset();
+  state.pictureArrival = OwnDownloadFor(window, state);
 }
 
 void TakeUpdatePicture(HWND window, AlertWindowState& state) {
