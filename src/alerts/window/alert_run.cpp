@@ -10,6 +10,7 @@
 #include "alerts/window/alert_window.h"
 #include "alerts/window/own_download.h"
 #include "alerts/window/text_drawing.h"
+#include "alerts/window/update_window.h"
 #include "alerts/window/window_fetch.h"
 #include "common/activity_log.h"
 #include "common/program_folder.h"
@@ -23,6 +24,8 @@ namespace {
 constexpr wchar_t kLogFolderRelative[] = L"actualizador_registros";
 // How long a hidden window waiting for its pictures goes without answering what is sent to it.
 constexpr DWORD kPumpWhileWaitingMs = 50;
+// How long an update window waits for the decoding of a picture that has already come.
+constexpr DWORD kUpdatePictureBeforeShowMs = 250;
 
 bool EnsureLogFolder() {
   if (IsExistingFolder(kLogFolderRelative)) return true;
@@ -185,6 +188,7 @@ void AlertRun::ShowAlert(size_t index, HINSTANCE instance, int showCommand) {
     MSG message{};
     ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
   }
+  PrepareArrivedUpdatePicture(window.get(), state, kUpdatePictureBeforeShowMs);
   ShowAlertWindow(window.get(), state, showCommand);
   // Once it is on the screen: no first paint waits for COM.
   state.announced = announcer_.Announce(window.get(), AlertAnnouncement(document_.titulo, *state.alert));

@@ -25,6 +25,11 @@ class FetchCell {
   // The window to wake once it is put: at once when it already is. A download started before its
   // window was made is handed to the window this way.
   void WakeWhenArrived(HWND window);
+  // Whether it is there to take.
+  bool Arrived() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return arrived_ && !taken_;
+  }
   // False until the worker has put it, and once taken.
   bool Take(FetchedBody* fetched) {
     std::lock_guard<std::mutex> hold(lock_);
