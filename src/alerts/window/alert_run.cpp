@@ -8,7 +8,9 @@
 #include "alerts/window/alert_layout.h"
 #include "alerts/window/alert_messages.h"
 #include "alerts/window/alert_window.h"
+#include "alerts/window/own_download.h"
 #include "alerts/window/text_drawing.h"
+#include "alerts/window/update_window.h"
 #include "alerts/window/window_fetch.h"
 #include "common/activity_log.h"
 #include "common/program_folder.h"
@@ -22,6 +24,8 @@ namespace {
 constexpr wchar_t kLogFolderRelative[] = L"actualizador_registros";
 // How long a hidden window waiting for its pictures goes without answering what is sent to it.
 constexpr DWORD kPumpWhileWaitingMs = 50;
+// How long an update window waits for the decoding of a picture that has already come.
+constexpr DWORD kUpdatePictureBeforeShowMs = 250;
 
 bool EnsureLogFolder() {
   if (IsExistingFolder(kLogFolderRelative)) return true;
@@ -112,6 +116,7 @@ bool AlertRun::StartPictures() {
   if (HasTermsAlert(document_)) richEdit_ = LoadSystemLibrary(L"Msftedit.dll");
   const size_t alertCount = document_.alertas.size();
   prepared_.assign(alertCount, 0);
+  ownDownloads_.assign(alertCount, nullptr);
   // The first two windows' copies are made as their pictures arrive; each next one's while the
   // one before it shows: copies for two windows at most are held at a time.
   PrepareAlert(0);
@@ -145,6 +150,8 @@ void AlertRun::PrepareAlert(size_t index) {
   if (index >= prepared_.size() || prepared_[index]) return;
   prepared_[index] = 1;
   pipeline_.Prepare(index, ScreenLayout());
+  // Its terms document or update picture comes beside its pictures, before its window is made.
+  ownDownloads_[index] = StartOwnDownloadAhead(document_.alertas[index], &fetchWorkers_);
 }
 
 void AlertRun::RescaleForScreen(HWND window, AlertWindowState& state) {
@@ -170,6 +177,7 @@ void AlertRun::ShowAlert(size_t index, HINSTANCE instance, int showCommand) {
   state.document = &document_;
   state.alert = &document_.alertas[index];
   state.run = this;
+  state.ownDownload = std::move(ownDownloads_[index]);
   // Gone before its state, whichever way this ends. Made while its pictures are still on their
   // way; it paints nothing until shown.
   UniqueWindow window(CreateAlertWindow(instance, state));
@@ -180,6 +188,7 @@ void AlertRun::ShowAlert(size_t index, HINSTANCE instance, int showCommand) {
     MSG message{};
     ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
   }
+  PrepareArrivedUpdatePicture(window.get(), state, kUpdatePictureBeforeShowMs);
   ShowAlertWindow(window.get(), state, showCommand);
   // Once it is on the screen: no first paint waits for COM.
   state.announced = announcer_.Announce(window.get(), AlertAnnouncement(document_.titulo, *state.alert));

@@ -83,6 +83,7 @@ class AlertRun {
   std::vector<UniqueHandle> threads_;
   AlertAnnouncer announcer_;
   std::vector<char> prepared_;  // per alert: its pictures' scaling was asked
+  std::vector<std::shared_ptr<FetchCell>> ownDownloads_;  // per alert: started ahead, until its window
   size_t shown_ = 0;            // the alert whose window is open
 };
 

@@ -65,6 +65,9 @@ struct AlertWindowState {
   // update picture.
   std::shared_ptr<FetchCell> termsArrival;
   std::shared_ptr<FetchCell> pictureArrival;
+  // Its own download when it was started before the window was made; the window takes it over.
+  std::shared_ptr<FetchCell> ownDownload;
+  bool updatePictureRequested = false;  // taken over or started: an update picture is fetched once
   // The update of an update window: its picture, fetched once, and its copy scaled where the
   // layout puts it (both decoded and scaled off the window's thread); the cell its worker writes,
   // and what was last drawn of it.

@@ -6,6 +6,7 @@
 #include "alerts/window/alert_actions.h"
 #include "alerts/window/alert_run.h"
 #include "alerts/window/remote_resources.h"
+#include "alerts/window/own_download.h"
 #include "alerts/window/terms_document.h"
 #include "alerts/window/window_fetch.h"
 #include "common/test_hooks.h"
@@ -82,12 +83,9 @@ void SetUpTerms(HWND window, AlertWindowState& state, const AlertLayout& layout)
   }
   if (!state.rtfRequested && state.richEdit && state.alert && !state.alert->contenido.empty()) {
     state.rtfRequested = true;
-    // On a worker: the box fills when the document arrives (TakeTermsDocument).
-    const std::string address = FirstLink(state);
-    if (!address.empty()) {
-      state.termsArrival = std::make_shared<FetchCell>();
-      if (!StartWindowFetch(window, address, kTextUserAgent, state.termsArrival, KeeperOf(state))) state.termsArrival.reset();
-    }
+    // On a worker, started ahead where it could be: the box fills when the document arrives
+    // (TakeTermsDocument).
+    state.termsArrival = OwnDownloadFor(window, state);
   }
 }
 

@@ -6,11 +6,9 @@
 
 #include "alerts/window/alert_messages.h"
 #include "alerts/window/alert_run.h"
+#include "alerts/window/own_download.h"
 #include "alerts/window/progress_strip.h"
 #include "alerts/window/remote_resources.h"
-#include "build_config.h"
-#include "common/test_hooks.h"
-#include "common/text.h"
 
 namespace brivon {
 namespace {
@@ -74,9 +72,11 @@ void StartUpdate(HWND window, AlertWindowState& state) {
 void StartUpdateWindow(HWND window, AlertWindowState& state) {
   StartUpdate(window, state);
   if (!state.alert || state.alert->contenido.empty()) return;
-  state.pictureArrival = std::make_shared<FetchCell>();
-  const std::string picture = WideToUtf8(TestBuiltInAddress(BRIVON_UPDATE_PICTURE_URL));
-  if (!StartWindowFetch(window, picture, kImageUserAgent, state.pictureArrival, KeeperOf(state))) state.pictureArrival.reset();
+  // Already taken before the show, when it had come by then.
+  if (!state.updatePictureRequested) {
+    state.updatePictureRequested = true;
+    state.pictureArrival = OwnDownloadFor(window, state);
+  }
 }
 
 void TakeUpdatePicture(HWND window, AlertWindowState& state) {
@@ -95,6 +95,24 @@ void TakeUpdatePicture(HWND window, AlertWindowState& state) {
   }
   state.pictureScaling.reset();
   ShowUpdatePicture(window, state, std::move(picture), std::move(scaled));
+}
+
+void PrepareArrivedUpdatePicture(HWND window, AlertWindowState& state, DWORD withinMs) {
+  if (!ShowsKind(state, AlertKind::UrlActualizar) || !state.ownDownload || !state.ownDownload->Arrived()) return;
+  state.updatePictureRequested = true;
+  state.pictureArrival = OwnDownloadFor(window, state);
+  TakeUpdatePicture(window, state);
+  const ULONGLONG until = ::GetTickCount64() + withinMs;
+  while (state.pictureScaling && ::GetTickCount64() < until) {
+    {
+      std::lock_guard<std::mutex> hold(state.pictureScaling->lock);
+      if (state.pictureScaling->ready) break;
+    }
+    ::MsgWaitForMultipleObjectsEx(0, nullptr, 5, QS_SENDMESSAGE, 0);
+    MSG message{};
+    ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
+  TakeUpdatePicture(window, state);
 }
 
 void DrawUpdatePicture(Gdiplus::Graphics& graphics, const AlertLayout& layout, const AlertWindowState& state) {

@@ -21,6 +21,11 @@ void StartUpdateWindow(HWND window, AlertWindowState& state);
 // is taken and drawn on a paint of its own.
 void TakeUpdatePicture(HWND window, AlertWindowState& state);
 
+// Before an update window is first shown: when its picture, fetched ahead, has already arrived,
+// it is decoded and scaled now, waiting at most withinMs (what is sent to the window is answered
+// meanwhile), so the first paint draws it. A picture still on its way is not waited for.
+void PrepareArrivedUpdatePicture(HWND window, AlertWindowState& state, DWORD withinMs);
+
 // The picture where the layout puts it: the copy scaled ahead when it has the size the layout
 // gives the picture now.
 void DrawUpdatePicture(Gdiplus::Graphics& graphics, const AlertLayout& layout, const AlertWindowState& state);

@@ -11,7 +11,6 @@ namespace brivon {
 namespace {
 
 struct WindowFetch {
-  HWND window;
   std::string address;
   const wchar_t* userAgent;
   DWORD deadlineMs;
@@ -21,23 +20,43 @@ struct WindowFetch {
 DWORD WINAPI WindowFetchWorker(LPVOID parameter) {
   std::unique_ptr<WindowFetch> fetch(static_cast<WindowFetch*>(parameter));
   try {
+    // A window that has gone takes no message; the cell goes with this worker's share.
     fetch->cell->Put(FetchBody(fetch->address, fetch->userAgent, fetch->deadlineMs));
   } catch (...) {
     // Out of memory: the window goes on without it, as after a failed download.
-    return 0;
   }
-  // A window that has gone takes no message; the cell goes with this worker's share.
-  ::PostMessageW(fetch->window, WM_REMOTE_ARRIVED, 0, 0);
   return 0;
 }
 
 }  // namespace
 
+void FetchCell::Put(FetchedBody fetched) {
+  HWND wake = nullptr;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    value_ = std::move(fetched);
+    arrived_ = true;
+    wake = wake_;
+  }
+  if (wake) ::PostMessageW(wake, WM_REMOTE_ARRIVED, 0, 0);
+}
+
+void FetchCell::WakeWhenArrived(HWND window) {
+  bool arrived = false;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    wake_ = window;
+    arrived = arrived_ && !taken_;
+  }
+  if (arrived && window) ::PostMessageW(window, WM_REMOTE_ARRIVED, 0, 0);
+}
+
 bool StartWindowFetch(HWND window, const std::string& address, const wchar_t* userAgent,
                       std::shared_ptr<FetchCell> cell, FetchWorkers* keeper) {
   if (!cell) return false;
+  if (window) cell->WakeWhenArrived(window);
   const DWORD deadlineMs = RemoteTransferDeadlineMs();
-  std::unique_ptr<WindowFetch> fetch(new WindowFetch{window, address, userAgent, deadlineMs, std::move(cell)});
+  std::unique_ptr<WindowFetch> fetch(new WindowFetch{address, userAgent, deadlineMs, std::move(cell)});
   const ULONGLONG endBy = ::GetTickCount64() + deadlineMs;
   UniqueHandle thread = StartWorkerThread(WindowFetchWorker, std::move(fetch));
   if (!thread) return false;

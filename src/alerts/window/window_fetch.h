@@ -20,10 +20,15 @@ namespace brivon {
 // one), and what arrives after the window has gone is freed with the worker's share.
 class FetchCell {
  public:
-  void Put(FetchedBody fetched) {
+  // Puts it, and wakes the window waiting for it, if one is, with WM_REMOTE_ARRIVED.
+  void Put(FetchedBody fetched);
+  // The window to wake once it is put: at once when it already is. A download started before its
+  // window was made is handed to the window this way.
+  void WakeWhenArrived(HWND window);
+  // Whether it is there to take.
+  bool Arrived() {
     std::lock_guard<std::mutex> hold(lock_);
-    value_ = std::move(fetched);
-    arrived_ = true;
+    return arrived_ && !taken_;
   }
   // False until the worker has put it, and once taken.
   bool Take(FetchedBody* fetched) {
@@ -38,6 +43,7 @@ class FetchCell {
  private:
   std::mutex lock_;
   FetchedBody value_;
+  HWND wake_ = nullptr;
   bool arrived_ = false;
   bool taken_ = false;
 };
@@ -65,9 +71,9 @@ class FetchWorkers {
   std::vector<Kept> workers_;
 };
 
-// Starts the download of `address` for window into cell; the worker posts WM_REMOTE_ARRIVED once
-// it has put it there, and is kept by keeper (none: it ends by itself all the same). False when no
-// thread could be started (nothing will arrive).
+// Starts the download of `address` for window into cell; window (none: the one the cell is
+// handed to later) hears WM_REMOTE_ARRIVED once it is there. The worker is kept by keeper (none:
+// it ends by itself all the same). False when no thread could be started (nothing will arrive).
 bool StartWindowFetch(HWND window, const std::string& address, const wchar_t* userAgent,
                       std::shared_ptr<FetchCell> cell, FetchWorkers* keeper);
 
