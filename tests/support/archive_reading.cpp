@@ -7,6 +7,7 @@
 #include "support/test_env.h"
 
 namespace brivon::testing {
+
 std::vector<std::wstring> ListArchive(const std::wstring& archivePath, bool* ok) {
   std::string output;
   bool listed =
