@@ -159,7 +159,8 @@ DWORD RunToEnd(std::wstring commandLine, DWORD timeoutMs) {
   return code;
 }
 
-bool RunCapturing(std::wstring commandLine, std::string* output) {
+bool RunCapturing(std::wstring commandLine, std::string* output, DWORD* exitCode) {
+  if (exitCode) *exitCode = 0xFFFFFFFF;
   SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
   HANDLE readRaw = nullptr, writeRaw = nullptr;
   if (!::CreatePipe(&readRaw, &writeRaw, &inheritable, 0)) return false;
@@ -183,7 +184,9 @@ bool RunCapturing(std::wstring commandLine, std::string* output) {
   while (::ReadFile(readEnd.get(), chunk, sizeof(chunk), &read, nullptr) && read > 0) output->append(chunk, read);
   ::WaitForSingleObject(process.get(), 60000);
   DWORD code = 1;
-  return ::GetExitCodeProcess(process.get(), &code) && code == 0;
+  const bool known = ::GetExitCodeProcess(process.get(), &code) != FALSE;
+  if (known && exitCode) *exitCode = code;
+  return known && code == 0;
 }
 
 }  // namespace brivon::testing

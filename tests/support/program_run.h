@@ -52,8 +52,8 @@ UniqueHandle StartHidden(std::wstring commandLine);
 // Runs a command line with no window to its end; its exit code (0xFFFFFFFF when it could not start).
 DWORD RunToEnd(std::wstring commandLine, DWORD timeoutMs = 120000);
 // Runs a command line with no window, its output and errors gathered; false when it cannot start or
-// ends non-zero.
-bool RunCapturing(std::wstring commandLine, std::string* output);
+// ends non-zero. exitCode, when given, gets its exit code (0xFFFFFFFF when it could not start).
+bool RunCapturing(std::wstring commandLine, std::string* output, DWORD* exitCode = nullptr);
 
 // Top-level dialog boxes ("#32770") of a process: those visible now, or all of them.
 std::vector<HWND> FindMessageBoxes(DWORD processId, bool shownOnly = true);

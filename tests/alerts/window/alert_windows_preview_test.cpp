@@ -23,26 +23,20 @@
 #include "common/unique_handle.h"
 #include "servers/loopback_http_server.h"
 #include "solid_picture.h"
+#include "support/program_run.h"
 #include "support/test_env.h"
 
 namespace brivon {
 namespace {
 
 using testing::HttpReply;
+using testing::Reply;
 using testing::SolidBmp;
 
 constexpr uint32_t kBackground = 0x203040;
 constexpr uint32_t kTitleBand = 0x804020;
 constexpr uint32_t kCloseBar = 0x0078D7;
 constexpr uint32_t kGrid[] = {0xC00000, 0x00C000, 0x0000C0, 0xC0C000, 0x00C0C0};
-
-HttpReply Reply(int status, std::string body, const std::string& type) {
-  HttpReply reply;
-  reply.status = status;
-  reply.body = std::move(body);
-  reply.contentType = type;
-  return reply;
-}
 
 std::wstring PreviewExe() { return testing::BuiltPath(BRIVON_TEST_PREVIEW_EXE, L"brivon_alert_preview.exe"); }
 std::wstring ArtifactsFolder(const std::wstring& name) {
@@ -57,37 +51,11 @@ struct ConsoleRun {
   std::string output;  // stdout and stderr together
 };
 
-// The output goes to a file of its own per run: a finished run's file may stay open a moment longer.
-ConsoleRun RunPreview(const std::vector<std::wstring>& args, const std::wstring& outputPrefix) {
-  static int runs = 0;
-  const std::wstring outputFile = outputPrefix + std::to_wstring(++runs) + L".txt";
+ConsoleRun RunPreview(const std::vector<std::wstring>& args) {
   ConsoleRun run;
   std::wstring commandLine = L"\"" + PreviewExe() + L"\"";
   for (const std::wstring& arg : args) commandLine += L" \"" + arg + L"\"";
-  SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-  UniqueFile output(::CreateFileW(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!output) {
-    run.output = "cannot create " + WideToUtf8(outputFile) + ", error " + std::to_string(::GetLastError());
-    return run;
-  }
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = output.get();
-  startup.hStdError = output.get();
-  PROCESS_INFORMATION info{};
-  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
-                        &startup, &info)) {
-    run.output = "cannot start the preview, error " + std::to_string(::GetLastError());
-    return run;
-  }
-  UniqueHandle process(info.hProcess);
-  UniqueHandle thread(info.hThread);
-  if (::WaitForSingleObject(process.get(), 120000) != WAIT_OBJECT_0) ::TerminateProcess(process.get(), 0xDEAD);
-  ::GetExitCodeProcess(process.get(), &run.exitCode);
-  output.reset();
-  run.output = testing::ReadBytes(outputFile);
+  testing::RunCapturing(commandLine, &run.output, &run.exitCode);
   return run;
 }
 
@@ -164,8 +132,7 @@ class AlertWindowsPreview : public ::testing::Test {
     std::filesystem::remove_all(std::filesystem::path(folder), ec);
     std::filesystem::create_directories(std::filesystem::path(folder), ec);
     prefix = folder + L"\\alerta";
-    return RunPreview({folder_ / L"alertas.json", std::to_wstring(width), std::to_wstring(height), prefix},
-                      folder_ / L"salida");
+    return RunPreview({folder_ / L"alertas.json", std::to_wstring(width), std::to_wstring(height), prefix});
   }
 
   GdiplusSession gdiplus_;
@@ -303,7 +270,7 @@ TEST_F(AlertWindowsPreview, WrongArgumentsWriteNothing) {
       {"missing document", {folder_ / L"no_existe.json", L"1920", L"1080", prefix}, 1},
   };
   for (const Case& c : cases) {
-    const ConsoleRun run = RunPreview(c.args, folder_ / L"salida");
+    const ConsoleRun run = RunPreview(c.args);
     EXPECT_EQ(run.exitCode, c.exitCode) << c.name << "\n" << run.output;
     EXPECT_FALSE(testing::Exists(PngPath(prefix, 1))) << c.name;
     if (c.exitCode == 2) {
@@ -311,7 +278,7 @@ TEST_F(AlertWindowsPreview, WrongArgumentsWriteNothing) {
     }
   }
   ASSERT_TRUE(testing::WriteBytes(folder_ / L"roto.json", "{\"alertas\": ["));
-  EXPECT_EQ(RunPreview({folder_ / L"roto.json", L"800", L"600", prefix}, folder_ / L"salida").exitCode, 1u);
+  EXPECT_EQ(RunPreview({folder_ / L"roto.json", L"800", L"600", prefix}).exitCode, 1u);
   EXPECT_FALSE(testing::Exists(PngPath(prefix, 1)));
 }
 
@@ -330,7 +297,7 @@ TEST_F(AlertWindowsPreview, TheReportNamesWhatTheProgramIgnoresOrRefuses) {
       R"({"tipo":"Solo_Mensaje","contenido":[{"texto":"x"}]}]})";
   ASSERT_TRUE(testing::WriteBytes(folder_ / L"faltas.json", document));
   const std::wstring prefix = folder_ / L"faltas";
-  const ConsoleRun run = RunPreview({folder_ / L"faltas.json", L"640", L"480", prefix}, folder_ / L"salida");
+  const ConsoleRun run = RunPreview({folder_ / L"faltas.json", L"640", L"480", prefix});
   EXPECT_EQ(run.exitCode, 0u) << run.output;
   for (int i = 1; i <= 4; ++i) EXPECT_TRUE(testing::Exists(PngPath(prefix, i))) << i;
   EXPECT_EQ(NoteLines(run.output),
