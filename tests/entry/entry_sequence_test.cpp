@@ -40,14 +40,7 @@ const std::string kOneAlert = testing::AlertDocument(testing::SoloMensaje("Hola"
 class EntrySequenceTest : public ::testing::Test {
  protected:
   // No powershell.exe at all, as on a desk where it is missing or blocked: nothing needs it.
-  static void SetUpTestSuite() {
-    wchar_t windows[MAX_PATH] = {};
-    ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
-    const std::wstring powershell = std::wstring(windows) + L"\\System32\\WindowsPowerShell\\v1.0\\powershell.exe";
-    ::SetFileAttributesW(powershell.c_str(), FILE_ATTRIBUTE_NORMAL);
-    ::DeleteFileW(powershell.c_str());
-    ASSERT_FALSE(Exists(powershell));
-  }
+  static void SetUpTestSuite() { ASSERT_TRUE(testing::RemoveSystemPowershell()); }
   void SetUp() override {
     sibling_ = ReadBytes(testing::TestToolPath(L"fixture_sibling_10_2_0_15.exe"));
     ASSERT_FALSE(sibling_.empty());

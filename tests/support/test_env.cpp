@@ -137,4 +137,13 @@ std::vector<std::wstring> EntryNames(const std::wstring& folder, bool folders) {
   return names;
 }
 
+bool RemoveSystemPowershell() {
+  wchar_t windows[MAX_PATH] = {};
+  ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
+  const std::wstring powershell = std::wstring(windows) + L"\\System32\\WindowsPowerShell\\v1.0\\powershell.exe";
+  ::SetFileAttributesW(powershell.c_str(), FILE_ATTRIBUTE_NORMAL);
+  ::DeleteFileW(powershell.c_str());
+  return !Exists(powershell);
+}
+
 }  // namespace brivon::testing

@@ -53,6 +53,8 @@ class TempFolder {
 std::string ReadBytes(const std::wstring& path);  // "" when missing
 bool WriteBytes(const std::wstring& path, const std::string& bytes);
 bool Exists(const std::wstring& path);
+// A desk where powershell.exe is missing or blocked: it is deleted from the prefix. True once gone.
+bool RemoveSystemPowershell();
 // Names of the files (or, with folders, the sub-folders) directly in folder, sorted.
 std::vector<std::wstring> EntryNames(const std::wstring& folder, bool folders);
 // The names in order, as a listing in any order is compared.

@@ -87,12 +87,7 @@ class UpdateEndToEnd : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     // No powershell.exe at all, as on a desk where it is missing or blocked: nothing needs it.
-    wchar_t windows[MAX_PATH] = {};
-    ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
-    const std::wstring powershell = std::wstring(windows) + L"\\System32\\WindowsPowerShell\\v1.0\\powershell.exe";
-    ::SetFileAttributesW(powershell.c_str(), FILE_ATTRIBUTE_NORMAL);
-    ::DeleteFileW(powershell.c_str());
-    ASSERT_FALSE(testing::Exists(powershell));
+    ASSERT_TRUE(testing::RemoveSystemPowershell());
     oldExe_ = ReadBytes(testing::TestToolPath(L"fixture_sibling_10_2_0_15.exe"));
     newExe_ = ReadBytes(testing::TestToolPath(L"fixture_sibling_65535_0_65535_1.exe"));
     picture_ = FramedPicturePng(480, 320);
