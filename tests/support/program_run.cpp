@@ -179,10 +179,28 @@ bool RunCapturing(std::wstring commandLine, std::string* output, DWORD* exitCode
   }
   UniqueHandle process(info.hProcess), thread(info.hThread);
   writeEnd.reset();
-  char chunk[4096];
-  DWORD read = 0;
-  while (::ReadFile(readEnd.get(), chunk, sizeof(chunk), &read, nullptr) && read > 0) output->append(chunk, read);
-  ::WaitForSingleObject(process.get(), 60000);
+  // Read while it runs, and what is left once it has ended: a process it started (Wine's own
+  // services, the first time) may hold the pipe open for good, so its end is never waited for.
+  const ULONGLONG until = ::GetTickCount64() + 120000;
+  const auto drain = [&] {
+    char chunk[4096];
+    DWORD available = 0, read = 0;
+    while (::PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &available, nullptr) && available > 0 &&
+           ::ReadFile(readEnd.get(), chunk, available < sizeof(chunk) ? available : sizeof(chunk), &read, nullptr) &&
+           read > 0) {
+      output->append(chunk, read);
+    }
+  };
+  for (;;) {
+    drain();
+    if (::WaitForSingleObject(process.get(), 10) == WAIT_OBJECT_0) break;
+    if (::GetTickCount64() > until) {
+      ::TerminateProcess(process.get(), 0xDEAD);
+      ::WaitForSingleObject(process.get(), 5000);
+      break;
+    }
+  }
+  drain();
   DWORD code = 1;
   const bool known = ::GetExitCodeProcess(process.get(), &code) != FALSE;
   if (known && exitCode) *exitCode = code;
