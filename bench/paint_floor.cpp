@@ -3,6 +3,9 @@
 // posts the same check-in report to the built-in service, reads the reply as the program does and
 // fetches what the first window shows: the document's entry pictures side by side and, meanwhile,
 // the window's own download (the terms document or the update picture). Then it exits.
+// With BRIVON_FLOOR_WINDOW set, it is the floor of any windowed program here: beside the fetches it makes
+// a blank full-screen window as the alert's, shows it once everything arrived and fills it with the
+// bench's block colour; it ends a moment after that paint.
 // Exit code: 0 when everything arrived, else one of the codes below.
 #include <windows.h>
 
@@ -46,7 +49,54 @@ std::string WindowDownload(const brivon::Alert& alert, const wchar_t** userAgent
   }
 }
 
-int Floor() {
+constexpr wchar_t kWindowClass[] = L"AlertaWindowClass";  // the class the bench looks for
+constexpr COLORREF kBlock = RGB(0x10, 0xE0, 0x70);           // the bench's block colour
+constexpr UINT_PTR kEndTimer = 1;
+
+LRESULT CALLBACK BlankWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_PAINT: {
+      PAINTSTRUCT paint{};
+      HDC dc = ::BeginPaint(window, &paint);
+      HBRUSH brush = ::CreateSolidBrush(kBlock);
+      ::FillRect(dc, &paint.rcPaint, brush);
+      ::DeleteObject(brush);
+      ::EndPaint(window, &paint);
+      ::SetTimer(window, kEndTimer, 300, nullptr);  // long enough for the bench to see it
+      return 0;
+    }
+    case WM_TIMER:
+      ::DestroyWindow(window);
+      return 0;
+    case WM_DESTROY:
+      ::PostQuitMessage(0);
+      return 0;
+    default:
+      return ::DefWindowProcW(window, message, wParam, lParam);
+  }
+}
+
+HWND CreateBlankWindow(HINSTANCE instance) {
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof(windowClass);
+  windowClass.lpfnWndProc = BlankWindowProc;
+  windowClass.hInstance = instance;
+  windowClass.lpszClassName = kWindowClass;
+  ::RegisterClassExW(&windowClass);
+  return ::CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kWindowClass, L"Floor", WS_POPUP, 0, 0,
+                           ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr,
+                           instance, nullptr);
+}
+
+void ShowUntilPainted(HWND window) {
+  ::SetForegroundWindow(window);
+  ::ShowWindow(window, SW_SHOWNORMAL);
+  ::UpdateWindow(window);
+  MSG message{};
+  while (::GetMessageW(&message, nullptr, 0, 0) > 0) ::DispatchMessageW(&message);
+}
+
+int Floor(HINSTANCE instance, bool withWindow) {
   const std::wstring folder = brivon::GetProgramFolder();
   const std::optional<brivon::Product> product = brivon::FindInstalledProduct(folder);
   std::string report;
@@ -66,6 +116,9 @@ int Floor() {
   std::optional<brivon::PictureDownloads> pictures;
   if (pictureCount > 0) pictures.emplace(std::move(addresses), brivon::RemoteTransferDeadlineMs());
 
+  // Made while the fetches are on their way, as the program makes its first window.
+  HWND window = withWindow ? CreateBlankWindow(instance) : nullptr;
+  if (withWindow && !window) return kFailed;
   bool arrived = true;
   const wchar_t* userAgent = nullptr;
   const std::string own = WindowDownload(document.alertas.front(), &userAgent);
@@ -73,14 +126,16 @@ int Floor() {
   for (size_t i = 0; i < pictureCount; ++i) {
     if (pictures->Take(i).empty()) arrived = false;
   }
-  return arrived ? kAllArrived : kNotArrived;
+  if (!arrived) return kNotArrived;
+  if (window) ShowUntilPainted(window);
+  return kAllArrived;
 }
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   try {
-    return Floor();
+    return Floor(instance, ::GetEnvironmentVariableW(L"BRIVON_FLOOR_WINDOW", nullptr, 0) > 0);
   } catch (...) {
     return kFailed;
   }

@@ -20,6 +20,7 @@
 #include "picture_bytes.h"
 #include "servers/loopback_http_server.h"
 #include "support/alert_window_driver.h"
+#include "support/environment_variable.h"
 #include "support/program_run.h"
 #include "support/test_env.h"
 
@@ -55,7 +56,7 @@ struct Road {
 };
 
 struct RoadTimes {
-  std::vector<double> shown, painted, floor, above;
+  std::vector<double> shown, painted, floor, windowFloor, above, aboveWindow;
 };
 
 double MsSince(Clock::time_point start) {
@@ -275,22 +276,37 @@ bool TimeBrivon(const Road& road, HeldPackage& package, double* shownMs, double*
   return false;
 }
 
-// The floor program from its start to its exit, from a program folder like brivon.exe's.
-bool TimeFloor(double* floorMs, std::string* why) {
-  t::TempFolder folder(L"paintfloor");
+// The floor program from its start to its exit, from a program folder like brivon.exe's. With a
+// window: from its start to its blank window filled with the block colour on the screen.
+bool TimeFloor(bool withWindow, double* floorMs, std::string* why) {
+  t::TempFolder folder(withWindow ? L"paintfloorwindow" : L"paintfloor");
   const std::wstring exe = folder / kFloorProgram;
   if (!PrepareFolder(folder) || !::CopyFileW(t::TestToolPath(kFloorProgram).c_str(), exe.c_str(), FALSE)) {
     *why = "the floor's program folder could not be made";
     return false;
   }
+  t::ScopedVariable window(L"BRIVON_FLOOR_WINDOW", withWindow ? L"1" : L"");
   t::RunOptions options;
   options.timeoutMs = kRunLimitMs;
+  bool seen = !withWindow;
   const Clock::time_point start = Clock::now();
+  options.whileRunning = [&](DWORD processId) {
+    const int x = ::GetSystemMetrics(SM_CXSCREEN) / 2, y = ::GetSystemMetrics(SM_CYSCREEN) / 2;
+    while (!seen && !t::VisibleAlertWindows(processId).empty()) {
+      if (t::ScreenPixel(x, y) == (kBlockColor & 0xFFFFFF)) {
+        *floorMs = MsSince(start);
+        seen = true;
+      } else {
+        ::Sleep(2);
+      }
+    }
+  };
   const t::ProgramRun run = t::RunProgram(exe, options);
-  *floorMs = MsSince(start);
-  if (run.started && !run.timedOut && run.exitCode == 0 && run.boxes.empty()) return true;
+  if (!withWindow) *floorMs = MsSince(start);
+  if (run.started && !run.timedOut && run.exitCode == 0 && run.boxes.empty() && seen) return true;
   *why = !run.started    ? std::string("the floor program did not start")
          : run.timedOut ? std::string("the floor program did not end")
+         : !seen         ? std::string("the floor's window was never seen filled")
                         : "the floor program did not fetch everything (exit code " + std::to_string(run.exitCode) + ")";
   return false;
 }
@@ -334,9 +350,9 @@ int WholeRoad(int rounds) {
                     Reply(R"({"titulo":"Avisos importantes","color_fondo":"#F3F3F3","alertas":[)" +
                               road.alert(package.url()) + "]}",
                           "application/json"));
-      double shownMs = -1, paintedMs = -1, floorMs = -1;
+      double shownMs = -1, paintedMs = -1, floorMs = -1, windowFloorMs = -1;
       std::string why;
-      std::vector<std::string> brivonAsked, floorAsked;
+      std::vector<std::string> brivonAsked, floorAsked, windowFloorAsked;
       const auto brivon = [&] {
         service.ClearRequests();
         const bool ok = TimeBrivon(road, package, &shownMs, &paintedMs, &why);
@@ -345,16 +361,21 @@ int WholeRoad(int rounds) {
       };
       const auto floor = [&] {
         service.ClearRequests();
-        const bool ok = TimeFloor(&floorMs, &why);
+        if (!TimeFloor(false, &floorMs, &why)) return false;
         floorAsked = Asked(service);
+        service.ClearRequests();
+        const bool ok = TimeFloor(true, &windowFloorMs, &why);
+        windowFloorAsked = Asked(service);
         return ok;
       };
-      // Every other round the floor goes first, so that a busy moment of the machine hits both.
+      // Every other round the floors go first, so that a busy moment of the machine hits all three.
       bool ok = round % 2 == 1 ? floor() && brivon() : brivon() && floor();
-      if (ok && floorAsked != brivonAsked) {
-        why = "the floor asked the service for" + Joined(floorAsked) + "\nwhere brivon.exe asked for" +
-              Joined(brivonAsked);
-        ok = false;
+      for (const std::vector<std::string>* asked : {&floorAsked, &windowFloorAsked}) {
+        if (ok && *asked != brivonAsked) {
+          why = "a floor asked the service for" + Joined(*asked) + "\nwhere brivon.exe asked for" +
+                Joined(brivonAsked);
+          ok = false;
+        }
       }
       if (!ok) {
         std::fprintf(stderr, "whole road: %s: %s\n", road.name.c_str(), why.c_str());
@@ -364,21 +385,26 @@ int WholeRoad(int rounds) {
       times[k].shown.push_back(shownMs);
       times[k].painted.push_back(paintedMs);
       times[k].floor.push_back(floorMs);
+      times[k].windowFloor.push_back(windowFloorMs);
       times[k].above.push_back(paintedMs - floorMs);
+      times[k].aboveWindow.push_back(paintedMs - windowFloorMs);
     }
   }
   service.Stop();
 
   std::printf("\nwhole road at %d x %d, %s build, %d rounds; medians in ms (painted - floor: of each round's "
               "difference). Floor: the paint floor program from its start to its exit (the same check-in, then "
-              "what the window shows fetched side by side)\n",
+              "what the window shows fetched side by side). Window floor: the same with a blank full-screen window, "
+              "made beside the fetches, shown and filled once they arrived\n",
               ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN), kBuildArch, rounds);
-  std::printf("%-46s %13s %14s %7s %16s\n", "kind", "first window", "fully painted", "floor", "painted - floor");
+  std::printf("%-46s %13s %14s %7s %13s %16s %23s\n", "kind", "first window", "fully painted", "floor",
+              "window floor", "painted - floor", "painted - window floor");
   std::string over;
   for (size_t k = 0; k < roads.size(); ++k) {
     const double above = Median(times[k].above);
-    std::printf("%-46s %13.0f %14.0f %7.0f %16.0f\n", roads[k].name.c_str(), Median(times[k].shown),
-                Median(times[k].painted), Median(times[k].floor), above);
+    std::printf("%-46s %13.0f %14.0f %7.0f %13.0f %16.0f %23.0f\n", roads[k].name.c_str(), Median(times[k].shown),
+                Median(times[k].painted), Median(times[k].floor), Median(times[k].windowFloor), above,
+                Median(times[k].aboveWindow));
     if (above > kAboveFloorMs) over += (over.empty() ? "" : ", ") + roads[k].name.substr(0, roads[k].name.find(','));
   }
   if (over.empty()) {
