@@ -9,7 +9,19 @@ namespace {
 constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x00000800;
 #endif
 
+using SetDefaultDllDirectoriesCall = BOOL(WINAPI*)(DWORD);
+
 }  // namespace
+
+bool LoadLibrariesFromSystemFolderOnly() {
+  HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+  FARPROC address = kernel ? ::GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr;
+  const auto restrict = reinterpret_cast<SetDefaultDllDirectoriesCall>(reinterpret_cast<void (*)()>(address));
+  if (restrict && restrict(LOAD_LIBRARY_SEARCH_SYSTEM32)) return true;
+  // Without it, at least not from the current folder.
+  ::SetDllDirectoryW(L"");
+  return false;
+}
 
 UniqueModule LoadSystemLibrary(const wchar_t* name) {
   HMODULE module = ::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);

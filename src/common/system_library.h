@@ -11,6 +11,11 @@ namespace brivon {
 
 UniqueModule LoadSystemLibrary(const wchar_t* name);
 
+// From now on every library loaded by name, those the program links to load when first needed
+// among them, comes from the system folder only, never from the program folder or the current
+// one. False where Windows cannot do that (a Windows 7 without its update for it).
+bool LoadLibrariesFromSystemFolderOnly();
+
 // The function `name` of module as the pointer type Function, or null.
 template <typename Function>
 Function SystemFunction(const UniqueModule& module, const char* name) {

@@ -6,6 +6,7 @@
 #include "common/activity_log.h"
 #include "common/log_line.h"
 #include "common/program_folder.h"
+#include "common/system_library.h"
 #include "common/text.h"
 #include "files/folder_lock.h"
 #include "housekeeping/housekeeping.h"
@@ -49,6 +50,9 @@ void RunStartupSequence(HINSTANCE instance, int showCommand) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
+  // The program folder may be written by the signed-in user: a library of a system name dropped
+  // there must never load in place of the system's (GDI+ and bcrypt load when first needed).
+  brivon::LoadLibrariesFromSystemFolderOnly();
   try {
     RunStartupSequence(instance, showCommand);
   } catch (...) {

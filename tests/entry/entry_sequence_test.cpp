@@ -165,9 +165,32 @@ TEST_F(EntrySequenceTest, ASecondStartInTheSameFolderEndsAtOnceAndDoesNothing) {
   EXPECT_EQ(ReadBytes(testing::LogPath(other, L"recibido.json")), kNoAlerts);
 }
 
+// While alive, Wine looks for a native `library` along brivon.exe's search path before its own
+// copy, as Windows does for a library that is not one of its known ones ("" for no change).
+class NativeLibraryFirst {
+ public:
+  explicit NativeLibraryFirst(const std::wstring& library) : library_(library) {
+    if (library_.empty()) return;
+    constexpr wchar_t kNativeFirst[] = L"native,builtin";
+    ::RegSetKeyValueW(HKEY_CURRENT_USER, kOverrides, library_.c_str(), REG_SZ, kNativeFirst, sizeof(kNativeFirst));
+  }
+  ~NativeLibraryFirst() {
+    if (!library_.empty()) ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kOverrides, library_.c_str());
+  }
+  NativeLibraryFirst(const NativeLibraryFirst&) = delete;
+  NativeLibraryFirst& operator=(const NativeLibraryFirst&) = delete;
+
+ private:
+  static constexpr wchar_t kOverrides[] = L"Software\\Wine\\AppDefaults\\brivon.exe\\DllOverrides";
+  std::wstring library_;
+};
+
 // Started from another folder, the program works in its own: its alert document is read by a
 // relative path. At a drive root ("X:\brivon.exe", program folder "X:") that needs "X:\", since
-// "X:" alone is the drive's remembered folder, which a parent hands down as "=X:".
+// "X:" alone is the drive's remembered folder, which a parent hands down as "=X:". A library it
+// loads when first needed (GDI+, with the first alert) comes from the system folder only, never
+// from the program folder, which the user may write (Wine prefers its own copy unless told to look
+// for a native one first, as Windows does).
 TEST_F(EntrySequenceTest, StartedFromAnotherFolderItWorksInItsOwnEvenAtADriveRoot) {
   TempFolder root(L"brivon-cwd");
   const std::wstring elsewhere = root / L"otra carpeta";
@@ -175,8 +198,10 @@ TEST_F(EntrySequenceTest, StartedFromAnotherFolderItWorksInItsOwnEvenAtADriveRoo
   struct Row {
     const char* name;
     std::wstring folder;
+    bool planted = false;  // a gdiplus.dll of someone else's in the program folder
   };
-  std::vector<Row> rows = {{"a folder of its own", root / L"Programa"}};
+  std::vector<Row> rows = {{"a folder of its own", root / L"Programa"},
+                           {"a gdiplus.dll planted in its folder", root / L"Plantado", true}};
   // Q: is made by make_unix_links (make_unix_links.sh) when the bench can give it.
   const std::wstring drive = L"Q:";
   const bool haveDrive = Exists(drive + L"\\unidad_de_prueba") && testing::IsDirectory(drive + L"\\otra");
@@ -190,6 +215,11 @@ TEST_F(EntrySequenceTest, StartedFromAnotherFolderItWorksInItsOwnEvenAtADriveRoo
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     const std::wstring exe = MakeProgramFolder(row.folder);
+    if (row.planted) {
+      ASSERT_TRUE(::CopyFileW(testing::TestToolPath(L"planted_library.dll").c_str(),
+                              (row.folder + L"\\gdiplus.dll").c_str(), FALSE));
+    }
+    NativeLibraryFirst nativeFirst(row.planted ? L"gdiplus" : L"");
     bool shown = false;
     testing::RunOptions options;
     options.workingFolder = elsewhere;
@@ -203,6 +233,7 @@ TEST_F(EntrySequenceTest, StartedFromAnotherFolderItWorksInItsOwnEvenAtADriveRoo
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(ReadBytes(testing::LogPath(row.folder, L"recibido.json")), kOneAlert);
     EXPECT_TRUE(shown);  // the document was found by its relative path
+    EXPECT_FALSE(Exists(row.folder + L"\\planted_library_loaded.txt"));
     EXPECT_FALSE(Exists(elsewhere + L"\\actualizador_registros"));
   }
   if (haveDrive) {
