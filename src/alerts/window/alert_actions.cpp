@@ -12,6 +12,7 @@
 #include "common/log_line.h"
 #include "common/long_path.h"
 #include "common/program_folder.h"
+#include "common/system_library.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
 #include "common/worker_thread.h"
@@ -40,10 +41,16 @@ std::vector<std::string> LinksAt(const Alert& alert, int32_t x, int32_t y) {
 }
 
 void OpenLinks(const std::vector<std::string>& links) {
+  if (links.empty()) return;
+  // The shell's library loads with the first click, not with every start; it stays, since the
+  // shell may still be at work after the call returns.
+  static const UniqueModule shell = LoadSystemLibrary(L"shell32.dll");
+  const auto open = SystemFunction<decltype(&::ShellExecuteW)>(shell, "ShellExecuteW");
+  if (!open) return;
   for (const std::string& link : links) {
     // Read as the texts are: an 8-bit call would pass the UTF-8 bytes through the ANSI code page.
     const std::wstring address = DocumentTextToWide(link);
-    ::ShellExecuteW(nullptr, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    open(nullptr, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
   }
 }
 
