@@ -13,7 +13,7 @@ build_packages=(cmake ninja-build mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w
                 nlohmann-json3-dev googletest)
 wine_packages=(wine wine64)
 arch_host_runs_32bit && wine_packages+=(wine32:i386)
-bench_packages=(xvfb openbox x11-utils x11-apps xdotool imagemagick fonts-liberation)
+bench_packages=(xvfb tigervnc-standalone-server openbox x11-utils x11-apps xdotool imagemagick fonts-liberation)
 check_packages=(python3 python3-pefile python3-jsonschema curl openssl osslsigncode)
 
 missing_of() {
@@ -47,7 +47,8 @@ install_phase "the MinGW-w64 compilers (i686 release, x86-64 for hosts without 3
   "${build_packages[@]}"
 install_phase "Wine, which runs the Windows programs ($(arch_host_runs_32bit && echo "32- and 64-bit" || echo "64-bit only: this kernel runs no 32-bit code"))" \
   "${wine_packages[@]}"
-install_phase "the display bench: Xvfb and a window manager, screenshots, clicks and keys, Arial's metric twin" "${bench_packages[@]}"
+install_phase "the display bench: Xvfb, Xvnc (a screen that changes its size) and a window manager, screenshots, clicks and keys, Arial's metric twin" \
+  "${bench_packages[@]}"
 install_phase "the checks from the Linux side: pefile, jsonschema, curl, openssl and osslsigncode" "${check_packages[@]}"
 if ! command -v npm >/dev/null 2>&1; then
   echo "deps: installing npm, to fetch the real 7-Zip console tool"

@@ -1,23 +1,24 @@
 # The Wine session the tests, the demo and the benches run Windows programs in, sourced by the
 # other scripts: a throwaway prefix of the build's architecture inside the build folder, Arial
-# mapped to Liberation Sans, no crash dialogs, Xvfb with a window manager when there is no display,
-# and one persistent wineserver so that each Wine process starts in milliseconds.
+# mapped to Liberation Sans, no crash dialogs, an X server of its own (Xvnc, else Xvfb) with a
+# window manager when there is no display, and one persistent wineserver so that each Wine process
+# starts in milliseconds.
 #   wine_session_ensure   set up what is missing and export the environment
-#   wine_session_stop     stop the wineserver and the Xvfb this session started
+#   wine_session_stop     stop the wineserver and the X server this session started
 #   wine ...              runs a Windows program of the build's architecture
 : "${BRIVON_BUILD_DIR:?BRIVON_BUILD_DIR must name the build folder}"
 : "${BRIVON_ARCH:?BRIVON_ARCH must name the architecture of the build: i686 or x86_64}"
 
 BRIVON_SESSION_SCRIPTS="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 BRIVON_XVFB_DISPLAY="${BRIVON_XVFB_DISPLAY:-:77}"
-# The tests' second lane (BRIVON_LANE=b) has a prefix, a wineserver and an Xvfb display of its own,
+# The tests' second lane (BRIVON_LANE=b) has a prefix, a wineserver and an X display of its own,
 # 50 above the first's, so that its windows, its clicks and its prefix never meet the first lane's.
 if [ "${BRIVON_LANE:-}" = b ]; then
   export WINEPREFIX="$BRIVON_BUILD_DIR/wineprefix-b"
-  wine_session_xvfb=":$((${BRIVON_XVFB_DISPLAY#:} + 50))"
+  wine_session_x_display=":$((${BRIVON_XVFB_DISPLAY#:} + 50))"
 else
   export WINEPREFIX="$BRIVON_BUILD_DIR/wineprefix"
-  wine_session_xvfb="$BRIVON_XVFB_DISPLAY"
+  wine_session_x_display="$BRIVON_XVFB_DISPLAY"
 fi
 if [ "$BRIVON_ARCH" = x86_64 ]; then
   # The wrapper 'wine' picks the 32-bit loader whenever wine32 is installed: name the 64-bit pair.
@@ -36,9 +37,9 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 
 wine_session_display() {
   if [ -z "${DISPLAY:-}" ] || [ "${BRIVON_OWN_DISPLAY:-}" = 1 ] || [ "${BRIVON_LANE:-}" = b ]; then
-    export DISPLAY="$wine_session_xvfb" BRIVON_OWN_DISPLAY=1
+    export DISPLAY="$wine_session_x_display" BRIVON_OWN_DISPLAY=1
     if ! xdpyinfo -display "$DISPLAY" >/dev/null 2>&1; then
-      (Xvfb "$DISPLAY" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &)
+      (wine_session_x_server >/dev/null 2>&1 </dev/null &)
       for _ in $(seq 1 100); do
         xdpyinfo -display "$DISPLAY" >/dev/null 2>&1 && break
         sleep 0.1
@@ -46,6 +47,17 @@ wine_session_display() {
     fi
     wine_session_window_manager
   fi
+}
+
+# Xvnc when it is installed: its screen takes other sizes (RandR modes), so that a test can
+# really change the screen's size while a window shows, as a remote session reconnected from a
+# smaller screen does; Xvfb has one size only. No VNC port and no password: only local clients,
+# through the display's socket, as with Xvfb.
+wine_session_x_server() {
+  if command -v Xvnc >/dev/null 2>&1; then
+    exec Xvnc "$DISPLAY" -geometry 1920x1080 -depth 24 -SecurityTypes None -rfbport -1 -nolisten tcp
+  fi
+  exec Xvfb "$DISPLAY" -screen 0 1920x1080x24 -nolisten tcp
 }
 
 # A real desktop has a window manager. Without one, Wine waits up to 2 s for it each time a
@@ -98,6 +110,6 @@ wine_session_ensure() {
 wine_session_stop() {
   wineserver -k >/dev/null 2>&1 || true
   if [ "${BRIVON_OWN_DISPLAY:-}" = 1 ] || [ "${BRIVON_LANE:-}" = b ]; then
-    pkill -f "Xvfb $wine_session_xvfb " >/dev/null 2>&1 || true
+    pkill -f "^(Xvnc|Xvfb) $wine_session_x_display " >/dev/null 2>&1 || true
   fi
 }
