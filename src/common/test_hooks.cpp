@@ -3,14 +3,13 @@
 #ifdef BRIVON_TEST_HOOKS
 
 #include <windows.h>
-#include <share.h>
 
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 
 #include "common/text.h"
+#include "common/unique_handle.h"
 
 namespace brivon {
 namespace {
@@ -82,17 +81,37 @@ void TestKillPoint(std::string_view name) {
   if (++matches == nth) ::TerminateProcess(::GetCurrentProcess(), 9);
 }
 
-void TestTraceFileEvent(std::string_view event, const std::wstring& path, const std::wstring& other) {
+namespace {
+
+const std::wstring& TracePath() {
   static const std::wstring trace = Environment(L"BRIVON_TEST_FILE_TRACE");
-  if (trace.empty()) return;
+  return trace;
+}
+
+// One write to a handle that only appends: lines from several threads never overwrite each other.
+void AppendTraceLine(const std::string& line) {
+  UniqueFile file(::CreateFileW(TracePath().c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return;
+  DWORD written = 0;
+  ::WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+}
+
+}  // namespace
+
+void TestTraceFileEvent(std::string_view event, const std::wstring& path, const std::wstring& other) {
+  if (TracePath().empty()) return;
   std::string line(event);
   line += ';' + WideToUtf8(path);
   if (!other.empty()) line += ';' + WideToUtf8(other);
   line += '\n';
-  if (FILE* file = ::_wfsopen(trace.c_str(), L"ab", _SH_DENYNO)) {
-    std::fwrite(line.data(), 1, line.size(), file);
-    std::fclose(file);
-  }
+  AppendTraceLine(line);
+}
+
+void TestTraceScaled(size_t alert, int32_t width, int32_t height, std::string_view where) {
+  if (TracePath().empty()) return;
+  AppendTraceLine("scaled;" + std::to_string(alert) + ';' + std::to_string(width) + 'x' + std::to_string(height) +
+                  ';' + std::string(where) + '\n');
 }
 
 }  // namespace brivon

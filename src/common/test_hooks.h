@@ -7,7 +7,10 @@
 //                                  that a test sees what the program shows at that moment
 //   BRIVON_TEST_FILE_TRACE=PATH    appends "flush;<path>", "rename;<from>;<to>" and the like: a
 //                                  rename without a flush ("rename-unflushed"), a program put
-//                                  back under its name ("put-back")
+//                                  back under its name ("put-back"); and "scaled;<alert>;<W>x<H>;
+//                                  pool|window" for each copy of an entry picture scaled for a
+//                                  W x H screen (alert counted from 0), on a pool thread or on
+//                                  the thread that paints or waits for it, the windows' thread
 //   BRIVON_TEST_FILE_WAIT_MS=MS    waits at most MS for a file another process holds, for rows
 //                                  that hold one for good and only need the outcome
 //   BRIVON_TEST_RECEIVE_LIMIT_MS=MS  gives up on a silent server after MS (downloads, pictures)
@@ -29,6 +32,8 @@
 // The six after the trace shorten rows that only need the outcome of a limit, not its length.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -37,6 +42,7 @@ namespace brivon {
 #ifdef BRIVON_TEST_HOOKS
 void TestKillPoint(std::string_view name);
 void TestTraceFileEvent(std::string_view event, const std::wstring& path, const std::wstring& other = {});
+void TestTraceScaled(size_t alert, int32_t width, int32_t height, std::string_view where);
 unsigned long TestFileWaitLimitMs(unsigned long normal);
 unsigned long TestReceiveLimitMs(unsigned long normal);
 unsigned long TestPictureDeadlineMs(unsigned long normal);
@@ -51,6 +57,7 @@ std::wstring TestBuiltInAddress(std::wstring_view url);
 #else
 inline void TestKillPoint(std::string_view) {}
 inline void TestTraceFileEvent(std::string_view, const std::wstring&, const std::wstring& = {}) {}
+inline void TestTraceScaled(size_t, int32_t, int32_t, std::string_view) {}
 inline unsigned long TestFileWaitLimitMs(unsigned long normal) { return normal; }
 inline unsigned long TestReceiveLimitMs(unsigned long normal) { return normal; }
 inline unsigned long TestPictureDeadlineMs(unsigned long normal) { return normal; }

@@ -4,6 +4,7 @@
 
 #include "alerts/window/scaled_pictures.h"
 #include "alerts/window/text_drawing.h"
+#include "common/test_hooks.h"
 
 namespace brivon {
 namespace {
@@ -27,8 +28,9 @@ void PictureSize(const AlertItem& item, int32_t& w, int32_t& h) {
   h = static_cast<int32_t>(item.image->GetHeight());
 }
 
-// Colour under the text, the text, and the clickable picture below it.
-void PaintEntry(Gdiplus::Graphics& graphics, AlertItem& item, const EntryPlacement& place, float textSize,
+// Colour under the text, the text, and the clickable picture below it. Whether the picture had
+// to be scaled here, without a copy scaled ahead.
+bool PaintEntry(Gdiplus::Graphics& graphics, AlertItem& item, const EntryPlacement& place, float textSize,
                 const ScaledPictures* scaled) {
   Fill(graphics, place.fill, ColorFromHex(item.color_fondo));
   DrawCenteredText(graphics, AlertTextToWide(item.texto), textSize, TextRect(place.text),
@@ -42,7 +44,16 @@ void PaintEntry(Gdiplus::Graphics& graphics, AlertItem& item, const EntryPlaceme
     if (madeHere) copy = madeHere.get();
     graphics.DrawImage(copy ? copy : item.image.get(), p.x, p.y, p.w, p.h);
     item.hitRect = HitRectOf(p);
+    return madeHere != nullptr;
   }
+  return false;
+}
+
+// Alert's place in document, counted from 0; the number of alerts when it is not there.
+size_t IndexIn(const AlertDocument& document, const Alert* alert) {
+  size_t index = 0;
+  while (index < document.alertas.size() && &document.alertas[index] != alert) ++index;
+  return index;
 }
 
 }  // namespace
@@ -60,20 +71,22 @@ void PaintAlertFrame(Gdiplus::Graphics& graphics, const AlertLayout& layout, con
   }
 }
 
-void PaintBotonMultiple(Gdiplus::Graphics& graphics, const AlertLayout& layout, Alert& alert,
-                        const ScaledPictures* scaled) {
+size_t PaintBotonMultiple(Gdiplus::Graphics& graphics, const AlertLayout& layout, Alert& alert,
+                          const ScaledPictures* scaled) {
   const GridGeometry grid = GridFor(layout, alert.contenido.size(), alert.columnas);
+  size_t scaledHere = 0;
   for (size_t i = 0; i < alert.contenido.size(); ++i) {
     AlertItem& item = alert.contenido[i];
     int32_t w = 0, h = 0;
     PictureSize(item, w, h);
-    PaintEntry(graphics, item, GridCellFor(layout, grid, i, w, h), 18.0f, scaled);
+    if (PaintEntry(graphics, item, GridCellFor(layout, grid, i, w, h), 18.0f, scaled)) ++scaledHere;
   }
+  return scaledHere;
 }
 
-void PaintBotonUnico(Gdiplus::Graphics& graphics, const AlertLayout& layout, Alert& alert,
-                     const ScaledPictures* scaled) {
-  if (alert.contenido.empty()) return;
+size_t PaintBotonUnico(Gdiplus::Graphics& graphics, const AlertLayout& layout, Alert& alert,
+                       const ScaledPictures* scaled) {
+  if (alert.contenido.empty()) return 0;
   AlertItem& item = alert.contenido.front();
   int32_t w = 0, h = 0;
   PictureSize(item, w, h);
@@ -81,16 +94,16 @@ void PaintBotonUnico(Gdiplus::Graphics& graphics, const AlertLayout& layout, Ale
   CenteredTextMeasure measure(26.0f);
   const EntryPlacement place = BotonUnicoFor(
       layout, w, h, [&](float width, float height) { return measure.Height(graphics, text, width, height); });
-  PaintEntry(graphics, item, place, 26.0f, scaled);
+  return PaintEntry(graphics, item, place, 26.0f, scaled) ? 1 : 0;
 }
 
-void PaintSoloMensaje(Gdiplus::Graphics& graphics, const AlertLayout& layout, Alert& alert,
-                      const ScaledPictures* scaled) {
-  if (alert.contenido.empty()) return;
+size_t PaintSoloMensaje(Gdiplus::Graphics& graphics, const AlertLayout& layout, Alert& alert,
+                        const ScaledPictures* scaled) {
+  if (alert.contenido.empty()) return 0;
   AlertItem& item = alert.contenido.front();
   int32_t w = 0, h = 0;
   PictureSize(item, w, h);
-  PaintEntry(graphics, item, SoloMensajeFor(layout, w, h), 22.0f, scaled);
+  return PaintEntry(graphics, item, SoloMensajeFor(layout, w, h), 22.0f, scaled) ? 1 : 0;
 }
 
 void PaintAlert(Gdiplus::Graphics& graphics, const AlertLayout& layout, const AlertDocument& document, Alert* alert,
@@ -98,18 +111,22 @@ void PaintAlert(Gdiplus::Graphics& graphics, const AlertLayout& layout, const Al
   PaintAlertFrame(graphics, layout, document, alert);
   if (alert == nullptr) return;
   for (AlertItem& item : alert->contenido) item.hitRect = RECT{0, 0, 0, 0};
+  size_t scaledHere = 0;
   switch (AlertKindOf(*alert)) {
     case AlertKind::BotonMultiple:
-      PaintBotonMultiple(graphics, layout, *alert, scaled);
+      scaledHere = PaintBotonMultiple(graphics, layout, *alert, scaled);
       break;
     case AlertKind::BotonUnico:
-      PaintBotonUnico(graphics, layout, *alert, scaled);
+      scaledHere = PaintBotonUnico(graphics, layout, *alert, scaled);
       break;
     case AlertKind::SoloMensaje:
-      PaintSoloMensaje(graphics, layout, *alert, scaled);
+      scaledHere = PaintSoloMensaje(graphics, layout, *alert, scaled);
       break;
     default:
       break;
+  }
+  for (size_t i = 0; i < scaledHere; ++i) {
+    TestTraceScaled(IndexIn(document, alert), layout.width, layout.height, "window");
   }
 }
 

@@ -6,6 +6,8 @@
 #include <objidl.h>
 #include <gdiplus.h>
 
+#include <cstddef>
+
 #include "alerts/model/alert_model.h"
 #include "alerts/window/alert_layout.h"
 #include "alerts/window/scaled_pictures.h"
@@ -22,13 +24,14 @@ void PaintAlertFrame(Gdiplus::Graphics& graphics, const AlertLayout& layout, con
                      const Alert* alert);
 
 // scaled, when given, holds copies of the pictures already scaled: one of the size a picture is
-// drawn at is drawn instead of scaling the picture again, to the same pixels.
-void PaintBotonMultiple(Gdiplus::Graphics& graphics, const AlertLayout& layout, Alert& alert,
+// drawn at is drawn instead of scaling the picture again, to the same pixels. Each answers how
+// many pictures it had to scale itself.
+size_t PaintBotonMultiple(Gdiplus::Graphics& graphics, const AlertLayout& layout, Alert& alert,
+                          const ScaledPictures* scaled = nullptr);
+size_t PaintBotonUnico(Gdiplus::Graphics& graphics, const AlertLayout& layout, Alert& alert,
+                       const ScaledPictures* scaled = nullptr);
+size_t PaintSoloMensaje(Gdiplus::Graphics& graphics, const AlertLayout& layout, Alert& alert,
                         const ScaledPictures* scaled = nullptr);
-void PaintBotonUnico(Gdiplus::Graphics& graphics, const AlertLayout& layout, Alert& alert,
-                     const ScaledPictures* scaled = nullptr);
-void PaintSoloMensaje(Gdiplus::Graphics& graphics, const AlertLayout& layout, Alert& alert,
-                      const ScaledPictures* scaled = nullptr);
 
 // One whole paint of what this file draws: the frame, every hitRect zeroed, then the painter of
 // the alert's kind (terms and update alerts get their controls and picture elsewhere).

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <string_view>
 #include <utility>
 
 #include "alerts/window/remote_resources.h"
+#include "common/test_hooks.h"
 
 namespace brivon {
 
@@ -109,7 +111,9 @@ void GiveUp(Shared& shared) {
 }
 
 // Runs jobs[index] with the lock let go while it decodes or scales; the lock is held again after.
-void RunJob(Shared& shared, std::unique_lock<std::mutex>& hold, size_t index, std::vector<Tell>& tell) {
+// where names the thread for the test build's trace: "pool", or "window" for the one that waits.
+void RunJob(Shared& shared, std::unique_lock<std::mutex>& hold, size_t index, std::vector<Tell>& tell,
+            std::string_view where) {
   PicturePipeline::Job job = std::move(shared.jobs[index]);
   shared.jobs.erase(shared.jobs.begin() + static_cast<std::ptrdiff_t>(index));
   PicturePipeline::Picture& picture = shared.pictures[job.picture];
@@ -138,6 +142,7 @@ void RunJob(Shared& shared, std::unique_lock<std::mutex>& hold, size_t index, st
     }
     Settle(shared, job.picture, tell);
   } else if (job.generation == alert.generation && !alert.released) {
+    if (made) TestTraceScaled(picture.alert, layout.width, layout.height, where);
     copies->Add(picture.item->image.get(), std::move(made));
     if (alert.scaling > 0) --alert.scaling;
     CheckReady(shared, picture.alert, tell);
@@ -195,7 +200,7 @@ DWORD WINAPI PoolThread(LPVOID parameter) {
       });
       if (shared.stopping) return 0;
       std::vector<Tell> tell;
-      RunJob(shared, hold, *next, tell);
+      RunJob(shared, hold, *next, tell, "pool");
       if (!tell.empty()) {
         hold.unlock();
         TellReady(tell);
@@ -325,7 +330,7 @@ bool WaitRunning(Shared& shared, std::unique_lock<std::mutex>& hold, Done done,
       const std::optional<size_t> next = NextPictureJob(shared.jobs, shared.pictures);
       if (next) {
         std::vector<Tell> tell;
-        RunJob(shared, hold, *next, tell);
+        RunJob(shared, hold, *next, tell, "window");
         hold.unlock();
         TellReady(tell);
         hold.lock();
