@@ -1,4 +1,4 @@
-// The real brivon.exe under Xvfb, its alert windows driven by mouse and keyboard input.
+// The real brivon.exe on the test display, its alert windows driven by mouse and keyboard input.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <optional>
 #include <regex>
 #include <string>
 #include <thread>
@@ -882,6 +883,112 @@ TEST_F(AlertWindowsEndToEnd, HiddenOrMinimisedStartStillShowsTheAlert) {
     EXPECT_TRUE(shown) << show;
     EXPECT_FALSE(run.timedOut) << "brivon.exe did not end after its alert, show command " << show;
   }
+}
+
+// The primary screen at another size for a while, as a remote session reconnected from a smaller
+// screen sets it, and put back however the test ends: the tests after it share the display.
+class ScreenSizeChange {
+ public:
+  // A size the display offers below width x height, or none: Xvfb has a single one, Xvnc several.
+  static std::optional<SIZE> SmallerThan(int width, int height) {
+    for (const SIZE wanted : {SIZE{1280, 1024}, SIZE{1024, 768}}) {
+      if (wanted.cx >= width || wanted.cy >= height) continue;
+      DEVMODEW mode{};
+      mode.dmSize = sizeof(mode);
+      for (DWORD i = 0; ::EnumDisplaySettingsW(nullptr, i, &mode); ++i) {
+        if (static_cast<LONG>(mode.dmPelsWidth) == wanted.cx && static_cast<LONG>(mode.dmPelsHeight) == wanted.cy) {
+          return wanted;
+        }
+      }
+    }
+    return std::nullopt;
+  }
+
+  explicit ScreenSizeChange(SIZE size) {
+    before_.dmSize = sizeof(before_);
+    if (!::EnumDisplaySettingsW(nullptr, ENUM_CURRENT_SETTINGS, &before_)) return;
+    DEVMODEW mode{};
+    mode.dmSize = sizeof(mode);
+    mode.dmPelsWidth = static_cast<DWORD>(size.cx);
+    mode.dmPelsHeight = static_cast<DWORD>(size.cy);
+    mode.dmFields = DM_PELSWIDTH | DM_PELSHEIGHT;
+    // Not stored: the next start of the display has its own size again.
+    changed_ = ::ChangeDisplaySettingsExW(nullptr, &mode, nullptr, 0, nullptr) == DISP_CHANGE_SUCCESSFUL;
+  }
+  ~ScreenSizeChange() {
+    if (!changed_) return;
+    before_.dmFields = DM_PELSWIDTH | DM_PELSHEIGHT;
+    ::ChangeDisplaySettingsExW(nullptr, &before_, nullptr, 0, nullptr);
+  }
+  ScreenSizeChange(const ScreenSizeChange&) = delete;
+  ScreenSizeChange& operator=(const ScreenSizeChange&) = delete;
+
+  bool changed() const { return changed_; }
+
+ private:
+  DEVMODEW before_{};
+  bool changed_ = false;
+};
+
+// The screen really changes its size while the first of two alerts with pictures shows: the next
+// alert's window covers the new screen, with its picture where the new layout puts it, drawn from
+// copies the pool scaled for the new size; none is scaled on the windows' thread.
+TEST_F(AlertWindowsEndToEnd, AfterARealScreenChangeTheNextAlertsPicturesComeScaledForTheNewSize) {
+  const std::optional<SIZE> smaller = ScreenSizeChange::SmallerThan(screenW_, screenH_);
+  if (!smaller) {
+    GTEST_SKIP() << "the display offers no smaller screen size: Xvfb has one size only; "
+                    "scripts/wine_session.sh starts Xvnc instead when it is installed";
+  }
+  const int newW = smaller->cx, newH = smaller->cy;
+  server_.Serve("/uno.bmp", HttpReply{200, SolidBmp(800, 600, 0xC0, 0x40, 0x00), "image/bmp"});
+  server_.Serve("/dos.bmp", HttpReply{200, SolidBmp(800, 600, 0x00, 0x60, 0xC0), "image/bmp"});
+  Store(SoloMensaje("Uno", "#C00000", Url("/uno.bmp")) + "," + SoloMensaje("Dos", "#00C000", Url("/dos.bmp")));
+  const std::wstring trace = folder_ / L"trace.txt";
+  testing::ScopedVariable tracing(L"BRIVON_TEST_FILE_TRACE", trace);
+  const PixelRect picture = SoloMensajeFor(MakeAlertLayout(newW, newH), 800, 600).picture;
+  const int cx = picture.x + picture.w / 2, cy = picture.y + picture.h / 2;
+  std::optional<ScreenSizeChange> change;
+  bool screenChanged = false;
+  RECT firstAfter{}, second{};
+  COLORREF firstPicture = 0, secondPicture = 0;
+  testing::ProgramRun run = Run([&](int index, HWND window) {
+    if (index == 0) {
+      change.emplace(*smaller);
+      screenChanged = change->changed() && testing::WaitUntil([&] {
+        return ::GetSystemMetrics(SM_CXSCREEN) == newW && ::GetSystemMetrics(SM_CYSCREEN) == newH;
+      }, 5000);
+      // Its own picture drawn again where the new layout puts it, before the close bar is clicked.
+      testing::WaitUntil([&] {
+        ::GetWindowRect(window, &firstAfter);
+        return firstAfter.right == newW && firstAfter.bottom == newH && testing::ScreenPixel(cx, cy) == 0xC04000;
+      }, 5000);
+      firstPicture = testing::ScreenPixel(cx, cy);
+    } else {
+      ::GetWindowRect(window, &second);
+      secondPicture = testing::ScreenPixel(cx, cy);
+    }
+    testing::ClickCloseBar(window);
+  });
+  change.reset();
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 0u);
+  if (!screenChanged) {
+    GTEST_SKIP() << "the display offers " << newW << " x " << newH
+                 << " but the screen kept its size after ChangeDisplaySettingsExW";
+  }
+  EXPECT_EQ(firstAfter.right, newW);
+  EXPECT_EQ(firstAfter.bottom, newH);
+  EXPECT_EQ(firstPicture, 0xC04000u);
+  EXPECT_EQ(second.left, 0);
+  EXPECT_EQ(second.top, 0);
+  EXPECT_EQ(second.right, newW);
+  EXPECT_EQ(second.bottom, newH);
+  EXPECT_EQ(secondPicture, 0x0060C0u);
+  const std::string lines = testing::ReadBytes(trace);
+  const std::string newSize = std::to_string(newW) + "x" + std::to_string(newH);
+  EXPECT_GE(CountOf(lines, "scaled;0;" + newSize + ";pool\n"), 1u) << lines;
+  EXPECT_GE(CountOf(lines, "scaled;1;" + newSize + ";pool\n"), 1u) << lines;
+  EXPECT_EQ(CountOf(lines, ";window\n"), 0u) << lines;
 }
 
 // Only the window's own run ends an update window: a WM_UPDATE_FINISHED forged mid-download
