@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Paint benchmark: one whole paint of each alert kind at 1920 x 1080 under Wine, on an off-screen
-# DIB and on a shown full-screen window of the bench's Xvfb display, with the pictures scaled ahead
+# DIB and on a shown full-screen window of the bench's own X display, with the pictures scaled ahead
 # as the program's worker scales them; then, for each kind with a first window, brivon.exe from
 # its start to that window fully painted, beside the floor of that road: a program of the same
 # build that only posts the check-in and fetches what the window shows, from its start to its exit.
