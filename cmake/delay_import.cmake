@@ -1,7 +1,14 @@
-# brivon_delay_import(NAME): an interface target brivon_delayed_NAME that links NAME.dll so that it
-# loads at the first call into it, not with the program. The delay-import library is made at
-# configure time from the toolchain's own import library: its names, through dlltool.
+# brivon_delay_import(NAME [DLLIMPORT_HEADER]): an interface target brivon_delayed_NAME that links
+# NAME.dll so that it loads at the first call into it, not with the program. The delay-import
+# library is made at configure time from the toolchain's own import library: its names, through
+# dlltool.
+# DLLIMPORT_HEADER: the library's header declares its functions __declspec(dllimport), so calls go
+# through the import slot alone and never name a function's own stub. ld then drops those stubs,
+# and with them the code a slot starts out pointing at: the first call would jump to nothing. The
+# stubs are kept by naming every one of them to the linker first (an EXTERN list): the library's
+# every function is then in the program, each loading it at its first call.
 function(brivon_delay_import name)
+  cmake_parse_arguments(D "DLLIMPORT_HEADER" "" "" ${ARGN})
   set(folder ${CMAKE_BINARY_DIR}/delay_import)
   set(library ${folder}/lib${name}_delayed.a)
   if(NOT EXISTS ${library})
@@ -28,4 +35,19 @@ function(brivon_delay_import name)
   add_library(brivon_delayed_${name} INTERFACE)
   # The real import library after it, for anything the delay-import library does not give.
   target_link_libraries(brivon_delayed_${name} INTERFACE ${library} ${name})
+  if(D_DLLIMPORT_HEADER)
+    set(keep ${folder}/${name}_stubs.ld)
+    if(NOT EXISTS ${keep})
+      execute_process(COMMAND ${CMAKE_NM} ${library} OUTPUT_VARIABLE stubs COMMAND_ERROR_IS_FATAL ANY)
+      string(REGEX MATCHALL " T [^\n]+" stubs "${stubs}")
+      list(TRANSFORM stubs REPLACE " T " "")
+      list(FILTER stubs EXCLUDE REGEX "tailMerge")
+      list(TRANSFORM stubs PREPEND "EXTERN(\"")
+      list(TRANSFORM stubs APPEND "\")")
+      list(JOIN stubs "\n" lines)
+      file(WRITE ${keep} "${lines}\n")
+    endif()
+    # Ahead of every object: a stub named once its member is already in is dropped all the same.
+    target_link_options(brivon_delayed_${name} INTERFACE ${keep})
+  endif()
 endfunction()

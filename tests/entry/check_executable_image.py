@@ -1,5 +1,6 @@
-"""Checks brivon.exe's make-up: PE32 for i386, GUI subsystem, only system DLLs imported,
-the asInvoker manifest, the file version 1.25.1112.0, the hardening flags set by the build itself
+"""Checks brivon.exe's make-up: PE32 for i386, GUI subsystem, only system DLLs imported (at start
+only Windows' known ones), the asInvoker manifest, the file version 1.25.1112.0, the hardening
+flags set by the build itself
 (ASLR, DEP, large-address-aware, terminal-server aware), no symbols or debug sections, no build
 time, and no 32-bit C runtime clock (read by pefile, independently of Windows)."""
 import sys
@@ -22,6 +23,11 @@ if pe.OPTIONAL_HEADER.Subsystem != pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOW
 imports = {entry.dll.decode().lower() for entry in pe.DIRECTORY_ENTRY_IMPORT}
 if not imports <= SYSTEM_DLLS:
     failures.append("imports beyond the system: %s" % sorted(imports - SYSTEM_DLLS))
+# Linked at start, anything but Windows' known libraries is looked for in the program folder first,
+# before the program can keep its loads to the system folder: the rest loads at its first call.
+KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "msvcrt.dll"}
+if not imports <= KNOWN_DLLS:
+    failures.append("linked at start beyond Windows' known libraries: %s" % sorted(imports - KNOWN_DLLS))
 
 # Set by the build, not left to the linker's defaults: an older binutils drops some silently.
 characteristics = pe.OPTIONAL_HEADER.DllCharacteristics

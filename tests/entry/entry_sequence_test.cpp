@@ -187,9 +187,9 @@ class NativeLibraryFirst {
 
 // Started from another folder, the program works in its own: its alert document is read by a
 // relative path. At a drive root ("X:\brivon.exe", program folder "X:") that needs "X:\", since
-// "X:" alone is the drive's remembered folder, which a parent hands down as "=X:". A library it
-// loads when first needed (GDI+, with the first alert) comes from the system folder only, never
-// from the program folder, which the user may write (Wine prefers its own copy unless told to look
+// "X:" alone is the drive's remembered folder, which a parent hands down as "=X:". Every library
+// it loads itself (WinINet and the version reader for the check-in, GDI+ with the first alert)
+// comes from the system folder only, never from the program folder, which the user may write (Wine prefers its own copy unless told to look
 // for a native one first, as Windows does).
 TEST_F(EntrySequenceTest, StartedFromAnotherFolderItWorksInItsOwnEvenAtADriveRoot) {
   TempFolder root(L"brivon-cwd");
@@ -198,10 +198,11 @@ TEST_F(EntrySequenceTest, StartedFromAnotherFolderItWorksInItsOwnEvenAtADriveRoo
   struct Row {
     const char* name;
     std::wstring folder;
-    bool planted = false;  // a gdiplus.dll of someone else's in the program folder
+    std::wstring planted = {};  // a library of someone else's in the program folder, under this name
   };
   std::vector<Row> rows = {{"a folder of its own", root / L"Programa"},
-                           {"a gdiplus.dll planted in its folder", root / L"Plantado", true}};
+                           {"a gdiplus.dll planted in its folder", root / L"Plantado", L"gdiplus"},
+                           {"a wininet.dll planted in its folder", root / L"Plantado2", L"wininet"}};
   // Q: is made by make_unix_links (make_unix_links.sh) when the bench can give it.
   const std::wstring drive = L"Q:";
   const bool haveDrive = Exists(drive + L"\\unidad_de_prueba") && testing::IsDirectory(drive + L"\\otra");
@@ -215,11 +216,11 @@ TEST_F(EntrySequenceTest, StartedFromAnotherFolderItWorksInItsOwnEvenAtADriveRoo
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     const std::wstring exe = MakeProgramFolder(row.folder);
-    if (row.planted) {
+    if (!row.planted.empty()) {
       ASSERT_TRUE(::CopyFileW(testing::TestToolPath(L"planted_library.dll").c_str(),
-                              (row.folder + L"\\gdiplus.dll").c_str(), FALSE));
+                              (row.folder + L"\\" + row.planted + L".dll").c_str(), FALSE));
     }
-    NativeLibraryFirst nativeFirst(row.planted ? L"gdiplus" : L"");
+    NativeLibraryFirst nativeFirst(row.planted);
     bool shown = false;
     testing::RunOptions options;
     options.workingFolder = elsewhere;
