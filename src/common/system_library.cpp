@@ -16,8 +16,8 @@ using SetDefaultDllDirectoriesCall = BOOL(WINAPI*)(DWORD);
 bool LoadLibrariesFromSystemFolderOnly() {
   HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
   FARPROC address = kernel ? ::GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr;
-  const auto restrict = reinterpret_cast<SetDefaultDllDirectoriesCall>(reinterpret_cast<void (*)()>(address));
-  if (restrict && restrict(LOAD_LIBRARY_SEARCH_SYSTEM32)) return true;
+  const auto keepToSystemFolder = reinterpret_cast<SetDefaultDllDirectoriesCall>(reinterpret_cast<void (*)()>(address));
+  if (keepToSystemFolder && keepToSystemFolder(LOAD_LIBRARY_SEARCH_SYSTEM32)) return true;
   // Without it, at least not from the current folder.
   ::SetDllDirectoryW(L"");
   return false;
