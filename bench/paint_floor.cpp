@@ -3,9 +3,9 @@
 // posts the same check-in report to the built-in service, reads the reply as the program does and
 // fetches what the first window shows: the document's entry pictures side by side and, meanwhile,
 // the window's own download (the terms document or the update picture). Then it exits.
-// With BRIVON_FLOOR_WINDOW set, it is the floor of any windowed program here: beside the fetches it makes
-// a blank full-screen window as the alert's, shows it once everything arrived and fills it with the
-// bench's block colour; it ends a moment after that paint.
+// With BRIVON_FLOOR_WINDOW set, it is the floor of any windowed program here: beside the fetches
+// it makes a blank full-screen window as the alert's, shows it once everything arrived and fills
+// it with the bench's block colour; it ends a moment after that paint.
 // Exit code: 0 when everything arrived, else one of the codes below.
 #include <windows.h>
 

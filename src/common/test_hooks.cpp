@@ -90,8 +90,9 @@ const std::wstring& TracePath() {
 
 // One write to a handle that only appends: lines from several threads never overwrite each other.
 void AppendTraceLine(const std::string& line) {
-  UniqueFile file(::CreateFileW(TracePath().c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  UniqueFile file(::CreateFileW(TracePath().c_str(), FILE_APPEND_DATA, kShareAll, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return;
   DWORD written = 0;
   ::WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);

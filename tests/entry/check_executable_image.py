@@ -1,8 +1,8 @@
 """Checks brivon.exe's make-up: PE32 for i386, GUI subsystem, only system DLLs imported (at start
 only Windows' known ones), the asInvoker manifest, the file version 1.25.1112.0, the hardening
-flags set by the build itself
-(ASLR, DEP, large-address-aware, terminal-server aware), no symbols or debug sections, no build
-time, and no 32-bit C runtime clock (read by pefile, independently of Windows)."""
+flags set by the build itself (ASLR, DEP, large-address-aware, terminal-server aware), no symbols
+or debug sections, no build time, and no 32-bit C runtime clock (read by pefile, independently
+of Windows)."""
 import sys
 
 import pefile

@@ -189,8 +189,8 @@ class NativeLibraryFirst {
 // relative path. At a drive root ("X:\brivon.exe", program folder "X:") that needs "X:\", since
 // "X:" alone is the drive's remembered folder, which a parent hands down as "=X:". Every library
 // it loads itself (WinINet and the version reader for the check-in, GDI+ with the first alert)
-// comes from the system folder only, never from the program folder, which the user may write (Wine prefers its own copy unless told to look
-// for a native one first, as Windows does).
+// comes from the system folder only, never from the program folder, which the user may write
+// (Wine prefers its own copy unless told to look for a native one first, as Windows does).
 TEST_F(EntrySequenceTest, StartedFromAnotherFolderItWorksInItsOwnEvenAtADriveRoot) {
   TempFolder root(L"brivon-cwd");
   const std::wstring elsewhere = root / L"otra carpeta";
