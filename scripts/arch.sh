@@ -28,6 +28,12 @@ arch_host_runs_32bit() {
   [ "$_brivon_runs_32bit" = yes ]
 }
 
+# i686 runs here: the kernel runs 32-bit code and 32-bit Wine is installed (scripts/deps.sh installs
+# it where it can, so the scripts choose after deps.sh).
+arch_runs_i686() {
+  arch_host_runs_32bit && [ -x "$(arch_loader i686)" ]
+}
+
 arch_choose() {
   case "${BRIVON_ARCH:-}" in
     i686)
@@ -38,9 +44,12 @@ arch_choose() {
       echo "architecture: i686 (forced by BRIVON_ARCH)" ;;
     x86_64) echo "architecture: x86_64 (forced by BRIVON_ARCH)" ;;
     "")
-      if arch_host_runs_32bit; then
+      if arch_runs_i686; then
         BRIVON_ARCH=i686
         echo "architecture: i686, the release's own (this kernel runs 32-bit programs)"
+      elif arch_host_runs_32bit; then
+        BRIVON_ARCH=x86_64
+        echo "architecture: x86_64 under 64-bit Wine (32-bit Wine, Debian's wine32:i386, is not installed)"
       else
         BRIVON_ARCH=x86_64
         echo "architecture: x86_64 under 64-bit Wine (this kernel runs no 32-bit program: Exec format error)"
@@ -56,7 +65,7 @@ arch_choose() {
 arch_for_tests() {
   if [ -n "${BRIVON_ARCH:-}" ]; then
     echo "$BRIVON_ARCH"
-  elif arch_host_runs_32bit; then
+  elif arch_runs_i686; then
     printf 'i686\nx86_64\n'
   else
     echo x86_64

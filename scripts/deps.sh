@@ -12,7 +12,6 @@ source "$root/scripts/arch.sh"
 build_packages=(cmake ninja-build mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
                 nlohmann-json3-dev googletest)
 wine_packages=(wine wine64)
-arch_host_runs_32bit && wine_packages+=(wine32:i386)
 bench_packages=(xvfb tigervnc-standalone-server openbox x11-utils x11-apps xdotool imagemagick fonts-liberation)
 check_packages=(python3 python3-pefile python3-jsonschema curl openssl osslsigncode)
 
@@ -24,6 +23,17 @@ missing_of() {
 }
 
 updated=no
+# A mirror caught mid-sync fails an index now and then ("File has unexpected size"): try again a few
+# times, then go on with the lists it has; the install itself says whether a package is missing.
+update_package_lists() {
+  local attempt
+  for attempt in 1 2 3 4 5; do
+    apt-get update -qq && return 0
+    echo "deps: the package lists did not all update (attempt $attempt of 5)"
+    sleep $((attempt * 10))
+  done
+  return 0
+}
 install_phase() {  # what it is for; packages...
   local why=$1
   shift
@@ -36,7 +46,7 @@ install_phase() {  # what it is for; packages...
     updated=no  # the i386 package lists come with the new architecture
   fi
   if [ "$updated" = no ]; then
-    apt-get update -qq
+    update_package_lists
     updated=yes
   fi
   # shellcheck disable=SC2086
@@ -45,14 +55,20 @@ install_phase() {  # what it is for; packages...
 
 install_phase "the MinGW-w64 compilers (i686 release, x86-64 for hosts without 32-bit code), CMake, Ninja, GoogleTest, JSON" \
   "${build_packages[@]}"
-install_phase "Wine, which runs the Windows programs ($(arch_host_runs_32bit && echo "32- and 64-bit" || echo "64-bit only: this kernel runs no 32-bit code"))" \
-  "${wine_packages[@]}"
+install_phase "Wine, which runs the Windows programs" "${wine_packages[@]}"
+# The release's own architecture, where the kernel runs it. Its packages come from a second
+# architecture's lists, which a mirror mid-sync can leave out of step: then the x86-64 build runs
+# the tests and the demo, as on a kernel without 32-bit code (scripts/arch.sh).
+if arch_host_runs_32bit; then
+  install_phase "32-bit Wine, which runs the release's i686 build" wine32:i386 ||
+    echo "deps: 32-bit Wine (wine32:i386) could not be installed; the x86-64 build runs here instead"
+fi
 install_phase "the display bench: Xvfb, Xvnc (a screen that changes its size) and a window manager, screenshots, clicks and keys, Arial's metric twin" \
   "${bench_packages[@]}"
 install_phase "the checks from the Linux side: pefile, jsonschema, curl, openssl and osslsigncode" "${check_packages[@]}"
 if ! command -v npm >/dev/null 2>&1; then
   echo "deps: installing npm, to fetch the real 7-Zip console tool"
-  apt-get update -qq
+  update_package_lists
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq npm >/dev/null
 fi
 

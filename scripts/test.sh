@@ -7,6 +7,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 export BRIVON_BUILD_ROOT="${BRIVON_BUILD_ROOT:-$root/build}"
 source "$root/scripts/arch.sh"
+# First: which architectures run depends on what could be installed.
+"$root/scripts/deps.sh" "$BRIVON_BUILD_ROOT"
 mapfile -t arches < <(arch_for_tests)
 if [ -n "${BRIVON_ARCH:-}" ]; then
   arch_choose
@@ -15,7 +17,6 @@ elif [ ${#arches[@]} -gt 1 ]; then
 else
   arch_choose
 fi
-"$root/scripts/deps.sh" "$BRIVON_BUILD_ROOT"
 
 status=0
 for arch in "${arches[@]}"; do
