@@ -35,6 +35,10 @@ constexpr double kAboveFloorMs = 100;
 // A window on the screen whose last drawing has not shown by then never will: the run is given up.
 constexpr double kProbeLimitMs = 30000;
 constexpr DWORD kRunLimitMs = 120000;
+// Wine finishes off an exited program (its server, the desktop process) for a moment after its
+// exit, and a start right then takes up to 60 ms more, whichever program it is: every timed start
+// waits that moment out, as a start on a desk is not one right after another program's exit.
+constexpr DWORD kSettleBeforeStartMs = 300;
 constexpr wchar_t kFloorProgram[] = L"brivon_paint_floor.exe";
 constexpr wchar_t kSiblingFixture[] = L"fixture_sibling_10_2_0_15.exe";
 constexpr char kPackagePath[] = "/paquetes/FacturaOrva.exe";
@@ -231,6 +235,7 @@ bool TimeBrivon(const Road& road, HeldPackage& package, double* shownMs, double*
   COLORREF seen = 0;
   t::RunOptions options;
   options.timeoutMs = kRunLimitMs;
+  ::Sleep(kSettleBeforeStartMs);
   const Clock::time_point start = Clock::now();
   options.whileRunning = [&](DWORD processId) {
     while (*paintedMs < 0 && !gaveUp) {  // finer than the runner's own polls, until the window is whole
@@ -289,6 +294,7 @@ bool TimeFloor(bool withWindow, double* floorMs, std::string* why) {
   t::RunOptions options;
   options.timeoutMs = kRunLimitMs;
   bool seen = !withWindow;
+  ::Sleep(kSettleBeforeStartMs);
   const Clock::time_point start = Clock::now();
   options.whileRunning = [&](DWORD processId) {
     const int x = ::GetSystemMetrics(SM_CXSCREEN) / 2, y = ::GetSystemMetrics(SM_CYSCREEN) / 2;

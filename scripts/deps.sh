@@ -27,10 +27,10 @@ updated=no
 # times, then go on with the lists it has; the install itself says whether a package is missing.
 update_package_lists() {
   local attempt
-  for attempt in 1 2 3 4 5; do
+  for attempt in 1 2 3; do
     apt-get update -qq && return 0
-    echo "deps: the package lists did not all update (attempt $attempt of 5)"
-    sleep $((attempt * 10))
+    echo "deps: the package lists did not all update (attempt $attempt of 3)"
+    sleep $((attempt * 5))
   done
   return 0
 }
