@@ -35,6 +35,11 @@ constexpr double kAboveFloorMs = 100;
 // A window on the screen whose last drawing has not shown by then never will: the run is given up.
 constexpr double kProbeLimitMs = 30000;
 constexpr DWORD kRunLimitMs = 120000;
+// How often a timed run with a window is looked at until the window shows: the runner's usual
+// 50 ms would put off seeing it by up to that much, and each look asks Wine's server for the
+// windows, which a poll every few ms would slow the program with.
+constexpr DWORD kWindowPollMs = 10;
+constexpr DWORD kClickAgainMs = 200;
 // Wine finishes off an exited program (its server, the desktop process) for a moment after its
 // exit, and a start right then takes up to 60 ms more, whichever program it is: every timed start
 // waits that moment out, as a start on a desk is not one right after another program's exit.
@@ -230,11 +235,13 @@ bool TimeBrivon(const Road& road, HeldPackage& package, double* shownMs, double*
   const std::wstring exe = t::InstallBrivon(folder.path());
   HWND window = nullptr;
   DWORD shownTick = 0;
+  DWORD clickedTick = ::GetTickCount() - kClickAgainMs;
   bool gaveUp = false;
   Probe probe;
   COLORREF seen = 0;
   t::RunOptions options;
   options.timeoutMs = kRunLimitMs;
+  options.pollMs = kWindowPollMs;
   ::Sleep(kSettleBeforeStartMs);
   const Clock::time_point start = Clock::now();
   options.whileRunning = [&](DWORD processId) {
@@ -259,8 +266,13 @@ bool TimeBrivon(const Road& road, HeldPackage& package, double* shownMs, double*
       package.Release();
       return;
     }
-    // A close-bar click counts only a double-click time after the window showed.
-    if (::GetTickCount() - shownTick >= ::GetDoubleClickTime() + 100) t::CloseAlertWindowsThroughCloseBar(processId);
+    // A close-bar click counts only a double-click time after the window showed; clicked again
+    // only after a while, so that two quick clicks never make a double-click.
+    const DWORD now = ::GetTickCount();
+    if (now - shownTick >= ::GetDoubleClickTime() + 100 && now - clickedTick >= kClickAgainMs) {
+      t::CloseAlertWindowsThroughCloseBar(processId);
+      clickedTick = now;
+    }
   };
   const t::ProgramRun run = t::RunProgram(exe, options);
   package.Release();
@@ -293,6 +305,7 @@ bool TimeFloor(bool withWindow, double* floorMs, std::string* why) {
   t::ScopedVariable window(L"BRIVON_FLOOR_WINDOW", withWindow ? L"1" : L"");
   t::RunOptions options;
   options.timeoutMs = kRunLimitMs;
+  if (withWindow) options.pollMs = kWindowPollMs;  // without, its exit ends the wait at once
   bool seen = !withWindow;
   ::Sleep(kSettleBeforeStartMs);
   const Clock::time_point start = Clock::now();

@@ -86,7 +86,7 @@ ProgramRun RunProgram(const std::wstring& exePath, const RunOptions& options) {
 
   std::set<HWND> answered;
   DWORD waited = 0;
-  const DWORD slice = 50;
+  const DWORD slice = options.pollMs > 0 ? options.pollMs : 1;
   for (;;) {
     // Only the process's end ends the watch: a wait that fails (Wine has been seen to return
     // early once) is not taken for it.

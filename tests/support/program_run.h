@@ -29,6 +29,8 @@ struct RunOptions {
   WORD showCommand = SW_SHOWDEFAULT;  // the show command the program is started with
   // Called every poll while the program runs (for tests that drive windows); may be empty.
   std::function<void(DWORD processId)> whileRunning;
+  // How often the run is looked at: a bench that times a window's appearance polls finely.
+  DWORD pollMs = 50;
 };
 
 ProgramRun RunProgram(const std::wstring& exePath, const RunOptions& options = {});
