@@ -30,7 +30,7 @@ update_package_lists() {
   for attempt in 1 2 3; do
     apt-get update -qq && return 0
     echo "deps: the package lists did not all update (attempt $attempt of 3)"
-    sleep $((attempt * 5))
+    if [ "$attempt" -lt 3 ]; then sleep $((attempt * 5)); fi
   done
   return 0
 }
