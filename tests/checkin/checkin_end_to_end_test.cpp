@@ -83,7 +83,7 @@ class ProgramFolder {
 };
 
 void ExpectFinished(const ProgramRun& run) {
-  ASSERT_TRUE(run.started);
+  ASSERT_TRUE(run.started) << "CreateProcess error " << run.startError;
   EXPECT_FALSE(run.timedOut);
   EXPECT_EQ(run.exitCode, 0u);
 }

@@ -76,9 +76,16 @@ ProgramRun RunProgram(const std::wstring& exePath, const RunOptions& options) {
     startup.wShowWindow = options.showCommand;
   }
   PROCESS_INFORMATION info{};
-  if (!::CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
-                        &startup, &info)) {
-    return run;
+  // Under the full suite's load Wine has been seen to refuse a start once; a second try a moment
+  // later starts it.
+  for (int attempt = 0;; ++attempt) {
+    if (::CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+                         &startup, &info)) {
+      break;
+    }
+    run.startError = ::GetLastError();
+    if (attempt == 2) return run;
+    ::Sleep(200);
   }
   UniqueHandle process(info.hProcess);
   UniqueHandle thread(info.hThread);

@@ -18,6 +18,7 @@ struct SeenMessageBox {
 
 struct ProgramRun {
   bool started = false;
+  DWORD startError = 0;   // why it did not start, when it did not
   bool timedOut = false;  // the program was killed at the time limit
   DWORD exitCode = STILL_ACTIVE;
   std::vector<SeenMessageBox> boxes;  // in the order they appeared; each dismissed with OK
