@@ -65,6 +65,11 @@ struct GdiObjectTraits {  // bitmaps, brushes, fonts: deselect them before the o
   static T Invalid() { return nullptr; }
   static void Close(T object) { ::DeleteObject(object); }
 };
+template <typename Interface>
+struct ComTraits {  // COM interfaces: one reference each
+  static Interface* Invalid() { return nullptr; }
+  static void Close(Interface* object) { object->Release(); }
+};
 struct WindowTraits {
   static HWND Invalid() { return nullptr; }
   static void Close(HWND window) { ::DestroyWindow(window); }
@@ -80,5 +85,7 @@ using UniqueGdiBitmap = UniqueAny<HBITMAP, GdiObjectTraits<HBITMAP>>;
 using UniqueBrush = UniqueAny<HBRUSH, GdiObjectTraits<HBRUSH>>;
 using UniqueFont = UniqueAny<HFONT, GdiObjectTraits<HFONT>>;
 using UniqueWindow = UniqueAny<HWND, WindowTraits>;
+template <typename Interface>
+using UniqueCom = UniqueAny<Interface*, ComTraits<Interface>>;
 
 }  // namespace brivon

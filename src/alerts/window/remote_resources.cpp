@@ -9,6 +9,7 @@
 #include <new>
 #include <utility>
 
+#include "alerts/window/wic_decoding.h"
 #include "common/system_library.h"
 #include "common/test_hooks.h"
 #include "common/text.h"
@@ -157,6 +158,24 @@ UniqueBitmap OwnPixels(Gdiplus::Bitmap& decoded) {
   return copy;
 }
 
+// WIC's pixels in a bitmap of the painters' format. GDI+ makes no bitmap before the display is up,
+// so the pictures decode without it and only this copy waits for it.
+UniqueBitmap BitmapOfPixels(const DecodedPixels& pixels) {
+  UniqueBitmap bitmap = NewBitmap(pixels.width, pixels.height);
+  if (!bitmap) return nullptr;
+  Gdiplus::Rect all(0, 0, static_cast<INT>(pixels.width), static_cast<INT>(pixels.height));
+  Gdiplus::BitmapData target{};
+  if (bitmap->LockBits(&all, Gdiplus::ImageLockModeWrite, PixelFormat32bppPARGB, &target) != Gdiplus::Ok) {
+    return nullptr;
+  }
+  Gdiplus::BitmapData source = target;
+  source.Stride = static_cast<INT>(pixels.width * 4);
+  source.Scan0 = const_cast<uint8_t*>(pixels.bgra.data());
+  CopyRows(source, target);
+  if (bitmap->UnlockBits(&target) != Gdiplus::Ok) return nullptr;
+  return bitmap;
+}
+
 }  // namespace
 
 bool AdmitPicture(std::string_view body, PictureBudget* budget, PictureSize& declared) {
@@ -180,6 +199,16 @@ void ReturnToBudget(PictureBudget& budget, const PictureSize& declared, uint64_t
 
 UniqueBitmap DecodeAdmittedPicture(std::string body, const PictureSize& declared) {
   try {
+    DecodedPixels pixels;
+    switch (DecodeThroughWic(body, declared, pixels)) {
+      case WicDecoding::Decoded:
+        std::string().swap(body);
+        return BitmapOfPixels(pixels);
+      case WicDecoding::Refused:
+        return nullptr;
+      case WicDecoding::NotHandled:
+        break;  // GDI+'s own decoders
+    }
     UniqueBitmap decoded = BitmapFromBytes(std::move(body));
     // One that does not decode is no picture at all: never drawn, never clickable, never tried again.
     if (!decoded || decoded->GetLastStatus() != Gdiplus::Ok) return nullptr;

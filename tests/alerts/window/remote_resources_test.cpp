@@ -12,6 +12,7 @@
 #include "alerts/window/picture_pipeline.h"
 #include "alerts/window/picture_size.h"
 #include "alerts/window/terms_document.h"
+#include "alerts/window/wic_decoding.h"
 #include "servers/loopback_ftp_server.h"
 #include "servers/loopback_http_server.h"
 #include "support/test_env.h"
@@ -106,6 +107,27 @@ TEST_F(RemoteResourcesTest, PicturesBecomeBitmapsOfTheirSizeAndOtherBodiesUndraw
     if (c.width == 0) continue;
     EXPECT_EQ(bitmap->GetWidth(), c.width) << c.path;
     EXPECT_EQ(bitmap->GetHeight(), c.height) << c.path;
+  }
+  // PNG and JPEG decode through WIC, which needs no display; what it cannot read goes to GDI+.
+  const std::string gifFile =
+      testing::ReadBytes(testing::SourcePath("tests/fixtures/alerts/picture_10x6_in_30x20.gif"));
+  const struct {
+    const char* name;
+    std::string body;
+    WicDecoding route;
+  } routes[] = {
+      {"png", pngFile, WicDecoding::Decoded},
+      {"jpeg", jpegFile, WicDecoding::Decoded},
+      {"a frame the header hides", jpegFile.substr(0, 2) + hiddenFrame + jpegFile.substr(2), WicDecoding::Refused},
+      {"pixels that do not decode", pngFile.substr(0, 40) + std::string(400, '\x55'), WicDecoding::NotHandled},
+      {"gif", gifFile, WicDecoding::NotHandled},
+  };
+  for (const auto& r : routes) {
+    PictureSize declared;
+    ASSERT_TRUE(ReadPictureSize(r.body, declared)) << r.name;
+    DecodedPixels pixels;
+    EXPECT_EQ(DecodeThroughWic(r.body, declared, pixels), r.route) << r.name;
+    EXPECT_EQ(pixels.bgra.size(), r.route == WicDecoding::Decoded ? declared.width * declared.height * 4 : 0u) << r.name;
   }
   // The document's budget: a picture that would pass what is left is not decoded.
   PictureBudget budget{37 * 23 + 41 * 19 - 1};
