@@ -113,7 +113,7 @@ void GiveUp(Shared& shared) {
 // Runs jobs[index] with the lock let go while it decodes or scales; the lock is held again after.
 // where names the thread for the test build's trace: "pool", or "window" for the one that waits.
 void RunJob(Shared& shared, std::unique_lock<std::mutex>& hold, size_t index, std::vector<Tell>& tell,
-            std::string_view where) {
+            std::string_view where, WicDecoder* wic = nullptr) {
   PicturePipeline::Job job = std::move(shared.jobs[index]);
   shared.jobs.erase(shared.jobs.begin() + static_cast<std::ptrdiff_t>(index));
   PicturePipeline::Picture& picture = shared.pictures[job.picture];
@@ -127,7 +127,7 @@ void RunJob(Shared& shared, std::unique_lock<std::mutex>& hold, size_t index, st
   const uint64_t bodyBytes = job.body.size();
   hold.unlock();
   try {
-    made = job.decode ? DecodeAdmittedPicture(std::move(job.body), job.declared)
+    made = job.decode ? DecodeAdmittedPicture(std::move(job.body), job.declared, wic)
                       : ScaleEntryPicture(*shared.document, owner, picture.index, layout);
   } catch (...) {
     made.reset();  // absent, as a picture that did not decode; a copy the paint makes itself
@@ -190,6 +190,8 @@ DWORD WINAPI AdmitterThread(LPVOID parameter) {
 
 DWORD WINAPI PoolThread(LPVOID parameter) {
   Shared& shared = *static_cast<Shared*>(parameter);
+  // Made while the first bodies are still on their way.
+  WicDecoder wic;
   try {
     std::unique_lock<std::mutex> hold(shared.lock);
     for (;;) {
@@ -200,7 +202,7 @@ DWORD WINAPI PoolThread(LPVOID parameter) {
       });
       if (shared.stopping) return 0;
       std::vector<Tell> tell;
-      RunJob(shared, hold, *next, tell, "pool");
+      RunJob(shared, hold, *next, tell, "pool", &wic);
       if (!tell.empty()) {
         hold.unlock();
         TellReady(tell);

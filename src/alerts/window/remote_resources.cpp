@@ -197,10 +197,11 @@ void ReturnToBudget(PictureBudget& budget, const PictureSize& declared, uint64_t
   budget.bytesLeft += bodyBytes;
 }
 
-UniqueBitmap DecodeAdmittedPicture(std::string body, const PictureSize& declared) {
+UniqueBitmap DecodeAdmittedPicture(std::string body, const PictureSize& declared, WicDecoder* wic) {
   try {
     DecodedPixels pixels;
-    switch (DecodeThroughWic(body, declared, pixels)) {
+    const WicDecoding route = wic ? wic->Decode(body, declared, pixels) : DecodeThroughWic(body, declared, pixels);
+    switch (route) {
       case WicDecoding::Decoded:
         std::string().swap(body);
         return BitmapOfPixels(pixels);

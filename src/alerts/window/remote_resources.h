@@ -11,6 +11,7 @@
 
 #include "alerts/model/gdiplus_owners.h"
 #include "alerts/window/picture_size.h"
+#include "alerts/window/wic_decoding.h"
 #include "network/http_get.h"
 
 namespace brivon {
@@ -65,7 +66,7 @@ UniqueBitmap PictureFromBody(std::string body, PictureBudget* budget = nullptr);
 // the budget (pixels and bytes); DecodeAdmittedPicture then decodes it, and a picture that did not
 // decode gives its share back with ReturnToBudget.
 bool AdmitPicture(std::string_view body, PictureBudget* budget, PictureSize& declared);
-UniqueBitmap DecodeAdmittedPicture(std::string body, const PictureSize& declared);
+UniqueBitmap DecodeAdmittedPicture(std::string body, const PictureSize& declared, WicDecoder* wic = nullptr);
 void ReturnToBudget(PictureBudget& budget, const PictureSize& declared, uint64_t bodyBytes);
 
 // The picture at `address`: PictureFromBody of its body, or none when nothing could be fetched.

@@ -10,6 +10,8 @@ namespace brivon {
 namespace {
 
 constexpr GUID kImagingFactory = {0xcacaf262, 0x9370, 0x4615, {0xa1, 0x3b, 0x9f, 0x55, 0x39, 0xda, 0x4c, 0x0a}};
+constexpr GUID kPngDecoder = {0x389ea17b, 0x5078, 0x4cde, {0xb6, 0xef, 0x25, 0xc1, 0x51, 0x75, 0xc7, 0x51}};
+constexpr GUID kJpegDecoder = {0x9456a480, 0xe88b, 0x43ea, {0x9e, 0x73, 0x0b, 0x2d, 0x9b, 0x71, 0xb1, 0xca}};
 constexpr GUID kPremultipliedBgra = {0x6fddc324, 0x4e03, 0x4bfe, {0xb1, 0x85, 0x3d, 0x77, 0x76, 0x8d, 0xc9, 0x10}};
 
 // COM's entries, bound at the first picture: ole32.dll loads with the pictures, not the program.
@@ -31,29 +33,6 @@ const ComEntries& Com() {
   return entries;
 }
 
-// COM on this thread for one decoding. A thread already in an apartment of another kind (a
-// window's) decodes in that one.
-class ComScope {
- public:
-  explicit ComScope(const ComEntries& com) : com_(com) {
-    const HRESULT result = com.initialize(nullptr, COINIT_MULTITHREADED);
-    joined_ = SUCCEEDED(result);
-    usable_ = joined_ || result == RPC_E_CHANGED_MODE;
-  }
-  ~ComScope() {
-    if (joined_) com_.uninitialize();
-  }
-  ComScope(const ComScope&) = delete;
-  ComScope& operator=(const ComScope&) = delete;
-
-  bool usable() const { return usable_; }
-
- private:
-  const ComEntries& com_;
-  bool joined_ = false;
-  bool usable_ = false;
-};
-
 // The owner of what a COM call hands back through its last parameter.
 template <typename Interface, typename Call>
 UniqueCom<Interface> Made(Call call) {
@@ -62,38 +41,57 @@ UniqueCom<Interface> Made(Call call) {
   return UniqueCom<Interface>(made);
 }
 
-}  // namespace
-
-bool DecodesThroughWic(std::string_view body) {
+// The system's decoder of body's format, named outright: a factory asked to find one reads every
+// decoder's registration first, which took longer than the decoding itself.
+const GUID* DecoderOf(std::string_view body) {
   static constexpr std::string_view kPng("\x89PNG\r\n\x1a\n", 8);
   static constexpr std::string_view kJpeg("\xFF\xD8\xFF", 3);
-  return body.substr(0, kPng.size()) == kPng || body.substr(0, kJpeg.size()) == kJpeg;
+  if (body.substr(0, kPng.size()) == kPng) return &kPngDecoder;
+  if (body.substr(0, kJpeg.size()) == kJpeg) return &kJpegDecoder;
+  return nullptr;
 }
 
-WicDecoding DecodeThroughWic(std::string_view body, const PictureSize& declared, DecodedPixels& pixels) {
-  pixels = DecodedPixels();
-  if (!DecodesThroughWic(body) || body.size() > MAXDWORD) return WicDecoding::NotHandled;
-  const ComEntries& com = Com();
-  if (!com.usable()) return WicDecoding::NotHandled;
-  ComScope scope(com);
-  if (!scope.usable()) return WicDecoding::NotHandled;
+}  // namespace
 
-  auto factory = Made<IWICImagingFactory>([&](IWICImagingFactory** made) {
+bool DecodesThroughWic(std::string_view body) { return DecoderOf(body) != nullptr; }
+
+WicDecoder::WicDecoder() noexcept {
+  const ComEntries& com = Com();
+  if (!com.usable()) return;
+  const HRESULT joined = com.initialize(nullptr, COINIT_MULTITHREADED);
+  joined_ = SUCCEEDED(joined);
+  if (!joined_ && joined != RPC_E_CHANGED_MODE) return;
+  factory_ = Made<IWICImagingFactory>([&](IWICImagingFactory** made) {
     return com.createInstance(kImagingFactory, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IWICImagingFactory),
                               reinterpret_cast<void**>(made));
   });
-  if (!factory) return WicDecoding::NotHandled;
-  auto stream = Made<IWICStream>([&](IWICStream** made) { return factory.get()->CreateStream(made); });
+}
+
+WicDecoder::~WicDecoder() {
+  factory_.reset();  // before COM is left
+  if (joined_) Com().uninitialize();
+}
+
+WicDecoding WicDecoder::Decode(std::string_view body, const PictureSize& declared, DecodedPixels& pixels) {
+  pixels = DecodedPixels();
+  const GUID* decoderClass = DecoderOf(body);
+  if (!decoderClass || !factory_ || body.size() > MAXDWORD) return WicDecoding::NotHandled;
+  IWICImagingFactory* factory = factory_.get();
+  auto stream = Made<IWICStream>([&](IWICStream** made) { return factory->CreateStream(made); });
   // Read in place: the body outlives the decoder.
   BYTE* bytes = reinterpret_cast<BYTE*>(const_cast<char*>(body.data()));
   if (!stream || FAILED(stream.get()->InitializeFromMemory(bytes, static_cast<DWORD>(body.size())))) {
     return WicDecoding::NotHandled;
   }
   auto decoder = Made<IWICBitmapDecoder>([&](IWICBitmapDecoder** made) {
-    return factory.get()->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnDemand, made);
+    return Com().createInstance(*decoderClass, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IWICBitmapDecoder),
+                                reinterpret_cast<void**>(made));
   });
-  if (!decoder) return WicDecoding::NotHandled;
-  auto frame = Made<IWICBitmapFrameDecode>([&](IWICBitmapFrameDecode** made) { return decoder.get()->GetFrame(0, made); });
+  if (!decoder || FAILED(decoder.get()->Initialize(stream.get(), WICDecodeMetadataCacheOnDemand))) {
+    return WicDecoding::NotHandled;
+  }
+  auto frame =
+      Made<IWICBitmapFrameDecode>([&](IWICBitmapFrameDecode** made) { return decoder.get()->GetFrame(0, made); });
   UINT width = 0;
   UINT height = 0;
   if (!frame || FAILED(frame.get()->GetSize(&width, &height))) return WicDecoding::NotHandled;
@@ -102,7 +100,7 @@ WicDecoding DecodeThroughWic(std::string_view body, const PictureSize& declared,
     return WicDecoding::Refused;
   }
   auto converter =
-      Made<IWICFormatConverter>([&](IWICFormatConverter** made) { return factory.get()->CreateFormatConverter(made); });
+      Made<IWICFormatConverter>([&](IWICFormatConverter** made) { return factory->CreateFormatConverter(made); });
   if (!converter || FAILED(converter.get()->Initialize(frame.get(), kPremultipliedBgra, WICBitmapDitherTypeNone,
                                                        nullptr, 0.0, WICBitmapPaletteTypeCustom))) {
     return WicDecoding::NotHandled;
@@ -118,6 +116,12 @@ WicDecoding DecodeThroughWic(std::string_view body, const PictureSize& declared,
   pixels.width = width;
   pixels.height = height;
   return WicDecoding::Decoded;
+}
+
+WicDecoding DecodeThroughWic(std::string_view body, const PictureSize& declared, DecodedPixels& pixels) {
+  if (!DecodesThroughWic(body)) return WicDecoding::NotHandled;
+  WicDecoder decoder;
+  return decoder.Decode(body, declared, pixels);
 }
 
 }  // namespace brivon

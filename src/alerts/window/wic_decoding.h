@@ -8,6 +8,9 @@
 #include <vector>
 
 #include "alerts/window/picture_size.h"
+#include "common/unique_handle.h"
+
+struct IWICImagingFactory;
 
 namespace brivon {
 
@@ -27,7 +30,24 @@ enum class WicDecoding {
 // Whether body starts as a PNG or a JPEG does: the formats decoded here.
 bool DecodesThroughWic(std::string_view body);
 
-// Decodes body (admitted against its header's size, declared) into pixels.
+// One thread's decoder: COM joined and the imaging factory made once, ahead of its pictures, for
+// all of them. A thread already in an apartment of another kind (a window's) decodes in that one.
+class WicDecoder {
+ public:
+  WicDecoder() noexcept;
+  ~WicDecoder();
+  WicDecoder(const WicDecoder&) = delete;
+  WicDecoder& operator=(const WicDecoder&) = delete;
+
+  // Decodes body (admitted against its header's size, declared) into pixels.
+  WicDecoding Decode(std::string_view body, const PictureSize& declared, DecodedPixels& pixels);
+
+ private:
+  bool joined_ = false;  // this thread's COM, left again at the end
+  UniqueCom<IWICImagingFactory> factory_;
+};
+
+// A decoding on its own, with a decoder made for it.
 WicDecoding DecodeThroughWic(std::string_view body, const PictureSize& declared, DecodedPixels& pixels);
 
 }  // namespace brivon
