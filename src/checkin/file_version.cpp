@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <vector>
+
+#include "checkin/version_resource.h"
 
 namespace brivon {
 
@@ -12,6 +15,10 @@ std::string FormatFileVersion(uint32_t versionMs, uint32_t versionLs) {
 }
 
 std::string ReadFileVersion(const std::wstring& path) {
+  // Nearly every image is the plain case, read here from its few bytes; the system reads any other.
+  if (const std::optional<FixedFileVersion> fixed = ReadFixedFileVersion(path)) {
+    return FormatFileVersion(fixed->ms, fixed->ls);
+  }
   DWORD ignored = 0;
   DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
   if (size == 0) return kVersionUnavailable;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "checkin/file_version.h"
+#include "checkin/version_resource.h"
 #include "common/text.h"
 #include "support/test_env.h"
 
@@ -80,20 +81,25 @@ TEST(ReadFileVersionTest, ReportsTheFileVersionNeverTheProductVersion) {
   ASSERT_TRUE(testing::WriteBytes(folder / L"texto.exe", "not an executable"));
   ASSERT_TRUE(testing::WriteBytes(folder / L"vacio.exe", ""));
   ASSERT_TRUE(::CreateDirectoryW((folder / L"carpeta.exe").c_str(), nullptr));
+  // readHere: the image's own bytes give the answer, without the system loading it as a library.
   struct Case {
     std::wstring path;
     const char* expected;
+    bool readHere;
   } cases[] = {
-      {Fixture(L"fixture_sibling_10_2_0_15.exe"), "10.2.0.15"},  // product version 3.0.0.0
-      {Fixture(L"fixture_sibling_3_0_0_0.exe"), "3.0.0.0"},      // product version 10.2.0.15
-      {Fixture(L"fixture_sibling_65535_0_65535_1.exe"), "65535.0.65535.1"},
-      {Fixture(L"fixture_sibling_unversioned.exe"), "No disponible"},
-      {folder / L"texto.exe", "No disponible"},
-      {folder / L"vacio.exe", "No disponible"},
-      {folder / L"carpeta.exe", "No disponible"},
-      {folder / L"ausente.exe", "No disponible"},
+      {Fixture(L"fixture_sibling_10_2_0_15.exe"), "10.2.0.15", true},  // product version 3.0.0.0
+      {Fixture(L"fixture_sibling_3_0_0_0.exe"), "3.0.0.0", true},      // product version 10.2.0.15
+      {Fixture(L"fixture_sibling_65535_0_65535_1.exe"), "65535.0.65535.1", true},
+      {Fixture(L"fixture_sibling_unversioned.exe"), "No disponible", false},
+      {folder / L"texto.exe", "No disponible", false},
+      {folder / L"vacio.exe", "No disponible", false},
+      {folder / L"carpeta.exe", "No disponible", false},
+      {folder / L"ausente.exe", "No disponible", false},
   };
-  for (const auto& c : cases) EXPECT_EQ(ReadFileVersion(c.path), c.expected) << NarrowLow8(c.path);
+  for (const auto& c : cases) {
+    EXPECT_EQ(ReadFileVersion(c.path), c.expected) << NarrowLow8(c.path);
+    EXPECT_EQ(ReadFixedFileVersion(c.path).has_value(), c.readHere) << NarrowLow8(c.path);
+  }
 }
 
 TEST(ComposeCheckinReportTest, AppendsOnlyWhileTheExecutableIsAFile) {
