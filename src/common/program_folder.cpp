@@ -13,9 +13,14 @@ std::wstring ProgramFolderFromModulePath(std::wstring_view path, unsigned long l
 }
 
 std::wstring GetProgramFolder() {
-  wchar_t buffer[MAX_PATH] = {};
-  DWORD length = ::GetModuleFileNameW(nullptr, buffer, MAX_PATH);
-  return ProgramFolderFromModulePath(std::wstring_view(buffer, MAX_PATH), length);
+  // Asked once: the program's file does not move while it runs, and each asking waits for the
+  // loader, which a library loading on another thread holds.
+  static const std::wstring folder = [] {
+    wchar_t buffer[MAX_PATH] = {};
+    DWORD length = ::GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+    return ProgramFolderFromModulePath(std::wstring_view(buffer, MAX_PATH), length);
+  }();
+  return folder;
 }
 
 std::wstring AsCurrentDirectory(std::wstring_view folder) {

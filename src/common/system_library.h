@@ -11,6 +11,11 @@ namespace brivon {
 
 UniqueModule LoadSystemLibrary(const wchar_t* name);
 
+// Loads the system library name (a string that lives as long as the program) on a thread of its
+// own, meanwhile, and keeps it loaded until the program ends: for a library the program is sure to
+// call into soon.
+void LoadSystemLibraryAhead(const wchar_t* name);
+
 // From now on every library loaded by name, those the program links to load when first needed
 // among them, comes from the system folder only, never from the program folder or the current
 // one. False where Windows cannot do that (a Windows 7 without its update for it).

@@ -53,6 +53,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   // The program folder may be written by the signed-in user: a library of a system name dropped
   // there must never load in place of the system's (GDI+ and bcrypt load when first needed).
   brivon::LoadLibrariesFromSystemFolderOnly();
+  // Every start checks in, and WinINet with the libraries it brings takes longer to load than all
+  // the work of the start before the check-in: it loads meanwhile.
+  brivon::LoadSystemLibraryAhead(L"wininet.dll");
   try {
     RunStartupSequence(instance, showCommand);
   } catch (...) {
