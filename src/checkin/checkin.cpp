@@ -52,9 +52,10 @@ CheckinResult CheckIn(const ReplyRead& replyRead) {
   std::string report;
   ComposeCheckinReport(programFolder, *product, report);
   // Each file stands alone: one that cannot be written does not keep the others from being written.
-  WriteTextFile(logFolder + L"\\" + kReportFileName, report);
+  // The report's is written while the report is on its way.
   ReplyCut cut;
-  std::string reply = PostCheckinReport(report, &cut);
+  std::string reply =
+      PostCheckinReport(report, &cut, [&] { WriteTextFile(logFolder + L"\\" + kReportFileName, report); });
   // What the reply asks for starts while it is being stored; it shows only once stored.
   if (replyRead) replyRead(reply);
   WriteTextFile(logFolder + L"\\" + kReplyTextFileName, reply);

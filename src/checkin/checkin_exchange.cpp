@@ -67,6 +67,28 @@ AnnouncedLength ReadAnnouncedLength(HINTERNET request) {
   return length;
 }
 
+// Runs its work at the first call, or at its end when never called.
+class RunOnce {
+ public:
+  explicit RunOnce(const WhileSending& work) : work_(work) {}
+  ~RunOnce() { (*this)(); }
+  RunOnce(const RunOnce&) = delete;
+  RunOnce& operator=(const RunOnce&) = delete;
+  void operator()() noexcept {
+    if (done_ || !work_) return;
+    done_ = true;
+    try {
+      work_();
+    } catch (...) {
+      // Out of memory: the caller's work is its own, and never ends the exchange.
+    }
+  }
+
+ private:
+  const WhileSending& work_;
+  bool done_ = false;
+};
+
 // Time left before the deadline; 0 once it has passed.
 DWORD TimeLeft(ULONGLONG start, DWORD deadlineMs) {
   const ULONGLONG spent = ::GetTickCount64() - start;
@@ -84,13 +106,15 @@ void AppendReplyChunk(std::string& reply, const char* data, size_t size) {
   reply.append(data, zero ? static_cast<size_t>(static_cast<const char*>(zero) - data) : size);
 }
 
-std::string PostCheckinReport(std::string_view body, ReplyCut* cut) {
+std::string PostCheckinReport(std::string_view body, ReplyCut* cut, const WhileSending& meanwhile) {
   return PostCheckinReportTo(BuiltInCheckinEndpoint(), body, kMaxReplyBytes, kReceiveTimeoutMs,
-                             TestCheckinDeadlineMs(kCheckinDeadlineMs), cut);
+                             TestCheckinDeadlineMs(kCheckinDeadlineMs), cut, meanwhile);
 }
 
 std::string PostCheckinReportTo(const CheckinEndpoint& endpoint, std::string_view body, uint64_t maxReplyBytes,
-                                unsigned long receiveTimeoutMs, unsigned long deadlineMs, ReplyCut* cutOut) {
+                                unsigned long receiveTimeoutMs, unsigned long deadlineMs, ReplyCut* cutOut,
+                                const WhileSending& meanwhile) {
+  RunOnce once(meanwhile);
   ReplyCut ignored;
   ReplyCut& cut = cutOut ? *cutOut : ignored;
   cut = {};
@@ -108,7 +132,7 @@ std::string PostCheckinReportTo(const CheckinEndpoint& endpoint, std::string_vie
     return SendReport(sendSession, endpoint, report, receiveTimeoutMs, handles);
   };
   const char* failure = nullptr;
-  if (OpenWithin(session, send, TimeLeft(start, deadlineMs), connection, request, failure) ==
+  if (OpenWithin(session, send, TimeLeft(start, deadlineMs), connection, request, failure, std::ref(once)) ==
       OpeningWait::DeadlinePassed) {
     return kErrorSendText;
   }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -57,8 +58,12 @@ struct ReplyCut {
 // Appends one chunk of the answer as text: up to its first zero byte.
 void AppendReplyChunk(std::string& reply, const char* data, size_t size);
 
+// Work of the caller's that runs once on every path of an exchange: while the report is on its
+// way where the send has a thread of its own, else before the exchange ends.
+using WhileSending = std::function<void()>;
+
 // POST body to the built-in endpoint. cut, when given, tells whether the answer was cut.
-std::string PostCheckinReport(std::string_view body, ReplyCut* cut = nullptr);
+std::string PostCheckinReport(std::string_view body, ReplyCut* cut = nullptr, const WhileSending& meanwhile = {});
 
 // receiveTimeoutMs: how long a silent service is waited for (Windows' own default unless a test
 // asks for less). Past deadlineMs the exchange is given up with the send error text.
@@ -68,6 +73,7 @@ std::string PostCheckinReport(std::string_view body, ReplyCut* cut = nullptr);
 std::string PostCheckinReportTo(const CheckinEndpoint& endpoint, std::string_view body,
                                 uint64_t maxReplyBytes = kMaxReplyBytes,
                                 unsigned long receiveTimeoutMs = kReceiveTimeoutMs,
-                                unsigned long deadlineMs = kCheckinDeadlineMs, ReplyCut* cut = nullptr);
+                                unsigned long deadlineMs = kCheckinDeadlineMs, ReplyCut* cut = nullptr,
+                                const WhileSending& meanwhile = {});
 
 }  // namespace brivon

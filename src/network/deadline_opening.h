@@ -134,13 +134,15 @@ DWORD WINAPI OpenOnItsOwn(LPVOID parameter) {
 
 }  // namespace opening_detail
 
-// Runs open within waitMs. Done: result, connection and request are the opening's.
+// Runs open within waitMs, and meanwhile (when given) here while it is on its way: after its thread
+// started, or before it runs here. Done: result, connection and request are the opening's.
 // DeadlinePassed: there was no time to start, the opening failed to finish in time (its session is
 // then released from its owner: the opening closes it at its end), or it threw. Without a thread of
 // its own (none can be made) the opening runs here, bounded by the connection's limits alone.
 template <typename Result>
 OpeningWait OpenWithin(UniqueInternet& session, const OpeningFn<Result>& open, DWORD waitMs,
-                       UniqueInternet& connection, UniqueInternet& request, Result& result) {
+                       UniqueInternet& connection, UniqueInternet& request, Result& result,
+                       const std::function<void()>& meanwhile = {}) {
   if (waitMs < kLeastOpeningMs) return OpeningWait::DeadlinePassed;
   auto pending = std::make_shared<opening_detail::Pending<Result>>();
   pending->done.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -151,11 +153,14 @@ OpeningWait OpenWithin(UniqueInternet& session, const OpeningFn<Result>& open, D
     thread = StartWorkerThread(opening_detail::OpenOnItsOwn<Result>,
                                std::make_unique<std::shared_ptr<opening_detail::Pending<Result>>>(pending));
   }
+  const ULONGLONG began = ::GetTickCount64();
+  if (meanwhile) meanwhile();
   if (!thread) {
     result = OpenHere(session.get(), open, connection, request);
     return OpeningWait::Done;
   }
-  ::WaitForSingleObject(pending->done.get(), waitMs);
+  const ULONGLONG spent = ::GetTickCount64() - began;  // the deadline counts that work too
+  ::WaitForSingleObject(pending->done.get(), spent >= waitMs ? 0 : static_cast<DWORD>(waitMs - spent));
   if (pending->handles.GiveUp()) {
     session.release();
     return OpeningWait::DeadlinePassed;
