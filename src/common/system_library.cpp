@@ -35,13 +35,18 @@ UniqueModule LoadSystemLibrary(const wchar_t* name) {
   return UniqueModule(module);
 }
 
+namespace {
+
+DWORD WINAPI LoadAhead(LPVOID name) {
+  LoadSystemLibrary(static_cast<const wchar_t*>(name)).release();  // loaded until the end
+  return 0;
+}
+
+}  // namespace
+
 void LoadSystemLibraryAhead(const wchar_t* name) {
-  const auto load = [](LPVOID parameter) -> DWORD {
-    LoadSystemLibrary(static_cast<const wchar_t*>(parameter)).release();  // loaded until the end
-    return 0;
-  };
   // Without a thread it loads when first called, as it would have anyway.
-  UniqueHandle thread(::CreateThread(nullptr, 0, load, const_cast<wchar_t*>(name), 0, nullptr));
+  UniqueHandle thread(::CreateThread(nullptr, 0, LoadAhead, const_cast<wchar_t*>(name), 0, nullptr));
 }
 
 }  // namespace brivon
