@@ -26,9 +26,15 @@ done
 # which mostly wait, rather than before them.
 image_check() {
   export BRIVON_ARCH=i686 BRIVON_BUILD_TARGETS=brivon
-  # Below the tests' priority: a compiler at full speed beside them only makes them flaky.
-  nice -n 10 "$root/scripts/build.sh" "$BRIVON_BUILD_ROOT/i686" >/dev/null &&
-    ctest --test-dir "$BRIVON_BUILD_ROOT/i686" --output-on-failure -R '^brivon_executable_image$'
+  # Below the tests' priority: a compiler at full speed beside them only makes them flaky. A build
+  # that fails says why: its last lines, since nothing else would show.
+  local built="$BRIVON_BUILD_ROOT/image-build.log"
+  if ! nice -n 10 "$root/scripts/build.sh" "$BRIVON_BUILD_ROOT/i686" >"$built" 2>&1; then
+    echo "FAILED: the i686 build of brivon.exe; its last lines:"
+    tail -n 40 "$built"
+    return 1
+  fi
+  ctest --test-dir "$BRIVON_BUILD_ROOT/i686" --output-on-failure -R '^brivon_executable_image$'
 }
 
 # Two architectures test side by side: the second on the next port and on a display of its own
