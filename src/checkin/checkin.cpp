@@ -52,7 +52,7 @@ CheckinResult CheckIn(const ReplyRead& replyRead) {
   std::string report;
   ComposeCheckinReport(programFolder, *product, report);
   // Each file stands alone: one that cannot be written does not keep the others from being written.
-  // The report's is written while the report is on its way.
+  // The report's own file is written while the report is on its way.
   ReplyCut cut;
   std::string reply =
       PostCheckinReport(report, &cut, [&] { WriteTextFile(logFolder + L"\\" + kReportFileName, report); });

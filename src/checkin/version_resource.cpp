@@ -2,11 +2,11 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <string_view>
 #include <vector>
 
 #include "common/unique_handle.h"
+#include "files/little_endian.h"
 
 namespace brivon {
 namespace {
@@ -23,13 +23,6 @@ constexpr uint32_t kMaxDirectoryEntries = 4096;
 constexpr uint32_t kFixedPartAt = 40;
 constexpr uint32_t kFixedPartSize = 52;  // sizeof(VS_FIXEDFILEINFO)
 constexpr std::u16string_view kVersionKey = u"VS_VERSION_INFO";
-
-uint16_t U16(const std::string& bytes, size_t at) {
-  return static_cast<uint16_t>(static_cast<uint8_t>(bytes[at]) | static_cast<uint8_t>(bytes[at + 1]) << 8);
-}
-uint32_t U32(const std::string& bytes, size_t at) {
-  return static_cast<uint32_t>(U16(bytes, at)) | static_cast<uint32_t>(U16(bytes, at + 2)) << 16;
-}
 
 struct Section {
   uint32_t virtualAddress = 0;
@@ -56,16 +49,16 @@ struct Image {
 std::optional<Image> ImageOf(const ReadFileBytes& read) {
   std::string bytes;
   if (!read(0, 64, bytes) || bytes[0] != 'M' || bytes[1] != 'Z') return std::nullopt;
-  const uint32_t peAt = U32(bytes, 0x3C);
+  const uint32_t peAt = Read32(bytes, 0x3C);
   if (peAt > kMaxHeaderOffset || !read(peAt, 24, bytes) || bytes.compare(0, 4, std::string("PE\0\0", 4)) != 0) {
     return std::nullopt;
   }
-  const uint16_t sectionCount = U16(bytes, 6);
-  const uint16_t optionalSize = U16(bytes, 20);
+  const uint16_t sectionCount = Read16(bytes, 6);
+  const uint16_t optionalSize = Read16(bytes, 20);
   if (sectionCount == 0 || sectionCount > kMaxSections || !read(peAt + 24, optionalSize, bytes)) return std::nullopt;
   // The data directories follow the fields of the optional header, which PE32+ widens.
   size_t directories = 0;
-  switch (optionalSize >= 2 ? U16(bytes, 0) : 0) {
+  switch (optionalSize >= 2 ? Read16(bytes, 0) : 0) {
     case 0x10B:
       directories = 96;
       break;
@@ -76,13 +69,16 @@ std::optional<Image> ImageOf(const ReadFileBytes& read) {
       return std::nullopt;
   }
   const size_t resourceEntry = directories + 8 * kResourceDirectoryIndex;
-  if (resourceEntry + 8 > optionalSize || U32(bytes, directories - 4) <= kResourceDirectoryIndex) return std::nullopt;
+  // NumberOfRvaAndSizes, the field just before the directories, must reach the resources' entry.
+  if (resourceEntry + 8 > optionalSize || Read32(bytes, directories - 4) <= kResourceDirectoryIndex) {
+    return std::nullopt;
+  }
   Image image;
-  image.resourceRva = U32(bytes, resourceEntry);
+  image.resourceRva = Read32(bytes, resourceEntry);
   if (image.resourceRva == 0 || !read(peAt + 24 + optionalSize, 40u * sectionCount, bytes)) return std::nullopt;
   for (uint16_t i = 0; i < sectionCount; ++i) {
     const size_t at = 40u * i;
-    image.sections.push_back(Section{U32(bytes, at + 12), U32(bytes, at + 16), U32(bytes, at + 20)});
+    image.sections.push_back(Section{Read32(bytes, at + 12), Read32(bytes, at + 16), Read32(bytes, at + 20)});
   }
   return image;
 }
@@ -94,17 +90,17 @@ std::optional<uint32_t> DirectoryEntry(const ReadFileBytes& read, const Image& i
   const auto head = image.FileOffsetOf(rva, 16);
   std::string bytes;
   if (!head || !read(*head, 16, bytes)) return std::nullopt;
-  const uint32_t named = U16(bytes, 12);
-  const uint32_t ids = U16(bytes, 14);
+  const uint32_t named = Read16(bytes, 12);
+  const uint32_t ids = Read16(bytes, 14);
   if (ids == 0 || named + ids > kMaxDirectoryEntries) return std::nullopt;
   // Named entries come first, then those with an id.
   const auto whole = image.FileOffsetOf(rva, 16 + 8 * (named + ids));
   if (!whole || !read(*whole + 16 + 8 * named, 8 * ids, bytes)) return std::nullopt;
   std::optional<uint32_t> found;
   for (uint32_t i = 0; i < ids; ++i) {
-    if (U32(bytes, 8 * i) != id) continue;
+    if (Read32(bytes, 8 * i) != id) continue;
     if (found) return std::nullopt;
-    found = U32(bytes, 8 * i + 4);
+    found = Read32(bytes, 8 * i + 4);
   }
   return found;
 }
@@ -123,27 +119,27 @@ std::optional<FixedFileVersion> FixedFileVersionOf(const ReadFileBytes& read) {
   if (!name || !(*name & kSubdirectory)) return std::nullopt;
   const auto languages = image->FileOffsetOf(uint64_t{image->resourceRva} + (*name & ~kSubdirectory), 24);
   std::string bytes;
-  if (!languages || !read(*languages, 24, bytes) || U16(bytes, 12) + U16(bytes, 14) != 1) return std::nullopt;
-  const uint32_t dataEntry = U32(bytes, 20);
+  if (!languages || !read(*languages, 24, bytes) || Read16(bytes, 12) + Read16(bytes, 14) != 1) return std::nullopt;
+  const uint32_t dataEntry = Read32(bytes, 20);
   if (dataEntry & kSubdirectory) return std::nullopt;
   const auto entry = image->FileOffsetOf(uint64_t{image->resourceRva} + dataEntry, 16);
   if (!entry || !read(*entry, 16, bytes)) return std::nullopt;
-  const uint32_t blockRva = U32(bytes, 0);
-  const uint32_t blockSize = U32(bytes, 4);
+  const uint32_t blockRva = Read32(bytes, 0);
+  const uint32_t blockSize = Read32(bytes, 4);
   constexpr uint32_t kHead = kFixedPartAt + kFixedPartSize;
   const auto block = image->FileOffsetOf(blockRva, kHead);
   if (blockSize < kHead || !block || !read(*block, kHead, bytes)) return std::nullopt;
-  const uint16_t length = U16(bytes, 0);
-  const uint16_t valueLength = U16(bytes, 2);
+  const uint16_t length = Read16(bytes, 0);
+  const uint16_t valueLength = Read16(bytes, 2);
   for (size_t i = 0; i <= kVersionKey.size(); ++i) {
     const char16_t expected = i < kVersionKey.size() ? kVersionKey[i] : u'\0';
-    if (U16(bytes, 6 + 2 * i) != expected) return std::nullopt;
+    if (Read16(bytes, 6 + 2 * i) != expected) return std::nullopt;
   }
   if (length < kHead || length > blockSize || valueLength < kFixedPartSize ||
-      U32(bytes, kFixedPartAt) != kFixedSignature) {
+      Read32(bytes, kFixedPartAt) != kFixedSignature) {
     return std::nullopt;
   }
-  return FixedFileVersion{U32(bytes, kFixedPartAt + 8), U32(bytes, kFixedPartAt + 12)};
+  return FixedFileVersion{Read32(bytes, kFixedPartAt + 8), Read32(bytes, kFixedPartAt + 12)};
 }
 
 std::optional<FixedFileVersion> ReadFixedFileVersion(const std::wstring& path) {

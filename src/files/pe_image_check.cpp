@@ -4,6 +4,7 @@
 
 #include "common/long_path.h"
 #include "common/unique_handle.h"
+#include "files/little_endian.h"
 #include "files/sharing_waits.h"
 
 namespace brivon {
@@ -23,14 +24,6 @@ constexpr size_t kSectionHeaderBytes = 40;
 constexpr uint16_t kPe32Magic = 0x010B;
 constexpr uint16_t kPe32PlusMagic = 0x020B;
 constexpr uint32_t kSecurityDirectory = 4;  // IMAGE_DIRECTORY_ENTRY_SECURITY: a file offset, not an RVA
-
-uint16_t Read16(std::string_view bytes, size_t at) {
-  return static_cast<uint16_t>(static_cast<uint8_t>(bytes[at]) | (static_cast<uint8_t>(bytes[at + 1]) << 8));
-}
-
-uint32_t Read32(std::string_view bytes, size_t at) {
-  return static_cast<uint32_t>(Read16(bytes, at)) | (static_cast<uint32_t>(Read16(bytes, at + 2)) << 16);
-}
 
 }  // namespace
 
