@@ -82,6 +82,11 @@ AlertRun::~AlertRun() {
   pipeline_.Stop();
   fetchWorkers_.WaitForAll();
   scaling_.Stop();
+  if (decodingGate_) {
+    std::lock_guard<std::mutex> hold(decodingGate_->lock);
+    decodingGate_->open = false;
+  }
+  updatePictures_.clear();
   document_.ReleaseImages();
 }
 
@@ -112,15 +117,16 @@ bool AlertRun::StartPictures() {
   // The first text a process draws loads its fonts: done off this thread while the pictures
   // are on their way, so the first window's paint does not pay for it.
   scaling_.Post([title = AlertTextToWide(document_.titulo)] { WarmUpText(title); });
-  // The rich-edit library only for a terms alert: a document without one does not pay for it.
-  if (HasTermsAlert(document_)) richEdit_ = LoadSystemLibrary(L"Msftedit.dll");
   const size_t alertCount = document_.alertas.size();
   prepared_.assign(alertCount, 0);
   ownDownloads_.assign(alertCount, nullptr);
+  updatePictures_.assign(alertCount, nullptr);
   // The first two windows' copies are made as their pictures arrive; each next one's while the
   // one before it shows: copies for two windows at most are held at a time.
   PrepareAlert(0);
   PrepareAlert(1);
+  // The rich-edit library only for a terms alert: a document without one does not pay for it.
+  if (HasTermsAlert(document_)) richEdit_ = LoadSystemLibrary(L"Msftedit.dll");
   return true;
 }
 
@@ -149,9 +155,17 @@ int AlertRun::Show(HINSTANCE instance, int showCommand) {
 void AlertRun::PrepareAlert(size_t index) {
   if (index >= prepared_.size() || prepared_[index]) return;
   prepared_[index] = 1;
+  // Its terms document or update picture comes beside its pictures, before its window is made;
+  // an update picture is decoded as soon as it comes.
+  const Alert& alert = document_.alertas[index];
+  ownDownloads_[index] = StartOwnDownloadAhead(alert, &fetchWorkers_);
+  if (AlertKindOf(alert) == AlertKind::UrlActualizar) {
+    if (!decodingGate_) decodingGate_ = std::make_shared<DecodingGate>();
+    updatePictures_[index] =
+        DecodeUpdatePictureOnArrival(ownDownloads_[index], decodingGate_, ColorFromHex(document_.color_fondo));
+    if (updatePictures_[index]) ownDownloads_[index] = nullptr;
+  }
   pipeline_.Prepare(index, ScreenLayout());
-  // Its terms document or update picture comes beside its pictures, before its window is made.
-  ownDownloads_[index] = StartOwnDownloadAhead(document_.alertas[index], &fetchWorkers_);
 }
 
 void AlertRun::RescaleForScreen(HWND window, AlertWindowState& state) {
@@ -178,6 +192,8 @@ void AlertRun::ShowAlert(size_t index, HINSTANCE instance, int showCommand) {
   state.alert = &document_.alertas[index];
   state.run = this;
   state.ownDownload = std::move(ownDownloads_[index]);
+  state.pictureScaling = std::move(updatePictures_[index]);
+  state.updatePictureRequested = state.pictureScaling != nullptr;
   // Gone before its state, whichever way this ends. Made while its pictures are still on their
   // way; it paints nothing until shown.
   UniqueWindow window(CreateAlertWindow(instance, state));

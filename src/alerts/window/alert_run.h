@@ -19,6 +19,7 @@
 #include "alerts/window/picture_pipeline.h"
 #include "alerts/window/scaled_pictures.h"
 #include "alerts/window/scaling_worker.h"
+#include "alerts/window/update_window.h"
 #include "common/system_library.h"
 #include "common/unique_handle.h"
 
@@ -84,6 +85,8 @@ class AlertRun {
   AlertAnnouncer announcer_;
   std::vector<char> prepared_;  // per alert: its pictures' scaling was asked
   std::vector<std::shared_ptr<FetchCell>> ownDownloads_;  // per alert: started ahead, until its window
+  std::vector<std::shared_ptr<UpdatePictureCell>> updatePictures_;  // per update alert: decoded ahead
+  std::shared_ptr<DecodingGate> decodingGate_;  // closed before GDI+ shuts down
   size_t shown_ = 0;            // the alert whose window is open
 };
 

@@ -22,10 +22,13 @@ namespace brivon {
 class AlertRun;
 
 // The update picture, decoded and scaled on the scaling worker; the window takes it once the
-// worker has put it (and said so with WM_REMOTE_ARRIVED).
+// worker has put it (and said so with WM_REMOTE_ARRIVED to `wake`). One fetched ahead is decoded
+// as it arrives, before there is a window to wake.
 struct UpdatePictureCell {
   std::mutex lock;
+  bool arrived = false;  // its download is over: the decoding has begun, or is done
   bool ready = false;
+  HWND wake = nullptr;
   UniqueBitmap picture;
   UniqueBitmap scaled;
 };

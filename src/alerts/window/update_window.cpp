@@ -22,6 +22,29 @@ void ShowUpdatePicture(HWND window, AlertWindowState& state, UniqueBitmap pictur
   }
 }
 
+// Puts the picture and its copy for layout into cell (nothing for a body that is no picture),
+// and wakes the window the cell names by then.
+void DecodeAndScale(UpdatePictureCell& cell, std::string body, const AlertLayout& layout, Gdiplus::ARGB background) {
+  UniqueBitmap picture;
+  UniqueBitmap scaled;
+  try {
+    picture = PictureFromBody(std::move(body));
+    if (picture) scaled = ScaleUpdatePicture(*picture, layout, background);
+  } catch (...) {
+    // Out of memory: the window goes on without its picture.
+  }
+  HWND wake = nullptr;
+  {
+    std::lock_guard<std::mutex> hold(cell.lock);
+    cell.picture = std::move(picture);
+    cell.scaled = std::move(scaled);
+    cell.ready = true;
+    wake = cell.wake;
+  }
+  // A window that has gone takes no message; the picture goes with the cell.
+  if (wake) ::PostMessageW(wake, WM_REMOTE_ARRIVED, 0, 0);
+}
+
 // The update picture is decoded and scaled on the run's scaling worker, which says when it is
 // done; without one, here.
 void DecodeUpdatePicture(HWND window, AlertWindowState& state, std::string body) {
@@ -29,30 +52,33 @@ void DecodeUpdatePicture(HWND window, AlertWindowState& state, std::string body)
   ::GetClientRect(window, &client);
   const AlertLayout layout = MakeAlertLayout(client);
   const Gdiplus::ARGB background = ColorFromHex(state.document ? state.document->color_fondo : std::string());
-  if (state.run) {
-    auto cell = std::make_shared<UpdatePictureCell>();
-    auto bytes = std::make_shared<std::string>(std::move(body));
-    const uint64_t ticket = state.run->scaling().Post([cell, bytes, layout, background, window] {
-      UniqueBitmap picture = PictureFromBody(std::move(*bytes));
-      UniqueBitmap scaled = picture ? ScaleUpdatePicture(*picture, layout, background) : nullptr;
-      {
-        std::lock_guard<std::mutex> hold(cell->lock);
-        cell->picture = std::move(picture);
-        cell->scaled = std::move(scaled);
-        cell->ready = true;
-      }
-      // A window that has gone takes no message; the picture goes with the cell.
-      ::PostMessageW(window, WM_REMOTE_ARRIVED, 0, 0);
-    });
-    if (ticket != 0) {
-      state.pictureScaling = std::move(cell);
-      return;
-    }
-    body = std::move(*bytes);
+  auto cell = std::make_shared<UpdatePictureCell>();
+  cell->arrived = true;
+  cell->wake = window;
+  auto bytes = std::make_shared<std::string>(std::move(body));
+  if (state.run && state.run->scaling().Post([cell, bytes, layout, background] {
+        DecodeAndScale(*cell, std::move(*bytes), layout, background);
+      }) != 0) {
+    state.pictureScaling = std::move(cell);
+    return;
   }
-  UniqueBitmap picture = PictureFromBody(std::move(body));
-  UniqueBitmap scaled = picture ? ScaleUpdatePicture(*picture, layout, background) : nullptr;
-  ShowUpdatePicture(window, state, std::move(picture), std::move(scaled));
+  cell->wake = nullptr;
+  DecodeAndScale(*cell, std::move(*bytes), layout, background);
+  ShowUpdatePicture(window, state, std::move(cell->picture), std::move(cell->scaled));
+}
+
+// Whether the picture decoded ahead has come; the window hears when it is ready.
+bool WakeWhenDecoded(UpdatePictureCell& cell, HWND window) {
+  bool arrived = false;
+  bool ready = false;
+  {
+    std::lock_guard<std::mutex> hold(cell.lock);
+    cell.wake = window;
+    arrived = cell.arrived;
+    ready = cell.ready;
+  }
+  if (ready) ::PostMessageW(window, WM_REMOTE_ARRIVED, 0, 0);
+  return arrived;
 }
 
 void StartUpdate(HWND window, AlertWindowState& state) {
@@ -97,11 +123,38 @@ void TakeUpdatePicture(HWND window, AlertWindowState& state) {
   ShowUpdatePicture(window, state, std::move(picture), std::move(scaled));
 }
 
+std::shared_ptr<UpdatePictureCell> DecodeUpdatePictureOnArrival(const std::shared_ptr<FetchCell>& download,
+                                                                std::shared_ptr<DecodingGate> gate,
+                                                                Gdiplus::ARGB background) {
+  if (!download || !gate) return nullptr;
+  auto cell = std::make_shared<UpdatePictureCell>();
+  // Runs inside the download's Put, or here: the download is there either way.
+  FetchCell* arrival = download.get();
+  download->WhenArrived([arrival, cell, gate = std::move(gate), background] {
+    FetchedBody arrived;
+    if (!arrival->Take(&arrived)) return;
+    {
+      std::lock_guard<std::mutex> hold(cell->lock);
+      cell->arrived = true;
+    }
+    // The window, made later, covers the screen as it is when the picture comes.
+    const AlertLayout layout = MakeAlertLayout(::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
+    std::lock_guard<std::mutex> open(gate->lock);
+    if (gate->open) DecodeAndScale(*cell, arrived.ok ? std::move(arrived.body) : std::string(), layout, background);
+  });
+  return cell;
+}
+
 void PrepareArrivedUpdatePicture(HWND window, AlertWindowState& state, DWORD withinMs) {
-  if (!ShowsKind(state, AlertKind::UrlActualizar) || !state.ownDownload || !state.ownDownload->Arrived()) return;
-  state.updatePictureRequested = true;
-  state.pictureArrival = OwnDownloadFor(window, state);
-  TakeUpdatePicture(window, state);
+  if (!ShowsKind(state, AlertKind::UrlActualizar)) return;
+  if (state.pictureScaling) {
+    if (!WakeWhenDecoded(*state.pictureScaling, window)) return;
+  } else {
+    if (!state.ownDownload || !state.ownDownload->Arrived()) return;
+    state.updatePictureRequested = true;
+    state.pictureArrival = OwnDownloadFor(window, state);
+    TakeUpdatePicture(window, state);
+  }
   const ULONGLONG until = ::GetTickCount64() + withinMs;
   while (state.pictureScaling && ::GetTickCount64() < until) {
     {

@@ -7,8 +7,12 @@
 #include <objidl.h>
 #include <gdiplus.h>
 
+#include <memory>
+#include <mutex>
+
 #include "alerts/window/alert_layout.h"
 #include "alerts/window/alert_window_state.h"
+#include "alerts/window/window_fetch.h"
 
 namespace brivon {
 
@@ -20,6 +24,20 @@ void StartUpdateWindow(HWND window, AlertWindowState& state);
 // WM_REMOTE_ARRIVED: the picture's download goes to be decoded and scaled, or the decoded picture
 // is taken and drawn on a paint of its own.
 void TakeUpdatePicture(HWND window, AlertWindowState& state);
+
+// Open while GDI+ runs. A download's thread may outlive the run's wait for it: it decodes only
+// while holding the gate open, and the run closes it before GDI+ shuts down.
+struct DecodingGate {
+  std::mutex lock;
+  bool open = true;
+};
+
+// An update picture fetched ahead of its window: decoded and scaled for the screen on the
+// download's own thread as soon as it arrives, through gate. The window made later takes the
+// cell as its state.pictureScaling.
+std::shared_ptr<UpdatePictureCell> DecodeUpdatePictureOnArrival(const std::shared_ptr<FetchCell>& download,
+                                                                std::shared_ptr<DecodingGate> gate,
+                                                                Gdiplus::ARGB background);
 
 // Before an update window is first shown: when its picture, fetched ahead, has already arrived,
 // it is decoded and scaled now, waiting at most withinMs (what is sent to the window is answered

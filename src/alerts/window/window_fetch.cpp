@@ -32,13 +32,27 @@ DWORD WINAPI WindowFetchWorker(LPVOID parameter) {
 
 void FetchCell::Put(FetchedBody fetched) {
   HWND wake = nullptr;
+  std::function<void()> then;
   {
     std::lock_guard<std::mutex> hold(lock_);
     value_ = std::move(fetched);
     arrived_ = true;
     wake = wake_;
+    then = std::move(then_);
   }
   if (wake) ::PostMessageW(wake, WM_REMOTE_ARRIVED, 0, 0);
+  if (then) then();
+}
+
+void FetchCell::WhenArrived(std::function<void()> then) {
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!arrived_) {
+      then_ = std::move(then);
+      return;
+    }
+  }
+  then();
 }
 
 void FetchCell::WakeWhenArrived(HWND window) {

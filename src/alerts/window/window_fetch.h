@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -25,6 +26,9 @@ class FetchCell {
   // The window to wake once it is put: at once when it already is. A download started before its
   // window was made is handed to the window this way.
   void WakeWhenArrived(HWND window);
+  // Runs then on the worker's thread once it is put (at once, on this one, when it already is):
+  // what arrives ahead of its window can be worked on before the window is there.
+  void WhenArrived(std::function<void()> then);
   // Whether it is there to take.
   bool Arrived() {
     std::lock_guard<std::mutex> hold(lock_);
@@ -44,6 +48,7 @@ class FetchCell {
   std::mutex lock_;
   FetchedBody value_;
   HWND wake_ = nullptr;
+  std::function<void()> then_;
   bool arrived_ = false;
   bool taken_ = false;
 };
