@@ -9,6 +9,7 @@
 #include "alerts/window/alert_messages.h"
 #include "alerts/window/alert_window.h"
 #include "alerts/window/own_download.h"
+#include "alerts/window/terms_controls.h"
 #include "alerts/window/text_drawing.h"
 #include "alerts/window/update_window.h"
 #include "alerts/window/window_fetch.h"
@@ -205,6 +206,7 @@ void AlertRun::ShowAlert(size_t index, HINSTANCE instance, int showCommand) {
     ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
   }
   PrepareArrivedUpdatePicture(window.get(), state, kUpdatePictureBeforeShowMs);
+  PrepareTermsBeforeShow(window.get(), state);
   ShowAlertWindow(window.get(), state, showCommand);
   // Once it is on the screen: no first paint waits for COM.
   state.announced = announcer_.Announce(window.get(), AlertAnnouncement(document_.titulo, *state.alert));

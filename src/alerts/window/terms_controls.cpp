@@ -67,9 +67,8 @@ void ShowAcceptanceNotSaved(HWND window, AlertWindowState& state) {
   ::SetFocus(state.acceptButton);
 }
 
-}  // namespace
-
-void SetUpTerms(HWND window, AlertWindowState& state, const AlertLayout& layout) {
+// The box, the button and the document's download, each made once.
+void MakeTermsControls(HWND window, AlertWindowState& state, const AlertLayout& layout) {
   if (!state.richEdit) {
     state.richEdit = MakeChild(window, L"RICHEDIT50W", nullptr, kRichEditBoxStyle, TermsBoxRect(layout), 0);
   }
@@ -77,16 +76,30 @@ void SetUpTerms(HWND window, AlertWindowState& state, const AlertLayout& layout)
     state.acceptButton =
         MakeChild(window, L"BUTTON", kAcceptButtonText, kAcceptButtonStyle, AcceptButtonRect(layout), IDC_ACCEPT_TERMS);
   }
-  if (!state.acceptTimerStarted) {
-    ::SetTimer(window, IDT_ACCEPT_DELAY, TestAcceptDelayMs(kAcceptDelayMs), nullptr);
-    state.acceptTimerStarted = true;
-  }
   if (!state.rtfRequested && state.richEdit && state.alert && !state.alert->contenido.empty()) {
     state.rtfRequested = true;
     // On a worker, started ahead where it could be: the box fills when the document arrives
     // (TakeTermsDocument).
     state.termsArrival = OwnDownloadFor(window, state);
   }
+}
+
+}  // namespace
+
+void SetUpTerms(HWND window, AlertWindowState& state, const AlertLayout& layout) {
+  MakeTermsControls(window, state, layout);
+  if (!state.acceptTimerStarted) {
+    ::SetTimer(window, IDT_ACCEPT_DELAY, TestAcceptDelayMs(kAcceptDelayMs), nullptr);
+    state.acceptTimerStarted = true;
+  }
+}
+
+void PrepareTermsBeforeShow(HWND window, AlertWindowState& state) {
+  if (!ShowsKind(state, AlertKind::DocumentoRtf)) return;
+  RECT client{};
+  if (!::GetClientRect(window, &client)) return;
+  MakeTermsControls(window, state, MakeAlertLayout(client));
+  TakeTermsDocument(state);
 }
 
 void OnAcceptDelayOver(HWND window, AlertWindowState* state) {

@@ -23,6 +23,11 @@ inline constexpr UINT kAcceptDelayMs = 5000;
 // could not be made.
 void SetUpTerms(HWND window, AlertWindowState& state, const AlertLayout& layout);
 
+// Before a terms window is first shown: the box and the button, and the document when its
+// download, started ahead, has already come, so that the first paint shows it whole. The delay
+// starts with the first paint.
+void PrepareTermsBeforeShow(HWND window, AlertWindowState& state);
+
 // IDT_ACCEPT_DELAY: the button may enable once the document is in.
 void OnAcceptDelayOver(HWND window, AlertWindowState* state);
 
