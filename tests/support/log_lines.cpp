@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 
 #include "common/text.h"
@@ -39,6 +40,14 @@ std::vector<std::string> LogTexts(const std::wstring& path) {
 
 std::vector<std::string> LogTexts(const std::wstring& programFolder, const std::wstring& name) {
   return LogTexts(LogPath(programFolder, name));
+}
+
+std::vector<std::string> ExtractionTexts(const std::wstring& programFolder) {
+  std::vector<std::string> texts = LogTexts(programFolder, L"extracciones.csv");
+  texts.erase(std::remove_if(texts.begin(), texts.end(),
+                             [](const std::string& text) { return text.rfind("PROCESO_REINTENTADO;", 0) == 0; }),
+              texts.end());
+  return texts;
 }
 
 size_t CountOf(const std::string& text, const std::string& part) {

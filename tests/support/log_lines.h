@@ -19,6 +19,10 @@ std::vector<std::string> LogTexts(const std::wstring& path);
 // LogTexts of the log `name` of a program folder.
 std::vector<std::string> LogTexts(const std::wstring& programFolder, const std::wstring& name);
 
+// The extraction log's texts without the lines of a child the system failed to start and that
+// was started once more (Wine does so now and then on a busy machine): what the run did.
+std::vector<std::string> ExtractionTexts(const std::wstring& programFolder);
+
 // How many times part occurs in text, one after another (CountOf(log, "\r\n"): its lines).
 size_t CountOf(const std::string& text, const std::string& part);
 

@@ -502,7 +502,7 @@ TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) 
     // The logs say what happened.
     const auto downloads = testing::LogTexts(folder, L"descargas.csv");
     EXPECT_EQ(testing::MarkersOf(downloads), row.downloads);
-    const auto extractions = testing::LogTexts(folder, L"extracciones.csv");
+    const auto extractions = testing::ExtractionTexts(folder);
     if (row.extraction.empty()) {
       EXPECT_TRUE(extractions.empty());
     } else {

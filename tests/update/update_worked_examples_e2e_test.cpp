@@ -143,7 +143,7 @@ TEST_F(UpdateEndToEnd, ZipPackageInstallsItsExecutableAndKeepsTheRestOfThePackag
   std::vector<std::string> whole = update;
   whole.push_back("CIERRE_ARCHIVAR_ZIP;" + p + "\\brivon2.exe;NO_EXISTE");
   EXPECT_EQ(testing::LogTexts(folder, L"descargas.csv"), whole);
-  EXPECT_EQ(testing::LogTexts(folder, L"extracciones.csv"),
+  EXPECT_EQ(testing::ExtractionTexts(folder),
             std::vector<std::string>{"UNZIP_7ZA;" + p + "\\Paquete.zip;->;" + p + "\\Paquete;OK;ec=0"});
   const std::wstring snapshot = root / L"descargas_al_cerrar.csv";
   ASSERT_TRUE(WriteBytes(snapshot, seen.descargasWhenUpdateClosed));
