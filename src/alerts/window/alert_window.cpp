@@ -241,6 +241,11 @@ void ShowAlertWindow(HWND window, AlertWindowState& state, int showCommand) {
 void PaintAlertWindow(HDC dc, const RECT& area, const AlertLayout& layout, AlertWindowState* state) {
   if (state && state->drawn.Holds(layout.width, layout.height)) {
     state->drawn.CopyTo(dc, area);
+  } else if (state && !state->paintedOnce) {
+    // The first paint of a window just shown: drawn on the window itself. Drawing it on a surface
+    // of its own first would cost that paint a full-screen copy, and the system's zeroing of the
+    // surface's memory at its first drawing.
+    DrawWindow(dc, layout, state);
   } else if (HDC surface = state ? state->drawn.Begin(dc, layout.width, layout.height) : nullptr) {
     DrawWindow(surface, layout, state);
     state->drawn.Finish();
@@ -248,6 +253,7 @@ void PaintAlertWindow(HDC dc, const RECT& area, const AlertLayout& layout, Alert
   } else {  // no memory for a copy: drawn straight onto the window, this time and the next
     DrawWindow(dc, layout, state);
   }
+  if (state) state->paintedOnce = true;
   if (state && state->progressKnown) PaintProgressStrip(dc, layout, state->progressShown);
 }
 

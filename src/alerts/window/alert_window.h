@@ -24,9 +24,10 @@ HWND CreateAlertWindow(HINSTANCE instance, AlertWindowState& state);
 // minimised), its first paint done.
 void ShowAlertWindow(HWND window, AlertWindowState& state, int showCommand);
 
-// One paint of the window onto dc: at the first, the frame, the kind's content and the update
-// picture are drawn and kept; later paints copy what was kept. Then the update strip, when the
-// update has reported. area: the part that needs painting.
+// One paint of the window onto dc: the frame, the kind's content and the update picture, drawn
+// straight onto dc at the first paint, then drawn once more and kept at the next; later paints
+// copy what was kept. Then the update strip, when the update has reported. area: the part that
+// needs painting.
 void PaintAlertWindow(HDC dc, const RECT& area, const AlertLayout& layout, AlertWindowState* state);
 
 // The show command to use: one that would hide or minimise a window that only a click can end

@@ -86,8 +86,10 @@ struct AlertWindowState {
   std::shared_ptr<const ScaledPictures> scaled;
   // While the worker scales the pictures again, the window leaves them to it and draws the frame.
   std::shared_ptr<RescaledPicturesCell> rescaling;
-  // The window as drawn at its first paint; later paints copy it.
+  // The window as drawn once; later paints copy it. The first paint draws straight onto the
+  // window, and the next one that needs it makes it.
   PaintCache drawn;
+  bool paintedOnce = false;
 };
 
 // Whether the window shows an alert of this kind.

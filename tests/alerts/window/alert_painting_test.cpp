@@ -308,7 +308,7 @@ UniqueBitmap PatternPicture(int w, int h) {
   return picture;
 }
 
-// The whole window as its first paint draws it on a surface like the window's, as 0xRRGGBB.
+// The whole window as its next paint draws it on a surface like the window's, as 0xRRGGBB.
 std::vector<uint32_t> PaintWindow(AlertWindowState& state) {
   HDC screen = ::GetDC(nullptr);
   UniqueDc dc(::CreateCompatibleDC(screen));
@@ -371,6 +371,10 @@ TEST_F(AlertWindowsPainting, PicturesScaledAheadDrawTheSamePixels) {
     size_t differing = 0;
     for (size_t i = 0; i < expected.size(); ++i) differing += expected[i] != got[i] ? 1 : 0;
     EXPECT_EQ(differing, 0u) << c.tipo << " " << c.w << "x" << c.h;
+    // The first paint draws on the window itself; the next draws once more and keeps it, and any
+    // later one copies what was kept: each shows the same.
+    EXPECT_TRUE(PaintWindow(ahead) == got) << c.tipo << ": the paint that keeps";
+    EXPECT_TRUE(PaintWindow(ahead) == got) << c.tipo << ": the paint that copies";
     // Every picture had its copy at the size it was drawn at.
     if (!update) ASSERT_EQ(copies->size(), static_cast<size_t>(c.entries)) << c.tipo;
     for (const AlertItem& item : alert.contenido) {
