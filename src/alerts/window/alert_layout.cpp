@@ -23,6 +23,10 @@ AlertLayout MakeAlertLayout(int32_t width, int32_t height) {
 
 AlertLayout MakeAlertLayout(const RECT& client) { return MakeAlertLayout(client.right, client.bottom); }
 
+AlertLayout ScreenLayout() {
+  return MakeAlertLayout(::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
+}
+
 RECT HitRectOf(const PixelRect& picture) {
   return RECT{picture.x, picture.y, picture.x + picture.w, picture.y + picture.h};
 }

@@ -20,6 +20,8 @@ struct AlertLayout {
 
 AlertLayout MakeAlertLayout(const RECT& client);
 AlertLayout MakeAlertLayout(int32_t width, int32_t height);
+// The layout of a window covering the primary screen as it is now.
+AlertLayout ScreenLayout();
 
 // x, y, width, height in client pixels.
 struct PixelRect {

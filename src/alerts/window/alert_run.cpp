@@ -54,11 +54,6 @@ bool HasTermsAlert(const AlertDocument& document) {
   return false;
 }
 
-// The layout of a window covering the primary screen as it is now.
-AlertLayout ScreenLayout() {
-  return MakeAlertLayout(::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
-}
-
 // Until the window is gone: its keys first, then everything else to its procedure. Between
 // messages the thread sleeps until the next one comes, input or not.
 void RunMessageLoop(HWND window, AlertWindowState& state) {

@@ -138,7 +138,7 @@ std::shared_ptr<UpdatePictureCell> DecodeUpdatePictureOnArrival(const std::share
       cell->arrived = true;
     }
     // The window, made later, covers the screen as it is when the picture comes.
-    const AlertLayout layout = MakeAlertLayout(::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
+    const AlertLayout layout = ScreenLayout();
     std::lock_guard<std::mutex> open(gate->lock);
     if (gate->open) DecodeAndScale(*cell, arrived.ok ? std::move(arrived.body) : std::string(), layout, background);
   });
