@@ -100,13 +100,31 @@ __m128i WeightPair(int32_t first, int32_t second) {
                                              (static_cast<uint32_t>(second) << 16)));
 }
 
+__m128i RoundedSums(__m128i sums) {
+  return _mm_srai_epi32(_mm_add_epi32(sums, _mm_set1_epi32(kOne / 2)), 14);
+}
+
+// Each colour byte of four pixels at most its pixel's alpha.
+__m128i WithinAlphaFour(__m128i pixels) {
+  __m128i alpha = _mm_srli_epi32(pixels, 24);
+  alpha = _mm_or_si128(alpha, _mm_slli_epi32(alpha, 8));
+  alpha = _mm_or_si128(alpha, _mm_slli_epi32(alpha, 16));
+  return _mm_min_epu8(pixels, alpha);
+}
+
+// Four pixels from their four channel sums each.
+__m128i PackedFour(__m128i first, __m128i second, __m128i third, __m128i fourth) {
+  const __m128i low = _mm_packs_epi32(RoundedSums(first), RoundedSums(second));
+  const __m128i high = _mm_packs_epi32(RoundedSums(third), RoundedSums(fourth));
+  return WithinAlphaFour(_mm_packus_epi16(low, high));
+}
+
 uint32_t PackedSums(__m128i sums) {
-  const __m128i rounded = _mm_srai_epi32(_mm_add_epi32(sums, _mm_set1_epi32(kOne / 2)), 14);
-  const __m128i words = _mm_packs_epi32(rounded, rounded);
+  const __m128i words = _mm_packs_epi32(RoundedSums(sums), RoundedSums(sums));
   return WithinAlpha(static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(words, words))));
 }
 
-uint32_t FilteredAcross(const uint32_t* row, const FilterTap& tap) {
+__m128i SumsAcross(const uint32_t* row, const FilterTap& tap) {
   const __m128i zero = _mm_setzero_si128();
   __m128i sums = zero;
   const uint32_t* from = row + tap.first;
@@ -122,7 +140,31 @@ uint32_t FilteredAcross(const uint32_t* row, const FilterTap& tap) {
     const __m128i single = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(from[t])), zero);
     sums = _mm_add_epi32(sums, _mm_madd_epi16(_mm_unpacklo_epi16(single, zero), WeightPair(tap.weights[t], 0)));
   }
-  return PackedSums(sums);
+  return sums;
+}
+
+// One row across, four destination pixels packed at a time.
+void FilterRowAcross(const uint32_t* row, const std::vector<FilterTap>& taps, uint32_t* out, int32_t width) {
+  int32_t x = 0;
+  for (; x + 3 < width; x += 4) {
+    const FilterTap* tap = &taps[static_cast<size_t>(x)];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
+                     PackedFour(SumsAcross(row, tap[0]), SumsAcross(row, tap[1]), SumsAcross(row, tap[2]),
+                                SumsAcross(row, tap[3])));
+  }
+  for (; x < width; ++x) out[x] = PackedSums(SumsAcross(row, taps[static_cast<size_t>(x)]));
+}
+
+// A row of destination pixels from their channel sums, four at a time.
+void PackRow(const int32_t* sums, uint32_t* out, int32_t width) {
+  const auto at = [sums](int32_t x) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(sums + static_cast<ptrdiff_t>(x) * 4));
+  };
+  int32_t x = 0;
+  for (; x + 3 < width; x += 4) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), PackedFour(at(x), at(x + 1), at(x + 2), at(x + 3)));
+  }
+  for (; x < width; ++x) out[x] = PackedSums(at(x));
 }
 
 // Adds weight times the pixels of first (and secondWeight times those of second) to sums, four
@@ -156,6 +198,10 @@ uint32_t FilteredAcross(const uint32_t* row, const FilterTap& tap) {
   for (const int32_t weight : tap.weights) Accumulate(sums, *from++, weight);
   return PixelOf(sums);
 }
+
+void FilterRowAcross(const uint32_t* row, const std::vector<FilterTap>& taps, uint32_t* out, int32_t width) {
+  for (int32_t x = 0; x < width; ++x) out[x] = FilteredAcross(row, taps[static_cast<size_t>(x)]);
+}
 #endif
 
 }  // namespace
@@ -172,8 +218,7 @@ bool ScalePixels(const ConstPixelRows& source, const PixelRows& destination) {
     std::vector<uint32_t> middle(static_cast<size_t>(destination.width) * static_cast<size_t>(source.height));
     for (int32_t y = 0; y < source.height; ++y) {
       const uint32_t* row = source.pixels + static_cast<ptrdiff_t>(y) * source.stride;
-      uint32_t* out = middle.data() + static_cast<ptrdiff_t>(y) * destination.width;
-      for (int32_t x = 0; x < destination.width; ++x) out[x] = FilteredAcross(row, across[static_cast<size_t>(x)]);
+      FilterRowAcross(row, across, middle.data() + static_cast<ptrdiff_t>(y) * destination.width, destination.width);
     }
     // Then down, a whole row at a time: the rows are read in order.
     std::vector<int32_t> sums(static_cast<size_t>(destination.width) * 4);
@@ -191,9 +236,7 @@ bool ScalePixels(const ConstPixelRows& source, const PixelRows& destination) {
                 destination.width);
       }
       if (t < tap.weights.size()) AddRows(sums.data(), middleRow(t, tap), tap.weights[t], nullptr, 0, destination.width);
-      for (int32_t x = 0; x < destination.width; ++x) {
-        out[x] = PackedSums(_mm_loadu_si128(reinterpret_cast<const __m128i*>(sums.data() + static_cast<ptrdiff_t>(x) * 4)));
-      }
+      PackRow(sums.data(), out, destination.width);
 #else
       for (size_t t = 0; t < tap.weights.size(); ++t) {
         const uint32_t* row = middleRow(t, tap);

@@ -237,6 +237,12 @@ TEST(AlertWindowsLayout, PicturesScaleByTheirOwnFilter) {
     if (row.backdrop != 0) LayOverOpaque(to, row.backdrop);
     for (const uint32_t pixel : out) ASSERT_EQ(pixel, row.expected) << row.name;
   }
+  // At its own size every pixel stays where it was: a row of nine is packed in fours and a rest.
+  std::vector<uint32_t> ramp(9 * 3);
+  for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = 0xFF000000u | static_cast<uint32_t>(i) * 0x070503u;
+  std::vector<uint32_t> kept(ramp.size());
+  ASSERT_TRUE(ScalePixels(ConstPixelRows{ramp.data(), 9, 3, 9}, PixelRows{kept.data(), 9, 3, 9}));
+  EXPECT_EQ(kept, ramp);
 }
 
 }  // namespace
