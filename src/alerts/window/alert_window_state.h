@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 
@@ -26,6 +27,7 @@ class AlertRun;
 // as it arrives, before there is a window to wake.
 struct UpdatePictureCell {
   std::mutex lock;
+  std::condition_variable done;  // told once ready
   bool arrived = false;  // its download is over: the decoding has begun, or is done
   bool ready = false;
   HWND wake = nullptr;

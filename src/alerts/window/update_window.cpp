@@ -1,5 +1,7 @@
 #include "alerts/window/update_window.h"
 
+#include <algorithm>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <utility>
@@ -12,6 +14,10 @@
 
 namespace brivon {
 namespace {
+
+// How long the hidden window, waiting for its update picture, goes without answering what is
+// sent to it.
+constexpr ULONGLONG kAnswerSentWithinMs = 50;
 
 void ShowUpdatePicture(HWND window, AlertWindowState& state, UniqueBitmap picture, UniqueBitmap scaled) {
   state.updatePicture = std::move(picture);
@@ -41,6 +47,7 @@ void DecodeAndScale(UpdatePictureCell& cell, std::string body, const AlertLayout
     cell.ready = true;
     wake = cell.wake;
   }
+  cell.done.notify_all();
   // A window that has gone takes no message; the picture goes with the cell.
   if (wake) ::PostMessageW(wake, WM_REMOTE_ARRIVED, 0, 0);
 }
@@ -155,13 +162,17 @@ void PrepareArrivedUpdatePicture(HWND window, AlertWindowState& state, DWORD wit
     state.pictureArrival = OwnDownloadFor(window, state);
     TakeUpdatePicture(window, state);
   }
+  // Woken the moment it is ready; meanwhile what is sent to the hidden window is answered.
   const ULONGLONG until = ::GetTickCount64() + withinMs;
-  while (state.pictureScaling && ::GetTickCount64() < until) {
+  while (state.pictureScaling) {
+    const ULONGLONG now = ::GetTickCount64();
+    if (now >= until) break;
     {
-      std::lock_guard<std::mutex> hold(state.pictureScaling->lock);
-      if (state.pictureScaling->ready) break;
+      UpdatePictureCell& cell = *state.pictureScaling;
+      std::unique_lock<std::mutex> hold(cell.lock);
+      const ULONGLONG slice = std::min<ULONGLONG>(until - now, kAnswerSentWithinMs);
+      if (cell.done.wait_for(hold, std::chrono::milliseconds(slice), [&cell] { return cell.ready; })) break;
     }
-    ::MsgWaitForMultipleObjectsEx(0, nullptr, 5, QS_SENDMESSAGE, 0);
     MSG message{};
     ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
   }
