@@ -21,8 +21,8 @@ struct HttpReply {
   int status = 200;
   std::string body;
   std::string contentType = "application/octet-stream";
-  std::vector<std::pair<std::string, std::string>> headers;
-  std::wstring bodyFile;           // when set, the body is streamed from this file
+  std::vector<std::pair<std::string, std::string>> headers{};
+  std::wstring bodyFile{};         // when set, the body is streamed from this file
   uint64_t repeatedSize = 0;       // when set, the body is `body` repeated up to this many bytes
   bool sendContentLength = true;
   int64_t cutAfter = -1;           // close after this many body bytes, the full length announced
@@ -40,7 +40,7 @@ struct HttpReply {
   int trickleDelayMs = 0;
   bool neverAnswer = false;        // read the request, then say nothing until the server stops
   bool closeWithoutAnswer = false; // read the request, then close the connection
-  std::string basicAuth;           // when set, "user:password": a request without it gets 401
+  std::string basicAuth{};         // when set, "user:password": a request without it gets 401
 };
 
 // A well-behaved reply of that status, body and type.

@@ -35,8 +35,8 @@ struct FaultRow {
   bool scanner = false;               // a virus scanner stand-in watches the program folder
   bool silentServer = false;          // the package server says nothing (the test build waits 2 s)
   bool expectNew = false;
-  std::vector<std::string> downloads;  // markers of descargas.csv, in order and complete
-  std::string extraction;              // "OK", "ERROR" or "" (no extraction line)
+  std::vector<std::string> downloads{};  // markers of descargas.csv, in order and complete
+  std::string extraction{};            // "OK", "ERROR" or "" (no extraction line)
   std::string archiveLine = "";        // the end of the "ZIP_CARPETA;" line, when there is one
   std::string downloadError = "";      // the end of the "ERROR_DESCARGA;" line, when known
   bool onSmallDrive = false;           // the program folder on a 100 MiB drive (R:) that keeps 8 MiB free

@@ -100,9 +100,9 @@ std::vector<std::wstring> HalfMadeFiles(const std::wstring& folder) {
 struct KillRow {
   const char* name;
   bool zip = false;
-  std::wstring killAt;  // a kill point of the test build; empty: ended from outside
+  std::wstring killAt{};  // a kill point of the test build; empty: ended from outside
   // From outside: true once the moment has come (looked at on every poll).
-  std::function<bool(const std::wstring& folder)> due;
+  std::function<bool(const std::wstring& folder)> due{};
   bool expectNew = false;
   bool repairs = true;   // the next start finds a record to act on
   bool withoutTool = false;
@@ -291,7 +291,9 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
       }
       ScopedVariable traceFile(L"BRIVON_TEST_FILE_TRACE", trace);
       const std::string userHelp = "ayuda del usuario";
-      if (row.replacesUserFile) ASSERT_TRUE(WriteBytes(folder + L"\\ayuda.dll", userHelp));
+      if (row.replacesUserFile) {
+        ASSERT_TRUE(WriteBytes(folder + L"\\ayuda.dll", userHelp));
+      }
       std::unique_ptr<testing::BackgroundProgram> business;
       if (row.programRunning) {
         business = std::make_unique<testing::BackgroundProgram>(folder + L"\\" + kSibling, L"/abierto");
@@ -341,7 +343,9 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
             heldNew.reset(::CreateFileW((folder + L"\\FacturaOrva.exe.parcial").c_str(), GENERIC_READ,
                                         row.nameTakenAtPutBack ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                         OPEN_EXISTING, 0, nullptr));
-            if (row.nameTakenAtPutBack) EXPECT_TRUE(WriteBytes(folder + L"\\" + kSibling, "otro programa"));
+            if (row.nameTakenAtPutBack) {
+              EXPECT_TRUE(WriteBytes(folder + L"\\" + kSibling, "otro programa"));
+            }
           }
           if (!row.due || ended) return;
           // Looked at closely: the moment may be short.
@@ -366,7 +370,9 @@ TEST_F(UpdateEndToEnd, AnUpdateEndedAtAnyInstantIsPutRightAtTheNextStart) {
             continue;
           }
           EXPECT_EQ(cut.run.exitCode, 9u) << "the run was not cut off";
-          if (row.holdNewOnceSetAside) EXPECT_TRUE(heldNew) << "the new program was not held in time";
+          if (row.holdNewOnceSetAside) {
+            EXPECT_TRUE(heldNew) << "the new program was not held in time";
+          }
         }
       }
       if (row.userFileMovesLater) {  // cut off with the user's file still under its name, its place named
