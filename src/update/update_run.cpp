@@ -41,14 +41,14 @@ struct Run {
   std::wstring folder;
   std::string url;
   UpdateProgressFn progress;
-  UpdatePlan plan;
-  UpdateRecord record;
-  std::wstring partial;                  // the download, before it takes its name
+  UpdatePlan plan{};
+  UpdateRecord record{};
+  std::wstring partial{};                // the download, before it takes its name
   bool fetched = false;                  // the download stored the partial file: the run's own
   bool extracted = false;
-  std::vector<std::wstring> candidates;  // a ZIP's executables, in search order
+  std::vector<std::wstring> candidates{};  // a ZIP's executables, in search order
   // The swap: the program replaced, its set-aside name, and whether the new one took its name.
-  std::wstring installed, setAside, stem;
+  std::wstring installed{}, setAside{}, stem{};
   bool swapped = false;
   bool programHome = false;  // the new program took the name, or the old one went back to it
 

@@ -370,7 +370,9 @@ TEST(HttpGetTest, AContentLengthIsDigitsAlone) {
   for (const Case& c : cases) {
     uint64_t length = 0;
     EXPECT_EQ(ParseContentLength(c.text, length), c.valid) << ::testing::PrintToString(std::wstring(c.text));
-    if (c.valid) EXPECT_EQ(length, c.length);
+    if (c.valid) {
+      EXPECT_EQ(length, c.length);
+    }
   }
 }
 
@@ -396,7 +398,9 @@ TEST(HttpGetTest, AStallIsAWindowThatBroughtTooLittle) {
     StallWatch watch(kWindow, kMin, 5000);
     watch.Count(c.bytes);
     EXPECT_EQ(watch.StalledBy(5000 + c.at), c.stalled) << c.name;
-    if (!c.stalled) EXPECT_EQ(watch.WaitLimit(5000 + c.at), c.waitLimit) << c.name;
+    if (!c.stalled) {
+      EXPECT_EQ(watch.WaitLimit(5000 + c.at), c.waitLimit) << c.name;
+    }
   }
   StallWatch none(0, kMin, 5000);
   EXPECT_FALSE(none.StalledBy(1000000));

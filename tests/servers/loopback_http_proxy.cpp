@@ -84,7 +84,7 @@ std::vector<unsigned char> ConnectionSettings(DWORD flags, const std::wstring& s
   number(flags);
   text(server);
   text(bypass);
-  text(L"");
+  text(std::wstring());  // no configuration script
   for (int i = 0; i < 8; ++i) number(0);
   return data;
 }

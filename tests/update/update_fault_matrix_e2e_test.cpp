@@ -452,15 +452,23 @@ TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) 
     heldInstalled.reset();
     heldNew.reset();
     scanner.reset();
-    if (business) EXPECT_TRUE(business->running()) << "moved while it runs";
+    if (business) {
+      EXPECT_TRUE(business->running()) << "moved while it runs";
+    }
     business.reset();
 
     EXPECT_FALSE(seen.run.timedOut);
     EXPECT_EQ(seen.run.exitCode, 0u);
     EXPECT_LE(seen.count, 1);  // the update window, which closed by itself (quick ones can pass unseen)
-    if (!row.packagePath.empty()) EXPECT_EQ(server_.CountRequests(kPicturePath), 1u);  // its first paint
-    if (row.holdNewOnceSetAside) EXPECT_TRUE(heldInTime);
-    if (row.userFilesMidDownload) EXPECT_TRUE(savedMeanwhile) << "the download ended before the files were saved";
+    if (!row.packagePath.empty()) {
+      EXPECT_EQ(server_.CountRequests(kPicturePath), 1u);  // its first paint
+    }
+    if (row.holdNewOnceSetAside) {
+      EXPECT_TRUE(heldInTime);
+    }
+    if (row.userFilesMidDownload) {
+      EXPECT_TRUE(savedMeanwhile) << "the download ended before the files were saved";
+    }
 
     // The promise.
     EXPECT_TRUE(ReadBytes(sibling) == (!row.expectNew ? oldExe_ : row.newProgram.empty() ? newExe_ : row.newProgram))
@@ -476,13 +484,17 @@ TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) 
       EXPECT_EQ(ReadBytes(folder + L"\\" + name), bytes) << NarrowLow8(name);
       leftoverStays = leftoverStays || name == L"FacturaOrva2.exe";
     }
-    if (!leftoverStays) EXPECT_FALSE(Exists(folder + L"\\FacturaOrva2.exe"));
+    if (!leftoverStays) {
+      EXPECT_FALSE(Exists(folder + L"\\FacturaOrva2.exe"));
+    }
     // Nothing of the run is left beside the program, whatever happened, and the folder is free.
     for (const std::wstring& name : testing::EntryNames(folder, false)) {
       EXPECT_FALSE(name.size() > 8 && name.compare(name.size() - 8, 8, L".parcial") == 0) << NarrowLow8(name);
     }
     EXPECT_FALSE(Exists(FolderLockPath(folder)));
-    if (!row.userFilesMidDownload) EXPECT_FALSE(Exists(folder + L"\\Paquete.zip"));
+    if (!row.userFilesMidDownload) {
+      EXPECT_FALSE(Exists(folder + L"\\Paquete.zip"));
+    }
     EXPECT_FALSE(Exists(testing::LogPath(folder, L"actualizacion_en_curso.txt")));
     EXPECT_EQ(ReadBytes(folder + L"\\Datos.MDB"), kMdb);
     EXPECT_EQ(ReadBytes(folder + L"\\Empresa.BDORVA"), kBd);
@@ -496,7 +508,9 @@ TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) 
       sampleFree();
       EXPECT_GE(leastFree, 8ull << 20);  // never below the margin
       // Refused before a byte: the drive lost no more than the logs and the run's record.
-      if (row.reply.sendContentLength && !row.expectNew) EXPECT_GE(leastFree + (1 << 20), freeBefore);
+      if (row.reply.sendContentLength && !row.expectNew) {
+        EXPECT_GE(leastFree + (1 << 20), freeBefore);
+      }
     }
 
     // The logs say what happened.

@@ -376,7 +376,9 @@ TEST_F(AlertWindowsPainting, PicturesScaledAheadDrawTheSamePixels) {
     EXPECT_TRUE(PaintWindow(ahead) == got) << c.tipo << ": the paint that keeps";
     EXPECT_TRUE(PaintWindow(ahead) == got) << c.tipo << ": the paint that copies";
     // Every picture had its copy at the size it was drawn at.
-    if (!update) ASSERT_EQ(copies->size(), static_cast<size_t>(c.entries)) << c.tipo;
+    if (!update) {
+      ASSERT_EQ(copies->size(), static_cast<size_t>(c.entries)) << c.tipo;
+    }
     for (const AlertItem& item : alert.contenido) {
       if (!item.image) continue;
       const RECT& r = item.hitRect;
