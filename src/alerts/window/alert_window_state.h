@@ -5,8 +5,8 @@
 
 #include <windows.h>
 
-#include <memory>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 
