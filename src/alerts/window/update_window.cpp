@@ -69,7 +69,7 @@ void DecodeUpdatePicture(HWND window, AlertWindowState& state, std::string body)
     state.pictureScaling = std::move(cell);
     return;
   }
-  cell->wake = nullptr;
+  cell->wake = nullptr;  // decoded here, on the window's own thread: no message to wait for
   DecodeAndScale(*cell, std::move(*bytes), layout, background);
   ShowUpdatePicture(window, state, std::move(cell->picture), std::move(cell->scaled));
 }
@@ -86,6 +86,21 @@ bool WakeWhenDecoded(UpdatePictureCell& cell, HWND window) {
   }
   if (ready) ::PostMessageW(window, WM_REMOTE_ARRIVED, 0, 0);
   return arrived;
+}
+
+// Until the cell is ready, withinMs at most: woken the moment it is, and meanwhile what is sent
+// to the hidden window is answered.
+void WaitUntilDecoded(UpdatePictureCell& cell, DWORD withinMs) {
+  const ULONGLONG until = ::GetTickCount64() + withinMs;
+  for (ULONGLONG now = ::GetTickCount64(); now < until; now = ::GetTickCount64()) {
+    {
+      std::unique_lock<std::mutex> hold(cell.lock);
+      const ULONGLONG slice = std::min<ULONGLONG>(until - now, kAnswerSentWithinMs);
+      if (cell.done.wait_for(hold, std::chrono::milliseconds(slice), [&cell] { return cell.ready; })) return;
+    }
+    MSG message{};
+    ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
 }
 
 void StartUpdate(HWND window, AlertWindowState& state) {
@@ -162,20 +177,7 @@ void PrepareArrivedUpdatePicture(HWND window, AlertWindowState& state, DWORD wit
     state.pictureArrival = OwnDownloadFor(window, state);
     TakeUpdatePicture(window, state);
   }
-  // Woken the moment it is ready; meanwhile what is sent to the hidden window is answered.
-  const ULONGLONG until = ::GetTickCount64() + withinMs;
-  while (state.pictureScaling) {
-    const ULONGLONG now = ::GetTickCount64();
-    if (now >= until) break;
-    {
-      UpdatePictureCell& cell = *state.pictureScaling;
-      std::unique_lock<std::mutex> hold(cell.lock);
-      const ULONGLONG slice = std::min<ULONGLONG>(until - now, kAnswerSentWithinMs);
-      if (cell.done.wait_for(hold, std::chrono::milliseconds(slice), [&cell] { return cell.ready; })) break;
-    }
-    MSG message{};
-    ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-  }
+  if (state.pictureScaling) WaitUntilDecoded(*state.pictureScaling, withinMs);
   TakeUpdatePicture(window, state);
 }
 
