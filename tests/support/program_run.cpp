@@ -51,6 +51,17 @@ BOOL CALLBACK LongestStaticText(HWND child, LPARAM param) {
   return TRUE;
 }
 
+// A start with no standard handles, as a program started from the desktop has. Otherwise Wine
+// hands a child the test's own: the pipe the test runner reads, which a child of the child (one
+// Wine failed to start, or one still running) has been seen to hold open after the test ended,
+// and the runner then waited for good.
+STARTUPINFOW StartupWithoutStdHandles() {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  return startup;
+}
+
 }  // namespace
 
 std::vector<HWND> FindMessageBoxes(DWORD processId, bool shownOnly) {
@@ -69,10 +80,9 @@ ProgramRun RunProgram(const std::wstring& exePath, const RunOptions& options) {
   ProgramRun run;
   std::wstring commandLine = L"\"" + exePath + L"\"";
   std::wstring folder = options.workingFolder.empty() ? FolderOf(exePath) : options.workingFolder;
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
+  STARTUPINFOW startup = StartupWithoutStdHandles();
   if (options.showCommand != SW_SHOWDEFAULT) {
-    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.dwFlags |= STARTF_USESHOWWINDOW;
     startup.wShowWindow = options.showCommand;
   }
   PROCESS_INFORMATION info{};
@@ -127,8 +137,7 @@ ProgramRun RunProgram(const std::wstring& exePath, const RunOptions& options) {
 
 BackgroundProgram::BackgroundProgram(const std::wstring& exePath, const std::wstring& arguments) {
   std::wstring line = L"\"" + exePath + L"\" " + arguments;
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
+  STARTUPINFOW startup = StartupWithoutStdHandles();
   PROCESS_INFORMATION info{};
   if (::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
     ::CloseHandle(info.hThread);
@@ -146,8 +155,7 @@ BackgroundProgram::~BackgroundProgram() {
 bool BackgroundProgram::running() const { return process_ && ::WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
 
 UniqueHandle StartHidden(std::wstring commandLine) {
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
+  STARTUPINFOW startup = StartupWithoutStdHandles();
   PROCESS_INFORMATION info = {};
   if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
                         &startup, &info)) {
