@@ -168,10 +168,7 @@ UniqueBitmap BitmapOfPixels(const DecodedPixels& pixels) {
   if (bitmap->LockBits(&all, Gdiplus::ImageLockModeWrite, PixelFormat32bppPARGB, &target) != Gdiplus::Ok) {
     return nullptr;
   }
-  Gdiplus::BitmapData source = target;
-  source.Stride = static_cast<INT>(pixels.width * 4);
-  source.Scan0 = const_cast<uint8_t*>(pixels.bgra.data());
-  CopyRows(source, target);
+  CopyAsPremultipliedBgra(pixels, static_cast<uint8_t*>(target.Scan0), target.Stride);
   if (bitmap->UnlockBits(&target) != Gdiplus::Ok) return nullptr;
   return bitmap;
 }

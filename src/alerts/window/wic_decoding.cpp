@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <wincodec.h>
 
+#include <cstring>
+
 #include "common/system_library.h"
 #include "common/unique_handle.h"
 
@@ -13,6 +15,7 @@ constexpr GUID kImagingFactory = {0xcacaf262, 0x9370, 0x4615, {0xa1, 0x3b, 0x9f,
 constexpr GUID kPngDecoder = {0x389ea17b, 0x5078, 0x4cde, {0xb6, 0xef, 0x25, 0xc1, 0x51, 0x75, 0xc7, 0x51}};
 constexpr GUID kJpegDecoder = {0x9456a480, 0xe88b, 0x43ea, {0x9e, 0x73, 0x0b, 0x2d, 0x9b, 0x71, 0xb1, 0xca}};
 constexpr GUID kPremultipliedBgra = {0x6fddc324, 0x4e03, 0x4bfe, {0xb1, 0x85, 0x3d, 0x77, 0x76, 0x8d, 0xc9, 0x10}};
+constexpr GUID kBgr = {0x6fddc324, 0x4e03, 0x4bfe, {0xb1, 0x85, 0x3d, 0x77, 0x76, 0x8d, 0xc9, 0x0c}};
 
 // COM's entries, bound at the first picture: ole32.dll loads with the pictures, not the program.
 struct ComEntries {
@@ -99,23 +102,49 @@ WicDecoding WicDecoder::Decode(std::string_view body, const PictureSize& declare
   if (!DecodedAsDeclared(declared, width, height) || !PictureFits(width, height, kMaxPicturePixels)) {
     return WicDecoding::Refused;
   }
-  auto converter =
-      Made<IWICFormatConverter>([&](IWICFormatConverter** made) { return factory->CreateFormatConverter(made); });
-  if (!converter || FAILED(converter.get()->Initialize(frame.get(), kPremultipliedBgra, WICBitmapDitherTypeNone,
-                                                       nullptr, 0.0, WICBitmapPaletteTypeCustom))) {
-    return WicDecoding::NotHandled;
+  // Opaque colour rows are taken as they decode; anything else through the system's converter.
+  WICPixelFormatGUID native{};
+  IWICBitmapSource* source = frame.get();
+  UniqueCom<IWICFormatConverter> converter;
+  if (SUCCEEDED(frame.get()->GetPixelFormat(&native)) && native == kBgr) {
+    pixels.bytesPerPixel = 3;
+  } else {
+    converter =
+        Made<IWICFormatConverter>([&](IWICFormatConverter** made) { return factory->CreateFormatConverter(made); });
+    if (!converter || FAILED(converter.get()->Initialize(frame.get(), kPremultipliedBgra, WICBitmapDitherTypeNone,
+                                                         nullptr, 0.0, WICBitmapPaletteTypeCustom))) {
+      return WicDecoding::NotHandled;
+    }
+    source = converter.get();
   }
   // Within the pixel limit: 64 MiB at most, which a UINT holds.
-  const UINT stride = width * 4;
+  const UINT stride = width * pixels.bytesPerPixel;
   const UINT size = stride * height;
-  pixels.bgra.resize(size);
-  if (FAILED(converter.get()->CopyPixels(nullptr, stride, size, pixels.bgra.data()))) {
+  pixels.rows.resize(size);
+  if (FAILED(source->CopyPixels(nullptr, stride, size, pixels.rows.data()))) {
     pixels = DecodedPixels();
     return WicDecoding::NotHandled;  // pixels that do not decode here may still partly decode elsewhere
   }
   pixels.width = width;
   pixels.height = height;
   return WicDecoding::Decoded;
+}
+
+void CopyAsPremultipliedBgra(const DecodedPixels& pixels, uint8_t* target, ptrdiff_t stride) {
+  const size_t width = pixels.width;
+  const uint8_t* row = pixels.rows.data();
+  for (uint32_t y = 0; y < pixels.height; ++y, row += width * pixels.bytesPerPixel, target += stride) {
+    if (pixels.bytesPerPixel == 4) {
+      std::memcpy(target, row, width * 4);
+      continue;
+    }
+    // Opaque: alpha is full, and colour premultiplied by it is colour itself.
+    for (size_t x = 0; x < width; ++x) {
+      const uint8_t* from = row + x * 3;
+      const uint32_t pixel = 0xFF000000u | uint32_t{from[2]} << 16 | uint32_t{from[1]} << 8 | from[0];
+      std::memcpy(target + x * 4, &pixel, 4);
+    }
+  }
 }
 
 WicDecoding DecodeThroughWic(std::string_view body, const PictureSize& declared, DecodedPixels& pixels) {

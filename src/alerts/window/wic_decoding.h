@@ -1,8 +1,9 @@
-// PNG and JPEG bodies decoded through the Windows Imaging Component into premultiplied 32-bit
-// pixels of our own. Unlike GDI+, which makes no bitmap before the display is up, WIC needs no
-// display: the pictures decode while the first window is still being made.
+// PNG and JPEG bodies decoded through the Windows Imaging Component into pixels of our own. Unlike
+// GDI+, which makes no bitmap before the display is up, WIC needs no display: the pictures decode
+// while the first window is still being made.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -14,12 +15,18 @@ struct IWICImagingFactory;
 
 namespace brivon {
 
-// Rows of B, G, R, A bytes, colour premultiplied by alpha, 4 * width bytes a row, top row first.
+// Rows of decoded pixels, top row first, bytesPerPixel * width bytes a row: B, G, R, A with colour
+// premultiplied by alpha, or B, G, R alone for a picture without transparency (3 bytes a pixel), as
+// PNG and JPEG decode most often: kept so, they skip a conversion of every pixel.
 struct DecodedPixels {
   uint32_t width = 0;
   uint32_t height = 0;
-  std::vector<uint8_t> bgra;
+  uint32_t bytesPerPixel = 4;
+  std::vector<uint8_t> rows;
 };
+
+// Writes pixels into rows of premultiplied B, G, R, A, stride bytes apart (at least 4 * width).
+void CopyAsPremultipliedBgra(const DecodedPixels& pixels, uint8_t* target, ptrdiff_t stride);
 
 enum class WicDecoding {
   Decoded,     // pixels holds the picture
