@@ -127,7 +127,8 @@ TEST_F(RemoteResourcesTest, PicturesBecomeBitmapsOfTheirSizeAndOtherBodiesUndraw
     ASSERT_TRUE(ReadPictureSize(r.body, declared)) << r.name;
     DecodedPixels pixels;
     EXPECT_EQ(DecodeThroughWic(r.body, declared, pixels), r.route) << r.name;
-    EXPECT_EQ(pixels.rows.size(), r.route == WicDecoding::Decoded ? declared.width * declared.height * pixels.bytesPerPixel : 0u) << r.name;
+    const size_t decodedBytes = size_t{declared.width} * declared.height * pixels.bytesPerPixel;
+    EXPECT_EQ(pixels.rows.size(), r.route == WicDecoding::Decoded ? decodedBytes : 0u) << r.name;
   }
   // The document's budget: a picture that would pass what is left is not decoded.
   PictureBudget budget{37 * 23 + 41 * 19 - 1};
