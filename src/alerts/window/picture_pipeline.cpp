@@ -29,6 +29,23 @@ bool AlertPicturesReady(const PicturePipeline::AlertPictures& alert) {
 
 std::optional<size_t> NextPictureJob(const std::vector<PicturePipeline::Job>& jobs,
                                      const std::vector<PicturePipeline::Picture>& pictures) {
+  using Kind = PicturePipeline::JobKind;
+  uint64_t awaiting = 0;
+  for (const PicturePipeline::Job& job : jobs) {
+    if (job.kind == Kind::Bitmap) awaiting += job.pixels.rows.size();
+  }
+  const bool bitmapsFirst = awaiting >= kMaxPixelBytesAwaitingBitmaps;
+  const auto rank = [bitmapsFirst](Kind kind) {
+    switch (kind) {
+      case Kind::Scale:
+        return 0;
+      case Kind::Decode:
+        return bitmapsFirst ? 2 : 1;
+      case Kind::Bitmap:
+        return bitmapsFirst ? 1 : 2;
+    }
+    return 3;
+  };
   std::optional<size_t> best;
   for (size_t i = 0; i < jobs.size(); ++i) {
     if (jobs[i].picture >= pictures.size()) continue;
@@ -41,8 +58,8 @@ std::optional<size_t> NextPictureJob(const std::vector<PicturePipeline::Job>& jo
     const size_t alertA = pictures[a.picture].alert, alertB = pictures[b.picture].alert;
     if (alertA != alertB) {
       if (alertA < alertB) best = i;
-    } else if (a.decode != b.decode) {
-      if (!a.decode) best = i;
+    } else if (a.kind != b.kind) {
+      if (rank(a.kind) < rank(b.kind)) best = i;
     } else if (a.picture < b.picture) {
       best = i;
     }
@@ -110,33 +127,62 @@ void GiveUp(Shared& shared) {
   TellReady(tell);
 }
 
-// Runs jobs[index] with the lock let go while it decodes or scales; the lock is held again after.
-// where names the thread for the test build's trace: "pool", or "window" for the one that waits.
+// Runs jobs[index] with the lock let go while it decodes, makes a bitmap or scales; the lock is
+// held again after. where names the thread for the test build's trace: "pool", or "window" for
+// the one that waits.
 void RunJob(Shared& shared, std::unique_lock<std::mutex>& hold, size_t index, std::vector<Tell>& tell,
             std::string_view where, WicDecoder* wic = nullptr) {
+  using Kind = PicturePipeline::JobKind;
   PicturePipeline::Job job = std::move(shared.jobs[index]);
   shared.jobs.erase(shared.jobs.begin() + static_cast<std::ptrdiff_t>(index));
   PicturePipeline::Picture& picture = shared.pictures[job.picture];
   PicturePipeline::AlertPictures& alert = shared.alerts[picture.alert];
   const Alert& owner = shared.document->alertas[picture.alert];
-  if (!job.decode && (job.generation != alert.generation || alert.released)) return;  // asked again since
+  const bool scaling = job.kind == Kind::Scale;
+  if (scaling && (job.generation != alert.generation || alert.released)) return;  // asked again since
   const AlertLayout layout = alert.layout;
   const std::shared_ptr<ScaledPictures> copies = alert.copies;
   ++alert.reading;
   UniqueBitmap made;
-  const uint64_t bodyBytes = job.body.size();
+  bool decodedToPixels = false;
+  if (job.kind == Kind::Decode) job.bodyBytes = job.body.size();
   hold.unlock();
   try {
-    made = job.decode ? DecodeAdmittedPicture(std::move(job.body), job.declared, wic)
-                      : ScaleEntryPicture(*shared.document, owner, picture.index, layout);
+    switch (job.kind) {
+      case Kind::Decode:
+        switch (DecodeAdmittedPixels(job.body, job.declared, wic, job.pixels)) {
+          case WicDecoding::Decoded:
+            decodedToPixels = true;
+            std::string().swap(job.body);
+            break;
+          case WicDecoding::Refused:
+            break;
+          case WicDecoding::NotHandled:
+            made = DecodeThroughGdiplus(std::move(job.body), job.declared);
+            break;
+        }
+        break;
+      case Kind::Bitmap:
+        made = BitmapOfPixels(job.pixels);
+        job.pixels = DecodedPixels();
+        break;
+      case Kind::Scale:
+        made = ScaleEntryPicture(*shared.document, owner, picture.index, layout);
+        break;
+    }
   } catch (...) {
     made.reset();  // absent, as a picture that did not decode; a copy the paint makes itself
+    decodedToPixels = false;
   }
   hold.lock();
   --alert.reading;
-  if (job.decode) {
+  if (decodedToPixels) {
+    // Settled once it is a bitmap: the painters and the scalings read nothing else.
+    job.kind = Kind::Bitmap;
+    shared.jobs.push_back(std::move(job));
+  } else if (!scaling) {
     if (!made) {
-      ReturnToBudget(shared.budget, job.declared, bodyBytes);
+      ReturnToBudget(shared.budget, job.declared, job.bodyBytes);
     } else if (!alert.released) {
       picture.item->image = std::move(made);
     }
@@ -166,7 +212,7 @@ void AdmitInOrder(Shared& shared) {
       PicturePipeline::Job decoding;
       if (AdmitPicture(body, &shared.budget, decoding.declared)) {
         decoding.picture = i;
-        decoding.decode = true;
+        decoding.kind = PicturePipeline::JobKind::Decode;
         decoding.body = std::move(body);
         shared.jobs.push_back(std::move(decoding));
         shared.changed.notify_all();
@@ -301,7 +347,7 @@ void PicturePipeline::Prepare(size_t alert, const AlertLayout& layout, Ready rea
     // Scalings for an earlier screen are no longer wanted.
     shared.jobs.erase(std::remove_if(shared.jobs.begin(), shared.jobs.end(),
                                      [&](const Job& job) {
-                                       return !job.decode && shared.pictures[job.picture].alert == alert;
+                                       return job.kind == JobKind::Scale && shared.pictures[job.picture].alert == alert;
                                      }),
                       shared.jobs.end());
     for (size_t i = 0; i < shared.pictures.size(); ++i) {
@@ -389,7 +435,7 @@ void PicturePipeline::Release(size_t alert) {
     pictures.released = true;
     shared.jobs.erase(std::remove_if(shared.jobs.begin(), shared.jobs.end(),
                                      [&](const Job& job) {
-                                       return !job.decode && shared.pictures[job.picture].alert == alert;
+                                       return job.kind == JobKind::Scale && shared.pictures[job.picture].alert == alert;
                                      }),
                       shared.jobs.end());
     shared.changed.wait(hold, [&] { return pictures.reading == 0; });

@@ -22,6 +22,7 @@
 #include "alerts/window/document_pictures.h"
 #include "alerts/window/picture_size.h"
 #include "alerts/window/scaled_pictures.h"
+#include "alerts/window/wic_decoding.h"
 #include "alerts/window/window_fetch.h"
 #include "common/unique_handle.h"
 
@@ -30,6 +31,10 @@ namespace brivon {
 // Threads that decode and scale: a window's few pictures side by side on a small machine,
 // without taking every core of a large one.
 inline constexpr size_t kMaxPictureDecoders = 4;
+
+// Decoded pixels that may wait for their bitmaps (which GDI+ makes only once the display is up)
+// while the pool decodes further pictures: a first window's pictures, not a document's.
+inline constexpr uint64_t kMaxPixelBytesAwaitingBitmaps = 16ull * 1024 * 1024;
 
 class PicturePipeline {
  public:
@@ -83,12 +88,19 @@ class PicturePipeline {
     Ready ready;
     bool released = false;
   };
+  enum class JobKind {
+    Scale,   // a copy for generation
+    Decode,  // body into pixels, or straight into a bitmap where WIC does not read it
+    Bitmap,  // pixels into the picture's bitmap
+  };
   struct Job {
     size_t picture = 0;
-    bool decode = false;  // else a scaling for generation
+    JobKind kind = JobKind::Scale;
     uint64_t generation = 0;
     std::string body;
     PictureSize declared;
+    uint64_t bodyBytes = 0;  // given back to the budget when no picture comes of it
+    DecodedPixels pixels;
   };
   struct Shared;
 
@@ -101,8 +113,10 @@ class PicturePipeline {
 // Whether alert's pictures are all settled and scaled for its latest preparation.
 bool AlertPicturesReady(const PicturePipeline::AlertPictures& alert);
 
-// The next job for a pool thread: the earliest alert's first, a scaling before a decoding of the
-// same alert. The index into jobs, or none.
+// The next job for a pool thread: the earliest alert's first; within an alert, a scaling, then
+// its decodings, then the bitmaps of what was decoded: a bitmap waits for the display, which loads
+// meanwhile, and the decodings need none. Once the pixels awaiting bitmaps pass
+// kMaxPixelBytesAwaitingBitmaps, the bitmaps before the decodings. The index into jobs, or none.
 std::optional<size_t> NextPictureJob(const std::vector<PicturePipeline::Job>& jobs,
                                      const std::vector<PicturePipeline::Picture>& pictures);
 

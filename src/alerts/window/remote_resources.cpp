@@ -158,8 +158,8 @@ UniqueBitmap OwnPixels(Gdiplus::Bitmap& decoded) {
   return copy;
 }
 
-// WIC's pixels in a bitmap of the painters' format. GDI+ makes no bitmap before the display is up,
-// so the pictures decode without it and only this copy waits for it.
+}  // namespace
+
 UniqueBitmap BitmapOfPixels(const DecodedPixels& pixels) {
   UniqueBitmap bitmap = NewBitmap(pixels.width, pixels.height);
   if (!bitmap) return nullptr;
@@ -172,8 +172,6 @@ UniqueBitmap BitmapOfPixels(const DecodedPixels& pixels) {
   if (bitmap->UnlockBits(&target) != Gdiplus::Ok) return nullptr;
   return bitmap;
 }
-
-}  // namespace
 
 bool AdmitPicture(std::string_view body, PictureBudget* budget, PictureSize& declared) {
   if (body.empty()) return false;
@@ -194,19 +192,18 @@ void ReturnToBudget(PictureBudget& budget, const PictureSize& declared, uint64_t
   budget.bytesLeft += bodyBytes;
 }
 
-UniqueBitmap DecodeAdmittedPicture(std::string body, const PictureSize& declared, WicDecoder* wic) {
+WicDecoding DecodeAdmittedPixels(std::string_view body, const PictureSize& declared, WicDecoder* wic,
+                                 DecodedPixels& pixels) {
   try {
-    DecodedPixels pixels;
-    const WicDecoding route = wic ? wic->Decode(body, declared, pixels) : DecodeThroughWic(body, declared, pixels);
-    switch (route) {
-      case WicDecoding::Decoded:
-        std::string().swap(body);
-        return BitmapOfPixels(pixels);
-      case WicDecoding::Refused:
-        return nullptr;
-      case WicDecoding::NotHandled:
-        break;  // GDI+'s own decoders
-    }
+    return wic ? wic->Decode(body, declared, pixels) : DecodeThroughWic(body, declared, pixels);
+  } catch (const std::exception&) {
+    pixels = DecodedPixels();
+    return WicDecoding::Refused;  // out of memory for its pixels: it would not decode elsewhere either
+  }
+}
+
+UniqueBitmap DecodeThroughGdiplus(std::string body, const PictureSize& declared) {
+  try {
     UniqueBitmap decoded = BitmapFromBytes(std::move(body));
     // One that does not decode is no picture at all: never drawn, never clickable, never tried again.
     if (!decoded || decoded->GetLastStatus() != Gdiplus::Ok) return nullptr;
@@ -222,6 +219,20 @@ UniqueBitmap DecodeAdmittedPicture(std::string body, const PictureSize& declared
   } catch (const std::exception&) {
     return nullptr;
   }
+}
+
+UniqueBitmap DecodeAdmittedPicture(std::string body, const PictureSize& declared, WicDecoder* wic) {
+  DecodedPixels pixels;
+  switch (DecodeAdmittedPixels(body, declared, wic, pixels)) {
+    case WicDecoding::Decoded:
+      std::string().swap(body);
+      return BitmapOfPixels(pixels);
+    case WicDecoding::Refused:
+      return nullptr;
+    case WicDecoding::NotHandled:
+      break;
+  }
+  return DecodeThroughGdiplus(std::move(body), declared);
 }
 
 UniqueBitmap PictureFromBody(std::string body, PictureBudget* budget) {

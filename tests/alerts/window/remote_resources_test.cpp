@@ -442,14 +442,27 @@ TEST_F(RemoteResourcesTest, EntryPicturesComeSideBySideEachToItsEntry) {
   document.ReleaseImages();
 }
 
-// The pool's next job: the earliest window's pictures first, a scaling before a decoding of the
-// same alert (its copy is what the window waits for), then document order.
+// The pool's next job: the earliest window's pictures first; within an alert a scaling (its copy
+// is what the window waits for), then its decodings, which need no display, then the bitmaps of
+// what was decoded, unless the pixels awaiting them are many; then document order.
 TEST(PicturePipelineOrder, TheEarliestWindowsPicturesComeFirst) {
   using Job = PicturePipeline::Job;
   std::vector<PicturePipeline::Picture> pictures(5);
   const size_t alertOf[] = {0, 0, 1, 1, 2};
   for (size_t i = 0; i < pictures.size(); ++i) pictures[i].alert = alertOf[i];
-  const auto decode = [](size_t picture) { Job job; job.picture = picture; job.decode = true; return job; };
+  const auto decode = [](size_t picture) {
+    Job job;
+    job.picture = picture;
+    job.kind = PicturePipeline::JobKind::Decode;
+    return job;
+  };
+  const auto bitmap = [](size_t picture, uint64_t pixelBytes) {
+    Job job;
+    job.picture = picture;
+    job.kind = PicturePipeline::JobKind::Bitmap;
+    job.pixels.rows.resize(pixelBytes);
+    return job;
+  };
   const auto scale = [](size_t picture) { Job job; job.picture = picture; return job; };
   struct Row {
     const char* name;
@@ -459,6 +472,10 @@ TEST(PicturePipelineOrder, TheEarliestWindowsPicturesComeFirst) {
       {"nothing to do", {}, std::nullopt},
       {"an earlier alert's decoding before a later alert's scaling", {scale(2), decode(1)}, 1},
       {"within an alert, its scaling before its decoding", {decode(1), scale(0)}, 1},
+      {"within an alert, its decoding before a bitmap of pixels", {bitmap(0, 1440000), decode(1)}, 1},
+      {"an earlier alert's bitmap before a later alert's decoding", {decode(2), bitmap(1, 1440000)}, 1},
+      {"pixels awaiting bitmaps past their cap: a bitmap before a decoding",
+       {bitmap(0, kMaxPixelBytesAwaitingBitmaps), decode(1)}, 0},
       {"two decodings: document order", {decode(4), decode(3), decode(2)}, 2},
       {"two scalings of one alert: document order", {scale(1), scale(0)}, 1},
   };
