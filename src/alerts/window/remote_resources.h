@@ -67,6 +67,7 @@ UniqueBitmap PictureFromBody(std::string body, PictureBudget* budget = nullptr);
 // decode gives its share back with ReturnToBudget.
 bool AdmitPicture(std::string_view body, PictureBudget* budget, PictureSize& declared);
 UniqueBitmap DecodeAdmittedPicture(std::string body, const PictureSize& declared, WicDecoder* wic = nullptr);
+void ReturnToBudget(PictureBudget& budget, const PictureSize& declared, uint64_t bodyBytes);
 
 // DecodeAdmittedPicture in its steps, for a pool that must not wait for the display, which GDI+
 // needs for any bitmap: a PNG or JPEG into pixels (WIC, no display); those pixels into a bitmap of
@@ -75,7 +76,6 @@ WicDecoding DecodeAdmittedPixels(std::string_view body, const PictureSize& decla
                                  DecodedPixels& pixels);
 UniqueBitmap BitmapOfPixels(const DecodedPixels& pixels);
 UniqueBitmap DecodeThroughGdiplus(std::string body, const PictureSize& declared);
-void ReturnToBudget(PictureBudget& budget, const PictureSize& declared, uint64_t bodyBytes);
 
 // The picture at `address`: PictureFromBody of its body, or none when nothing could be fetched.
 UniqueBitmap FetchImage(const std::string& address, PictureBudget* budget = nullptr);
