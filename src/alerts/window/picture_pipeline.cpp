@@ -145,7 +145,6 @@ void RunJob(Shared& shared, std::unique_lock<std::mutex>& hold, size_t index, st
   ++alert.reading;
   UniqueBitmap made;
   bool decodedToPixels = false;
-  if (job.kind == Kind::Decode) job.bodyBytes = job.body.size();
   hold.unlock();
   try {
     switch (job.kind) {
@@ -213,6 +212,7 @@ void AdmitInOrder(Shared& shared) {
       if (AdmitPicture(body, &shared.budget, decoding.declared)) {
         decoding.picture = i;
         decoding.kind = PicturePipeline::JobKind::Decode;
+        decoding.bodyBytes = body.size();
         decoding.body = std::move(body);
         shared.jobs.push_back(std::move(decoding));
         shared.changed.notify_all();

@@ -99,7 +99,7 @@ class PicturePipeline {
     uint64_t generation = 0;
     std::string body;
     PictureSize declared;
-    uint64_t bodyBytes = 0;  // given back to the budget when no picture comes of it
+    uint64_t bodyBytes = 0;  // what it took of the budget, given back when no picture comes of it
     DecodedPixels pixels;
   };
   struct Shared;
