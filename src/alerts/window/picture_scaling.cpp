@@ -214,19 +214,30 @@ bool ScalePixels(const ConstPixelRows& source, const PixelRows& destination) {
   try {
     const std::vector<FilterTap> across = TentTaps(source.width, destination.width);
     const std::vector<FilterTap> down = TentTaps(source.height, destination.height);
-    // Across first, into rows of the destination's width and the source's height.
-    std::vector<uint32_t> middle(static_cast<size_t>(destination.width) * static_cast<size_t>(source.height));
-    for (int32_t y = 0; y < source.height; ++y) {
-      const uint32_t* row = source.pixels + static_cast<ptrdiff_t>(y) * source.stride;
-      FilterRowAcross(row, across, middle.data() + static_cast<ptrdiff_t>(y) * destination.width, destination.width);
-    }
-    // Then down, a whole row at a time: the rows are read in order.
-    std::vector<int32_t> sums(static_cast<size_t>(destination.width) * 4);
-    const auto middleRow = [&](size_t t, const FilterTap& tap) {
-      return middle.data() + static_cast<ptrdiff_t>(tap.first + static_cast<int32_t>(t)) * destination.width;
+    // Across first, each source row once, as the rows down need it: the taps down move only
+    // forward, so a ring as deep as the widest of them holds every row a destination row reads.
+    size_t depth = 1;
+    for (const FilterTap& tap : down) depth = std::max(depth, tap.weights.size());
+    const size_t rowPixels = static_cast<size_t>(destination.width);
+    std::vector<uint32_t> ring(rowPixels * depth);
+    const auto ringRow = [&](int32_t y) { return ring.data() + static_cast<size_t>(y) % depth * rowPixels; };
+    int32_t filtered = -1;  // the last source row filtered across
+    const auto filterThrough = [&](const FilterTap& tap) {
+      filtered = std::max(filtered, tap.first - 1);
+      const int32_t last = tap.first + static_cast<int32_t>(tap.weights.size()) - 1;
+      for (; filtered < last; ++filtered) {
+        const int32_t y = filtered + 1;
+        FilterRowAcross(source.pixels + static_cast<ptrdiff_t>(y) * source.stride, across, ringRow(y), destination.width);
+      }
     };
+    const auto middleRow = [&](size_t t, const FilterTap& tap) {
+      return static_cast<const uint32_t*>(ringRow(tap.first + static_cast<int32_t>(t)));
+    };
+    // Then down, a whole row at a time.
+    std::vector<int32_t> sums(static_cast<size_t>(destination.width) * 4);
     for (int32_t y = 0; y < destination.height; ++y) {
       const FilterTap& tap = down[static_cast<size_t>(y)];
+      filterThrough(tap);
       std::fill(sums.begin(), sums.end(), 0);
       uint32_t* out = destination.pixels + static_cast<ptrdiff_t>(y) * destination.stride;
 #if defined(__SSE2__)

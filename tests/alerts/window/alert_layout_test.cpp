@@ -226,6 +226,7 @@ TEST(AlertWindowsLayout, PicturesScaleByTheirOwnFilter) {
       {"flat colour enlarged", std::vector<uint32_t>(6, 0xFF2060A0), 3, 2, 17, 9, 0, 0xFF2060A0},
       {"flat colour shrunk", std::vector<uint32_t>(40 * 30, 0xFF2060A0), 40, 30, 3, 2, 0, 0xFF2060A0},
       {"two pixels shrunk to one average", {0xFF000000, 0xFFFEFEFE}, 2, 1, 1, 1, 0, 0xFF7F7F7F},
+      {"two rows shrunk to one average", {0xFF000000, 0xFFFEFEFE}, 1, 2, 1, 1, 0, 0xFF7F7F7F},
       {"transparent over the backdrop", std::vector<uint32_t>(4, 0x00000000), 2, 2, 5, 5, 0x204080, 0xFF204080},
       {"half covered over the backdrop", std::vector<uint32_t>(4, 0x80800000), 2, 2, 3, 3, 0x0000FE, 0xFF80007F},
   };
