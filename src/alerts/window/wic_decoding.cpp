@@ -116,6 +116,7 @@ WicDecoding WicDecoder::Decode(std::string_view body, const PictureSize& declare
       return WicDecoding::NotHandled;
     }
     source = converter.get();
+    pixels.bytesPerPixel = 4;  // whatever pixels held before: the converter writes four
   }
   // Within the pixel limit: 64 MiB at most, which a UINT holds.
   const UINT stride = width * pixels.bytesPerPixel;
