@@ -162,8 +162,7 @@ void RunJob(Shared& shared, std::unique_lock<std::mutex>& hold, size_t index, st
         }
         break;
       case Kind::Bitmap:
-        made = BitmapOfPixels(job.pixels);
-        job.pixels = DecodedPixels();
+        made = BitmapOfPixels(std::move(job.pixels));
         break;
       case Kind::Scale:
         made = ScaleEntryPicture(*shared.document, owner, picture.index, layout);

@@ -111,6 +111,20 @@ UniqueBitmap FetchImage(const std::string& address, PictureBudget* budget) {
 
 namespace {
 
+// Decoded rows and the bitmap that reads them in place, as one object: the rows are made before
+// the bitmap and outlive it, and go with it.
+struct HeldRows {
+  std::vector<uint8_t> rows;
+};
+
+class BitmapOverRows : private HeldRows, public Gdiplus::Bitmap {
+ public:
+  explicit BitmapOverRows(DecodedPixels&& pixels)
+      : HeldRows{std::move(pixels.rows)},
+        Gdiplus::Bitmap(static_cast<INT>(pixels.width), static_cast<INT>(pixels.height),
+                        static_cast<INT>(pixels.width * 4), PixelFormat32bppPARGB, rows.data()) {}
+};
+
 UniqueBitmap NewBitmap(UINT width, UINT height) {
   void* memory = Gdiplus::DllExports::GdipAlloc(sizeof(Gdiplus::Bitmap));
   if (memory == nullptr) return nullptr;
@@ -160,16 +174,11 @@ UniqueBitmap OwnPixels(Gdiplus::Bitmap& decoded) {
 
 }  // namespace
 
-UniqueBitmap BitmapOfPixels(const DecodedPixels& pixels) {
-  UniqueBitmap bitmap = NewBitmap(pixels.width, pixels.height);
-  if (!bitmap) return nullptr;
-  Gdiplus::Rect all(0, 0, static_cast<INT>(pixels.width), static_cast<INT>(pixels.height));
-  Gdiplus::BitmapData target{};
-  if (bitmap->LockBits(&all, Gdiplus::ImageLockModeWrite, PixelFormat32bppPARGB, &target) != Gdiplus::Ok) {
-    return nullptr;
-  }
-  CopyAsPremultipliedBgra(pixels, static_cast<uint8_t*>(target.Scan0), target.Stride);
-  if (bitmap->UnlockBits(&target) != Gdiplus::Ok) return nullptr;
+UniqueBitmap BitmapOfPixels(DecodedPixels&& pixels) {
+  void* memory = Gdiplus::DllExports::GdipAlloc(sizeof(BitmapOverRows));
+  if (memory == nullptr) return nullptr;
+  UniqueBitmap bitmap(::new (memory) BitmapOverRows(std::move(pixels)));
+  if (bitmap->GetLastStatus() != Gdiplus::Ok) return nullptr;
   return bitmap;
 }
 
@@ -226,7 +235,7 @@ UniqueBitmap DecodeAdmittedPicture(std::string body, const PictureSize& declared
   switch (DecodeAdmittedPixels(body, declared, wic, pixels)) {
     case WicDecoding::Decoded:
       std::string().swap(body);
-      return BitmapOfPixels(pixels);
+      return BitmapOfPixels(std::move(pixels));
     case WicDecoding::Refused:
       return nullptr;
     case WicDecoding::NotHandled:

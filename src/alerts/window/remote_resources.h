@@ -74,7 +74,7 @@ void ReturnToBudget(PictureBudget& budget, const PictureSize& declared, uint64_t
 // the painters' format; any other body (NotHandled) through GDI+'s own decoders.
 WicDecoding DecodeAdmittedPixels(std::string_view body, const PictureSize& declared, WicDecoder* wic,
                                  DecodedPixels& pixels);
-UniqueBitmap BitmapOfPixels(const DecodedPixels& pixels);
+UniqueBitmap BitmapOfPixels(DecodedPixels&& pixels);
 UniqueBitmap DecodeThroughGdiplus(std::string body, const PictureSize& declared);
 
 // The picture at `address`: PictureFromBody of its body, or none when nothing could be fetched.

@@ -104,11 +104,10 @@ WicDecoding WicDecoder::Decode(std::string_view body, const PictureSize& declare
   }
   // Opaque colour rows are taken as they decode; anything else through the system's converter.
   WICPixelFormatGUID native{};
+  const bool opaque = SUCCEEDED(frame.get()->GetPixelFormat(&native)) && native == kBgr;
   IWICBitmapSource* source = frame.get();
   UniqueCom<IWICFormatConverter> converter;
-  if (SUCCEEDED(frame.get()->GetPixelFormat(&native)) && native == kBgr) {
-    pixels.bytesPerPixel = 3;
-  } else {
+  if (!opaque) {
     converter =
         Made<IWICFormatConverter>([&](IWICFormatConverter** made) { return factory->CreateFormatConverter(made); });
     if (!converter || FAILED(converter.get()->Initialize(frame.get(), kPremultipliedBgra, WICBitmapDitherTypeNone,
@@ -116,35 +115,33 @@ WicDecoding WicDecoder::Decode(std::string_view body, const PictureSize& declare
       return WicDecoding::NotHandled;
     }
     source = converter.get();
-    pixels.bytesPerPixel = 4;  // whatever pixels held before: the converter writes four
   }
   // Within the pixel limit: 64 MiB at most, which a UINT holds.
-  const UINT stride = width * pixels.bytesPerPixel;
-  const UINT size = stride * height;
-  pixels.rows.resize(size);
-  if (FAILED(source->CopyPixels(nullptr, stride, size, pixels.rows.data()))) {
+  const UINT count = width * height;
+  pixels.rows.resize(size_t{count} * 4);
+  // Opaque rows decode three bytes a pixel into the last three quarters of the rows, and spread
+  // out into four there: one buffer a picture, never a second of its size.
+  uint8_t* into = opaque ? pixels.rows.data() + count : pixels.rows.data();
+  const UINT stride = width * (opaque ? 3 : 4);
+  if (FAILED(source->CopyPixels(nullptr, stride, stride * height, into))) {
     pixels = DecodedPixels();
     return WicDecoding::NotHandled;  // pixels that do not decode here may still partly decode elsewhere
   }
+  if (opaque) SpreadOpaquePixels(pixels.rows.data(), count);
   pixels.width = width;
   pixels.height = height;
   return WicDecoding::Decoded;
 }
 
-void CopyAsPremultipliedBgra(const DecodedPixels& pixels, uint8_t* target, ptrdiff_t stride) {
-  const size_t width = pixels.width;
-  const uint8_t* row = pixels.rows.data();
-  for (uint32_t y = 0; y < pixels.height; ++y, row += width * pixels.bytesPerPixel, target += stride) {
-    if (pixels.bytesPerPixel == 4) {
-      std::memcpy(target, row, width * 4);
-      continue;
-    }
+void SpreadOpaquePixels(uint8_t* rows, size_t count) {
+  const uint8_t* packed = rows + count;
+  // Pixel i is written over bytes 4i to 4i + 3, below where pixel i + 1 is read (count + 3i + 3):
+  // nothing is overwritten before it is read.
+  for (size_t i = 0; i < count; ++i) {
+    const uint8_t* from = packed + i * 3;
     // Opaque: alpha is full, and colour premultiplied by it is colour itself.
-    for (size_t x = 0; x < width; ++x) {
-      const uint8_t* from = row + x * 3;
-      const uint32_t pixel = 0xFF000000u | uint32_t{from[2]} << 16 | uint32_t{from[1]} << 8 | from[0];
-      std::memcpy(target + x * 4, &pixel, 4);
-    }
+    const uint32_t pixel = 0xFF000000u | uint32_t{from[2]} << 16 | uint32_t{from[1]} << 8 | from[0];
+    std::memcpy(rows + i * 4, &pixel, 4);
   }
 }
 

@@ -15,18 +15,17 @@ struct IWICImagingFactory;
 
 namespace brivon {
 
-// Rows of decoded pixels, top row first, bytesPerPixel * width bytes a row: B, G, R, A with colour
-// premultiplied by alpha, or B, G, R alone for a picture without transparency (3 bytes a pixel), as
-// PNG and JPEG decode most often: kept so, they skip a conversion of every pixel.
+// Rows of decoded pixels, top row first, 4 * width bytes a row: B, G, R, A with colour
+// premultiplied by alpha, as the painters draw fastest and a bitmap can read them in place.
 struct DecodedPixels {
   uint32_t width = 0;
   uint32_t height = 0;
-  uint32_t bytesPerPixel = 4;
   std::vector<uint8_t> rows;
 };
 
-// Writes pixels into rows of premultiplied B, G, R, A, stride bytes apart (at least 4 * width).
-void CopyAsPremultipliedBgra(const DecodedPixels& pixels, uint8_t* target, ptrdiff_t stride);
+// Spreads count pixels of B, G, R, stored packed from rows + count on, into count pixels of B, G,
+// R, A from rows on, in place: rows holds 4 * count bytes.
+void SpreadOpaquePixels(uint8_t* rows, size_t count);
 
 enum class WicDecoding {
   Decoded,     // pixels holds the picture

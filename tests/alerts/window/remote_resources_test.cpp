@@ -127,7 +127,7 @@ TEST_F(RemoteResourcesTest, PicturesBecomeBitmapsOfTheirSizeAndOtherBodiesUndraw
     ASSERT_TRUE(ReadPictureSize(r.body, declared)) << r.name;
     DecodedPixels pixels;
     EXPECT_EQ(DecodeThroughWic(r.body, declared, pixels), r.route) << r.name;
-    const size_t decodedBytes = size_t{declared.width} * declared.height * pixels.bytesPerPixel;
+    const size_t decodedBytes = size_t{declared.width} * declared.height * 4;
     EXPECT_EQ(pixels.rows.size(), r.route == WicDecoding::Decoded ? decodedBytes : 0u) << r.name;
   }
   // The document's budget: a picture that would pass what is left is not decoded.
