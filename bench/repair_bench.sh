@@ -4,10 +4,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/arch.sh"
-# A fresh clone has no tools yet: fetch what the build needs, as the test command does.
-"$root/scripts/deps.sh" "${BRIVON_BUILD_ROOT:-$root/build}"
-arch_choose
-export BRIVON_BUILD_DIR="${BRIVON_BUILD_DIR:-$root/build/$BRIVON_ARCH}"
+arch_prepare "$root"
 BRIVON_BUILD_TARGETS="brivon_repair_bench" "$root/scripts/build.sh" "$BRIVON_BUILD_DIR" >/dev/null
 source "$root/scripts/wine_session.sh"
 wine_session_ensure

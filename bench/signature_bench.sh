@@ -5,10 +5,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/arch.sh"
-# A fresh clone has no tools yet: fetch what the build needs, as the test command does.
-"$root/scripts/deps.sh" "${BRIVON_BUILD_ROOT:-$root/build}"
-arch_choose
-export BRIVON_BUILD_DIR="${BRIVON_BUILD_DIR:-$root/build/$BRIVON_ARCH}"
+arch_prepare "$root"
 mib="${1:-100}"
 rounds="${2:-5}"
 BRIVON_BUILD_TARGETS="brivon_signature_bench brivon_sibling_fixtures" "$root/scripts/build.sh" "$BRIVON_BUILD_DIR" >/dev/null

@@ -7,11 +7,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/arch.sh"
-# A fresh clone has no tools yet: fetch what the build needs, as the test command does.
-"$root/scripts/deps.sh" "${BRIVON_BUILD_ROOT:-$root/build}"
-arch_choose
-export BRIVON_BUILD_ROOT="${BRIVON_BUILD_ROOT:-$root/build}"
-export BRIVON_BUILD_DIR="${BRIVON_BUILD_DIR:-$BRIVON_BUILD_ROOT/$BRIVON_ARCH}"
+arch_prepare "$root"
 rounds="${1:-9}"
 BRIVON_BUILD_TARGETS="brivon brivon_sibling_fixtures brivon_startup_empty brivon_startup_post" \
   "$root/scripts/build.sh" "$BRIVON_BUILD_DIR" >/dev/null

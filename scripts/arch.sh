@@ -8,6 +8,7 @@
 #   arch_for_tests             the architectures the whole suite runs in, one per line
 #   arch_npm_folder ARCH       the 7zip-bin folder of that architecture's 7za.exe (ia32, x64)
 #   arch_loader ARCH           the Wine loader that runs that architecture's programs
+#   arch_prepare ROOT          deps.sh, then arch_choose; exports BRIVON_BUILD_ROOT and BRIVON_BUILD_DIR
 
 # A complete i386 program of 93 bytes (exit(0) through int 0x80): a kernel without IA-32
 # emulation refuses it with "Exec format error", as it would refuse Wine's 32-bit loader.
@@ -92,4 +93,15 @@ arch_check_loader() {
     echo "cannot run the $1 tests: $loader does not start on this host" >&2
     exit 1
   fi
+}
+
+# What a bench or the demo does before it builds: the tools first (a fresh clone has none yet, and
+# the architecture depends on what could be installed), then the choice, then the build folders
+# under BRIVON_BUILD_ROOT unless they are set.
+arch_prepare() {
+  local root="$1"
+  export BRIVON_BUILD_ROOT="${BRIVON_BUILD_ROOT:-$root/build}"
+  "$root/scripts/deps.sh" "$BRIVON_BUILD_ROOT"
+  arch_choose
+  export BRIVON_BUILD_DIR="${BRIVON_BUILD_DIR:-$BRIVON_BUILD_ROOT/$BRIVON_ARCH}"
 }

@@ -14,11 +14,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/arch.sh"
-# What the build and the run need, first: the architecture depends on what could be installed.
-"$root/scripts/deps.sh" "${BRIVON_BUILD_ROOT:-$root/build}"
-arch_choose
-export BRIVON_BUILD_ROOT="${BRIVON_BUILD_ROOT:-$root/build}"
-export BRIVON_BUILD_DIR="${BRIVON_BUILD_DIR:-$BRIVON_BUILD_ROOT/$BRIVON_ARCH}"
+arch_prepare "$root"
 port="${BRIVON_TEST_PORT:-47321}"
 arch_check_loader "$BRIVON_ARCH"
 # Only what the demo runs: the program, the demo service and the sibling programs it installs; the
