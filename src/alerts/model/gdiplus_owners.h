@@ -7,6 +7,8 @@
 #include <gdiplus.h>
 
 #include <memory>
+#include <new>
+#include <utility>
 
 #include "common/unique_handle.h"
 
@@ -15,6 +17,15 @@ namespace brivon {
 // Deleting through GdiplusBase frees with GdipFree, the allocator these objects come from.
 using UniqueBitmap = std::unique_ptr<Gdiplus::Bitmap>;
 using UniqueGraphics = std::unique_ptr<Gdiplus::Graphics>;
+
+// A bitmap (of type Made, a Gdiplus::Bitmap) in GDI+'s own memory, which the owner frees with
+// GdipFree; none when that allocator answers null, which a plain new-expression would not check.
+template <typename Made = Gdiplus::Bitmap, typename... Arguments>
+UniqueBitmap MakeBitmap(Arguments&&... arguments) {
+  void* memory = Gdiplus::DllExports::GdipAlloc(sizeof(Made));
+  if (memory == nullptr) return nullptr;
+  return UniqueBitmap(::new (memory) Made(std::forward<Arguments>(arguments)...));
+}
 
 struct StreamTraits {
   static IStream* Invalid() { return nullptr; }

@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <cstring>
 #include <exception>
-#include <new>
 #include <utility>
 
 #include "alerts/window/wic_decoding.h"
@@ -89,12 +88,9 @@ UniqueBitmap BitmapFromBytes(std::string bytes) {
   block.release();  // the stream frees the block now
   UniqueStream stream(rawStream);
 
-  // GDI+'s allocator can answer null, which a plain new-expression would not check.
-  void* memory = Gdiplus::DllExports::GdipAlloc(sizeof(Gdiplus::Bitmap));
-  if (memory == nullptr) return nullptr;
   // The bitmap keeps its own reference to the stream for as long as it needs it; a body GDI+
   // cannot decode leaves an undrawable bitmap whose size reads 0 x 0.
-  return UniqueBitmap(::new (memory) Gdiplus::Bitmap(stream.get(), FALSE));
+  return MakeBitmap(stream.get(), FALSE);
 }
 
 FetchedBody FetchBody(const std::string& address, const wchar_t* userAgent, DWORD deadlineMs) {
@@ -126,11 +122,8 @@ class BitmapOverRows : private HeldRows, public Gdiplus::Bitmap {
 };
 
 UniqueBitmap NewBitmap(UINT width, UINT height) {
-  void* memory = Gdiplus::DllExports::GdipAlloc(sizeof(Gdiplus::Bitmap));
-  if (memory == nullptr) return nullptr;
-  UniqueBitmap bitmap(::new (memory) Gdiplus::Bitmap(static_cast<INT>(width), static_cast<INT>(height),
-                                                     PixelFormat32bppPARGB));
-  if (bitmap->GetLastStatus() != Gdiplus::Ok) return nullptr;
+  UniqueBitmap bitmap = MakeBitmap(static_cast<INT>(width), static_cast<INT>(height), PixelFormat32bppPARGB);
+  if (!bitmap || bitmap->GetLastStatus() != Gdiplus::Ok) return nullptr;
   return bitmap;
 }
 
@@ -175,10 +168,8 @@ UniqueBitmap OwnPixels(Gdiplus::Bitmap& decoded) {
 }  // namespace
 
 UniqueBitmap BitmapOfPixels(DecodedPixels&& pixels) {
-  void* memory = Gdiplus::DllExports::GdipAlloc(sizeof(BitmapOverRows));
-  if (memory == nullptr) return nullptr;
-  UniqueBitmap bitmap(::new (memory) BitmapOverRows(std::move(pixels)));
-  if (bitmap->GetLastStatus() != Gdiplus::Ok) return nullptr;
+  UniqueBitmap bitmap = MakeBitmap<BitmapOverRows>(std::move(pixels));
+  if (!bitmap || bitmap->GetLastStatus() != Gdiplus::Ok) return nullptr;
   return bitmap;
 }
 

@@ -1,6 +1,5 @@
 #include "alerts/window/scaled_pictures.h"
 
-#include <new>
 #include <string>
 #include <utility>
 
@@ -31,10 +30,8 @@ UniqueBitmap ScalePicture(Gdiplus::Bitmap& source, int32_t width, int32_t height
   if (width <= 0 || height <= 0 || sourceW <= 0 || sourceH <= 0) return nullptr;
   // Laid over its backdrop the copy is opaque, and drawn as it is, without blending.
   const Gdiplus::PixelFormat format = backdrop ? PixelFormat32bppRGB : PixelFormat32bppPARGB;
-  void* memory = Gdiplus::DllExports::GdipAlloc(sizeof(Gdiplus::Bitmap));
-  if (memory == nullptr) return nullptr;
-  UniqueBitmap scaled(::new (memory) Gdiplus::Bitmap(width, height, format));
-  if (scaled->GetLastStatus() != Gdiplus::Ok) return nullptr;
+  UniqueBitmap scaled = MakeBitmap(width, height, format);
+  if (!scaled || scaled->GetLastStatus() != Gdiplus::Ok) return nullptr;
   Gdiplus::Rect all(0, 0, sourceW, sourceH);
   Gdiplus::BitmapData from{};
   if (source.LockBits(&all, Gdiplus::ImageLockModeRead, PixelFormat32bppPARGB, &from) != Gdiplus::Ok) return nullptr;

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <wincodec.h>
 
+#include <cstddef>
 #include <cstring>
 
 #include "common/system_library.h"
@@ -52,6 +53,20 @@ const GUID* DecoderOf(std::string_view body) {
   if (body.substr(0, kPng.size()) == kPng) return &kPngDecoder;
   if (body.substr(0, kJpeg.size()) == kJpeg) return &kJpegDecoder;
   return nullptr;
+}
+
+// Spreads count pixels of B, G, R, stored packed from rows + count on, into count pixels of B, G,
+// R, A from rows on, in place: rows holds 4 * count bytes.
+void SpreadOpaquePixels(uint8_t* rows, size_t count) {
+  const uint8_t* packed = rows + count;
+  // Pixel i is written over bytes 4i to 4i + 3, below where pixel i + 1 is read (count + 3i + 3):
+  // nothing is overwritten before it is read.
+  for (size_t i = 0; i < count; ++i) {
+    const uint8_t* from = packed + i * 3;
+    // Opaque: alpha is full, and colour premultiplied by it is colour itself.
+    const uint32_t pixel = 0xFF000000u | uint32_t{from[2]} << 16 | uint32_t{from[1]} << 8 | from[0];
+    std::memcpy(rows + i * 4, &pixel, 4);
+  }
 }
 
 }  // namespace
@@ -131,18 +146,6 @@ WicDecoding WicDecoder::Decode(std::string_view body, const PictureSize& declare
   pixels.width = width;
   pixels.height = height;
   return WicDecoding::Decoded;
-}
-
-void SpreadOpaquePixels(uint8_t* rows, size_t count) {
-  const uint8_t* packed = rows + count;
-  // Pixel i is written over bytes 4i to 4i + 3, below where pixel i + 1 is read (count + 3i + 3):
-  // nothing is overwritten before it is read.
-  for (size_t i = 0; i < count; ++i) {
-    const uint8_t* from = packed + i * 3;
-    // Opaque: alpha is full, and colour premultiplied by it is colour itself.
-    const uint32_t pixel = 0xFF000000u | uint32_t{from[2]} << 16 | uint32_t{from[1]} << 8 | from[0];
-    std::memcpy(rows + i * 4, &pixel, 4);
-  }
 }
 
 WicDecoding DecodeThroughWic(std::string_view body, const PictureSize& declared, DecodedPixels& pixels) {

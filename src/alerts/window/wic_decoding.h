@@ -3,7 +3,6 @@
 // while the first window is still being made.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -22,10 +21,6 @@ struct DecodedPixels {
   uint32_t height = 0;
   std::vector<uint8_t> rows;
 };
-
-// Spreads count pixels of B, G, R, stored packed from rows + count on, into count pixels of B, G,
-// R, A from rows on, in place: rows holds 4 * count bytes.
-void SpreadOpaquePixels(uint8_t* rows, size_t count);
 
 enum class WicDecoding {
   Decoded,     // pixels holds the picture
