@@ -71,6 +71,8 @@ class AlertRun {
   bool StartPictures();
   void PrepareAlert(size_t index);
   void ShowAlert(size_t index, HINSTANCE instance, int showCommand);
+  // Before the first window: no input method for any thread of the program.
+  void DisableInputMethods();
 
   std::optional<GdiplusSession> gdiplus_;  // outlives every picture
   AlertDocument document_;
@@ -80,7 +82,8 @@ class AlertRun {
   FetchWorkers fetchWorkers_;  // waited for at the end, after the windows' threads
   PicturePipeline pipeline_;  // stops before the pictures it reads go
   ScalingWorker scaling_;     // the update picture's
-  UniqueModule richEdit_;     // the terms box's class, "RICHEDIT50W"
+  UniqueModule richEdit_;      // the terms box's class, "RICHEDIT50W"
+  UniqueModule inputMethods_;  // loaded while the windows show, with their input methods off
   std::vector<UniqueHandle> threads_;
   AlertAnnouncer announcer_;
   std::vector<char> prepared_;  // per alert: its pictures' scaling was asked
