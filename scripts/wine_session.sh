@@ -75,14 +75,14 @@ wine_session_window_manager() {
 }
 
 # Named after the prefix's settings: a prefix made before a setting was added is made again.
-wine_session_ready() { echo "$WINEPREFIX/.brivon-ready-2"; }
+wine_session_marker="$WINEPREFIX/.brivon-ready-2"
 
 wine_session_prefix() {
-  [ -f "$(wine_session_ready)" ] && return 0
+  [ -f "$wine_session_marker" ] && return 0
   mkdir -p "$BRIVON_BUILD_DIR"
   (
     flock 9
-    [ -f "$(wine_session_ready)" ] && exit 0
+    [ -f "$wine_session_marker" ] && exit 0
     rm -rf "$WINEPREFIX"
     if ! wine wineboot -i >/dev/null 2>&1; then
       echo "wine session: Wine could not make the $BRIVON_ARCH prefix $WINEPREFIX ($BRIVON_WINE wineboot failed)" >&2
@@ -96,7 +96,7 @@ wine_session_prefix() {
     # take no typed text; keys reach them as before.
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v UseXIM /t REG_SZ /d N /f >/dev/null 2>&1
     wineserver -w
-    touch "$(wine_session_ready)"
+    touch "$wine_session_marker"
   ) 9>"$WINEPREFIX.lock"
 }
 

@@ -163,8 +163,10 @@ TEST_F(FetchPackageTest, ADownloadNeverTakesTheDriveBelowTheMargin) {
     std::atomic<bool> fetched{false};
     std::atomic<uint64_t> mostFree{freeBytes};
     std::thread watch([&] {
-      for (uint64_t now = 0; !fetched; ::Sleep(1)) {
+      while (!fetched) {
+        uint64_t now = 0;
         if (ReadFreeBytes(folder_.path(), &now) && now > mostFree) mostFree = now;
+        ::Sleep(1);
       }
     });
     DownloadDetail detail;
