@@ -28,7 +28,9 @@ bool DownloadBody(const std::string& address, const wchar_t* userAgent, std::str
   HttpGetOptions options;
   options.userAgent = userAgent;
   options.accessType = INTERNET_OPEN_TYPE_PRECONFIG;  // an office's proxy; direct where none is set
-  options.flags = INTERNET_FLAG_RELOAD;  // always from the server, never from the cache
+  // Always from the server, and kept out of the person's Internet cache: nothing of it is read
+  // again, and a body of up to the cap would be written there on every start.
+  options.flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
   options.namedByDocument = true;        // no cookies, no sign-in with the person's account
   options.chunkSize = 4096;
   options.maxBytes = kMaxRemoteBodyBytes;

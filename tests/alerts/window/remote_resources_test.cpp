@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <richedit.h>
+#include <wininet.h>
 
 #include <gtest/gtest.h>
 
@@ -201,6 +202,12 @@ TEST_F(RemoteResourcesTest, DownloadsIdentifyThemselvesAndSkipTheCache) {
   EXPECT_EQ(requests[2].Header("User-Agent"), "RTFMod");
   EXPECT_EQ(requests[3].Header("User-Agent"), "RTFMod");
   for (const auto& r : requests) EXPECT_EQ(r.method, "GET");
+  // Nor is anything written to the person's Internet cache: pictures of up to 32 MiB on every start.
+  for (const char* path : {"/p.png", "/t.rtf"}) {
+    DWORD size = 0;
+    EXPECT_FALSE(::GetUrlCacheEntryInfoA(Url(path).c_str(), nullptr, &size)) << path;
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) << path;
+  }
 }
 
 TEST_F(RemoteResourcesTest, TextComesBackByteForByteWhateverTheStatus) {
