@@ -58,12 +58,13 @@ bool RunningUnderWine() {
   return wine;
 }
 
-TempFolder::TempFolder(const std::wstring& prefix) {
-  wchar_t base[MAX_PATH] = {};
-  ::GetTempPathW(MAX_PATH, base);
+TempFolder::TempFolder(const std::wstring& prefix, const std::wstring& base) {
+  wchar_t temp[MAX_PATH] = {};
+  if (base.empty()) ::GetTempPathW(MAX_PATH, temp);
+  const std::wstring parent = base.empty() ? std::wstring(temp) : base;
   static unsigned counter = 0;
   for (;;) {
-    std::wstring candidate = std::wstring(base) + prefix + L"-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+    std::wstring candidate = parent + prefix + L"-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
                              std::to_wstring(++counter);
     if (::CreateDirectoryW(candidate.c_str(), nullptr)) {
       path_ = candidate;
@@ -88,6 +89,11 @@ TempFolder::~TempFolder() {
 
 // The helpers below take deep paths as the program does: Windows refuses a file call past 260
 // characters without the long form (Wine does not).
+bool SmallDriveMapped(const wchar_t* root, uint64_t mostBytes) {
+  ULARGE_INTEGER total{};
+  return ::GetDiskFreeSpaceExW(root, nullptr, &total, nullptr) && total.QuadPart <= mostBytes;
+}
+
 std::string ReadBytes(const std::wstring& path) {
   std::ifstream in(std::filesystem::path(ForFileSystem(path)), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -35,11 +36,11 @@ bool RunningUnderWine();
 constexpr char kNeedsTrustedTestRoots[] =
     "needs the test publishers' root certificates (firmados\\raiz_*.cer) among this user's trusted roots";
 
-// A fresh, empty folder under the user's temp folder, removed with all it holds (left for its logs
-// when its row failed in the kit).
+// A fresh, empty folder under the user's temp folder (or under base, a folder ending in a
+// backslash), removed with all it holds (left for its logs when its row failed in the kit).
 class TempFolder {
  public:
-  explicit TempFolder(const std::wstring& prefix = L"brivon");
+  explicit TempFolder(const std::wstring& prefix = L"brivon", const std::wstring& base = L"");
   ~TempFolder();
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
@@ -49,6 +50,10 @@ class TempFolder {
  private:
   std::wstring path_;
 };
+
+// True when root (L"R:\\") is a small drive the tests mounted (tests/update/small_drive.sh), of at
+// most mostBytes; false where the host did not let them mount one and the letter is unmapped.
+bool SmallDriveMapped(const wchar_t* root, uint64_t mostBytes);
 
 std::string ReadBytes(const std::wstring& path);  // "" when missing
 bool WriteBytes(const std::wstring& path, const std::string& bytes);

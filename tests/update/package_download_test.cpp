@@ -130,14 +130,10 @@ TEST_F(FetchPackageTest, FailedTransfersLeaveNothingOfThemselves) {
 // that a few megabytes fill it.
 TEST_F(FetchPackageTest, ADownloadNeverTakesTheDriveBelowTheMargin) {
   constexpr uint64_t MiB = 1024 * 1024;
-  ULARGE_INTEGER total{};
-  if (!::GetDiskFreeSpaceExW(L"S:\\", nullptr, &total, nullptr) || total.QuadPart > 96 * MiB) {
+  if (!testing::SmallDriveMapped(L"S:\\", 96 * MiB)) {
     GTEST_SKIP() << "no small drive S: (the host does not let the test mount one)";
   }
-  TempFolder drive = [] {
-    testing::ScopedVariable temp(L"TMP", L"S:\\");
-    return TempFolder(L"brivon-margen");
-  }();
+  TempFolder drive(L"brivon-margen", L"S:\\");
   const std::wstring partial = drive / L"Programa.exe.parcial";
   HttpReply announced;
   announced.repeatedSize = 64 * MiB;

@@ -350,16 +350,11 @@ TEST_F(UpdateEndToEnd, EveryFaultLeavesTheProgramWholeAndTheDataFilesUnchanged) 
       continue;
     }
     // On the small drive (scripts: tests/update/small_drive.sh), where the host let the test mount one.
-    ULARGE_INTEGER smallTotal{};
-    if (row.onSmallDrive &&
-        (!::GetDiskFreeSpaceExW(L"R:\\", nullptr, &smallTotal, nullptr) || smallTotal.QuadPart > (128ull << 20))) {
+    if (row.onSmallDrive && !testing::SmallDriveMapped(L"R:\\", 128ull << 20)) {
       std::printf("[  SKIPPED ] %s: no small drive R: (the host does not let the test mount one)\n", row.name);
       continue;
     }
-    TempFolder root = [&] {
-      ScopedVariable temp(L"TMP", row.onSmallDrive ? L"R:\\" : testing::GetEnv(L"TMP"));
-      return TempFolder(L"brivon-fault");
-    }();
+    TempFolder root(L"brivon-fault", row.onSmallDrive ? L"R:\\" : L"");
     const std::wstring folder = MakeProgramFolder(root, !row.withoutTool);
     const std::wstring sibling = folder + L"\\" + kSibling;
     const std::string port = std::to_string(row.nobodyListens ? deadPort : server_.port());
